@@ -1,0 +1,61 @@
+# Every tests/tst_<unit>.cpp is one QtTest suite; every fuzz/fuzz_<name>.cpp
+# is a fuzz target whose corpus fuzz/corpus/<name>/ replays as a test.
+
+set(LUMORA_TEST_ENV
+  "QT_QPA_PLATFORM=offscreen"
+  "LC_ALL=C.UTF-8"
+  "LANG=C.UTF-8"
+  "TZ=UTC"
+  "LUMORA_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data"
+  "LUMORA_RESOURCES=${CMAKE_SOURCE_DIR}/resources"
+  "GST_DEBUG=0"
+  "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
+  "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+  "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+
+function(lumora_add_test name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE lumora_lib Qt6::Test)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  add_dependencies(${name} lumora_resources)
+  add_test(NAME ${name} COMMAND ${name})
+  # Each suite gets its own settings and cache folders, made afresh per run.
+  set(home ${CMAKE_BINARY_DIR}/test-home/${name})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "${LUMORA_TEST_ENV};XDG_CONFIG_HOME=${home}/config;XDG_CACHE_HOME=${home}/cache;HOME=${home}"
+    TIMEOUT 600)
+endfunction()
+
+file(GLOB LUMORA_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tst_*.cpp)
+foreach(src ${LUMORA_TEST_SOURCES})
+  get_filename_component(name ${src} NAME_WE)
+  lumora_add_test(${name} ${src})
+endforeach()
+
+file(GLOB LUMORA_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/fuzz_*.cpp)
+foreach(src ${LUMORA_FUZZ_SOURCES})
+  get_filename_component(name ${src} NAME_WE)
+  string(REGEX REPLACE "^fuzz_" "" target ${name})
+  add_executable(replay_${target} ${src} ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+  target_link_libraries(replay_${target} PRIVATE lumora_lib)
+  add_test(NAME replay_${target} COMMAND replay_${target} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${target})
+  set_tests_properties(replay_${target} PROPERTIES ENVIRONMENT "${LUMORA_TEST_ENV}" TIMEOUT 600)
+  if(LUMORA_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    add_executable(${name} ${src})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${name} PRIVATE lumora_lib)
+  endif()
+endforeach()
+
+if(LUMORA_BENCH)
+  find_package(benchmark REQUIRED)
+  file(GLOB LUMORA_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/bench_*.cpp)
+  foreach(src ${LUMORA_BENCH_SOURCES})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src})
+    target_link_libraries(${name} PRIVATE lumora_lib benchmark::benchmark Qt6::Test)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    add_dependencies(${name} lumora_resources)
+  endforeach()
+endif()

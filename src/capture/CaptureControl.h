@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QSize>
+#include <QString>
+
+class QWidget;
+
+// The camera component of the main window: live video in its own widget, a
+// frozen still, and the still written to a file cropped to a fixed size.
+// Every operation returns false on failure and leaves the reason in
+// lastError(); the caller decides what the operator sees.
+class CaptureControl : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~CaptureControl() override = default;
+
+    // The widget that shows live video and the guide rectangle of the crop.
+    virtual QWidget *videoWidget() = 0;
+
+    virtual bool OpenPreview() = 0;
+    virtual bool ClosePreview() = 0;
+    // Freezes the newest frame as the still.
+    virtual bool GrabStill() = 0;
+    // Drops the still; live video shows again.
+    virtual bool ResumePreview() = 0;
+    virtual bool ShowVideoSettings() = 0;
+    virtual bool ShowPictureSettings() = 0;
+    // Writes the still cropped to CropWidth x CropHeight in the current save
+    // format; the file is complete or absent when the call returns.
+    virtual bool SaveStill(const QString &path) = 0;
+
+    // "" for JPEG, "BMP" for a Windows bitmap.
+    virtual void SetSaveFormat(const QString &format) = 0;
+    virtual QString SaveFormat() const = 0;
+    virtual void SetCropWidth(qint32 width) = 0;
+    virtual void SetCropHeight(qint32 height) = 0;
+    virtual qint32 CropWidth() const = 0;
+    virtual qint32 CropHeight() const = 0;
+
+    virtual QSize windowSize() const = 0;
+    virtual void setWindowSize(const QSize &size) = 0;
+
+    virtual QString lastError() const = 0;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "data/engine/Value.h"
+
+#include <QList>
+#include <QStringList>
+#include <memory>
+
+namespace lumora::engine {
+
+// What the engine knows of one field of a table.
+struct FieldInfo
+{
+    QString name;        // as the file spells it
+    qint16 daoType = 0;  // DaoType code
+    int width = 0;       // bytes or characters the format allows; 0 when unbounded
+    int decimals = 0;
+    bool nullable = false;
+};
+
+// One table of a data file, opened by a backend. Records are numbered from 0
+// over the live records only (deleted ones are never seen). Every method
+// throws EngineError on a damaged file or a bad argument.
+class TableSource
+{
+public:
+    virtual ~TableSource() = default;
+    virtual QString name() const = 0;
+    virtual const QList<FieldInfo> &fields() const = 0;
+    virtual qsizetype recordCount() const = 0;
+    virtual Value value(qsizetype record, int field) const = 0;
+    // Writes one field of one record in place. Refuses (throws) a value the
+    // field cannot hold exactly (too long, wrong type, not encodable); the
+    // file is locked while written and flushed before the call returns.
+    virtual void update(qsizetype record, int field, const Value &value) = 0;
+};
+
+// One data file (or, for dBase and FoxPro, one folder of tables).
+class Backend
+{
+public:
+    virtual ~Backend() = default;
+    virtual QStringList tableNames() const = 0;
+    // Table names compare without regard to letter case.
+    virtual std::unique_ptr<TableSource> openTable(const QString &name) = 0;
+};
+
+} // namespace lumora::engine
