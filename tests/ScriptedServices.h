@@ -1,0 +1,84 @@
+#pragma once
+// Test doubles for the message and dialog seams: they record what the
+// program showed and answer from a script.
+
+#include "dialogs/DialogService.h"
+#include "dialogs/MessageService.h"
+
+#include <QList>
+#include <QQueue>
+#include <QStringList>
+
+struct RecordedMessage
+{
+    QString text;
+    QString title;
+    MessageService::Icon icon;
+    bool question;
+};
+
+class RecordingMessages : public MessageService
+{
+public:
+    void showMessage(QWidget *, const QString &text, const QString &title, Icon icon) override
+    {
+        messages.append({text, title, icon, false});
+    }
+    bool askYesNo(QWidget *, const QString &text, const QString &title) override
+    {
+        messages.append({text, title, Icon::Question, true});
+        return answers.isEmpty() ? defaultAnswer : answers.dequeue();
+    }
+    QStringList texts() const
+    {
+        QStringList t;
+        for (const RecordedMessage &m : messages)
+            t << m.text;
+        return t;
+    }
+    void clear() { messages.clear(); }
+
+    QList<RecordedMessage> messages;
+    QQueue<bool> answers;       // answers to askYesNo, in order
+    bool defaultAnswer = true;  // when the queue is empty
+};
+
+class ScriptedDialogs : public DialogService
+{
+public:
+    QString openFileName(QWidget *, const QString &title, const QString &, const QString &filter) override
+    {
+        calls << QStringLiteral("open:") + title + QLatin1Char('|') + filter;
+        return files.isEmpty() ? QString() : files.dequeue();
+    }
+    QString saveFileName(QWidget *, const QString &title, const QString &, const QString &filter) override
+    {
+        calls << QStringLiteral("save:") + title + QLatin1Char('|') + filter;
+        return files.isEmpty() ? QString() : files.dequeue();
+    }
+    QString existingFolder(QWidget *, const QString &title, const QString &) override
+    {
+        calls << QStringLiteral("folder:") + title;
+        return folders.isEmpty() ? QString() : folders.dequeue();
+    }
+    std::optional<QColor> color(QWidget *, const QColor &initial) override
+    {
+        calls << QStringLiteral("color:") + initial.name();
+        if (colors.isEmpty())
+            return std::nullopt;
+        return colors.dequeue();
+    }
+    std::optional<FontChoice> font(QWidget *, const QFont &, const QColor &, bool) override
+    {
+        calls << QStringLiteral("font");
+        if (fonts.isEmpty())
+            return std::nullopt;
+        return fonts.dequeue();
+    }
+
+    QStringList calls;          // every dialog shown, in order
+    QQueue<QString> files;      // answers of the file dialogs; empty = cancel
+    QQueue<QString> folders;    // answers of the folder dialog; empty = cancel
+    QQueue<QColor> colors;
+    QQueue<FontChoice> fonts;
+};
