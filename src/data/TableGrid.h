@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <QStringList>
+#include <QTableView>
+
+// The cells of the main window's grid, addressed the way the window's
+// handlers address them: row 0 is the header row, column 0 the row-header
+// column, data cells from (1, 1). Row 0 shows as the view's horizontal
+// header and column 0 as its vertical header.
+class TableGridModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    // Grid coordinates (header row and column included).
+    int gridRows() const { return int(m_rows.size()) + 1; }
+    int gridColumns() const { return m_columns + 1; }
+    void setGridRows(int rows);
+    void setGridColumns(int columns);
+    QString cell(int row, int column) const;
+    void setCell(int row, int column, const QString &text);
+    // Appends one data row; part k goes to column k + 1. With notify false
+    // nothing is signalled until endBulk().
+    void appendRow(const QStringList &parts, bool notify);
+    void beginBulk();
+    void endBulk();
+    void setRowHeaderAttribute(int row, QChar attribute);
+    void setColumnCode(int column, int code) { m_codes.insert(column, code); }
+    void setColors(const QColor &fixed, const QColor &alternate) { m_fixed = fixed; m_alternate = alternate; }
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    struct Row
+    {
+        QStringList cells;   // data columns 1..n (index c - 1), may be shorter
+        QString rowHeader;   // column 0
+        QChar attribute;
+    };
+    int m_columns = 4;              // data columns
+    QStringList m_header;           // row 0, columns 1..n (index c - 1)
+    QString m_corner;               // cell (0, 0)
+    QList<Row> m_rows;
+    QHash<int, int> m_codes;        // column -> display code (5: numbers, right-aligned)
+    QColor m_fixed{231, 235, 247};
+    QColor m_alternate{239, 243, 255};
+    bool m_bulk = false;
+};
+
+// The grid widget: the model above in a QTableView, with the operations the
+// window uses and the grid's own state (current, resume row and column).
+class TableGrid : public QTableView
+{
+    Q_OBJECT
+public:
+    explicit TableGrid(QWidget *parent = nullptr);
+
+    TableGridModel *cells() const { return m_model; }
+
+    int rows() const { return m_model->gridRows(); }
+    void setRows(int rows) { m_model->setGridRows(rows); }
+    int cols() const { return m_model->gridColumns(); }
+    void setCols(int cols) { m_model->setGridColumns(cols); }
+    QString cellText(int row, int column) const { return m_model->cell(row, column); }
+    void setCellText(int row, int column, const QString &text) { m_model->setCell(row, column, text); }
+
+    // Makes the cell active and raises rowChanged for its row. The header
+    // row and column cannot hold the cursor: row and column are taken as at
+    // least 1 (and at most the last row or column).
+    void setActiveCell(int row, int column);
+    int activeRow() const;
+    int activeColumn() const;
+
+    void setGridColumnWidth(int column, int width);
+    int gridColumnWidth(int column) const;
+    void selectRange(int row1, int column1, int row2, int column2);
+    void appendRow(const QStringList &parts, bool repaint = true) { m_model->appendRow(parts, repaint); }
+    // Suspends (false) or resumes (true) repainting around a bulk load.
+    void setRedraw(bool on);
+    void refresh() { viewport()->update(); }
+    void setGridColors(const QColor &fixed, const QColor &alternate);
+
+    int currentRow = 1;      // the data row the operator is on
+    int resumeRow = 0;       // the cell made active after every reload
+    int resumeColumn = 0;
+    bool columnsListed = false;
+
+signals:
+    // The active cell moved to (or was set on) this row.
+    void rowChanged(int row);
+    // The operator clicked a cell.
+    void cellClicked();
+
+private:
+    TableGridModel *m_model;
+};
