@@ -10,7 +10,8 @@
 Q_DECLARE_METATYPE(NamingInputs)
 Q_DECLARE_METATYPE(NamingState)
 
-namespace {
+namespace
+{
 
 // Grid columns of the current row in these cases: 0 row header, 1 学号,
 // 2 姓名, 3 班级, 4 年级, 5 备注.
@@ -63,9 +64,9 @@ NamingState state(const QString &base, const QString &sub1, const QString &sub2,
     return {base, sub1, sub2, folder, name, path};
 }
 
-const NamingState kPrevious = state(QStringLiteral("/old/"), QStringLiteral("旧1"), QStringLiteral("旧2"),
-                                    QStringLiteral("/old/旧1/"), QStringLiteral("旧名"),
-                                    QStringLiteral("/old/旧1/旧名.jpg"));
+const NamingState kPrevious =
+    state(QStringLiteral("/old/"), QStringLiteral("旧1"), QStringLiteral("旧2"), QStringLiteral("/old/旧1/"),
+          QStringLiteral("旧名"), QStringLiteral("/old/旧1/旧名.jpg"));
 
 RowCellReader listReader(const QStringList &cells)
 {
@@ -101,8 +102,9 @@ void TestFormPhotoPath::formPhotoPath_data()
 
     const NamingInputs example = withNumber(withSub1(tableMode()));
     QTest::newRow("worked example: class folder, name, number")
-        << example << row() << state("/srv/photos/", "一班", "旧2", "/srv/photos/一班/", "张三10001",
-                                     "/srv/photos/一班/张三10001.jpg")
+        << example << row()
+        << state("/srv/photos/", "一班", "旧2", "/srv/photos/一班/", "张三10001",
+                 "/srv/photos/一班/张三10001.jpg")
         << "照片保存目录及文件名：/srv/photos/一班/张三10001.jpg" << QString() << false;
 
     QTest::newRow("root folder keeps its single slash")
@@ -117,13 +119,13 @@ void TestFormPhotoPath::formPhotoPath_data()
     NamingInputs bmp = ordinaryMode("/home/a/photos", "DC");
     bmp.format = "bmp";
     QTest::newRow("ordinary, number off, bmp")
-        << bmp << row() << state("/home/a/photos/", "旧1", "旧2", "/home/a/photos/", "DC", "/home/a/photos/DC.bmp")
+        << bmp << row()
+        << state("/home/a/photos/", "旧1", "旧2", "/home/a/photos/", "DC", "/home/a/photos/DC.bmp")
         << "照片保存目录及文件名：/home/a/photos/DC.bmp" << QString() << false;
 
-    QTest::newRow("ordinary, number on")
-        << withNumber(ordinaryMode("/p", "DC")) << row()
-        << state("/p/", "旧1", "旧2", "/p/", "DC10001", "/p/DC10001.jpg") << "照片保存目录及文件名：/p/DC10001.jpg"
-        << QString() << false;
+    QTest::newRow("ordinary, number on") << withNumber(ordinaryMode("/p", "DC")) << row()
+                                         << state("/p/", "旧1", "旧2", "/p/", "DC10001", "/p/DC10001.jpg")
+                                         << "照片保存目录及文件名：/p/DC10001.jpg" << QString() << false;
 
     NamingInputs ordinaryTicks = withNumber(withSub1(ordinaryMode("/p", "DC")));
     ordinaryTicks.subFolder2On = true;
@@ -175,8 +177,8 @@ void TestFormPhotoPath::formPhotoPath_data()
 
     QTest::newRow("empty typed name: message, only the base folder changes")
         << ordinaryMode("/p", QString()) << row()
-        << state("/p/", "旧1", "旧2", "/old/旧1/", "旧名", "/old/旧1/旧名.jpg") << kKeep << "没有输入文件名，请输入！"
-        << false;
+        << state("/p/", "旧1", "旧2", "/old/旧1/", "旧名", "/old/旧1/旧名.jpg") << kKeep
+        << "没有输入文件名，请输入！" << false;
 
     NamingInputs tableNoTyped = tableMode("/p");
     QTest::newRow("data-table mode does not need a typed name")
@@ -186,13 +188,14 @@ void TestFormPhotoPath::formPhotoPath_data()
     NamingInputs unreadable = withSub1(tableMode("/p"));
     unreadable.name1Index = 40;
     QTest::newRow("unreadable cell stops silently where it got")
-        << unreadable << row() << state("/p/", "一班", "旧2", "/old/旧1/", "旧名", "/old/旧1/旧名.jpg") << kKeep
-        << QString() << false;
+        << unreadable << row() << state("/p/", "一班", "旧2", "/old/旧1/", "旧名", "/old/旧1/旧名.jpg")
+        << kKeep << QString() << false;
 
     // Texts that would leave the save folder.
     QTest::newRow("slash in a name cell becomes the full-width solidus")
-        << tableMode("/p") << row(QString(), "a/b") << state("/p/", "旧1", "旧2", "/p/", "a／b", "/p/a／b.jpg")
-        << "照片保存目录及文件名：/p/a／b.jpg" << QString() << false;
+        << tableMode("/p") << row(QString(), "a/b")
+        << state("/p/", "旧1", "旧2", "/p/", "a／b", "/p/a／b.jpg") << "照片保存目录及文件名：/p/a／b.jpg"
+        << QString() << false;
 
     QTest::newRow("slash in a sub-folder cell stays one folder")
         << withSub1(tableMode("/p")) << row(QString(), "张三", "../../etc")
@@ -205,16 +208,16 @@ void TestFormPhotoPath::formPhotoPath_data()
 
     QTest::newRow("control characters and DEL")
         << tableMode("/p") << row(QString(), QString::fromUtf8("a\x01\x1f\x7f\n", 5) + QChar(0) + "b")
-        << state("/p/", "旧1", "旧2", "/p/", "a_____b", "/p/a_____b.jpg") << "照片保存目录及文件名：/p/a_____b.jpg"
-        << QString() << false;
+        << state("/p/", "旧1", "旧2", "/p/", "a_____b", "/p/a_____b.jpg")
+        << "照片保存目录及文件名：/p/a_____b.jpg" << QString() << false;
 
     QTest::newRow("dot-dot as a sub-folder is refused")
         << withSub1(tableMode("/p")) << row(QString(), "张三", "..")
         << state("/p/", "..", "旧2", "", "张三", "") << "照片保存目录及文件名：" << QString() << true;
 
     QTest::newRow("dot as a sub-folder is refused")
-        << withSub1(tableMode("/p")) << row(QString(), "张三", ".") << state("/p/", ".", "旧2", "", "张三", "")
-        << "照片保存目录及文件名：" << QString() << true;
+        << withSub1(tableMode("/p")) << row(QString(), "张三", ".")
+        << state("/p/", ".", "旧2", "", "张三", "") << "照片保存目录及文件名：" << QString() << true;
 
     NamingInputs dotSub2 = both;
     QTest::newRow("dot-dot as the second sub-folder is refused")
@@ -230,14 +233,13 @@ void TestFormPhotoPath::formPhotoPath_data()
         << tableMode("/p") << row(QString(), "..") << state("/p/", "旧1", "旧2", "/p/", "..", "/p/...jpg")
         << "照片保存目录及文件名：/p/...jpg" << QString() << false;
 
-    QTest::newRow("typed name with a slash")
-        << ordinaryMode("/p", "../DC") << row() << state("/p/", "旧1", "旧2", "/p/", "..／DC", "/p/..／DC.jpg")
-        << "照片保存目录及文件名：/p/..／DC.jpg" << QString() << false;
+    QTest::newRow("typed name with a slash") << ordinaryMode("/p", "../DC") << row()
+                                             << state("/p/", "旧1", "旧2", "/p/", "..／DC", "/p/..／DC.jpg")
+                                             << "照片保存目录及文件名：/p/..／DC.jpg" << QString() << false;
 
-    QTest::newRow("number text with a slash")
-        << withNumber(ordinaryMode("/p", "DC"), "1/2") << row()
-        << state("/p/", "旧1", "旧2", "/p/", "DC1／2", "/p/DC1／2.jpg") << "照片保存目录及文件名：/p/DC1／2.jpg"
-        << QString() << false;
+    QTest::newRow("number text with a slash") << withNumber(ordinaryMode("/p", "DC"), "1/2") << row()
+                                              << state("/p/", "旧1", "旧2", "/p/", "DC1／2", "/p/DC1／2.jpg")
+                                              << "照片保存目录及文件名：/p/DC1／2.jpg" << QString() << false;
 }
 
 void TestFormPhotoPath::formPhotoPath()
@@ -265,14 +267,21 @@ void TestFormPhotoPath::safeNamePart_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("safe");
-    QTest::newRow("plain Chinese") << "张三" << "张三";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("blanks kept") << "  a b  " << "  a b  ";
-    QTest::newRow("backslash is an ordinary character here") << "a\\b" << "a\\b";
-    QTest::newRow("slashes") << "/a//b/" << "／a／／b／";
-    QTest::newRow("carriage return and line feed") << "a\r\nb" << "a__b";
+    QTest::newRow("plain Chinese") << "张三"
+                                   << "张三";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("blanks kept") << "  a b  "
+                                 << "  a b  ";
+    QTest::newRow("backslash is an ordinary character here") << "a\\b"
+                                                             << "a\\b";
+    QTest::newRow("slashes") << "/a//b/"
+                             << "／a／／b／";
+    QTest::newRow("carriage return and line feed") << "a\r\nb"
+                                                   << "a__b";
     QTest::newRow("unit separator and DEL") << QString("a\x1f\x7f") << "a__";
-    QTest::newRow("space and tilde untouched") << " ~" << " ~";
+    QTest::newRow("space and tilde untouched") << " ~"
+                                               << " ~";
     QTest::newRow("C1 controls untouched") << QString(QChar(0x85)) << QString(QChar(0x85));
 }
 

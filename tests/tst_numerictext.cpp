@@ -45,15 +45,24 @@ void TestNumericText::nextNumberText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("next");
-    QTest::newRow("10001") << "10001" << "10002";
-    QTest::newRow("letters start at 1") << "abc" << "1";
-    QTest::newRow("empty starts at 1") << "" << "1";
-    QTest::newRow("trailing letters dropped") << "99号" << "100";
-    QTest::newRow("leading zeros dropped") << "007" << "8";
-    QTest::newRow("blanks dropped") << " 1 9" << "20";
-    QTest::newRow("minus one") << "-1" << "0";
-    QTest::newRow("fraction") << "1.5" << "2.5";
-    QTest::newRow("large, no exponent") << "123456789012" << "123456789013";
+    QTest::newRow("10001") << "10001"
+                           << "10002";
+    QTest::newRow("letters start at 1") << "abc"
+                                        << "1";
+    QTest::newRow("empty starts at 1") << ""
+                                       << "1";
+    QTest::newRow("trailing letters dropped") << "99号"
+                                              << "100";
+    QTest::newRow("leading zeros dropped") << "007"
+                                           << "8";
+    QTest::newRow("blanks dropped") << " 1 9"
+                                    << "20";
+    QTest::newRow("minus one") << "-1"
+                               << "0";
+    QTest::newRow("fraction") << "1.5"
+                              << "2.5";
+    QTest::newRow("large, no exponent") << "123456789012"
+                                        << "123456789013";
 }
 
 void TestNumericText::nextNumberText()

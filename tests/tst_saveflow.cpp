@@ -14,7 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
+namespace
+{
 
 // A camera whose still is a plain picture of the crop size, written the way
 // the real one writes it: through a temporary file renamed over the target.
@@ -38,8 +39,8 @@ public:
         QImage still(CropWidth(), CropHeight(), QImage::Format_RGB32);
         still.fill(Qt::gray);
         QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || !still.save(&file, m_format.isEmpty() ? "JPG" : "BMP")
-            || !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly) || !still.save(&file, m_format.isEmpty() ? "JPG" : "BMP") ||
+            !file.commit()) {
             m_error = file.errorString();
             return false;
         }
@@ -148,7 +149,8 @@ void loadTable(TableGrid &grid, int records)
     grid.setCellText(0, 2, QStringLiteral("姓名"));
     grid.setCellText(0, 3, QStringLiteral("班级"));
     for (int r = 1; r <= records; ++r)
-        grid.appendRow({QString::number(100 + r), QStringLiteral("学生%1").arg(r), QStringLiteral("%1班").arg(r % 2 + 1)});
+        grid.appendRow({QString::number(100 + r), QStringLiteral("学生%1").arg(r),
+                        QStringLiteral("%1班").arg(r % 2 + 1)});
     grid.appendRow({});
 }
 
@@ -409,8 +411,9 @@ void TestSaveFlow::subFoldersAreCreated()
     QCOMPARE(grid.currentRow, 2);
 
     // Existing levels are used as they are.
-    QCOMPARE(flow.run(FormPhotoPath(window.inputs, [](int c) { return std::optional<QString>(c == 1 ? "9" : "x"); },
-                                    window.naming)
+    QCOMPARE(flow.run(FormPhotoPath(
+                          window.inputs, [](int c) { return std::optional<QString>(c == 1 ? "9" : "x"); },
+                          window.naming)
                           .state),
              SaveFlow::Outcome::Saved);
     QVERIFY(QFileInfo(m_base + "/2班/101/学生1.jpg").isFile());
@@ -422,7 +425,7 @@ void TestSaveFlow::interruptions_data()
     QTest::addColumn<bool>("tableMode");
     QTest::addColumn<QString>("saveFolder"); // relative to the temporary folder
     QTest::addColumn<bool>("subFolders");
-    QTest::addColumn<QString>("classCell");   // sub-folder text of the current row
+    QTest::addColumn<QString>("classCell");    // sub-folder text of the current row
     QTest::addColumn<QString>("blockingFile"); // made before the save, relative
     QTest::addColumn<bool>("cameraFails");
     QTest::addColumn<QString>("leftBehind"); // the only thing under the temporary folder afterwards
@@ -436,8 +439,8 @@ void TestSaveFlow::interruptions_data()
     QTest::newRow("camera fails") << true << "" << false << "一班" << QString() << true << QString();
     QTest::newRow("camera fails after the sub-folder was made")
         << true << "" << true << "一班" << QString() << true << "一班";
-    QTest::newRow("a file stands where the sub-folder goes")
-        << true << "" << true << "一班" << "一班" << false << "一班";
+    QTest::newRow("a file stands where the sub-folder goes") << true << "" << true << "一班"
+                                                             << "一班" << false << "一班";
     QTest::newRow("dot-dot sub-folder refused before anything is made")
         << true << "" << true << ".." << QString() << false << QString();
 }

@@ -3,11 +3,13 @@
 #include <QByteArray>
 #include <cmath>
 
-namespace {
+namespace
+{
 
 bool isBlank(QChar c)
 {
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r');
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
+           c == QLatin1Char('\r');
 }
 
 bool isDigit(QChar c)

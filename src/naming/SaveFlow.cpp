@@ -80,8 +80,9 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming)
     // 5. The picture itself.
     if (!m_camera.SaveStill(s.photoPath)) {
         const QString reason = m_camera.lastError();
-        return interrupted(reason.isEmpty() ? QStringLiteral("照片未保存：无法写入 %1").arg(s.photoPath)
-                                            : QStringLiteral("照片未保存：无法写入 %1（%2）").arg(s.photoPath, reason));
+        return interrupted(reason.isEmpty()
+                               ? QStringLiteral("照片未保存：无法写入 %1").arg(s.photoPath)
+                               : QStringLiteral("照片未保存：无法写入 %1（%2）").arg(s.photoPath, reason));
     }
 
     QString status = QStringLiteral("照片已保存：%1").arg(s.photoPath);

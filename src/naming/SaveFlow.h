@@ -22,11 +22,11 @@ class SaveFlow
 {
 public:
     enum class Outcome {
-        Saved,       // written and booked; Command8 disabled
-        SavedAtEnd,  // written, but no next row: nothing booked, buttons as after a failure
-        Declined,    // the operator kept the existing file; nothing changed
-        NoName,      // no file name set; message shown, nothing changed
-        Failed,      // nothing written; buttons as after a failure
+        Saved,      // written and booked; Command8 disabled
+        SavedAtEnd, // written, but no next row: nothing booked, buttons as after a failure
+        Declined,   // the operator kept the existing file; nothing changed
+        NoName,     // no file name set; message shown, nothing changed
+        Failed,     // nothing written; buttons as after a failure
     };
 
     SaveFlow(SaveHost &host, TableGrid &grid, CaptureControl &camera, MessageService &messages,
