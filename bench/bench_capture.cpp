@@ -12,7 +12,8 @@
 
 #include <benchmark/benchmark.h>
 
-namespace {
+namespace
+{
 
 QTemporaryDir &folder()
 {
@@ -39,7 +40,8 @@ QImage cameraLikeFrame()
         for (int x = 0; x < image.width(); ++x) {
             const int n = int(rng.bounded(17)) - 8;
             const QRgb c = line[x];
-            line[x] = qRgb(qBound(0, qRed(c) + n, 255), qBound(0, qGreen(c) + n, 255), qBound(0, qBlue(c) + n, 255));
+            line[x] = qRgb(qBound(0, qRed(c) + n, 255), qBound(0, qGreen(c) + n, 255),
+                           qBound(0, qBlue(c) + n, 255));
         }
     }
     return image;

@@ -1,6 +1,7 @@
 // The GStreamer camera component, driven for real on videotestsrc.
 
 #include "capture/CameraDeviceList.h"
+#include "capture/CaptureFactory.h"
 #include "capture/CropGeometry.h"
 #include "capture/GstCaptureControl.h"
 #include "capture/GstHandle.h"
@@ -10,7 +11,6 @@
 #include "capture/TestPatternControls.h"
 #include "capture/V4l2Controls.h"
 #include "capture/VideoSettingsDialog.h"
-#include "capture/CaptureFactory.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -25,7 +25,8 @@
 #include <set>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 CaptureSettings testPicture(int width = 640, int height = 480)
 {
@@ -149,14 +150,17 @@ void TestGstCapture::centredCropRect_data()
     QTest::addColumn<QSize>("frame");
     QTest::addColumn<QSize>("crop");
     QTest::addColumn<QRect>("expected");
-    QTest::newRow("wide frame, portrait crop") << QSize(1280, 720) << QSize(150, 200) << QRect(370, 0, 540, 720);
-    QTest::newRow("4:3 frame, portrait crop") << QSize(640, 480) << QSize(150, 200) << QRect(140, 0, 360, 480);
-    QTest::newRow("tall frame, landscape crop") << QSize(480, 640) << QSize(200, 100) << QRect(0, 200, 480, 240);
+    QTest::newRow("wide frame, portrait crop")
+        << QSize(1280, 720) << QSize(150, 200) << QRect(370, 0, 540, 720);
+    QTest::newRow("4:3 frame, portrait crop")
+        << QSize(640, 480) << QSize(150, 200) << QRect(140, 0, 360, 480);
+    QTest::newRow("tall frame, landscape crop")
+        << QSize(480, 640) << QSize(200, 100) << QRect(0, 200, 480, 240);
     QTest::newRow("same aspect") << QSize(640, 480) << QSize(320, 240) << QRect(0, 0, 640, 480);
     QTest::newRow("crop larger than frame") << QSize(100, 100) << QSize(600, 800) << QRect(12, 0, 75, 100);
     QTest::newRow("square crop, odd margin") << QSize(101, 100) << QSize(1, 1) << QRect(0, 0, 100, 100);
-    QTest::newRow("extreme strip keeps a pixel") << QSize(1280, 720) << QSize(2000000000, 1)
-                                                 << QRect(0, 359, 1280, 1);
+    QTest::newRow("extreme strip keeps a pixel")
+        << QSize(1280, 720) << QSize(2000000000, 1) << QRect(0, 359, 1280, 1);
     QTest::newRow("zero crop width") << QSize(640, 480) << QSize(0, 200) << QRect();
     QTest::newRow("negative crop height") << QSize(640, 480) << QSize(150, -200) << QRect();
     QTest::newRow("empty frame") << QSize(0, 0) << QSize(150, 200) << QRect();
@@ -278,7 +282,8 @@ void TestGstCapture::modesFromCaps_data()
                        "video/x-raw 640x480 30/1 25/1 20/1 15/1 10/1"};
     QTest::newRow("fractional NTSC rate") << "video/x-raw,width=720,height=480,framerate=30000/1001"
                                           << QStringList{"video/x-raw 720x480 30000/1001"};
-    QTest::newRow("no rate at all") << "video/x-raw,width=640,height=480" << QStringList{"video/x-raw 640x480"};
+    QTest::newRow("no rate at all") << "video/x-raw,width=640,height=480"
+                                    << QStringList{"video/x-raw 640x480"};
     QTest::newRow("zero size dropped") << "video/x-raw,width=0,height=480,framerate=30/1" << QStringList{};
     QTest::newRow("not video") << "audio/x-raw,rate=44100" << QStringList{};
     QTest::newRow("unparsable caps") << "video/x-raw,width=(int" << QStringList{};

@@ -6,10 +6,10 @@
 
 #include <algorithm>
 
-namespace {
-
-struct StandardSize
+namespace
 {
+
+struct StandardSize {
     int width, height;
 };
 // Offered when a device gives a range of sizes rather than a list.
@@ -74,8 +74,7 @@ QString deviceProperty(const GstStructure *props, const char *key)
 
 } // namespace
 
-struct CameraDeviceList::Monitor
-{
+struct CameraDeviceList::Monitor {
     GstHandle<GstDeviceMonitor> monitor;
 };
 
@@ -128,8 +127,9 @@ QList<CaptureMode> CameraDeviceList::modesFromCaps(const GstCaps *caps)
                 if (w < 1 || h < 1)
                     continue;
                 // From ranges, keep only the standard pairs, not every combination.
-                if (range && std::none_of(std::begin(StandardSizes), std::end(StandardSizes),
-                                          [&](const StandardSize &s) { return s.width == w && s.height == h; }))
+                if (range &&
+                    std::none_of(std::begin(StandardSizes), std::end(StandardSizes),
+                                 [&](const StandardSize &s) { return s.width == w && s.height == h; }))
                     continue;
                 auto it = std::find_if(modes.begin(), modes.end(), [&](const CaptureMode &m) {
                     return m.mediaType == media && m.width == w && m.height == h;
@@ -181,7 +181,8 @@ std::optional<CaptureSource> CameraDeviceList::cameraFromDevice(GstDevice *devic
     return s;
 }
 
-namespace {
+namespace
+{
 QList<CaptureSource> camerasOf(GstDeviceMonitor *monitor)
 {
     QList<CaptureSource> cameras;

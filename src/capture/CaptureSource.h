@@ -5,8 +5,7 @@
 #include <QString>
 
 // A frame rate as GStreamer gives it, numerator / denominator.
-struct FrameRate
-{
+struct FrameRate {
     int numerator = 0;
     int denominator = 1;
 
@@ -16,8 +15,7 @@ struct FrameRate
 };
 
 // One picture size a source delivers, in one encoding, with its frame rates.
-struct CaptureMode
-{
+struct CaptureMode {
     QString mediaType; // "video/x-raw" or "image/jpeg"
     int width = 0;
     int height = 0;
@@ -28,8 +26,7 @@ struct CaptureMode
 
 // A source of video the operator can choose: a V4L2 camera, or the test
 // picture that stands in when the machine has no camera.
-struct CaptureSource
-{
+struct CaptureSource {
     enum class Kind { TestPicture, Camera };
 
     Kind kind = Kind::TestPicture;
@@ -42,8 +39,7 @@ struct CaptureSource
 
 // What the next OpenPreview starts: the source, and the size and rate asked
 // of it (0 and an invalid rate leave them to the source).
-struct CaptureSettings
-{
+struct CaptureSettings {
     CaptureSource::Kind kind = CaptureSource::Kind::TestPicture;
     QString devicePath;
     QString deviceName;

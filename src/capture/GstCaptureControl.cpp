@@ -12,7 +12,8 @@
 
 #include <QDialog>
 
-namespace {
+namespace
+{
 const QString ClosedNote = QStringLiteral("摄像头未打开");
 }
 

@@ -10,7 +10,8 @@
 
 #include <chrono>
 
-namespace {
+namespace
+{
 
 QString describe(GError *err, const gchar *debug)
 {
@@ -51,8 +52,7 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
 
     const bool camera = settings.kind == CaptureSource::Kind::Camera;
     const bool jpeg = settings.mediaType == QLatin1String("image/jpeg");
-    struct Part
-    {
+    struct Part {
         const char *factory;
         GstElement *element;
     };

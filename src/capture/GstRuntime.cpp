@@ -4,7 +4,8 @@
 
 #include <mutex>
 
-namespace {
+namespace
+{
 std::once_flag initOnce;
 bool initOk = false;
 QString initError;

@@ -7,7 +7,8 @@
 #include <QImageWriter>
 #include <QSaveFile>
 
-namespace {
+namespace
+{
 // 96 dots per inch in dots per metre, the resolution photo programs expect
 // from a screen-sized picture.
 constexpr int DotsPerMetre96 = 3780;
@@ -27,8 +28,8 @@ QImage StillWriter::cropped(const QImage &frame, QSize crop)
     QImage part = frame.copy(region);
     if (part.isNull())
         return {};
-    QImage out = part.size() == crop ? part
-                                     : part.scaled(crop, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage out =
+        part.size() == crop ? part : part.scaled(crop, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (out.isNull() || out.size() != crop)
         return {};
     // Neither format keeps alpha; RGB32 keeps the bitmap at 24 bits per pixel.
@@ -66,7 +67,8 @@ bool StillWriter::write(const QImage &frame, QSize crop, Format format, const QS
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("无法写入 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return fail(
+            QStringLiteral("无法写入 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
     QImageWriter writer(&file, format == Format::Bmp ? QByteArrayLiteral("bmp") : QByteArrayLiteral("jpeg"));
     if (format == Format::Jpeg)
         writer.setQuality(JpegQuality);
@@ -76,6 +78,7 @@ bool StillWriter::write(const QImage &frame, QSize crop, Format format, const QS
         return fail(QStringLiteral("无法写入 %1：%2").arg(QDir::toNativeSeparators(path), why));
     }
     if (!file.commit())
-        return fail(QStringLiteral("无法写入 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return fail(
+            QStringLiteral("无法写入 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
     return true;
 }

@@ -12,7 +12,8 @@ TestPatternControls::TestPatternControls(int current, std::function<void(int)> a
 {
 }
 
-namespace {
+namespace
+{
 QList<QPair<int, QString>> loadPatterns()
 {
     static const QHash<QString, QString> captions{
@@ -48,7 +49,8 @@ QList<QPair<int, QString>> loadPatterns()
             const GEnumValue &v = enums->values[i];
             const QString nick = QString::fromUtf8(v.value_nick);
             const QString caption = captions.value(nick);
-            out.append({v.value, caption.isEmpty() ? nick : caption + QStringLiteral(" (") + nick + QLatin1Char(')')});
+            out.append({v.value,
+                        caption.isEmpty() ? nick : caption + QStringLiteral(" (") + nick + QLatin1Char(')')});
         }
     }
     return out;

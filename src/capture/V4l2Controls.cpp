@@ -9,7 +9,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 int xioctl(int fd, unsigned long request, void *arg)
 {
@@ -27,7 +28,8 @@ QString errnoText()
 
 QString fixedString(const __u8 *bytes, size_t size)
 {
-    return QString::fromUtf8(reinterpret_cast<const char *>(bytes), int(strnlen(reinterpret_cast<const char *>(bytes), size)));
+    return QString::fromUtf8(reinterpret_cast<const char *>(bytes),
+                             int(strnlen(reinterpret_cast<const char *>(bytes), size)));
 }
 
 } // namespace
@@ -153,23 +155,41 @@ bool V4l2Controls::setValue(quint32 id, int value)
 QString V4l2Controls::captionFor(quint32 id, const QString &driverName)
 {
     switch (id) {
-    case V4L2_CID_BRIGHTNESS: return QStringLiteral("亮度");
-    case V4L2_CID_CONTRAST: return QStringLiteral("对比度");
-    case V4L2_CID_SATURATION: return QStringLiteral("饱和度");
-    case V4L2_CID_HUE: return QStringLiteral("色调");
-    case V4L2_CID_GAIN: return QStringLiteral("增益");
-    case V4L2_CID_SHARPNESS: return QStringLiteral("清晰度");
-    case V4L2_CID_GAMMA: return QStringLiteral("伽马");
-    case V4L2_CID_AUTO_WHITE_BALANCE: return QStringLiteral("自动白平衡");
-    case V4L2_CID_WHITE_BALANCE_TEMPERATURE: return QStringLiteral("白平衡色温");
-    case V4L2_CID_BACKLIGHT_COMPENSATION: return QStringLiteral("逆光补偿");
-    case V4L2_CID_POWER_LINE_FREQUENCY: return QStringLiteral("电源频率");
-    case V4L2_CID_EXPOSURE_AUTO: return QStringLiteral("曝光模式");
-    case V4L2_CID_EXPOSURE_ABSOLUTE: return QStringLiteral("曝光时间");
-    case V4L2_CID_EXPOSURE_AUTO_PRIORITY: return QStringLiteral("曝光优先");
-    case V4L2_CID_FOCUS_AUTO: return QStringLiteral("自动对焦");
-    case V4L2_CID_FOCUS_ABSOLUTE: return QStringLiteral("对焦");
-    case V4L2_CID_ZOOM_ABSOLUTE: return QStringLiteral("缩放");
-    default: return driverName;
+    case V4L2_CID_BRIGHTNESS:
+        return QStringLiteral("亮度");
+    case V4L2_CID_CONTRAST:
+        return QStringLiteral("对比度");
+    case V4L2_CID_SATURATION:
+        return QStringLiteral("饱和度");
+    case V4L2_CID_HUE:
+        return QStringLiteral("色调");
+    case V4L2_CID_GAIN:
+        return QStringLiteral("增益");
+    case V4L2_CID_SHARPNESS:
+        return QStringLiteral("清晰度");
+    case V4L2_CID_GAMMA:
+        return QStringLiteral("伽马");
+    case V4L2_CID_AUTO_WHITE_BALANCE:
+        return QStringLiteral("自动白平衡");
+    case V4L2_CID_WHITE_BALANCE_TEMPERATURE:
+        return QStringLiteral("白平衡色温");
+    case V4L2_CID_BACKLIGHT_COMPENSATION:
+        return QStringLiteral("逆光补偿");
+    case V4L2_CID_POWER_LINE_FREQUENCY:
+        return QStringLiteral("电源频率");
+    case V4L2_CID_EXPOSURE_AUTO:
+        return QStringLiteral("曝光模式");
+    case V4L2_CID_EXPOSURE_ABSOLUTE:
+        return QStringLiteral("曝光时间");
+    case V4L2_CID_EXPOSURE_AUTO_PRIORITY:
+        return QStringLiteral("曝光优先");
+    case V4L2_CID_FOCUS_AUTO:
+        return QStringLiteral("自动对焦");
+    case V4L2_CID_FOCUS_ABSOLUTE:
+        return QStringLiteral("对焦");
+    case V4L2_CID_ZOOM_ABSOLUTE:
+        return QStringLiteral("缩放");
+    default:
+        return driverName;
     }
 }

@@ -8,7 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 QString sizeCaption(const CaptureMode &m)
 {
     QString text = QStringLiteral("%1 × %2").arg(m.width).arg(m.height);
