@@ -133,6 +133,7 @@ private slots:
     void grabWhileClosedFails();
     void stillSurvivesClose();
     void missingCameraFailsToOpen();
+    void undeliverableFormatFailsCleanly();
     void videoSettingsRestartPreview();
     void pictureSettingsChangePatternLive();
 
@@ -537,6 +538,25 @@ void TestGstCapture::missingCameraFailsToOpen()
     QVERIFY(!control.GrabStill());
     QVERIFY2(!control.ShowPictureSettings(), "the picture settings of a missing camera cannot open");
     QVERIFY(control.lastError().contains(settings.devicePath));
+}
+
+void TestGstCapture::undeliverableFormatFailsCleanly()
+{
+    // The test picture cannot deliver JPEG. Whether that shows while the
+    // pipeline is built or later on its bus (as a camera pulled out
+    // mid-preview does), the preview ends stopped, with a reason.
+    CaptureSettings settings = testPicture();
+    settings.mediaType = QStringLiteral("image/jpeg");
+    GstCaptureControl control(settings);
+    QSignalSpy failed(&control, &GstCaptureControl::previewFailed);
+    if (control.OpenPreview())
+        QVERIFY(failed.wait(5000));
+    else
+        QVERIFY(!control.lastError().isEmpty());
+    QVERIFY(!control.isPreviewRunning());
+    QVERIFY(!control.lastError().isEmpty());
+    QVERIFY(!control.GrabStill());
+    QVERIFY(!control.view()->note().isEmpty());
 }
 
 void TestGstCapture::videoSettingsRestartPreview()
