@@ -402,16 +402,17 @@ Value DbfTable::value(qsizetype record, int field) const
 
 // ---- writing -------------------------------------------------------------
 
-QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, bool *isNull, int *varLength) const
+QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTextCodec &codec,
+                                 const QString &table, bool *isNull, int *varLength)
 {
     const auto refuse = [&](const QString &why) {
-        return EngineError(QStringLiteral("Field %1 of table %2 %3").arg(f.name, m_name, why));
+        return EngineError(QStringLiteral("Field %1 of table %2 %3").arg(f.name, table, why));
     };
     const auto encodeText = [&](const QString &text) {
-        const std::optional<QByteArray> bytes = m_codec.encode(text);
+        const std::optional<QByteArray> bytes = codec.encode(text);
         if (!bytes)
             throw refuse(QStringLiteral("cannot hold \"%1\": it has characters that code page %2 lacks")
-                             .arg(text, QString::fromLatin1(m_codec.name())));
+                             .arg(text, QString::fromLatin1(codec.name())));
         return *bytes;
     };
     *isNull = v.isNull();
@@ -632,7 +633,7 @@ void DbfTable::update(qsizetype record, int field, const Value &v)
                 fieldBytes = QByteArray(f.length, ' ');
         }
     } else {
-        fieldBytes = encodeField(f, v, &isNull, &varLength);
+        fieldBytes = encodeField(f, v, m_codec, m_name, &isNull, &varLength);
     }
 
     LockedFile dbf(m_path, what);

@@ -32,6 +32,13 @@ public:
     void update(qsizetype record, int field, const Value &value) override;
 
     const DbfHeader &header() const { return m_header; }
+
+    // The bytes field `f` (not a memo) holds for `v` in code page `codec`;
+    // throws EngineError naming `table` when `v` does not fit exactly.
+    // `isNull` tells whether the field becomes Null; `varLength` is the
+    // length a short varchar keeps in its last byte, else -1.
+    static QByteArray encodeField(const DbfField &f, const Value &v, const DbfTextCodec &codec,
+                                  const QString &table, bool *isNull, int *varLength);
     const QByteArray &codecName() const { return m_codec.name(); }
 
 private:
@@ -40,9 +47,6 @@ private:
     void checkIndex(qsizetype record, int field) const;
     bool flagSet(const char *record, int bit) const;
     std::optional<QByteArray> readMemo(QByteArrayView pointer) const;
-    // The new bytes of `f` for `v`, without the memo part; throws when `v`
-    // does not fit. `isNull` reports whether the field becomes Null.
-    QByteArray encodeField(const DbfField &f, const Value &v, bool *isNull, int *varLength) const;
     QByteArray appendMemo(const DbfField &f, const Value &v);
 
     QString m_name;
