@@ -7,8 +7,6 @@ namespace lumora::engine {
 
 namespace {
 
-constexpr int kMemoHeader = 512;
-
 void putBe32(char *p, quint32 v)
 {
     p[0] = char(v >> 24);
