@@ -1,10 +1,15 @@
 #include "app/Form1.h"
 
+#include "app/ButtonMnemonics.h"
 #include "app/SettingsStore.h"
+#include "app/WindowSaveHost.h"
 #include "capture/CaptureControl.h"
 #include "data/TableGrid.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
+#include "naming/FolderBrowser.h"
+#include "naming/FormPhotoPath.h"
+#include "naming/SaveFlow.h"
 #include "ui_Form1.h"
 
 #include <QCloseEvent>
@@ -178,6 +183,7 @@ void Form1::connectHandlers()
     connect(ui->Comgs, &QComboBox::currentIndexChanged, this, &Form1::formatChosen);
     connect(ui->SSTab1, &QTabWidget::currentChanged, this, &Form1::settingsPageChanged);
     connect(ui->Chelock, &QCheckBox::clicked, this, &Form1::lockClicked);
+    connectNamingHandlers();
 }
 
 void Form1::startUp()
@@ -674,8 +680,13 @@ bool Form1::loadTableIntoGrid()
 }
 
 void Form1::refreshColumnPickers() {}
-void Form1::formPhotoPath() {}
-void Form1::saveHandling() {}
+
+QString Form1::writeBackFileName()
+{
+    // The table engine brings the write-back; until then nothing is written.
+    return {};
+}
+
 void Form1::openTableWindow() {}
 void Form1::pageSetup() {}
 void Form1::printPreview() {}
@@ -683,3 +694,155 @@ void Form1::chooseFrameColour() {}
 void Form1::showHelp() {}
 void Form1::showAbout() {}
 void Form1::openHomePage() {}
+
+// ------------------------------------------------------- naming and saving
+
+void Form1::connectNamingHandlers()
+{
+    Ui::Form1 *ui = m_ui;
+    // Setting a naming control from code (start-up, settings restore, mode
+    // switches, another handler) must form the path as a user's change does:
+    // hence textChanged, currentIndexChanged and toggled, never clicked.
+    const auto form = [this] { formPhotoPath(); };
+    connect(ui->Text1, &QLineEdit::textChanged, this, form);
+    connect(ui->Command7, &QPushButton::clicked, this, &Form1::chooseSaveFolder);
+    connect(ui->Chekb1, &QCheckBox::toggled, this, &Form1::subFolder1Toggled);
+    connect(ui->Chekb2, &QCheckBox::toggled, this, &Form1::subFolder2Toggled);
+    connect(ui->Comkb1, &QComboBox::currentIndexChanged, this, form);
+    connect(ui->Comkb2, &QComboBox::currentIndexChanged, this, form);
+    connect(ui->Texfname, &QLineEdit::textChanged, this, form);
+    connect(ui->Comfname1, &QComboBox::currentIndexChanged, this, form);
+    connect(ui->Comfname2, &QComboBox::currentIndexChanged, this, form);
+    connect(ui->Chefname2, &QCheckBox::toggled, this, &Form1::secondNameToggled);
+    connect(ui->Cheqbm, &QCheckBox::toggled, this, &Form1::numberToggled);
+    connect(ui->Texqbm, &QLineEdit::textChanged, this, form);
+    connect(ui->Chekzm, &QCheckBox::toggled, this, &Form1::updateExtensionCaption);
+
+    connect(grid(), &TableGrid::rowChanged, this, &Form1::gridRowChanged);
+    connect(grid(), &TableGrid::cellClicked, this, &Form1::gridClicked);
+
+    // Alt+S names both the menu "设置(&S)" and "保存照片(&S)"; the buttons win.
+    new ButtonMnemonics({ui->Command3, ui->Command4, ui->Command8},
+                        {menuBar(), ui->Command3, ui->Command4, ui->Command8}, this);
+}
+
+NamingInputs Form1::namingInputs() const
+{
+    const Ui::Form1 *ui = m_ui;
+    NamingInputs in;
+    in.saveFolder = ui->Text1->text();
+    in.tableMode = ui->Option1->isChecked();
+    in.subFolder1On = ui->Chekb1->isChecked();
+    in.subFolder1Index = ui->Comkb1->currentIndex();
+    in.subFolder2On = ui->Chekb2->isChecked();
+    in.subFolder2Index = ui->Comkb2->currentIndex();
+    in.name1Index = ui->Comfname1->currentIndex();
+    in.name2On = ui->Chefname2->isChecked();
+    in.name2Index = ui->Comfname2->currentIndex();
+    in.numberOn = ui->Cheqbm->isChecked();
+    in.numberText = ui->Texqbm->text();
+    in.typedName = ui->Texfname->text();
+    in.format = ui->Comgs->currentText();
+    return in;
+}
+
+void Form1::formPhotoPath()
+{
+    const PhotoPathResult result = FormPhotoPath(namingInputs(), currentRowCells(*grid()), m_naming);
+    m_naming = result.state;
+    if (result.text2)
+        m_ui->Text2->setText(*result.text2);
+    if (!result.message.isEmpty())
+        m_messages->show(this, result.message);
+    // A refused path stays in the status line until a path is formed again.
+    if (!result.problem.isEmpty())
+        setStatus(result.problem);
+    else if (!m_namingProblem.isEmpty() && result.text2 && statusText() == m_namingProblem)
+        setStatus(QString());
+    if (result.text2 || !result.problem.isEmpty())
+        m_namingProblem = result.problem;
+}
+
+void Form1::chooseSaveFolder()
+{
+    // A cancelled choice empties Text1, so that the operator is told to choose.
+    m_ui->Text1->setText(::browseSaveFolder(*m_dialogs, this));
+}
+
+void Form1::subFolder1Toggled(bool on)
+{
+    Ui::Form1 *ui = m_ui;
+    ui->Comkb1->setEnabled(on);
+    if (on) {
+        ui->Chekb2->setEnabled(true);
+    } else {
+        // Clearing the second sub-folder runs its own handling first.
+        ui->Chekb2->setChecked(false);
+        ui->Chekb2->setEnabled(false);
+        ui->Comkb2->setEnabled(false);
+    }
+    formPhotoPath();
+}
+
+void Form1::subFolder2Toggled(bool on)
+{
+    m_ui->Comkb2->setEnabled(on);
+    formPhotoPath();
+}
+
+void Form1::secondNameToggled(bool on)
+{
+    m_ui->Comfname2->setEnabled(on);
+    formPhotoPath();
+}
+
+void Form1::numberToggled(bool on)
+{
+    formPhotoPath();
+    m_ui->Texqbm->setEnabled(on);
+}
+
+void Form1::updateExtensionCaption()
+{
+    m_ui->Chekzm->setText(QStringLiteral("带扩展名") + m_ui->Comgs->currentText());
+}
+
+void Form1::gridRowChanged(int row)
+{
+    TableGrid *g = grid();
+    if (m_ui->Option1->isChecked()) {
+        g->currentRow = row;
+        g->selectRange(row, 1, row, g->cols() - 1);
+        formPhotoPath();
+        ShowCurrentRowPhoto();
+    } else {
+        g->currentRow = g->activeRow();
+        ShowListedPhoto(g->currentRow);
+    }
+}
+
+void Form1::gridClicked()
+{
+    grid()->currentRow = grid()->activeRow();
+    if (m_ui->Option1->isChecked())
+        formPhotoPath();
+}
+
+void Form1::saveHandling()
+{
+    WindowSaveHost host(*this);
+    if (!m_capture) {
+        // Nothing can be written without the camera component: end as any
+        // failed save ends.
+        host.setButtonEnabled(SaveButton::Retake, true);
+        host.setButtonEnabled(SaveButton::Take, false);
+        host.setButtonEnabled(SaveButton::Save, false);
+        setStatus(QStringLiteral("照片未保存：没有摄像头组件"));
+        return;
+    }
+    SaveFlow flow(host, *grid(), *m_capture, *m_messages, this);
+    flow.run(m_naming);
+    // The save's own line hides a refused path for the next row: keep both.
+    if (!m_namingProblem.isEmpty() && !statusText().contains(m_namingProblem))
+        setStatus(statusText() + QStringLiteral("；") + m_namingProblem);
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/DataSource.h"
+#include "naming/NamingState.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -11,17 +12,11 @@ class DialogService;
 class MessageService;
 class TableGrid;
 class QCloseEvent;
+struct NamingInputs;
 
 namespace Ui {
 class Form1;
 }
-
-// Where the next picture goes. Filled by the photo-naming routine; the
-// preview reads photoPath to show a row's saved photo.
-struct NamingState
-{
-    QString photoPath;
-};
 
 // The main window: preview, camera buttons, data table, the two settings
 // pages and the menus. It is handed its services so that tests can drive it
@@ -116,6 +111,10 @@ protected:
     virtual void formPhotoPath();
     // "保存照片(&S)": Command8 and savezhao.
     virtual void saveHandling();
+    // Writes the saved photo's file name into the current row's record and
+    // reloads the grid when it did. Returns why nothing was written when the
+    // operator should know it, else an empty text.
+    virtual QString writeBackFileName();
     // "打开表": Command9 and opentable.
     virtual void openTableWindow();
     virtual void pageSetup();
@@ -132,6 +131,12 @@ protected:
     // Picture-format choice: the camera's save format and Chekzm's caption.
     void formatChosen(int index);
 
+    // What FormPhotoPath reads from the naming controls.
+    NamingInputs namingInputs() const;
+    // The grid's notifications: a new current row, a click on a cell.
+    void gridRowChanged(int row);
+    void gridClicked();
+
 private:
     void hostVideoWidget();
     void connectHandlers();
@@ -140,6 +145,15 @@ private:
     void cameraFailed(const QString &what);
     void settingsPageChanged(int index);
     void lockClicked(bool checked);
+    void connectNamingHandlers();
+    void chooseSaveFolder();
+    void subFolder1Toggled(bool on);
+    void subFolder2Toggled(bool on);
+    void secondNameToggled(bool on);
+    void numberToggled(bool on);
+    void updateExtensionCaption();
+
+    friend class WindowSaveHost;
 
     Ui::Form1 *m_ui;
     CaptureControl *m_capture;
@@ -150,6 +164,8 @@ private:
 
     DataSource m_dataSource;
     NamingState m_naming;
+    // Why the last FormPhotoPath refused the path; shown in the status line.
+    QString m_namingProblem;
 
     int m_frameColour = 1000;
     int m_overlayColour = 0;
