@@ -755,12 +755,17 @@ void Form1::formPhotoPath()
     if (!result.message.isEmpty())
         m_messages->show(this, result.message);
     // A refused path stays in the status line until a path is formed again.
-    if (!result.problem.isEmpty())
+    if (!result.text2)
+        return;
+    if (!result.problem.isEmpty()) {
         setStatus(result.problem);
-    else if (!m_namingProblem.isEmpty() && result.text2 && statusText() == m_namingProblem)
-        setStatus(QString());
-    if (result.text2 || !result.problem.isEmpty())
-        m_namingProblem = result.problem;
+    } else if (!m_namingProblem.isEmpty() && statusText().contains(m_namingProblem)) {
+        QString shown = statusText();
+        shown.remove(QStringLiteral("；") + m_namingProblem);
+        shown.remove(m_namingProblem);
+        setStatus(shown);
+    }
+    m_namingProblem = result.problem;
 }
 
 void Form1::chooseSaveFolder()
