@@ -221,7 +221,7 @@ Recordset Database::openRecordset(const QString &tableOrStatement)
     if (anyJoin && !select->distinct)
         rs.m_parts.reserve(n);
     for (qsizetype r = 0; r < n; ++r) {
-        if (select->where && !SqlEvaluator::accepts(SqlEvaluator::evaluate(*select->where, source, r)))
+        if (select->where && !SqlEvaluator::holds(*select->where, source, r))
             continue;
         QList<Value> row;
         row.reserve(width);
@@ -279,7 +279,7 @@ qsizetype Database::execute(const QString &statement)
     QList<qsizetype> matches;
     QList<Value> values;
     for (qsizetype r = 0; r < n; ++r) {
-        if (update->where && !SqlEvaluator::accepts(SqlEvaluator::evaluate(*update->where, target, r)))
+        if (update->where && !SqlEvaluator::holds(*update->where, target, r))
             continue;
         matches.append(r);
         for (const SqlAssignment &a : update->assignments)

@@ -237,11 +237,11 @@ Value SqlEvaluator::evaluateJoin(const SqlExpr &expr, const TableSource &table, 
     return join(expr, table, record, &parts);
 }
 
-bool SqlEvaluator::accepts(const Value &condition)
+bool SqlEvaluator::holds(const SqlExpr &condition, const TableSource &table, qsizetype record)
 {
-    if (condition.kind() == Value::Kind::Boolean)
-        return condition.toBool();
-    return condition.isNumber() && condition.toDouble() != 0;
+    std::optional<bool> t;
+    truthOf(evaluate(condition, table, record), condition, t);
+    return t.value_or(false);
 }
 
 std::optional<int> SqlEvaluator::compare(const Value &a, const Value &b)

@@ -38,9 +38,10 @@ public:
     static Value evaluateJoin(const SqlExpr &expr, const TableSource &table, qsizetype record,
                               QStringList &parts);
 
-    // Whether a where clause accepts the value: only a true boolean or a
-    // non-zero number does.
-    static bool accepts(const Value &condition);
+    // Whether a where clause accepts the record: only a true boolean or a
+    // non-zero number does; Null does not. Throws SqlError for a condition
+    // that yields a text or a date.
+    static bool holds(const SqlExpr &condition, const TableSource &table, qsizetype record);
 
     // -1, 0 or 1 by the rules above; nothing when either value is Null.
     static std::optional<int> compare(const Value &a, const Value &b);
