@@ -34,6 +34,7 @@ struct SqlExpr
     QString name;
     int field = -1;
     int offset = 0; // where the node starts in the statement, from 0
+    bool constant = false; // value holds the result, computed when bound
     std::vector<std::unique_ptr<SqlExpr>> args;
 
     // True for the literal tab (Chr(9) or a one-tab text) that the grid's

@@ -3,6 +3,8 @@
 #include "data/engine/sql/SqlError.h"
 #include "data/engine/sql/SqlLexer.h"
 
+#include <QVarLengthArray>
+
 #include <cmath>
 #include <limits>
 
@@ -136,24 +138,32 @@ Value chr(const Value &v, const SqlExpr &e)
 
 Value join(const SqlExpr &expr, const TableSource &table, qsizetype record, QStringList *parts)
 {
-    QString text;
+    // Texts first, then one allocation of the joined text: this runs once
+    // per record when the grid loads a table.
+    QVarLengthArray<QString, 24> pieces;
     bool allNull = true;
+    qsizetype length = 0;
     for (const auto &arg : expr.args) {
-        const Value v = SqlEvaluator::evaluate(*arg, table, record);
+        const Value v = arg->op == SqlExpr::Op::Field ? table.value(record, arg->field)
+                                                      : SqlEvaluator::evaluate(*arg, table, record);
         if (!v.isNull())
             allNull = false;
-        if (v.kind() == Value::Kind::Text) {
-            text += v.textValue();
-            if (parts && !arg->isTabSeparator())
-                parts->append(v.textValue());
-        } else {
-            const QString t = v.toText();
-            text += t;
-            if (parts && !arg->isTabSeparator())
-                parts->append(t);
-        }
+        pieces.append(v.kind() == Value::Kind::Text ? v.textValue() : v.toText());
+        length += pieces.back().size();
     }
-    return allNull ? Value() : Value::text(text);
+    if (parts) {
+        parts->reserve(pieces.size());
+        for (qsizetype i = 0; i < pieces.size(); ++i)
+            if (!expr.args[size_t(i)]->isTabSeparator())
+                parts->append(pieces[i]);
+    }
+    if (allNull)
+        return Value();
+    QString text;
+    text.reserve(length);
+    for (const QString &piece : pieces)
+        text += piece;
+    return Value::text(text);
 }
 
 [[noreturn]] void refuse(const Value &v, const FieldInfo &field, const char *what)
@@ -181,6 +191,12 @@ void SqlEvaluator::bind(SqlExpr &expr, const QList<FieldInfo> &fields)
     }
     for (auto &arg : expr.args)
         bind(*arg, fields);
+    // Chr(9) between the fields of the loading query is the same text on
+    // every record: work it out once.
+    if (expr.op == SqlExpr::Op::Chr && expr.args[0]->op == SqlExpr::Op::Literal) {
+        expr.value = chr(expr.args[0]->value, expr);
+        expr.constant = true;
+    }
 }
 
 Value SqlEvaluator::evaluate(const SqlExpr &expr, const TableSource &table, qsizetype record)
@@ -189,7 +205,10 @@ Value SqlEvaluator::evaluate(const SqlExpr &expr, const TableSource &table, qsiz
     case SqlExpr::Op::Literal: return expr.value;
     case SqlExpr::Op::Field: return table.value(record, expr.field);
     case SqlExpr::Op::Concat: return join(expr, table, record, nullptr);
-    case SqlExpr::Op::Chr: return chr(evaluate(*expr.args[0], table, record), expr);
+    case SqlExpr::Op::Chr:
+        if (expr.constant)
+            return expr.value;
+        return chr(evaluate(*expr.args[0], table, record), expr);
     case SqlExpr::Op::Negate: return negate(evaluate(*expr.args[0], table, record), expr);
     case SqlExpr::Op::Not: {
         std::optional<bool> t;
