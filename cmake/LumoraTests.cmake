@@ -48,6 +48,12 @@ foreach(src ${LUMORA_FUZZ_SOURCES})
   endif()
 endforeach()
 
+if(LUMORA_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  # The library needs coverage instrumentation too, or the fuzzer sees
+  # almost nothing of the code it feeds.
+  target_compile_options(lumora_lib PRIVATE -fsanitize=fuzzer-no-link)
+endif()
+
 if(LUMORA_BENCH)
   find_package(benchmark REQUIRED)
   file(GLOB LUMORA_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/bench_*.cpp)

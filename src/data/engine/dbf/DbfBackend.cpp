@@ -1,12 +1,67 @@
 #include "data/engine/dbf/DbfBackend.h"
 
 #include "data/engine/EngineError.h"
+#include "data/engine/dbf/DbfTable.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 namespace lumora::engine {
 
+namespace {
+
+// The tables of one folder: every .dbf in it, in any letter case.
+class DbfFolder : public Backend
+{
+public:
+    explicit DbfFolder(const QString &folder) : m_dir(folder)
+    {
+        if (!m_dir.exists())
+            throw EngineError(QStringLiteral("The folder %1 does not exist").arg(folder));
+        const QFileInfoList entries = m_dir.entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
+        for (const QFileInfo &entry : entries)
+            if (entry.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) == 0)
+                m_files.append(entry.fileName());
+    }
+
+    QStringList tableNames() const override
+    {
+        QStringList names;
+        for (const QString &file : m_files)
+            names.append(QFileInfo(file).completeBaseName());
+        return names;
+    }
+
+    std::unique_ptr<TableSource> openTable(const QString &name) override
+    {
+        // An exact spelling wins over one that differs only in letter case.
+        QString match;
+        for (const QString &file : m_files) {
+            const QString base = QFileInfo(file).completeBaseName();
+            if (base == name) {
+                match = file;
+                break;
+            }
+            if (match.isEmpty() && base.compare(name, Qt::CaseInsensitive) == 0)
+                match = file;
+        }
+        if (match.isEmpty())
+            throw EngineError(QStringLiteral("There is no table %1 in %2").arg(name, m_dir.path()));
+        return DbfTable::open(m_dir.filePath(match), QFileInfo(match).completeBaseName());
+    }
+
+private:
+    QDir m_dir;
+    QStringList m_files;
+};
+
+} // namespace
+
 std::unique_ptr<Backend> openDbfFolder(const QString &folder)
 {
-    throw EngineError(QStringLiteral("dBase tables cannot be read yet: %1").arg(folder));
+    // A table's own path names its folder too.
+    const QFileInfo info(folder);
+    return std::make_unique<DbfFolder>(info.isFile() ? info.absolutePath() : folder);
 }
 
 } // namespace lumora::engine

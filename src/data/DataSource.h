@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// The open data table, shared by the open-table window, the grid, the row
+// filter and the write-back. One instance lives for the whole run; the
+// open-table window overwrites it piecewise.
+struct DataSource
+{
+    QString connectString;    // "Excel 8.0", "" (Access), "FOXPro3.0", "dBASE IV"
+    QString fileExtension;    // "XLS", "mdb", "DBF": used in the file dialog's filter
+    QString databasePath;     // full path of the chosen file
+    QString tableName;        // "[" + name + "]", used verbatim in every statement
+    QList<qint16> fieldTypes; // DAO type code per field position (from 0)
+    QList<qint16> keyColumns; // 1-based positions of the key fields = grid columns
+    qint16 keyCount = 0;
+    QString whereClause;      // "" or " where ...", appended to the table name on load
+
+    bool hasTable() const { return !tableName.isEmpty() && !databasePath.isEmpty(); }
+};

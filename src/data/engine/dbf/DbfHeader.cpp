@@ -1,0 +1,193 @@
+#include "data/engine/dbf/DbfHeader.h"
+
+#include "data/engine/EngineError.h"
+#include "data/engine/dbf/ByteCursor.h"
+
+namespace lumora::engine {
+
+namespace {
+
+constexpr int kPrologue = 32;        // fixed part of the header
+constexpr int kDescriptor = 32;      // one field descriptor
+constexpr int kBacklink = 263;       // Visual FoxPro: database container path after the terminator
+
+bool isSupportedVersion(quint8 v)
+{
+    switch (v) {
+    case 0x02: case 0xFB:                          // FoxBASE
+    case 0x03: case 0x83:                          // dBase III, with .dbt
+    case 0x8B: case 0x43: case 0x63: case 0x8E:    // dBase IV, memo and SQL variants
+    case 0xCB:                                     // dBase IV SQL table with memo
+    case 0xF5:                                     // FoxPro 2.x with .fpt
+    case 0x30: case 0x31: case 0x32:               // Visual FoxPro
+        return true;
+    default:
+        return false;
+    }
+}
+
+qint16 daoTypeFor(char type)
+{
+    switch (type) {
+    case 'C': case 'V': return DaoText;
+    case 'N': case 'F': case 'B': return DaoDouble;
+    case 'D': case 'T': return DaoDate;
+    case 'L': return DaoBoolean;
+    case 'M': return DaoMemo;
+    case 'I': return DaoLong;
+    case 'Y': return DaoCurrency;
+    case 'G': case 'P': case 'W': return DaoLongBinary;
+    case 'Q': return DaoBinary;
+    default: return DaoText;  // unknown types are shown as their raw text
+    }
+}
+
+// The width a binary type must have, or 0 when any width will do.
+int fixedLength(char type, bool visualFoxPro)
+{
+    switch (type) {
+    case 'I': return 4;
+    case 'B': case 'Y': case 'T': return 8;
+    case 'D': return 8;
+    case 'M': case 'G': case 'P': return visualFoxPro ? 4 : 0;
+    case 'W': return 4;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+FieldInfo DbfField::info() const
+{
+    FieldInfo fi;
+    fi.name = name;
+    fi.daoType = daoTypeFor(type);
+    fi.width = isMemo() ? 0 : length;
+    fi.decimals = (type == 'N' || type == 'F' || type == 'Y' || type == 'B') ? decimals : 0;
+    fi.nullable = nullBit >= 0;
+    return fi;
+}
+
+bool DbfHeader::hasMemoFields() const
+{
+    for (const DbfField &f : fields)
+        if (f.isMemo())
+            return true;
+    return false;
+}
+
+DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, const QString &what)
+{
+    const ByteCursor in(bytes, what);
+    if (bytes.size() < kPrologue + 1)
+        throw EngineError(QStringLiteral("%1 is not a dBase or FoxPro table: it is only %2 bytes long")
+                              .arg(what)
+                              .arg(bytes.size()));
+    DbfHeader h;
+    h.version = in.u8(0);
+    if (h.version == 0x04 || h.version == 0x8C)
+        throw EngineError(QStringLiteral("%1 is a dBase 7 table, which cannot be read").arg(what));
+    if (!isSupportedVersion(h.version))
+        throw EngineError(QStringLiteral("%1 is not a dBase or FoxPro table (first byte 0x%2)")
+                              .arg(what)
+                              .arg(h.version, 2, 16, QLatin1Char('0')));
+    h.updateYear = in.u8(1);
+    h.updateMonth = in.u8(2);
+    h.updateDay = in.u8(3);
+    h.recordCount = in.u32le(4);
+    h.headerLength = in.u16le(8);
+    h.recordLength = in.u16le(10);
+    h.tableFlags = in.u8(28);
+    h.languageDriver = in.u8(29);
+
+    const bool vfp = h.isVisualFoxPro();
+    const int minimumHeader = kPrologue + kDescriptor + 1 + (vfp ? kBacklink : 0);
+    if (h.headerLength < minimumHeader)
+        throw EngineError(QStringLiteral("%1 is damaged: its header length %2 is too small (at least %3)")
+                              .arg(what)
+                              .arg(h.headerLength)
+                              .arg(minimumHeader));
+    if (h.headerLength > bytes.size())
+        throw EngineError(QStringLiteral("%1 is damaged: its header of %2 bytes is longer than the file (%3 bytes)")
+                              .arg(what)
+                              .arg(h.headerLength)
+                              .arg(bytes.size()));
+    if (h.recordLength < 2)
+        throw EngineError(QStringLiteral("%1 is damaged: its record length %2 is too small").arg(what).arg(h.recordLength));
+
+    // Descriptors run until the 0x0D terminator; on Visual FoxPro the
+    // backlink area follows it inside the header length.
+    const int descriptorEnd = h.headerLength - (vfp ? kBacklink : 0);
+    int runningOffset = 1;  // byte 0 of a record is the deletion flag
+    int bit = 0;
+    QList<DbfField> all;
+    for (int pos = kPrologue; pos + kDescriptor <= descriptorEnd && in.u8(pos) != 0x0D; pos += kDescriptor) {
+        DbfField f;
+        const QByteArrayView rawName = in.view(pos, 11);
+        qsizetype nameLength = rawName.indexOf('\0');
+        if (nameLength < 0)
+            nameLength = rawName.size();
+        f.name = codec.decode(rawName.first(nameLength)).trimmed();
+        f.type = char(in.u8(pos + 11));
+        f.length = in.u8(pos + 16);
+        f.decimals = in.u8(pos + 17);
+        f.flags = vfp ? in.u8(pos + 18) : 0;
+        f.offset = vfp ? int(in.u32le(pos + 12)) : runningOffset;
+        if (vfp && (in.u32le(pos + 12) > h.recordLength))
+            f.offset = h.recordLength + 1;  // reported as not fitting below
+        runningOffset += f.length;
+        if (f.offset < 1 || qint64(f.offset) + f.length > h.recordLength)
+            throw EngineError(QStringLiteral("%1 is damaged: field %2 (%3 bytes at %4) does not fit the record length %5")
+                                  .arg(what, f.name)
+                                  .arg(f.length)
+                                  .arg(f.offset)
+                                  .arg(h.recordLength));
+        const int fixed = fixedLength(f.type, vfp);
+        if (fixed && f.length != fixed)
+            throw EngineError(QStringLiteral("%1 is damaged: field %2 of type %3 is %4 bytes wide, not %5")
+                                  .arg(what, f.name, QChar::fromLatin1(f.type))
+                                  .arg(f.length)
+                                  .arg(fixed));
+        all.append(f);
+    }
+    if (all.isEmpty())
+        throw EngineError(QStringLiteral("%1 is damaged: it declares no fields").arg(what));
+
+    // Visual FoxPro keeps Null marks and varchar lengths in the hidden
+    // _NullFlags field; bits go to the fields in order, a varchar's length
+    // bit before its Null bit.
+    for (DbfField &f : all) {
+        if (f.type == '0') {
+            h.nullFlagsOffset = f.offset;
+            h.nullFlagsLength = f.length;
+            continue;
+        }
+        if (!vfp)
+            continue;
+        if (f.type == 'V' || f.type == 'Q')
+            f.lengthBit = bit++;
+        if (f.flags & 0x02)
+            f.nullBit = bit++;
+    }
+    if (bit > 0 && (h.nullFlagsOffset < 0 || bit > h.nullFlagsLength * 8))
+        throw EngineError(QStringLiteral("%1 is damaged: its _NullFlags field is missing or too short for %2 flags")
+                              .arg(what)
+                              .arg(bit));
+    for (const DbfField &f : all)
+        if (f.type != '0')
+            h.fields.append(f);
+
+    const qint64 needed = qint64(h.headerLength) + qint64(h.recordCount) * h.recordLength;
+    if (needed > bytes.size()) {
+        const qint64 complete = (bytes.size() - h.headerLength) / h.recordLength;
+        throw EngineError(QStringLiteral("%1 is damaged: its header promises %2 records of %3 bytes, but only %4 are "
+                                         "present in full")
+                              .arg(what)
+                              .arg(h.recordCount)
+                              .arg(h.recordLength)
+                              .arg(complete));
+    }
+    return h;
+}
+
+} // namespace lumora::engine

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "data/engine/TableSource.h"
+#include "data/engine/dbf/DbfHeader.h"
+#include "data/engine/dbf/DbfMemo.h"
+#include "data/engine/dbf/DbfTextCodec.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace lumora::engine {
+
+// One dBase or FoxPro table. The .dbf (and its memo file) are read into
+// memory in one go when the table opens; values are decoded when asked for.
+// update() writes one field straight into the file under a write lock.
+class DbfTable : public TableSource
+{
+public:
+    // Opens the .dbf at `path` as table `name`, with the memo file (.dbt or
+    // .fpt) and the .cpg beside it, found in any letter case.
+    static std::unique_ptr<DbfTable> open(const QString &path, const QString &name);
+    // A table over bytes in memory; it cannot be written. `codecName`
+    // overrides the language-driver byte, as a .cpg does.
+    static std::unique_ptr<DbfTable> fromBytes(const QString &name, QByteArray dbf, QByteArray memo = {},
+                                               const QByteArray &codecName = {});
+
+    QString name() const override { return m_name; }
+    const QList<FieldInfo> &fields() const override { return m_fields; }
+    qsizetype recordCount() const override { return qsizetype(m_live.size()); }
+    Value value(qsizetype record, int field) const override;
+    void update(qsizetype record, int field, const Value &value) override;
+
+    const DbfHeader &header() const { return m_header; }
+
+    // The bytes field `f` (not a memo) holds for `v` in code page `codec`;
+    // throws EngineError naming `table` when `v` does not fit exactly.
+    // `isNull` tells whether the field becomes Null; `varLength` is the
+    // length a short varchar keeps in its last byte, else -1.
+    static QByteArray encodeField(const DbfField &f, const Value &v, const DbfTextCodec &codec,
+                                  const QString &table, bool *isNull, int *varLength);
+    const QByteArray &codecName() const { return m_codec.name(); }
+
+private:
+    DbfTable(QString name, QString path, QByteArray bytes, const QByteArray &codecName);
+    void attachMemo(QString memoPath, QByteArray memoBytes, DbfMemo::Kind kind);
+    void checkIndex(qsizetype record, int field) const;
+    bool flagSet(const char *record, int bit) const;
+    std::optional<QByteArray> readMemo(QByteArrayView pointer) const;
+    QByteArray appendMemo(const DbfField &f, const Value &v);
+
+    QString m_name;
+    QString m_path;        // empty for a table read from memory
+    QString m_memoPath;
+    QByteArray m_bytes;    // the whole .dbf as read
+    DbfTextCodec m_codec;
+    DbfHeader m_header;
+    QList<FieldInfo> m_fields;
+    DbfMemo m_memo;
+    std::vector<qint64> m_live;  // file offset of each live record, in file order
+};
+
+} // namespace lumora::engine

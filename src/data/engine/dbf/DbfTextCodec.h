@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <optional>
+
+namespace lumora::engine {
+
+// The code page of one dBase/FoxPro table: decodes field bytes to text and
+// encodes text back, with a fast path for plain ASCII (every code page a
+// table can name is ASCII-compatible).
+class DbfTextCodec
+{
+public:
+    // `name` is a name ICU knows ("GBK", "Big5", "windows-1251", "UTF-8").
+    // An unknown name falls back to GBK.
+    explicit DbfTextCodec(const QByteArray &name = "GBK");
+
+    const QByteArray &name() const { return m_name; }
+
+    // Decodes `bytes`. A multi-byte character cut off at the end of the
+    // bytes comes out as U+FFFD instead of disappearing.
+    QString decode(QByteArrayView bytes) const;
+    // Encodes `text`; nothing when a character has no form in this code page.
+    std::optional<QByteArray> encode(const QString &text) const;
+
+    // The code page a language-driver byte (header offset 29) names. 0x00
+    // (none) and 0x57 (the system's ANSI code page) read as GBK, the code
+    // page of the Chinese systems these tables come from.
+    static QByteArray nameForLanguageDriver(quint8 driver);
+    // The code page a .cpg file's text names ("CP936", "936", "UTF-8",
+    // "ANSI 1251", "GBK"); empty when the text names none that is known.
+    static QByteArray nameForCpg(QByteArrayView cpgText);
+
+private:
+    enum class Width { Single, DoubleByte, Utf8, Other };
+
+    QByteArray m_name;
+    Width m_width = Width::Other;
+    mutable QStringDecoder m_decoder;
+    mutable QStringEncoder m_encoder;
+};
+
+} // namespace lumora::engine

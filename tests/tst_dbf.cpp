@@ -1,0 +1,592 @@
+#include "data/engine/EngineError.h"
+#include "data/engine/dbf/DbfBackend.h"
+#include "data/engine/dbf/DbfTable.h"
+#include "data/engine/dbf/DbfWriter.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lumora::engine;
+
+namespace {
+
+QString dataFile(const QString &name)
+{
+    return qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/") + name;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+int fieldIndex(const TableSource &t, const QString &name)
+{
+    for (int i = 0; i < t.fields().size(); ++i)
+        if (t.fields()[i].name == name)
+            return i;
+    return -1;
+}
+
+// Offsets at which two files differ, like `cmp -l`.
+QList<qsizetype> differences(const QByteArray &a, const QByteArray &b)
+{
+    QList<qsizetype> out;
+    for (qsizetype i = 0; i < std::max(a.size(), b.size()); ++i)
+        if (i >= a.size() || i >= b.size() || a[i] != b[i])
+            out.append(i);
+    return out;
+}
+
+// A dBase III table built byte by byte, so a test controls every byte of
+// its records: `fields` as "NAME:T:len:dec", `records` as raw record bytes
+// without the deletion flag.
+QByteArray rawTable(const QStringList &fields, const QList<QByteArray> &records, quint8 driver = 0x4D,
+                    QByteArray deletionFlags = {})
+{
+    QByteArray descriptors;
+    int recordLength = 1;
+    for (const QString &spec : fields) {
+        const QStringList p = spec.split(QLatin1Char(':'));
+        QByteArray d(32, '\0');
+        const QByteArray name = p[0].toLatin1();
+        std::copy(name.begin(), name.end(), d.begin());
+        d[11] = p[1].at(0).toLatin1();
+        d[16] = char(p[2].toInt());
+        d[17] = char(p.value(3).toInt());
+        recordLength += p[2].toInt();
+        descriptors += d;
+    }
+    QByteArray h(32, '\0');
+    h[0] = 0x03;
+    h[1] = 124;
+    h[2] = 1;
+    h[3] = 2;
+    const int headerLength = 32 + int(descriptors.size()) + 1;
+    h[4] = char(records.size());
+    h[8] = char(headerLength & 0xFF);
+    h[9] = char(headerLength >> 8);
+    h[10] = char(recordLength & 0xFF);
+    h[11] = char(recordLength >> 8);
+    h[29] = char(driver);
+    QByteArray out = h + descriptors + '\x0D';
+    for (qsizetype i = 0; i < records.size(); ++i)
+        out += (i < deletionFlags.size() ? deletionFlags[i] : ' ') + records[i];
+    return out + '\x1A';
+}
+
+} // namespace
+
+class TestDbf : public QObject
+{
+    Q_OBJECT
+private slots:
+    void fixtureShape_data();
+    void fixtureShape();
+    void fixtureValues_data();
+    void fixtureValues();
+    void dbase3MemoSpansBlocks();
+    void fieldTypes_data();
+    void fieldTypes();
+    void decodesOddBytes_data();
+    void decodesOddBytes();
+    void skipsDeletedRecords();
+    void folderListsTablesInAnyCase();
+    void honoursCpgAndMemoNameCase();
+    void refusesDamagedFiles_data();
+    void refusesDamagedFiles();
+    void refusesMissingFile();
+    void updatesGbkTextInPlace();
+    void updateKeepsTwoDigitYear();
+    void updatesNullableVisualFoxProField();
+    void updatesMemo_data();
+    void updatesMemo();
+    void refusesValuesThatDoNotFit_data();
+    void refusesValuesThatDoNotFit();
+    void writerRoundTrip();
+};
+
+// Record counts, field counts and code pages as MANIFEST.tsv and the
+// independent readers' reports give them.
+void TestDbf::fixtureShape_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<int>("fields");
+    QTest::addColumn<QByteArray>("codec");
+    QTest::newRow("dBase III GBK mark") << "dbasers_cp936.dbf" << 1 << 1 << QByteArray("GBK");
+    QTest::newRow("dBase III, 31 fields") << "infused_dbase_03.dbf" << 14 << 31 << QByteArray("GBK");
+    QTest::newRow("Visual FoxPro with memo") << "infused_dbase_30.dbf" << 34 << 145 << QByteArray("windows-1252");
+    QTest::newRow("Visual FoxPro autoinc, _NullFlags hidden") << "infused_dbase_31.dbf" << 77 << 10
+                                                               << QByteArray("windows-1252");
+    QTest::newRow("Visual FoxPro varchar") << "infused_dbase_32.dbf" << 1 << 1 << QByteArray("windows-1252");
+    QTest::newRow("dBase III memo") << "infused_dbase_83.dbf" << 67 << 15 << QByteArray("GBK");
+    QTest::newRow("dBase IV memo") << "infused_dbase_8b.dbf" << 10 << 6 << QByteArray("GBK");
+    QTest::newRow("LibreOffice GBK roster") << "roster_zh_30_lo_cp936.dbf" << 30 << 6 << QByteArray("GBK");
+}
+
+void TestDbf::fixtureShape()
+{
+    QFETCH(QString, file);
+    QFETCH(int, records);
+    QFETCH(int, fields);
+    QFETCH(QByteArray, codec);
+    const auto table = DbfTable::open(dataFile(file), file);
+    QCOMPARE(table->recordCount(), records);
+    QCOMPARE(table->fields().size(), fields);
+    QCOMPARE(table->codecName(), codec);
+    // Every value of every record decodes.
+    for (qsizetype r = 0; r < table->recordCount(); ++r)
+        for (int f = 0; f < table->fields().size(); ++f)
+            table->value(r, f);
+}
+
+void TestDbf::fixtureValues_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("record");
+    QTest::addColumn<int>("field");
+    QTest::addColumn<Value>("expected");
+    const QString cp936 = QStringLiteral("dbasers_cp936.dbf");
+    const QString f03 = QStringLiteral("infused_dbase_03.dbf");
+    const QString f30 = QStringLiteral("infused_dbase_30.dbf");
+    const QString f31 = QStringLiteral("infused_dbase_31.dbf");
+    const QString f83 = QStringLiteral("infused_dbase_83.dbf");
+    const QString f8b = QStringLiteral("infused_dbase_8b.dbf");
+    const QString lo = QStringLiteral("roster_zh_30_lo_cp936.dbf");
+    QTest::newRow("GBK text without padding") << cp936 << 0 << 0 << Value::text(QStringLiteral("测试中文"));
+    QTest::newRow("C keeps leading zero") << f03 << 0 << 0 << Value::text(QStringLiteral("0507121"));
+    QTest::newRow("blank C is empty text") << f03 << 0 << 4 << Value::text(QString());
+    QTest::newRow("D") << f03 << 0 << 8 << Value::date(QDate(2005, 7, 12));
+    QTest::newRow("N with decimals") << f03 << 0 << 10 << Value::real(5.2);
+    QTest::newRow("N 16.6") << f03 << 0 << 27 << Value::real(0.897088);
+    QTest::newRow("second Point_ID is N") << f03 << 0 << 30 << Value::real(401);
+    QTest::newRow("VFP blank N is Null") << f30 << 0 << 1 << Value::null();
+    QTest::newRow("VFP memo pointer 0 is Null") << f30 << 0 << 2 << Value::null();
+    QTest::newRow("VFP memo text") << f30 << 0 << 10 << Value::text(QStringLiteral("Domestic Life\r\nWeddings\r\n"));
+    QTest::newRow("VFP N 10.2") << f30 << 0 << 52 << Value::real(1000000);
+    QTest::newRow("VFP T datetime") << f30 << 0 << 137
+                                    << Value::dateTime(QDateTime(QDate(2006, 4, 20), QTime(17, 13, 4), Qt::UTC));
+    QTest::newRow("VFP L false") << f30 << 0 << 141 << Value::boolean(false);
+    QTest::newRow("VFP I") << f31 << 0 << 0 << Value::integer(1);
+    QTest::newRow("VFP C") << f31 << 0 << 1 << Value::text(QStringLiteral("Chai"));
+    QTest::newRow("VFP nullable C") << f31 << 0 << 4 << Value::text(QStringLiteral("10 boxes x 20 bags"));
+    QTest::newRow("VFP Y currency") << f31 << 0 << 5 << Value::currency(180000);
+    QTest::newRow("VFP nullable I") << f31 << 0 << 6 << Value::integer(39);
+    QTest::newRow("VFP varchar length byte")
+        << "infused_dbase_32.dbf" << 0 << 0 << Value::text(QStringLiteral("Bad Meets Evil"));
+    QTest::newRow("dBase III N 13.2") << f83 << 0 << 12 << Value::real(5.51);
+    QTest::newRow("dBase III L T") << f83 << 0 << 13 << Value::boolean(true);
+    QTest::newRow("dBase IV memo with length") << f8b << 0 << 5 << Value::text(QStringLiteral("First memo\r\n"));
+    QTest::newRow("dBase IV second memo") << f8b << 1 << 5 << Value::text(QStringLiteral("Second memo"));
+    QTest::newRow("dBase IV L Y") << f8b << 0 << 3 << Value::boolean(true);
+    QTest::newRow("dBase IV F") << f8b << 0 << 4 << Value::real(1.23456789012346);
+    QTest::newRow("dBase IV D 1970") << f8b << 0 << 2 << Value::date(QDate(1970, 1, 1));
+    QTest::newRow("GBK roster name") << lo << 0 << 1 << Value::text(QStringLiteral("聂姬"));
+    QTest::newRow("GBK roster class") << lo << 0 << 2 << Value::text(QStringLiteral("高二(20)班"));
+    QTest::newRow("GBK roster mixed text")
+        << lo << 2 << 1 << Value::text(QStringLiteral("Mary O'Connor（玛丽）"));
+    QTest::newRow("GBK roster N 4.1") << lo << 0 << 3 << Value::real(20.5);
+    QTest::newRow("GBK roster D") << lo << 0 << 4 << Value::date(QDate(2009, 4, 19));
+    QTest::newRow("GBK roster blank C") << lo << 0 << 5 << Value::text(QString());
+}
+
+void TestDbf::fixtureValues()
+{
+    QFETCH(QString, file);
+    QFETCH(int, record);
+    QFETCH(int, field);
+    QFETCH(Value, expected);
+    const auto table = DbfTable::open(dataFile(file), file);
+    const Value actual = table->value(record, field);
+    QCOMPARE(actual.toText(), expected.toText());
+    QCOMPARE(actual.kind(), expected.kind());
+}
+
+void TestDbf::dbase3MemoSpansBlocks()
+{
+    // 524 bytes of text: past the first 512-byte block, up to the 0x1A mark.
+    const auto table = DbfTable::open(dataFile(QStringLiteral("infused_dbase_83.dbf")), "t83");
+    const QString memo = table->value(0, 11).toText();
+    QCOMPARE(memo.size(), 524);
+    QVERIFY(memo.startsWith(QStringLiteral("Our Original assortment...a little taste of heaven for everyone.  Let us\r\n")));
+    QVERIFY(memo.endsWith(QStringLiteral(", Plum Squares, Milk chocolate squares, and Raspberry Blanc.")));
+}
+
+void TestDbf::fieldTypes_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("daoType");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<bool>("nullable");
+    QTest::newRow("C") << "infused_dbase_03.dbf" << "Type" << int(DaoText) << 20 << 0 << false;
+    QTest::newRow("N") << "infused_dbase_03.dbf" << "Max_PDOP" << int(DaoDouble) << 5 << 1 << false;
+    QTest::newRow("D") << "infused_dbase_03.dbf" << "GPS_Date" << int(DaoDate) << 8 << 0 << false;
+    QTest::newRow("F") << "infused_dbase_8b.dbf" << "FLOAT" << int(DaoDouble) << 20 << 18 << false;
+    QTest::newRow("L") << "infused_dbase_8b.dbf" << "LOGICAL" << int(DaoBoolean) << 1 << 0 << false;
+    QTest::newRow("M") << "infused_dbase_8b.dbf" << "MEMO" << int(DaoMemo) << 0 << 0 << false;
+    QTest::newRow("T") << "infused_dbase_30.dbf" << "UPDATED" << int(DaoDate) << 8 << 0 << false;
+    QTest::newRow("I") << "infused_dbase_31.dbf" << "PRODUCTID" << int(DaoLong) << 4 << 0 << false;
+    QTest::newRow("nullable I") << "infused_dbase_31.dbf" << "SUPPLIERID" << int(DaoLong) << 4 << 0 << true;
+    QTest::newRow("Y") << "infused_dbase_31.dbf" << "UNITPRICE" << int(DaoCurrency) << 8 << 4 << true;
+    QTest::newRow("V") << "infused_dbase_32.dbf" << "NAME" << int(DaoText) << 250 << 0 << false;
+    QTest::newRow("_NullFlags hidden") << "infused_dbase_31.dbf" << "_NullFlags" << -1 << 0 << 0 << false;
+}
+
+void TestDbf::fieldTypes()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, field);
+    QFETCH(int, daoType);
+    QFETCH(int, width);
+    QFETCH(int, decimals);
+    QFETCH(bool, nullable);
+    const auto table = DbfTable::open(dataFile(file), file);
+    const int i = fieldIndex(*table, field);
+    if (daoType < 0) {
+        QCOMPARE(i, -1);
+        return;
+    }
+    QVERIFY(i >= 0);
+    const FieldInfo &info = table->fields()[i];
+    QCOMPARE(int(info.daoType), daoType);
+    QCOMPARE(info.width, width);
+    QCOMPARE(info.decimals, decimals);
+    QCOMPARE(info.nullable, nullable);
+}
+
+void TestDbf::decodesOddBytes_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<Value>("expected");
+    QTest::newRow("N leading blanks") << "N:N:8:2" << QByteArray("   12.50") << Value::real(12.5);
+    QTest::newRow("N left aligned") << "N:N:8:2" << QByteArray("12.5    ") << Value::real(12.5);
+    QTest::newRow("N negative") << "N:N:8:2" << QByteArray("   -0.25") << Value::real(-0.25);
+    QTest::newRow("N blank is Null") << "N:N:8:2" << QByteArray("        ") << Value::null();
+    QTest::newRow("N comma is no decimal point") << "N:N:8:2" << QByteArray("    1,50") << Value::null();
+    QTest::newRow("N overflow stars") << "N:N:8:2" << QByteArray("********") << Value::null();
+    QTest::newRow("N two numbers") << "N:N:8:0" << QByteArray(" 12 34  ") << Value::null();
+    QTest::newRow("D zeros are Null") << "D:D:8" << QByteArray("00000000") << Value::null();
+    QTest::newRow("D blank is Null") << "D:D:8" << QByteArray("        ") << Value::null();
+    QTest::newRow("D impossible is Null") << "D:D:8" << QByteArray("20240230") << Value::null();
+    QTest::newRow("L lower y") << "L:L:1" << QByteArray("y") << Value::boolean(true);
+    QTest::newRow("L n") << "L:L:1" << QByteArray("n") << Value::boolean(false);
+    QTest::newRow("L ? is Null") << "L:L:1" << QByteArray("?") << Value::null();
+    QTest::newRow("C NUL padding") << "C:C:6" << QByteArray("ab\0\0\0\0", 6) << Value::text(QStringLiteral("ab"));
+    QTest::newRow("C keeps leading blanks") << "C:C:6" << QByteArray("  ab  ") << Value::text(QStringLiteral("  ab"));
+    QTest::newRow("C cut GBK character") << "C:C:3" << QByteArray("\xB2\xE2\xCA", 3)
+                                         << Value::text(QStringLiteral("测") + QChar::ReplacementCharacter);
+    QTest::newRow("M blank pointer is Null") << "M:M:10" << QByteArray("          ") << Value::null();
+}
+
+void TestDbf::decodesOddBytes()
+{
+    QFETCH(QString, field);
+    QFETCH(QByteArray, bytes);
+    QFETCH(Value, expected);
+    const auto table = DbfTable::fromBytes(QStringLiteral("odd"), rawTable({field}, {bytes}));
+    QCOMPARE(table->value(0, 0), expected);
+}
+
+void TestDbf::skipsDeletedRecords()
+{
+    const auto table = DbfTable::fromBytes(QStringLiteral("del"),
+                                           rawTable({"C:C:2"}, {"a ", "b ", "c ", "d "}, 0x4D, " * *"));
+    QCOMPARE(table->recordCount(), 2);
+    QCOMPARE(table->value(0, 0).toText(), QStringLiteral("a"));
+    QCOMPARE(table->value(1, 0).toText(), QStringLiteral("c"));
+    QVERIFY_THROWS_EXCEPTION(EngineError, table->value(2, 0));
+}
+
+void TestDbf::folderListsTablesInAnyCase()
+{
+    QTemporaryDir dir;
+    const QByteArray table = rawTable({"C:C:2"}, {"ok"});
+    for (const char *name : {"Upper.DBF", "lower.dbf", "Mixed.Dbf"})
+        writeAll(dir.filePath(QString::fromLatin1(name)), table);
+    writeAll(dir.filePath(QStringLiteral("notes.txt")), "not a table");
+    const auto backend = openDbfFolder(dir.path());
+    QStringList names = backend->tableNames();
+    names.sort();
+    QCOMPARE(names, QStringList({"Mixed", "Upper", "lower"}));
+    QCOMPARE(backend->openTable(QStringLiteral("UPPER"))->value(0, 0).toText(), QStringLiteral("ok"));
+    QCOMPARE(backend->openTable(QStringLiteral("mixed"))->name(), QStringLiteral("Mixed"));
+    QVERIFY_THROWS_EXCEPTION(EngineError, backend->openTable(QStringLiteral("notes")));
+    // The path of one of its tables names the folder too.
+    QCOMPARE(openDbfFolder(dir.filePath(QStringLiteral("lower.dbf")))->tableNames().size(), 3);
+}
+
+void TestDbf::honoursCpgAndMemoNameCase()
+{
+    QTemporaryDir dir;
+    // A GBK table marked as code page 1252, with a .cpg that sets it right.
+    QByteArray bytes = readAll(dataFile(QStringLiteral("dbasers_cp936.dbf")));
+    bytes[29] = 0x03;
+    writeAll(dir.filePath(QStringLiteral("marked.dbf")), bytes);
+    QVERIFY(DbfTable::open(dir.filePath(QStringLiteral("marked.dbf")), "marked")->value(0, 0).toText()
+            != QStringLiteral("测试中文"));
+    writeAll(dir.filePath(QStringLiteral("MARKED.CPG")), "CP936\r\n");
+    const auto table = DbfTable::open(dir.filePath(QStringLiteral("marked.dbf")), "marked");
+    QCOMPARE(table->codecName(), QByteArray("GBK"));
+    QCOMPARE(table->value(0, 0).toText(), QStringLiteral("测试中文"));
+
+    // A memo file whose name differs in letter case from its table's.
+    QFile::copy(dataFile(QStringLiteral("infused_dbase_8b.dbf")), dir.filePath(QStringLiteral("T8B.DBF")));
+    QFile::copy(dataFile(QStringLiteral("infused_dbase_8b.dbt")), dir.filePath(QStringLiteral("t8b.dbt")));
+    const auto memo = DbfTable::open(dir.filePath(QStringLiteral("T8B.DBF")), "T8B");
+    QCOMPARE(memo->value(0, 5).toText(), QStringLiteral("First memo\r\n"));
+}
+
+void TestDbf::refusesDamagedFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("message");
+    const QByteArray good = rawTable({"C:C:4", "N:N:5:1"}, {"abcd 12.5", "efgh  1.0"});
+    auto patched = [&good](int offset, QByteArray b) {
+        QByteArray out = good;
+        out.replace(offset, b.size(), b);
+        return out;
+    };
+    QTest::newRow("empty file") << QByteArray() << "only 0 bytes";
+    QTest::newRow("text file") << QByteArray("name,class\n张三,高二\n") << "not a dBase or FoxPro table";
+    QTest::newRow("dBase 7") << patched(0, "\x04") << "dBase 7";
+    QTest::newRow("truncated in the records") << good.left(good.size() - 6) << "only 1 are present";
+    QTest::newRow("truncated in the header") << good.left(40) << "longer than the file";
+    QTest::newRow("record count beyond the file")
+        << patched(4, QByteArray("\xFF\xFF\xFF\x7F", 4)) << "promises 2147483647 records";
+    QTest::newRow("header length too small") << patched(8, QByteArray("\x10\x00", 2)) << "header length 16 is too small";
+    QTest::newRow("fields wider than the record") << patched(10, QByteArray("\x06\x00", 2)) << "does not fit the record length";
+    QTest::newRow("no fields") << patched(32, "\x0D") << "declares no fields";
+    QTest::newRow("record length zero") << patched(10, QByteArray("\x00\x00", 2)) << "record length 0";
+}
+
+void TestDbf::refusesDamagedFiles()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
+    try {
+        DbfTable::fromBytes(QStringLiteral("broken.dbf"), bytes);
+        QFAIL("a damaged table was accepted");
+    } catch (const EngineError &e) {
+        QVERIFY2(e.message().contains(QStringLiteral("broken.dbf")), qPrintable(e.message()));
+        QVERIFY2(e.message().contains(message), qPrintable(e.message()));
+    }
+}
+
+void TestDbf::refusesMissingFile()
+{
+    QTemporaryDir dir;
+    QVERIFY_THROWS_EXCEPTION(EngineError, DbfTable::open(dir.filePath(QStringLiteral("none.dbf")), "none"));
+    QVERIFY_THROWS_EXCEPTION(EngineError, openDbfFolder(dir.filePath(QStringLiteral("no-such-folder"))));
+    // A memo field whose memo file is gone.
+    QFile::copy(dataFile(QStringLiteral("infused_dbase_83.dbf")), dir.filePath(QStringLiteral("m.dbf")));
+    const auto table = DbfTable::open(dir.filePath(QStringLiteral("m.dbf")), "m");
+    QVERIFY_THROWS_EXCEPTION(EngineError, table->value(0, 11));
+}
+
+void TestDbf::updatesGbkTextInPlace()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("roster.dbf"));
+    QVERIFY(QFile::copy(dataFile(QStringLiteral("roster_zh_30_lo_cp936.dbf")), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray before = readAll(path);
+    {
+        const auto table = DbfTable::open(path, "roster");
+        table->update(3, 1, Value::text(QStringLiteral("王小明")));
+        QCOMPARE(table->value(3, 1).toText(), QStringLiteral("王小明"));
+    }
+    const QByteArray after = readAll(path);
+    QCOMPARE(after.size(), before.size());
+    const auto table = DbfTable::open(path, "roster");
+    QCOMPARE(table->value(3, 1).toText(), QStringLiteral("王小明"));
+    QCOMPARE(table->value(2, 1).toText(), QStringLiteral("Mary O'Connor（玛丽）"));
+    // Only the header date and the field's 44 bytes may differ.
+    const qsizetype fieldStart = 225 + 3 * 78 + 1 + 10;
+    for (const qsizetype at : differences(before, after))
+        QVERIFY2((at >= 1 && at <= 3) || (at >= fieldStart && at < fieldStart + 44), qPrintable(QString::number(at)));
+    QCOMPARE(after.mid(fieldStart, 44), QByteArray("\xCD\xF5\xD0\xA1\xC3\xF7").leftJustified(44, ' '));
+    const QDate today = QDate::currentDate();
+    QCOMPARE(int(quint8(after[1])), today.year() % 100);  // the writer stored 2-digit years
+    QCOMPARE(int(after[2]), today.month());
+    QCOMPARE(int(after[3]), today.day());
+}
+
+void TestDbf::updateKeepsTwoDigitYear()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.dbf"));
+    writeAll(path, rawTable({"C:C:4"}, {"abcd"}));  // year byte 124: years after 1900
+    DbfTable::open(path, "t")->update(0, 0, Value::text(QStringLiteral("x")));
+    QCOMPARE(int(quint8(readAll(path)[1])), QDate::currentDate().year() - 1900);
+}
+
+void TestDbf::updatesNullableVisualFoxProField()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("products.dbf"));
+    QVERIFY(QFile::copy(dataFile(QStringLiteral("infused_dbase_31.dbf")), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    const int unitsOnOrder = fieldIndex(*DbfTable::open(path, "p"), QStringLiteral("UNITSONORD"));
+    const int price = fieldIndex(*DbfTable::open(path, "p"), QStringLiteral("UNITPRICE"));
+    // Record 4's _NullFlags byte is its last; UNITSONORD has null bit 5 (SUPPLIERID has bit 0).
+    const qsizetype flagsAt = 648 + 4 * 95 + 94;
+    DbfTable::open(path, "p")->update(4, unitsOnOrder, Value::null());
+    QCOMPARE(DbfTable::open(path, "p")->value(4, unitsOnOrder), Value::null());
+    QCOMPARE(int(quint8(readAll(path)[flagsAt])), 0x20);
+
+    DbfTable::open(path, "p")->update(4, unitsOnOrder, Value::integer(250));
+    DbfTable::open(path, "p")->update(4, price, Value::currency(123456));
+    const auto table = DbfTable::open(path, "p");
+    QCOMPARE(table->value(4, unitsOnOrder), Value::integer(250));
+    QCOMPARE(table->value(4, price), Value::currency(123456));
+    QCOMPARE(int(quint8(readAll(path)[flagsAt])), 0);
+    QCOMPARE(table->value(3, unitsOnOrder), DbfTable::open(dataFile(QStringLiteral("infused_dbase_31.dbf")), "o")->value(3, unitsOnOrder));
+    QVERIFY_THROWS_EXCEPTION(EngineError, table->update(4, 0, Value::null()));  // PRODUCTID is not nullable
+}
+
+void TestDbf::updatesMemo_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("memo");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("FoxPro .fpt") << "infused_dbase_30" << "fpt" << "CLASSES";
+    QTest::newRow("dBase III .dbt") << "infused_dbase_83" << "dbt" << "DESC";
+    QTest::newRow("dBase IV .dbt") << "infused_dbase_8b" << "dbt" << "MEMO";
+}
+
+void TestDbf::updatesMemo()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, memo);
+    QFETCH(QString, field);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.dbf"));
+    const QString memoPath = dir.filePath(QStringLiteral("t.") + memo);
+    QVERIFY(QFile::copy(dataFile(table + QStringLiteral(".dbf")), path));
+    QVERIFY(QFile::copy(dataFile(table + QLatin1Char('.') + memo), memoPath));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    QFile::setPermissions(memoPath, QFile::ReadOwner | QFile::WriteOwner);
+
+    auto original = DbfTable::open(path, "t");
+    const int f = fieldIndex(*original, field);
+    QList<Value> others;
+    for (qsizetype r = 0; r < original->recordCount(); ++r)
+        others.append(original->value(r, f));
+    const qint64 memoSizeBefore = QFileInfo(memoPath).size();
+    const QString text = original->codecName() == "GBK" ? QStringLiteral("照片 photo 001.jpg\r\nsecond line")
+                                                        : QStringLiteral("photo 001.jpg\r\nsecond line");
+    original->update(0, f, Value::text(text));
+    QCOMPARE(original->value(0, f).toText(), text);
+    QVERIFY(QFileInfo(memoPath).size() > memoSizeBefore);
+
+    const auto reopened = DbfTable::open(path, "t");
+    QCOMPARE(reopened->value(0, f).toText(), text);
+    for (qsizetype r = 1; r < reopened->recordCount(); ++r)
+        QCOMPARE(reopened->value(r, f), others[r]);
+    // The memo header's next free block is the new end of the file.
+    const QByteArray memoBytes = readAll(memoPath);
+    const bool fpt = memo == QLatin1String("fpt");
+    const quint32 next = fpt ? quint32(quint8(memoBytes[0])) << 24 | quint32(quint8(memoBytes[1])) << 16 |
+                                   quint32(quint8(memoBytes[2])) << 8 | quint32(quint8(memoBytes[3]))
+                             : quint32(quint8(memoBytes[0])) | quint32(quint8(memoBytes[1])) << 8 |
+                                   quint32(quint8(memoBytes[2])) << 16;
+    QCOMPARE(qint64(next) * (fpt ? 64 : 512), qint64(memoBytes.size()));
+}
+
+void TestDbf::refusesValuesThatDoNotFit_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("field");
+    QTest::addColumn<Value>("value");
+    QTest::addColumn<QString>("message");
+    const QString lo = QStringLiteral("roster_zh_30_lo_cp936.dbf");
+    QTest::newRow("text too long in bytes")
+        << lo << 2 << Value::text(QStringLiteral("高二(20)班级")) << "is 10 bytes wide";
+    QTest::newRow("character outside GBK") << lo << 1 << Value::text(QStringLiteral("😀")) << "code page GBK lacks";
+    QTest::newRow("number too wide") << lo << 3 << Value::real(123.5) << "is 4 characters wide";
+    QTest::newRow("too many decimals") << lo << 3 << Value::real(1.25) << "allows 1 decimals";
+    QTest::newRow("text in a number") << lo << 3 << Value::text(QStringLiteral("1,5")) << "is not one";
+    QTest::newRow("date with time")
+        << lo << 4 << Value::dateTime(QDateTime(QDate(2024, 1, 1), QTime(8, 0), Qt::UTC)) << "has a time";
+    QTest::newRow("not a date") << lo << 4 << Value::text(QStringLiteral("2024-02-30")) << "is not one";
+    QTest::newRow("boolean text") << "infused_dbase_83.dbf" << 13 << Value::text(QStringLiteral("maybe")) << "True or False";
+    QTest::newRow("integer out of range") << "infused_dbase_31.dbf" << 6 << Value::real(3e9) << "whole numbers";
+}
+
+void TestDbf::refusesValuesThatDoNotFit()
+{
+    QFETCH(QString, file);
+    QFETCH(int, field);
+    QFETCH(Value, value);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.dbf"));
+    QVERIFY(QFile::copy(dataFile(file), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray before = readAll(path);
+    try {
+        DbfTable::open(path, "t")->update(0, field, value);
+        QFAIL("a value that does not fit was written");
+    } catch (const EngineError &e) {
+        QVERIFY2(e.message().contains(message), qPrintable(e.message()));
+    }
+    QCOMPARE(readAll(path), before);
+}
+
+void TestDbf::writerRoundTrip()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("new.dbf"));
+    const QList<DbfWriter::Field> fields = {{QStringLiteral("学号"), 'C', 10},
+                                            {QStringLiteral("XM"), 'C', 8},
+                                            {QStringLiteral("CJ"), 'N', 6, 2},
+                                            {QStringLiteral("SR"), 'D', 8},
+                                            {QStringLiteral("ZX"), 'L', 1}};
+    DbfWriter::write(path, fields,
+                     {{Value::text(QStringLiteral("2024000001")), Value::text(QStringLiteral("张三")), Value::real(-3.5),
+                       Value::date(QDate(2009, 4, 19)), Value::boolean(true)},
+                      {Value::text(QStringLiteral("2024000002")), Value::null(), Value::null(), Value::null(),
+                       Value::null()}});
+    const auto table = DbfTable::open(path, "new");
+    QCOMPARE(table->header().version, quint8(0x03));
+    QCOMPARE(table->header().languageDriver, quint8(0x4D));
+    QCOMPARE(table->fields()[0].name, QStringLiteral("学号"));
+    QCOMPARE(table->recordCount(), 2);
+    QCOMPARE(table->value(0, 1), Value::text(QStringLiteral("张三")));
+    QCOMPARE(table->value(0, 2), Value::real(-3.5));
+    QCOMPARE(table->value(0, 3), Value::date(QDate(2009, 4, 19)));
+    QCOMPARE(table->value(0, 4), Value::boolean(true));
+    QCOMPARE(table->value(1, 1), Value::text(QString()));
+    QCOMPARE(table->value(1, 2), Value::null());
+    QCOMPARE(table->value(1, 3), Value::null());
+    QCOMPARE(table->value(1, 4), Value::null());
+    QCOMPARE(readAll(path).back(), '\x1A');
+
+    // A value too long leaves the old file in place.
+    const QByteArray before = readAll(path);
+    QVERIFY_THROWS_EXCEPTION(EngineError,
+                             DbfWriter::write(path, fields,
+                                              {{Value::text(QStringLiteral("2024000001")),
+                                                Value::text(QStringLiteral("欧阳小明明")), Value::null(),
+                                                Value::null(), Value::null()}}));
+    QCOMPARE(readAll(path), before);
+}
+
+QTEST_GUILESS_MAIN(TestDbf)
+#include "tst_dbf.moc"
