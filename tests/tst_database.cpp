@@ -3,6 +3,7 @@
 #include "data/engine/Database.h"
 #include "data/engine/sql/SqlError.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,7 +28,17 @@ private slots:
     void statementErrors();
     void shownValueReadsBack_data();
     void shownValueReadsBack();
+    void dbfTables_data();
+    void dbfTables();
+    void dbfLoadingQueryMatchesTable_data();
+    void dbfLoadingQueryMatchesTable();
+    void dbfUpdateOnCopy();
 };
+
+static QString dbfData(const QString &file = {})
+{
+    return qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/") + file;
+}
 
 static const QDateTime march9(QDate(2024, 3, 9), QTime(0, 0), Qt::UTC);
 
@@ -304,6 +315,102 @@ void TestDatabase::shownValueReadsBack()
     // And the same text written into the field stores the same value.
     QCOMPARE(db->execute("update [T] set f=" + literals.last() + " where k='other'"), 1);
     QCOMPARE(db->openRecordset("select k from [T] where f=" + literals.last()).size(), 2);
+}
+
+// Facts the independent readers saw in the fixtures (tests/data/MANIFEST.tsv).
+void TestDatabase::dbfTables_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("connect");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<int>("fieldCount");
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<QString>("firstValue");
+    QTest::newRow("GBK text by its language driver")
+        << "dbasers_cp936.dbf" << "dBASE IV" << 1 << 1 << "select TEST from [DBASERS_CP936]" << QStringLiteral("测试中文");
+    QTest::newRow("dBase III, name occurring twice") << "infused_dbase_03.dbf" << "dbase" << 14 << 31
+                                                     << "select Point_ID & Chr(9) & Type as Item  from [infused_dbase_03]"
+                                                     << "0507121\tCMP";
+    QTest::newRow("Visual FoxPro integer key") << "infused_dbase_31.dbf" << "FOXPro3.0" << 77 << 10
+                                               << "select PRODUCTNAM from [infused_dbase_31] where PRODUCTID=1"
+                                               << "Chai";
+    QTest::newRow("Visual FoxPro filter on text") << "infused_dbase_31.dbf" << "foxpro" << 77 << 10
+                                                  << "select PRODUCTID from [infused_dbase_31] where PRODUCTNAM='CHAI'"
+                                                  << "1";
+    QTest::newRow("dBase IV with memo") << "infused_dbase_8b.dbf" << "dBASE IV" << 10 << 6
+                                        << "select distinct LOGICAL from [infused_dbase_8b]" << "True";
+}
+
+void TestDatabase::dbfTables()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, connect);
+    QFETCH(int, records);
+    QFETCH(int, fieldCount);
+    QFETCH(QString, statement);
+    QFETCH(QString, firstValue);
+    auto db = Database::open(dbfData(file), connect);
+    const QString table = QFileInfo(file).completeBaseName();
+    QVERIFY(db->tableNames().contains(table));
+    QCOMPARE(db->fields('[' + table + ']').size(), fieldCount);
+    QCOMPARE(db->openRecordset(table).size(), records);
+    const Recordset rs = db->openRecordset(statement);
+    QVERIFY(!rs.isEmpty());
+    QCOMPARE(rs.value(0, 0).toText(), firstValue.replace("\\t", "\t"));
+}
+
+void TestDatabase::dbfLoadingQueryMatchesTable_data()
+{
+    QTest::addColumn<QString>("table");
+    auto db = Database::open(dbfData("dbasers_cp936.dbf"), "dBASE IV");
+    for (const QString &t : db->tableNames())
+        QTest::newRow(qPrintable(t)) << t;
+}
+
+// The grid's loading query gives, per record, exactly the table's values
+// as text, one part per field, on every fixture table.
+void TestDatabase::dbfLoadingQueryMatchesTable()
+{
+    QFETCH(QString, table);
+    auto db = Database::open(dbfData(), "dBASE IV");
+    const QList<FieldInfo> fields = db->fields('[' + table + ']');
+    QStringList names;
+    for (const FieldInfo &f : fields)
+        names << f.name;
+    const Recordset plain = db->openRecordset('[' + table + ']');
+    const Recordset joined =
+        db->openRecordset("select " + names.join(" & Chr(9) & ") + " as Item  from [" + table + ']');
+    QCOMPARE(joined.size(), plain.size());
+    if (fields.size() == 1) { // no join, so no parts: the value is the cell
+        for (qsizetype r = 0; r < plain.size(); ++r)
+            QCOMPARE(joined.value(r, 0), plain.value(r, 0));
+        return;
+    }
+    for (qsizetype r = 0; r < plain.size(); ++r) {
+        QStringList expected;
+        for (int f = 0; f < fields.size(); ++f)
+            // A name that occurs twice reads the first field of that name.
+            expected << plain.value(r, names.indexOf(fields.at(f).name)).toText();
+        QCOMPARE(joined.parts(r, 0), expected);
+    }
+}
+
+void TestDatabase::dbfUpdateOnCopy()
+{
+    QTemporaryDir dir;
+    const QString copy = dir.filePath("roster_zh_30_lo_cp936.dbf");
+    QVERIFY(QFile::copy(dbfData("roster_zh_30_lo_cp936.dbf"), copy));
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    {
+        auto db = Database::open(copy, "dBASE IV");
+        QCOMPARE(db->execute("update [roster_zh_30_lo_cp936] set N__6='y' where N__='2024000001' and N__4=20.5"), 1);
+        QVERIFY_THROWS_EXCEPTION(EngineError, db->execute("update [roster_zh_30_lo_cp936] set N__4='x'"));
+    }
+    auto db = Database::open(copy, "dBASE IV");
+    const Recordset rs = db->openRecordset("select N__ & Chr(9) & N__6 as Item  from [roster_zh_30_lo_cp936] where N__6='Y'");
+    QCOMPARE(rs.size(), 1);
+    QCOMPARE(rs.parts(0, 0), (QStringList{"2024000001", "y"}));
+    QCOMPARE(db->openRecordset("roster_zh_30_lo_cp936").size(), 30);
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)

@@ -1,7 +1,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,6 +15,10 @@ private slots:
     void help();
     void failures_data();
     void failures();
+    void listsAndReadsDbf_data();
+    void listsAndReadsDbf();
+    void selectAndUpdate();
+    void updateReadByOgrinfo();
 
 private:
     struct Run
@@ -94,6 +100,80 @@ void TestLumoraSql::failures()
     QVERIFY(r.out.isEmpty());
     QVERIFY2(r.err.startsWith("lumora-sql: ") && r.err.contains(message), qPrintable(r.err));
     QCOMPARE(r.err.count('\n'), 1);
+}
+
+static QString dbfData(const QString &file = {})
+{
+    return qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/") + file;
+}
+
+void TestLumoraSql::listsAndReadsDbf_data()
+{
+    QTest::addColumn<QString>("file");
+    const QStringList files = QDir(dbfData()).entryList({"*.dbf"}, QDir::Files, QDir::Name);
+    QVERIFY(!files.isEmpty());
+    for (const QString &f : files)
+        QTest::newRow(qPrintable(f)) << f;
+}
+
+// Every fixture table is listed with its fields, and reads back one line
+// per record, under both dBase and FoxPro connect strings.
+void TestLumoraSql::listsAndReadsDbf()
+{
+    QFETCH(QString, file);
+    const QString table = QFileInfo(file).completeBaseName();
+    for (const QStringList &kind : {QStringList{}, QStringList{"--kind", "foxpro"}}) {
+        const Run list = run(kind + QStringList{dbfData(file)});
+        QCOMPARE(list.status, 0);
+        const QStringList lines = list.out.split('\n', Qt::SkipEmptyParts);
+        const qsizetype at = lines.indexOf("TABLE\t" + table);
+        QVERIFY(at >= 0);
+        QVERIFY(lines.value(at + 1).startsWith("FIELD\t0\t"));
+        QCOMPARE(lines.value(at + 1).split('\t').size(), 4);
+
+        const Run read = run(kind + QStringList{dbfData(file), "select * from [" + table + "]"});
+        QCOMPARE(read.status, 0);
+        QVERIFY(read.err.isEmpty());
+        const Run count = run(kind + QStringList{dbfData(file), "[" + table + "]"});
+        QCOMPARE(count.out, read.out);
+    }
+}
+
+void TestLumoraSql::selectAndUpdate()
+{
+    QTemporaryDir dir;
+    const QString copy = dir.filePath("dbasers_cp936.dbf");
+    QVERIFY(QFile::copy(dbfData("dbasers_cp936.dbf"), copy));
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    QCOMPARE(run({copy, "select TEST & Chr(9) & TEST as Item from dbasers_cp936"}).out,
+             QStringLiteral("测试中文\t测试中文\n"));
+    const Run update = run({copy, QStringLiteral("update [dbasers_cp936] set TEST='O''Brien 张.jpg' where TEST='测试中文'")});
+    QCOMPARE(update.status, 0);
+    QCOMPARE(update.out, QStringLiteral("1\n"));
+    QCOMPARE(run({copy, "select TEST from [dbasers_cp936]"}).out, QStringLiteral("O'Brien 张.jpg\n"));
+    const Run bad = run({copy, "update [dbasers_cp936] set NOPE='x'"});
+    QCOMPARE(bad.status, 1);
+    QCOMPARE(bad.err, QStringLiteral("lumora-sql: unknown field \"NOPE\" at character 28\n"));
+}
+
+// An independent reader sees what an update through the engine wrote.
+void TestLumoraSql::updateReadByOgrinfo()
+{
+    const QString ogrinfo = QStandardPaths::findExecutable("ogrinfo");
+    if (ogrinfo.isEmpty())
+        QSKIP("ogrinfo (gdal-bin) is not installed");
+    QTemporaryDir dir;
+    const QString copy = dir.filePath("roster_zh_30_lo_cp936.dbf");
+    QVERIFY(QFile::copy(dbfData("roster_zh_30_lo_cp936.dbf"), copy));
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    const Run update = run({copy, QStringLiteral("update [roster_zh_30_lo_cp936] set N__2='照片 101.jpg' where N__='2024000001'")});
+    QCOMPARE(update.out, QStringLiteral("1\n"));
+    QProcess p;
+    p.start(ogrinfo, {"--config", "SHAPE_ENCODING", "CP936", "-al", "-q", "-fid", "0", copy});
+    QVERIFY(p.waitForFinished(30000));
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    QVERIFY2(out.contains(QStringLiteral("N__2 (String) = 照片 101.jpg")), qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("N__ (String) = 2024000001")), qPrintable(out));
 }
 
 QTEST_GUILESS_MAIN(TestLumoraSql)
