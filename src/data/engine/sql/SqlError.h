@@ -6,7 +6,8 @@ namespace lumora::engine {
 
 // A statement the engine cannot read or run. The message ends with the
 // place of the fault as "at character N", N counting the statement's
-// characters from 1; position() returns the same N.
+// characters from 1 (UTF-16 units, as QString indexes them: a character
+// outside the Basic Multilingual Plane counts twice); position() returns N.
 class SqlError : public EngineError
 {
 public:
