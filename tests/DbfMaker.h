@@ -25,7 +25,7 @@ public:
     explicit DbfMaker(QList<DbfField> fields) : m_fields(std::move(fields)) {}
 
     // One record; a missing value (std::nullopt) is written as blanks.
-    void add(const QList<std::optional<QString>> &values) { m_records << values; }
+    void addWithNulls(const QList<std::optional<QString>> &values) { m_records << values; }
     void add(const QStringList &values)
     {
         QList<std::optional<QString>> v;

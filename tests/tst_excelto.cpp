@@ -5,6 +5,7 @@
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
 #include "data/excelto.h"
+#include "data/engine/Database.h"
 #include "data/engine/Value.h"
 
 #include <QButtonGroup>

@@ -111,7 +111,7 @@ void TstLoadTable::threeFieldsTwoRecords()
 void TstLoadTable::nullInSecondFieldKeepsLaterColumns()
 {
     DbfMaker t({{"A", 'C', 5}, {"B", 'N', 5}, {"C", 'C', 5}});
-    t.add({QString("x"), std::nullopt, QString("z")});
+    t.addWithNulls({QString("x"), std::nullopt, QString("z")});
     const QString path = makeTable(QStringLiteral("nulls"), t);
     auto db = Database::open(path, QStringLiteral("dBASE IV"));
     TableGrid grid;

@@ -14,7 +14,6 @@ private slots:
     void cellsOutsideTheGridReadEmpty_data();
     void cellsOutsideTheGridReadEmpty();
     void bulkLoadKeepsColumnWidths();
-    void widthsSurviveAColumnCountChange();
     void bulkLoadReachesTheViewOnResume();
     void activeCellRaisesRowChangeEvenOnTheSameRow();
     void rowHeaderAttributeAndCodes();
@@ -86,17 +85,6 @@ void TstTableGrid::bulkLoadKeepsColumnWidths()
     QCOMPARE(grid.cells()->columnCount(), 11);
     for (int c = 1; c < 12; ++c)
         QCOMPARE(grid.gridColumnWidth(c), 50 + c);
-}
-
-void TstTableGrid::widthsSurviveAColumnCountChange()
-{
-    TableGrid grid;
-    grid.setCols(3);
-    grid.setGridColumnWidth(1, 100);
-    grid.setGridColumnWidth(2, 300);
-    grid.setCols(4);
-    QCOMPARE(grid.gridColumnWidth(1), 100);
-    QCOMPARE(grid.gridColumnWidth(2), 300);
 }
 
 void TstTableGrid::bulkLoadReachesTheViewOnResume()

@@ -143,7 +143,7 @@ QString TstWriteBack::copyRoster(const QString &name)
             const Value &v = rs.value(r, f);
             values << (v.isNull() ? std::nullopt : std::optional<QString>(v.toText()));
         }
-        t.add(values);
+        t.addWithNulls(values);
     }
     return t.write(target) ? target : QString();
 }

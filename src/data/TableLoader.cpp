@@ -64,8 +64,9 @@ TableLoad LoadTable(Database &db, const QString &tableName, const QString &where
     cells->setColumnCode(1, 3);
     grid.setRows(1);
 
-    const Recordset fieldSet = db.openRecordset(FieldQuery(tableName));
-    const QList<FieldInfo> &fields = fieldSet.fields();
+    // The field query's result only supplies the field names and types: take
+    // them from the table itself rather than reading every record twice.
+    const QList<FieldInfo> fields = db.fields(tableName);
     const int n = int(fields.size());
 
     RedrawGuard redraw{grid};

@@ -23,7 +23,10 @@ struct TableLoad
 // with its connect string). Throws lumora::engine::EngineError.
 std::unique_ptr<lumora::engine::Database> OpenDatabase(const DataSource &ds);
 
-// The two statements of a load: the field query and the row query.
+// The two statements of a load: the field query and the row query. The field
+// query's result would only give the field names and types, so LoadTable
+// asks the table for them (Database::fields) instead of reading every record
+// an extra time.
 QString FieldQuery(const QString &tableName);
 // "select A & Chr(9) & B as Item  from [T]" + whereClause. A name the
 // engine would not read bare is bracketed; a name that cannot be written at
