@@ -1,6 +1,8 @@
 #include "capture/CaptureFactory.h"
 
-std::unique_ptr<CaptureControl> createCaptureControl(QObject *)
+#include "capture/GstCaptureControl.h"
+
+std::unique_ptr<CaptureControl> createCaptureControl(QObject *parent)
 {
-    return nullptr;
+    return std::make_unique<GstCaptureControl>(parent);
 }

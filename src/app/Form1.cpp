@@ -1,0 +1,685 @@
+#include "app/Form1.h"
+
+#include "app/SettingsStore.h"
+#include "capture/CaptureControl.h"
+#include "data/TableGrid.h"
+#include "dialogs/DialogService.h"
+#include "dialogs/MessageService.h"
+#include "ui_Form1.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QStandardPaths>
+#include <QStatusBar>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// A check box as stored: "0" clear, "1" ticked, "2" greyed.
+QString checkText(const QCheckBox *box)
+{
+    switch (box->checkState()) {
+    case Qt::Unchecked:
+        return QStringLiteral("0");
+    case Qt::Checked:
+        return QStringLiteral("1");
+    case Qt::PartiallyChecked:
+        return QStringLiteral("2");
+    }
+    return QStringLiteral("0");
+}
+
+QString indexText(const QComboBox *list)
+{
+    return QString::number(list->currentIndex());
+}
+
+// A stored number made whole: blanks around it allowed, a fraction rounded
+// half to even; false for text that is no number or does not fit 32 bits.
+bool wholeNumber(const QString &text, qint32 &value)
+{
+    bool ok = false;
+    const double d = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(d))
+        return false;
+    const double r = std::nearbyint(d);
+    if (r < double(std::numeric_limits<qint32>::min()) || r > double(std::numeric_limits<qint32>::max()))
+        return false;
+    value = qint32(r);
+    return true;
+}
+
+// Applies a stored list index: an index at or above the item count leaves the
+// list alone, -1 clears the selection. False for text that is no index.
+bool applyListIndex(QComboBox *list, const QString &text)
+{
+    qint32 index = 0;
+    if (!wholeNumber(text, index) || index < -1)
+        return false;
+    if (index < list->count())
+        list->setCurrentIndex(index);
+    return true;
+}
+
+QColor packedColour(int packed)
+{
+    return QColor(packed & 0xff, (packed >> 8) & 0xff, (packed >> 16) & 0xff);
+}
+
+bool validPackedColour(qint32 value)
+{
+    return value >= 0 && value <= 0xffffff;
+}
+
+QString joinPath(const QString &folder, const QString &name)
+{
+    if (folder.isEmpty() || folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+} // namespace
+
+Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *dialogs,
+             const QString &programFolder, QWidget *parent)
+    : QMainWindow(parent)
+    , m_ui(new Ui::Form1)
+    , m_capture(capture)
+    , m_messages(messages)
+    , m_dialogs(dialogs)
+    , m_programFolder(programFolder)
+{
+    m_ui->setupUi(this);
+    // The window keeps its built size: nothing in it moves on a resize.
+    setFixedSize(size());
+    m_ui->Text1->setText(SettingsStore::defaultSaveFolder());
+    hostVideoWidget();
+    connectHandlers();
+    startUp();
+}
+
+Form1::~Form1()
+{
+    // The capture control owns its video widget; give it back before our
+    // children go.
+    if (m_videoWidget)
+        m_videoWidget->setParent(nullptr);
+    delete m_ui;
+}
+
+TableGrid *Form1::grid() const
+{
+    return m_ui->Grid1;
+}
+
+void Form1::hostVideoWidget()
+{
+    QLabel *placeholder = m_ui->videoPlaceholder;
+    if (!m_capture || !m_capture->videoWidget()) {
+        placeholder->setText(QStringLiteral("没有摄像头组件：无法显示视频"));
+        setStatus(QStringLiteral("摄像头组件无法创建，拍照功能不可用。"));
+        return;
+    }
+    QWidget *video = m_capture->videoWidget();
+    video->setParent(m_ui->centralwidget);
+    video->setObjectName(QStringLiteral("WEBCAPPICTUREOCX1"));
+    video->setGeometry(placeholder->geometry());
+    m_capture->setWindowSize(placeholder->size());
+    video->show();
+    m_videoWidget = video;
+    delete placeholder;
+    m_ui->videoPlaceholder = nullptr;
+}
+
+void Form1::connectHandlers()
+{
+    Ui::Form1 *ui = m_ui;
+    // Camera commands: buttons and menu items run the same handling; the
+    // menu items whatever state the buttons show.
+    connect(ui->Command1, &QPushButton::clicked, this, &Form1::openCamera);
+    connect(ui->opensx, &QAction::triggered, this, &Form1::openCamera);
+    connect(ui->Command2, &QPushButton::clicked, this, &Form1::closeCamera);
+    connect(ui->closesx, &QAction::triggered, this, &Form1::closeCamera);
+    connect(ui->Command3, &QPushButton::clicked, this, &Form1::takePhoto);
+    connect(ui->peizhao, &QAction::triggered, this, &Form1::takePhoto);
+    connect(ui->Command4, &QPushButton::clicked, this, &Form1::retakePhoto);
+    connect(ui->quxiao, &QAction::triggered, this, &Form1::retakePhoto);
+    connect(ui->Command5, &QPushButton::clicked, this, &Form1::videoSettings);
+    connect(ui->spset, &QAction::triggered, this, &Form1::videoSettings);
+    connect(ui->Command6, &QPushButton::clicked, this, &Form1::pictureSettings);
+    connect(ui->tpset, &QAction::triggered, this, &Form1::pictureSettings);
+    connect(ui->Command8, &QPushButton::clicked, this, [this] { saveHandling(); });
+    connect(ui->savezhao, &QAction::triggered, this, [this] { saveHandling(); });
+
+    connect(ui->Command9, &QPushButton::clicked, this, [this] { openTableWindow(); });
+    connect(ui->opentable, &QAction::triggered, this, [this] { openTableWindow(); });
+    connect(ui->pageset, &QAction::triggered, this, [this] { pageSetup(); });
+    connect(ui->previewprint, &QAction::triggered, this, [this] { printPreview(); });
+    // outexcel ("导出为Excel(&E)") has no action.
+    connect(ui->quit, &QAction::triggered, this, &Form1::quit);
+    connect(ui->bgcolor, &QAction::triggered, this, [this] { chooseFrameColour(); });
+    connect(ui->helpzxs, &QAction::triggered, this, [this] { showHelp(); });
+    connect(ui->about, &QAction::triggered, this, [this] { showAbout(); });
+    connect(ui->indexzx, &QAction::triggered, this, [this] { openHomePage(); });
+
+    connect(ui->Option1, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            selectTableMode();
+    });
+    connect(ui->Option2, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            selectOrdinaryMode();
+    });
+    connect(ui->Comgs, &QComboBox::currentIndexChanged, this, &Form1::formatChosen);
+    connect(ui->SSTab1, &QTabWidget::currentChanged, this, &Form1::settingsPageChanged);
+    connect(ui->Chelock, &QCheckBox::clicked, this, &Form1::lockClicked);
+}
+
+void Form1::startUp()
+{
+    Ui::Form1 *ui = m_ui;
+
+    // 1. Background size boxes from the video window.
+    const QSize video = m_capture ? m_capture->windowSize() : ui->videoPlaceholder->size();
+    ui->Tebg->setText(QString::number(video.height()));
+    ui->Tebk->setText(QString::number(video.width()));
+    m_appliedBgHeight = ui->Tebg->text();
+    m_appliedBgWidth = ui->Tebk->text();
+
+    // 2. Frame colour. A stored value that is no colour must not stop the
+    // start-up half-way: the default is used instead.
+    QStringList notes;
+    {
+        const QString stored = SettingsStore::get(QStringLiteral("biakuang"), QStringLiteral("1000"));
+        qint32 packed = 0;
+        if (wholeNumber(stored, packed) && validPackedColour(packed)) {
+            setFrameColour(packed);
+        } else {
+            setFrameColour(1000);
+            notes << QStringLiteral("相框颜色设置无效（%1），已用默认颜色。").arg(stored);
+        }
+    }
+
+    // 3, 4. Crop size.
+    if (m_capture) {
+        m_capture->SetCropWidth(150);
+        m_capture->SetCropHeight(200);
+    }
+    ui->Texg->setText(QStringLiteral("200"));
+    ui->Textk->setText(QStringLiteral("150"));
+
+    // 5, 6. Placeholder picture. Without it the preview stays empty and the
+    // start-up goes on.
+    if (!loadPreviewPicture(placeholderPath()))
+        notes << QStringLiteral("找不到占位图片 default.bmp，预览区为空。");
+    CentrePreviewPicture();
+
+    // 7. Ordinary mode.
+    ui->Option2->setChecked(true);
+
+    // 8. Picture formats; choosing "jpg" runs the format handling.
+    {
+        const QSignalBlocker block(ui->Comgs);
+        ui->Comgs->clear();
+        ui->Comgs->addItems({QStringLiteral("jpg"), QStringLiteral("bmp")});
+        ui->Comgs->setCurrentIndex(-1);
+    }
+    ui->Comgs->setCurrentIndex(0);
+
+    // 9, 10. Grid.
+    grid()->setGridColors(QColor(231, 235, 247), QColor(239, 243, 255));
+    grid()->setGridColumnWidth(0, 30);
+    grid()->currentRow = 1;
+
+    // 11. Naming controls.
+    ui->Chekb2->setChecked(false);
+    ui->Chekb2->setEnabled(false);
+    ui->Comkb1->setEnabled(false);
+    ui->Comkb2->setEnabled(false);
+    ui->Chezd->setChecked(false);
+    ui->Texqbm->setEnabled(false);
+    ui->Comzd->setEnabled(false);
+    ui->Chekzm->setEnabled(false);
+    ui->Comfname2->setEnabled(false);
+
+    // 12. Only "打开摄像头" among the camera buttons.
+    setCameraButtons(1, 0, 0, 0, 0, 0, 0);
+
+    // 13. Overlay sources, none selected.
+    {
+        const QSignalBlocker block(ui->Comtext);
+        ui->Comtext->clear();
+        ui->Comtext->addItems(
+            {QStringLiteral("照片文件名"), QStringLiteral("从数据表中提取"), QStringLiteral("自定义")});
+        ui->Comtext->setCurrentIndex(-1);
+    }
+
+    // 14. Stored settings.
+    redzpsvset();
+
+    // 15. Overlay panel.
+    ui->Frame5->hide();
+    ui->Comt2->setEnabled(false);
+
+    // 16. The settings tabs take the keyboard focus first.
+    QWidget::setTabOrder(ui->SSTab1, ui->Text1);
+    ui->SSTab1->setFocus();
+    m_lastPage = ui->SSTab1->currentIndex();
+
+    if (!notes.isEmpty())
+        setStatus(statusText().isEmpty() ? notes.join(QLatin1Char(' '))
+                                         : statusText() + QLatin1Char(' ') + notes.join(QLatin1Char(' ')));
+}
+
+// ---------------------------------------------------------------- settings
+
+void Form1::zpsvset()
+{
+    Ui::Form1 *ui = m_ui;
+    if (ui->Texfname->text().isEmpty())
+        ui->Texfname->setText(QStringLiteral("DC"));
+    if (ui->Text1->text().isEmpty())
+        ui->Text1->setText(SettingsStore::defaultSaveFolder());
+
+    const std::pair<const char *, QString> values[] = {
+        {"zpph", ui->Text1->text()},
+        {"kbmche1", checkText(ui->Chekb1)},
+        {"kbmche2", checkText(ui->Chekb2)},
+        {"kbmcom1", indexText(ui->Comkb1)},
+        {"kbmcom2", indexText(ui->Comkb2)},
+        {"zpnametex", ui->Texfname->text()},
+        {"zpnamecom1", indexText(ui->Comfname1)},
+        {"zpnamecom2", indexText(ui->Comfname2)},
+        {"zpnameche2", checkText(ui->Chefname2)},
+        {"zpqbmche", checkText(ui->Cheqbm)},
+        {"zpszdche", checkText(ui->Chezd)},
+        {"zpszdcom", indexText(ui->Comzd)},
+        {"zpkzmche", checkText(ui->Chekzm)},
+        {"zpgscom", indexText(ui->Comgs)},
+    };
+    for (const auto &[key, value] : values) {
+        if (!SettingsStore::save(QLatin1String(key), value)) {
+            setStatus(QStringLiteral("保存设置失败：%1").arg(QLatin1String(key)));
+            return;
+        }
+    }
+}
+
+void Form1::zpset()
+{
+    Ui::Form1 *ui = m_ui;
+    const std::pair<const char *, QString> values[] = {
+        {"zph", ui->Texg->text()},
+        {"zpw", ui->Textk->text()},
+        {"zptexche", checkText(ui->Check1)},
+        {"zptexlef", ui->Texleft->text()},
+        {"zptextop", ui->Textop->text()},
+        {"zptexsize", QString::number(float(overlayFontSize()), 'g', 7)},
+        {"zptexcolor", QString::number(m_overlayColour)},
+        {"zptexnrtext", ui->Textt->text()},
+        {"zptexcom1", indexText(ui->Comt1)},
+        {"zptexcom2", indexText(ui->Comt2)},
+        {"zptexcheadd", checkText(ui->Cheta)},
+        {"zpcomtext", indexText(ui->Comtext)},
+        {"bjtexg", ui->Tebg->text()},
+        {"bjtexk", ui->Tebk->text()},
+    };
+    for (const auto &[key, value] : values)
+        if (!SettingsStore::save(QLatin1String(key), value))
+            return;
+}
+
+void Form1::redzpsvset()
+{
+    Ui::Form1 *ui = m_ui;
+    auto get = [](const char *key) {
+        return SettingsStore::get(QLatin1String(key), SettingsStore::defaultFor(QLatin1String(key)));
+    };
+
+    ui->Text1->setText(get("zpph"));
+    ui->Texfname->setText(get("zpnametex"));
+    if (!applyListIndex(ui->Comfname1, get("zpnamecom1")) || !applyListIndex(ui->Comfname2, get("zpnamecom2")))
+        return;
+    ui->Texg->setText(get("zph"));
+    ui->Textk->setText(get("zpw"));
+    if (!ui->Texg->text().isEmpty() && !ui->Textk->text().isEmpty()) {
+        qint32 width = 0;
+        qint32 height = 0;
+        if (!wholeNumber(ui->Textk->text(), width))
+            return;
+        if (m_capture)
+            m_capture->SetCropWidth(width);
+        if (!wholeNumber(ui->Texg->text(), height))
+            return;
+        if (m_capture)
+            m_capture->SetCropHeight(height);
+    }
+    ui->Texleft->setText(get("zptexlef"));
+    ui->Textop->setText(get("zptextop"));
+    bool ok = false;
+    const double size = get("zptexsize").trimmed().toDouble(&ok);
+    if (!ok || !(size > 0) || !std::isfinite(size))
+        return;
+    setOverlayFontSize(size);
+    qint32 colour = 0;
+    if (!wholeNumber(get("zptexcolor"), colour) || !validPackedColour(colour))
+        return;
+    setOverlayColour(colour);
+    ui->Textt->setText(get("zptexnrtext"));
+    if (!applyListIndex(ui->Comtext, get("zpcomtext")))
+        return;
+    if (!applyListIndex(ui->Comt1, get("zptexcom1")))
+        return;
+    applyListIndex(ui->Comt2, get("zptexcom2"));
+}
+
+// -------------------------------------------------------------- the window
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (!m_quitting) {
+        zpsvset();
+        zpset();
+    }
+    event->accept();
+}
+
+void Form1::quit()
+{
+    m_quitting = true;
+    emit quitRequested();
+    endProgram();
+}
+
+void Form1::endProgram()
+{
+    // exit(), not quit(): quit() would close the windows and run the close
+    // handling, which writes the settings.
+    QCoreApplication::exit(0);
+}
+
+void Form1::setStatus(const QString &text)
+{
+    statusBar()->showMessage(text);
+}
+
+QString Form1::statusText() const
+{
+    return statusBar()->currentMessage();
+}
+
+void Form1::SetTableModeControls(bool tableMode)
+{
+    Ui::Form1 *ui = m_ui;
+    for (QWidget *w : {static_cast<QWidget *>(ui->Chekb1), static_cast<QWidget *>(ui->Chekb2),
+                       static_cast<QWidget *>(ui->Comkb1), static_cast<QWidget *>(ui->Comkb2),
+                       static_cast<QWidget *>(ui->Comfname1), static_cast<QWidget *>(ui->Comfname2),
+                       static_cast<QWidget *>(ui->Chefname2), static_cast<QWidget *>(ui->Chezd),
+                       static_cast<QWidget *>(ui->Comzd), static_cast<QWidget *>(ui->Chekzm)})
+        w->setVisible(tableMode);
+    ui->Texfname->setVisible(!tableMode);
+    for (QWidget *w : {static_cast<QWidget *>(ui->Combo1), static_cast<QWidget *>(ui->Combo2),
+                       static_cast<QWidget *>(ui->Label5), static_cast<QWidget *>(ui->Label4)})
+        w->setEnabled(tableMode);
+}
+
+void Form1::settingsPageChanged(int index)
+{
+    const int left = m_lastPage;
+    m_lastPage = index;
+    if (left == 1 && index == 0)
+        m_ui->Text1->setFocus();
+}
+
+void Form1::lockClicked(bool checked)
+{
+    if (!m_ui->Option1->isChecked())
+        return;
+    m_ui->SSTab1->setEnabled(!checked);
+    m_ui->Chelock->setText(checked ? QStringLiteral("解除锁定保存") : QStringLiteral("锁定保存设置"));
+}
+
+// ------------------------------------------------------------------- modes
+
+void Form1::selectTableMode()
+{
+    Ui::Form1 *ui = m_ui;
+    if (!m_dataSource.hasTable()) {
+        m_messages->show(this, QStringLiteral("请先打开数据表"));
+        ui->Option1->setAutoExclusive(false);
+        ui->Option1->setChecked(false);
+        ui->Option1->setAutoExclusive(true);
+        ui->Option2->setChecked(true);
+        return;
+    }
+    if (!loadTableIntoGrid())
+        return;
+    SetTableModeControls(true);
+    ui->Chelock->setEnabled(true);
+    TableGrid *g = grid();
+    if (g->columnsListed) {
+        g->selectRange(g->resumeRow, 1, g->resumeRow, g->cols() - 1);
+    } else {
+        refreshColumnPickers();
+        redzpsvset();
+        g->columnsListed = true;
+    }
+}
+
+void Form1::selectOrdinaryMode()
+{
+    SetTableModeControls(false);
+    m_ui->Chelock->setEnabled(false);
+    m_ui->Texfname->setText(QStringLiteral("DC"));
+    TableGrid *g = grid();
+    g->setRows(1);
+    for (int c = 1; c < g->cols(); ++c)
+        g->setCellText(0, c, QString());
+}
+
+void Form1::formatChosen(int index)
+{
+    formPhotoPath();
+    if (m_capture) {
+        if (index == 0)
+            m_capture->SetSaveFormat(QString());
+        else if (index == 1)
+            m_capture->SetSaveFormat(QStringLiteral("BMP"));
+    }
+    m_ui->Chekzm->setText(QStringLiteral("带扩展名") + m_ui->Comgs->currentText());
+}
+
+// ------------------------------------------------------- capture workflow
+
+void Form1::setCameraButtons(int open, int close, int take, int retake, int save, int video, int picture)
+{
+    // 1 enables, 0 disables, -1 leaves the button as it is.
+    const std::pair<QPushButton *, int> flags[] = {
+        {m_ui->Command1, open},  {m_ui->Command2, close}, {m_ui->Command3, take},   {m_ui->Command4, retake},
+        {m_ui->Command8, save},  {m_ui->Command5, video}, {m_ui->Command6, picture},
+    };
+    for (const auto &[button, flag] : flags)
+        if (flag >= 0)
+            button->setEnabled(flag == 1);
+}
+
+void Form1::cameraFailed(const QString &what)
+{
+    QString reason = m_capture ? m_capture->lastError() : QStringLiteral("没有摄像头组件");
+    setStatus(reason.isEmpty() ? what : what + QStringLiteral("：") + reason);
+}
+
+void Form1::openCamera()
+{
+    if (!m_capture || !m_capture->OpenPreview()) {
+        cameraFailed(QStringLiteral("打开摄像头失败"));
+        return;
+    }
+    setCameraButtons(0, 1, 1, 0, 0, 1, 1);
+    setStatus(QString());
+}
+
+void Form1::closeCamera()
+{
+    if (m_capture && m_capture->ClosePreview())
+        setStatus(QString());
+    else
+        cameraFailed(QStringLiteral("关闭摄像头失败"));
+    setCameraButtons(1, 0, 0, -1, -1, 0, 0);
+}
+
+void Form1::takePhoto()
+{
+    setCameraButtons(0, 1, 0, 1, 1, -1, -1);
+    const QString temp = tempPhotoPath();
+    bool ok = false;
+    if (!m_capture || !m_capture->GrabStill())
+        cameraFailed(QStringLiteral("拍摄失败"));
+    else if (!m_capture->SaveStill(temp))
+        cameraFailed(QStringLiteral("临时照片写入失败"));
+    else if (!loadPreviewPicture(temp))
+        setStatus(QStringLiteral("临时照片无法显示：") + temp);
+    else
+        ok = true;
+    if (!ok) {
+        setCameraButtons(-1, -1, 0, 1, 0, -1, -1);
+        return;
+    }
+    CentrePreviewPicture();
+    m_ui->Command1->setEnabled(false);
+    setStatus(QString());
+}
+
+void Form1::retakePhoto()
+{
+    if (m_capture && m_capture->ResumePreview())
+        setStatus(QString());
+    else
+        cameraFailed(QStringLiteral("恢复视频失败"));
+    setCameraButtons(0, 1, 1, 0, 0, -1, -1);
+    m_ui->Command3->setFocus();
+}
+
+void Form1::videoSettings()
+{
+    if (!m_capture || !m_capture->ShowVideoSettings())
+        cameraFailed(QStringLiteral("视频设置无法显示"));
+}
+
+void Form1::pictureSettings()
+{
+    if (!m_capture || !m_capture->ShowPictureSettings())
+        cameraFailed(QStringLiteral("图片设置无法显示"));
+}
+
+// ----------------------------------------------------------- preview panel
+
+QString Form1::placeholderPath() const
+{
+    return joinPath(m_programFolder, QStringLiteral("default.bmp"));
+}
+
+QString Form1::tempPhotoPath() const
+{
+    const QFileInfo folder(m_programFolder);
+    if (folder.isDir() && folder.isWritable())
+        return joinPath(m_programFolder, QStringLiteral("temp.jpg"));
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    QDir().mkpath(cache);
+    return joinPath(cache, QStringLiteral("temp.jpg"));
+}
+
+bool Form1::loadPreviewPicture(const QString &path)
+{
+    QImageReader reader(path);
+    // temp.jpg holds bitmap data when BMP is the save format.
+    reader.setDecideFormatFromContent(true);
+    const QImage image = reader.read();
+    if (image.isNull())
+        return false;
+    m_ui->Image1->setPixmap(QPixmap::fromImage(image));
+    m_ui->Image1->resize(image.size());
+    return true;
+}
+
+void Form1::CentrePreviewPicture()
+{
+    QLabel *image = m_ui->Image1;
+    const QSize panel = m_ui->Frame2->size();
+    image->move((panel.width() - image->width()) / 2, (panel.height() - image->height()) / 2);
+}
+
+void Form1::ShowCurrentRowPhoto()
+{
+    const QString path = m_naming.photoPath;
+    if (path.isEmpty())
+        return;
+    if (!(QFileInfo::exists(path) && loadPreviewPicture(path)) && !loadPreviewPicture(placeholderPath())) {
+        m_ui->Image1->clear();
+        m_ui->Image1->resize(0, 0);
+    }
+    CentrePreviewPicture();
+}
+
+void Form1::ShowListedPhoto(int row)
+{
+    const QString path = grid()->cellText(row, 2);
+    if (path.isEmpty())
+        return;
+    if (QFileInfo::exists(path) && loadPreviewPicture(path))
+        return;
+    loadPreviewPicture(placeholderPath());
+}
+
+void Form1::setFrameColour(int packed)
+{
+    m_frameColour = packed;
+    QPalette palette = m_ui->Frame2->palette();
+    palette.setColor(QPalette::Window, packedColour(packed));
+    m_ui->Frame2->setPalette(palette);
+    m_ui->Frame2->setAutoFillBackground(true);
+}
+
+double Form1::overlayFontSize() const
+{
+    return m_ui->fLabel->font().pointSizeF();
+}
+
+void Form1::setOverlayFontSize(double points)
+{
+    QFont font = m_ui->fLabel->font();
+    font.setPointSizeF(points);
+    m_ui->fLabel->setFont(font);
+}
+
+void Form1::setOverlayColour(int packed)
+{
+    m_overlayColour = packed;
+    QPalette palette = m_ui->fLabel->palette();
+    palette.setColor(QPalette::WindowText, packedColour(packed));
+    m_ui->fLabel->setPalette(palette);
+}
+
+// ----------------------------------------------- handlers of later work
+
+bool Form1::loadTableIntoGrid()
+{
+    // The table engine brings the loading; until then no table loads.
+    return false;
+}
+
+void Form1::refreshColumnPickers() {}
+void Form1::formPhotoPath() {}
+void Form1::saveHandling() {}
+void Form1::openTableWindow() {}
+void Form1::pageSetup() {}
+void Form1::printPreview() {}
+void Form1::chooseFrameColour() {}
+void Form1::showHelp() {}
+void Form1::showAbout() {}
+void Form1::openHomePage() {}

@@ -1,0 +1,160 @@
+#pragma once
+
+#include "data/DataSource.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+
+class CaptureControl;
+class DialogService;
+class MessageService;
+class TableGrid;
+class QCloseEvent;
+
+namespace Ui {
+class Form1;
+}
+
+// Where the next picture goes. Filled by the photo-naming routine; the
+// preview reads photoPath to show a row's saved photo.
+struct NamingState
+{
+    QString photoPath;
+};
+
+// The main window: preview, camera buttons, data table, the two settings
+// pages and the menus. It is handed its services so that tests can drive it
+// without a camera, message boxes or dialogs.
+class Form1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // programFolder holds default.bmp and, when it can be written, temp.jpg.
+    // capture may be nullptr (no camera component): the window then says so
+    // in its status line and the camera commands do nothing.
+    Form1(CaptureControl *capture, MessageService *messages, DialogService *dialogs,
+          const QString &programFolder, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    Ui::Form1 *ui() const { return m_ui; }
+    TableGrid *grid() const;
+    CaptureControl *capture() const { return m_capture; }
+    MessageService *messages() const { return m_messages; }
+    DialogService *dialogs() const { return m_dialogs; }
+    DataSource &dataSource() { return m_dataSource; }
+    NamingState &naming() { return m_naming; }
+    QString programFolder() const { return m_programFolder; }
+
+    // --- settings (written on close, restored at start-up) ---
+    void zpsvset();
+    void zpset();
+    void redzpsvset();
+
+    // Shows the table-mode naming controls (true) or the typed-name box.
+    void SetTableModeControls(bool tableMode);
+
+    // --- capture workflow ---
+    void openCamera();
+    void closeCamera();
+    void takePhoto();
+    void retakePhoto();
+    void videoSettings();
+    void pictureSettings();
+
+    // --- preview panel ---
+    void CentrePreviewPicture();
+    // The file at naming().photoPath, or the placeholder when it does not exist.
+    void ShowCurrentRowPhoto();
+    // The file listed in column 2 of the grid row (ordinary mode), or the placeholder.
+    void ShowListedPhoto(int row);
+    // Loads a picture into Image1 at its own size (format taken from the
+    // content); false when it cannot be read, Image1 then keeps its picture.
+    bool loadPreviewPicture(const QString &path);
+    QString placeholderPath() const;
+    // temp.jpg in the program folder, or in the per-user cache folder when
+    // the program folder cannot be written.
+    QString tempPhotoPath() const;
+
+    // The frame colour behind the preview, packed red | green << 8 | blue << 16.
+    int frameColour() const { return m_frameColour; }
+    void setFrameColour(int packed);
+    // Overlay font size (points) and colour (packed) shown by fLabel.
+    double overlayFontSize() const;
+    void setOverlayFontSize(double points);
+    int overlayColour() const { return m_overlayColour; }
+    void setOverlayColour(int packed);
+    // The background size last applied, as text (height, width).
+    QString appliedBackgroundHeight() const { return m_appliedBgHeight; }
+    QString appliedBackgroundWidth() const { return m_appliedBgWidth; }
+
+    // The window's status line.
+    void setStatus(const QString &text);
+    QString statusText() const;
+
+    // "退出(&Q)": ends the program at once; the settings are not written.
+    void quit();
+
+signals:
+    void quitRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+    // Ends the event loop without closing the window the normal way.
+    virtual void endProgram();
+
+    // --- hooks filled by the data-table, naming, saving, print and help work ---
+    // Data-table mode, steps after the open-table check: open the database,
+    // load the table unfiltered into the grid and make the resume cell
+    // active. False when the load failed (the mode handler then ends).
+    // Nothing loads yet: the table engine brings the loading.
+    virtual bool loadTableIntoGrid();
+    // Fills the nine column pickers from the grid's header row.
+    virtual void refreshColumnPickers();
+    // Recomputes the naming state and Text2.
+    virtual void formPhotoPath();
+    // "保存照片(&S)": Command8 and savezhao.
+    virtual void saveHandling();
+    // "打开表": Command9 and opentable.
+    virtual void openTableWindow();
+    virtual void pageSetup();
+    virtual void printPreview();
+    // "相框颜色&C)".
+    virtual void chooseFrameColour();
+    virtual void showHelp();
+    virtual void showAbout();
+    virtual void openHomePage();
+
+    // Mode handlers.
+    void selectTableMode();
+    void selectOrdinaryMode();
+    // Picture-format choice: the camera's save format and Chekzm's caption.
+    void formatChosen(int index);
+
+private:
+    void hostVideoWidget();
+    void connectHandlers();
+    void startUp();
+    void setCameraButtons(int open, int close, int take, int retake, int save, int video, int picture);
+    void cameraFailed(const QString &what);
+    void settingsPageChanged(int index);
+    void lockClicked(bool checked);
+
+    Ui::Form1 *m_ui;
+    CaptureControl *m_capture;
+    MessageService *m_messages;
+    DialogService *m_dialogs;
+    QString m_programFolder;
+    QPointer<QWidget> m_videoWidget;
+
+    DataSource m_dataSource;
+    NamingState m_naming;
+
+    int m_frameColour = 1000;
+    int m_overlayColour = 0;
+    QString m_appliedBgHeight;
+    QString m_appliedBgWidth;
+    int m_lastPage = 1;
+    bool m_quitting = false;
+};

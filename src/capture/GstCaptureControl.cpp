@@ -1,0 +1,275 @@
+#include "capture/GstCaptureControl.h"
+
+#include "capture/CameraDeviceList.h"
+#include "capture/GstFramePipeline.h"
+#include "capture/GstRuntime.h"
+#include "capture/PictureSettingsDialog.h"
+#include "capture/StillWriter.h"
+#include "capture/TestPatternControls.h"
+#include "capture/V4l2Controls.h"
+#include "capture/VideoSettingsDialog.h"
+#include "capture/VideoView.h"
+
+#include <QDialog>
+
+namespace
+{
+const QString ClosedNote = QStringLiteral("摄像头未打开");
+}
+
+GstCaptureControl::GstCaptureControl(QObject *parent)
+    : CaptureControl(parent), m_pipeline(new GstFramePipeline(this)), m_view(new VideoView)
+{
+    m_view->setFixedSize(m_windowSize);
+    m_view->setCropSize(m_crop);
+    showIdle();
+    connect(m_pipeline, &GstFramePipeline::frameReady, this, [this] {
+        if (m_view)
+            m_view->setLiveFrame(m_pipeline->newestFrame());
+    });
+    connect(m_pipeline, &GstFramePipeline::failed, this, &GstCaptureControl::onPipelineFailed);
+}
+
+GstCaptureControl::GstCaptureControl(const CaptureSettings &settings, QObject *parent)
+    : GstCaptureControl(parent)
+{
+    setCaptureSettings(settings);
+}
+
+GstCaptureControl::~GstCaptureControl()
+{
+    // The streaming thread must be gone before anything it reaches is freed.
+    m_pipeline->stop();
+    delete m_view.data();
+}
+
+QWidget *GstCaptureControl::videoWidget()
+{
+    return m_view;
+}
+
+bool GstCaptureControl::fail(const QString &why)
+{
+    m_error = why;
+    return false;
+}
+
+bool GstCaptureControl::isPreviewRunning() const
+{
+    return m_pipeline->isRunning();
+}
+
+void GstCaptureControl::setCaptureSettings(const CaptureSettings &settings)
+{
+    m_settings = settings;
+    m_automaticSource = false;
+}
+
+CaptureSettings GstCaptureControl::defaultSettingsFor(const CaptureSource &source)
+{
+    CaptureSettings s;
+    s.kind = source.kind;
+    s.devicePath = source.devicePath;
+    s.deviceName = source.name;
+    // A size a webcam delivers smoothly, raw if it can; else the device decides.
+    const QList<QSize> preferred = source.kind == CaptureSource::Kind::TestPicture
+                                       ? QList<QSize>{{640, 480}}
+                                       : QList<QSize>{{1280, 720}, {640, 480}};
+    for (const QSize &size : preferred) {
+        for (const CaptureMode &m : source.modes) {
+            if (m.width == size.width() && m.height == size.height() &&
+                m.mediaType == QLatin1String("video/x-raw")) {
+                s.width = m.width;
+                s.height = m.height;
+                s.rate = m.rates.value(0);
+                return s;
+            }
+        }
+    }
+    return s;
+}
+
+void GstCaptureControl::chooseSourceIfAutomatic()
+{
+    if (!m_automaticSource)
+        return;
+    const int pattern = m_settings.pattern;
+    m_settings = defaultSettingsFor(CameraDeviceList::probe().value(0, CameraDeviceList::testPicture()));
+    m_settings.pattern = pattern;
+}
+
+void GstCaptureControl::showIdle()
+{
+    if (!m_view)
+        return;
+    m_view->showNote(ClosedNote);
+}
+
+bool GstCaptureControl::OpenPreview()
+{
+    if (m_pipeline->isRunning()) {
+        m_still = QImage();
+        if (m_view)
+            m_view->clearStill();
+        return true;
+    }
+    QString why;
+    if (!ensureGstInitialised(&why))
+        return fail(why);
+    chooseSourceIfAutomatic();
+    if (!m_pipeline->start(m_settings, &why)) {
+        if (m_view)
+            m_view->showNote(why);
+        return fail(why);
+    }
+    // Live video shows from now on: a still from before is dropped.
+    m_still = QImage();
+    if (m_view) {
+        m_view->clearStill();
+        m_view->showNote(QStringLiteral("正在打开摄像头…"));
+    }
+    m_error.clear();
+    return true;
+}
+
+bool GstCaptureControl::ClosePreview()
+{
+    m_pipeline->stop();
+    // A held still stays: it can still be saved with the camera closed.
+    showIdle();
+    return true;
+}
+
+bool GstCaptureControl::GrabStill()
+{
+    if (!m_pipeline->isRunning())
+        return fail(m_pipeline->lastError().isEmpty() ? QStringLiteral("摄像头未打开")
+                                                      : m_pipeline->lastError());
+    // Right after OpenPreview the first frame may still be on its way.
+    if (m_pipeline->framesDelivered() == 0 && !m_pipeline->waitForFrame(0, FirstFrameTimeoutMs)) {
+        if (!m_pipeline->isRunning())
+            return fail(m_pipeline->lastError());
+        return fail(QStringLiteral("摄像头没有送来画面"));
+    }
+    const QImage frame = m_pipeline->newestFrame();
+    if (frame.isNull())
+        return fail(QStringLiteral("摄像头没有送来画面"));
+    m_still = frame;
+    if (m_view)
+        m_view->setStill(m_still);
+    return true;
+}
+
+bool GstCaptureControl::ResumePreview()
+{
+    m_still = QImage();
+    if (m_view)
+        m_view->clearStill();
+    if (!m_pipeline->isRunning())
+        return fail(QStringLiteral("摄像头未打开"));
+    return true;
+}
+
+bool GstCaptureControl::SaveStill(const QString &path)
+{
+    if (m_still.isNull())
+        return fail(QStringLiteral("还没有拍摄照片"));
+    QString why;
+    if (!StillWriter::write(m_still, m_crop, StillWriter::formatFromText(m_saveFormat), path, &why))
+        return fail(why);
+    return true;
+}
+
+void GstCaptureControl::SetSaveFormat(const QString &format)
+{
+    m_saveFormat = format;
+}
+
+void GstCaptureControl::SetCropWidth(qint32 width)
+{
+    m_crop.setWidth(width);
+    if (m_view)
+        m_view->setCropSize(m_crop);
+}
+
+void GstCaptureControl::SetCropHeight(qint32 height)
+{
+    m_crop.setHeight(height);
+    if (m_view)
+        m_view->setCropSize(m_crop);
+}
+
+void GstCaptureControl::setWindowSize(const QSize &size)
+{
+    if (size.width() < 1 || size.height() < 1)
+        return;
+    m_windowSize = size;
+    if (m_view)
+        m_view->setFixedSize(size);
+}
+
+int GstCaptureControl::runDialog(QDialog &dialog)
+{
+    return dialog.exec();
+}
+
+bool GstCaptureControl::ShowVideoSettings()
+{
+    QString why;
+    if (!ensureGstInitialised(&why))
+        return fail(why);
+    CameraDeviceList devices;
+    devices.start();
+    if (m_automaticSource) {
+        const int pattern = m_settings.pattern;
+        m_settings = defaultSettingsFor(devices.sources().value(0, CameraDeviceList::testPicture()));
+        m_settings.pattern = pattern;
+    }
+    VideoSettingsDialog dialog(&devices, m_settings, m_view);
+    if (runDialog(dialog) != QDialog::Accepted)
+        return true;
+    const CaptureSettings chosen = dialog.selectedSettings();
+    const bool changed = chosen != m_settings;
+    setCaptureSettings(chosen);
+    // A running preview switches at once, so the operator sees the choice.
+    if (changed && m_pipeline->isRunning()) {
+        m_pipeline->stop();
+        if (!m_pipeline->start(m_settings, &why)) {
+            onPipelineFailed(why);
+            return fail(why);
+        }
+    }
+    return true;
+}
+
+bool GstCaptureControl::ShowPictureSettings()
+{
+    QString why;
+    if (!ensureGstInitialised(&why))
+        return fail(why);
+    if (!m_pipeline->isRunning())
+        chooseSourceIfAutomatic();
+    if (m_settings.kind == CaptureSource::Kind::TestPicture) {
+        TestPatternControls controls(m_settings.pattern, [this](int pattern) {
+            m_settings.pattern = pattern;
+            m_pipeline->setPattern(pattern);
+        });
+        PictureSettingsDialog dialog(&controls, m_view);
+        runDialog(dialog);
+        return true;
+    }
+    V4l2Controls controls;
+    if (!controls.open(m_settings.devicePath))
+        return fail(controls.lastError());
+    PictureSettingsDialog dialog(&controls, m_view);
+    runDialog(dialog);
+    return true;
+}
+
+void GstCaptureControl::onPipelineFailed(const QString &reason)
+{
+    m_error = reason;
+    if (m_view)
+        m_view->showNote(reason);
+    emit previewFailed(reason);
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "capture/CaptureControl.h"
+#include "capture/CaptureSource.h"
+#include "capture/VideoView.h"
+
+#include <QImage>
+#include <QPointer>
+
+class GstFramePipeline;
+class QDialog;
+
+// The camera component on GStreamer: a V4L2 camera through v4l2src, or
+// videotestsrc's test picture when the machine has no camera.
+//
+// Threads: everything here runs on the GUI thread except GstFramePipeline's
+// appsink callback, which only fills the newest-frame slot and posts a notice.
+// GStreamer is initialised at the first OpenPreview or settings dialog, never
+// at construction, so the main window starts without paying for it.
+class GstCaptureControl : public CaptureControl
+{
+    Q_OBJECT
+public:
+    // Until the operator picks one in "视频设置", each OpenPreview takes the
+    // first camera found, or the test picture.
+    explicit GstCaptureControl(QObject *parent = nullptr);
+    // Opens exactly this source.
+    explicit GstCaptureControl(const CaptureSettings &settings, QObject *parent = nullptr);
+    ~GstCaptureControl() override;
+
+    QWidget *videoWidget() override;
+    VideoView *view() const { return m_view; }
+
+    bool OpenPreview() override;
+    bool ClosePreview() override;
+    bool GrabStill() override;
+    bool ResumePreview() override;
+    bool ShowVideoSettings() override;
+    bool ShowPictureSettings() override;
+    bool SaveStill(const QString &path) override;
+
+    void SetSaveFormat(const QString &format) override;
+    QString SaveFormat() const override { return m_saveFormat; }
+    void SetCropWidth(qint32 width) override;
+    void SetCropHeight(qint32 height) override;
+    qint32 CropWidth() const override { return m_crop.width(); }
+    qint32 CropHeight() const override { return m_crop.height(); }
+
+    QSize windowSize() const override { return m_windowSize; }
+    void setWindowSize(const QSize &size) override;
+
+    QString lastError() const override { return m_error; }
+
+    bool isPreviewRunning() const;
+    bool hasStill() const { return !m_still.isNull(); }
+    QImage still() const { return m_still; }
+    // The source the next OpenPreview starts (and the running one).
+    CaptureSettings captureSettings() const { return m_settings; }
+    // Takes effect at the next OpenPreview; stops the automatic choice.
+    void setCaptureSettings(const CaptureSettings &settings);
+
+    // The settings for a source when the operator has not chosen any.
+    static CaptureSettings defaultSettingsFor(const CaptureSource &source);
+
+    // How long GrabStill waits for the first frame after OpenPreview.
+    static constexpr int FirstFrameTimeoutMs = 2000;
+
+signals:
+    // Live video stopped on its own (a camera unplugged): the reason, for the
+    // window's status line.
+    void previewFailed(const QString &reason);
+
+protected:
+    // Shows a settings dialog modally and returns its result. Tests override
+    // it to set the dialog's values and accept or reject it without blocking.
+    virtual int runDialog(QDialog &dialog);
+
+private:
+    bool fail(const QString &why);
+    void chooseSourceIfAutomatic();
+    void showIdle();
+    void onPipelineFailed(const QString &reason);
+
+    GstFramePipeline *m_pipeline;
+    QPointer<VideoView> m_view;
+    CaptureSettings m_settings;
+    bool m_automaticSource = true;
+    QImage m_still;
+    QString m_saveFormat;
+    QSize m_crop{150, 200};
+    QSize m_windowSize{449, 345};
+    QString m_error;
+};

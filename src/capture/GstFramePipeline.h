@@ -1,0 +1,71 @@
+#pragma once
+
+#include "capture/CaptureSource.h"
+#include "capture/GstHandle.h"
+
+#include <QImage>
+#include <QObject>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+class BusWatcher;
+typedef struct _GstAppSink GstAppSink;
+
+// One running video source delivering frames to the GUI thread:
+//   source → [size/rate caps] → [jpegdec] → videoconvert → BGRx caps → appsink.
+// The appsink callback runs on GStreamer's streaming thread. It copies the
+// frame into the newest-frame slot (under a mutex held only for a swap) and,
+// if no notice is already on its way, posts one queued call that emits
+// frameReady() on the GUI thread; a slow GUI therefore skips frames instead of
+// queueing them. The bus is read from the Qt event loop; an error stops the
+// pipeline and emits failed().
+class GstFramePipeline : public QObject
+{
+    Q_OBJECT
+public:
+    explicit GstFramePipeline(QObject *parent = nullptr);
+    ~GstFramePipeline() override;
+
+    // Builds and starts the pipeline; false with the reason in *error.
+    bool start(const CaptureSettings &settings, QString *error);
+    // Stops the streaming thread and frees the pipeline; harmless when stopped.
+    void stop();
+    bool isRunning() const { return m_pipeline != nullptr; }
+
+    // The newest frame delivered (null before the first one).
+    QImage newestFrame() const;
+    quint64 framesDelivered() const;
+    // Waits up to timeoutMs for a frame newer than `after` frames, reading
+    // the bus meanwhile; false when none came or the pipeline failed.
+    bool waitForFrame(quint64 after, int timeoutMs);
+
+    // Changes the test picture's pattern while it runs.
+    void setPattern(int pattern);
+
+    // The readable reason for the last failure.
+    QString lastError() const { return m_error; }
+
+signals:
+    void frameReady();
+    void failed(const QString &reason);
+
+private:
+    static GstFlowReturn onNewSample(GstAppSink *sink, gpointer self);
+    void deliver(QImage frame);
+    void onBusMessage(GstMessage *message);
+    QString takeBusError();
+
+    GstHandle<GstElement> m_pipeline;
+    GstElement *m_source = nullptr; // owned by m_pipeline
+    BusWatcher *m_watcher = nullptr;
+    CaptureSettings m_settings;
+    QString m_error;
+
+    mutable std::mutex m_frameLock;
+    std::condition_variable m_frameArrived;
+    QImage m_newest;
+    quint64 m_serial = 0;
+    std::atomic<bool> m_noticePending{false};
+};

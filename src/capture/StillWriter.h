@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+// Writes a camera frame as a photo: the centred region with the crop's aspect
+// ratio, scaled smoothly to exactly the crop size, encoded as JPEG (quality 95)
+// or Windows bitmap, at 96 dpi. The file goes to a temporary name in the
+// target's folder and is renamed over the target, so it is complete or absent.
+class StillWriter
+{
+public:
+    enum class Format { Jpeg, Bmp };
+
+    // The largest crop side accepted; larger sizes would need gigabytes.
+    static constexpr int MaxSide = 16384;
+
+    // "" (or anything but "BMP", in any letter case) means JPEG.
+    static Format formatFromText(const QString &text);
+
+    // The frame cropped and scaled to `crop`; a null image when the frame or
+    // the crop size is unusable.
+    static QImage cropped(const QImage &frame, QSize crop);
+
+    // false with the reason in *error when the picture could not be written;
+    // no file is left behind then.
+    static bool write(const QImage &frame, QSize crop, Format format, const QString &path, QString *error);
+};

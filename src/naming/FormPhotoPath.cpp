@@ -1,0 +1,82 @@
+#include "naming/FormPhotoPath.h"
+
+#include "data/TableGrid.h"
+#include "naming/SafeName.h"
+
+RowCellReader currentRowCells(const TableGrid &grid)
+{
+    return [&grid](int column) -> std::optional<QString> {
+        const int row = grid.currentRow;
+        if (row < 0 || row >= grid.rows() || column < 0 || column >= grid.cols())
+            return std::nullopt;
+        return grid.cellText(row, column);
+    };
+}
+
+PhotoPathResult FormPhotoPath(const NamingInputs &in, const RowCellReader &cells, const NamingState &previous)
+{
+    PhotoPathResult result{previous, std::nullopt, {}, {}};
+    NamingState &s = result.state;
+
+    if (in.saveFolder.isEmpty()) {
+        result.message = kNoSaveFolderMessage;
+        return result;
+    }
+    s.baseFolder = in.saveFolder;
+    if (!s.baseFolder.endsWith(QLatin1Char('/')))
+        s.baseFolder += QLatin1Char('/');
+
+    QString subPart;
+    QString name;
+    bool folderRefused = false;
+    if (in.tableMode) {
+        if (in.subFolder1On) {
+            const std::optional<QString> cell = cells(in.subFolder1Index + 1);
+            if (!cell)
+                return result;
+            s.subFolder1 = safeNamePart(*cell);
+            folderRefused = !isUsableFolderName(s.subFolder1);
+            subPart = s.subFolder1;
+            if (in.subFolder2On) {
+                const std::optional<QString> cell2 = cells(in.subFolder2Index + 1);
+                if (!cell2)
+                    return result;
+                s.subFolder2 = safeNamePart(*cell2);
+                folderRefused = folderRefused || !isUsableFolderName(s.subFolder2);
+                subPart += QLatin1Char('/') + s.subFolder2;
+            }
+            subPart += QLatin1Char('/');
+        }
+        const std::optional<QString> name1 = cells(in.name1Index + 1);
+        if (!name1)
+            return result;
+        name = safeNamePart(*name1);
+        if (in.name2On) {
+            const std::optional<QString> name2 = cells(in.name2Index + 1);
+            if (!name2)
+                return result;
+            name += safeNamePart(*name2);
+        }
+    } else {
+        if (in.typedName.isEmpty()) {
+            result.message = kNoTypedNameMessage;
+            return result;
+        }
+        name = safeNamePart(in.typedName);
+    }
+    if (in.numberOn)
+        name += safeNamePart(in.numberText);
+
+    s.photoName = name;
+    if (folderRefused) {
+        s.photoFolder.clear();
+        s.photoPath.clear();
+        result.problem = QStringLiteral("可变目录“%1”不能用作文件夹名，照片无法保存")
+                             .arg(isUsableFolderName(s.subFolder1) ? s.subFolder2 : s.subFolder1);
+    } else {
+        s.photoFolder = s.baseFolder + subPart;
+        s.photoPath = s.photoFolder + name + QLatin1Char('.') + in.format;
+    }
+    result.text2 = kText2Prefix + s.photoPath;
+    return result;
+}

@@ -1,0 +1,19 @@
+#include "naming/SafeName.h"
+
+QString safeNamePart(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        const char16_t u = c.unicode();
+        if (u == u'/')
+            c = QChar(0xFF0F);
+        else if (u < 0x20 || u == 0x7F)
+            c = QLatin1Char('_');
+    }
+    return out;
+}
+
+bool isUsableFolderName(const QString &name)
+{
+    return name != QLatin1String(".") && name != QLatin1String("..");
+}

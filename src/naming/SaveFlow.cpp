@@ -1,0 +1,140 @@
+#include "naming/SaveFlow.h"
+
+#include "capture/CaptureControl.h"
+#include "data/TableGrid.h"
+#include "dialogs/MessageService.h"
+#include "naming/NumericText.h"
+#include "naming/SaveHost.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+SaveFlow::SaveFlow(SaveHost &host, TableGrid &grid, CaptureControl &camera, MessageService &messages,
+                   QWidget *dialogParent)
+    : m_host(host), m_grid(grid), m_camera(camera), m_messages(messages), m_parent(dialogParent)
+{
+}
+
+SaveFlow::Outcome SaveFlow::interrupted(const QString &status)
+{
+    m_host.setButtonEnabled(SaveButton::Retake, true);
+    m_host.setButtonEnabled(SaveButton::Take, false);
+    m_host.setButtonEnabled(SaveButton::Save, false);
+    m_host.setStatus(status);
+    return Outcome::Failed;
+}
+
+// Creates one folder level unless something of that name is there already.
+bool SaveFlow::makeFolder(const QString &path)
+{
+    if (QFileInfo::exists(path))
+        return true;
+    return QDir().mkdir(path);
+}
+
+SaveFlow::Outcome SaveFlow::run(const NamingState &naming)
+{
+    const NamingState s = naming;
+
+    // A path refused while it was formed (or never formed) cannot be saved;
+    // stop before any folder is made for it.
+    if (s.photoPath.isEmpty())
+        return interrupted(QStringLiteral("照片未保存：没有可用的保存路径"));
+
+    // 1. The variable sub-folders; the base folder itself must exist. Only
+    // data-table mode puts the picture into them: in ordinary mode the hidden
+    // check boxes must neither make stray folders nor fail the save.
+    const bool tableMode = m_host.isTableMode();
+    if (tableMode) {
+        if (m_host.subFolder1On()) {
+            const QString level1 = s.baseFolder + s.subFolder1;
+            if (!makeFolder(level1))
+                return interrupted(QStringLiteral("照片未保存：无法创建文件夹 %1").arg(level1));
+            if (m_host.subFolder2On()) {
+                const QString level2 = level1 + QLatin1Char('/') + s.subFolder2;
+                if (!makeFolder(level2))
+                    return interrupted(QStringLiteral("照片未保存：无法创建文件夹 %1").arg(level2));
+            }
+        }
+    }
+
+    // 2. Ask before replacing a picture saved earlier.
+    if (QFileInfo(s.photoPath).isFile()) {
+        const QString question = s.photoPath + QLatin1Char('\n') + kOverwriteQuestion;
+        if (!m_messages.askYesNo(m_parent, question, MessageService::programTitle())) {
+            m_host.setStatus(QStringLiteral("照片未保存：保留了原有文件 %1").arg(s.photoPath));
+            return Outcome::Declined;
+        }
+    }
+
+    // 3. and 4. A name must be set.
+    if (tableMode ? m_host.nameColumnText().isEmpty() : m_host.typedName().isEmpty()) {
+        m_messages.show(m_parent, kNoFileNameMessage);
+        if (!tableMode)
+            m_host.focusTypedName();
+        m_host.setStatus(QStringLiteral("照片未保存：没有设置文件名"));
+        return Outcome::NoName;
+    }
+    const QString typedName = m_host.typedName();
+
+    // 5. The picture itself.
+    if (!m_camera.SaveStill(s.photoPath)) {
+        const QString reason = m_camera.lastError();
+        return interrupted(reason.isEmpty()
+                               ? QStringLiteral("照片未保存：无法写入 %1").arg(s.photoPath)
+                               : QStringLiteral("照片未保存：无法写入 %1（%2）").arg(s.photoPath, reason));
+    }
+
+    QString status = QStringLiteral("照片已保存：%1").arg(s.photoPath);
+    if (tableMode) {
+        // 6. On to the next row, after the file name went into this one.
+        const int rowCount = m_grid.rows();
+        if (m_grid.currentRow < rowCount)
+            m_grid.resumeRow = m_grid.currentRow + 1;
+        m_grid.resumeColumn = 1;
+        if (m_grid.resumeRow < 1) {
+            interrupted(status + QStringLiteral("；没有可转到的行"));
+            return Outcome::SavedAtEnd;
+        }
+        if (m_grid.resumeRow > rowCount - 1) {
+            m_messages.show(m_parent, kPastLastRowMessage);
+            interrupted(status + QStringLiteral("；已是最后一行，文件名未写回"));
+            return Outcome::SavedAtEnd;
+        }
+        const QString writeBackNote = m_host.writeBackFileName();
+        if (!writeBackNote.isEmpty())
+            status += QStringLiteral("；") + writeBackNote;
+        m_grid.setActiveCell(m_grid.resumeRow, m_grid.resumeColumn);
+        status += QStringLiteral("；转到第 %1 行").arg(m_grid.resumeRow);
+    } else {
+        // 7. The list of saved photos.
+        appendToSavedList(typedName, s.photoPath);
+    }
+
+    // 8. The next distinguishing number; its change forms the next path.
+    if (m_host.numberOn())
+        m_host.setNumberText(nextNumberText(m_host.numberText()));
+
+    // 9. and 10.
+    m_host.centrePreviewPicture();
+    m_host.setButtonEnabled(SaveButton::Save, false);
+    m_host.setStatus(status);
+    return Outcome::Saved;
+}
+
+void SaveFlow::appendToSavedList(const QString &typedName, const QString &photoPath)
+{
+    // The list needs its two columns whatever table the grid showed before.
+    if (m_grid.cols() < 3)
+        m_grid.setCols(3);
+    const int r = m_grid.rows();
+    m_grid.setRows(r + 1);
+    m_grid.setCellText(r, 1, typedName);
+    m_grid.setCellText(r, 2, photoPath);
+    if (r == 1) {
+        m_grid.setCellText(0, 1, QStringLiteral("文件名"));
+        m_grid.setCellText(0, 2, QStringLiteral("保存路径"));
+        m_grid.setGridColumnWidth(1, 100);
+        m_grid.setGridColumnWidth(2, 300);
+    }
+}

@@ -1,0 +1,539 @@
+#include "capture/CaptureControl.h"
+#include "data/TableGrid.h"
+#include "naming/FormPhotoPath.h"
+#include "naming/SaveFlow.h"
+#include "naming/SaveHost.h"
+
+#include "ScriptedServices.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace
+{
+
+// A camera whose still is a plain picture of the crop size, written the way
+// the real one writes it: through a temporary file renamed over the target.
+class StillCamera : public CaptureControl
+{
+public:
+    QWidget *videoWidget() override { return nullptr; }
+    bool OpenPreview() override { return true; }
+    bool ClosePreview() override { return true; }
+    bool GrabStill() override { return true; }
+    bool ResumePreview() override { return true; }
+    bool ShowVideoSettings() override { return true; }
+    bool ShowPictureSettings() override { return true; }
+    bool SaveStill(const QString &path) override
+    {
+        saved << path;
+        if (fail) {
+            m_error = QStringLiteral("no still");
+            return false;
+        }
+        QImage still(CropWidth(), CropHeight(), QImage::Format_RGB32);
+        still.fill(Qt::gray);
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || !still.save(&file, m_format.isEmpty() ? "JPG" : "BMP") ||
+            !file.commit()) {
+            m_error = file.errorString();
+            return false;
+        }
+        return true;
+    }
+    void SetSaveFormat(const QString &format) override { m_format = format; }
+    QString SaveFormat() const override { return m_format; }
+    void SetCropWidth(qint32) override {}
+    void SetCropHeight(qint32) override {}
+    qint32 CropWidth() const override { return 150; }
+    qint32 CropHeight() const override { return 200; }
+    QSize windowSize() const override { return {320, 240}; }
+    void setWindowSize(const QSize &) override {}
+    QString lastError() const override { return m_error; }
+
+    bool fail = false;
+    QStringList saved;
+
+private:
+    QString m_format;
+    QString m_error;
+};
+
+// Plays the main window: the naming controls, the grid's row handling and
+// the re-forming of the path when the row or the number changes.
+class FakeWindow : public SaveHost
+{
+public:
+    explicit FakeWindow(TableGrid &grid) : grid(grid)
+    {
+        inputs.format = QStringLiteral("jpg");
+        inputs.name1Index = 1; // 姓名
+        inputs.numberText = QStringLiteral("10001");
+        buttons = {{SaveButton::Take, false}, {SaveButton::Retake, true}, {SaveButton::Save, true}};
+        QObject::connect(&grid, &TableGrid::rowChanged, [this](int row) {
+            if (inputs.tableMode) {
+                this->grid.currentRow = row;
+                formPath();
+            }
+        });
+    }
+
+    void formPath()
+    {
+        const PhotoPathResult r = FormPhotoPath(inputs, currentRowCells(grid), naming);
+        naming = r.state;
+    }
+
+    bool isTableMode() const override { return inputs.tableMode; }
+    bool subFolder1On() const override { return inputs.subFolder1On; }
+    bool subFolder2On() const override { return inputs.subFolder2On; }
+    QString nameColumnText() const override { return nameColumn; }
+    QString typedName() const override { return inputs.typedName; }
+    void focusTypedName() override { ++typedNameFocused; }
+    bool numberOn() const override { return inputs.numberOn; }
+    QString numberText() const override { return inputs.numberText; }
+    void setNumberText(const QString &text) override
+    {
+        inputs.numberText = text;
+        formPath();
+    }
+    QString writeBackFileName() override
+    {
+        writtenBack << grid.currentRow;
+        if (reloadOnWriteBack) {
+            // A reload empties and refills the grid; the active cell is lost.
+            const int rows = grid.rows();
+            QList<QStringList> cells;
+            for (int r = 1; r < rows; ++r)
+                cells << QStringList{grid.cellText(r, 1), grid.cellText(r, 2), grid.cellText(r, 3)};
+            grid.setRows(1);
+            for (const QStringList &row : cells)
+                grid.appendRow(row);
+        }
+        return writeBackNote;
+    }
+    void centrePreviewPicture() override { ++centred; }
+    void setButtonEnabled(SaveButton button, bool enabled) override { buttons[button] = enabled; }
+    void setStatus(const QString &text) override { status = text; }
+
+    TableGrid &grid;
+    NamingInputs inputs;
+    NamingState naming;
+    QString nameColumn = QStringLiteral("姓名");
+    QList<int> writtenBack;
+    bool reloadOnWriteBack = false;
+    QString writeBackNote;
+    int typedNameFocused = 0;
+    int centred = 0;
+    QMap<SaveButton, bool> buttons;
+    QString status;
+};
+
+using Buttons = QMap<SaveButton, bool>;
+const Buttons kAfterTake{{SaveButton::Take, false}, {SaveButton::Retake, true}, {SaveButton::Save, true}};
+const Buttons kSaved{{SaveButton::Take, false}, {SaveButton::Retake, true}, {SaveButton::Save, false}};
+// Step E: Retake enabled, Take and Save disabled, whatever they were.
+const Buttons kInterrupted{{SaveButton::Take, false}, {SaveButton::Retake, true}, {SaveButton::Save, false}};
+
+// A loaded table of `records` rows (学号, 姓名, 班级) and the trailing empty row.
+void loadTable(TableGrid &grid, int records)
+{
+    grid.setCols(4);
+    grid.setRows(1);
+    grid.setCellText(0, 1, QStringLiteral("学号"));
+    grid.setCellText(0, 2, QStringLiteral("姓名"));
+    grid.setCellText(0, 3, QStringLiteral("班级"));
+    for (int r = 1; r <= records; ++r)
+        grid.appendRow({QString::number(100 + r), QStringLiteral("学生%1").arg(r),
+                        QStringLiteral("%1班").arg(r % 2 + 1)});
+    grid.appendRow({});
+}
+
+bool isPicture(const QString &path)
+{
+    QImageReader reader(path);
+    return reader.size() == QSize(150, 200);
+}
+
+} // namespace
+
+class TestSaveFlow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void tableModeMovesToTheNextRow();
+    void lastRecordThenTheEmptyRow();
+    void overwriteAnsweredNo();
+    void overwriteAnsweredYes();
+    void ordinaryModeListsEverySave();
+    void ordinaryModeWidensANarrowGrid();
+    void subFoldersAreCreated();
+    void interruptions_data();
+    void interruptions();
+    void nameChecks_data();
+    void nameChecks();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_base;
+};
+
+void TestSaveFlow::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_base = m_dir->path();
+}
+
+void TestSaveFlow::tableModeMovesToTheNextRow()
+{
+    // GIVEN row 3 of 10 records, the number on from 10001
+    TableGrid grid;
+    loadTable(grid, 10);
+    FakeWindow window(grid);
+    window.inputs.saveFolder = m_base;
+    window.inputs.tableMode = true;
+    window.inputs.numberOn = true;
+    window.reloadOnWriteBack = true;
+    grid.setActiveCell(3, 2);
+    QCOMPARE(grid.currentRow, 3);
+    const QString path = m_base + "/学生310001.jpg";
+    QCOMPARE(window.naming.photoPath, path);
+    StillCamera camera;
+    RecordingMessages messages;
+
+    // WHEN saving
+    SaveFlow flow(window, grid, camera, messages);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+
+    // THEN the picture is written, row 3 written back, row 4 active, number raised
+    QVERIFY(isPicture(path));
+    QCOMPARE(camera.saved, QStringList{path});
+    QCOMPARE(window.writtenBack, QList<int>{3});
+    QCOMPARE(grid.resumeRow, 4);
+    QCOMPARE(grid.resumeColumn, 1);
+    QCOMPARE(grid.activeRow(), 4);
+    QCOMPARE(grid.activeColumn(), 1);
+    QCOMPARE(grid.currentRow, 4);
+    QCOMPARE(window.inputs.numberText, QStringLiteral("10002"));
+    QCOMPARE(window.naming.photoPath, m_base + "/学生410002.jpg");
+    QCOMPARE(window.buttons, kSaved);
+    QCOMPARE(window.centred, 1);
+    QVERIFY(messages.messages.isEmpty());
+    QVERIFY2(window.status.contains(path) && window.status.contains("第 4 行"), qPrintable(window.status));
+}
+
+void TestSaveFlow::lastRecordThenTheEmptyRow()
+{
+    TableGrid grid;
+    loadTable(grid, 10);
+    FakeWindow window(grid);
+    window.inputs.saveFolder = m_base;
+    window.inputs.tableMode = true;
+    window.inputs.numberOn = true;
+    window.writeBackNote = QStringLiteral("文件名未写回：数据文件被锁定");
+    grid.setActiveCell(10, 1);
+    StillCamera camera;
+    RecordingMessages messages;
+    SaveFlow flow(window, grid, camera, messages);
+
+    // The last record still has a next row: the trailing empty one.
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QVERIFY(isPicture(m_base + "/学生1010001.jpg"));
+    QCOMPARE(window.writtenBack, QList<int>{10});
+    QCOMPARE(grid.currentRow, 11);
+    QVERIFY(window.status.contains(window.writeBackNote));
+    QVERIFY(messages.messages.isEmpty());
+
+    // Saving on the empty row writes the picture, then finds no next row.
+    window.buttons = kAfterTake;
+    const QString emptyRowPath = m_base + "/10002.jpg";
+    QCOMPARE(window.naming.photoPath, emptyRowPath);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::SavedAtEnd);
+    QVERIFY(isPicture(emptyRowPath));
+    QCOMPARE(messages.texts(), QStringList{"已移出最后一行！"});
+    QCOMPARE(messages.messages.first().title, QStringLiteral("Lumora"));
+    QCOMPARE(window.buttons, kInterrupted);
+    QCOMPARE(window.writtenBack, QList<int>{10});
+    QCOMPARE(window.inputs.numberText, QStringLiteral("10002"));
+    // The row after the empty one is kept as the resume row; a reload
+    // clamps it to the last row.
+    QCOMPARE(grid.resumeRow, 12);
+    QCOMPARE(grid.currentRow, 11);
+    QCOMPARE(window.centred, 1);
+}
+
+void TestSaveFlow::overwriteAnsweredNo()
+{
+    TableGrid grid;
+    loadTable(grid, 10);
+    FakeWindow window(grid);
+    window.inputs.saveFolder = m_base;
+    window.inputs.tableMode = true;
+    window.inputs.numberOn = true;
+    grid.setActiveCell(3, 1);
+    const QString path = window.naming.photoPath;
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("earlier picture");
+    old.close();
+    StillCamera camera;
+    RecordingMessages messages;
+    messages.answers << false;
+
+    SaveFlow flow(window, grid, camera, messages);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Declined);
+
+    QCOMPARE(messages.messages.size(), 1);
+    QVERIFY(messages.messages.first().question);
+    QCOMPARE(messages.messages.first().text, path + "\n照片文件重名，你如保存，将覆盖原来的，保存吗？");
+    QCOMPARE(messages.messages.first().title, QStringLiteral("Lumora"));
+    QVERIFY(camera.saved.isEmpty());
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("earlier picture"));
+    QCOMPARE(window.inputs.numberText, QStringLiteral("10001"));
+    QCOMPARE(window.buttons, kAfterTake);
+    QVERIFY(window.writtenBack.isEmpty());
+    QCOMPARE(grid.currentRow, 3);
+    QCOMPARE(window.centred, 0);
+}
+
+void TestSaveFlow::overwriteAnsweredYes()
+{
+    TableGrid grid;
+    grid.setRows(1);
+    FakeWindow window(grid);
+    window.inputs.saveFolder = m_base;
+    window.inputs.typedName = QStringLiteral("DC");
+    window.formPath();
+    QFile old(m_base + "/DC.jpg");
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("earlier picture");
+    old.close();
+    StillCamera camera;
+    RecordingMessages messages;
+
+    SaveFlow flow(window, grid, camera, messages);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(messages.messages.size(), 1);
+    QVERIFY(isPicture(m_base + "/DC.jpg"));
+    QCOMPARE(window.buttons, kSaved);
+}
+
+void TestSaveFlow::ordinaryModeListsEverySave()
+{
+    // GIVEN ordinary mode just chosen: only the header row
+    TableGrid grid;
+    grid.setCols(5);
+    grid.setRows(1);
+    FakeWindow window(grid);
+    window.inputs.saveFolder = m_base;
+    window.inputs.typedName = QStringLiteral("DC");
+    window.inputs.numberOn = true;
+    // Sub-folder boxes ticked in data-table mode stay ticked, hidden.
+    window.inputs.subFolder1On = true;
+    window.inputs.subFolder2On = true;
+    window.naming.subFolder1 = QStringLiteral("一班");
+    window.naming.subFolder2 = QStringLiteral("101");
+    window.formPath();
+    StillCamera camera;
+    RecordingMessages messages;
+    SaveFlow flow(window, grid, camera, messages);
+
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(grid.cellText(0, 1), QStringLiteral("文件名"));
+    QCOMPARE(grid.cellText(0, 2), QStringLiteral("保存路径"));
+    QCOMPARE(grid.gridColumnWidth(1), 100);
+    QCOMPARE(grid.gridColumnWidth(2), 300);
+    // Headers and widths are set with the first entry only.
+    grid.setGridColumnWidth(1, 77);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(grid.gridColumnWidth(1), 77);
+
+    QCOMPARE(grid.rows(), 4);
+    for (int r = 1; r <= 3; ++r) {
+        const QString path = m_base + QStringLiteral("/DC%1.jpg").arg(10000 + r);
+        QCOMPARE(grid.cellText(r, 1), QStringLiteral("DC"));
+        QCOMPARE(grid.cellText(r, 2), path);
+        QVERIFY(isPicture(path));
+    }
+    QCOMPARE(window.inputs.numberText, QStringLiteral("10004"));
+    QCOMPARE(QDir(m_base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             (QStringList{"DC10001.jpg", "DC10002.jpg", "DC10003.jpg"}));
+    QVERIFY(window.writtenBack.isEmpty());
+    QVERIFY(messages.messages.isEmpty());
+    QCOMPARE(window.buttons, kSaved);
+}
+
+void TestSaveFlow::ordinaryModeWidensANarrowGrid()
+{
+    // A one-field table shown before leaves a grid too narrow for the list.
+    TableGrid grid;
+    grid.setCols(2);
+    grid.setRows(1);
+    FakeWindow window(grid);
+    window.inputs.saveFolder = m_base;
+    window.inputs.typedName = QStringLiteral("DC");
+    window.formPath();
+    StillCamera camera;
+    RecordingMessages messages;
+    SaveFlow flow(window, grid, camera, messages);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(grid.cellText(1, 2), m_base + "/DC.jpg");
+}
+
+void TestSaveFlow::subFoldersAreCreated()
+{
+    TableGrid grid;
+    loadTable(grid, 3);
+    FakeWindow window(grid);
+    window.inputs.saveFolder = m_base;
+    window.inputs.tableMode = true;
+    window.inputs.subFolder1On = true;
+    window.inputs.subFolder1Index = 2; // 班级
+    window.inputs.subFolder2On = true;
+    window.inputs.subFolder2Index = 0; // 学号
+    grid.setActiveCell(1, 1);
+    const QString path = m_base + "/2班/101/学生1.jpg";
+    QCOMPARE(window.naming.photoPath, path);
+    StillCamera camera;
+    RecordingMessages messages;
+    SaveFlow flow(window, grid, camera, messages);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QVERIFY(isPicture(path));
+    QCOMPARE(grid.currentRow, 2);
+
+    // Existing levels are used as they are.
+    QCOMPARE(flow.run(FormPhotoPath(
+                          window.inputs, [](int c) { return std::optional<QString>(c == 1 ? "9" : "x"); },
+                          window.naming)
+                          .state),
+             SaveFlow::Outcome::Saved);
+    QVERIFY(QFileInfo(m_base + "/2班/101/学生1.jpg").isFile());
+    QVERIFY(isPicture(m_base + "/x/9/x.jpg"));
+}
+
+void TestSaveFlow::interruptions_data()
+{
+    QTest::addColumn<bool>("tableMode");
+    QTest::addColumn<QString>("saveFolder"); // relative to the temporary folder
+    QTest::addColumn<bool>("subFolders");
+    QTest::addColumn<QString>("classCell");    // sub-folder text of the current row
+    QTest::addColumn<QString>("blockingFile"); // made before the save, relative
+    QTest::addColumn<bool>("cameraFails");
+    QTest::addColumn<QString>("leftBehind"); // the only thing under the temporary folder afterwards
+
+    QTest::newRow("base folder missing, sub-folders on")
+        << true << "missing" << true << "一班" << QString() << false << QString();
+    QTest::newRow("base folder missing, sub-folders off")
+        << true << "missing" << false << "一班" << QString() << false << QString();
+    QTest::newRow("base folder missing, ordinary mode")
+        << false << "missing" << false << "一班" << QString() << false << QString();
+    QTest::newRow("camera fails") << true << "" << false << "一班" << QString() << true << QString();
+    QTest::newRow("camera fails after the sub-folder was made")
+        << true << "" << true << "一班" << QString() << true << "一班";
+    QTest::newRow("a file stands where the sub-folder goes") << true << "" << true << "一班"
+                                                             << "一班" << false << "一班";
+    QTest::newRow("dot-dot sub-folder refused before anything is made")
+        << true << "" << true << ".." << QString() << false << QString();
+}
+
+void TestSaveFlow::interruptions()
+{
+    QFETCH(bool, tableMode);
+    QFETCH(QString, saveFolder);
+    QFETCH(bool, subFolders);
+    QFETCH(QString, classCell);
+    QFETCH(QString, blockingFile);
+    QFETCH(bool, cameraFails);
+    QFETCH(QString, leftBehind);
+
+    TableGrid grid;
+    loadTable(grid, 5);
+    grid.setCellText(2, 3, classCell);
+    FakeWindow window(grid);
+    window.inputs.saveFolder = saveFolder.isEmpty() ? m_base : m_base + "/" + saveFolder;
+    window.inputs.tableMode = tableMode;
+    window.inputs.typedName = QStringLiteral("DC");
+    window.inputs.numberOn = true;
+    window.inputs.subFolder1On = subFolders;
+    window.inputs.subFolder1Index = 2;
+    window.inputs.subFolder2On = subFolders;
+    window.inputs.subFolder2Index = 0;
+    if (!blockingFile.isEmpty()) {
+        QFile f(m_base + "/" + blockingFile);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    grid.setActiveCell(2, 1);
+    window.formPath();
+    StillCamera camera;
+    camera.fail = cameraFails;
+    RecordingMessages messages;
+
+    SaveFlow flow(window, grid, camera, messages);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Failed);
+
+    QCOMPARE(window.buttons, kInterrupted);
+    QVERIFY(messages.messages.isEmpty());
+    QVERIFY(window.writtenBack.isEmpty());
+    QCOMPARE(window.inputs.numberText, QStringLiteral("10001"));
+    QCOMPARE(grid.activeRow(), 2);
+    QCOMPARE(grid.rows(), 7);
+    QCOMPARE(window.centred, 0);
+    QVERIFY(!window.status.isEmpty());
+    const QStringList left = QDir(m_base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    QCOMPARE(left, leftBehind.isEmpty() ? QStringList() : QStringList{leftBehind});
+    if (leftBehind == QLatin1String("一班") && blockingFile.isEmpty())
+        QVERIFY(QFileInfo(m_base + "/一班/102").isDir()); // created levels stay
+}
+
+void TestSaveFlow::nameChecks_data()
+{
+    QTest::addColumn<bool>("tableMode");
+    QTest::addColumn<bool>("focused");
+    QTest::newRow("data-table mode, no name column") << true << false;
+    QTest::newRow("ordinary mode, no typed name") << false << true;
+}
+
+void TestSaveFlow::nameChecks()
+{
+    QFETCH(bool, tableMode);
+    QFETCH(bool, focused);
+
+    TableGrid grid;
+    loadTable(grid, 5);
+    FakeWindow window(grid);
+    window.inputs.saveFolder = m_base;
+    window.inputs.tableMode = tableMode;
+    window.inputs.typedName = QStringLiteral("DC");
+    window.inputs.numberOn = true;
+    grid.setActiveCell(2, 1);
+    window.formPath();
+    // The operator then empties the name: the state keeps the last path.
+    window.nameColumn.clear();
+    window.inputs.typedName.clear();
+    QVERIFY(!window.naming.photoPath.isEmpty());
+    StillCamera camera;
+    RecordingMessages messages;
+
+    SaveFlow flow(window, grid, camera, messages);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::NoName);
+
+    QCOMPARE(messages.texts(), QStringList{"没有设置文件名，请先设置！"});
+    QCOMPARE(messages.messages.first().title, QStringLiteral("Lumora"));
+    QCOMPARE(window.typedNameFocused, focused ? 1 : 0);
+    QVERIFY(camera.saved.isEmpty());
+    QCOMPARE(window.buttons, kAfterTake);
+    QCOMPARE(window.inputs.numberText, QStringLiteral("10001"));
+    QCOMPARE(QDir(m_base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+QTEST_MAIN(TestSaveFlow)
+#include "tst_saveflow.moc"
