@@ -65,3 +65,8 @@ if(LUMORA_BENCH)
     add_dependencies(${name} lumora_resources)
   endforeach()
 endif()
+
+# The command-line tool's suite runs the tool built beside it.
+if(TARGET tst_lumorasql)
+  add_dependencies(tst_lumorasql lumora-sql)
+endif()

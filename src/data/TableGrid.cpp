@@ -125,6 +125,11 @@ void TableGridModel::setRowHeaderAttribute(int row, QChar attribute)
         m_rows[row - 1].attribute = attribute;
 }
 
+QChar TableGridModel::rowHeaderAttribute(int row) const
+{
+    return row >= 1 && row < gridRows() ? m_rows.at(row - 1).attribute : QChar();
+}
+
 int TableGridModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());
@@ -188,6 +193,8 @@ TableGrid::TableGrid(QWidget *parent)
                     emit rowChanged(current.row() + 1);
             });
     connect(this, &QAbstractItemView::clicked, this, [this] { emit cellClicked(); });
+    // Connected after the view's own reset handling, so the widths win.
+    connect(m_model, &QAbstractItemModel::modelReset, this, &TableGrid::applyColumnWidths);
 }
 
 void TableGrid::setActiveCell(int row, int column)
@@ -223,15 +230,31 @@ int TableGrid::activeColumn() const
 
 void TableGrid::setGridColumnWidth(int column, int width)
 {
-    if (column == 0)
+    if (column == 0) {
         verticalHeader()->setFixedWidth(width);
-    else if (column < cols())
+        return;
+    }
+    if (column < 0 || column >= cols())
+        return;
+    m_widths.insert(column, width);
+    if (!m_model->inBulk())
         setColumnWidth(column - 1, width);
 }
 
 int TableGrid::gridColumnWidth(int column) const
 {
-    return column == 0 ? verticalHeader()->width() : columnWidth(column - 1);
+    if (column == 0)
+        return verticalHeader()->width();
+    if (m_model->inBulk())
+        return m_widths.value(column, horizontalHeader()->defaultSectionSize());
+    return columnWidth(column - 1);
+}
+
+void TableGrid::applyColumnWidths()
+{
+    for (auto it = m_widths.cbegin(); it != m_widths.cend(); ++it)
+        if (it.key() < cols())
+            setColumnWidth(it.key() - 1, it.value());
 }
 
 void TableGrid::selectRange(int row1, int column1, int row2, int column2)

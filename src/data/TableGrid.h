@@ -28,7 +28,16 @@ public:
     void beginBulk();
     void endBulk();
     void setRowHeaderAttribute(int row, QChar attribute);
+    // First display code of a column: 5 right-aligns (numbers), anything
+    // else left-aligns. Codes survive loads; a column keeps the code it had.
     void setColumnCode(int column, int code) { m_codes.insert(column, code); }
+    int columnCode(int column) const { return m_codes.value(column, 0); }
+    // Second display code of a column (10 on every data column after a load);
+    // kept for the print engine, it changes nothing on screen.
+    void setColumnFormat(int column, int code) { m_formats.insert(column, code); }
+    int columnFormat(int column) const { return m_formats.value(column, 0); }
+    QChar rowHeaderAttribute(int row) const;
+    bool inBulk() const { return m_bulk; }
     void setColors(const QColor &fixed, const QColor &alternate) { m_fixed = fixed; m_alternate = alternate; }
 
     int rowCount(const QModelIndex &parent = {}) const override;
@@ -48,6 +57,7 @@ private:
     QString m_corner;               // cell (0, 0)
     QList<Row> m_rows;
     QHash<int, int> m_codes;        // column -> display code (5: numbers, right-aligned)
+    QHash<int, int> m_formats;      // column -> second display code
     QColor m_fixed{231, 235, 247};
     QColor m_alternate{239, 243, 255};
     bool m_bulk = false;
@@ -98,5 +108,11 @@ signals:
     void cellClicked();
 
 private:
+    void applyColumnWidths();
+
     TableGridModel *m_model;
+    // Widths asked for, by grid column. The view forgets its section sizes
+    // when the model is reset at the end of a bulk load, so they are applied
+    // again then.
+    QHash<int, int> m_widths;
 };

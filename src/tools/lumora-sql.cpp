@@ -1,7 +1,143 @@
+// lumora-sql: runs one of the program's statements against a data file
+// through Lumora's table engine, for checking files by hand and in tests.
+
+#include "data/engine/Database.h"
+#include "data/engine/EngineError.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStringList>
 #include <cstdio>
 
-int main()
+using namespace lumora::engine;
+
+namespace {
+
+const char usage[] =
+    "Usage: lumora-sql [--kind excel|access|foxpro|dbase] FILE [STATEMENT]\n"
+    "\n"
+    "Opens FILE with Lumora's table engine. The kind follows from the extension\n"
+    "(.xls excel, .mdb access, .dbf dbase, in any letter case) unless --kind\n"
+    "names it. A dBase or FoxPro database is the folder holding FILE.\n"
+    "\n"
+    "Without STATEMENT, lists every table and its fields:\n"
+    "  TABLE<TAB>name\n"
+    "  FIELD<TAB>position<TAB>name<TAB>type code\n"
+    "where position counts the table's fields from 0 (grid column position+1)\n"
+    "and the type code is the old engine's (10 text, 7 double, 8 date ...).\n"
+    "\n"
+    "A select statement (or a table name) prints one line per record, the\n"
+    "values tab-separated as the grid shows them, in UTF-8. An update\n"
+    "statement prints the number of records changed.\n"
+    "\n"
+    "Exit status 0 on success; on failure one line \"lumora-sql: message\" on\n"
+    "standard error and status 1 (2 for a wrong command line).\n";
+
+struct Kind
 {
-    std::fprintf(stderr, "lumora-sql: not built yet\n");
-    return 1;
+    const char *name;
+    const char *connect;
+    const char *extension;
+};
+
+const Kind kinds[] = {
+    {"excel", "Excel 8.0", "xls"},
+    {"access", "", "mdb"},
+    {"foxpro", "FOXPro3.0", nullptr},
+    {"dbase", "dBASE IV", "dbf"},
+};
+
+void out(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fputc('\n', stdout);
+}
+
+int fail(const QString &message, int status = 1)
+{
+    std::fprintf(stderr, "lumora-sql: %s\n", message.toUtf8().constData());
+    return status;
+}
+
+bool isUpdate(const QString &statement)
+{
+    const QString t = statement.trimmed();
+    return t.startsWith(QLatin1String("update"), Qt::CaseInsensitive)
+           && (t.size() == 6 || t.at(6).isSpace() || t.at(6) == QLatin1Char('['));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    QString kindName;
+    QStringList positional;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (a == QLatin1String("--kind")) {
+            if (i + 1 >= args.size())
+                return fail(QStringLiteral("--kind needs a value: excel, access, foxpro or dbase"), 2);
+            kindName = args.at(++i);
+        } else if (a.startsWith(QLatin1String("--kind="))) {
+            kindName = a.mid(7);
+        } else if (a.startsWith(QLatin1String("--")) && positional.isEmpty()) {
+            return fail(QStringLiteral("unknown option %1 (see --help)").arg(a), 2);
+        } else {
+            positional << a;
+        }
+    }
+    if (positional.isEmpty() || positional.size() > 2)
+        return fail(QStringLiteral("expected FILE [STATEMENT] (see --help)"), 2);
+
+    const QString file = positional.at(0);
+    const Kind *kind = nullptr;
+    for (const Kind &k : kinds) {
+        const bool named = !kindName.isEmpty() && kindName.compare(QLatin1String(k.name), Qt::CaseInsensitive) == 0;
+        const bool byExtension = kindName.isEmpty() && k.extension
+                                 && QFileInfo(file).suffix().compare(QLatin1String(k.extension), Qt::CaseInsensitive) == 0;
+        if (named || byExtension) {
+            kind = &k;
+            break;
+        }
+    }
+    if (!kind)
+        return kindName.isEmpty()
+                   ? fail(QStringLiteral("cannot tell the kind of %1 from its extension; use --kind").arg(file), 2)
+                   : fail(QStringLiteral("unknown kind \"%1\": excel, access, foxpro or dbase").arg(kindName), 2);
+
+    try {
+        auto db = Database::open(file, QString::fromLatin1(kind->connect));
+        if (positional.size() == 1) {
+            for (const QString &table : db->tableNames()) {
+                out(QStringLiteral("TABLE\t") + table);
+                const QList<FieldInfo> fields = db->fields(QLatin1Char('[') + table + QLatin1Char(']'));
+                for (int i = 0; i < fields.size(); ++i)
+                    out(QStringLiteral("FIELD\t%1\t%2\t%3").arg(i).arg(fields.at(i).name).arg(fields.at(i).daoType));
+            }
+        } else if (isUpdate(positional.at(1))) {
+            out(QString::number(db->execute(positional.at(1))));
+        } else {
+            const Recordset rs = db->openRecordset(positional.at(1));
+            QStringList cells;
+            for (qsizetype r = 0; r < rs.size(); ++r) {
+                cells.clear();
+                for (const Value &v : rs.row(r))
+                    cells << v.toText();
+                out(cells.join(QLatin1Char('\t')));
+            }
+        }
+    } catch (const EngineError &e) {
+        return fail(e.message());
+    } catch (const std::exception &e) {
+        return fail(QString::fromUtf8(e.what()));
+    }
+    std::fflush(stdout);
+    return std::ferror(stdout) ? fail(QStringLiteral("cannot write the output")) : 0;
 }

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <map>
 #include <memory>
 
 namespace lumora::engine {
@@ -37,6 +38,8 @@ class Database
 {
 public:
     static std::unique_ptr<Database> open(const QString &path, const QString &connect);
+    // A database over a backend made elsewhere (an in-memory one in tests).
+    static std::unique_ptr<Database> fromBackend(std::unique_ptr<Backend> backend);
     ~Database();
 
     QStringList tableNames() const;
@@ -48,7 +51,13 @@ public:
 
 private:
     explicit Database(std::unique_ptr<Backend> backend);
+    // The table of that name (ignoring case), opened once per database.
+    // Throws EngineError for an unknown table, with the statement position
+    // when offset is not negative.
+    TableSource &table(const QString &name, int offset = -1) const;
+
     std::unique_ptr<Backend> m_backend;
+    mutable std::map<QString, std::unique_ptr<TableSource>> m_tables; // by case-folded name
 };
 
 } // namespace lumora::engine

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace lumora::engine {
 
@@ -91,6 +92,19 @@ QString Value::toText() const
     case Kind::Text: return std::get<QString>(m_payload);
     case Kind::DateTime: {
         const QDateTime &dt = std::get<QDateTime>(m_payload);
+        // Written out by hand: this runs for every date cell when the grid
+        // loads a table, and QDate's format parser costs several times more.
+        int y = 0, mo = 0, d = 0;
+        dt.date().getDate(&y, &mo, &d);
+        if (y >= 1 && y <= 9999) {
+            const QTime t = dt.time();
+            char buf[32];
+            const int n = t == QTime(0, 0)
+                              ? std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, mo, d)
+                              : std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, t.hour(),
+                                              t.minute(), t.second());
+            return QString::fromLatin1(buf, n);
+        }
         if (dt.time() == QTime(0, 0))
             return dt.date().toString(QStringLiteral("yyyy-MM-dd"));
         return dt.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));

@@ -1,0 +1,101 @@
+#include "data/RowFilter.h"
+
+#include "data/DataSource.h"
+#include "data/SqlText.h"
+#include "data/TableGrid.h"
+#include "data/TableLoader.h"
+#include "data/engine/Database.h"
+#include "data/engine/EngineError.h"
+
+#include <QComboBox>
+
+using namespace lumora::engine;
+
+QString DistinctQuery(const QString &column, const QString &tableName)
+{
+    const QString name = SqlText::columnName(column);
+    if (name.isEmpty())
+        return {};
+    return QStringLiteral("select distinct ") + name + QStringLiteral(" from ") + tableName;
+}
+
+QStringList DistinctValues(const DataSource &ds, const QString &column)
+{
+    const QString statement = DistinctQuery(column, ds.tableName);
+    if (statement.isEmpty())
+        throw EngineError(QStringLiteral("the column name “%1” cannot be used in a statement").arg(column));
+    const std::unique_ptr<Database> db = OpenDatabase(ds);
+    const Recordset values = db->openRecordset(statement);
+    QStringList texts;
+    texts.reserve(values.size());
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        const Value &v = values.value(i, 0);
+        if (!v.isNull())
+            texts << v.toText();
+    }
+    return texts;
+}
+
+bool RefillFilterValues(const DataSource &ds, const QComboBox &Combo1, QComboBox &Combo2, QString *error)
+{
+    if (Combo1.currentIndex() <= 0) {
+        Combo2.clear();
+        Combo2.addItem(QStringLiteral("全部"));
+        return true;
+    }
+    QStringList values;
+    try {
+        values = DistinctValues(ds, Combo1.currentText());
+    } catch (const EngineError &e) {
+        if (error)
+            *error = e.message();
+        return false;
+    }
+    Combo2.clear();
+    Combo2.addItems(values);
+    Combo2.setCurrentIndex(-1);
+    return true;
+}
+
+FilterClause BuildFilterClause(int combo1Index, const QString &column, const QString &value,
+                               const QList<qint16> &fieldTypes)
+{
+    FilterClause result;
+    if (combo1Index == 0) {
+        result.ok = true;
+        return result;
+    }
+    if (combo1Index < 0 || combo1Index > fieldTypes.size()) {
+        result.error = QStringLiteral("没有选择筛选的列");
+        return result;
+    }
+    const QString name = SqlText::columnName(column);
+    if (name.isEmpty()) {
+        result.error = QStringLiteral("列名“%1”不能用于筛选").arg(column);
+        return result;
+    }
+    const std::optional<QString> literal = SqlText::literal(fieldTypes.at(combo1Index - 1), value, &result.error);
+    if (!literal)
+        return result;
+    result.ok = true;
+    result.clause = QStringLiteral(" where ") + name + QLatin1Char('=') + *literal;
+    return result;
+}
+
+QString ApplyFilter(DataSource &ds, TableGrid &grid, int combo1Index, const QString &combo1Text,
+                    const QString &combo2Text, QString *error)
+{
+    const FilterClause clause = BuildFilterClause(combo1Index, combo1Text, combo2Text, ds.fieldTypes);
+    if (clause.ok)
+        ds.whereClause = clause.clause;
+    else if (error)
+        *error = clause.error;
+    try {
+        const std::unique_ptr<Database> db = OpenDatabase(ds);
+        LoadTable(*db, ds, grid);
+    } catch (const EngineError &e) {
+        if (error)
+            *error = e.message();
+    }
+    return QStringLiteral("数据表[%1]").arg(grid.rows() - 2);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct DataSource;
+class TableGrid;
+class QComboBox;
+
+// The row filter under the grid: Combo1 picks the column ("全部" = all rows),
+// Combo2 one of its distinct values; the filter is kept as the DataSource's
+// whereClause and applied by reloading the grid.
+
+// "select distinct " + column + " from " + tableName (the column bracketed
+// only when it needs it, see SqlText::columnName); empty when the name
+// cannot be written.
+QString DistinctQuery(const QString &column, const QString &tableName);
+
+// The distinct non-null values of the column, as text, in the engine's
+// order. Opens and closes the database. Throws lumora::engine::EngineError.
+QStringList DistinctValues(const DataSource &ds, const QString &column);
+
+// Handler of Combo1: "全部" (or nothing) selected leaves Combo2 with the
+// single entry "全部"; a column fills Combo2 with its distinct values,
+// leaving it without a selection. Returns false, Combo2 untouched and the
+// reason in *error, when the column cannot be queried.
+bool RefillFilterValues(const DataSource &ds, const QComboBox &Combo1, QComboBox &Combo2,
+                        QString *error = nullptr);
+
+// The filter suffix for Combo1's entry k with text h and Combo2's text v:
+// empty for k = 0 ("全部"), else " where " + h + "=" + literal, the literal
+// made for the column's type (text quoted with apostrophes doubled, numbers
+// checked and bare, dates between "#", booleans True/False).
+struct FilterClause
+{
+    bool ok = false;   // false: no clause could be built; keep the previous one
+    QString clause;    // "" or " where ..."
+    QString error;     // why not, for the window's status line
+};
+FilterClause BuildFilterClause(int combo1Index, const QString &column, const QString &value,
+                               const QList<qint16> &fieldTypes);
+
+// ApplyFilter: sets ds.whereClause from the two lists (keeping the previous
+// one when no clause can be built), reloads the grid through it and returns
+// the frame caption "数据表[rows - 2]". Never throws: *error tells why the
+// clause was refused or the reload failed (the grid then stays as far as the
+// load got).
+QString ApplyFilter(DataSource &ds, TableGrid &grid, int combo1Index, const QString &combo1Text,
+                    const QString &combo2Text, QString *error = nullptr);

@@ -1,0 +1,123 @@
+#include "data/SqlText.h"
+
+#include "data/engine/Value.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QSet>
+
+using namespace lumora::engine;
+
+namespace SqlText {
+
+QString quoted(const QString &value)
+{
+    QString text = value;
+    text.replace(QLatin1Char('\''), QStringLiteral("''"));
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+static bool isKeyword(const QString &name)
+{
+    static const QSet<QString> keywords = {
+        QStringLiteral("ALL"),    QStringLiteral("AND"),     QStringLiteral("AS"),
+        QStringLiteral("ASC"),    QStringLiteral("BETWEEN"), QStringLiteral("BY"),
+        QStringLiteral("DELETE"), QStringLiteral("DESC"),    QStringLiteral("DISTINCT"),
+        QStringLiteral("EQV"),    QStringLiteral("FALSE"),   QStringLiteral("FROM"),
+        QStringLiteral("GROUP"),  QStringLiteral("HAVING"),  QStringLiteral("IMP"),
+        QStringLiteral("IN"),     QStringLiteral("INNER"),   QStringLiteral("INSERT"),
+        QStringLiteral("INTO"),   QStringLiteral("IS"),      QStringLiteral("JOIN"),
+        QStringLiteral("LEFT"),   QStringLiteral("LIKE"),    QStringLiteral("MOD"),
+        QStringLiteral("NOT"),    QStringLiteral("NULL"),    QStringLiteral("ON"),
+        QStringLiteral("OR"),     QStringLiteral("ORDER"),   QStringLiteral("RIGHT"),
+        QStringLiteral("SELECT"), QStringLiteral("SET"),     QStringLiteral("TOP"),
+        QStringLiteral("TRUE"),   QStringLiteral("UNION"),   QStringLiteral("UPDATE"),
+        QStringLiteral("VALUES"), QStringLiteral("WHERE"),   QStringLiteral("XOR"),
+    };
+    return keywords.contains(name.toUpper());
+}
+
+bool isPlainName(const QString &name)
+{
+    if (name.isEmpty())
+        return false;
+    const QChar first = name.front();
+    if (!(first.isLetter() || first == QLatin1Char('_')))
+        return false;
+    for (QChar c : name)
+        if (!(c.isLetterOrNumber() || c == QLatin1Char('_')))
+            return false;
+    return !isKeyword(name);
+}
+
+QString columnName(const QString &name)
+{
+    if (isPlainName(name))
+        return name;
+    if (name.isEmpty() || name.contains(QLatin1Char(']')) || name.contains(QLatin1Char('\n'))
+        || name.contains(QLatin1Char('\r')))
+        return {};
+    return QLatin1Char('[') + name + QLatin1Char(']');
+}
+
+static bool isNumberText(const QString &text)
+{
+    static const QRegularExpression number(
+        QStringLiteral("^[+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)(?:[eE][+-]?[0-9]+)?$"));
+    return number.match(text).hasMatch();
+}
+
+static bool fail(QString *why, const QString &reason)
+{
+    if (why)
+        *why = reason;
+    return false;
+}
+
+std::optional<QString> literal(qint16 type, const QString &value, QString *why)
+{
+    switch (type) {
+    case DaoText:
+    case DaoMemo:
+        return quoted(value);
+    case DaoByte:
+    case DaoInteger:
+    case DaoLong:
+    case DaoCurrency:
+    case DaoSingle:
+    case DaoDouble:
+    case DaoDecimal: {
+        const QString number = value.trimmed();
+        if (!isNumberText(number)) {
+            fail(why, QStringLiteral("“%1”不是数字").arg(value));
+            return std::nullopt;
+        }
+        return number;
+    }
+    case DaoDate: {
+        const QString text = value.trimmed();
+        const QDateTime withTime = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        if (withTime.isValid())
+            return QLatin1Char('#') + withTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('#');
+        const QDate date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+        if (date.isValid())
+            return QLatin1Char('#') + date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('#');
+        fail(why, QStringLiteral("“%1”不是日期").arg(value));
+        return std::nullopt;
+    }
+    case DaoBoolean: {
+        const QString text = value.trimmed();
+        if (text.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
+            return QStringLiteral("True");
+        if (text.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
+            return QStringLiteral("False");
+        fail(why, QStringLiteral("“%1”不是是/否值").arg(value));
+        return std::nullopt;
+    }
+    default:
+        fail(why, QStringLiteral("此类型的列（%1）不能比较").arg(type));
+        return std::nullopt;
+    }
+}
+
+} // namespace SqlText

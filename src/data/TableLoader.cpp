@@ -1,0 +1,141 @@
+#include "data/TableLoader.h"
+
+#include "data/DataSource.h"
+#include "data/SqlText.h"
+#include "data/TableGrid.h"
+#include "data/engine/Database.h"
+#include "data/engine/EngineError.h"
+
+#include <QComboBox>
+#include <QSignalBlocker>
+
+using namespace lumora::engine;
+
+std::unique_ptr<Database> OpenDatabase(const DataSource &ds)
+{
+    return Database::open(ds.databasePath, ds.connectString);
+}
+
+QString FieldQuery(const QString &tableName)
+{
+    return QStringLiteral("select * from ") + tableName;
+}
+
+QString RowQuery(const QStringList &fieldNames, const QString &tableName, const QString &whereClause)
+{
+    QString list;
+    for (const QString &field : fieldNames) {
+        const QString name = SqlText::columnName(field);
+        if (name.isEmpty())
+            return {};
+        if (!list.isEmpty())
+            list += QStringLiteral(" & Chr(9) & ");
+        list += name;
+    }
+    return QStringLiteral("select ") + list + QStringLiteral(" as Item  from ") + tableName + whereClause;
+}
+
+namespace {
+// Resumes repainting however the load ends.
+struct RedrawGuard
+{
+    TableGrid &grid;
+    bool active = false;
+    void suspend()
+    {
+        grid.setRedraw(false);
+        active = true;
+    }
+    void resume()
+    {
+        if (active) {
+            active = false;
+            grid.setRedraw(true);
+            grid.refresh();
+        }
+    }
+    ~RedrawGuard() { resume(); }
+};
+} // namespace
+
+TableLoad LoadTable(Database &db, const QString &tableName, const QString &whereClause, TableGrid &grid)
+{
+    TableGridModel *cells = grid.cells();
+    cells->setColumnCode(1, 3);
+    grid.setRows(1);
+
+    // The field query's result only supplies the field names and types: take
+    // them from the table itself rather than reading every record twice.
+    const QList<FieldInfo> fields = db.fields(tableName);
+    const int n = int(fields.size());
+
+    RedrawGuard redraw{grid};
+    redraw.suspend();
+    grid.setCols(n + 1);
+    QStringList names;
+    names.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const int c = i + 1;
+        grid.setCellText(0, c, fields.at(i).name);
+        if (fields.at(i).daoType == DaoDouble)
+            cells->setColumnCode(c, 5);
+        grid.setGridColumnWidth(c, 50);
+        cells->setColumnFormat(c, 10);
+        names << fields.at(i).name;
+    }
+
+    const QString statement = RowQuery(names, tableName, whereClause);
+    if (statement.isEmpty())
+        throw EngineError(QStringLiteral("a field name of %1 cannot be used in a statement").arg(tableName));
+    const Recordset rows = db.openRecordset(statement);
+
+    TableLoad result;
+    if (rows.isEmpty()) {
+        grid.appendRow({}, false);
+        grid.setCellText(1, 1, QStringLiteral(" [没有记录]"));
+        return result;
+    }
+
+    const qsizetype count = rows.size();
+    for (qsizetype j = 0; j < count; ++j) {
+        QStringList parts = rows.parts(j, 0);
+        if (parts.isEmpty())
+            parts << rows.value(j, 0).toText();  // a single field is no join
+        grid.appendRow(parts, false);
+        cells->setRowHeaderAttribute(int(j) + 1, QLatin1Char('U'));
+    }
+    result.records = count;
+    result.caption = QStringLiteral("数据表[%1]").arg(count);
+    grid.appendRow({}, false);
+    return result;
+}
+
+TableLoad LoadTable(Database &db, const DataSource &ds, TableGrid &grid)
+{
+    return LoadTable(db, ds.tableName, ds.whereClause, grid);
+}
+
+void RefreshColumnPickers(const TableGrid &grid, QComboBox *Combo1, QComboBox *Combo2, QComboBox *Comkb1,
+                          QComboBox *Comkb2, QComboBox *Comfname1, QComboBox *Comfname2, QComboBox *Comzd,
+                          QComboBox *Comt1, QComboBox *Comt2)
+{
+    QComboBox *const all[] = {Combo1, Combo2, Comkb1, Comkb2, Comfname1, Comfname2, Comzd, Comt1, Comt2};
+    QStringList header;
+    for (int c = 1; c < grid.cols(); ++c)
+        header << grid.cellText(0, c);
+
+    // Filled quietly, so that no handler sees a half-filled list.
+    for (QComboBox *box : all) {
+        if (!box)
+            continue;
+        const QSignalBlocker quiet(box);
+        box->clear();
+        if (box == Combo1)
+            box->addItem(QStringLiteral("全部"));
+        box->addItems(header);
+        box->setCurrentIndex(-1);
+    }
+    for (QComboBox *box : {Combo1, Comkb1, Comkb2, Comfname1, Comfname2, Comzd})
+        if (box && box->count() > 0)
+            box->setCurrentIndex(0);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+struct DataSource;
+class TableGrid;
+class QComboBox;
+
+namespace lumora::engine {
+class Database;
+}
+
+// What one load put into the grid.
+struct TableLoad
+{
+    qsizetype records = 0;  // records read (0: the grid shows the empty-result marker)
+    QString caption;        // "数据表[N]" for the grid's frame; empty when it stays as it was
+};
+
+// Opens the database the DataSource names (not exclusive, not read-only,
+// with its connect string). Throws lumora::engine::EngineError.
+std::unique_ptr<lumora::engine::Database> OpenDatabase(const DataSource &ds);
+
+// The two statements of a load: the field query and the row query. The field
+// query's result would only give the field names and types, so LoadTable
+// asks the table for them (Database::fields) instead of reading every record
+// an extra time.
+QString FieldQuery(const QString &tableName);
+// "select A & Chr(9) & B as Item  from [T]" + whereClause. A name the
+// engine would not read bare is bracketed; a name that cannot be written at
+// all leaves the result empty.
+QString RowQuery(const QStringList &fieldNames, const QString &tableName, const QString &whereClause);
+
+// Fills the grid from the open database: header row, one row per record of
+// tableName + whereClause, a trailing empty row, or the " [没有记录]" marker
+// row when nothing matches. Each field value lands in its own cell, tabs
+// included. Throws lumora::engine::EngineError; the grid is then left as far
+// as the load got (repainting is resumed).
+TableLoad LoadTable(lumora::engine::Database &db, const QString &tableName, const QString &whereClause,
+                    TableGrid &grid);
+// The same with the DataSource's table and its current filter.
+TableLoad LoadTable(lumora::engine::Database &db, const DataSource &ds, TableGrid &grid);
+
+// Refills the nine column pickers from the grid's header row: "全部" first in
+// Combo1 only, then the header text of every data column in all nine. After
+// the fill Combo1, Comkb1, Comkb2, Comfname1, Comfname2 and Comzd are set to
+// their first entry (raising their change handlers once, with the lists
+// complete); Combo2, Comt1 and Comt2 are left without a selection. Null
+// pointers are skipped.
+void RefreshColumnPickers(const TableGrid &grid, QComboBox *Combo1, QComboBox *Combo2, QComboBox *Comkb1,
+                          QComboBox *Comkb2, QComboBox *Comfname1, QComboBox *Comfname2, QComboBox *Comzd,
+                          QComboBox *Comt1, QComboBox *Comt2);

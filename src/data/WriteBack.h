@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+struct DataSource;
+class TableGrid;
+
+// Writing a saved photo's file name back into the current row's record.
+
+// What the window's controls say at the moment of the write-back.
+struct WriteBackRequest
+{
+    bool enabled = false;     // Chezd ticked
+    int targetIndex = -1;     // Comzd's selected entry: field position; -1 = none
+    bool withExtension = false; // Chekzm ticked
+    QString extension;        // Comgs: "jpg" or "bmp"
+    QString photoName;        // no folder, no extension
+    int row = 0;              // the grid's currentRow
+};
+
+// One key of the record: its column's name, type code and the row's text.
+struct WriteBackKey
+{
+    QString column;
+    qint16 type = 0;
+    QString value;
+};
+
+struct WriteBackStatement
+{
+    bool ok = false;
+    QString statement;
+    QString error;   // why no statement, for the status line
+};
+
+// "h='v' and k=3 and d=#2009-04-19#": one condition per key, in order;
+// refused when any key value is not of its column's type or the column's
+// type cannot be compared, since leaving such a key out would match other
+// people's records too.
+WriteBackStatement BuildKeyConditions(const QList<WriteBackKey> &keys);
+
+// The value stored: photoName, plus "." + extension when asked.
+QString StoredFileName(const QString &photoName, bool withExtension, const QString &extension);
+
+// "update " + table + " set " + target + "=" + literal + " where " + conditions,
+// the literal made for the target's type (text and memo quoted with
+// apostrophes doubled, double and date checked).
+WriteBackStatement BuildUpdateStatement(const QString &tableName, const QString &targetColumn, qint16 targetType,
+                                        const QString &storedValue, const QList<WriteBackKey> &keys);
+
+// The keys of a grid row, from the DataSource's key columns and the grid's
+// header row and cells.
+QList<WriteBackKey> RowKeys(const DataSource &ds, const TableGrid &grid, int row);
+
+// The statement for the request, or why there is none.
+WriteBackStatement BuildWriteBack(const DataSource &ds, const TableGrid &grid, const WriteBackRequest &request);
+
+struct WriteBackResult
+{
+    enum class Status {
+        Written,        // one or more records changed
+        SwitchedOff,    // the write-back is not switched on: nothing to say
+        NoKeys,         // the table was opened without key columns
+        NoTarget,       // no (valid) target column chosen
+        NotBuilt,       // a key or the value does not fit its column's type
+        Failed,         // the engine refused: file locked or read-only, value too long, ...
+        NoMatch,        // no record has these key values
+    };
+    Status status = Status::SwitchedOff;
+    qsizetype changed = 0;
+    QString statement;   // what was sent, when something was
+    QString reason;      // the builder's or the engine's words
+
+    bool written() const { return status == Status::Written; }
+    // One line for the window's status line; empty when written or switched off.
+    QString statusText() const;
+};
+
+// WriteBackFileName: builds the update for the request's row, opens the
+// database, runs it and closes it. Never throws. The caller reloads the grid
+// through the filter (ApplyFilter) when the result is written().
+WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid, const WriteBackRequest &request);

@@ -1,0 +1,307 @@
+#include "data/engine/Database.h"
+
+#include "data/engine/EngineError.h"
+#include "data/engine/dbf/DbfBackend.h"
+#include "data/engine/sql/SqlError.h"
+#include "data/engine/sql/SqlEvaluator.h"
+#include "data/engine/sql/SqlParser.h"
+
+#include <QFileInfo>
+#include <QSet>
+
+namespace lumora::engine {
+
+namespace {
+
+// Which backend opens a file, by connect string. Excel and Access readers
+// join this table as they are written.
+struct BackendKind
+{
+    bool (*matches)(const QString &connect);
+    std::unique_ptr<Backend> (*open)(const QString &path);
+};
+
+bool startsWith(const QString &connect, const char *prefix)
+{
+    return connect.trimmed().startsWith(QLatin1String(prefix), Qt::CaseInsensitive);
+}
+
+std::unique_ptr<Backend> openDbf(const QString &path)
+{
+    // The database of a dBase or FoxPro table is the folder holding it.
+    const QFileInfo info(path);
+    return openDbfFolder(info.isDir() ? info.absoluteFilePath() : info.absolutePath());
+}
+
+const BackendKind backendKinds[] = {
+    {[](const QString &c) { return startsWith(c, "foxpro") || startsWith(c, "dbase"); }, openDbf},
+    {[](const QString &c) { return startsWith(c, "excel"); },
+     [](const QString &path) -> std::unique_ptr<Backend> {
+         throw EngineError(QStringLiteral("Excel workbooks cannot be opened yet: %1").arg(path));
+     }},
+    // Access: the connect string is empty or carries only options (";pwd=...").
+    {[](const QString &c) { return c.trimmed().isEmpty() || c.trimmed().startsWith(QLatin1Char(';')); },
+     [](const QString &path) -> std::unique_ptr<Backend> {
+         throw EngineError(QStringLiteral("Access databases cannot be opened yet: %1").arg(path));
+     }},
+};
+
+QString unbracket(QStringView name)
+{
+    name = name.trimmed();
+    if (name.size() >= 2 && name.front() == QLatin1Char('[') && name.back() == QLatin1Char(']'))
+        name = name.mid(1, name.size() - 2);
+    return name.toString();
+}
+
+bool startsWithKeyword(QStringView text, QLatin1String word)
+{
+    text = text.trimmed();
+    if (!text.startsWith(word, Qt::CaseInsensitive))
+        return false;
+    if (text.size() == word.size())
+        return true;
+    const QChar next = text[word.size()];
+    return !(next.isLetterOrNumber() || next == QLatin1Char('_') || next.unicode() >= 0x80);
+}
+
+qint16 daoTypeOf(const SqlExpr &e)
+{
+    switch (e.op) {
+    case SqlExpr::Op::Literal:
+        switch (e.value.kind()) {
+        case Value::Kind::Boolean: return DaoBoolean;
+        case Value::Kind::Integer: return DaoLong;
+        case Value::Kind::Double: return DaoDouble;
+        case Value::Kind::Currency: return DaoCurrency;
+        case Value::Kind::DateTime: return DaoDate;
+        case Value::Kind::Binary: return DaoLongBinary;
+        default: return DaoText;
+        }
+    case SqlExpr::Op::Negate: return DaoDouble;
+    case SqlExpr::Op::Not:
+    case SqlExpr::Op::And:
+    case SqlExpr::Op::Or:
+    case SqlExpr::Op::Compare:
+    case SqlExpr::Op::IsNull: return DaoBoolean;
+    default: return DaoText;
+    }
+}
+
+// Appends a value's distinct key so that no two different rows share a key.
+void appendKey(QString &key, const Value &v)
+{
+    const QString k = SqlEvaluator::distinctKey(v);
+    key += QString::number(k.size());
+    key += QLatin1Char(':');
+    key += k;
+}
+
+} // namespace
+
+QStringList Recordset::parts(qsizetype row, int field) const
+{
+    if (row < 0 || row >= m_parts.size() || field < 0 || field >= m_parts.at(row).size())
+        return {};
+    return m_parts.at(row).at(field);
+}
+
+Database::Database(std::unique_ptr<Backend> backend) : m_backend(std::move(backend)) {}
+
+Database::~Database() = default;
+
+std::unique_ptr<Database> Database::open(const QString &path, const QString &connect)
+{
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        throw EngineError(QStringLiteral("file not found: %1").arg(path));
+    for (const BackendKind &kind : backendKinds)
+        if (kind.matches(connect))
+            return fromBackend(kind.open(path));
+    throw EngineError(QStringLiteral("unknown connect string \"%1\" for %2").arg(connect, path));
+}
+
+std::unique_ptr<Database> Database::fromBackend(std::unique_ptr<Backend> backend)
+{
+    if (!backend)
+        throw EngineError(QStringLiteral("no backend"));
+    return std::unique_ptr<Database>(new Database(std::move(backend)));
+}
+
+QStringList Database::tableNames() const
+{
+    return m_backend->tableNames();
+}
+
+TableSource &Database::table(const QString &name, int offset) const
+{
+    const QString key = name.toCaseFolded();
+    auto it = m_tables.find(key);
+    if (it != m_tables.end())
+        return *it->second;
+    QString canonical;
+    for (const QString &t : m_backend->tableNames())
+        if (t.compare(name, Qt::CaseInsensitive) == 0) {
+            canonical = t;
+            break;
+        }
+    if (canonical.isNull()) {
+        const QString what = QStringLiteral("unknown table \"%1\"").arg(name);
+        if (offset >= 0)
+            throw SqlError(what, offset);
+        throw EngineError(what);
+    }
+    std::unique_ptr<TableSource> source = m_backend->openTable(canonical);
+    if (!source)
+        throw EngineError(QStringLiteral("table \"%1\" cannot be opened").arg(canonical));
+    return *m_tables.emplace(key, std::move(source)).first->second;
+}
+
+QList<FieldInfo> Database::fields(const QString &tableName) const
+{
+    return table(unbracket(tableName)).fields();
+}
+
+Recordset Database::openRecordset(const QString &tableOrStatement)
+{
+    Recordset rs;
+    if (!startsWithKeyword(tableOrStatement, QLatin1String("select"))) {
+        const TableSource &source = table(unbracket(tableOrStatement));
+        rs.m_fields = source.fields();
+        const int width = int(rs.m_fields.size());
+        const qsizetype n = source.recordCount();
+        rs.m_rows.reserve(n);
+        for (qsizetype r = 0; r < n; ++r) {
+            QList<Value> row;
+            row.reserve(width);
+            for (int f = 0; f < width; ++f)
+                row.append(source.value(r, f));
+            rs.m_rows.append(std::move(row));
+        }
+        return rs;
+    }
+
+    SqlStatement parsed = SqlParser::parse(tableOrStatement);
+    auto *select = std::get_if<SqlSelect>(&parsed);
+    if (!select)
+        throw SqlError(QStringLiteral("expected a select statement"), 0);
+    const TableSource &source = table(select->table.name, select->table.offset);
+    const QList<FieldInfo> &fields = source.fields();
+    for (auto &column : select->columns)
+        SqlEvaluator::bind(*column.expr, fields);
+    if (select->where)
+        SqlEvaluator::bind(*select->where, fields);
+
+    // The result's fields: a plain field keeps its description, anything
+    // else is text (or what its value is) named by its alias.
+    bool anyJoin = false;
+    if (select->star) {
+        rs.m_fields = fields;
+    } else {
+        for (qsizetype i = 0; i < qsizetype(select->columns.size()); ++i) {
+            const SqlSelectColumn &column = select->columns[size_t(i)];
+            FieldInfo info;
+            if (column.expr->op == SqlExpr::Op::Field)
+                info = fields.at(column.expr->field);
+            else
+                info.daoType = daoTypeOf(*column.expr);
+            if (!column.alias.isEmpty())
+                info.name = column.alias;
+            else if (info.name.isEmpty())
+                info.name = QStringLiteral("Expr%1").arg(1000 + i);
+            rs.m_fields.append(info);
+            anyJoin = anyJoin || column.expr->op == SqlExpr::Op::Concat;
+        }
+    }
+
+    const int width = int(rs.m_fields.size());
+    const qsizetype n = source.recordCount();
+    QSet<QString> seen;
+    if (!select->distinct)
+        rs.m_rows.reserve(n);
+    if (anyJoin && !select->distinct)
+        rs.m_parts.reserve(n);
+    for (qsizetype r = 0; r < n; ++r) {
+        if (select->where && !SqlEvaluator::holds(*select->where, source, r))
+            continue;
+        QList<Value> row;
+        row.reserve(width);
+        QList<QStringList> parts;
+        if (select->star) {
+            for (int f = 0; f < width; ++f)
+                row.append(source.value(r, f));
+        } else {
+            if (anyJoin)
+                parts.resize(width);
+            for (int c = 0; c < width; ++c) {
+                const SqlExpr &e = *select->columns[size_t(c)].expr;
+                if (e.op == SqlExpr::Op::Concat)
+                    row.append(SqlEvaluator::evaluateJoin(e, source, r, parts[c]));
+                else
+                    row.append(SqlEvaluator::evaluate(e, source, r));
+            }
+        }
+        if (select->distinct) {
+            QString key;
+            for (const Value &v : std::as_const(row))
+                appendKey(key, v);
+            if (seen.contains(key))
+                continue;
+            seen.insert(key);
+        }
+        rs.m_rows.append(std::move(row));
+        if (anyJoin)
+            rs.m_parts.append(std::move(parts));
+    }
+    return rs;
+}
+
+qsizetype Database::execute(const QString &statement)
+{
+    SqlStatement parsed = SqlParser::parse(statement);
+    auto *update = std::get_if<SqlUpdate>(&parsed);
+    if (!update)
+        throw SqlError(QStringLiteral("expected an update statement"), 0);
+    TableSource &target = table(update->table.name, update->table.offset);
+    const QList<FieldInfo> fields = target.fields();
+    for (SqlAssignment &a : update->assignments) {
+        a.field = SqlEvaluator::fieldIndex(fields, a.fieldName);
+        if (a.field < 0)
+            throw SqlError(QStringLiteral("unknown field \"%1\"").arg(a.fieldName), a.offset);
+        SqlEvaluator::bind(*a.value, fields);
+    }
+    if (update->where)
+        SqlEvaluator::bind(*update->where, fields);
+
+    // Decide every match and every new value before the first write, so a
+    // value the field cannot take stops the statement with nothing written.
+    const qsizetype n = target.recordCount();
+    const size_t perRecord = update->assignments.size();
+    QList<qsizetype> matches;
+    QList<Value> values;
+    for (qsizetype r = 0; r < n; ++r) {
+        if (update->where && !SqlEvaluator::holds(*update->where, target, r))
+            continue;
+        matches.append(r);
+        for (const SqlAssignment &a : update->assignments)
+            values.append(SqlEvaluator::convertForField(SqlEvaluator::evaluate(*a.value, target, r),
+                                                        fields.at(a.field)));
+    }
+
+    // There is no transaction: a write the backend refuses half-way leaves
+    // the records before it updated, and the error says how many.
+    for (qsizetype m = 0; m < matches.size(); ++m) {
+        for (size_t i = 0; i < perRecord; ++i) {
+            try {
+                target.update(matches.at(m), update->assignments[i].field, values.at(m * qsizetype(perRecord) + qsizetype(i)));
+            } catch (const EngineError &e) {
+                throw EngineError(QStringLiteral("%1 (%2 of %3 records were updated before this one)")
+                                      .arg(e.message())
+                                      .arg(m)
+                                      .arg(matches.size()));
+            }
+        }
+    }
+    return matches.size();
+}
+
+} // namespace lumora::engine

@@ -1,0 +1,338 @@
+#include "data/engine/sql/SqlParser.h"
+
+#include "data/engine/sql/SqlError.h"
+#include "data/engine/sql/SqlLexer.h"
+
+namespace lumora::engine {
+
+namespace {
+
+// Words that end or structure an expression; as bare names they cannot
+// stand for a field (brackets make them names again).
+const char *const reservedWords[] = {"select", "distinct", "from", "where", "as",  "update", "set",
+                                     "and",    "or",       "not",  "is",    "null", "true",   "false"};
+
+bool isReserved(const QString &word)
+{
+    for (const char *r : reservedWords)
+        if (word.compare(QLatin1String(r), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+// Deep enough for any statement a person writes, shallow enough that a
+// hostile one cannot exhaust the stack.
+constexpr int maxDepth = 200;
+
+std::unique_ptr<SqlExpr> node(SqlExpr::Op op, int offset)
+{
+    auto e = std::make_unique<SqlExpr>();
+    e->op = op;
+    e->offset = offset;
+    return e;
+}
+
+QString describe(const SqlToken &t)
+{
+    switch (t.kind) {
+    case SqlToken::Kind::End: return QStringLiteral("end of statement");
+    case SqlToken::Kind::QuotedName: return QLatin1Char('[') + t.text + QLatin1Char(']');
+    default: return QLatin1Char('"') + t.text + QLatin1Char('"');
+    }
+}
+
+struct DepthGuard
+{
+    DepthGuard(int &depth, int offset) : m_depth(depth)
+    {
+        if (++m_depth > maxDepth)
+            throw SqlError(QStringLiteral("expression nested too deeply"), offset);
+    }
+    ~DepthGuard() { --m_depth; }
+    int &m_depth;
+};
+
+
+} // namespace
+
+bool SqlExpr::isTabSeparator() const
+{
+    if (op == Op::Chr)
+        return args.size() == 1 && args[0]->op == Op::Literal && args[0]->value.kind() == Value::Kind::Integer
+               && args[0]->value.toInteger() == 9;
+    return op == Op::Literal && value.kind() == Value::Kind::Text && value.textValue() == QLatin1String("\t");
+}
+
+SqlStatement SqlParser::parse(const QString &statement)
+{
+    SqlParser parser(SqlLexer::tokenize(statement));
+    SqlStatement result;
+    if (parser.atKeyword("select"))
+        result = parser.parseSelect();
+    else if (parser.atKeyword("update"))
+        result = parser.parseUpdate();
+    else
+        parser.unexpected(QStringLiteral("\"select\" or \"update\""));
+    parser.acceptSymbol(";");
+    if (parser.peek().kind != SqlToken::Kind::End)
+        parser.unexpected(QStringLiteral("end of statement"));
+    return result;
+}
+
+SqlSelect SqlParser::parseSelect()
+{
+    expectKeyword("select");
+    SqlSelect select;
+    select.distinct = acceptKeyword("distinct");
+    if (acceptSymbol("*")) {
+        select.star = true;
+    } else {
+        do {
+            SqlSelectColumn column;
+            column.expr = parseExpr();
+            if (acceptKeyword("as"))
+                column.alias = parseName("a column name");
+            select.columns.push_back(std::move(column));
+        } while (acceptSymbol(","));
+    }
+    expectKeyword("from");
+    select.table = parseTable();
+    if (acceptKeyword("where"))
+        select.where = parseExpr();
+    return select;
+}
+
+SqlUpdate SqlParser::parseUpdate()
+{
+    expectKeyword("update");
+    SqlUpdate update;
+    update.table = parseTable();
+    expectKeyword("set");
+    do {
+        SqlAssignment a;
+        a.offset = peek().offset;
+        a.fieldName = parseName("a field name");
+        expectSymbol("=");
+        a.value = parseExpr();
+        update.assignments.push_back(std::move(a));
+    } while (acceptSymbol(","));
+    if (acceptKeyword("where"))
+        update.where = parseExpr();
+    return update;
+}
+
+SqlTableRef SqlParser::parseTable()
+{
+    SqlTableRef table;
+    table.offset = peek().offset;
+    table.name = parseName("a table name");
+    return table;
+}
+
+QString SqlParser::parseName(const char *what)
+{
+    const SqlToken &t = peek();
+    if (t.kind == SqlToken::Kind::QuotedName || (t.kind == SqlToken::Kind::Name && !isReserved(t.text))) {
+        ++m_pos;
+        return t.text;
+    }
+    unexpected(QString::fromLatin1(what));
+}
+
+std::unique_ptr<SqlExpr> SqlParser::parseExpr()
+{
+    DepthGuard guard(m_depth, peek().offset);
+    auto left = parseAnd();
+    while (atKeyword("or")) {
+        auto e = node(SqlExpr::Op::Or, peek().offset);
+        ++m_pos;
+        e->args.push_back(std::move(left));
+        e->args.push_back(parseAnd());
+        left = std::move(e);
+    }
+    return left;
+}
+
+std::unique_ptr<SqlExpr> SqlParser::parseAnd()
+{
+    auto left = parseNot();
+    while (atKeyword("and")) {
+        auto e = node(SqlExpr::Op::And, peek().offset);
+        ++m_pos;
+        e->args.push_back(std::move(left));
+        e->args.push_back(parseNot());
+        left = std::move(e);
+    }
+    return left;
+}
+
+std::unique_ptr<SqlExpr> SqlParser::parseNot()
+{
+    if (atKeyword("not")) {
+        DepthGuard guard(m_depth, peek().offset);
+        auto e = node(SqlExpr::Op::Not, peek().offset);
+        ++m_pos;
+        e->args.push_back(parseNot());
+        return e;
+    }
+    return parseCompare();
+}
+
+std::unique_ptr<SqlExpr> SqlParser::parseCompare()
+{
+    auto left = parseConcat();
+    static const struct { const char *symbol; SqlExpr::Cmp cmp; } ops[] = {
+        {"=", SqlExpr::Cmp::Eq}, {"<>", SqlExpr::Cmp::Ne}, {"<", SqlExpr::Cmp::Lt},
+        {"<=", SqlExpr::Cmp::Le}, {">", SqlExpr::Cmp::Gt}, {">=", SqlExpr::Cmp::Ge},
+    };
+    for (const auto &op : ops) {
+        if (atSymbol(op.symbol)) {
+            auto e = node(SqlExpr::Op::Compare, peek().offset);
+            e->cmp = op.cmp;
+            ++m_pos;
+            e->args.push_back(std::move(left));
+            e->args.push_back(parseConcat());
+            return e;
+        }
+    }
+    if (atKeyword("is")) {
+        auto e = node(SqlExpr::Op::IsNull, peek().offset);
+        ++m_pos;
+        e->negated = acceptKeyword("not");
+        expectKeyword("null");
+        e->args.push_back(std::move(left));
+        return e;
+    }
+    return left;
+}
+
+std::unique_ptr<SqlExpr> SqlParser::parseConcat()
+{
+    auto first = parseUnary();
+    if (!atSymbol("&"))
+        return first;
+    auto e = node(SqlExpr::Op::Concat, first->offset);
+    e->args.push_back(std::move(first));
+    while (acceptSymbol("&"))
+        e->args.push_back(parseUnary());
+    return e;
+}
+
+std::unique_ptr<SqlExpr> SqlParser::parseUnary()
+{
+    const int offset = peek().offset;
+    if (acceptSymbol("-")) {
+        DepthGuard guard(m_depth, offset);
+        auto e = node(SqlExpr::Op::Negate, offset);
+        e->args.push_back(parseUnary());
+        return e;
+    }
+    if (acceptSymbol("+")) {
+        DepthGuard guard(m_depth, offset);
+        return parseUnary();
+    }
+    return parsePrimary();
+}
+
+std::unique_ptr<SqlExpr> SqlParser::parsePrimary()
+{
+    const SqlToken &t = peek();
+    switch (t.kind) {
+    case SqlToken::Kind::Literal: {
+        auto e = node(SqlExpr::Op::Literal, t.offset);
+        e->value = t.value;
+        ++m_pos;
+        return e;
+    }
+    case SqlToken::Kind::QuotedName: {
+        auto e = node(SqlExpr::Op::Field, t.offset);
+        e->name = t.text;
+        ++m_pos;
+        return e;
+    }
+    case SqlToken::Kind::Name: {
+        if (acceptKeyword("null"))
+            return node(SqlExpr::Op::Literal, t.offset);
+        if (atKeyword("true") || atKeyword("false")) {
+            auto e = node(SqlExpr::Op::Literal, t.offset);
+            e->value = Value::boolean(atKeyword("true"));
+            ++m_pos;
+            return e;
+        }
+        if (isReserved(t.text))
+            unexpected(QStringLiteral("a value or a field name"));
+        const bool call = m_tokens.at(m_pos + 1).kind == SqlToken::Kind::Symbol && m_tokens.at(m_pos + 1).text == QLatin1String("(");
+        if (call) {
+            if (t.text.compare(QLatin1String("chr"), Qt::CaseInsensitive) != 0)
+                throw SqlError(QStringLiteral("unknown function \"%1\"").arg(t.text), t.offset);
+            auto e = node(SqlExpr::Op::Chr, t.offset);
+            m_pos += 2;
+            e->args.push_back(parseExpr());
+            expectSymbol(")");
+            return e;
+        }
+        auto e = node(SqlExpr::Op::Field, t.offset);
+        e->name = t.text;
+        ++m_pos;
+        return e;
+    }
+    case SqlToken::Kind::Symbol:
+        if (t.text == QLatin1String("(")) {
+            ++m_pos;
+            auto e = parseExpr();
+            expectSymbol(")");
+            return e;
+        }
+        break;
+    case SqlToken::Kind::End:
+        break;
+    }
+    unexpected(QStringLiteral("a value or a field name"));
+}
+
+bool SqlParser::atKeyword(const char *word) const
+{
+    const SqlToken &t = peek();
+    return t.kind == SqlToken::Kind::Name && t.text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
+}
+
+bool SqlParser::acceptKeyword(const char *word)
+{
+    if (!atKeyword(word))
+        return false;
+    ++m_pos;
+    return true;
+}
+
+void SqlParser::expectKeyword(const char *word)
+{
+    if (!acceptKeyword(word))
+        unexpected(QLatin1Char('"') + QString::fromLatin1(word) + QLatin1Char('"'));
+}
+
+bool SqlParser::atSymbol(const char *symbol) const
+{
+    const SqlToken &t = peek();
+    return t.kind == SqlToken::Kind::Symbol && t.text == QLatin1String(symbol);
+}
+
+bool SqlParser::acceptSymbol(const char *symbol)
+{
+    if (!atSymbol(symbol))
+        return false;
+    ++m_pos;
+    return true;
+}
+
+void SqlParser::expectSymbol(const char *symbol)
+{
+    if (!acceptSymbol(symbol))
+        unexpected(QLatin1Char('"') + QString::fromLatin1(symbol) + QLatin1Char('"'));
+}
+
+void SqlParser::unexpected(const QString &wanted) const
+{
+    throw SqlError(QStringLiteral("unexpected %1, expected %2").arg(describe(peek()), wanted), peek().offset);
+}
+
+} // namespace lumora::engine

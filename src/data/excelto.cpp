@@ -1,0 +1,147 @@
+#include "data/excelto.h"
+#include "ui_excelto.h"
+
+#include "data/DataSource.h"
+#include "data/engine/Database.h"
+#include "data/engine/EngineError.h"
+#include "dialogs/DialogService.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+
+using namespace lumora::engine;
+
+namespace {
+struct Kind
+{
+    const char *connect;
+    const char *extension;
+};
+// Index order of the Option1 buttons.
+constexpr Kind kinds[] = {
+    {"Excel 8.0", "XLS"},
+    {"", "mdb"},
+    {"FOXPro3.0", "DBF"},
+    {"dBASE IV", "DBF"},
+};
+} // namespace
+
+QString excelto::kindConnectString(int kind)
+{
+    return kind >= 0 && kind < 4 ? QString::fromLatin1(kinds[kind].connect) : QString();
+}
+
+QString excelto::kindExtension(int kind)
+{
+    return kind >= 0 && kind < 4 ? QString::fromLatin1(kinds[kind].extension) : QString();
+}
+
+excelto::excelto(DataSource &ds, DialogService *dialogs, QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::excelto>()), m_ds(ds), m_dialogs(dialogs),
+      m_kinds(new QButtonGroup(this))
+{
+    ui->setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+
+    m_kinds->addButton(ui->Option1_0, 0);
+    m_kinds->addButton(ui->Option1_1, 1);
+    m_kinds->addButton(ui->Option1_2, 2);
+    m_kinds->addButton(ui->Option1_3, 3);
+    connect(m_kinds, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked)
+            chooseKind(id);
+    });
+    connect(ui->Command1, &QPushButton::clicked, this, &excelto::browse);
+    connect(ui->List1, &QListWidget::currentRowChanged, this, &excelto::chooseTable);
+    connect(ui->Command2, &QPushButton::clicked, this, &excelto::openTable);
+    connect(ui->Command3, &QPushButton::clicked, this, &excelto::close);
+
+    // Window load: Excel, and the help on key columns.
+    ui->Option1_0->setChecked(true);
+    ui->Label4->setText(QStringLiteral(
+        "主键就是表中没有重复内容的列，如学生的学号，会员的编号。如果你的表中的姓名没有重名的，也可以选择。"
+        "如果不需将照片文件名写入数据表，可以不选择。选错将导致图片文件名写入数据表错乱！"));
+    ui->Labelmsg->setStyleSheet(QStringLiteral("color: #a03030;"));
+}
+
+excelto::~excelto() = default;
+
+void excelto::chooseKind(int kind)
+{
+    m_ds.connectString = kindConnectString(kind);
+    m_ds.fileExtension = kindExtension(kind);
+}
+
+void excelto::showError(const QString &text)
+{
+    ui->Labelmsg->setText(text);
+}
+
+void excelto::browse()
+{
+    const QString ext = m_ds.fileExtension;
+    const QString filter = QStringLiteral("数据文件(*.") + ext + QStringLiteral(")|*.") + ext;
+    const QString path = m_dialogs ? m_dialogs->openFileName(this, windowTitle(), QString(), filter) : QString();
+    if (path.isEmpty())
+        return;
+    m_ds.databasePath = path;
+    ui->Text1->setText(path);
+    showError(QString());
+    try {
+        std::unique_ptr<Database> db = Database::open(path, m_ds.connectString);
+        const QStringList names = db->tableNames();
+        m_db = std::move(db);
+        ui->List1->clear();
+        ui->List1->addItems(names);
+    } catch (const EngineError &e) {
+        showError(QStringLiteral("无法打开：") + e.message());
+    }
+}
+
+void excelto::chooseTable(int row)
+{
+    if (row < 0 || !m_db)
+        return;
+    const QString name = ui->List1->item(row)->text();
+    showError(QString());
+    try {
+        m_ds.fieldTypes = QList<qint16>(m_db->fields(name).size(), 0);
+        m_ds.tableName = QLatin1Char('[') + name + QLatin1Char(']');
+        ui->Command2->setEnabled(true);
+        const Recordset records = m_db->openRecordset(name);
+        ui->List2->clear();
+        const QList<FieldInfo> &fields = records.fields();
+        for (int i = 0; i < fields.size(); ++i) {
+            ui->List2->addItem(fields.at(i).name);
+            if (i < m_ds.fieldTypes.size())
+                m_ds.fieldTypes[i] = fields.at(i).daoType;
+        }
+    } catch (const EngineError &e) {
+        showError(QStringLiteral("无法打开表：") + e.message());
+    }
+}
+
+void excelto::openTable()
+{
+    QList<qint16> keys;
+    for (int i = 0; i < ui->List2->count(); ++i)
+        if (ui->List2->item(i)->isSelected())
+            keys << qint16(i + 1);
+    m_ds.keyColumns = keys;
+    m_ds.keyCount = qint16(keys.size());
+    releaseDatabase();
+    emit tableChosen();
+    close();
+}
+
+void excelto::releaseDatabase()
+{
+    m_db.reset();
+}
+
+void excelto::closeEvent(QCloseEvent *event)
+{
+    releaseDatabase();
+    QDialog::closeEvent(event);
+}

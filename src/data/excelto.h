@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+struct DataSource;
+class DialogService;
+class QButtonGroup;
+class QCloseEvent;
+
+namespace lumora::engine {
+class Database;
+}
+namespace Ui {
+class excelto;
+}
+
+// The open-table window "打开数据表": the operator picks the kind of data
+// file, the file, a table and its key columns; the window fills the
+// DataSource piecewise as it goes. Modeless: the caller shows it and it
+// deletes itself when closed. The database stays open while the window
+// shows its lists and is released when it closes.
+class excelto : public QDialog
+{
+    Q_OBJECT
+public:
+    excelto(DataSource &ds, DialogService *dialogs, QWidget *parent = nullptr);
+    ~excelto() override;
+
+    // The Option1_0..Option1_3 buttons, ids 0..3 in kind order.
+    QButtonGroup *kindButtons() const { return m_kinds; }
+
+    // Connect string and file extension of kind 0..3 (Excel, Access,
+    // FoxPro, dBase).
+    static QString kindConnectString(int kind);
+    static QString kindExtension(int kind);
+
+signals:
+    // Open was pressed: the DataSource names a table and its keys. The main
+    // window answers by selecting its data-table option.
+    void tableChosen();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void chooseKind(int kind);
+    void browse();
+    void chooseTable(int row);
+    void openTable();
+    void showError(const QString &text);
+    void releaseDatabase();
+
+    std::unique_ptr<Ui::excelto> ui;
+    DataSource &m_ds;
+    DialogService *m_dialogs;
+    QButtonGroup *m_kinds;
+    std::unique_ptr<lumora::engine::Database> m_db;
+};

@@ -1,0 +1,417 @@
+#include "MemoryBackend.h"
+
+#include "data/engine/Database.h"
+#include "data/engine/sql/SqlError.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lumora::engine;
+
+class TestDatabase : public QObject
+{
+    Q_OBJECT
+private slots:
+    void openRefuses_data();
+    void openRefuses();
+    void tablesAndFields();
+    void wholeTable();
+    void loadingQuerySplitsPerField();
+    void filter_data();
+    void filter();
+    void distinctValues();
+    void update();
+    void updateRefusesBadValueBeforeWriting();
+    void updateFailingPartWay();
+    void statementErrors_data();
+    void statementErrors();
+    void shownValueReadsBack_data();
+    void shownValueReadsBack();
+    void dbfTables_data();
+    void dbfTables();
+    void dbfLoadingQueryMatchesTable_data();
+    void dbfLoadingQueryMatchesTable();
+    void dbfUpdateOnCopy();
+};
+
+static QString dbfData(const QString &file = {})
+{
+    return qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/") + file;
+}
+
+static const QDateTime march9(QDate(2024, 3, 9), QTime(0, 0), Qt::UTC);
+
+// 学生: 学号 (text), 姓名 (text), 班级 (double), 生日 (date), 照片 (text).
+struct Roster
+{
+    std::unique_ptr<Database> db;
+    std::shared_ptr<MemoryTableData> students;
+};
+
+static Roster roster()
+{
+    auto backend = std::make_unique<MemoryBackend>();
+    Roster r;
+    r.students = backend->add(QStringLiteral("学生"),
+                              {memoryField(QStringLiteral("学号"), DaoText), memoryField(QStringLiteral("姓名"), DaoText),
+                               memoryField(QStringLiteral("班级"), DaoDouble), memoryField(QStringLiteral("生日"), DaoDate),
+                               memoryField(QStringLiteral("照片"), DaoText)},
+                              {
+                                  {Value::text("101"), Value::text(QStringLiteral("张三")), Value::real(3),
+                                   Value::dateTime(march9), Value()},
+                                  {Value::text("102"), Value::text("O'Brien"), Value::real(3.5), Value(), Value()},
+                                  {Value::text("103"), Value::text("tab\there"), Value::real(3), Value(), Value()},
+                                  {Value::text("104"), Value(), Value(), Value(), Value()},
+                              });
+    backend->add(QStringLiteral("Sheet1$"), {memoryField("A", DaoText)});
+    r.db = Database::fromBackend(std::move(backend));
+    return r;
+}
+
+void TestDatabase::openRefuses_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("connect");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing file") << "missing.xls" << "Excel 8.0" << "file not found: ";
+    QTest::newRow("excel") << "book.xls" << "Excel 8.0" << "Excel workbooks cannot be opened yet";
+    QTest::newRow("access") << "db.mdb" << "" << "Access databases cannot be opened yet";
+    QTest::newRow("unknown connect string") << "db.mdb" << "Paradox 5.x" << "unknown connect string \"Paradox 5.x\"";
+}
+
+void TestDatabase::openRefuses()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, connect);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(file);
+    if (!file.startsWith(QLatin1String("missing"))) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    try {
+        Database::open(path, connect);
+        QFAIL("opened");
+    } catch (const EngineError &e) {
+        QVERIFY2(e.message().contains(message), qPrintable(e.message()));
+        QVERIFY(e.message().contains(path));
+    }
+}
+
+void TestDatabase::tablesAndFields()
+{
+    Roster r = roster();
+    QCOMPARE(r.db->tableNames(), (QStringList{QStringLiteral("学生"), "Sheet1$"}));
+    QCOMPARE(r.db->fields(QStringLiteral("[学生]")).size(), 5);
+    QCOMPARE(r.db->fields("sheet1$").at(0).name, QStringLiteral("A"));
+    QCOMPARE(r.db->fields("[SHEET1$]").at(0).daoType, qint16(DaoText));
+    QVERIFY_THROWS_EXCEPTION(EngineError, r.db->fields("[nope]"));
+}
+
+void TestDatabase::wholeTable()
+{
+    Roster r = roster();
+    for (const QString &name : {QStringLiteral("学生"), QStringLiteral("[学生]"), QStringLiteral("select * from [学生]")}) {
+        const Recordset rs = r.db->openRecordset(name);
+        QCOMPARE(rs.fields().size(), 5);
+        QCOMPARE(rs.size(), 4);
+        QCOMPARE(rs.value(1, 1), Value::text("O'Brien"));
+        QCOMPARE(rs.value(0, 3), Value::dateTime(march9));
+        QVERIFY(rs.parts(0, 0).isEmpty());
+    }
+}
+
+void TestDatabase::loadingQuerySplitsPerField()
+{
+    Roster r = roster();
+    const Recordset rs = r.db->openRecordset(
+        QStringLiteral("select 学号 & Chr(9) & 姓名 & Chr(9) & 班级 & Chr(9) & 生日 & Chr(9) & 照片 as Item  from [学生]"));
+    QCOMPARE(rs.fields().size(), 1);
+    QCOMPARE(rs.fields().at(0).name, QStringLiteral("Item"));
+    QCOMPARE(rs.size(), 4);
+    QCOMPARE(rs.value(0, 0).toText(), QStringLiteral("101\t张三\t3\t2024-03-09\t"));
+    QCOMPARE(rs.parts(0, 0), (QStringList{"101", QStringLiteral("张三"), "3", "2024-03-09", ""}));
+    // The value holding a tab stays one part, so it stays in its own cell.
+    QCOMPARE(rs.parts(2, 0), (QStringList{"103", "tab\there", "3", "", ""}));
+    QCOMPARE(rs.parts(3, 0), (QStringList{"104", "", "", "", ""}));
+    QVERIFY(rs.parts(4, 0).isEmpty());
+    QVERIFY(rs.parts(0, 1).isEmpty());
+}
+
+void TestDatabase::filter_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QStringList>("keys");
+    QTest::newRow("text column") << QStringLiteral(" where 姓名='张三'") << QStringList{"101"};
+    QTest::newRow("doubled apostrophe") << QStringLiteral(" where 姓名='O''Brien'") << QStringList{"102"};
+    QTest::newRow("double column") << QStringLiteral(" where 班级=3") << QStringList{"101", "103"};
+    QTest::newRow("double fraction") << QStringLiteral(" where 班级=3.5") << QStringList{"102"};
+    QTest::newRow("date column") << QStringLiteral(" where 生日=#2024-03-09#") << QStringList{"101"};
+    QTest::newRow("nothing matches") << QStringLiteral(" where 班级=9") << QStringList{};
+    QTest::newRow("two keys") << QStringLiteral(" where 学号='103' and 班级=3") << QStringList{"103"};
+}
+
+void TestDatabase::filter()
+{
+    QFETCH(QString, where);
+    QFETCH(QStringList, keys);
+    Roster r = roster();
+    const Recordset rs = r.db->openRecordset(QStringLiteral("select 学号 & Chr(9) & 姓名 as Item  from [学生]") + where);
+    QStringList got;
+    for (qsizetype i = 0; i < rs.size(); ++i)
+        got << rs.parts(i, 0).value(0);
+    QCOMPARE(got, keys);
+}
+
+void TestDatabase::distinctValues()
+{
+    auto backend = std::make_unique<MemoryBackend>();
+    backend->add("T", {memoryField(QStringLiteral("班级"), DaoText)},
+                 {{Value::text(QStringLiteral("一班"))}, {Value()}, {Value::text(QStringLiteral("二班"))},
+                  {Value::text(QStringLiteral("一班"))}, {Value::text("Abc")}, {Value::text("aBC")}, {Value()}});
+    auto db = Database::fromBackend(std::move(backend));
+    const Recordset rs = db->openRecordset(QStringLiteral("select distinct 班级 from [T]"));
+    QStringList got;
+    for (qsizetype i = 0; i < rs.size(); ++i)
+        got << (rs.value(i, 0).isNull() ? QStringLiteral("<null>") : rs.value(i, 0).toText());
+    // First-seen order and spelling; letter case ignored as "=" ignores it.
+    QCOMPARE(got, (QStringList{QStringLiteral("一班"), "<null>", QStringLiteral("二班"), "Abc"}));
+}
+
+void TestDatabase::update()
+{
+    Roster r = roster();
+    QCOMPARE(r.db->execute(QStringLiteral("update [学生] set 照片='101.jpg' where 学号='101' and 班级=3")), 1);
+    QCOMPARE(r.students->rows.at(0).at(4), Value::text("101.jpg"));
+    QCOMPARE(r.students->rows.at(2).at(4), Value());
+    QCOMPARE(r.db->execute(QStringLiteral("UPDATE [学生] SET 班级='4' WHERE 班级=3")), 2);
+    QCOMPARE(r.students->rows.at(2).at(2), Value::real(4));
+    QCOMPARE(r.db->execute(QStringLiteral("update [学生] set 照片='x' where 学号='999'")), 0);
+    QCOMPARE(r.db->execute(QStringLiteral("update [学生] set 生日='2024-03-10' where 姓名='O''Brien'")), 1);
+    QCOMPARE(r.students->rows.at(1).at(3), Value::dateTime(march9.addDays(1)));
+    // A later statement on the same database sees what was written.
+    QCOMPARE(r.db->openRecordset(QStringLiteral("select 照片 from [学生] where 照片='101.jpg'")).size(), 1);
+}
+
+void TestDatabase::updateRefusesBadValueBeforeWriting()
+{
+    Roster r = roster();
+    try {
+        r.db->execute(QStringLiteral("update [学生] set 班级='三班'"));
+        QFAIL("no error");
+    } catch (const EngineError &e) {
+        QCOMPARE(e.message(), QStringLiteral("\"三班\" is not a number for the field \"班级\""));
+    }
+    QCOMPARE(r.students->updates, 0);
+}
+
+void TestDatabase::updateFailingPartWay()
+{
+    Roster r = roster();
+    r.students->failAfter = 2;
+    try {
+        r.db->execute(QStringLiteral("update [学生] set 照片='p'"));
+        QFAIL("no error");
+    } catch (const EngineError &e) {
+        QVERIFY2(e.message().contains("the file is locked (2 of 4 records were updated"), qPrintable(e.message()));
+    }
+    QCOMPARE(r.students->rows.at(1).at(4), Value::text("p"));
+    QCOMPARE(r.students->rows.at(2).at(4), Value());
+}
+
+void TestDatabase::statementErrors_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<bool>("isUpdate");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown table") << "select * from [学 生]" << false << "unknown table \"学 生\" at character 15";
+    QTest::newRow("unknown field in list") << "select 学号 & Chr(9) & 班 as Item  from [学生]" << false
+                                           << "unknown field \"班\" at character 22";
+    QTest::newRow("unknown field in where") << "select * from [学生] where x=1" << false
+                                            << "unknown field \"x\" at character 26";
+    QTest::newRow("unknown target field") << "update [学生] set 相片='a'" << true << "unknown field \"相片\" at character 17";
+    QTest::newRow("unknown table in update") << "update [x] set a=1" << true << "unknown table \"x\" at character 8";
+    QTest::newRow("select given to execute") << "select * from [学生]" << true << "expected an update statement";
+    QTest::newRow("update given as recordset") << "update [学生] set 照片='a'" << false << "unknown table";
+    QTest::newRow("text in a where") << "select * from [学生] where 姓名" << false << "is not a condition";
+}
+
+void TestDatabase::statementErrors()
+{
+    QFETCH(QString, statement);
+    QFETCH(bool, isUpdate);
+    QFETCH(QString, message);
+    Roster r = roster();
+    try {
+        if (isUpdate)
+            r.db->execute(statement);
+        else
+            r.db->openRecordset(statement);
+        QFAIL("no error");
+    } catch (const EngineError &e) {
+        QVERIFY2(e.message().contains(message), qPrintable(e.message()));
+    }
+    QCOMPARE(r.students->updates, 0);
+}
+
+// Every kind of value, shown as text (the grid's cells, the filter list),
+// must find its record again through a statement literal built from that
+// text, as the filter and the write-back build them.
+void TestDatabase::shownValueReadsBack_data()
+{
+    QTest::addColumn<Value>("value");
+    QTest::addColumn<int>("type");
+    QTest::newRow("text") << Value::text(QStringLiteral("三班")) << int(DaoText);
+    QTest::newRow("text with apostrophe") << Value::text("O'Brien") << int(DaoText);
+    QTest::newRow("text with double quote") << Value::text("say \"hi\"") << int(DaoText);
+    QTest::newRow("whole double") << Value::real(3) << int(DaoDouble);
+    QTest::newRow("fraction") << Value::real(3.5) << int(DaoDouble);
+    QTest::newRow("shortest decimal") << Value::real(0.1) << int(DaoDouble);
+    QTest::newRow("negative") << Value::real(-0.25) << int(DaoDouble);
+    QTest::newRow("huge") << Value::real(1.5e300) << int(DaoDouble);
+    QTest::newRow("tiny") << Value::real(2.5e-10) << int(DaoDouble);
+    QTest::newRow("integer") << Value::integer(-42) << int(DaoLong);
+    QTest::newRow("currency") << Value::currency(-12345) << int(DaoCurrency);
+    QTest::newRow("date") << Value::dateTime(march9) << int(DaoDate);
+    QTest::newRow("date and time") << Value::dateTime(march9.addSecs(7 * 3600 + 5 * 60 + 1)) << int(DaoDate);
+    QTest::newRow("boolean") << Value::boolean(true) << int(DaoBoolean);
+}
+
+void TestDatabase::shownValueReadsBack()
+{
+    QFETCH(Value, value);
+    QFETCH(int, type);
+    auto backend = std::make_unique<MemoryBackend>();
+    // A near neighbour of the value in the other record catches a loose match.
+    const Value other = value.kind() == Value::Kind::Text ? Value::text(value.textValue() + "x")
+                        : value.kind() == Value::Kind::DateTime ? Value::dateTime(value.toDateTime().addSecs(1))
+                        : value.kind() == Value::Kind::Boolean ? Value::boolean(false)
+                        : value.kind() == Value::Kind::Currency ? Value::currency(value.toInteger() + 1)
+                        : value.kind() == Value::Kind::Integer ? Value::integer(value.toInteger() + 1)
+                                                               : Value::real(std::nextafter(value.toDouble(), 0.0));
+    backend->add("T", {memoryField("f", qint16(type)), memoryField("k", DaoText)},
+                 {{other, Value::text("other")}, {value, Value::text("it")}});
+    auto db = Database::fromBackend(std::move(backend));
+
+    // The text the grid shows, read back from the loading query.
+    const Recordset shown = db->openRecordset("select f & Chr(9) & k as Item  from [T]");
+    const QString text = shown.parts(1, 0).at(0);
+    QCOMPARE(text, value.toText());
+
+    QString quoted = text;
+    quoted.replace('\'', "''");
+    QStringList literals{'\'' + quoted + '\''};
+    if (type == DaoDouble || type == DaoLong || type == DaoCurrency)
+        literals << text;
+    if (type == DaoDate)
+        literals << '#' + text + '#';
+    for (const QString &literal : literals) {
+        const Recordset rs = db->openRecordset("select k from [T] where f=" + literal);
+        QCOMPARE(rs.size(), 1);
+        QCOMPARE(rs.value(0, 0), Value::text("it"));
+    }
+    // And the same text written into the field stores the same value.
+    QCOMPARE(db->execute("update [T] set f=" + literals.last() + " where k='other'"), 1);
+    QCOMPARE(db->openRecordset("select k from [T] where f=" + literals.last()).size(), 2);
+}
+
+// Facts the independent readers saw in the fixtures (tests/data/MANIFEST.tsv).
+void TestDatabase::dbfTables_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("connect");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<int>("fieldCount");
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<QString>("firstValue");
+    QTest::newRow("GBK text by its language driver")
+        << "dbasers_cp936.dbf" << "dBASE IV" << 1 << 1 << "select TEST from [DBASERS_CP936]" << QStringLiteral("测试中文");
+    QTest::newRow("dBase III, name occurring twice") << "infused_dbase_03.dbf" << "dbase" << 14 << 31
+                                                     << "select Point_ID & Chr(9) & Type as Item  from [infused_dbase_03]"
+                                                     << "0507121\tCMP";
+    QTest::newRow("Visual FoxPro integer key") << "infused_dbase_31.dbf" << "FOXPro3.0" << 77 << 10
+                                               << "select PRODUCTNAM from [infused_dbase_31] where PRODUCTID=1"
+                                               << "Chai";
+    QTest::newRow("Visual FoxPro filter on text") << "infused_dbase_31.dbf" << "foxpro" << 77 << 10
+                                                  << "select PRODUCTID from [infused_dbase_31] where PRODUCTNAM='CHAI'"
+                                                  << "1";
+    QTest::newRow("dBase IV with memo") << "infused_dbase_8b.dbf" << "dBASE IV" << 10 << 6
+                                        << "select distinct LOGICAL from [infused_dbase_8b]" << "True";
+}
+
+void TestDatabase::dbfTables()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, connect);
+    QFETCH(int, records);
+    QFETCH(int, fieldCount);
+    QFETCH(QString, statement);
+    QFETCH(QString, firstValue);
+    auto db = Database::open(dbfData(file), connect);
+    const QString table = QFileInfo(file).completeBaseName();
+    QVERIFY(db->tableNames().contains(table));
+    QCOMPARE(db->fields('[' + table + ']').size(), fieldCount);
+    QCOMPARE(db->openRecordset(table).size(), records);
+    const Recordset rs = db->openRecordset(statement);
+    QVERIFY(!rs.isEmpty());
+    QCOMPARE(rs.value(0, 0).toText(), firstValue.replace("\\t", "\t"));
+}
+
+void TestDatabase::dbfLoadingQueryMatchesTable_data()
+{
+    QTest::addColumn<QString>("table");
+    auto db = Database::open(dbfData("dbasers_cp936.dbf"), "dBASE IV");
+    for (const QString &t : db->tableNames())
+        QTest::newRow(qPrintable(t)) << t;
+}
+
+// The grid's loading query gives, per record, exactly the table's values
+// as text, one part per field, on every fixture table.
+void TestDatabase::dbfLoadingQueryMatchesTable()
+{
+    QFETCH(QString, table);
+    auto db = Database::open(dbfData(), "dBASE IV");
+    const QList<FieldInfo> fields = db->fields('[' + table + ']');
+    QStringList names;
+    for (const FieldInfo &f : fields)
+        names << f.name;
+    const Recordset plain = db->openRecordset('[' + table + ']');
+    const Recordset joined =
+        db->openRecordset("select " + names.join(" & Chr(9) & ") + " as Item  from [" + table + ']');
+    QCOMPARE(joined.size(), plain.size());
+    if (fields.size() == 1) { // no join, so no parts: the value is the cell
+        for (qsizetype r = 0; r < plain.size(); ++r)
+            QCOMPARE(joined.value(r, 0), plain.value(r, 0));
+        return;
+    }
+    for (qsizetype r = 0; r < plain.size(); ++r) {
+        QStringList expected;
+        for (int f = 0; f < fields.size(); ++f)
+            // A name that occurs twice reads the first field of that name.
+            expected << plain.value(r, names.indexOf(fields.at(f).name)).toText();
+        QCOMPARE(joined.parts(r, 0), expected);
+    }
+}
+
+void TestDatabase::dbfUpdateOnCopy()
+{
+    QTemporaryDir dir;
+    const QString copy = dir.filePath("roster_zh_30_lo_cp936.dbf");
+    QVERIFY(QFile::copy(dbfData("roster_zh_30_lo_cp936.dbf"), copy));
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    {
+        auto db = Database::open(copy, "dBASE IV");
+        QCOMPARE(db->execute("update [roster_zh_30_lo_cp936] set N__6='y' where N__='2024000001' and N__4=20.5"), 1);
+        QVERIFY_THROWS_EXCEPTION(EngineError, db->execute("update [roster_zh_30_lo_cp936] set N__4='x'"));
+    }
+    auto db = Database::open(copy, "dBASE IV");
+    const Recordset rs = db->openRecordset("select N__ & Chr(9) & N__6 as Item  from [roster_zh_30_lo_cp936] where N__6='Y'");
+    QCOMPARE(rs.size(), 1);
+    QCOMPARE(rs.parts(0, 0), (QStringList{"2024000001", "y"}));
+    QCOMPARE(db->openRecordset("roster_zh_30_lo_cp936").size(), 30);
+}
+
+QTEST_GUILESS_MAIN(TestDatabase)
+#include "tst_database.moc"

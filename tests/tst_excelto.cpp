@@ -1,0 +1,237 @@
+#include "DbfMaker.h"
+#include "ScriptedServices.h"
+
+#include "data/DataSource.h"
+#include "data/TableGrid.h"
+#include "data/TableLoader.h"
+#include "data/excelto.h"
+#include "data/engine/Database.h"
+#include "data/engine/Value.h"
+
+#include <QButtonGroup>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace lumora::engine;
+
+// The open-table window, driven through its controls.
+class TstExcelto : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void startState();
+    void filterAndConnectPerKind_data();
+    void filterAndConnectPerKind();
+    void cancelledBrowseChangesNothing();
+    void keysAreListPositions_data();
+    void keysAreListPositions();
+    void tableWithBlanksThroughTheWholePath();
+    void fileThatIsNotATable();
+    void cancelClosesAndDeletes();
+
+private:
+    excelto *openWindow(DataSource &ds, ScriptedDialogs &dialogs);
+    QTemporaryDir m_dir;
+    QString m_table;  // a folder holding "class list.dbf" (XH, XM, BJ)
+};
+
+void TstExcelto::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QDir().mkpath(m_dir.filePath(QStringLiteral("good")));
+    DbfMaker t({{"XH", 'C', 10}, {"XM", 'C', 20}, {"CJ", 'N', 5, 1}});
+    t.add(QStringList{"101", "张三", "88"});
+    t.add(QStringList{"102", "李四", "70"});
+    m_table = m_dir.filePath(QStringLiteral("good/class list.dbf"));
+    QVERIFY(t.write(m_table));
+}
+
+excelto *TstExcelto::openWindow(DataSource &ds, ScriptedDialogs &dialogs)
+{
+    auto *w = new excelto(ds, &dialogs);
+    w->show();
+    return w;
+}
+
+void TstExcelto::startState()
+{
+    DataSource ds;
+    ScriptedDialogs dialogs;
+    QPointer<excelto> w = openWindow(ds, dialogs);
+    QCOMPARE(w->objectName(), QStringLiteral("excelto"));
+    QCOMPARE(w->windowTitle(), QStringLiteral("打开数据表"));
+    QVERIFY(!w->isModal());
+    QVERIFY(w->testAttribute(Qt::WA_DeleteOnClose));
+    QVERIFY(w->findChild<QRadioButton *>(QStringLiteral("Option1_0"))->isChecked());
+    QCOMPARE(w->kindButtons()->checkedId(), 0);
+    QCOMPARE(ds.connectString, QStringLiteral("Excel 8.0"));
+    QCOMPARE(ds.fileExtension, QStringLiteral("XLS"));
+    QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List1"))->count(), 0);
+    QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List2"))->count(), 0);
+    QVERIFY(!w->findChild<QPushButton *>(QStringLiteral("Command2"))->isEnabled());
+    QCOMPARE(w->findChild<QPushButton *>(QStringLiteral("Command1"))->text(), QStringLiteral("浏览(&L)"));
+    QCOMPARE(w->findChild<QPushButton *>(QStringLiteral("Command3"))->text(), QStringLiteral("取消(&L)"));
+    QVERIFY(w->findChild<QLabel *>(QStringLiteral("Label4"))->text().startsWith(QStringLiteral("主键就是表中没有重复内容的列")));
+    QVERIFY(w->findChild<QLabel *>(QStringLiteral("Label4"))->text().endsWith(QStringLiteral("选错将导致图片文件名写入数据表错乱！")));
+    QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List2"))->selectionMode(),
+             QAbstractItemView::MultiSelection);
+    delete w;
+}
+
+void TstExcelto::filterAndConnectPerKind_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("connect");
+    QTest::newRow("Excel") << 0 << "数据文件(*.XLS)|*.XLS" << "Excel 8.0";
+    QTest::newRow("Access") << 1 << "数据文件(*.mdb)|*.mdb" << "";
+    QTest::newRow("FoxPro") << 2 << "数据文件(*.DBF)|*.DBF" << "FOXPro3.0";
+    QTest::newRow("dBase") << 3 << "数据文件(*.DBF)|*.DBF" << "dBASE IV";
+}
+
+void TstExcelto::filterAndConnectPerKind()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, filter);
+    QFETCH(QString, connect);
+    DataSource ds;
+    ScriptedDialogs dialogs;
+    QPointer<excelto> w = openWindow(ds, dialogs);
+    QTest::mouseClick(w->kindButtons()->button(kind), Qt::LeftButton);
+    QCOMPARE(ds.connectString, connect);
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    QCOMPARE(dialogs.calls.size(), 1);
+    QVERIFY2(dialogs.calls.at(0).endsWith(QLatin1Char('|') + filter), qPrintable(dialogs.calls.at(0)));
+    delete w;
+}
+
+void TstExcelto::cancelledBrowseChangesNothing()
+{
+    DataSource ds;
+    ds.databasePath = QStringLiteral("earlier.dbf");
+    ds.tableName = QStringLiteral("[earlier]");
+    ScriptedDialogs dialogs;
+    dialogs.files << m_table;
+    QPointer<excelto> w = openWindow(ds, dialogs);
+    QTest::mouseClick(w->kindButtons()->button(3), Qt::LeftButton);
+    auto *browse = w->findChild<QPushButton *>(QStringLiteral("Command1"));
+    QTest::mouseClick(browse, Qt::LeftButton);  // picks the table
+    QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List1"))->count(), 1);
+    QTest::mouseClick(browse, Qt::LeftButton);  // cancelled
+    QCOMPARE(ds.databasePath, m_table);
+    QCOMPARE(w->findChild<QLineEdit *>(QStringLiteral("Text1"))->text(), m_table);
+    QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List1"))->count(), 1);
+    QCOMPARE(ds.tableName, QStringLiteral("[earlier]"));
+    delete w;
+}
+
+void TstExcelto::keysAreListPositions_data()
+{
+    QTest::addColumn<QList<int>>("selected");
+    QTest::addColumn<QList<qint16>>("keys");
+    QTest::newRow("none") << QList<int>{} << QList<qint16>{};
+    QTest::newRow("first and third") << QList<int>{0, 2} << QList<qint16>{1, 3};
+    QTest::newRow("third then first, list order wins") << QList<int>{2, 0} << QList<qint16>{1, 3};
+    QTest::newRow("second") << QList<int>{1} << QList<qint16>{2};
+}
+
+void TstExcelto::keysAreListPositions()
+{
+    QFETCH(QList<int>, selected);
+    QFETCH(QList<qint16>, keys);
+    DataSource ds;
+    ds.keyColumns = {4, 5};  // from an earlier table
+    ds.keyCount = 2;
+    ScriptedDialogs dialogs;
+    dialogs.files << m_table;
+    QPointer<excelto> w = openWindow(ds, dialogs);
+    QSignalSpy chosen(w.data(), &excelto::tableChosen);
+    QTest::mouseClick(w->kindButtons()->button(3), Qt::LeftButton);
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    auto *list1 = w->findChild<QListWidget *>(QStringLiteral("List1"));
+    list1->setCurrentRow(0);
+    auto *list2 = w->findChild<QListWidget *>(QStringLiteral("List2"));
+    QCOMPARE(list2->count(), 3);
+    for (int i : selected)
+        list2->item(i)->setSelected(true);
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command2")), Qt::LeftButton);
+    QCOMPARE(ds.keyColumns, keys);
+    QCOMPARE(ds.keyCount, qint16(keys.size()));
+    QCOMPARE(chosen.count(), 1);
+    QTRY_VERIFY(w.isNull());
+}
+
+void TstExcelto::tableWithBlanksThroughTheWholePath()
+{
+    DataSource ds;
+    ScriptedDialogs dialogs;
+    dialogs.files << m_table;
+    QPointer<excelto> w = openWindow(ds, dialogs);
+    QTest::mouseClick(w->kindButtons()->button(2), Qt::LeftButton);
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    auto *list1 = w->findChild<QListWidget *>(QStringLiteral("List1"));
+    QCOMPARE(list1->item(0)->text(), QStringLiteral("class list"));
+    list1->setCurrentRow(0);
+    QCOMPARE(ds.tableName, QStringLiteral("[class list]"));
+    QCOMPARE(ds.fieldTypes, (QList<qint16>{DaoText, DaoText, DaoDouble}));
+    QVERIFY(w->findChild<QPushButton *>(QStringLiteral("Command2"))->isEnabled());
+    w->findChild<QListWidget *>(QStringLiteral("List2"))->item(0)->setSelected(true);
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command2")), Qt::LeftButton);
+    QTRY_VERIFY(w.isNull());
+
+    TableGrid grid;
+    const TableLoad load = LoadTable(*OpenDatabase(ds), ds, grid);
+    QCOMPARE(load.caption, QStringLiteral("数据表[2]"));
+    QCOMPARE(grid.cellText(2, 2), QStringLiteral("李四"));
+}
+
+void TstExcelto::fileThatIsNotATable()
+{
+    const QString folder = m_dir.filePath(QStringLiteral("bad"));
+    QDir().mkpath(folder);
+    QFile bad(folder + QStringLiteral("/notes.dbf"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("this is a letter, not a table\n");
+    bad.close();
+
+    DataSource ds;
+    ScriptedDialogs dialogs;
+    dialogs.files << bad.fileName();
+    QPointer<excelto> w = openWindow(ds, dialogs);
+    QTest::mouseClick(w->kindButtons()->button(3), Qt::LeftButton);
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    auto *list1 = w->findChild<QListWidget *>(QStringLiteral("List1"));
+    if (list1->count() > 0)
+        list1->setCurrentRow(0);  // the folder opens; the table does not
+    QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List2"))->count(), 0);
+    QVERIFY(!w->findChild<QLabel *>(QStringLiteral("Labelmsg"))->text().isEmpty());
+    QCOMPARE(ds.databasePath, bad.fileName());
+    delete w;
+}
+
+void TstExcelto::cancelClosesAndDeletes()
+{
+    DataSource ds;
+    ScriptedDialogs dialogs;
+    dialogs.files << m_table;
+    QPointer<excelto> w = openWindow(ds, dialogs);
+    QSignalSpy chosen(w.data(), &excelto::tableChosen);
+    QTest::mouseClick(w->kindButtons()->button(3), Qt::LeftButton);
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    w->findChild<QListWidget *>(QStringLiteral("List1"))->setCurrentRow(0);
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
+    QTRY_VERIFY(w.isNull());
+    QCOMPARE(chosen.count(), 0);
+    QCOMPARE(ds.tableName, QStringLiteral("[class list]"));  // already set by the click
+}
+
+QTEST_MAIN(TstExcelto)
+#include "tst_excelto.moc"
