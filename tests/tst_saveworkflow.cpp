@@ -2,12 +2,17 @@
 // grid's notifications, the camera commands and the save command, driven the
 // way an operator drives them (buttons, menu items, keys).
 
+#include "DbfMaker.h"
 #include "RecordingCaptureControl.h"
 #include "ScriptedServices.h"
 #include "app/Form1.h"
 #include "app/SettingsStore.h"
 #include "capture/CaptureFactory.h"
 #include "data/TableGrid.h"
+#include "data/TableLoader.h"
+#include "data/WriteBack.h"
+#include "data/engine/Database.h"
+#include "data/engine/EngineError.h"
 #include "naming/FolderBrowser.h"
 #include "naming/FormPhotoPath.h"
 #include "naming/SaveFlow.h"
@@ -77,11 +82,61 @@ protected:
     }
 };
 
+// The main window with the table engine's hooks filled from the engine
+// itself: the real load, column pickers and write-back on a dBase file.
+class EngineForm1 : public Form1
+{
+public:
+    using Form1::Form1;
+
+protected:
+    void endProgram() override {}
+    bool loadTableIntoGrid() override
+    {
+        if (!reload())
+            return false;
+        grid()->setActiveCell(grid()->resumeRow, grid()->resumeColumn);
+        return true;
+    }
+    void refreshColumnPickers() override
+    {
+        auto box = [this](const char *name) { return findChild<QComboBox *>(QLatin1String(name)); };
+        RefreshColumnPickers(*grid(), box("Combo1"), box("Combo2"), box("Comkb1"), box("Comkb2"), box("Comfname1"),
+                             box("Comfname2"), box("Comzd"), box("Comt1"), box("Comt2"));
+    }
+    QString writeBackFileName() override
+    {
+        WriteBackRequest request;
+        request.enabled = findChild<QCheckBox *>(QStringLiteral("Chezd"))->isChecked();
+        request.targetIndex = findChild<QComboBox *>(QStringLiteral("Comzd"))->currentIndex();
+        request.withExtension = findChild<QCheckBox *>(QStringLiteral("Chekzm"))->isChecked();
+        request.extension = findChild<QComboBox *>(QStringLiteral("Comgs"))->currentText();
+        request.photoName = naming().photoName;
+        request.row = grid()->currentRow;
+        const WriteBackResult result = WriteBackFileName(dataSource(), *grid(), request);
+        if (result.written())
+            reload();
+        return result.statusText();
+    }
+
+private:
+    bool reload()
+    {
+        try {
+            auto db = OpenDatabase(dataSource());
+            LoadTable(*db, dataSource(), *grid());
+        } catch (const lumora::engine::EngineError &) {
+            return false;
+        }
+        return true;
+    }
+};
+
 // A window in a program folder of its own, saving into a folder of its own.
-struct Window
+template<class Form> struct BasicWindow
 {
     // stored: settings in the store when the window starts.
-    explicit Window(CaptureControl *camera, const QList<std::pair<QString, QString>> &stored = {})
+    explicit BasicWindow(CaptureControl *camera, const QList<std::pair<QString, QString>> &stored = {})
     {
         QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Lumora"), QStringLiteral("Lumora"))
             .clear();
@@ -89,12 +144,12 @@ struct Window
             SettingsStore::save(key, value);
         QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/default.bmp"),
                     program.filePath(QStringLiteral("default.bmp")));
-        form = std::make_unique<SavingForm1>(camera, &messages, &dialogs, program.path());
+        form = std::make_unique<Form>(camera, &messages, &dialogs, program.path());
     }
 
     template<class T> T *w(const char *name) const
     {
-        T *child = form->findChild<T *>(QLatin1String(name));
+        T *child = form->template findChild<T *>(QLatin1String(name));
         if (!child)
             qFatal("no control %s", name);
         return child;
@@ -153,8 +208,10 @@ struct Window
     QTemporaryDir save;
     RecordingMessages messages;
     ScriptedDialogs dialogs;
-    std::unique_ptr<SavingForm1> form;
+    std::unique_ptr<Form> form;
 };
+using Window = BasicWindow<SavingForm1>;
+using EngineWindow = BasicWindow<EngineForm1>;
 
 QSize pictureSize(const QString &path)
 {
@@ -201,6 +258,8 @@ private slots:
     void tableSessionWalksTheRoster();
     void clickReformsThePath();
     void refusedSubFolderIsReported();
+    void engineSessionWritesNamesBack();
+    void rosterFixtureToItsEnd();
 };
 
 void SaveWorkflowSuite::startUpFormsTheDefaultPath()
@@ -660,6 +719,120 @@ void SaveWorkflowSuite::refusedSubFolderIsReported()
     grid->setActiveCell(3, 1);
     QCOMPARE(win.photoPath(), win.path("一班/王五10001.jpg"));
     QVERIFY(!win.form->statusText().contains(QStringLiteral("“..”")));
+}
+
+void SaveWorkflowSuite::engineSessionWritesNamesBack()
+{
+    RecordingCaptureControl camera;
+    EngineWindow win(&camera);
+    const QString table = win.path(QStringLiteral("class.dbf"));
+    {
+        DbfMaker maker({{"XH", 'C', 10}, {"XM", 'C', 20}, {"BJ", 'C', 10}, {"ZP", 'C', 40}});
+        maker.add({"1", "张三", "一班", ""});
+        maker.add({"2", "Mary O'Connor", "二班", ""});
+        maker.add({"3", "王五", "一班", ""});
+        QFile file(table);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(maker.bytes());
+    }
+    DataSource &ds = win.form->dataSource();
+    ds.databasePath = table;
+    ds.connectString = QStringLiteral("dBASE IV");
+    ds.tableName = QStringLiteral("[class]");
+    ds.keyColumns = {1};
+    ds.keyCount = 1;
+    ds.fieldTypes = {10, 10, 10, 10};
+    win.w<QRadioButton>("Option1")->setChecked(true);
+    TableGrid *grid = win.form->grid();
+    QCOMPARE(grid->rows(), 5);
+    win.w<QLineEdit>("Text1")->setText(win.save.path());
+    win.w<QComboBox>("Comfname1")->setCurrentIndex(1);
+    win.w<QCheckBox>("Cheqbm")->click();
+    win.w<QCheckBox>("Chezd")->setChecked(true);
+    win.w<QComboBox>("Comzd")->setCurrentIndex(3);
+    QCOMPARE(win.photoPath(), win.path("张三10001.jpg"));
+
+    win.button("Command1")->click();
+    const QStringList names = {"张三10001", "Mary O'Connor10002", "王五10003"};
+    for (int i = 0; i < names.size(); ++i) {
+        if (i > 0)
+            win.button("Command4")->click();
+        win.button("Command3")->click();
+        win.button("Command8")->click();
+        QCOMPARE(pictureSize(win.path(names.at(i) + QStringLiteral(".jpg"))), QSize(150, 200));
+        // Written into the record, reloaded, and on to the next row.
+        QCOMPARE(grid->cellText(i + 1, 4), names.at(i));
+        QCOMPARE(grid->currentRow, i + 2);
+        QCOMPARE(win.form->statusText(), QStringLiteral("照片已保存：%1；转到第 %2 行")
+                                             .arg(win.path(names.at(i) + QStringLiteral(".jpg")))
+                                             .arg(i + 2));
+    }
+    QCOMPARE(grid->rows(), 5);
+    QCOMPARE(grid->cellText(4, 1), QString());
+    win.button("Command4")->click();
+    win.button("Command3")->click();
+    win.button("Command8")->click();
+    QCOMPARE(win.messages.texts(), QStringList{kPastLastRowMessage});
+    QCOMPARE(win.buttons(), QStringLiteral("01010"));
+    QCOMPARE(win.w<QLineEdit>("Texqbm")->text(), QStringLiteral("10004"));
+
+    // The data file itself holds the names.
+    auto db = OpenDatabase(ds);
+    TableGrid check;
+    LoadTable(*db, ds, check);
+    for (int i = 0; i < names.size(); ++i)
+        QCOMPARE(check.cellText(i + 1, 4), names.at(i));
+}
+
+void SaveWorkflowSuite::rosterFixtureToItsEnd()
+{
+    const QString source = qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/roster_zh_30_lo_cp936.dbf");
+    QVERIFY2(QFile::exists(source), qPrintable(source));
+    RecordingCaptureControl camera;
+    EngineWindow win(&camera);
+    const QString table = win.path(QStringLiteral("roster.dbf"));
+    QVERIFY(QFile::copy(source, table));
+    QFile::setPermissions(table, QFile::ReadOwner | QFile::WriteOwner);
+    DataSource &ds = win.form->dataSource();
+    ds.databasePath = table;
+    ds.connectString = QStringLiteral("dBASE IV");
+    ds.tableName = QStringLiteral("[roster]");
+    ds.keyColumns = {1};
+    ds.keyCount = 1;
+    ds.fieldTypes = {10, 10, 10, 7, 8, 10};
+    TableGrid *grid = win.form->grid();
+    grid->resumeRow = 29;
+    grid->resumeColumn = 1;
+    win.w<QRadioButton>("Option1")->setChecked(true);
+    QCOMPARE(grid->rows(), 32);
+    QCOMPARE(grid->currentRow, 29);
+    win.w<QLineEdit>("Text1")->setText(win.save.path());
+    win.w<QComboBox>("Comfname1")->setCurrentIndex(1);
+    win.w<QCheckBox>("Cheqbm")->click();
+    // The photo column of this file holds one character: the name cannot go in.
+    win.w<QCheckBox>("Chezd")->setChecked(true);
+    win.w<QComboBox>("Comzd")->setCurrentIndex(5);
+
+    win.button("Command1")->click();
+    for (int row : {29, 30}) {
+        const QString name = grid->cellText(row, 2);
+        QVERIFY(!name.isEmpty());
+        if (row > 29)
+            win.button("Command4")->click();
+        win.button("Command3")->click();
+        win.button("Command8")->click();
+        const QString file = win.path(name + QString::number(10001 + row - 29) + QStringLiteral(".jpg"));
+        QCOMPARE(pictureSize(file), QSize(150, 200));
+        QCOMPARE(grid->currentRow, row + 1);
+        QVERIFY2(win.form->statusText().contains(QStringLiteral("文件名未写入数据表")),
+                 qPrintable(win.form->statusText()));
+    }
+    QVERIFY(win.messages.messages.isEmpty());
+    win.button("Command4")->click();
+    win.button("Command3")->click();
+    win.button("Command8")->click();
+    QCOMPARE(win.messages.texts(), QStringList{kPastLastRowMessage});
+    QCOMPARE(win.buttons(), QStringLiteral("01010"));
 }
 
 QTEST_MAIN(SaveWorkflowSuite)
