@@ -35,7 +35,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 // The main window with the table engine's part played by the test: "loading"
 // puts a roster into the grid the way the loader leaves it (header row,
@@ -101,8 +102,8 @@ protected:
     void refreshColumnPickers() override
     {
         auto box = [this](const char *name) { return findChild<QComboBox *>(QLatin1String(name)); };
-        RefreshColumnPickers(*grid(), box("Combo1"), box("Combo2"), box("Comkb1"), box("Comkb2"), box("Comfname1"),
-                             box("Comfname2"), box("Comzd"), box("Comt1"), box("Comt2"));
+        RefreshColumnPickers(*grid(), box("Combo1"), box("Combo2"), box("Comkb1"), box("Comkb2"),
+                             box("Comfname1"), box("Comfname2"), box("Comzd"), box("Comt1"), box("Comt2"));
     }
     QString writeBackFileName() override
     {
@@ -133,12 +134,12 @@ private:
 };
 
 // A window in a program folder of its own, saving into a folder of its own.
-template<class Form> struct BasicWindow
-{
+template <class Form> struct BasicWindow {
     // stored: settings in the store when the window starts.
     explicit BasicWindow(CaptureControl *camera, const QList<std::pair<QString, QString>> &stored = {})
     {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Lumora"), QStringLiteral("Lumora"))
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Lumora"),
+                  QStringLiteral("Lumora"))
             .clear();
         for (const auto &[key, value] : stored)
             SettingsStore::save(key, value);
@@ -147,7 +148,7 @@ template<class Form> struct BasicWindow
         form = std::make_unique<Form>(camera, &messages, &dialogs, program.path());
     }
 
-    template<class T> T *w(const char *name) const
+    template <class T> T *w(const char *name) const
     {
         T *child = form->template findChild<T *>(QLatin1String(name));
         if (!child)
@@ -292,16 +293,25 @@ void SaveWorkflowSuite::ordinaryPath_data()
     QTest::addColumn<int>("format");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("typed name, jpg") << "~" << "DC" << false << "10001" << 0 << "~/DC.jpg";
-    QTest::newRow("folder ending with a slash") << "~/" << "DC" << false << "10001" << 0 << "~/DC.jpg";
-    QTest::newRow("number on") << "~" << "DC" << true << "10001" << 0 << "~/DC10001.jpg";
-    QTest::newRow("number on, bmp") << "~" << "DC" << true << "10001" << 1 << "~/DC10001.bmp";
-    QTest::newRow("number box as typed") << "~" << "DC" << true << "0A7" << 0 << "~/DC0A7.jpg";
-    QTest::newRow("number box ignored when off") << "~" << "DC" << false << "77" << 1 << "~/DC.bmp";
-    QTest::newRow("root folder") << "/" << "DC" << false << "1" << 0 << "/DC.jpg";
+    QTest::newRow("typed name, jpg") << "~"
+                                     << "DC" << false << "10001" << 0 << "~/DC.jpg";
+    QTest::newRow("folder ending with a slash") << "~/"
+                                                << "DC" << false << "10001" << 0 << "~/DC.jpg";
+    QTest::newRow("number on") << "~"
+                               << "DC" << true << "10001" << 0 << "~/DC10001.jpg";
+    QTest::newRow("number on, bmp") << "~"
+                                    << "DC" << true << "10001" << 1 << "~/DC10001.bmp";
+    QTest::newRow("number box as typed") << "~"
+                                         << "DC" << true << "0A7" << 0 << "~/DC0A7.jpg";
+    QTest::newRow("number box ignored when off") << "~"
+                                                 << "DC" << false << "77" << 1 << "~/DC.bmp";
+    QTest::newRow("root folder") << "/"
+                                 << "DC" << false << "1" << 0 << "/DC.jpg";
     QTest::newRow("slash in the name stays in the folder")
-        << "~" << "一班/张三" << false << "1" << 0 << "~/一班／张三.jpg";
-    QTest::newRow("dot-dot name is only a name") << "~" << ".." << false << "1" << 0 << "~/...jpg";
+        << "~"
+        << "一班/张三" << false << "1" << 0 << "~/一班／张三.jpg";
+    QTest::newRow("dot-dot name is only a name") << "~"
+                                                 << ".." << false << "1" << 0 << "~/...jpg";
 }
 
 void SaveWorkflowSuite::ordinaryPath()
@@ -530,7 +540,8 @@ void SaveWorkflowSuite::missingSaveFolderEndsTheSave()
     QVERIFY(!QFileInfo::exists(missing));
     QVERIFY(win.messages.messages.isEmpty());
     QCOMPARE(win.form->grid()->rows(), 1);
-    QVERIFY2(win.form->statusText().startsWith(QStringLiteral("照片未保存")), qPrintable(win.form->statusText()));
+    QVERIFY2(win.form->statusText().startsWith(QStringLiteral("照片未保存")),
+             qPrintable(win.form->statusText()));
 }
 
 void SaveWorkflowSuite::listedPhotoFollowsTheRow()
@@ -565,13 +576,20 @@ void SaveWorkflowSuite::keyReachesItsCommand_data()
 
     const int alt = Qt::AltModifier;
     const int ctrl = Qt::ControlModifier;
-    QTest::newRow("Alt+P: take button") << int(Qt::Key_P) << alt << "open" << "GrabStill";
-    QTest::newRow("Ctrl+P: take menu item") << int(Qt::Key_P) << ctrl << "open" << "GrabStill";
-    QTest::newRow("Alt+R: retake button") << int(Qt::Key_R) << alt << "open,take" << "ResumePreview";
-    QTest::newRow("Ctrl+R: retake menu item") << int(Qt::Key_R) << ctrl << "open,take" << "ResumePreview";
-    QTest::newRow("Alt+S: save button, not the menu") << int(Qt::Key_S) << alt << "open,take" << "SaveStill(~)";
-    QTest::newRow("Ctrl+S: save menu item") << int(Qt::Key_S) << ctrl << "open,take" << "SaveStill(~)";
-    QTest::newRow("Ctrl+S: save menu item, button disabled") << int(Qt::Key_S) << ctrl << "open" << "SaveStill(~)";
+    QTest::newRow("Alt+P: take button") << int(Qt::Key_P) << alt << "open"
+                                        << "GrabStill";
+    QTest::newRow("Ctrl+P: take menu item") << int(Qt::Key_P) << ctrl << "open"
+                                            << "GrabStill";
+    QTest::newRow("Alt+R: retake button") << int(Qt::Key_R) << alt << "open,take"
+                                          << "ResumePreview";
+    QTest::newRow("Ctrl+R: retake menu item") << int(Qt::Key_R) << ctrl << "open,take"
+                                              << "ResumePreview";
+    QTest::newRow("Alt+S: save button, not the menu") << int(Qt::Key_S) << alt << "open,take"
+                                                      << "SaveStill(~)";
+    QTest::newRow("Ctrl+S: save menu item") << int(Qt::Key_S) << ctrl << "open,take"
+                                            << "SaveStill(~)";
+    QTest::newRow("Ctrl+S: save menu item, button disabled") << int(Qt::Key_S) << ctrl << "open"
+                                                             << "SaveStill(~)";
 }
 
 void SaveWorkflowSuite::keyReachesItsCommand()
@@ -786,7 +804,8 @@ void SaveWorkflowSuite::engineSessionWritesNamesBack()
 
 void SaveWorkflowSuite::rosterFixtureToItsEnd()
 {
-    const QString source = qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/roster_zh_30_lo_cp936.dbf");
+    const QString source =
+        qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/roster_zh_30_lo_cp936.dbf");
     QVERIFY2(QFile::exists(source), qPrintable(source));
     RecordingCaptureControl camera;
     EngineWindow win(&camera);
