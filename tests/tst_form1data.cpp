@@ -468,13 +468,20 @@ void TstForm1Data::targetColumnCheck()
 
 void TstForm1Data::numberFirstColumnWarnsOnce()
 {
-    DbfMaker t({{"成绩", 'N', 5, 1}, {"姓名", 'C', 20}});
-    t.add({"88.5", "张三"});
+    DbfMaker t({{"成绩", 'N', 5, 1}, {"姓名", 'C', 20}, {"生日", 'D', 8}});
+    t.add({"88.5", "张三", "2009-04-19"});
     QDir().mkpath(m_dir.filePath(QString::number(m_copies)));
     const QString path = m_dir.filePath(QStringLiteral("%1/scores.dbf").arg(m_copies));
     QVERIFY(t.write(path));
     DataWindow d;
     QVERIFY(d.openTable(path, {1}));
+    QCOMPARE(d.messages.texts(), QStringList{notTextMessage});
+    QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
+
+    // A date column: the first entry is offered, is no text column either,
+    // and the operator hears it once.
+    d.messages.clear();
+    d.w<QComboBox>("Comzd")->setCurrentIndex(2);
     QCOMPARE(d.messages.texts(), QStringList{notTextMessage});
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
 }

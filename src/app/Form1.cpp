@@ -839,7 +839,7 @@ void Form1::writeBackColumnChosen(int index)
     // told once.
     if (!m_reselectingTarget)
         m_messages->show(this, QStringLiteral("请选择文本型的列"));
-    if (index == 0 || m_reselectingTarget) {
+    if (index == 0) {
         ui->Comzd->setCurrentIndex(-1);
         return;
     }
