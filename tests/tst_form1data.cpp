@@ -192,6 +192,10 @@ void TstForm1Data::rosterOpensThroughTheWindow()
     QCOMPARE(grid->cellText(30, 1), QStringLiteral("2024000030"));
     QCOMPARE(grid->cellText(31, 1), QString());
     QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[30]"));
+    // Wide enough for a whole student number; the 22-character name is cut.
+    QVERIFY(grid->gridColumnWidth(1) > grid->fontMetrics().horizontalAdvance(QStringLiteral("2024000001")));
+    QCOMPARE(grid->gridColumnWidth(2), 240);
+    QCOMPARE(grid->gridColumnWidth(6), 50);
 
     const QStringList fields{"N__", "N__2", "N__3", "N__4", "N__5", "N__6"};
     QCOMPARE(items(d.w<QComboBox>("Combo1")), QStringList{"全部"} + fields);

@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QScopedValueRollback>
@@ -761,6 +762,7 @@ bool Form1::loadTableIntoGrid()
         const TableLoad load = LoadTable(*db, m_dataSource.tableName, QString(), *g);
         if (!load.caption.isEmpty())
             m_ui->Frame4->setTitle(load.caption);
+        fitDataColumns();
     } catch (const lumora::engine::EngineError &e) {
         setStatus(QStringLiteral("数据表无法载入：") + e.message());
         return false;
@@ -776,6 +778,26 @@ QString Form1::loadedTableIdentity() const
     for (int c = 1; c < g->cols(); ++c)
         parts << g->cellText(0, c);
     return parts.join(QLatin1Char('\n'));
+}
+
+void Form1::fitDataColumns()
+{
+    // A load gives every data column 50 pixels, which cuts a student number
+    // or a date in half: widen each column to its header and the texts of
+    // the first rows, within reason.
+    constexpr int sampleRows = 200;
+    constexpr int widest = 240;
+    TableGrid *g = grid();
+    const QFontMetrics cellMetrics(g->font());
+    const QFontMetrics headerMetrics(g->horizontalHeader()->font());
+    const int lastRow = qMin(g->rows() - 1, sampleRows);
+    for (int c = 1; c < g->cols(); ++c) {
+        const int loaded = g->gridColumnWidth(c);
+        int width = headerMetrics.horizontalAdvance(g->cellText(0, c)) + 16;
+        for (int r = 1; r <= lastRow; ++r)
+            width = qMax(width, cellMetrics.horizontalAdvance(g->cellText(r, c)) + 10);
+        g->setGridColumnWidth(c, qMax(loaded, qMin(width, widest)));
+    }
 }
 
 void Form1::refreshColumnPickers()
@@ -799,6 +821,7 @@ void Form1::filterValuePicked(int index)
     const QString caption = ApplyFilter(m_dataSource, *grid(), ui->Combo1->currentIndex(), ui->Combo1->currentText(),
                                         ui->Combo2->itemText(index), &error);
     ui->Frame4->setTitle(caption);
+    fitDataColumns();
     // The operator goes on from the first row shown.
     grid()->setActiveCell(1, 1);
     setStatus(error.isEmpty() ? QString() : QStringLiteral("筛选未生效：") + error);
@@ -866,6 +889,7 @@ QString Form1::writeBackForCurrentRow()
     QString error;
     ui->Frame4->setTitle(ApplyFilter(m_dataSource, *g, ui->Combo1->currentIndex(), ui->Combo1->currentText(),
                                      ui->Combo2->currentText(), &error));
+    fitDataColumns();
     if (!error.isEmpty())
         return QStringLiteral("文件名已写入数据表，表格未能重新载入：") + error;
     return {};

@@ -162,6 +162,7 @@ private:
     void writeBackSwitchToggled(bool checked);
     void writeBackColumnChosen(int index);
     void filterLabelClicked();
+    void fitDataColumns();
 
     Ui::Form1 *m_ui;
     CaptureControl *m_capture;
