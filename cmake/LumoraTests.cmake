@@ -70,3 +70,11 @@ endif()
 if(TARGET tst_lumorasql)
   add_dependencies(tst_lumorasql lumora-sql)
 endif()
+
+# The crash suite kills a writer that runs as a process of its own.
+if(TARGET tst_writebackcrash)
+  add_executable(writeback_child ${CMAKE_SOURCE_DIR}/tests/writeback_child.cpp)
+  target_link_libraries(writeback_child PRIVATE lumora_lib)
+  target_include_directories(writeback_child PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  add_dependencies(tst_writebackcrash writeback_child)
+endif()

@@ -4,7 +4,14 @@
 #include "app/SettingsStore.h"
 #include "app/WindowSaveHost.h"
 #include "capture/CaptureControl.h"
+#include "data/RowFilter.h"
 #include "data/TableGrid.h"
+#include "data/TableLoader.h"
+#include "data/WriteBack.h"
+#include "data/engine/Database.h"
+#include "data/engine/EngineError.h"
+#include "data/engine/Value.h"
+#include "data/excelto.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
 #include "naming/FolderBrowser.h"
@@ -16,7 +23,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QImageReader>
+#include <QMouseEvent>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 #include <QStatusBar>
 
@@ -105,6 +115,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     m_ui->Text1->setText(SettingsStore::defaultSaveFolder());
     hostVideoWidget();
     connectHandlers();
+    connectDataHandlers();
     startUp();
 }
 
@@ -469,9 +480,17 @@ void Form1::selectTableMode()
     ui->Chelock->setEnabled(true);
     TableGrid *g = grid();
     if (g->columnsListed) {
+        // The pickers address fields by position: a different table needs
+        // them filled afresh, and the filter of the old table goes with them.
+        if (loadedTableIdentity() != m_pickersTable) {
+            m_dataSource.whereClause.clear();
+            refreshColumnPickers();
+            m_pickersTable = loadedTableIdentity();
+        }
         g->selectRange(g->resumeRow, 1, g->resumeRow, g->cols() - 1);
     } else {
         refreshColumnPickers();
+        m_pickersTable = loadedTableIdentity();
         redzpsvset();
         g->columnsListed = true;
     }
@@ -673,21 +692,6 @@ void Form1::setOverlayColour(int packed)
 
 // ----------------------------------------------- handlers of later work
 
-bool Form1::loadTableIntoGrid()
-{
-    // The table engine brings the loading; until then no table loads.
-    return false;
-}
-
-void Form1::refreshColumnPickers() {}
-
-QString Form1::writeBackFileName()
-{
-    // The table engine brings the write-back; until then nothing is written.
-    return {};
-}
-
-void Form1::openTableWindow() {}
 void Form1::pageSetup() {}
 void Form1::printPreview() {}
 void Form1::chooseFrameColour() {}
@@ -850,4 +854,219 @@ void Form1::saveHandling()
     // The save's own line hides a refused path for the next row: keep both.
     if (!m_namingProblem.isEmpty() && !statusText().contains(m_namingProblem))
         setStatus(statusText() + QStringLiteral("；") + m_namingProblem);
+}
+
+QString Form1::writeBackFileName()
+{
+    return writeBackForCurrentRow();
+}
+
+// -------------------------------------------------------------- data table
+
+void Form1::connectDataHandlers()
+{
+    Ui::Form1 *ui = m_ui;
+    // The grid's row and click notifications are connected with the naming
+    // handlers (gridRowChanged, gridClicked), which set currentRow too.
+
+    // The program's own selections in Combo1 (the picker refill) fill Combo2
+    // too; Combo2 filters only on the operator's pick.
+    connect(ui->Combo1, &QComboBox::currentIndexChanged, this, &Form1::filterColumnChosen);
+    connect(ui->Combo2, &QComboBox::activated, this, &Form1::filterValuePicked);
+    connect(ui->Chezd, &QCheckBox::toggled, this, &Form1::writeBackSwitchToggled);
+    connect(ui->Comzd, &QComboBox::currentIndexChanged, this, &Form1::writeBackColumnChosen);
+    ui->Label5->installEventFilter(this);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_ui->Label5 && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton && m_ui->Label5->isEnabled()
+            && m_ui->Label5->rect().contains(mouse->position().toPoint())) {
+            filterLabelClicked();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::openTableWindow()
+{
+    // One open-table window at a time; asking again brings it forward.
+    if (m_tableWindow) {
+        m_tableWindow->raise();
+        m_tableWindow->activateWindow();
+        return;
+    }
+    m_tableWindow = new excelto(m_dataSource, m_dialogs, this);
+    connect(m_tableWindow, &excelto::tableChosen, this, &Form1::tableChosen);
+    m_tableWindow->show();
+}
+
+void Form1::tableChosen()
+{
+    // Selecting the option loads the table; when it is already selected the
+    // new table must still be loaded.
+    if (m_ui->Option1->isChecked())
+        selectTableMode();
+    else
+        m_ui->Option1->setChecked(true);
+}
+
+bool Form1::loadTableIntoGrid()
+{
+    TableGrid *g = grid();
+    try {
+        const std::unique_ptr<lumora::engine::Database> db = OpenDatabase(m_dataSource);
+        // Data-table mode always shows every row, whatever the filter lists say.
+        const TableLoad load = LoadTable(*db, m_dataSource.tableName, QString(), *g);
+        if (!load.caption.isEmpty())
+            m_ui->Frame4->setTitle(load.caption);
+        fitDataColumns();
+    } catch (const lumora::engine::EngineError &e) {
+        setStatus(QStringLiteral("数据表无法载入：") + e.message());
+        return false;
+    }
+    g->setActiveCell(g->resumeRow, g->resumeColumn);
+    return true;
+}
+
+QString Form1::loadedTableIdentity() const
+{
+    QStringList parts{m_dataSource.databasePath, m_dataSource.connectString, m_dataSource.tableName};
+    const TableGrid *g = grid();
+    for (int c = 1; c < g->cols(); ++c)
+        parts << g->cellText(0, c);
+    return parts.join(QLatin1Char('\n'));
+}
+
+void Form1::fitDataColumns()
+{
+    // A load gives every data column 50 pixels, which cuts a student number
+    // or a date in half: widen each column to its header and the texts of
+    // the first rows, within reason.
+    constexpr int sampleRows = 200;
+    constexpr int widest = 240;
+    TableGrid *g = grid();
+    const QFontMetrics cellMetrics(g->font());
+    const QFontMetrics headerMetrics(g->horizontalHeader()->font());
+    const int lastRow = qMin(g->rows() - 1, sampleRows);
+    for (int c = 1; c < g->cols(); ++c) {
+        const int loaded = g->gridColumnWidth(c);
+        int width = headerMetrics.horizontalAdvance(g->cellText(0, c)) + 16;
+        for (int r = 1; r <= lastRow; ++r)
+            width = qMax(width, cellMetrics.horizontalAdvance(g->cellText(r, c)) + 10);
+        g->setGridColumnWidth(c, qMax(loaded, qMin(width, widest)));
+    }
+}
+
+void Form1::refreshColumnPickers()
+{
+    Ui::Form1 *ui = m_ui;
+    RefreshColumnPickers(*grid(), ui->Combo1, ui->Combo2, ui->Comkb1, ui->Comkb2, ui->Comfname1, ui->Comfname2,
+                         ui->Comzd, ui->Comt1, ui->Comt2);
+}
+
+void Form1::filterColumnChosen()
+{
+    QString error;
+    if (!RefillFilterValues(m_dataSource, *m_ui->Combo1, *m_ui->Combo2, &error))
+        setStatus(QStringLiteral("筛选值无法读取：") + error);
+}
+
+void Form1::filterValuePicked(int index)
+{
+    Ui::Form1 *ui = m_ui;
+    QString error;
+    const QString caption = ApplyFilter(m_dataSource, *grid(), ui->Combo1->currentIndex(), ui->Combo1->currentText(),
+                                        ui->Combo2->itemText(index), &error);
+    ui->Frame4->setTitle(caption);
+    fitDataColumns();
+    // The operator goes on from the first row shown.
+    grid()->setActiveCell(1, 1);
+    setStatus(error.isEmpty() ? QString() : QStringLiteral("筛选未生效：") + error);
+}
+
+void Form1::writeBackSwitchToggled(bool checked)
+{
+    if (m_inWriteBackSwitch)
+        return;
+    const QScopedValueRollback guard(m_inWriteBackSwitch, true);
+    Ui::Form1 *ui = m_ui;
+    if (m_dataSource.keyCount < 1) {
+        m_messages->show(this, QStringLiteral("你在打开数据时没有指定主键，请重新打开数据表，并指定主主键，详细见帮助。"));
+        if (ui->Chezd->isChecked())
+            ui->Chezd->setChecked(false);
+        return;
+    }
+    ui->Comzd->setEnabled(checked);
+    ui->Chekzm->setEnabled(checked);
+}
+
+void Form1::writeBackColumnChosen(int index)
+{
+    using namespace lumora::engine;
+    Ui::Form1 *ui = m_ui;
+    if (index < 0 || index >= m_dataSource.fieldTypes.size())
+        return;
+    if (m_dataSource.fieldTypes.at(index) == DaoText) {
+        if (m_dataSource.keyColumns.contains(qint16(index + 1))) {
+            m_messages->show(this, ui->Comzd->itemText(index)
+                                       + QStringLiteral(" 已被您在打开Excel时指定为主键,请重新选择一个列!"));
+            ui->Comzd->setCurrentIndex(-1);
+        }
+        return;
+    }
+    // Not a text column. The first entry is offered instead; when it is no
+    // text column either, no entry is left selected, and the operator is
+    // told once.
+    if (!m_reselectingTarget)
+        m_messages->show(this, QStringLiteral("请选择文本型的列"));
+    if (index == 0) {
+        ui->Comzd->setCurrentIndex(-1);
+        return;
+    }
+    const QScopedValueRollback guard(m_reselectingTarget, true);
+    ui->Comzd->setCurrentIndex(0);
+}
+
+QString Form1::writeBackForCurrentRow()
+{
+    Ui::Form1 *ui = m_ui;
+    TableGrid *g = grid();
+    WriteBackRequest request;
+    request.enabled = ui->Chezd->isChecked();
+    request.targetIndex = ui->Comzd->currentIndex();
+    request.withExtension = ui->Chekzm->isChecked();
+    request.extension = ui->Comgs->currentText();
+    request.photoName = m_naming.photoName;
+    request.row = g->currentRow;
+    const WriteBackResult result = WriteBackFileName(m_dataSource, *g, request);
+    if (!result.written())
+        return result.statusText();
+
+    // The grid shows the stored name after a reload through the filter.
+    QString error;
+    ui->Frame4->setTitle(ApplyFilter(m_dataSource, *g, ui->Combo1->currentIndex(), ui->Combo1->currentText(),
+                                     ui->Combo2->currentText(), &error));
+    fitDataColumns();
+    if (!error.isEmpty())
+        return QStringLiteral("文件名已写入数据表，表格未能重新载入：") + error;
+    return {};
+}
+
+void Form1::filterLabelClicked()
+{
+    TableGrid *g = grid();
+    const int row = g->currentRow;
+    const int column = g->activeColumn();
+    const QString note = writeBackForCurrentRow();
+    // A reload forgets the active cell: the operator stays on the row.
+    if (g->activeRow() != row)
+        g->setActiveCell(row, column);
+    if (!note.isEmpty())
+        setStatus(note);
+    else if (m_ui->Chezd->isChecked())
+        setStatus(QStringLiteral("文件名已写入数据表：第 %1 行").arg(row));
 }

@@ -13,6 +13,7 @@ class MessageService;
 class TableGrid;
 class QCloseEvent;
 struct NamingInputs;
+class excelto;
 
 namespace Ui {
 class Form1;
@@ -90,11 +91,20 @@ public:
     // "退出(&Q)": ends the program at once; the settings are not written.
     void quit();
 
+    // Writes naming().photoName into the Comzd column of the grid's current
+    // row's record (Chezd, Chekzm and Comgs as they stand) and, when it was
+    // written, reloads the grid through the row filter. Returns why nothing
+    // was written or the reload failed, for a status line; empty when there
+    // is nothing to say (written, or the write-back is switched off).
+    QString writeBackForCurrentRow();
+
 signals:
     void quitRequested();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // Label5 has no click signal of its own: its clicks are caught here.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     // Ends the event loop without closing the window the normal way.
     virtual void endProgram();
@@ -102,8 +112,8 @@ protected:
     // --- hooks filled by the data-table, naming, saving, print and help work ---
     // Data-table mode, steps after the open-table check: open the database,
     // load the table unfiltered into the grid and make the resume cell
-    // active. False when the load failed (the mode handler then ends).
-    // Nothing loads yet: the table engine brings the loading.
+    // active. False when the load failed (the mode handler then ends; the
+    // status line says why).
     virtual bool loadTableIntoGrid();
     // Fills the nine column pickers from the grid's header row.
     virtual void refreshColumnPickers();
@@ -155,6 +165,18 @@ private:
 
     friend class WindowSaveHost;
 
+    // --- data table: open window, filter, write-back ---
+    void connectDataHandlers();
+    void tableChosen();
+    // The table the pickers describe: file, table and field names.
+    QString loadedTableIdentity() const;
+    void filterColumnChosen();
+    void filterValuePicked(int index);
+    void writeBackSwitchToggled(bool checked);
+    void writeBackColumnChosen(int index);
+    void filterLabelClicked();
+    void fitDataColumns();
+
     Ui::Form1 *m_ui;
     CaptureControl *m_capture;
     MessageService *m_messages;
@@ -166,6 +188,10 @@ private:
     NamingState m_naming;
     // Why the last FormPhotoPath refused the path; shown in the status line.
     QString m_namingProblem;
+    QPointer<excelto> m_tableWindow;
+    QString m_pickersTable;          // loadedTableIdentity() when the pickers were filled
+    bool m_inWriteBackSwitch = false;
+    bool m_reselectingTarget = false;
 
     int m_frameColour = 1000;
     int m_overlayColour = 0;

@@ -1,0 +1,508 @@
+#include "DbfMaker.h"
+#include "RecordingCaptureControl.h"
+#include "ScriptedServices.h"
+
+#include "app/Form1.h"
+#include "data/TableGrid.h"
+#include "data/excelto.h"
+#include "data/engine/Database.h"
+#include "data/engine/Value.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace lumora::engine;
+
+namespace {
+
+const QString keyMessage = QStringLiteral(" 已被您在打开Excel时指定为主键,请重新选择一个列!");
+const QString notTextMessage = QStringLiteral("请选择文本型的列");
+const QString noKeyMessage = QStringLiteral("你在打开数据时没有指定主键，请重新打开数据表，并指定主主键，详细见帮助。");
+
+// The real main window on test doubles, with every data-table routine of its
+// own (nothing overridden), in a program folder of its own.
+struct DataWindow
+{
+    DataWindow()
+    {
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Lumora"), QStringLiteral("Lumora"))
+            .clear();
+        QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/default.bmp"),
+                    folder.filePath(QStringLiteral("default.bmp")));
+        form = std::make_unique<Form1>(&capture, &messages, &dialogs, folder.path());
+    }
+
+    template<class T> T *w(const char *name) const
+    {
+        T *child = form->findChild<T *>(QLatin1String(name));
+        if (!child)
+            qFatal("no control %s", name);
+        return child;
+    }
+
+    // 打开表 → dBase数据库 → Browse (answered with path) → the table → the
+    // key rows of List2 → 打开(&O). False when a step could not be taken.
+    bool openTable(const QString &path, const QList<int> &keyRows)
+    {
+        w<QPushButton>("Command9")->click();
+        QPointer<excelto> window = form->findChild<excelto *>();
+        if (!window || !window->isVisible())
+            return false;
+        window->findChild<QRadioButton *>(QStringLiteral("Option1_3"))->click();
+        dialogs.files.enqueue(path);
+        window->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+        auto *tables = window->findChild<QListWidget *>(QStringLiteral("List1"));
+        if (tables->count() < 1)
+            return false;
+        tables->setCurrentRow(0);
+        auto *fields = window->findChild<QListWidget *>(QStringLiteral("List2"));
+        for (int row : keyRows)
+            fields->item(row)->setSelected(true);
+        window->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+        // The window deletes itself once closed.
+        return QTest::qWaitFor([&] { return window.isNull(); });
+    }
+
+    QTemporaryDir folder;
+    RecordingCaptureControl capture;
+    RecordingMessages messages;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<Form1> form; // goes before the capture control
+};
+
+QStringList items(const QComboBox *box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i)
+        texts << box->itemText(i);
+    return texts;
+}
+
+// The operator picks entry index of a list (a program's setCurrentIndex
+// alone raises no activated()).
+void pick(QComboBox *box, int index)
+{
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+QStringList column(const TableGrid *grid, int c)
+{
+    QStringList texts;
+    for (int r = 1; r < grid->rows() - 1; ++r)
+        texts << grid->cellText(r, c);
+    return texts;
+}
+
+} // namespace
+
+class TstForm1Data : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void rosterOpensThroughTheWindow();
+    void secondTableRefillsThePickers();
+    void filter_data();
+    void filter();
+    void filterBackToAllRows();
+    void filterValuesOfAnUnreadableColumn();
+    void writeBackWithFilterSet();
+    void writeBackByLabelClick();
+    void writeBackRefusedIsSaid();
+    void writeBackSwitchWithoutKeys();
+    void targetColumnCheck_data();
+    void targetColumnCheck();
+    void numberFirstColumnWarnsOnce();
+    void tableThatCannotLoad();
+
+private:
+    QString copyRoster();
+    QString makeClassTable(const QString &name = QStringLiteral("students.dbf"));
+    QTemporaryDir m_dir;
+    int m_copies = 0;
+};
+
+void TstForm1Data::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(!qEnvironmentVariableIsEmpty("LUMORA_TEST_DATA"));
+}
+
+void TstForm1Data::init()
+{
+    ++m_copies;
+}
+
+// A writable copy of the 30-row GBK roster (fields N__ .. N__6).
+QString TstForm1Data::copyRoster()
+{
+    const QString source = qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/roster_zh_30_lo_cp936.dbf");
+    QDir().mkpath(m_dir.filePath(QString::number(m_copies)));
+    const QString copy = m_dir.filePath(QStringLiteral("%1/roster_zh_30_lo_cp936.dbf").arg(m_copies));
+    if (!QFile::copy(source, copy))
+        return {};
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    return copy;
+}
+
+// 学号 C10, 姓名 C20, 班级 C10, 照片 C40, 成绩 N5.1: six people in three classes.
+QString TstForm1Data::makeClassTable(const QString &name)
+{
+    DbfMaker t({{"学号", 'C', 10}, {"姓名", 'C', 20}, {"班级", 'C', 10}, {"照片", 'C', 40}, {"成绩", 'N', 5, 1}});
+    t.add({"101", "张三", "一班", "", "88.5"});
+    t.add({"102", "Mary O'Connor", "二班", "", "70.0"});
+    t.add({"103", "王五", "一班", "", "91.0"});
+    t.add({"104", "赵六", "二班", "", "65.5"});
+    t.addWithNulls({QString("105"), QString("孙七"), std::nullopt, QString(""), QString("77.0")});
+    t.add({"106", "周八", "三班", "", "82.0"});
+    QDir().mkpath(m_dir.filePath(QString::number(m_copies)));
+    const QString path = m_dir.filePath(QStringLiteral("%1/").arg(m_copies) + name);
+    return t.write(path) ? path : QString();
+}
+
+void TstForm1Data::rosterOpensThroughTheWindow()
+{
+    DataWindow d;
+    const QString path = copyRoster();
+    QVERIFY(!path.isEmpty());
+    QVERIFY(d.openTable(path, {0}));
+
+    QVERIFY(d.dialogs.calls.contains(QStringLiteral("open:打开数据表|数据文件(*.DBF)|*.DBF")));
+    QVERIFY(d.w<QRadioButton>("Option1")->isChecked());
+    TableGrid *grid = d.form->grid();
+    QCOMPARE(grid->rows(), 32);
+    QCOMPARE(grid->cols(), 7);
+    QCOMPARE(grid->cellText(0, 1), QStringLiteral("N__"));
+    QCOMPARE(grid->cellText(1, 1), QStringLiteral("2024000001"));
+    QCOMPARE(grid->cellText(1, 2), QStringLiteral("聂姬"));
+    QCOMPARE(grid->cellText(30, 1), QStringLiteral("2024000030"));
+    QCOMPARE(grid->cellText(31, 1), QString());
+    QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[30]"));
+    // Wide enough for a whole student number; the 22-character name is cut.
+    QVERIFY(grid->gridColumnWidth(1) > grid->fontMetrics().horizontalAdvance(QStringLiteral("2024000001")));
+    QCOMPARE(grid->gridColumnWidth(2), 240);
+    QCOMPARE(grid->gridColumnWidth(6), 50);
+
+    const QStringList fields{"N__", "N__2", "N__3", "N__4", "N__5", "N__6"};
+    QCOMPARE(items(d.w<QComboBox>("Combo1")), QStringList{"全部"} + fields);
+    QCOMPARE(items(d.w<QComboBox>("Combo2")), QStringList{"全部"});
+    for (const char *picker : {"Comkb1", "Comkb2", "Comfname1", "Comfname2", "Comzd", "Comt1", "Comt2"})
+        QCOMPARE(items(d.w<QComboBox>(picker)), fields);
+    QCOMPARE(d.w<QComboBox>("Comfname1")->currentIndex(), 0);
+    // Comzd set to its first entry on the first load: N__ is the key.
+    QCOMPARE(d.messages.texts(), QStringList{"N__" + keyMessage});
+    QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
+    QVERIFY(d.form->grid()->columnsListed);
+    QCOMPARE(d.form->dataSource().keyColumns, QList<qint16>{1});
+
+    // The resume cell (0, 0) is taken as the first data cell.
+    QCOMPARE(grid->currentRow, 1);
+    grid->setActiveCell(7, 2);
+    QCOMPARE(grid->currentRow, 7);
+    grid->setActiveCell(3, 1);
+    QCOMPARE(grid->currentRow, 3);
+}
+
+void TstForm1Data::secondTableRefillsThePickers()
+{
+    DataWindow d;
+    QVERIFY(d.openTable(makeClassTable(), {0}));
+    QCOMPARE(items(d.w<QComboBox>("Comzd")), (QStringList{"学号", "姓名", "班级", "照片", "成绩"}));
+    // A filter on the first table.
+    d.w<QComboBox>("Combo1")->setCurrentIndex(3);
+    pick(d.w<QComboBox>("Combo2"), 0);
+    QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[2]"));
+    // Settings restored on the first load only: a folder typed now stays.
+    d.w<QLineEdit>("Text1")->setText("/typed/later");
+    d.messages.clear();
+
+    QVERIFY(d.openTable(copyRoster(), {}));
+    QCOMPARE(items(d.w<QComboBox>("Combo1")), (QStringList{"全部", "N__", "N__2", "N__3", "N__4", "N__5", "N__6"}));
+    QCOMPARE(items(d.w<QComboBox>("Combo2")), QStringList{"全部"});
+    QCOMPARE(items(d.w<QComboBox>("Comt2")), (QStringList{"N__", "N__2", "N__3", "N__4", "N__5", "N__6"}));
+    QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), 0);
+    QCOMPARE(d.form->grid()->rows(), 32);
+    QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[30]"));
+    QCOMPARE(d.w<QLineEdit>("Text1")->text(), QStringLiteral("/typed/later"));
+    // The old table's filter does not follow the new table.
+    QCOMPARE(d.form->dataSource().whereClause, QString());
+    QVERIFY(d.messages.texts().isEmpty());
+
+    // The same table once more keeps the pickers and their choices.
+    d.w<QComboBox>("Comfname1")->setCurrentIndex(2);
+    d.w<QRadioButton>("Option2")->setChecked(true);
+    d.w<QRadioButton>("Option1")->setChecked(true);
+    QCOMPARE(d.w<QComboBox>("Comfname1")->currentIndex(), 2);
+}
+
+void TstForm1Data::filter_data()
+{
+    QTest::addColumn<int>("combo1");          // Combo1 entry
+    QTest::addColumn<QString>("value");       // the entry of Combo2 to pick
+    QTest::addColumn<QStringList>("values");  // Combo2 after the column choice
+    QTest::addColumn<QStringList>("ids");     // 学号 of the rows shown
+    QTest::addColumn<QString>("caption");
+
+    // 孙七's class is blank: dBase keeps no null in a character field.
+    QTest::newRow("text column") << 3 << "一班" << QStringList{"一班", "二班", "三班", ""} << QStringList{"101", "103"}
+                                 << "数据表[2]";
+    QTest::newRow("name with apostrophe") << 2 << "Mary O'Connor"
+                                          << QStringList{"张三", "Mary O'Connor", "王五", "赵六", "孙七", "周八"}
+                                          << QStringList{"102"} << "数据表[1]";
+    QTest::newRow("number column") << 5 << "70" << QStringList{"88.5", "70", "91", "65.5", "77", "82"}
+                                   << QStringList{"102"} << "数据表[1]";
+}
+
+void TstForm1Data::filter()
+{
+    QFETCH(int, combo1);
+    QFETCH(QString, value);
+    QFETCH(QStringList, values);
+    QFETCH(QStringList, ids);
+    QFETCH(QString, caption);
+
+    DataWindow d;
+    QVERIFY(d.openTable(makeClassTable(), {0}));
+    auto *combo2 = d.w<QComboBox>("Combo2");
+    d.w<QComboBox>("Combo1")->setCurrentIndex(combo1);
+    QStringList shown = items(combo2);
+    std::sort(shown.begin(), shown.end());
+    std::sort(values.begin(), values.end());
+    QCOMPARE(shown, values);
+    QCOMPARE(combo2->currentIndex(), -1);
+    QCOMPARE(d.form->grid()->rows(), 8);
+
+    // Only the operator's pick filters.
+    combo2->setCurrentIndex(combo2->findText(value));
+    QCOMPARE(d.form->grid()->rows(), 8);
+    pick(combo2, combo2->findText(value));
+    QCOMPARE(column(d.form->grid(), 1), ids);
+    QCOMPARE(d.w<QGroupBox>("Frame4")->title(), caption);
+    QCOMPARE(d.form->grid()->currentRow, 1);
+    QCOMPARE(d.form->statusText(), QString());
+}
+
+void TstForm1Data::filterBackToAllRows()
+{
+    DataWindow d;
+    QVERIFY(d.openTable(makeClassTable(), {0}));
+    auto *combo1 = d.w<QComboBox>("Combo1");
+    auto *combo2 = d.w<QComboBox>("Combo2");
+    combo1->setCurrentIndex(3);
+    pick(combo2, combo2->findText("二班"));
+    QCOMPARE(column(d.form->grid(), 1), (QStringList{"102", "104"}));
+
+    // A value no record holds (the table changed since the list was made).
+    combo2->addItem("四班");
+    pick(combo2, combo2->count() - 1);
+    QCOMPARE(d.form->grid()->rows(), 2);
+    QCOMPARE(d.form->grid()->cellText(1, 1), QStringLiteral(" [没有记录]"));
+    QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[0]"));
+
+    combo1->setCurrentIndex(0);
+    QCOMPARE(items(combo2), QStringList{"全部"});
+    pick(combo2, 0);
+    QCOMPARE(d.form->grid()->rows(), 8);
+    QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[6]"));
+}
+
+void TstForm1Data::filterValuesOfAnUnreadableColumn()
+{
+    DataWindow d;
+    const QString path = makeClassTable();
+    QVERIFY(d.openTable(path, {0}));
+    auto *combo2 = d.w<QComboBox>("Combo2");
+    d.w<QComboBox>("Combo1")->setCurrentIndex(3);
+    const QStringList before = items(combo2);
+    QVERIFY(QFile::remove(path));
+    d.w<QComboBox>("Combo1")->setCurrentIndex(2);
+    QCOMPARE(items(combo2), before);
+    QVERIFY2(d.form->statusText().startsWith(QStringLiteral("筛选值无法读取：")), qPrintable(d.form->statusText()));
+}
+
+void TstForm1Data::writeBackWithFilterSet()
+{
+    DataWindow d;
+    const QString path = makeClassTable();
+    QVERIFY(d.openTable(path, {0}));
+    d.w<QCheckBox>("Chezd")->setChecked(true);
+    QVERIFY(d.w<QComboBox>("Comzd")->isEnabled());
+    QVERIFY(d.w<QCheckBox>("Chekzm")->isEnabled());
+    d.w<QComboBox>("Comzd")->setCurrentIndex(3);
+    d.w<QCheckBox>("Chekzm")->setChecked(true);
+    d.messages.clear();
+    d.w<QComboBox>("Combo1")->setCurrentIndex(3);
+    auto *combo2 = d.w<QComboBox>("Combo2");
+    pick(combo2, combo2->findText("二班"));
+    TableGrid *grid = d.form->grid();
+
+    for (int row : {2, 1}) {
+        grid->setActiveCell(row, 1);
+        const QString id = grid->cellText(row, 1);
+        d.form->naming().photoName = id + QStringLiteral("-10001");
+        QCOMPARE(d.form->writeBackForCurrentRow(), QString());
+
+        auto db = Database::open(path, QStringLiteral("dBASE IV"));
+        const Recordset rs = db->openRecordset(QStringLiteral("select 照片 from [students] where 学号='%1'").arg(id));
+        QCOMPARE(rs.size(), 1);
+        QCOMPARE(rs.value(0, 0).toText(), id + QStringLiteral("-10001.jpg"));
+        // Reloaded through the filter: the stored name shows, only 二班.
+        QCOMPARE(column(grid, 1), (QStringList{"102", "104"}));
+        QCOMPARE(grid->cellText(row, 4), id + QStringLiteral("-10001.jpg"));
+        QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[2]"));
+    }
+    // Nobody else's record changed.
+    auto db = Database::open(path, QStringLiteral("dBASE IV"));
+    QCOMPARE(db->openRecordset(QStringLiteral("select 学号 from [students] where 照片<>''")).size(), 2);
+    QVERIFY(d.messages.texts().isEmpty());
+}
+
+void TstForm1Data::writeBackByLabelClick()
+{
+    DataWindow d;
+    const QString path = makeClassTable();
+    QVERIFY(d.openTable(path, {0}));
+    d.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(d.form.get()));
+    TableGrid *grid = d.form->grid();
+    grid->setActiveCell(3, 2);
+    d.form->naming().photoName = QStringLiteral("103");
+    auto *label = d.w<QLabel>("Label5");
+
+    // Switched off: nothing written, nothing said.
+    QTest::mouseClick(label, Qt::LeftButton);
+    QCOMPARE(grid->cellText(3, 4), QString());
+    QCOMPARE(d.form->statusText(), QString());
+
+    d.w<QCheckBox>("Chezd")->setChecked(true);
+    d.w<QComboBox>("Comzd")->setCurrentIndex(3);
+    QTest::mouseClick(label, Qt::LeftButton);
+    QCOMPARE(grid->cellText(3, 4), QStringLiteral("103"));
+    QCOMPARE(grid->currentRow, 3);
+    QCOMPARE(grid->activeRow(), 3);
+    QVERIFY(d.form->statusText().startsWith(QStringLiteral("文件名已写入数据表")));
+}
+
+void TstForm1Data::writeBackRefusedIsSaid()
+{
+    // The roster's photo column is one character wide: no name fits.
+    DataWindow d;
+    const QString path = copyRoster();
+    QVERIFY(d.openTable(path, {0}));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    d.w<QCheckBox>("Chezd")->setChecked(true);
+    d.w<QComboBox>("Comzd")->setCurrentIndex(5);
+    d.form->grid()->setActiveCell(4, 1);
+    d.form->naming().photoName = QStringLiteral("2024000004");
+    d.messages.clear();
+
+    const QString note = d.form->writeBackForCurrentRow();
+    QVERIFY2(note.startsWith(QStringLiteral("文件名未写入数据表：")), qPrintable(note));
+    QVERIFY(d.messages.texts().isEmpty());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
+
+    // No target chosen (the key column was refused): said, not written.
+    d.w<QComboBox>("Comzd")->setCurrentIndex(0);
+    QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
+    QCOMPARE(d.form->writeBackForCurrentRow(), QStringLiteral("文件名未写入数据表：没有选择存放文件名的列"));
+}
+
+void TstForm1Data::writeBackSwitchWithoutKeys()
+{
+    DataWindow d;
+    QVERIFY(d.openTable(makeClassTable(), {}));
+    auto *chezd = d.w<QCheckBox>("Chezd");
+    d.messages.clear();
+    chezd->click();
+    QCOMPARE(d.messages.texts(), QStringList{noKeyMessage});
+    QVERIFY(!chezd->isChecked());
+    QVERIFY(!d.w<QComboBox>("Comzd")->isEnabled());
+    QVERIFY(!d.w<QCheckBox>("Chekzm")->isEnabled());
+    QCOMPARE(d.form->writeBackForCurrentRow(), QString());
+}
+
+void TstForm1Data::targetColumnCheck_data()
+{
+    QTest::addColumn<QList<int>>("keyRows");   // List2 rows chosen as keys
+    QTest::addColumn<int>("choice");           // Comzd entry picked
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<int>("selected");         // Comzd's entry afterwards
+
+    QTest::newRow("text column") << QList<int>{0} << 3 << QStringList{} << 3;
+    QTest::newRow("key column") << QList<int>{0, 1} << 1 << QStringList{"姓名" + keyMessage} << -1;
+    QTest::newRow("number column, first entry taken") << QList<int>{1} << 4 << QStringList{notTextMessage} << 0;
+    QTest::newRow("number column, first entry a key")
+        << QList<int>{0} << 4 << QStringList{notTextMessage, "学号" + keyMessage} << -1;
+}
+
+void TstForm1Data::targetColumnCheck()
+{
+    QFETCH(QList<int>, keyRows);
+    QFETCH(int, choice);
+    QFETCH(QStringList, messages);
+    QFETCH(int, selected);
+
+    DataWindow d;
+    QVERIFY(d.openTable(makeClassTable(), keyRows));
+    auto *comzd = d.w<QComboBox>("Comzd");
+    comzd->setCurrentIndex(2);
+    d.messages.clear();
+    comzd->setCurrentIndex(choice);
+    QCOMPARE(d.messages.texts(), messages);
+    QCOMPARE(comzd->currentIndex(), selected);
+}
+
+void TstForm1Data::numberFirstColumnWarnsOnce()
+{
+    DbfMaker t({{"成绩", 'N', 5, 1}, {"姓名", 'C', 20}, {"生日", 'D', 8}});
+    t.add({"88.5", "张三", "2009-04-19"});
+    QDir().mkpath(m_dir.filePath(QString::number(m_copies)));
+    const QString path = m_dir.filePath(QStringLiteral("%1/scores.dbf").arg(m_copies));
+    QVERIFY(t.write(path));
+    DataWindow d;
+    QVERIFY(d.openTable(path, {1}));
+    QCOMPARE(d.messages.texts(), QStringList{notTextMessage});
+    QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
+
+    // A date column: the first entry is offered, is no text column either,
+    // and the operator hears it once.
+    d.messages.clear();
+    d.w<QComboBox>("Comzd")->setCurrentIndex(2);
+    QCOMPARE(d.messages.texts(), QStringList{notTextMessage});
+    QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
+}
+
+void TstForm1Data::tableThatCannotLoad()
+{
+    DataWindow d;
+    const QString path = makeClassTable();
+    QVERIFY(d.openTable(path, {0}));
+    d.w<QRadioButton>("Option2")->setChecked(true);
+    QVERIFY(QFile::remove(path));
+    d.w<QRadioButton>("Option1")->setChecked(true);
+    QVERIFY(d.messages.texts().size() <= 1);  // only the first load's key message
+    QVERIFY2(d.form->statusText().startsWith(QStringLiteral("数据表无法载入：")), qPrintable(d.form->statusText()));
+    // The handler ended at the load: the table-mode controls stay hidden.
+    QVERIFY(d.w<QComboBox>("Comfname1")->isHidden());
+}
+
+QTEST_MAIN(TstForm1Data)
+#include "tst_form1data.moc"
