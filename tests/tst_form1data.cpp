@@ -121,6 +121,7 @@ private slots:
     void filterBackToAllRows();
     void filterValuesOfAnUnreadableColumn();
     void writeBackWithFilterSet();
+    void writeBackKeepsFilterWhenNoValuePicked();
     void writeBackByLabelClick();
     void writeBackRefusedIsSaid();
     void writeBackSwitchWithoutKeys();
@@ -369,6 +370,31 @@ void TstForm1Data::writeBackWithFilterSet()
     auto db = Database::open(path, QStringLiteral("dBASE IV"));
     QCOMPARE(db->openRecordset(QStringLiteral("select 学号 from [students] where 照片<>''")).size(), 2);
     QVERIFY(d.messages.texts().isEmpty());
+}
+
+// The operator chose another column in Combo1 but picked no value yet: the
+// reload after a write-back keeps the class filter instead of emptying the grid.
+void TstForm1Data::writeBackKeepsFilterWhenNoValuePicked()
+{
+    DataWindow d;
+    const QString path = makeClassTable();
+    QVERIFY(d.openTable(path, {0}));
+    d.w<QCheckBox>("Chezd")->setChecked(true);
+    d.w<QComboBox>("Comzd")->setCurrentIndex(3);
+    d.messages.clear();
+    d.w<QComboBox>("Combo1")->setCurrentIndex(3);
+    auto *combo2 = d.w<QComboBox>("Combo2");
+    pick(combo2, combo2->findText("一班"));
+    TableGrid *grid = d.form->grid();
+    QCOMPARE(column(grid, 1), (QStringList{"101", "103"}));
+
+    d.w<QComboBox>("Combo1")->setCurrentIndex(2);  // 姓名, values listed, none picked
+    QCOMPARE(combo2->currentIndex(), -1);
+    grid->setActiveCell(2, 1);
+    d.form->naming().photoName = QStringLiteral("103-10001");
+    QCOMPARE(d.form->writeBackForCurrentRow(), QString());
+    QCOMPARE(column(grid, 1), (QStringList{"101", "103"}));
+    QCOMPARE(grid->cellText(2, 4), QStringLiteral("103-10001"));
 }
 
 void TstForm1Data::writeBackByLabelClick()

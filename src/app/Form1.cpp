@@ -1046,10 +1046,15 @@ QString Form1::writeBackForCurrentRow()
     if (!result.written())
         return result.statusText();
 
-    // The grid shows the stored name after a reload through the filter.
+    // The grid shows the stored name after a reload through the filter. A
+    // column chosen in Combo1 without a value picked in Combo2 would filter
+    // on the empty text and empty the grid mid-session: the filter in force
+    // stays instead.
     QString error;
-    ui->Frame4->setTitle(ApplyFilter(m_dataSource, *g, ui->Combo1->currentIndex(), ui->Combo1->currentText(),
-                                     ui->Combo2->currentText(), &error));
+    const bool valuePicked = ui->Combo1->currentIndex() <= 0 || ui->Combo2->currentIndex() >= 0;
+    ui->Frame4->setTitle(valuePicked ? ApplyFilter(m_dataSource, *g, ui->Combo1->currentIndex(),
+                                                   ui->Combo1->currentText(), ui->Combo2->currentText(), &error)
+                                     : ReloadThroughFilter(m_dataSource, *g, &error));
     fitDataColumns();
     if (!error.isEmpty())
         return QStringLiteral("文件名已写入数据表，表格未能重新载入：") + error;

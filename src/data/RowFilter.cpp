@@ -90,6 +90,11 @@ QString ApplyFilter(DataSource &ds, TableGrid &grid, int combo1Index, const QStr
         ds.whereClause = clause.clause;
     else if (error)
         *error = clause.error;
+    return ReloadThroughFilter(ds, grid, error);
+}
+
+QString ReloadThroughFilter(DataSource &ds, TableGrid &grid, QString *error)
+{
     try {
         const std::unique_ptr<Database> db = OpenDatabase(ds);
         LoadTable(*db, ds, grid);

@@ -40,6 +40,10 @@ struct FilterClause
 FilterClause BuildFilterClause(int combo1Index, const QString &column, const QString &value,
                                const QList<qint16> &fieldTypes);
 
+// Reloads the grid through the filter already in force (ds.whereClause) and
+// returns the frame caption. Never throws; *error tells why the load failed.
+QString ReloadThroughFilter(DataSource &ds, TableGrid &grid, QString *error);
+
 // ApplyFilter: sets ds.whereClause from the two lists (keeping the previous
 // one when no clause can be built), reloads the grid through it and returns
 // the frame caption "数据表[rows - 2]". Never throws: *error tells why the
