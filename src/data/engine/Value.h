@@ -53,7 +53,7 @@ public:
     qint64 toInteger() const;      // Integer, or Currency in ten-thousandths
     double toDouble() const;       // any number kind as a double
     QString textValue() const;     // Text only
-    QDateTime toDateTime() const;  // DateTime only (UTC spec, read as wall-clock time)
+    QDateTime toDateTime() const;  // DateTime only (held as Qt::UTC, read as wall-clock time)
     QByteArray toBinary() const;   // Binary only
 
     // The value as text, the way the engine renders it in concatenations and
