@@ -81,7 +81,14 @@ QString Value::formatCurrency(qint64 v)
     return negative ? QLatin1Char('-') + text : text;
 }
 
-QString Value::toText() const
+QString Value::toText() &&
+{
+    if (m_kind == Kind::Text)
+        return std::move(std::get<QString>(m_payload));
+    return std::as_const(*this).toText();
+}
+
+QString Value::toText() const &
 {
     switch (m_kind) {
     case Kind::Null: return QString();

@@ -256,6 +256,22 @@ Value SqlEvaluator::evaluateJoin(const SqlExpr &expr, const TableSource &table, 
     return join(expr, table, record, &parts);
 }
 
+bool SqlEvaluator::joinParts(const SqlExpr &expr, const TableSource &table, qsizetype record, QStringList &parts)
+{
+    bool anyValue = false;
+    parts.reserve(parts.size() + qsizetype(expr.args.size()));
+    for (const auto &arg : expr.args) {
+        if (arg->isTabSeparator()) {
+            anyValue = true;
+            continue;
+        }
+        Value v = arg->op == SqlExpr::Op::Field ? table.value(record, arg->field) : evaluate(*arg, table, record);
+        anyValue = anyValue || !v.isNull();
+        parts.append(std::move(v).toText());
+    }
+    return anyValue;
+}
+
 bool SqlEvaluator::holds(const SqlExpr &condition, const TableSource &table, qsizetype record)
 {
     std::optional<bool> t;
