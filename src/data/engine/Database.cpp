@@ -264,7 +264,7 @@ Recordset Database::openRecordset(const QString &tableOrStatement)
             const SqlExpr &e = *select->columns[size_t(c)].expr;
             rs.m_joins[c].tabs.reserve(qsizetype(e.args.size()));
             for (const auto &arg : e.args)
-                rs.m_joins[c].tabs.append(arg->isTabSeparator());
+                rs.m_joins[c].tabs.append(arg->tab);
         }
         const qsizetype expected = select->where ? 0 : n;
         rs.m_rows.reserve(expected);
