@@ -25,6 +25,8 @@ public:
     // Appends one data row; part k goes to column k + 1. With notify false
     // nothing is signalled until endBulk().
     void appendRow(const QStringList &parts, bool notify);
+    // Room for this many data rows, so a bulk load does not regrow the list.
+    void reserveRows(qsizetype rows) { m_rows.reserve(rows); }
     void beginBulk();
     void endBulk();
     void setRowHeaderAttribute(int row, QChar attribute);

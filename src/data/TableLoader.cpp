@@ -97,6 +97,7 @@ TableLoad LoadTable(Database &db, const QString &tableName, const QString &where
     }
 
     const qsizetype count = rows.size();
+    cells->reserveRows(count + 1);
     for (qsizetype j = 0; j < count; ++j) {
         QStringList parts = rows.parts(j, 0);
         if (parts.isEmpty())

@@ -99,6 +99,44 @@ void appendKey(QString &key, const Value &v)
 
 } // namespace
 
+const QList<Value> &Recordset::row(qsizetype i) const
+{
+    const QList<Value> &r = m_rows.at(i);
+    if (r.isEmpty() && !m_joins.isEmpty())
+        buildRow(i);
+    return m_rows.at(i);
+}
+
+void Recordset::buildRow(qsizetype i) const
+{
+    const qsizetype width = m_joins.size();
+    const QList<QStringList> &texts = m_parts.at(i);
+    QList<Value> row;
+    row.reserve(width);
+    for (qsizetype c = 0; c < width; ++c) {
+        if (m_allNull[size_t(i * width + c)]) {
+            row.append(Value());
+            continue;
+        }
+        const QList<bool> &tabs = m_joins.at(c).tabs;
+        const QStringList &part = texts.at(c);
+        qsizetype length = 0;
+        for (const QString &p : part)
+            length += p.size();
+        QString text;
+        text.reserve(length + tabs.size());
+        qsizetype k = 0;
+        for (const bool tab : tabs) {
+            if (tab)
+                text += QLatin1Char('\t');
+            else
+                text += part.at(k++);
+        }
+        row.append(Value::text(std::move(text)));
+    }
+    m_rows[i] = std::move(row);
+}
+
 QStringList Recordset::parts(qsizetype row, int field) const
 {
     if (row < 0 || row >= m_parts.size() || field < 0 || field >= m_parts.at(row).size())
@@ -215,6 +253,36 @@ Recordset Database::openRecordset(const QString &tableOrStatement)
 
     const int width = int(rs.m_fields.size());
     const qsizetype n = source.recordCount();
+
+    // Every column a join and no distinct: keep the parts, join on demand.
+    bool allJoins = !select->star && !select->distinct && width > 0;
+    for (const SqlSelectColumn &column : select->columns)
+        allJoins = allJoins && column.expr->op == SqlExpr::Op::Concat;
+    if (allJoins) {
+        rs.m_joins.resize(width);
+        for (int c = 0; c < width; ++c) {
+            const SqlExpr &e = *select->columns[size_t(c)].expr;
+            rs.m_joins[c].tabs.reserve(qsizetype(e.args.size()));
+            for (const auto &arg : e.args)
+                rs.m_joins[c].tabs.append(arg->tab);
+        }
+        const qsizetype expected = select->where ? 0 : n;
+        rs.m_rows.reserve(expected);
+        rs.m_parts.reserve(expected);
+        rs.m_allNull.reserve(size_t(expected * width));
+        for (qsizetype r = 0; r < n; ++r) {
+            if (select->where && !SqlEvaluator::holds(*select->where, source, r))
+                continue;
+            QList<QStringList> parts(width);
+            for (int c = 0; c < width; ++c)
+                rs.m_allNull.push_back(
+                    !SqlEvaluator::joinParts(*select->columns[size_t(c)].expr, source, r, parts[c]));
+            rs.m_rows.emplace_back();
+            rs.m_parts.append(std::move(parts));
+        }
+        return rs;
+    }
+
     QSet<QString> seen;
     if (!select->distinct)
         rs.m_rows.reserve(n);

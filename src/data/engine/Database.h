@@ -6,19 +6,27 @@
 #include <QString>
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace lumora::engine {
 
 // The materialised result of a select. Rows are held in memory; a roster of
 // tens of thousands of rows fits comfortably.
+//
+// When every column of a select joins values with "&" (the grid's loading
+// query), only the parts are kept and a record's joined text is built the
+// first time value() or row() asks for it: the grid wants the parts, and
+// building 50,000 joined texts nobody reads costs as much as the parts do.
+// That cache makes the const readers write, so one recordset must not be
+// read from two threads at once.
 class Recordset
 {
 public:
     const QList<FieldInfo> &fields() const { return m_fields; }
     qsizetype size() const { return m_rows.size(); }
     bool isEmpty() const { return m_rows.isEmpty(); }
-    const QList<Value> &row(qsizetype i) const { return m_rows.at(i); }
-    const Value &value(qsizetype row, int field) const { return m_rows.at(row).at(field); }
+    const QList<Value> &row(qsizetype i) const;
+    const Value &value(qsizetype row, int field) const { return this->row(row).at(field); }
 
     // For a column whose expression joins values with "&": the text of each
     // operand, in order, with the Chr(9) separators left out. A value that
@@ -27,10 +35,22 @@ public:
 
     // Filled by the executor.
     QList<FieldInfo> m_fields;
-    QList<QList<Value>> m_rows;
+    // [row][field]. A row left empty while m_joins is set is built from
+    // m_parts when it is first read.
+    mutable QList<QList<Value>> m_rows;
     QList<QList<QStringList>> m_parts;  // [row][field], empty when not a join
-};
 
+    // How to build the joined value of a lazily joined row.
+    struct Join
+    {
+        QList<bool> tabs;        // [operand]: a Chr(9) separator, left out of the parts
+    };
+    QList<Join> m_joins;         // [field]; empty when rows are built eagerly
+    std::vector<bool> m_allNull; // [row * width + field]: every operand was Null
+
+private:
+    void buildRow(qsizetype i) const;
+};
 // A data file opened with a connect string, as the program's statements see
 // it: "Excel 8.0", "" (Access), "FOXPro3.0" or "dBASE IV". Every method
 // throws EngineError with a clear message; nothing crashes on a bad file.

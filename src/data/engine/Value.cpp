@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace lumora::engine {
 
@@ -81,7 +80,14 @@ QString Value::formatCurrency(qint64 v)
     return negative ? QLatin1Char('-') + text : text;
 }
 
-QString Value::toText() const
+QString Value::toText() &&
+{
+    if (m_kind == Kind::Text)
+        return std::move(std::get<QString>(m_payload));
+    return std::as_const(*this).toText();
+}
+
+QString Value::toText() const &
 {
     switch (m_kind) {
     case Kind::Null: return QString();
@@ -98,12 +104,27 @@ QString Value::toText() const
         dt.date().getDate(&y, &mo, &d);
         if (y >= 1 && y <= 9999) {
             const QTime t = dt.time();
-            char buf[32];
-            const int n = t == QTime(0, 0)
-                              ? std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, mo, d)
-                              : std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, t.hour(),
-                                              t.minute(), t.second());
-            return QString::fromLatin1(buf, n);
+            QChar buf[19];
+            qsizetype n = 0;
+            const auto put = [&](int v, int digits) {
+                for (int k = digits - 1; k >= 0; --k, v /= 10)
+                    buf[n + k] = QLatin1Char(char('0' + v % 10));
+                n += digits;
+            };
+            put(y, 4);
+            buf[n++] = QLatin1Char('-');
+            put(mo, 2);
+            buf[n++] = QLatin1Char('-');
+            put(d, 2);
+            if (t != QTime(0, 0)) {
+                buf[n++] = QLatin1Char(' ');
+                put(t.hour(), 2);
+                buf[n++] = QLatin1Char(':');
+                put(t.minute(), 2);
+                buf[n++] = QLatin1Char(':');
+                put(t.second(), 2);
+            }
+            return QString(buf, n);
         }
         if (dt.time() == QTime(0, 0))
             return dt.date().toString(QStringLiteral("yyyy-MM-dd"));

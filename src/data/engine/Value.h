@@ -40,7 +40,7 @@ public:
     static Value integer(qint64 i) { return Value(Kind::Integer, i); }
     static Value real(double d) { return Value(Kind::Double, d); }
     static Value currency(qint64 tenThousandths) { return Value(Kind::Currency, tenThousandths); }
-    static Value text(const QString &s) { return Value(Kind::Text, s); }
+    static Value text(QString s) { return Value(Kind::Text, std::move(s)); }
     static Value dateTime(const QDateTime &dt);
     static Value date(const QDate &d) { return dateTime(QDateTime(d, QTime(0, 0), Qt::UTC)); }
     static Value binary(const QByteArray &b) { return Value(Kind::Binary, b); }
@@ -60,7 +60,9 @@ public:
     // in the grid: numbers in their shortest exact decimal form ("3", "3.5",
     // "-0.25"), dates as yyyy-MM-dd plus " hh:mm:ss" when there is a time,
     // booleans as "True"/"False", Null as the empty text, bytes as hex.
-    QString toText() const;
+    QString toText() const &;
+    // The same, moving the text out of a Text value instead of sharing it.
+    QString toText() &&;
 
     // Shortest decimal text that reads back to exactly this double.
     static QString formatNumber(double d);

@@ -339,11 +339,17 @@ Value DbfTable::value(qsizetype record, int field) const
 {
     checkIndex(record, field);
     const DbfField &f = m_header.fields[field];
-    const ByteCursor rec(QByteArrayView(m_bytes).sliced(m_live[size_t(record)], m_header.recordLength), m_name);
-    const char *base = m_bytes.constData() + m_live[size_t(record)];
+    const QByteArrayView bytes = QByteArrayView(m_bytes).sliced(m_live[size_t(record)], m_header.recordLength);
+    const char *base = bytes.data();
     if (f.nullBit >= 0 && flagSet(base, f.nullBit))
         return Value::null();
-    const QByteArrayView raw = rec.view(f.offset, f.length);
+    // The cursor (which holds the table's name for its errors) is only made
+    // for the types that read integers, or to report a field out of bounds:
+    // this runs for every cell of every record the grid loads.
+    const auto cursor = [&] { return ByteCursor(bytes, m_name); };
+    if (f.offset < 0 || f.length < 0 || f.offset > bytes.size() - f.length)
+        cursor().view(f.offset, f.length);
+    const QByteArrayView raw = bytes.sliced(f.offset, f.length);
 
     switch (f.type) {
     case 'N':
@@ -362,14 +368,14 @@ Value DbfTable::value(qsizetype record, int field) const
         default: return Value::null();
         }
     case 'I':
-        return Value::integer(rec.i32le(f.offset));
+        return Value::integer(cursor().i32le(f.offset));
     case 'B':
-        return Value::real(rec.f64le(f.offset));
+        return Value::real(cursor().f64le(f.offset));
     case 'Y':
-        return Value::currency(rec.i64le(f.offset));
+        return Value::currency(cursor().i64le(f.offset));
     case 'T': {
-        const qint32 day = rec.i32le(f.offset);
-        const qint32 ms = rec.i32le(f.offset + 4);
+        const qint32 day = cursor().i32le(f.offset);
+        const qint32 ms = cursor().i32le(f.offset + 4);
         if (day <= 0 || ms < 0 || ms >= 86400000)
             return Value::null();
         const QDate date = QDate::fromJulianDay(day);

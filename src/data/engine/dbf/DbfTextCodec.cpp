@@ -1,5 +1,11 @@
 #include "data/engine/dbf/DbfTextCodec.h"
 
+#include <QMutex>
+#include <QVarLengthArray>
+
+#include <map>
+#include <memory>
+
 namespace lumora::engine {
 
 namespace {
@@ -68,7 +74,58 @@ QByteArray nameForCodePageNumber(int number)
     }
 }
 
+// Asks ICU once for every lead/trail pair, each followed by a line feed
+// (never a trail byte, so it always comes back as itself and marks where
+// the pair's text ends). Null when the answer cannot be split that way.
+std::unique_ptr<DbfTextCodec::PairTable> decodeAllPairs(const QByteArray &name)
+{
+    QByteArray probe;
+    probe.reserve(0x7E * 0xC0 * 3);
+    for (int lead = 0x81; lead <= 0xFE; ++lead)
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            probe += char(lead);
+            probe += char(trail);
+            probe += '\n';
+        }
+    QStringDecoder decoder(name.constData());
+    if (!decoder.isValid())
+        return nullptr;
+    const QString text = decoder.decode(probe);
+
+    auto table = std::make_unique<DbfTextCodec::PairTable>();
+    table->fill(0);
+    qsizetype start = 0;
+    for (int lead = 0x81; lead <= 0xFE; ++lead)
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            const qsizetype end = text.indexOf(QLatin1Char('\n'), start);
+            if (end < 0)
+                return nullptr;
+            const QChar c = end - start == 1 ? text.at(start) : QChar();
+            if (!c.isNull() && c != QChar::ReplacementCharacter && !c.isSurrogate())
+                (*table)[size_t((lead - 0x80) << 8 | trail)] = c.unicode();
+            start = end + 1;
+        }
+    if (start != text.size())
+        return nullptr;
+    return table;
+}
+
 } // namespace
+
+const DbfTextCodec::PairTable *DbfTextCodec::pairTable() const
+{
+    if (m_pairsLooked)
+        return m_pairs;
+    static QMutex mutex;
+    static std::map<QByteArray, std::unique_ptr<PairTable>> tables;
+    const QMutexLocker lock(&mutex);
+    auto it = tables.find(m_name);
+    if (it == tables.end())
+        it = tables.emplace(m_name, decodeAllPairs(m_name)).first;
+    m_pairs = it->second.get();
+    m_pairsLooked = true;
+    return m_pairs;
+}
 
 DbfTextCodec::DbfTextCodec(const QByteArray &name)
     : m_name(name), m_decoder(name.constData()), m_encoder(name.constData())
@@ -94,6 +151,30 @@ QString DbfTextCodec::decode(QByteArrayView bytes) const
 {
     if (isAscii(bytes))
         return QString::fromLatin1(bytes);
+    if (m_width == Width::DoubleByte) {
+        // Table look-ups instead of a trip through ICU for every field; any
+        // byte the table does not cover sends the whole text to ICU.
+        if (const PairTable *pairs = pairTable()) {
+            QVarLengthArray<char16_t, 256> out(bytes.size());
+            const qsizetype n = bytes.size();
+            qsizetype i = 0, k = 0;
+            while (i < n) {
+                const uchar c = uchar(bytes[i]);
+                if (c < 0x80) {
+                    out[k++] = c;
+                    ++i;
+                    continue;
+                }
+                const char16_t u = i + 1 < n ? (*pairs)[size_t((c - 0x80) << 8 | uchar(bytes[i + 1]))] : 0;
+                if (!u)
+                    break;
+                out[k++] = u;
+                i += 2;
+            }
+            if (i == n)
+                return QString(reinterpret_cast<const QChar *>(out.constData()), k);
+        }
+    }
     bool cut = false;
     if (m_width == Width::DoubleByte)
         cut = endsInsideDoubleByte(bytes);

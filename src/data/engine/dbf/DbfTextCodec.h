@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <array>
 #include <optional>
 
 namespace lumora::engine {
@@ -35,13 +36,24 @@ public:
     // "ANSI 1251", "GBK"); empty when the text names none that is known.
     static QByteArray nameForCpg(QByteArrayView cpgText);
 
+    // The character of every two-byte sequence of a double-byte code page,
+    // at ((lead - 0x80) << 8 | trail); 0 where the pair does not decode to
+    // exactly one character.
+    using PairTable = std::array<char16_t, 0x8000>;
+
 private:
     enum class Width { Single, DoubleByte, Utf8, Other };
+
+    // The pair table of this code page, made on first use and shared by
+    // every codec of the same name; null when ICU's mapping does not fit one.
+    const PairTable *pairTable() const;
 
     QByteArray m_name;
     Width m_width = Width::Other;
     mutable QStringDecoder m_decoder;
     mutable QStringEncoder m_encoder;
+    mutable const PairTable *m_pairs = nullptr;
+    mutable bool m_pairsLooked = false;
 };
 
 } // namespace lumora::engine

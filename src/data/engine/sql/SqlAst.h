@@ -35,6 +35,7 @@ struct SqlExpr
     int field = -1;
     int offset = 0; // where the node starts in the statement, from 0
     bool constant = false; // value holds the result, computed when bound
+    bool tab = false;      // isTabSeparator(), worked out when bound
     std::vector<std::unique_ptr<SqlExpr>> args;
 
     // True for the literal tab (Chr(9) or a one-tab text) that the grid's

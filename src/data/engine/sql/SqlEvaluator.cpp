@@ -154,7 +154,7 @@ Value join(const SqlExpr &expr, const TableSource &table, qsizetype record, QStr
     if (parts) {
         parts->reserve(pieces.size());
         for (qsizetype i = 0; i < pieces.size(); ++i)
-            if (!expr.args[size_t(i)]->isTabSeparator())
+            if (!expr.args[size_t(i)]->tab)
                 parts->append(pieces[i]);
     }
     if (allNull)
@@ -197,6 +197,7 @@ void SqlEvaluator::bind(SqlExpr &expr, const QList<FieldInfo> &fields)
         expr.value = chr(expr.args[0]->value, expr);
         expr.constant = true;
     }
+    expr.tab = expr.isTabSeparator();
 }
 
 Value SqlEvaluator::evaluate(const SqlExpr &expr, const TableSource &table, qsizetype record)
@@ -254,6 +255,22 @@ Value SqlEvaluator::evaluateJoin(const SqlExpr &expr, const TableSource &table, 
                                  QStringList &parts)
 {
     return join(expr, table, record, &parts);
+}
+
+bool SqlEvaluator::joinParts(const SqlExpr &expr, const TableSource &table, qsizetype record, QStringList &parts)
+{
+    bool anyValue = false;
+    parts.reserve(parts.size() + qsizetype(expr.args.size()));
+    for (const auto &arg : expr.args) {
+        if (arg->tab) {
+            anyValue = true;
+            continue;
+        }
+        Value v = arg->op == SqlExpr::Op::Field ? table.value(record, arg->field) : evaluate(*arg, table, record);
+        anyValue = anyValue || !v.isNull();
+        parts.append(std::move(v).toText());
+    }
+    return anyValue;
 }
 
 bool SqlEvaluator::holds(const SqlExpr &condition, const TableSource &table, qsizetype record)
