@@ -42,9 +42,9 @@ QList<QPair<int, QString>> loadPatterns()
         return out;
     gst_object_ref_sink(src);
     GstHandle<GstElement> holder(src);
-    GParamSpec *spec = g_object_class_find_property(G_OBJECT_GET_CLASS(src), "pattern");
-    if (spec && G_IS_PARAM_SPEC_ENUM(spec)) {
-        const GEnumClass *enums = G_PARAM_SPEC_ENUM(spec)->enum_class;
+    GParamSpec *property = g_object_class_find_property(G_OBJECT_GET_CLASS(src), "pattern");
+    if (property && G_IS_PARAM_SPEC_ENUM(property)) {
+        const GEnumClass *enums = G_PARAM_SPEC_ENUM(property)->enum_class;
         for (guint i = 0; i < enums->n_values; ++i) {
             const GEnumValue &v = enums->values[i];
             const QString nick = QString::fromUtf8(v.value_nick);
