@@ -101,6 +101,30 @@ protected:
     }
 };
 
+// Makes the running source fail as v4l2src does when its camera is pulled
+// out: on its streaming thread, at the next buffer, it posts a resource-read
+// error and stops with a flow error, so no frame follows and GstBaseSrc adds
+// its own "streaming stopped" error behind the first.
+void unplugSource(GstElement *source)
+{
+    GstHandle<GstPad> pad(gst_element_get_static_pad(source, "src"));
+    gst_pad_add_probe(
+        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad *pad, GstPadProbeInfo *info, gpointer) {
+            GstElement *element = GST_ELEMENT(GST_OBJECT_PARENT(pad));
+            GError *err = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
+                                              "Could not read from resource.");
+            gst_element_post_message(
+                element, gst_message_new_error(GST_OBJECT(element), err, "poll error 1: No such device (19)"));
+            g_error_free(err);
+            gst_buffer_unref(GST_PAD_PROBE_INFO_BUFFER(info));
+            GST_PAD_PROBE_INFO_DATA(info) = nullptr;
+            GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_ERROR;
+            return GST_PAD_PROBE_HANDLED;
+        },
+        nullptr, nullptr);
+}
+
 } // namespace
 
 class TestGstCapture : public QObject
@@ -134,6 +158,8 @@ private slots:
     void stillSurvivesClose();
     void missingCameraFailsToOpen();
     void undeliverableFormatFailsCleanly();
+    void unpluggedCameraStopsPreview_data();
+    void unpluggedCameraStopsPreview();
     void videoSettingsRestartPreview();
     void pictureSettingsChangePatternLive();
 
@@ -557,6 +583,79 @@ void TestGstCapture::undeliverableFormatFailsCleanly()
     QVERIFY(!control.lastError().isEmpty());
     QVERIFY(!control.GrabStill());
     QVERIFY(!control.view()->note().isEmpty());
+}
+
+void TestGstCapture::unpluggedCameraStopsPreview_data()
+{
+    QTest::addColumn<bool>("stillTaken");
+    QTest::newRow("live video") << false;
+    QTest::newRow("with a still held") << true;
+}
+
+void TestGstCapture::unpluggedCameraStopsPreview()
+{
+    QFETCH(bool, stillTaken);
+    GstCaptureControl control(testPicture());
+    QSignalSpy failed(&control, &CaptureControl::previewFailed);
+    QVERIFY2(control.OpenPreview(), qPrintable(control.lastError()));
+    QVERIFY2(control.GrabStill(), qPrintable(control.lastError()));
+    if (!stillTaken)
+        QVERIFY(control.ResumePreview());
+    QTRY_VERIFY(!control.view()->note().contains(QStringLiteral("正在打开")));
+
+    GstElement *source = control.sourceElementForTesting();
+    QVERIFY(source);
+    // The pipeline's own reference keeps it alive until we look at its state.
+    GstHandle<GstElement> pipeline(GST_ELEMENT(gst_object_get_parent(GST_OBJECT(source))));
+    QVERIFY(pipeline);
+    unplugSource(source);
+
+    // Reported once, in the event loop, with no call in progress.
+    QVERIFY(failed.wait(5000));
+    QCOMPARE(failed.count(), 1);
+    const QString reason = failed.at(0).at(0).toString();
+    QVERIFY2(reason.contains(QStringLiteral("测试图像出错")), qPrintable(reason));
+    QVERIFY2(reason.contains(QStringLiteral("摄像头可能已被拔出")), qPrintable(reason));
+    QVERIFY2(reason.contains(QStringLiteral("Could not read from resource.")), qPrintable(reason));
+    QCOMPARE(control.lastError(), reason);
+
+    // Stopped for good: no streaming thread, no source, no more frames.
+    QVERIFY(!control.isPreviewRunning());
+    QVERIFY(!control.sourceElementForTesting());
+    GstState state = GST_STATE_VOID_PENDING;
+    QCOMPARE(gst_element_get_state(pipeline.get(), &state, nullptr, 0), GST_STATE_CHANGE_SUCCESS);
+    QCOMPARE(state, GST_STATE_NULL);
+    pipeline.reset();
+    // The video window says why, and no frame notice still queued covers it.
+    QCoreApplication::processEvents();
+    QCOMPARE(control.view()->note(), reason);
+    QCOMPARE(control.view()->showsStill(), stillTaken);
+    if (!stillTaken)
+        QVERIFY(control.view()->shownImage().isNull());
+
+    // Later calls fail cleanly and say why.
+    QCOMPARE(control.hasStill(), stillTaken);
+    QVERIFY(!control.GrabStill());
+    QCOMPARE(control.lastError(), reason);
+    QCOMPARE(control.hasStill(), stillTaken);
+    // A still taken before the camera went can still be saved.
+    const QString path = m_dir.filePath(QStringLiteral("unplugged-%1.jpg").arg(QTest::currentDataTag()));
+    QCOMPARE(control.SaveStill(path), stillTaken);
+    QCOMPARE(QFile::exists(path), stillTaken);
+
+    // The camera plugged back in: Open works again, and the old error is gone.
+    QVERIFY2(control.OpenPreview(), qPrintable(control.lastError()));
+    QVERIFY(control.lastError().isEmpty());
+    QVERIFY(!control.hasStill());
+    QVERIFY2(control.GrabStill(), qPrintable(control.lastError()));
+    QCOMPARE(control.still().size(), QSize(640, 480));
+    QVERIFY(control.ResumePreview());
+    QTRY_VERIFY(!control.view()->shownImage().isNull());
+    // The second error behind the first, from the dead pipeline, never arrives.
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(control.ClosePreview());
+    QVERIFY(!control.GrabStill());
+    QCOMPARE(control.lastError(), QStringLiteral("摄像头未打开"));
 }
 
 void TestGstCapture::videoSettingsRestartPreview()

@@ -44,4 +44,9 @@ public:
     virtual void setWindowSize(const QSize &size) = 0;
 
     virtual QString lastError() const = 0;
+
+signals:
+    // Live video stopped on its own, outside any call (a camera unplugged):
+    // the reason, for the operator. lastError() says the same afterwards.
+    void previewFailed(const QString &reason);
 };

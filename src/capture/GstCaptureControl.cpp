@@ -24,8 +24,13 @@ GstCaptureControl::GstCaptureControl(QObject *parent)
     m_view->setCropSize(m_crop);
     showIdle();
     connect(m_pipeline, &GstFramePipeline::frameReady, this, [this] {
-        if (m_view)
-            m_view->setLiveFrame(m_pipeline->newestFrame());
+        // A notice queued just before the pipeline stopped must not paint
+        // over the note that says why it stopped.
+        if (!m_view || !m_pipeline->isRunning())
+            return;
+        const QImage frame = m_pipeline->newestFrame();
+        if (!frame.isNull())
+            m_view->setLiveFrame(frame);
     });
     connect(m_pipeline, &GstFramePipeline::failed, this, &GstCaptureControl::onPipelineFailed);
 }
@@ -57,6 +62,11 @@ bool GstCaptureControl::fail(const QString &why)
 bool GstCaptureControl::isPreviewRunning() const
 {
     return m_pipeline->isRunning();
+}
+
+GstElement *GstCaptureControl::sourceElementForTesting() const
+{
+    return m_pipeline->sourceElement();
 }
 
 void GstCaptureControl::setCaptureSettings(const CaptureSettings &settings)

@@ -8,6 +8,7 @@
 #include <QPointer>
 
 class GstFramePipeline;
+typedef struct _GstElement GstElement;
 class QDialog;
 
 // The camera component on GStreamer: a V4L2 camera through v4l2src, or
@@ -65,10 +66,10 @@ public:
     // How long GrabStill waits for the first frame after OpenPreview.
     static constexpr int FirstFrameTimeoutMs = 2000;
 
-signals:
-    // Live video stopped on its own (a camera unplugged): the reason, for the
-    // window's status line.
-    void previewFailed(const QString &reason);
+    // The running pipeline's source element, or null while closed. Only for
+    // tests, which make it fail the way an unplugged camera does; it belongs
+    // to the pipeline and goes with it.
+    GstElement *sourceElementForTesting() const;
 
 protected:
     // Shows a settings dialog modally and returns its result. Tests override

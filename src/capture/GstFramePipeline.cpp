@@ -13,11 +13,38 @@
 namespace
 {
 
+// What the operator reads: the usual camera troubles in plain words, with
+// GStreamer's own text behind them for whoever has to look further.
 QString describe(GError *err, const gchar *debug)
 {
-    QString text = err ? QString::fromUtf8(err->message) : QStringLiteral("未知错误");
     Q_UNUSED(debug);
-    return text;
+    if (!err)
+        return QStringLiteral("未知错误");
+    const QString detail = QString::fromUtf8(err->message);
+    QString plain;
+    if (err->domain == GST_RESOURCE_ERROR) {
+        switch (err->code) {
+        case GST_RESOURCE_ERROR_READ:
+            // What v4l2src reports when the device goes away under it.
+            plain = QStringLiteral("读不到画面，摄像头可能已被拔出");
+            break;
+        case GST_RESOURCE_ERROR_NOT_FOUND:
+            plain = QStringLiteral("找不到摄像头设备");
+            break;
+        case GST_RESOURCE_ERROR_OPEN_READ:
+        case GST_RESOURCE_ERROR_OPEN_READ_WRITE:
+            plain = QStringLiteral("无法打开摄像头设备");
+            break;
+        case GST_RESOURCE_ERROR_BUSY:
+            plain = QStringLiteral("摄像头正被其他程序使用");
+            break;
+        default:
+            break;
+        }
+    }
+    if (plain.isEmpty() || detail.isEmpty())
+        return plain.isEmpty() ? detail : plain;
+    return plain + QStringLiteral("（") + detail + QStringLiteral("）");
 }
 
 } // namespace
@@ -114,6 +141,8 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
                                     : QStringLiteral("无法启动测试图像");
         return fail(detail.isEmpty() ? what : what + QStringLiteral("：") + detail);
     }
+    // A failure of an earlier run no longer describes this one.
+    m_error.clear();
     return true;
 }
 

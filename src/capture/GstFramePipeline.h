@@ -44,8 +44,13 @@ public:
     // Changes the test picture's pattern while it runs.
     void setPattern(int pattern);
 
-    // The readable reason for the last failure.
+    // The readable reason for the last failure; empty again once a start
+    // succeeds.
     QString lastError() const { return m_error; }
+
+    // The source element while running, else null. Borrowed from the
+    // pipeline; tests use it to make the source fail as a camera does.
+    GstElement *sourceElement() const { return m_source; }
 
 signals:
     void frameReady();
