@@ -66,6 +66,13 @@ public:
 
     QString lastError() const override { return m_error; }
 
+    // Live video stops on its own, as when the camera is unplugged.
+    void stopPreviewOnItsOwn(const QString &reason)
+    {
+        m_error = reason;
+        emit previewFailed(reason);
+    }
+
     // Calls as "Name" or "Name(argument)", in order.
     QStringList calls;
     // Operation names that fail from now on.

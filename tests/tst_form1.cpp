@@ -64,6 +64,8 @@ private slots:
     void takeFailing_data();
     void takeFailing();
     void takeShowsTheStillByContent();
+    void cameraStoppingOnItsOwn_data();
+    void cameraStoppingOnItsOwn();
     void tempPhotoGoesToTheCacheWithoutAProgramFolder();
     void retakeFocusesTake();
     void leavingPicturePageFocusesSaveFolder();
@@ -325,6 +327,49 @@ void Form1Suite::takeFailing()
     QVERIFY(form.statusText().contains(failing + " failed"));
     QVERIFY(h.messages.messages.isEmpty());
     QCOMPARE(h.w<QLabel>("Image1")->pixmap().cacheKey(), before.cacheKey());
+}
+
+void Form1Suite::cameraStoppingOnItsOwn_data()
+{
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QString>("flags");
+    // Open on; Close, Take and the settings off, as after Close; Retake and
+    // Save as they were.
+    QTest::newRow("live video") << QStringList{"open"} << "1000000";
+    QTest::newRow("still taken") << QStringList{"open", "take"} << "1001100";
+    QTest::newRow("live again after a retake") << QStringList{"open", "take", "retake"} << "1000000";
+}
+
+void Form1Suite::cameraStoppingOnItsOwn()
+{
+    QFETCH(QStringList, commands);
+    QFETCH(QString, flags);
+    Form1Harness h;
+    TestForm1 &form = h.build();
+    for (const QString &command : commands)
+        runCommand(h, command, false);
+    const QString photoShown = QString::number(h.w<QLabel>("Image1")->pixmap().cacheKey());
+    h.capture.calls.clear();
+
+    const QString reason = QStringLiteral("摄像头 /dev/video0 出错：读不到画面");
+    h.capture.stopPreviewOnItsOwn(reason);
+    QCOMPARE(cameraFlags(h), flags);
+    QCOMPARE(form.statusText(), QStringLiteral("摄像头已停止：") + reason);
+    QVERIFY(h.messages.messages.isEmpty());
+    // The window only reports: it does not drive the camera in reply.
+    QVERIFY(h.capture.calls.isEmpty());
+    QCOMPARE(QString::number(h.w<QLabel>("Image1")->pixmap().cacheKey()), photoShown);
+
+    // A still taken before can still be saved.
+    if (h.w<QPushButton>("Command8")->isEnabled()) {
+        QTest::mouseClick(h.w<QPushButton>("Command8"), Qt::LeftButton);
+        QCOMPARE(form.saves, 1);
+    }
+    // The camera plugged back in: Open starts it again.
+    runCommand(h, QStringLiteral("open"), false);
+    QCOMPARE(h.capture.calls, QStringList{"OpenPreview"});
+    QCOMPARE(cameraFlags(h), QStringLiteral("0110011"));
+    QCOMPARE(form.statusText(), QString());
 }
 
 void Form1Suite::takeShowsTheStillByContent()

@@ -169,6 +169,14 @@ void Form1::connectHandlers()
     connect(ui->spset, &QAction::triggered, this, &Form1::videoSettings);
     connect(ui->Command6, &QPushButton::clicked, this, &Form1::pictureSettings);
     connect(ui->tpset, &QAction::triggered, this, &Form1::pictureSettings);
+    // A camera that stops on its own leaves the buttons as Close does: Open
+    // to start again; a still already taken can still be saved or retaken.
+    if (m_capture) {
+        connect(m_capture, &CaptureControl::previewFailed, this, [this](const QString &reason) {
+            setStatus(QStringLiteral("摄像头已停止：") + reason);
+            setCameraButtons(1, 0, 0, -1, -1, 0, 0);
+        });
+    }
     connect(ui->Command8, &QPushButton::clicked, this, [this] { saveHandling(); });
     connect(ui->savezhao, &QAction::triggered, this, [this] { saveHandling(); });
 
