@@ -690,7 +690,7 @@ void Form1::setOverlayColour(int packed)
     m_ui->fLabel->setPalette(palette);
 }
 
-// ----------------------------------------------- handlers of later work
+// ------------------------- print, frame colour and help (not built yet)
 
 void Form1::pageSetup() {}
 void Form1::printPreview() {}
