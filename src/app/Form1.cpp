@@ -516,7 +516,7 @@ void Form1::formatChosen(int index)
         else if (index == 1)
             m_capture->SetSaveFormat(QStringLiteral("BMP"));
     }
-    m_ui->Chekzm->setText(QStringLiteral("带扩展名") + m_ui->Comgs->currentText());
+    updateExtensionCaption();
 }
 
 // ------------------------------------------------------- capture workflow
