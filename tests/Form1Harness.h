@@ -14,7 +14,7 @@
 
 #include <memory>
 
-// Form1 with the later work's hooks observable and the program's end kept
+// Form1 with its replaceable steps observable and the program's end kept
 // inside the test.
 class TestForm1 : public Form1
 {

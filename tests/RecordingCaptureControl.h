@@ -1,8 +1,10 @@
 #pragma once
 // A camera double: records every call in order, fails the operations it is
-// told to, and writes real picture files so that the preview can load them.
+// told to, and writes a plain frame of stillColour through the real
+// StillWriter, so that the preview and the save flow get real picture files.
 
 #include "capture/CaptureControl.h"
+#include "capture/StillWriter.h"
 
 #include <QColor>
 #include <QImage>
@@ -33,13 +35,10 @@ public:
     {
         if (!record(QStringLiteral("SaveStill"), path))
             return false;
-        QImage still(m_cropWidth, m_cropHeight, QImage::Format_RGB32);
-        still.fill(stillColour);
-        if (!still.save(path, m_format == QLatin1String("BMP") ? "BMP" : "JPG")) {
-            m_error = QStringLiteral("cannot write ") + path;
-            return false;
-        }
-        return true;
+        QImage frame(m_windowSize, QImage::Format_RGB32);
+        frame.fill(stillColour);
+        return StillWriter::write(frame, QSize(m_cropWidth, m_cropHeight), StillWriter::formatFromText(m_format),
+                                  path, &m_error);
     }
 
     void SetSaveFormat(const QString &format) override
@@ -75,6 +74,16 @@ public:
 
     // Calls as "Name" or "Name(argument)", in order.
     QStringList calls;
+    // The arguments of the calls to one operation, in order.
+    QStringList argumentsOf(const QString &name) const
+    {
+        QStringList arguments;
+        const QString prefix = name + QLatin1Char('(');
+        for (const QString &call : calls)
+            if (call.startsWith(prefix) && call.endsWith(QLatin1Char(')')))
+                arguments << call.mid(prefix.size(), call.size() - prefix.size() - 1);
+        return arguments;
+    }
     // Operation names that fail from now on.
     QSet<QString> failing;
     QColor stillColour{40, 120, 200};
@@ -92,8 +101,9 @@ private:
 
     QPointer<QWidget> m_widget;
     QString m_format;
-    qint32 m_cropWidth = 0;
-    qint32 m_cropHeight = 0;
+    // The crop the window sets at start-up.
+    qint32 m_cropWidth = 150;
+    qint32 m_cropHeight = 200;
     QSize m_windowSize{640, 480};
     QString m_error;
 };

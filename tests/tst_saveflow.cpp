@@ -1,68 +1,20 @@
-#include "capture/CaptureControl.h"
 #include "data/TableGrid.h"
 #include "naming/FormPhotoPath.h"
 #include "naming/SaveFlow.h"
 #include "naming/SaveHost.h"
 
+#include "RecordingCaptureControl.h"
 #include "ScriptedServices.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace
 {
-
-// A camera whose still is a plain picture of the crop size, written the way
-// the real one writes it: through a temporary file renamed over the target.
-class StillCamera : public CaptureControl
-{
-public:
-    QWidget *videoWidget() override { return nullptr; }
-    bool OpenPreview() override { return true; }
-    bool ClosePreview() override { return true; }
-    bool GrabStill() override { return true; }
-    bool ResumePreview() override { return true; }
-    bool ShowVideoSettings() override { return true; }
-    bool ShowPictureSettings() override { return true; }
-    bool SaveStill(const QString &path) override
-    {
-        saved << path;
-        if (fail) {
-            m_error = QStringLiteral("no still");
-            return false;
-        }
-        QImage still(CropWidth(), CropHeight(), QImage::Format_RGB32);
-        still.fill(Qt::gray);
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || !still.save(&file, m_format.isEmpty() ? "JPG" : "BMP") ||
-            !file.commit()) {
-            m_error = file.errorString();
-            return false;
-        }
-        return true;
-    }
-    void SetSaveFormat(const QString &format) override { m_format = format; }
-    QString SaveFormat() const override { return m_format; }
-    void SetCropWidth(qint32) override {}
-    void SetCropHeight(qint32) override {}
-    qint32 CropWidth() const override { return 150; }
-    qint32 CropHeight() const override { return 200; }
-    QSize windowSize() const override { return {320, 240}; }
-    void setWindowSize(const QSize &) override {}
-    QString lastError() const override { return m_error; }
-
-    bool fail = false;
-    QStringList saved;
-
-private:
-    QString m_format;
-    QString m_error;
-};
 
 // Plays the main window: the naming controls, the grid's row handling and
 // the re-forming of the path when the row or the number changes.
@@ -205,7 +157,7 @@ void TestSaveFlow::tableModeMovesToTheNextRow()
     QCOMPARE(grid.currentRow, 3);
     const QString path = m_base + "/学生310001.jpg";
     QCOMPARE(window.naming.photoPath, path);
-    StillCamera camera;
+    RecordingCaptureControl camera;
     RecordingMessages messages;
 
     // WHEN saving
@@ -214,7 +166,7 @@ void TestSaveFlow::tableModeMovesToTheNextRow()
 
     // THEN the picture is written, row 3 written back, row 4 active, number raised
     QVERIFY(isPicture(path));
-    QCOMPARE(camera.saved, QStringList{path});
+    QCOMPARE(camera.argumentsOf("SaveStill"), QStringList{path});
     QCOMPARE(window.writtenBack, QList<int>{3});
     QCOMPARE(grid.resumeRow, 4);
     QCOMPARE(grid.resumeColumn, 1);
@@ -239,7 +191,7 @@ void TestSaveFlow::lastRecordThenTheEmptyRow()
     window.inputs.numberOn = true;
     window.writeBackNote = QStringLiteral("文件名未写回：数据文件被锁定");
     grid.setActiveCell(10, 1);
-    StillCamera camera;
+    RecordingCaptureControl camera;
     RecordingMessages messages;
     SaveFlow flow(window, grid, camera, messages);
 
@@ -283,7 +235,7 @@ void TestSaveFlow::overwriteAnsweredNo()
     QVERIFY(old.open(QIODevice::WriteOnly));
     old.write("earlier picture");
     old.close();
-    StillCamera camera;
+    RecordingCaptureControl camera;
     RecordingMessages messages;
     messages.answers << false;
 
@@ -294,7 +246,7 @@ void TestSaveFlow::overwriteAnsweredNo()
     QVERIFY(messages.messages.first().question);
     QCOMPARE(messages.messages.first().text, path + "\n照片文件重名，你如保存，将覆盖原来的，保存吗？");
     QCOMPARE(messages.messages.first().title, QStringLiteral("Lumora"));
-    QVERIFY(camera.saved.isEmpty());
+    QVERIFY(camera.argumentsOf("SaveStill").isEmpty());
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), QByteArray("earlier picture"));
     QCOMPARE(window.inputs.numberText, QStringLiteral("10001"));
@@ -316,7 +268,7 @@ void TestSaveFlow::overwriteAnsweredYes()
     QVERIFY(old.open(QIODevice::WriteOnly));
     old.write("earlier picture");
     old.close();
-    StillCamera camera;
+    RecordingCaptureControl camera;
     RecordingMessages messages;
 
     SaveFlow flow(window, grid, camera, messages);
@@ -342,7 +294,7 @@ void TestSaveFlow::ordinaryModeListsEverySave()
     window.naming.subFolder1 = QStringLiteral("一班");
     window.naming.subFolder2 = QStringLiteral("101");
     window.formPath();
-    StillCamera camera;
+    RecordingCaptureControl camera;
     RecordingMessages messages;
     SaveFlow flow(window, grid, camera, messages);
 
@@ -382,7 +334,7 @@ void TestSaveFlow::ordinaryModeWidensANarrowGrid()
     window.inputs.saveFolder = m_base;
     window.inputs.typedName = QStringLiteral("DC");
     window.formPath();
-    StillCamera camera;
+    RecordingCaptureControl camera;
     RecordingMessages messages;
     SaveFlow flow(window, grid, camera, messages);
     QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
@@ -403,7 +355,7 @@ void TestSaveFlow::subFoldersAreCreated()
     grid.setActiveCell(1, 1);
     const QString path = m_base + "/2班/101/学生1.jpg";
     QCOMPARE(window.naming.photoPath, path);
-    StillCamera camera;
+    RecordingCaptureControl camera;
     RecordingMessages messages;
     SaveFlow flow(window, grid, camera, messages);
     QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
@@ -473,8 +425,9 @@ void TestSaveFlow::interruptions()
     }
     grid.setActiveCell(2, 1);
     window.formPath();
-    StillCamera camera;
-    camera.fail = cameraFails;
+    RecordingCaptureControl camera;
+    if (cameraFails)
+        camera.failing << QStringLiteral("SaveStill");
     RecordingMessages messages;
 
     SaveFlow flow(window, grid, camera, messages);
@@ -520,7 +473,7 @@ void TestSaveFlow::nameChecks()
     window.nameColumn.clear();
     window.inputs.typedName.clear();
     QVERIFY(!window.naming.photoPath.isEmpty());
-    StillCamera camera;
+    RecordingCaptureControl camera;
     RecordingMessages messages;
 
     SaveFlow flow(window, grid, camera, messages);
@@ -529,7 +482,7 @@ void TestSaveFlow::nameChecks()
     QCOMPARE(messages.texts(), QStringList{"没有设置文件名，请先设置！"});
     QCOMPARE(messages.messages.first().title, QStringLiteral("Lumora"));
     QCOMPARE(window.typedNameFocused, focused ? 1 : 0);
-    QVERIFY(camera.saved.isEmpty());
+    QVERIFY(camera.argumentsOf("SaveStill").isEmpty());
     QCOMPARE(window.buttons, kAfterTake);
     QCOMPARE(window.inputs.numberText, QStringLiteral("10001"));
     QCOMPARE(QDir(m_base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());

@@ -708,9 +708,7 @@ void SaveWorkflowSuite::engineSessionWritesNamesBack()
         maker.add({"1", "张三", "一班", ""});
         maker.add({"2", "Mary O'Connor", "二班", ""});
         maker.add({"3", "王五", "一班", ""});
-        QFile file(table);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(maker.bytes());
+        QVERIFY(maker.write(table));
     }
     DataSource &ds = win.form->dataSource();
     ds.databasePath = table;

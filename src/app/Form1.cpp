@@ -524,7 +524,7 @@ void Form1::formatChosen(int index)
         else if (index == 1)
             m_capture->SetSaveFormat(QStringLiteral("BMP"));
     }
-    m_ui->Chekzm->setText(QStringLiteral("带扩展名") + m_ui->Comgs->currentText());
+    updateExtensionCaption();
 }
 
 // ------------------------------------------------------- capture workflow
@@ -698,7 +698,7 @@ void Form1::setOverlayColour(int packed)
     m_ui->fLabel->setPalette(palette);
 }
 
-// ----------------------------------------------- handlers of later work
+// ------------------------- print, frame colour and help (not built yet)
 
 void Form1::pageSetup() {}
 void Form1::printPreview() {}

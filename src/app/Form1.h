@@ -109,7 +109,7 @@ protected:
     // Ends the event loop without closing the window the normal way.
     virtual void endProgram();
 
-    // --- hooks filled by the data-table, naming, saving, print and help work ---
+    // --- steps a test or benchmark may replace ---
     // Data-table mode, steps after the open-table check: open the database,
     // load the table unfiltered into the grid and make the resume cell
     // active. False when the load failed (the mode handler then ends; the
@@ -122,14 +122,15 @@ protected:
     // "保存照片(&S)": Command8 and savezhao.
     virtual void saveHandling();
     // Writes the saved photo's file name into the current row's record and
-    // reloads the grid when it did. Returns why nothing was written when the
-    // operator should know it, else an empty text.
+    // reloads the grid when it did (writeBackForCurrentRow). Returns why
+    // nothing was written when the operator should know it, else an empty text.
     virtual QString writeBackFileName();
     // "打开表": Command9 and opentable.
     virtual void openTableWindow();
+    // Print, frame colour and help commands: not built yet, they do nothing.
     virtual void pageSetup();
     virtual void printPreview();
-    // "相框颜色&C)".
+    // "相框颜色&C)", the caption as the menu shows it.
     virtual void chooseFrameColour();
     virtual void showHelp();
     virtual void showAbout();

@@ -106,16 +106,16 @@ void excelto::chooseTable(int row)
     const QString name = ui->List1->item(row)->text();
     showError(QString());
     try {
-        m_ds.fieldTypes = QList<qint16>(m_db->fields(name).size(), 0);
+        // The table's own description gives the names and types: no record
+        // needs to be read for them.
+        const QList<FieldInfo> fields = m_db->fields(name);
+        m_ds.fieldTypes.clear();
         m_ds.tableName = QLatin1Char('[') + name + QLatin1Char(']');
         ui->Command2->setEnabled(true);
-        const Recordset records = m_db->openRecordset(name);
         ui->List2->clear();
-        const QList<FieldInfo> &fields = records.fields();
-        for (int i = 0; i < fields.size(); ++i) {
-            ui->List2->addItem(fields.at(i).name);
-            if (i < m_ds.fieldTypes.size())
-                m_ds.fieldTypes[i] = fields.at(i).daoType;
+        for (const FieldInfo &field : fields) {
+            ui->List2->addItem(field.name);
+            m_ds.fieldTypes << field.daoType;
         }
     } catch (const EngineError &e) {
         showError(QStringLiteral("无法打开表：") + e.message());
