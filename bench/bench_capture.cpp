@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+#include "QtBenchmarkMain.h"
 
 namespace
 {
@@ -91,13 +92,4 @@ BENCHMARK(BM_GrabAndSave_Live)->Args({150, 200})->Args({600, 800})->Unit(benchma
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+LUMORA_QT_BENCHMARK_MAIN()

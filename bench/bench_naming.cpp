@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
+#include "QtBenchmarkMain.h"
 
 // FormPhotoPath runs on every row change and every keystroke in a naming box:
 // it must stay far below what an operator could notice.
@@ -59,12 +60,4 @@ static void BM_NextNumberText(benchmark::State &state)
 }
 BENCHMARK(BM_NextNumberText);
 
-int main(int argc, char **argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+LUMORA_QT_BENCHMARK_MAIN()

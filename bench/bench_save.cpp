@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QWidget>
 #include <benchmark/benchmark.h>
+#include "QtBenchmarkMain.h"
 
 namespace
 {
@@ -174,12 +175,4 @@ static void BM_RowChange(benchmark::State &state)
 }
 BENCHMARK(BM_RowChange)->Unit(benchmark::kMicrosecond);
 
-int main(int argc, char **argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+LUMORA_QT_BENCHMARK_MAIN()

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
+#include "QtBenchmarkMain.h"
 
 static void BM_StartUpToShown(benchmark::State &state)
 {
@@ -20,12 +21,4 @@ static void BM_StartUpToShown(benchmark::State &state)
 }
 BENCHMARK(BM_StartUpToShown)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char **argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+LUMORA_QT_BENCHMARK_MAIN()
