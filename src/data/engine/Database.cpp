@@ -201,24 +201,37 @@ QList<FieldInfo> Database::fields(const QString &tableName) const
 
 Recordset Database::openRecordset(const QString &tableOrStatement)
 {
+    if (startsWithKeyword(tableOrStatement, QLatin1String("select")))
+        return runSelect(tableOrStatement, 0, -1);
     Recordset rs;
-    if (!startsWithKeyword(tableOrStatement, QLatin1String("select"))) {
-        const TableSource &source = table(unbracket(tableOrStatement));
-        rs.m_fields = source.fields();
-        const int width = int(rs.m_fields.size());
-        const qsizetype n = source.recordCount();
-        rs.m_rows.reserve(n);
-        for (qsizetype r = 0; r < n; ++r) {
-            QList<Value> row;
-            row.reserve(width);
-            for (int f = 0; f < width; ++f)
-                row.append(source.value(r, f));
-            rs.m_rows.append(std::move(row));
-        }
-        return rs;
+    const TableSource &source = table(unbracket(tableOrStatement));
+    rs.m_fields = source.fields();
+    const int width = int(rs.m_fields.size());
+    const qsizetype n = source.recordCount();
+    rs.m_rows.reserve(n);
+    for (qsizetype r = 0; r < n; ++r) {
+        QList<Value> row;
+        row.reserve(width);
+        for (int f = 0; f < width; ++f)
+            row.append(source.value(r, f));
+        rs.m_rows.append(std::move(row));
     }
+    return rs;
+}
 
-    SqlStatement parsed = SqlParser::parse(tableOrStatement);
+Recordset Database::openRecordset(const QString &statement, qsizetype record)
+{
+    if (record < 0)
+        throw EngineError(QStringLiteral("no record %1").arg(record));
+    return runSelect(statement, record, record + 1);
+}
+
+// Runs a select over the records first..last - 1 of its table (to the end
+// when last is negative).
+Recordset Database::runSelect(const QString &statement, qsizetype first, qsizetype last)
+{
+    Recordset rs;
+    SqlStatement parsed = SqlParser::parse(statement);
     auto *select = std::get_if<SqlSelect>(&parsed);
     if (!select)
         throw SqlError(QStringLiteral("expected a select statement"), 0);
@@ -252,7 +265,10 @@ Recordset Database::openRecordset(const QString &tableOrStatement)
     }
 
     const int width = int(rs.m_fields.size());
-    const qsizetype n = source.recordCount();
+    const qsizetype count = source.recordCount();
+    const qsizetype n = last < 0 ? count : std::min(last, count);
+    if (first > n)
+        first = n;
 
     // Every column a join and no distinct: keep the parts, join on demand.
     bool allJoins = !select->star && !select->distinct && width > 0;
@@ -266,11 +282,11 @@ Recordset Database::openRecordset(const QString &tableOrStatement)
             for (const auto &arg : e.args)
                 rs.m_joins[c].tabs.append(arg->tab);
         }
-        const qsizetype expected = select->where ? 0 : n;
+        const qsizetype expected = select->where ? 0 : n - first;
         rs.m_rows.reserve(expected);
         rs.m_parts.reserve(expected);
         rs.m_allNull.reserve(size_t(expected * width));
-        for (qsizetype r = 0; r < n; ++r) {
+        for (qsizetype r = first; r < n; ++r) {
             if (select->where && !SqlEvaluator::holds(*select->where, source, r))
                 continue;
             QList<QStringList> parts(width);
@@ -285,10 +301,10 @@ Recordset Database::openRecordset(const QString &tableOrStatement)
 
     QSet<QString> seen;
     if (!select->distinct)
-        rs.m_rows.reserve(n);
+        rs.m_rows.reserve(n - first);
     if (anyJoin && !select->distinct)
-        rs.m_parts.reserve(n);
-    for (qsizetype r = 0; r < n; ++r) {
+        rs.m_parts.reserve(n - first);
+    for (qsizetype r = first; r < n; ++r) {
         if (select->where && !SqlEvaluator::holds(*select->where, source, r))
             continue;
         QList<Value> row;
@@ -325,6 +341,18 @@ Recordset Database::openRecordset(const QString &tableOrStatement)
 
 qsizetype Database::execute(const QString &statement)
 {
+    return runUpdate(statement, -1).matched();
+}
+
+UpdateResult Database::executeIfMatches(const QString &statement, qsizetype expected)
+{
+    return runUpdate(statement, expected < 0 ? 0 : expected);
+}
+
+// Runs an update; with `expected` not negative it writes only when exactly
+// that many records match.
+UpdateResult Database::runUpdate(const QString &statement, qsizetype expected)
+{
     SqlStatement parsed = SqlParser::parse(statement);
     auto *update = std::get_if<SqlUpdate>(&parsed);
     if (!update)
@@ -355,6 +383,11 @@ qsizetype Database::execute(const QString &statement)
                                                         fields.at(a.field)));
     }
 
+    UpdateResult result;
+    result.records = matches;
+    if (expected >= 0 && matches.size() != expected)
+        return result;
+
     // There is no transaction: a write the backend refuses half-way leaves
     // the records before it updated, and the error says how many.
     for (qsizetype m = 0; m < matches.size(); ++m) {
@@ -369,7 +402,8 @@ qsizetype Database::execute(const QString &statement)
             }
         }
     }
-    return matches.size();
+    result.written = true;
+    return result;
 }
 
 } // namespace lumora::engine

@@ -51,6 +51,14 @@ public:
 private:
     void buildRow(qsizetype i) const;
 };
+// What an update statement matched and whether it wrote.
+struct UpdateResult
+{
+    QList<qsizetype> records;  // the matched records, in file order
+    bool written = false;      // false: the statement was held back, nothing changed
+    qsizetype matched() const { return records.size(); }
+};
+
 // A data file opened with a connect string, as the program's statements see
 // it: "Excel 8.0", "" (Access), "FOXPro3.0" or "dBASE IV". Every method
 // throws EngineError with a clear message; nothing crashes on a bad file.
@@ -66,8 +74,16 @@ public:
     QList<FieldInfo> fields(const QString &table) const;
     // A bare table name (brackets allowed) or a select statement.
     Recordset openRecordset(const QString &tableOrStatement);
+    // The same select looked at one record of its table only (numbered from
+    // 0 over the live records, as UpdateResult::records gives them): one row
+    // when the record passes the where clause, none when it does not.
+    Recordset openRecordset(const QString &statement, qsizetype record);
     // An update statement; returns the number of records changed.
     qsizetype execute(const QString &statement);
+    // An update statement that writes only when its where clause matches
+    // exactly `expected` records; otherwise nothing is written and the
+    // result tells how many matched.
+    UpdateResult executeIfMatches(const QString &statement, qsizetype expected);
 
 private:
     explicit Database(std::unique_ptr<Backend> backend);
@@ -75,6 +91,8 @@ private:
     // Throws EngineError for an unknown table, with the statement position
     // when offset is not negative.
     TableSource &table(const QString &name, int offset = -1) const;
+    Recordset runSelect(const QString &statement, qsizetype first, qsizetype last);
+    UpdateResult runUpdate(const QString &statement, qsizetype expected);
 
     std::unique_ptr<Backend> m_backend;
     mutable std::map<QString, std::unique_ptr<TableSource>> m_tables; // by case-folded name
