@@ -355,7 +355,7 @@ void TstForm1Data::writeBackWithFilterSet()
         grid->setActiveCell(row, 1);
         const QString id = grid->cellText(row, 1);
         d.form->naming().photoName = id + QStringLiteral("-10001");
-        QCOMPARE(d.form->writeBackForCurrentRow(), QString());
+        QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
 
         auto db = Database::open(path, QStringLiteral("dBASE IV"));
         const Recordset rs = db->openRecordset(QStringLiteral("select 照片 from [students] where 学号='%1'").arg(id));
@@ -392,7 +392,7 @@ void TstForm1Data::writeBackKeepsFilterWhenNoValuePicked()
     QCOMPARE(combo2->currentIndex(), -1);
     grid->setActiveCell(2, 1);
     d.form->naming().photoName = QStringLiteral("103-10001");
-    QCOMPARE(d.form->writeBackForCurrentRow(), QString());
+    QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
     QCOMPARE(column(grid, 1), (QStringList{"101", "103"}));
     QCOMPARE(grid->cellText(2, 4), QStringLiteral("103-10001"));
 }
@@ -416,6 +416,17 @@ void TstForm1Data::writeBackByLabelClick()
 
     d.w<QCheckBox>("Chezd")->setChecked(true);
     d.w<QComboBox>("Comzd")->setCurrentIndex(3);
+    // No photo of this row in the save folder: nothing to book.
+    const QString photo = d.form->naming().photoPath;
+    QVERIFY(!photo.isEmpty());
+    QTest::mouseClick(label, Qt::LeftButton);
+    QCOMPARE(grid->cellText(3, 4), QString());
+    QVERIFY2(d.form->statusText().contains(QStringLiteral("还没有保存")), qPrintable(d.form->statusText()));
+
+    QDir().mkpath(QFileInfo(photo).path());
+    QFile file(photo);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
     QTest::mouseClick(label, Qt::LeftButton);
     QCOMPARE(grid->cellText(3, 4), QStringLiteral("103"));
     QCOMPARE(grid->currentRow, 3);
@@ -439,7 +450,7 @@ void TstForm1Data::writeBackRefusedIsSaid()
     d.form->naming().photoName = QStringLiteral("2024000004");
     d.messages.clear();
 
-    const QString note = d.form->writeBackForCurrentRow();
+    const QString note = d.form->writeBackForCurrentRow().text;
     QVERIFY2(note.startsWith(QStringLiteral("文件名未写入数据表：")), qPrintable(note));
     QVERIFY(d.messages.texts().isEmpty());
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -448,7 +459,7 @@ void TstForm1Data::writeBackRefusedIsSaid()
     // No target chosen (the key column was refused): said, not written.
     d.w<QComboBox>("Comzd")->setCurrentIndex(0);
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
-    QCOMPARE(d.form->writeBackForCurrentRow(), QStringLiteral("文件名未写入数据表：没有选择存放文件名的列"));
+    QCOMPARE(d.form->writeBackForCurrentRow().text, QStringLiteral("文件名未写入数据表：没有选择存放文件名的列"));
 }
 
 void TstForm1Data::writeBackSwitchWithoutKeys()
@@ -462,7 +473,7 @@ void TstForm1Data::writeBackSwitchWithoutKeys()
     QVERIFY(!chezd->isChecked());
     QVERIFY(!d.w<QComboBox>("Comzd")->isEnabled());
     QVERIFY(!d.w<QCheckBox>("Chekzm")->isEnabled());
-    QCOMPARE(d.form->writeBackForCurrentRow(), QString());
+    QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
 }
 
 void TstForm1Data::targetColumnCheck_data()

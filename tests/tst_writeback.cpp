@@ -28,6 +28,9 @@ private slots:
     void runner_data();
     void runner();
     void readOnlyFileIsReported();
+    void onlyAKeyOfOnePersonWrites_data();
+    void onlyAKeyOfOnePersonWrites();
+    void markerRowIsNobody();
     void thousandWriteBacksChangeOnlyTheTarget();
 
 private:
@@ -165,9 +168,10 @@ void TstWriteBack::runner_data()
     QTest::newRow("switched off") << false << QList<qint16>{1} << 5 << 2 << int(Status::SwitchedOff) << "";
     QTest::newRow("no keys") << true << QList<qint16>{} << 5 << 2 << int(Status::NoKeys) << "";
     QTest::newRow("no target") << true << QList<qint16>{1} << -1 << 2 << int(Status::NoTarget) << "";
-    QTest::newRow("empty trailing row matches nothing") << true << QList<qint16>{1} << 5 << 31
-                                                        << int(Status::NoMatch) << "";
-    QTest::newRow("number key empty") << true << QList<qint16>{4} << 5 << 31 << int(Status::NotBuilt) << "";
+    QTest::newRow("trailing empty row is nobody") << true << QList<qint16>{1} << 5 << 31
+                                                  << int(Status::NotAPerson) << "";
+    QTest::newRow("row past the grid") << true << QList<qint16>{1} << 5 << 32 << int(Status::NotAPerson) << "";
+    QTest::newRow("header row") << true << QList<qint16>{1} << 5 << 0 << int(Status::NotAPerson) << "ZP";
     QTest::newRow("value too long") << true << QList<qint16>{1} << 1 << 2 << int(Status::Failed) << "";
 }
 
@@ -229,6 +233,117 @@ void TstWriteBack::readOnlyFileIsReported()
     QFile::setPermissions(ds.databasePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QCOMPARE(int(result.status), int(Status::Failed));
     QVERIFY(!result.reason.isEmpty());
+}
+
+// A roster whose key column XH holds what goes wrong in real rosters:
+// blanks, a key shared by two people, two keys differing only in letter
+// case (text compares ignoring case). Records of 1 + 10 + 20 + 20 bytes.
+static bool writeAwkwardRoster(const QString &path)
+{
+    DbfMaker t({{"XH", 'C', 10}, {"XM", 'C', 20}, {"ZP", 'C', 20}});
+    t.add({"101", "张三", ""});
+    t.add({"", "李四", "old2.jpg"});
+    t.add({"", "王五", "old3.jpg"});
+    t.add({"A7", "赵六", "old4.jpg"});
+    t.add({"a7", "钱七", "old5.jpg"});
+    t.add({"105", "孙八", "old6.jpg"});
+    t.add({"105", "周九", "old7.jpg"});
+    t.add({"O'Brien", "O'Brien", ""});
+    t.add({"   ", "吴十", "old9.jpg"});
+    return t.write(path);
+}
+
+void TstWriteBack::onlyAKeyOfOnePersonWrites_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("matched");
+
+    QTest::newRow("unique key") << 1 << int(Status::Written) << 1;
+    QTest::newRow("blank key") << 2 << int(Status::NotBuilt) << 0;
+    QTest::newRow("second blank key") << 3 << int(Status::NotBuilt) << 0;
+    QTest::newRow("upper case of a7") << 4 << int(Status::Ambiguous) << 2;
+    QTest::newRow("lower case of A7") << 5 << int(Status::Ambiguous) << 2;
+    QTest::newRow("shared key, first") << 6 << int(Status::Ambiguous) << 2;
+    QTest::newRow("shared key, second") << 7 << int(Status::Ambiguous) << 2;
+    QTest::newRow("apostrophe, unique") << 8 << int(Status::Written) << 1;
+    QTest::newRow("key of blanks only") << 9 << int(Status::NotBuilt) << 0;
+    QTest::newRow("trailing row") << 10 << int(Status::NotAPerson) << 0;
+}
+
+void TstWriteBack::onlyAKeyOfOnePersonWrites()
+{
+    QFETCH(int, row);
+    QFETCH(int, status);
+    QFETCH(int, matched);
+
+    DataSource ds;
+    const QString folder = m_dir.filePath(QStringLiteral("awkward_%1").arg(row));
+    QDir().mkpath(folder);
+    ds.databasePath = folder + QStringLiteral("/roster.dbf");
+    QVERIFY(writeAwkwardRoster(ds.databasePath));
+    ds.connectString = QStringLiteral("dBASE IV");
+    ds.tableName = QStringLiteral("[roster]");
+    ds.fieldTypes = {DaoText, DaoText, DaoText};
+    ds.keyColumns = {1};
+    ds.keyCount = 1;
+    TableGrid grid;
+    LoadTable(*OpenDatabase(ds), ds, grid);
+    QCOMPARE(grid.rows(), 11);
+    QFile file(ds.databasePath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    const WriteBackRequest request{true, 2, true, QStringLiteral("jpg"), QStringLiteral("new"), row};
+    const WriteBackResult result = WriteBackFileName(ds, grid, request);
+    QCOMPARE(int(result.status), status);
+    QCOMPARE(result.matched, qsizetype(matched));
+    if (result.status == Status::Ambiguous)
+        QVERIFY2(result.statusText().contains(QStringLiteral("匹配到 2 条记录")), qPrintable(result.statusText()));
+
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray after = file.readAll();
+    QCOMPARE(after.size(), before.size());
+    // Only the written record's ZP field (and the date of last update) may
+    // differ; every other record keeps what it held.
+    const int header = 32 + 3 * 32 + 1, record = 51, zp = 31;
+    const int written = result.written() ? row - 1 : -1;
+    for (int b = 0; b < before.size(); ++b) {
+        if (b >= 1 && b <= 3)
+            continue;
+        const int r = b < header ? -1 : (b - header) / record;
+        const int inRecord = b < header ? -1 : (b - header) % record;
+        if (r == written && inRecord >= zp && inRecord < zp + 20)
+            continue;
+        QVERIFY2(before.at(b) == after.at(b), qPrintable(QStringLiteral("byte %1 (record %2) changed").arg(b).arg(r)));
+    }
+    if (result.written())
+        QCOMPARE(after.mid(header + (row - 1) * record + zp, 20), QByteArray("new.jpg").leftJustified(20, ' '));
+    else
+        QCOMPARE(after, before);
+}
+
+void TstWriteBack::markerRowIsNobody()
+{
+    // A filter that shows nobody leaves the marker row; it writes nothing.
+    DataSource ds;
+    const QString folder = m_dir.filePath(QStringLiteral("marker"));
+    QDir().mkpath(folder);
+    ds.databasePath = folder + QStringLiteral("/roster.dbf");
+    QVERIFY(writeAwkwardRoster(ds.databasePath));
+    ds.connectString = QStringLiteral("dBASE IV");
+    ds.tableName = QStringLiteral("[roster]");
+    ds.fieldTypes = {DaoText, DaoText, DaoText};
+    ds.keyColumns = {1};
+    ds.keyCount = 1;
+    ds.whereClause = QStringLiteral(" where XH='nobody'");
+    TableGrid grid;
+    LoadTable(*OpenDatabase(ds), ds, grid);
+    QCOMPARE(grid.rows(), 2);
+    QCOMPARE(grid.cellText(1, 1), NoRecordsMarker());
+    const WriteBackRequest request{true, 2, false, QString(), QStringLiteral("x"), 1};
+    QCOMPARE(int(WriteBackFileName(ds, grid, request).status), int(Status::NotAPerson));
 }
 
 void TstWriteBack::thousandWriteBacksChangeOnlyTheTarget()

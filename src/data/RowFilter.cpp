@@ -1,6 +1,7 @@
 #include "data/RowFilter.h"
 
 #include "data/DataSource.h"
+#include "data/FailureText.h"
 #include "data/SqlText.h"
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
@@ -46,9 +47,9 @@ bool RefillFilterValues(const DataSource &ds, const QComboBox &Combo1, QComboBox
     QStringList values;
     try {
         values = DistinctValues(ds, Combo1.currentText());
-    } catch (const EngineError &e) {
+    } catch (...) {
         if (error)
-            *error = e.message();
+            *error = CurrentFailureText();
         return false;
     }
     Combo2.clear();
@@ -98,9 +99,9 @@ QString ReloadThroughFilter(DataSource &ds, TableGrid &grid, QString *error)
     try {
         const std::unique_ptr<Database> db = OpenDatabase(ds);
         LoadTable(*db, ds, grid);
-    } catch (const EngineError &e) {
+    } catch (...) {
         if (error)
-            *error = e.message();
+            *error = CurrentFailureText();
     }
     return QStringLiteral("数据表[%1]").arg(grid.rows() - 2);
 }

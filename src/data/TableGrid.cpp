@@ -83,6 +83,20 @@ void TableGridModel::setCell(int row, int column, const QString &text)
     }
 }
 
+void TableGridModel::removeGridRow(int row)
+{
+    const int index = row - 1;
+    if (index < 0 || index >= m_rows.size())
+        return;
+    if (m_bulk) {
+        m_rows.removeAt(index);
+        return;
+    }
+    beginRemoveRows({}, index, index);
+    m_rows.removeAt(index);
+    endRemoveRows();
+}
+
 void TableGridModel::appendRow(const QStringList &parts, bool notify)
 {
     Row row;

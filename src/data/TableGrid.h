@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTableView>
 
+#include <optional>
+
 // The cells of the main window's grid, addressed the way the window's
 // handlers address them: row 0 is the header row, column 0 the row-header
 // column, data cells from (1, 1). Row 0 shows as the view's horizontal
@@ -25,6 +27,8 @@ public:
     // Appends one data row; part k goes to column k + 1. With notify false
     // nothing is signalled until endBulk().
     void appendRow(const QStringList &parts, bool notify);
+    // Removes grid row `row` (1 or more); the rows below move up by one.
+    void removeGridRow(int row);
     // Room for this many data rows, so a bulk load does not regrow the list.
     void reserveRows(qsizetype rows) { m_rows.reserve(rows); }
     void beginBulk();
@@ -93,6 +97,8 @@ public:
     int gridColumnWidth(int column) const;
     void selectRange(int row1, int column1, int row2, int column2);
     void appendRow(const QStringList &parts, bool repaint = true) { m_model->appendRow(parts, repaint); }
+    // Removes one row below the header; the rows after it move up.
+    void removeRow(int row) { m_model->removeGridRow(row); }
     // Suspends (false) or resumes (true) repainting around a bulk load.
     void setRedraw(bool on);
     void refresh() { viewport()->update(); }
@@ -102,6 +108,9 @@ public:
     int resumeRow = 0;       // the cell made active after every reload
     int resumeColumn = 0;
     bool columnsListed = false;
+    // The filter suffix of the load the grid shows in full ("" = every
+    // record); nothing while no load has completed.
+    std::optional<QString> loadedClause;
 
 signals:
     // The active cell moved to (or was set on) this row.

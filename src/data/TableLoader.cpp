@@ -58,8 +58,48 @@ struct RedrawGuard
 };
 } // namespace
 
+namespace {
+
+QStringList FieldNames(Database &db, const QString &tableName)
+{
+    QStringList names;
+    for (const FieldInfo &field : db.fields(tableName))
+        names << field.name;
+    return names;
+}
+
+QString CheckedRowQuery(const QStringList &names, const QString &tableName, const QString &whereClause)
+{
+    const QString statement = RowQuery(names, tableName, whereClause);
+    if (statement.isEmpty())
+        throw EngineError(QStringLiteral("a field name of %1 cannot be used in a statement").arg(tableName));
+    return statement;
+}
+
+// The cells of one result row: each field's own text, tabs included.
+QStringList RowTexts(const Recordset &rows, qsizetype j)
+{
+    QStringList parts = rows.parts(j, 0);
+    if (parts.isEmpty())
+        parts << rows.value(j, 0).toText();  // a single field is no join
+    return parts;
+}
+
+} // namespace
+
+std::optional<QStringList> LoadRecordTexts(Database &db, const QString &tableName, const QString &whereClause,
+                                           qsizetype record)
+{
+    const QString statement = CheckedRowQuery(FieldNames(db, tableName), tableName, whereClause);
+    const Recordset rows = db.openRecordset(statement, record);
+    if (rows.isEmpty())
+        return std::nullopt;
+    return RowTexts(rows, 0);
+}
+
 TableLoad LoadTable(Database &db, const QString &tableName, const QString &whereClause, TableGrid &grid)
 {
+    grid.loadedClause.reset();
     TableGridModel *cells = grid.cells();
     cells->setColumnCode(1, 3);
     grid.setRows(1);
@@ -84,30 +124,26 @@ TableLoad LoadTable(Database &db, const QString &tableName, const QString &where
         names << fields.at(i).name;
     }
 
-    const QString statement = RowQuery(names, tableName, whereClause);
-    if (statement.isEmpty())
-        throw EngineError(QStringLiteral("a field name of %1 cannot be used in a statement").arg(tableName));
-    const Recordset rows = db.openRecordset(statement);
+    const Recordset rows = db.openRecordset(CheckedRowQuery(names, tableName, whereClause));
 
     TableLoad result;
     if (rows.isEmpty()) {
         grid.appendRow({}, false);
-        grid.setCellText(1, 1, QStringLiteral(" [没有记录]"));
+        grid.setCellText(1, 1, NoRecordsMarker());
+        grid.loadedClause = whereClause;
         return result;
     }
 
     const qsizetype count = rows.size();
     cells->reserveRows(count + 1);
     for (qsizetype j = 0; j < count; ++j) {
-        QStringList parts = rows.parts(j, 0);
-        if (parts.isEmpty())
-            parts << rows.value(j, 0).toText();  // a single field is no join
-        grid.appendRow(parts, false);
+        grid.appendRow(RowTexts(rows, j), false);
         cells->setRowHeaderAttribute(int(j) + 1, QLatin1Char('U'));
     }
     result.records = count;
     result.caption = QStringLiteral("数据表[%1]").arg(count);
     grid.appendRow({}, false);
+    grid.loadedClause = whereClause;
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 struct DataSource;
 class TableGrid;
@@ -33,10 +34,20 @@ QString FieldQuery(const QString &tableName);
 // all leaves the result empty.
 QString RowQuery(const QStringList &fieldNames, const QString &tableName, const QString &whereClause);
 
+// The text of the row that stands for an empty result.
+inline QString NoRecordsMarker() { return QStringLiteral(" [没有记录]"); }
+
+// The cell texts (one per field) that a load of tableName + whereClause
+// shows for one record, or nothing when the filter does not show it.
+// Throws lumora::engine::EngineError.
+std::optional<QStringList> LoadRecordTexts(lumora::engine::Database &db, const QString &tableName,
+                                           const QString &whereClause, qsizetype record);
+
 // Fills the grid from the open database: header row, one row per record of
 // tableName + whereClause, a trailing empty row, or the " [没有记录]" marker
 // row when nothing matches. Each field value lands in its own cell, tabs
-// included. Throws lumora::engine::EngineError; the grid is then left as far
+// included. Records the suffix in grid.loadedClause once the load is
+// complete. Throws lumora::engine::EngineError; the grid is then left as far
 // as the load got (repainting is resumed).
 TableLoad LoadTable(lumora::engine::Database &db, const QString &tableName, const QString &whereClause,
                     TableGrid &grid);

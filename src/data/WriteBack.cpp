@@ -1,6 +1,7 @@
 #include "data/WriteBack.h"
 
 #include "data/DataSource.h"
+#include "data/FailureText.h"
 #include "data/SqlText.h"
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
@@ -18,6 +19,10 @@ WriteBackStatement BuildKeyConditions(const QList<WriteBackKey> &keys)
     }
     QString conditions;
     for (const WriteBackKey &key : keys) {
+        if (key.value.trimmed().isEmpty()) {
+            result.error = QStringLiteral("主键“%1”为空").arg(key.column);
+            return result;
+        }
         const QString name = SqlText::columnName(key.column);
         if (name.isEmpty()) {
             result.error = QStringLiteral("主键列名“%1”不能用于语句").arg(key.column);
@@ -113,8 +118,12 @@ QString WriteBackResult::statusText() const
         return QStringLiteral("文件名未写入数据表：") + reason;
     case Status::Failed:
         return QStringLiteral("文件名未写入数据表：") + reason;
+    case Status::NotAPerson:
+        return QStringLiteral("文件名未写入数据表：当前行不是数据表中的记录");
     case Status::NoMatch:
-        return QStringLiteral("文件名未写入数据表：没有找到这一行的记录");
+        return QStringLiteral("关键字段没有匹配到记录，文件名未写入数据表");
+    case Status::Ambiguous:
+        return QStringLiteral("关键字段匹配到 %1 条记录，文件名未写入数据表").arg(matched);
     }
     return {};
 }
@@ -133,6 +142,10 @@ WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid, c
         result.status = WriteBackResult::Status::NoTarget;
         return result;
     }
+    if (!IsRecordRow(grid, request.row)) {
+        result.status = WriteBackResult::Status::NotAPerson;
+        return result;
+    }
     const WriteBackStatement built = BuildWriteBack(ds, grid, request);
     if (!built.ok) {
         result.status = WriteBackResult::Status::NotBuilt;
@@ -141,13 +154,50 @@ WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid, c
     }
     result.statement = built.statement;
     try {
+        // Only a statement that picks exactly this one person writes: a
+        // shared key (or two keys differing only in letter case) writes
+        // nothing rather than the same name into several records.
         const std::unique_ptr<Database> db = OpenDatabase(ds);
-        result.changed = db->execute(built.statement);
-    } catch (const EngineError &e) {
+        const UpdateResult update = db->executeIfMatches(built.statement, 1);
+        result.matched = update.matched();
+        if (update.written) {
+            result.changed = 1;
+            result.record = update.records.constFirst();
+        }
+    } catch (...) {
         result.status = WriteBackResult::Status::Failed;
-        result.reason = e.message();
+        result.reason = CurrentFailureText();
         return result;
     }
-    result.status = result.changed > 0 ? WriteBackResult::Status::Written : WriteBackResult::Status::NoMatch;
+    if (result.changed == 1)
+        result.status = WriteBackResult::Status::Written;
+    else
+        result.status = result.matched == 0 ? WriteBackResult::Status::NoMatch : WriteBackResult::Status::Ambiguous;
     return result;
+}
+
+bool IsRecordRow(const TableGrid &grid, int row)
+{
+    // rows: the header, the records, then the trailing empty row (or, with
+    // no record, the marker row alone).
+    return row >= 1 && row <= grid.rows() - 2;
+}
+
+bool RefreshWrittenRow(const DataSource &ds, TableGrid &grid, int row, qsizetype record)
+{
+    const std::unique_ptr<Database> db = OpenDatabase(ds);
+    if (!grid.loadedClause)
+        throw EngineError(QStringLiteral("the grid shows no complete load"));
+    const std::optional<QStringList> texts = LoadRecordTexts(*db, ds.tableName, *grid.loadedClause, record);
+    if (texts) {
+        for (int c = 1; c < grid.cols(); ++c)
+            grid.setCellText(row, c, texts->value(c - 1));
+        return false;
+    }
+    grid.removeRow(row);
+    // The last record gone: what is left is the marker row a load of an
+    // empty result shows.
+    if (grid.rows() == 2)
+        grid.setCellText(1, 1, NoRecordsMarker());
+    return true;
 }

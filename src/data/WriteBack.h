@@ -36,9 +36,9 @@ struct WriteBackStatement
 };
 
 // "h='v' and k=3 and d=#2009-04-19#": one condition per key, in order;
-// refused when any key value is not of its column's type or the column's
-// type cannot be compared, since leaving such a key out would match other
-// people's records too.
+// refused when any key value is blank, is not of its column's type, or the
+// column's type cannot be compared, since leaving such a key out (or
+// matching every blank key) would reach other people's records too.
 WriteBackStatement BuildKeyConditions(const QList<WriteBackKey> &keys);
 
 // The value stored: photoName, plus "." + extension when asked.
@@ -60,16 +60,20 @@ WriteBackStatement BuildWriteBack(const DataSource &ds, const TableGrid &grid, c
 struct WriteBackResult
 {
     enum class Status {
-        Written,        // one or more records changed
+        Written,        // exactly one record matched and was changed
         SwitchedOff,    // the write-back is not switched on: nothing to say
         NoKeys,         // the table was opened without key columns
         NoTarget,       // no (valid) target column chosen
-        NotBuilt,       // a key or the value does not fit its column's type
+        NotAPerson,     // the row is the trailing empty row or the "no records" marker
+        NotBuilt,       // a key is blank, or a key or the value does not fit its column's type
         Failed,         // the engine refused: file locked or read-only, value too long, ...
         NoMatch,        // no record has these key values
+        Ambiguous,      // several records have these key values: none was written
     };
     Status status = Status::SwitchedOff;
-    qsizetype changed = 0;
+    qsizetype changed = 0;   // records written: 1 or 0
+    qsizetype matched = 0;   // records the key conditions picked
+    qsizetype record = -1;   // the record written (engine numbering), or -1
     QString statement;   // what was sent, when something was
     QString reason;      // the builder's or the engine's words
 
@@ -79,6 +83,19 @@ struct WriteBackResult
 };
 
 // WriteBackFileName: builds the update for the request's row, opens the
-// database, runs it and closes it. Never throws. The caller reloads the grid
-// through the filter (ApplyFilter) when the result is written().
+// database, runs it when the key conditions pick exactly one record, and
+// closes it. Never throws. The caller brings the grid up to date
+// (RefreshWrittenRow or a reload through the filter) when it is written().
 WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid, const WriteBackRequest &request);
+
+// Whether the grid row is one person's record: not the header, the trailing
+// empty row nor the " [没有记录]" marker row.
+bool IsRecordRow(const TableGrid &grid, int row);
+
+// After a write-back into `record` shown on grid row `row`: asks the table
+// for that record through the filter the grid was loaded with, and either
+// puts its new texts into the row or, when the filter no longer shows it,
+// removes the row (the next person moves up into its place). The grid then
+// shows what a full reload would. Returns whether the row was removed.
+// Throws lumora::engine::EngineError.
+bool RefreshWrittenRow(const DataSource &ds, TableGrid &grid, int row, qsizetype record);
