@@ -54,9 +54,16 @@ public:
         inputs.numberText = text;
         formPath();
     }
-    QString writeBackFileName() override
+    WriteBackNote writeBackFileName() override
     {
         writtenBack << grid.currentRow;
+        if (removeOnWriteBack) {
+            // The filter no longer shows the saved person.
+            grid.removeRow(grid.currentRow);
+            WriteBackNote removed = writeBackNote;
+            removed.rowRemoved = true;
+            return removed;
+        }
         if (reloadOnWriteBack) {
             // A reload empties and refills the grid; the active cell is lost.
             const int rows = grid.rows();
@@ -69,6 +76,8 @@ public:
         }
         return writeBackNote;
     }
+    bool stillAlreadyFiled() const override { return stillFiled; }
+    void markStillFiled() override { stillFiled = true; }
     void centrePreviewPicture() override { ++centred; }
     void setButtonEnabled(SaveButton button, bool enabled) override { buttons[button] = enabled; }
     void setStatus(const QString &text) override { status = text; }
@@ -79,7 +88,9 @@ public:
     QString nameColumn = QStringLiteral("姓名");
     QList<int> writtenBack;
     bool reloadOnWriteBack = false;
-    QString writeBackNote;
+    bool removeOnWriteBack = false;
+    WriteBackNote writeBackNote;
+    bool stillFiled = false;
     int typedNameFocused = 0;
     int centred = 0;
     QMap<SaveButton, bool> buttons;
@@ -121,6 +132,9 @@ private slots:
     void init();
     void tableModeMovesToTheNextRow();
     void lastRecordThenTheEmptyRow();
+    void markerRowSavesNothing();
+    void oneStillIsOnePerson();
+    void savedPersonLeavingTheViewMakesRoomForTheNext();
     void overwriteAnsweredNo();
     void overwriteAnsweredYes();
     void ordinaryModeListsEverySave();
@@ -189,7 +203,7 @@ void TestSaveFlow::lastRecordThenTheEmptyRow()
     window.inputs.saveFolder = m_base;
     window.inputs.tableMode = true;
     window.inputs.numberOn = true;
-    window.writeBackNote = QStringLiteral("文件名未写回：数据文件被锁定");
+    window.writeBackNote.text = QStringLiteral("文件名未写回：数据文件被锁定");
     grid.setActiveCell(10, 1);
     RecordingCaptureControl camera;
     RecordingMessages messages;
@@ -200,25 +214,115 @@ void TestSaveFlow::lastRecordThenTheEmptyRow()
     QVERIFY(isPicture(m_base + "/学生1010001.jpg"));
     QCOMPARE(window.writtenBack, QList<int>{10});
     QCOMPARE(grid.currentRow, 11);
-    QVERIFY(window.status.contains(window.writeBackNote));
+    QVERIFY(window.status.contains(window.writeBackNote.text));
     QVERIFY(messages.messages.isEmpty());
 
-    // Saving on the empty row writes the picture, then finds no next row.
+    // The empty row is nobody: a fresh still is refused there before any
+    // file is written (the path formed from an empty row names no one).
     window.buttons = kAfterTake;
+    window.stillFiled = false;
     const QString emptyRowPath = m_base + "/10002.jpg";
     QCOMPARE(window.naming.photoPath, emptyRowPath);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::SavedAtEnd);
-    QVERIFY(isPicture(emptyRowPath));
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Failed);
+    QVERIFY(!QFileInfo::exists(emptyRowPath));
+    QCOMPARE(QDir(m_base).entryList(QDir::Files), QStringList{"学生1010001.jpg"});
+    QCOMPARE(camera.argumentsOf("SaveStill").size(), 1);
     QCOMPARE(messages.texts(), QStringList{"已移出最后一行！"});
     QCOMPARE(messages.messages.first().title, QStringLiteral("Lumora"));
     QCOMPARE(window.buttons, kInterrupted);
     QCOMPARE(window.writtenBack, QList<int>{10});
     QCOMPARE(window.inputs.numberText, QStringLiteral("10002"));
-    // The row after the empty one is kept as the resume row; a reload
-    // clamps it to the last row.
-    QCOMPARE(grid.resumeRow, 12);
     QCOMPARE(grid.currentRow, 11);
     QCOMPARE(window.centred, 1);
+}
+
+void TestSaveFlow::markerRowSavesNothing()
+{
+    // A filter that matches nobody leaves only the marker row.
+    TableGrid grid;
+    loadTable(grid, 0);
+    grid.setRows(2);
+    grid.setCellText(1, 1, QStringLiteral(" [没有记录]"));
+    FakeWindow window(grid);
+    window.inputs.saveFolder = m_base;
+    window.inputs.tableMode = true;
+    grid.setActiveCell(1, 1);
+    RecordingCaptureControl camera;
+    RecordingMessages messages;
+    SaveFlow flow(window, grid, camera, messages);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Failed);
+    QVERIFY(QDir(m_base).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    QVERIFY(camera.argumentsOf("SaveStill").isEmpty());
+    QCOMPARE(messages.texts(), QStringList{"已移出最后一行！"});
+    QVERIFY(window.writtenBack.isEmpty());
+}
+
+void TestSaveFlow::oneStillIsOnePerson()
+{
+    TableGrid grid;
+    loadTable(grid, 10);
+    FakeWindow window(grid);
+    window.inputs.saveFolder = m_base;
+    window.inputs.tableMode = true;
+    window.inputs.numberOn = true;
+    grid.setActiveCell(3, 1);
+    RecordingCaptureControl camera;
+    RecordingMessages messages;
+    SaveFlow flow(window, grid, camera, messages);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(grid.currentRow, 4);
+
+    // Ctrl+S again with the same still on show: row 4 gets nothing.
+    window.buttons = kSaved;
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::StillFiled);
+    QCOMPARE(camera.argumentsOf("SaveStill").size(), 1);
+    QCOMPARE(window.writtenBack, QList<int>{3});
+    QCOMPARE(grid.currentRow, 4);
+    QCOMPARE(window.inputs.numberText, QStringLiteral("10002"));
+    QCOMPARE(window.buttons, kSaved);
+    QVERIFY(window.status.contains(QStringLiteral("请先拍摄")));
+    QVERIFY(messages.messages.isEmpty());
+
+    // A new still goes to row 4.
+    window.stillFiled = false;
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(window.writtenBack, (QList<int>{3, 4}));
+
+    // Ordinary mode lists the same still as often as asked.
+    window.inputs.tableMode = false;
+    window.inputs.typedName = QStringLiteral("DC");
+    grid.setRows(1);
+    window.formPath();
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(grid.rows(), 3);
+}
+
+void TestSaveFlow::savedPersonLeavingTheViewMakesRoomForTheNext()
+{
+    // A filter on the photo column ("照片 = ''"): the saved person drops out
+    // of the grid and whoever was below moves up into the row.
+    TableGrid grid;
+    loadTable(grid, 5);
+    FakeWindow window(grid);
+    window.inputs.saveFolder = m_base;
+    window.inputs.tableMode = true;
+    window.removeOnWriteBack = true;
+    grid.setActiveCell(2, 1);
+    RecordingCaptureControl camera;
+    RecordingMessages messages;
+    SaveFlow flow(window, grid, camera, messages);
+    for (int person = 2; person <= 5; ++person) {
+        window.stillFiled = false;
+        QCOMPARE(grid.cellText(grid.currentRow, 2), QStringLiteral("学生%1").arg(person));
+        QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+        QCOMPARE(grid.currentRow, 2);
+    }
+    QCOMPARE(window.writtenBack, (QList<int>{2, 2, 2, 2}));
+    // Everyone from row 2 on was photographed; row 2 is now the empty row.
+    QCOMPARE(grid.rows(), 3);
+    QCOMPARE(grid.cellText(1, 2), QStringLiteral("学生1"));
+    QCOMPARE(grid.cellText(2, 2), QString());
 }
 
 void TestSaveFlow::overwriteAnsweredNo()
@@ -363,6 +467,7 @@ void TestSaveFlow::subFoldersAreCreated()
     QCOMPARE(grid.currentRow, 2);
 
     // Existing levels are used as they are.
+    window.stillFiled = false;
     QCOMPARE(flow.run(FormPhotoPath(
                           window.inputs, [](int c) { return std::optional<QString>(c == 1 ? "9" : "x"); },
                           window.naming)

@@ -74,7 +74,7 @@ protected:
             picker->setCurrentIndex(0);
         }
     }
-    QString writeBackFileName() override
+    WriteBackNote writeBackFileName() override
     {
         writtenBack << grid()->currentRow;
         return {};
@@ -641,7 +641,9 @@ void SaveWorkflowSuite::tableSessionWalksTheRoster()
     win.button("Command8")->click();
     QCOMPARE(win.messages.texts(), QStringList{kPastLastRowMessage});
     QCOMPARE(win.buttons(), QStringLiteral("01010"));
-    QVERIFY(QFileInfo::exists(win.path("10004.jpg")));
+    // The empty row is nobody: no file named after it.
+    QVERIFY(!QFileInfo::exists(win.path("10004.jpg")));
+    QVERIFY(!QFileInfo::exists(win.path(".jpg")));
     QCOMPARE(win.w<QLineEdit>("Texqbm")->text(), QStringLiteral("10004"));
     QCOMPARE(win.form->writtenBack.size(), 3);
 

@@ -7,6 +7,7 @@
 #include "data/RowFilter.h"
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
+#include "data/FailureText.h"
 #include "data/WriteBack.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
@@ -579,6 +580,8 @@ void Form1::takePhoto()
         setStatus(QStringLiteral("临时照片无法显示：") + temp);
     else
         ok = true;
+    if (ok)
+        m_stillFiled = false;
     if (!ok) {
         setCameraButtons(-1, -1, 0, 1, 0, -1, -1);
         return;
@@ -864,7 +867,7 @@ void Form1::saveHandling()
         setStatus(statusText() + QStringLiteral("；") + m_namingProblem);
 }
 
-QString Form1::writeBackFileName()
+WriteBackNote Form1::writeBackFileName()
 {
     return writeBackForCurrentRow();
 }
@@ -907,13 +910,27 @@ void Form1::openTableWindow()
         m_tableWindow->activateWindow();
         return;
     }
-    m_tableWindow = new excelto(m_dataSource, m_dialogs, this);
+    m_tableWindow = new excelto(m_dialogs, this);
     connect(m_tableWindow, &excelto::tableChosen, this, &Form1::tableChosen);
     m_tableWindow->show();
 }
 
-void Form1::tableChosen()
+void Form1::tableChosen(const DataSource &chosen)
 {
+    // The window's choice takes over only now, on 打开: a browse that was
+    // cancelled never reaches the roster in use.
+    m_dataSource.connectString = chosen.connectString;
+    m_dataSource.fileExtension = chosen.fileExtension;
+    m_dataSource.databasePath = chosen.databasePath;
+    m_dataSource.tableName = chosen.tableName;
+    m_dataSource.fieldTypes = chosen.fieldTypes;
+    m_dataSource.keyColumns = chosen.keyColumns;
+    m_dataSource.keyCount = chosen.keyCount;
+    // A roster just opened starts on its first person.
+    TableGrid *g = grid();
+    g->resumeRow = 1;
+    g->resumeColumn = 1;
+
     // Selecting the option loads the table; when it is already selected the
     // new table must still be loaded.
     if (m_ui->Option1->isChecked())
@@ -932,8 +949,8 @@ bool Form1::loadTableIntoGrid()
         if (!load.caption.isEmpty())
             m_ui->Frame4->setTitle(load.caption);
         fitDataColumns();
-    } catch (const lumora::engine::EngineError &e) {
-        setStatus(QStringLiteral("数据表无法载入：") + e.message());
+    } catch (...) {
+        setStatus(QStringLiteral("数据表无法载入：") + CurrentFailureText());
         return false;
     }
     g->setActiveCell(g->resumeRow, g->resumeColumn);
@@ -1039,10 +1056,11 @@ void Form1::writeBackColumnChosen(int index)
     ui->Comzd->setCurrentIndex(0);
 }
 
-QString Form1::writeBackForCurrentRow()
+WriteBackNote Form1::writeBackForCurrentRow()
 {
     Ui::Form1 *ui = m_ui;
     TableGrid *g = grid();
+    WriteBackNote note;
     WriteBackRequest request;
     request.enabled = ui->Chezd->isChecked();
     request.targetIndex = ui->Comzd->currentIndex();
@@ -1051,22 +1069,47 @@ QString Form1::writeBackForCurrentRow()
     request.photoName = m_naming.photoName;
     request.row = g->currentRow;
     const WriteBackResult result = WriteBackFileName(m_dataSource, *g, request);
-    if (!result.written())
-        return result.statusText();
+    if (!result.written()) {
+        note.text = result.statusText();
+        return note;
+    }
 
-    // The grid shows the stored name after a reload through the filter. A
-    // column chosen in Combo1 without a value picked in Combo2 would filter
-    // on the empty text and empty the grid mid-session: the filter in force
-    // stays instead.
+    // The grid shows the stored name as a reload through the filter would.
+    // A column chosen in Combo1 without a value picked in Combo2 would
+    // filter on the empty text and empty the grid mid-session: the filter
+    // in force stays instead.
     QString error;
     const bool valuePicked = ui->Combo1->currentIndex() <= 0 || ui->Combo2->currentIndex() >= 0;
-    ui->Frame4->setTitle(valuePicked ? ApplyFilter(m_dataSource, *g, ui->Combo1->currentIndex(),
-                                                   ui->Combo1->currentText(), ui->Combo2->currentText(), &error)
-                                     : ReloadThroughFilter(m_dataSource, *g, &error));
-    fitDataColumns();
+    QString clause = m_dataSource.whereClause;
+    if (valuePicked) {
+        const FilterClause picked = BuildFilterClause(ui->Combo1->currentIndex(), ui->Combo1->currentText(),
+                                                      ui->Combo2->currentText(), m_dataSource.fieldTypes);
+        if (picked.ok)
+            clause = picked.clause;
+    }
+    bool refreshed = false;
+    if (g->loadedClause && *g->loadedClause == clause) {
+        // Only the written record changed: ask for that one record instead
+        // of reading the whole table again.
+        try {
+            note.rowRemoved = RefreshWrittenRow(m_dataSource, *g, request.row, result.record);
+            m_dataSource.whereClause = clause;
+            ui->Frame4->setTitle(QStringLiteral("数据表[%1]").arg(g->rows() - 2));
+            refreshed = true;
+        } catch (...) {
+            error = CurrentFailureText();
+        }
+    }
+    if (!refreshed) {
+        error.clear();
+        ui->Frame4->setTitle(valuePicked ? ApplyFilter(m_dataSource, *g, ui->Combo1->currentIndex(),
+                                                       ui->Combo1->currentText(), ui->Combo2->currentText(), &error)
+                                         : ReloadThroughFilter(m_dataSource, *g, &error));
+        fitDataColumns();
+    }
     if (!error.isEmpty())
-        return QStringLiteral("文件名已写入数据表，表格未能重新载入：") + error;
-    return {};
+        note.text = QStringLiteral("文件名已写入数据表，表格未能重新载入：") + error;
+    return note;
 }
 
 void Form1::filterLabelClicked()
@@ -1074,12 +1117,26 @@ void Form1::filterLabelClicked()
     TableGrid *g = grid();
     const int row = g->currentRow;
     const int column = g->activeColumn();
-    const QString note = writeBackForCurrentRow();
-    // A reload forgets the active cell: the operator stays on the row.
-    if (g->activeRow() != row)
+    if (!m_ui->Chezd->isChecked())
+        return;
+    // Only a photo that is there may be booked in the roster.
+    if (!IsRecordRow(*g, row)) {
+        WriteBackResult refused;
+        refused.status = WriteBackResult::Status::NotAPerson;
+        setStatus(refused.statusText());
+        return;
+    }
+    if (m_naming.photoPath.isEmpty() || !QFileInfo(m_naming.photoPath).isFile()) {
+        setStatus(QStringLiteral("文件名未写入数据表：第 %1 行的照片 %2 还没有保存").arg(row).arg(m_naming.photoPath));
+        return;
+    }
+    const WriteBackNote note = writeBackForCurrentRow();
+    // A reload forgets the active cell: the operator stays on the row (or
+    // on whoever moved up into it).
+    if (g->activeRow() != row || note.rowRemoved)
         g->setActiveCell(row, column);
-    if (!note.isEmpty())
-        setStatus(note);
-    else if (m_ui->Chezd->isChecked())
+    if (!note.text.isEmpty())
+        setStatus(note.text);
+    else
         setStatus(QStringLiteral("文件名已写入数据表：第 %1 行").arg(row));
 }

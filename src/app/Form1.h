@@ -2,6 +2,7 @@
 
 #include "data/DataSource.h"
 #include "naming/NamingState.h"
+#include "naming/SaveHost.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -92,11 +93,12 @@ public:
     void quit();
 
     // Writes naming().photoName into the Comzd column of the grid's current
-    // row's record (Chezd, Chekzm and Comgs as they stand) and, when it was
-    // written, reloads the grid through the row filter. Returns why nothing
-    // was written or the reload failed, for a status line; empty when there
-    // is nothing to say (written, or the write-back is switched off).
-    QString writeBackForCurrentRow();
+    // row's record (Chezd, Chekzm and Comgs as they stand) when the row's
+    // keys pick exactly that one record and, when it was written, brings
+    // the grid up to date through the row filter. The note says why nothing
+    // was written or the grid could not be brought up to date (empty when
+    // there is nothing to say) and whether the row left the grid.
+    WriteBackNote writeBackForCurrentRow();
 
 signals:
     void quitRequested();
@@ -124,7 +126,7 @@ protected:
     // Writes the saved photo's file name into the current row's record and
     // reloads the grid when it did (writeBackForCurrentRow). Returns why
     // nothing was written when the operator should know it, else an empty text.
-    virtual QString writeBackFileName();
+    virtual WriteBackNote writeBackFileName();
     // "打开表": Command9 and opentable.
     virtual void openTableWindow();
     // Print, frame colour and help commands: not built yet, they do nothing.
@@ -168,7 +170,7 @@ private:
 
     // --- data table: open window, filter, write-back ---
     void connectDataHandlers();
-    void tableChosen();
+    void tableChosen(const DataSource &chosen);
     // The table the pickers describe: file, table and field names.
     QString loadedTableIdentity() const;
     void filterColumnChosen();
@@ -192,6 +194,7 @@ private:
     QPointer<excelto> m_tableWindow;
     QString m_pickersTable;          // loadedTableIdentity() when the pickers were filled
     bool m_inWriteBackSwitch = false;
+    bool m_stillFiled = false;       // the still on show was saved for a person in data-table mode
     bool m_reselectingTarget = false;
 
     int m_frameColour = 1000;

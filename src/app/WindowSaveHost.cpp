@@ -48,9 +48,19 @@ void WindowSaveHost::setNumberText(const QString &text)
     m_window.ui()->Texqbm->setText(text);
 }
 
-QString WindowSaveHost::writeBackFileName()
+WriteBackNote WindowSaveHost::writeBackFileName()
 {
     return m_window.writeBackFileName();
+}
+
+bool WindowSaveHost::stillAlreadyFiled() const
+{
+    return m_window.m_stillFiled;
+}
+
+void WindowSaveHost::markStillFiled()
+{
+    m_window.m_stillFiled = true;
 }
 
 void WindowSaveHost::centrePreviewPicture()

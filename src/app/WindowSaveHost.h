@@ -20,7 +20,9 @@ public:
     bool numberOn() const override;
     QString numberText() const override;
     void setNumberText(const QString &text) override;
-    QString writeBackFileName() override;
+    WriteBackNote writeBackFileName() override;
+    bool stillAlreadyFiled() const override;
+    void markStillFiled() override;
     void centrePreviewPicture() override;
     void setButtonEnabled(SaveButton button, bool enabled) override;
     void setStatus(const QString &text) override;

@@ -35,6 +35,20 @@ bool SaveFlow::makeFolder(const QString &path)
 SaveFlow::Outcome SaveFlow::run(const NamingState &naming)
 {
     const NamingState s = naming;
+    const bool tableMode = m_host.isTableMode();
+
+    // Data-table mode: the trailing empty row and the "no records" marker
+    // row are nobody; stop before any file or folder is made for them.
+    if (tableMode && m_grid.currentRow >= m_grid.rows() - 1) {
+        m_messages.show(m_parent, kPastLastRowMessage);
+        return interrupted(QStringLiteral("照片未保存：当前行不是数据表中的记录"));
+    }
+    // One still is one person's: the same face is never filed under the
+    // next person of the roster.
+    if (tableMode && m_host.stillAlreadyFiled()) {
+        m_host.setStatus(QStringLiteral("照片未保存：这张照片已经保存过，请先拍摄下一张照片"));
+        return Outcome::StillFiled;
+    }
 
     // A path refused while it was formed (or never formed) cannot be saved;
     // stop before any folder is made for it.
@@ -44,7 +58,6 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming)
     // 1. The variable sub-folders; the base folder itself must exist. Only
     // data-table mode puts the picture into them: in ordinary mode the hidden
     // check boxes must neither make stray folders nor fail the save.
-    const bool tableMode = m_host.isTableMode();
     if (tableMode) {
         if (m_host.subFolder1On()) {
             const QString level1 = s.baseFolder + s.subFolder1;
@@ -87,6 +100,7 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming)
 
     QString status = QStringLiteral("照片已保存：%1").arg(s.photoPath);
     if (tableMode) {
+        m_host.markStillFiled();
         // 6. On to the next row, after the file name went into this one.
         const int rowCount = m_grid.rows();
         if (m_grid.currentRow < rowCount)
@@ -96,14 +110,14 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming)
             interrupted(status + QStringLiteral("；没有可转到的行"));
             return Outcome::SavedAtEnd;
         }
-        if (m_grid.resumeRow > rowCount - 1) {
-            m_messages.show(m_parent, kPastLastRowMessage);
-            interrupted(status + QStringLiteral("；已是最后一行，文件名未写回"));
-            return Outcome::SavedAtEnd;
-        }
-        const QString writeBackNote = m_host.writeBackFileName();
-        if (!writeBackNote.isEmpty())
-            status += QStringLiteral("；") + writeBackNote;
+        const int savedRow = m_grid.currentRow;
+        const WriteBackNote note = m_host.writeBackFileName();
+        if (!note.text.isEmpty())
+            status += QStringLiteral("；") + note.text;
+        // The saved person left the filtered grid: whoever moved up into
+        // the row is next.
+        if (note.rowRemoved)
+            m_grid.resumeRow = savedRow;
         m_grid.setActiveCell(m_grid.resumeRow, m_grid.resumeColumn);
         status += QStringLiteral("；转到第 %1 行").arg(m_grid.resumeRow);
     } else {

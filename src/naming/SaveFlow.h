@@ -25,6 +25,7 @@ public:
         Saved,      // written and booked; Command8 disabled
         SavedAtEnd, // written, but no next row: nothing booked, buttons as after a failure
         Declined,   // the operator kept the existing file; nothing changed
+        StillFiled, // data-table mode: this still was already saved for a person; nothing changed
         NoName,     // no file name set; message shown, nothing changed
         Failed,     // nothing written; buttons as after a failure
     };

@@ -9,6 +9,14 @@ enum class SaveButton {
     Save,   // Command8 "保存照片(&S)"
 };
 
+// How a write-back went, as the save flow needs to know it.
+struct WriteBackNote
+{
+    QString text;            // why nothing was written, for the status line; empty when there is nothing to say
+    bool rowRemoved = false; // the saved row left the grid (the filter no longer shows it): the
+                             // next person now stands on the same row
+};
+
 // What the save flow needs of the main window: the naming controls it reads,
 // the routines of other parts it calls and the controls it sets. The window
 // implements it; tests fake it.
@@ -27,10 +35,13 @@ public:
     virtual QString numberText() const = 0;     // Texqbm
     // Sets Texqbm; its change handling forms the next path.
     virtual void setNumberText(const QString &text) = 0;
-    // WriteBackFileName for the grid's currentRow; it may reload the grid.
-    // Returns why nothing was written when the operator should know it
-    // (the write-back was on but failed), else an empty text.
-    virtual QString writeBackFileName() = 0;
+    // WriteBackFileName for the grid's currentRow; it may reload the grid
+    // or remove the row from it.
+    virtual WriteBackNote writeBackFileName() = 0;
+    // Whether the still on show was already saved for a person in
+    // data-table mode; taking a new still clears it.
+    virtual bool stillAlreadyFiled() const = 0;
+    virtual void markStillFiled() = 0;
     virtual void centrePreviewPicture() = 0;
     virtual void setButtonEnabled(SaveButton button, bool enabled) = 0;
     // One line in the window's status bar saying how the last save went.
