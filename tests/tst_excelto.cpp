@@ -56,7 +56,10 @@ void TstExcelto::initTestCase()
 
 excelto *TstExcelto::openWindow(DataSource &ds, ScriptedDialogs &dialogs)
 {
-    auto *w = new excelto(ds, &dialogs);
+    // The window hands its choice over on Open only; `ds` plays the main
+    // window's table in use.
+    auto *w = new excelto(&dialogs);
+    QObject::connect(w, &excelto::tableChosen, w, [&ds](const DataSource &chosen) { ds = chosen; });
     w->show();
     return w;
 }
@@ -72,8 +75,8 @@ void TstExcelto::startState()
     QVERIFY(w->testAttribute(Qt::WA_DeleteOnClose));
     QVERIFY(w->findChild<QRadioButton *>(QStringLiteral("Option1_0"))->isChecked());
     QCOMPARE(w->kindButtons()->checkedId(), 0);
-    QCOMPARE(ds.connectString, QStringLiteral("Excel 8.0"));
-    QCOMPARE(ds.fileExtension, QStringLiteral("XLS"));
+    QCOMPARE(w->choice().connectString, QStringLiteral("Excel 8.0"));
+    QCOMPARE(w->choice().fileExtension, QStringLiteral("XLS"));
     QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List1"))->count(), 0);
     QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List2"))->count(), 0);
     QVERIFY(!w->findChild<QPushButton *>(QStringLiteral("Command2"))->isEnabled());
@@ -106,7 +109,7 @@ void TstExcelto::filterAndConnectPerKind()
     ScriptedDialogs dialogs;
     QPointer<excelto> w = openWindow(ds, dialogs);
     QTest::mouseClick(w->kindButtons()->button(kind), Qt::LeftButton);
-    QCOMPARE(ds.connectString, connect);
+    QCOMPARE(w->choice().connectString, connect);
     QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
     QCOMPARE(dialogs.calls.size(), 1);
     QVERIFY2(dialogs.calls.at(0).endsWith(QLatin1Char('|') + filter), qPrintable(dialogs.calls.at(0)));
@@ -126,11 +129,13 @@ void TstExcelto::cancelledBrowseChangesNothing()
     QTest::mouseClick(browse, Qt::LeftButton);  // picks the table
     QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List1"))->count(), 1);
     QTest::mouseClick(browse, Qt::LeftButton);  // cancelled
-    QCOMPARE(ds.databasePath, m_table);
+    QCOMPARE(w->choice().databasePath, m_table);
     QCOMPARE(w->findChild<QLineEdit *>(QStringLiteral("Text1"))->text(), m_table);
     QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List1"))->count(), 1);
-    QCOMPARE(ds.tableName, QStringLiteral("[earlier]"));
     delete w;
+    // The table in use never saw the browse.
+    QCOMPARE(ds.databasePath, QStringLiteral("earlier.dbf"));
+    QCOMPARE(ds.tableName, QStringLiteral("[earlier]"));
 }
 
 void TstExcelto::keysAreListPositions_data()
@@ -180,8 +185,9 @@ void TstExcelto::tableWithBlanksThroughTheWholePath()
     auto *list1 = w->findChild<QListWidget *>(QStringLiteral("List1"));
     QCOMPARE(list1->item(0)->text(), QStringLiteral("class list"));
     list1->setCurrentRow(0);
-    QCOMPARE(ds.tableName, QStringLiteral("[class list]"));
-    QCOMPARE(ds.fieldTypes, (QList<qint16>{DaoText, DaoText, DaoDouble}));
+    QCOMPARE(w->choice().tableName, QStringLiteral("[class list]"));
+    QCOMPARE(w->choice().fieldTypes, (QList<qint16>{DaoText, DaoText, DaoDouble}));
+    QVERIFY(ds.tableName.isEmpty());
     QVERIFY(w->findChild<QPushButton *>(QStringLiteral("Command2"))->isEnabled());
     w->findChild<QListWidget *>(QStringLiteral("List2"))->item(0)->setSelected(true);
     QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command2")), Qt::LeftButton);
@@ -213,7 +219,7 @@ void TstExcelto::fileThatIsNotATable()
         list1->setCurrentRow(0);  // the folder opens; the table does not
     QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List2"))->count(), 0);
     QVERIFY(!w->findChild<QLabel *>(QStringLiteral("Labelmsg"))->text().isEmpty());
-    QCOMPARE(ds.databasePath, bad.fileName());
+    QCOMPARE(w->choice().databasePath, bad.fileName());
     delete w;
 }
 
@@ -230,7 +236,7 @@ void TstExcelto::cancelClosesAndDeletes()
     QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
     QTRY_VERIFY(w.isNull());
     QCOMPARE(chosen.count(), 0);
-    QCOMPARE(ds.tableName, QStringLiteral("[class list]"));  // already set by the click
+    QVERIFY(ds.tableName.isEmpty());  // the click stayed in the window
 }
 
 QTEST_MAIN(TstExcelto)

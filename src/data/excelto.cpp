@@ -2,6 +2,7 @@
 #include "ui_excelto.h"
 
 #include "data/DataSource.h"
+#include "data/FailureText.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
 #include "dialogs/DialogService.h"
@@ -36,8 +37,8 @@ QString excelto::kindExtension(int kind)
     return kind >= 0 && kind < 4 ? QString::fromLatin1(kinds[kind].extension) : QString();
 }
 
-excelto::excelto(DataSource &ds, DialogService *dialogs, QWidget *parent)
-    : QDialog(parent), ui(std::make_unique<Ui::excelto>()), m_ds(ds), m_dialogs(dialogs),
+excelto::excelto(DialogService *dialogs, QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::excelto>()), m_ds(std::make_unique<DataSource>()), m_dialogs(dialogs),
       m_kinds(new QButtonGroup(this))
 {
     ui->setupUi(this);
@@ -69,8 +70,8 @@ excelto::~excelto() = default;
 
 void excelto::chooseKind(int kind)
 {
-    m_ds.connectString = kindConnectString(kind);
-    m_ds.fileExtension = kindExtension(kind);
+    m_ds->connectString = kindConnectString(kind);
+    m_ds->fileExtension = kindExtension(kind);
 }
 
 void excelto::showError(const QString &text)
@@ -80,22 +81,22 @@ void excelto::showError(const QString &text)
 
 void excelto::browse()
 {
-    const QString ext = m_ds.fileExtension;
+    const QString ext = m_ds->fileExtension;
     const QString filter = QStringLiteral("数据文件(*.") + ext + QStringLiteral(")|*.") + ext;
     const QString path = m_dialogs ? m_dialogs->openFileName(this, windowTitle(), QString(), filter) : QString();
     if (path.isEmpty())
         return;
-    m_ds.databasePath = path;
+    m_ds->databasePath = path;
     ui->Text1->setText(path);
     showError(QString());
     try {
-        std::unique_ptr<Database> db = Database::open(path, m_ds.connectString);
+        std::unique_ptr<Database> db = Database::open(path, m_ds->connectString);
         const QStringList names = db->tableNames();
         m_db = std::move(db);
         ui->List1->clear();
         ui->List1->addItems(names);
-    } catch (const EngineError &e) {
-        showError(QStringLiteral("无法打开：") + e.message());
+    } catch (...) {
+        showError(QStringLiteral("无法打开：") + CurrentFailureText());
     }
 }
 
@@ -109,16 +110,16 @@ void excelto::chooseTable(int row)
         // The table's own description gives the names and types: no record
         // needs to be read for them.
         const QList<FieldInfo> fields = m_db->fields(name);
-        m_ds.fieldTypes.clear();
-        m_ds.tableName = QLatin1Char('[') + name + QLatin1Char(']');
+        m_ds->fieldTypes.clear();
+        m_ds->tableName = QLatin1Char('[') + name + QLatin1Char(']');
         ui->Command2->setEnabled(true);
         ui->List2->clear();
         for (const FieldInfo &field : fields) {
             ui->List2->addItem(field.name);
-            m_ds.fieldTypes << field.daoType;
+            m_ds->fieldTypes << field.daoType;
         }
-    } catch (const EngineError &e) {
-        showError(QStringLiteral("无法打开表：") + e.message());
+    } catch (...) {
+        showError(QStringLiteral("无法打开表：") + CurrentFailureText());
     }
 }
 
@@ -128,10 +129,10 @@ void excelto::openTable()
     for (int i = 0; i < ui->List2->count(); ++i)
         if (ui->List2->item(i)->isSelected())
             keys << qint16(i + 1);
-    m_ds.keyColumns = keys;
-    m_ds.keyCount = qint16(keys.size());
+    m_ds->keyColumns = keys;
+    m_ds->keyCount = qint16(keys.size());
     releaseDatabase();
-    emit tableChosen();
+    emit tableChosen(*m_ds);
     close();
 }
 

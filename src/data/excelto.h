@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <memory>
 
-struct DataSource;
+#include "data/DataSource.h"
 class DialogService;
 class QButtonGroup;
 class QCloseEvent;
@@ -16,15 +16,16 @@ class excelto;
 }
 
 // The open-table window "打开数据表": the operator picks the kind of data
-// file, the file, a table and its key columns; the window fills the
-// DataSource piecewise as it goes. Modeless: the caller shows it and it
-// deletes itself when closed. The database stays open while the window
-// shows its lists and is released when it closes.
+// file, the file, a table and its key columns. The window fills its own
+// DataSource as it goes and hands it over only on Open, so browsing and
+// cancelling never disturb the table in use. Modeless: the caller shows it
+// and it deletes itself when closed. The database stays open while the
+// window shows its lists and is released when it closes.
 class excelto : public QDialog
 {
     Q_OBJECT
 public:
-    excelto(DataSource &ds, DialogService *dialogs, QWidget *parent = nullptr);
+    explicit excelto(DialogService *dialogs, QWidget *parent = nullptr);
     ~excelto() override;
 
     // The Option1_0..Option1_3 buttons, ids 0..3 in kind order.
@@ -36,9 +37,13 @@ public:
     static QString kindExtension(int kind);
 
 signals:
-    // Open was pressed: the DataSource names a table and its keys. The main
-    // window answers by selecting its data-table option.
-    void tableChosen();
+    // Open was pressed: `chosen` names the kind, file, table, field types
+    // and keys (its filter is empty). The main window takes them over and
+    // selects its data-table option.
+    void tableChosen(const DataSource &chosen);
+public:
+    // What the window has chosen so far.
+    const DataSource &choice() const { return *m_ds; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -52,7 +57,7 @@ private:
     void releaseDatabase();
 
     std::unique_ptr<Ui::excelto> ui;
-    DataSource &m_ds;
+    std::unique_ptr<DataSource> m_ds;
     DialogService *m_dialogs;
     QButtonGroup *m_kinds;
     std::unique_ptr<lumora::engine::Database> m_db;
