@@ -13,8 +13,12 @@ set(LUMORA_TEST_ENV
   "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
   "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 
+# Every test and benchmark runs with HOME and the XDG folders in a
+# temporary folder of its own (tests/IsolatedHome.cpp), however it is started.
+add_library(lumora_isolated_home OBJECT ${CMAKE_SOURCE_DIR}/tests/IsolatedHome.cpp)
+
 function(lumora_add_test name)
-  add_executable(${name} ${ARGN})
+  add_executable(${name} ${ARGN} $<TARGET_OBJECTS:lumora_isolated_home>)
   target_link_libraries(${name} PRIVATE lumora_lib Qt6::Test)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_dependencies(${name} lumora_resources)
@@ -59,7 +63,7 @@ if(LUMORA_BENCH)
   file(GLOB LUMORA_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/bench_*.cpp)
   foreach(src ${LUMORA_BENCH_SOURCES})
     get_filename_component(name ${src} NAME_WE)
-    add_executable(${name} ${src})
+    add_executable(${name} ${src} $<TARGET_OBJECTS:lumora_isolated_home>)
     target_link_libraries(${name} PRIVATE lumora_lib benchmark::benchmark Qt6::Test)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     add_dependencies(${name} lumora_resources)
@@ -73,7 +77,7 @@ endif()
 
 # The crash suite kills a writer that runs as a process of its own.
 if(TARGET tst_writebackcrash)
-  add_executable(writeback_child ${CMAKE_SOURCE_DIR}/tests/writeback_child.cpp)
+  add_executable(writeback_child ${CMAKE_SOURCE_DIR}/tests/writeback_child.cpp $<TARGET_OBJECTS:lumora_isolated_home>)
   target_link_libraries(writeback_child PRIVATE lumora_lib)
   target_include_directories(writeback_child PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_dependencies(tst_writebackcrash writeback_child)
