@@ -1,3 +1,4 @@
+#include "DataWindow.h"
 #include "DbfMaker.h"
 #include "RecordingCaptureControl.h"
 #include "ScriptedServices.h"
@@ -31,57 +32,6 @@ const QString keyMessage = QStringLiteral(" 已被您在打开Excel时指定为�
 const QString notTextMessage = QStringLiteral("请选择文本型的列");
 const QString noKeyMessage = QStringLiteral("你在打开数据时没有指定主键，请重新打开数据表，并指定主主键，详细见帮助。");
 
-// The real main window on test doubles, with every data-table routine of its
-// own (nothing overridden), in a program folder of its own.
-struct DataWindow
-{
-    DataWindow()
-    {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Lumora"), QStringLiteral("Lumora"))
-            .clear();
-        QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/default.bmp"),
-                    folder.filePath(QStringLiteral("default.bmp")));
-        form = std::make_unique<Form1>(&capture, &messages, &dialogs, folder.path());
-    }
-
-    template<class T> T *w(const char *name) const
-    {
-        T *child = form->findChild<T *>(QLatin1String(name));
-        if (!child)
-            qFatal("no control %s", name);
-        return child;
-    }
-
-    // 打开表 → dBase数据库 → Browse (answered with path) → the table → the
-    // key rows of List2 → 打开(&O). False when a step could not be taken.
-    bool openTable(const QString &path, const QList<int> &keyRows)
-    {
-        w<QPushButton>("Command9")->click();
-        QPointer<excelto> window = form->findChild<excelto *>();
-        if (!window || !window->isVisible())
-            return false;
-        window->findChild<QRadioButton *>(QStringLiteral("Option1_3"))->click();
-        dialogs.files.enqueue(path);
-        window->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
-        auto *tables = window->findChild<QListWidget *>(QStringLiteral("List1"));
-        if (tables->count() < 1)
-            return false;
-        tables->setCurrentRow(0);
-        auto *fields = window->findChild<QListWidget *>(QStringLiteral("List2"));
-        for (int row : keyRows)
-            fields->item(row)->setSelected(true);
-        window->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
-        // The window deletes itself once closed.
-        return QTest::qWaitFor([&] { return window.isNull(); });
-    }
-
-    QTemporaryDir folder;
-    RecordingCaptureControl capture;
-    RecordingMessages messages;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<Form1> form; // goes before the capture control
-};
-
 QStringList items(const QComboBox *box)
 {
     QStringList texts;
@@ -90,13 +40,6 @@ QStringList items(const QComboBox *box)
     return texts;
 }
 
-// The operator picks entry index of a list (a program's setCurrentIndex
-// alone raises no activated()).
-void pick(QComboBox *box, int index)
-{
-    box->setCurrentIndex(index);
-    emit box->activated(index);
-}
 
 QStringList column(const TableGrid *grid, int c)
 {

@@ -1,0 +1,225 @@
+// A photo day through the real main window and the real table engine, on
+// rosters holding what goes wrong in real ones: blank keys, shared keys,
+// keys differing only in letter case, a filter on the photo column, a second
+// roster browsed to and cancelled.
+
+#include "DataWindow.h"
+#include "DbfMaker.h"
+
+#include "data/DataSource.h"
+#include "data/TableGrid.h"
+#include "data/TableLoader.h"
+#include "data/engine/Database.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QImageReader>
+#include <QLineEdit>
+#include <QtTest>
+
+using namespace lumora::engine;
+
+namespace {
+
+// XH is the key, XM names the photo, ZP takes the photo's name.
+const QList<QStringList> kAwkward = {
+    {"101", "张三", "一班", ""},
+    {"", "李四", "一班", ""},         // blank key
+    {"102", "王五", "二班", ""},
+    {"", "赵六", "二班", ""},         // blank key
+    {"105", "孙八", "一班", ""},      // shared key
+    {"105", "周九", "二班", ""},      // shared key
+    {"a7", "钱七", "一班", ""},       // same key as the next, ignoring case
+    {"A7", "吴十", "二班", ""},
+    {"103", "郑一", "一班", "old.jpg"}, // photographed on an earlier day
+    {"104", "冯二", "二班", ""},
+};
+
+bool writeRoster(const QString &path, const QList<QStringList> &rows)
+{
+    DbfMaker t({{"XH", 'C', 10}, {"XM", 'C', 20}, {"BJ", 'C', 10}, {"ZP", 'C', 20}});
+    for (const QStringList &row : rows)
+        t.add(row);
+    return t.write(path);
+}
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Every record of the roster as text, read straight from the file.
+QList<QStringList> recordsOf(const QString &path)
+{
+    const std::unique_ptr<Database> db = Database::open(path, QStringLiteral("dBASE IV"));
+    const Recordset rs = db->openRecordset(QStringLiteral("[roster]"));
+    QList<QStringList> out;
+    for (qsizetype r = 0; r < rs.size(); ++r) {
+        QStringList texts;
+        for (int f = 0; f < rs.fields().size(); ++f)
+            texts << rs.value(r, f).toText();
+        out << texts;
+    }
+    return out;
+}
+
+QList<QStringList> gridCells(const TableGrid &grid)
+{
+    QList<QStringList> out;
+    for (int r = 0; r < grid.rows(); ++r) {
+        QStringList texts;
+        for (int c = 1; c < grid.cols(); ++c)
+            texts << grid.cellText(r, c);
+        out << texts;
+    }
+    return out;
+}
+
+} // namespace
+
+class TstPhotoDay : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void everyoneIsPhotographedAndOnlyUniqueKeysAreWritten();
+    void cancelledBrowseLeavesTheRosterInCharge();
+    void newRosterStartsOnItsFirstPerson();
+
+private:
+    QString roster(const QString &folder, const QList<QStringList> &rows = kAwkward);
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TstPhotoDay::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+QString TstPhotoDay::roster(const QString &folder, const QList<QStringList> &rows)
+{
+    QDir().mkpath(m_dir->filePath(folder));
+    const QString path = m_dir->filePath(folder + QStringLiteral("/roster.dbf"));
+    return writeRoster(path, rows) ? path : QString();
+}
+
+void TstPhotoDay::everyoneIsPhotographedAndOnlyUniqueKeysAreWritten()
+{
+    // GIVEN the roster open with XH as key, the name into ZP, and the grid
+    // filtered on the people without a photo (ZP = '')
+    DataWindow d;
+    const QString path = roster(QStringLiteral("day"));
+    const QList<QStringList> before = recordsOf(path);
+    QVERIFY(d.openTable(path, {0}));
+    const QString photos = m_dir->filePath(QStringLiteral("photos"));
+    QDir().mkpath(photos);
+    d.w<QLineEdit>("Text1")->setText(photos);
+    d.w<QComboBox>("Comfname1")->setCurrentIndex(1);
+    d.w<QCheckBox>("Chezd")->setChecked(true);
+    d.w<QComboBox>("Comzd")->setCurrentIndex(3);
+    d.w<QCheckBox>("Chekzm")->setChecked(true);
+    auto *combo1 = d.w<QComboBox>("Combo1");
+    auto *combo2 = d.w<QComboBox>("Combo2");
+    combo1->setCurrentIndex(4);
+    pick(combo2, combo2->findText(QString()));
+    TableGrid *grid = d.form->grid();
+    QCOMPARE(grid->rows(), 9 + 2);
+    QCOMPARE(grid->currentRow, 1);
+
+    // WHEN the operator takes and saves one photo per row until the end
+    d.w<QPushButton>("Command1")->click();
+    QStringList photographed;
+    QStringList notes;
+    for (int turn = 0; turn < 20 && grid->currentRow < grid->rows() - 1; ++turn) {
+        if (turn > 0)
+            d.w<QPushButton>("Command4")->click();
+        d.w<QPushButton>("Command3")->click();
+        photographed << grid->cellText(grid->currentRow, 2);
+        d.w<QPushButton>("Command8")->click();
+        notes << d.form->statusText();
+    }
+
+    // THEN everyone shown got a photo, in grid order, nobody twice
+    QCOMPARE(photographed, (QStringList{"张三", "李四", "王五", "赵六", "孙八", "周九", "钱七", "吴十", "冯二"}));
+    for (const QString &name : std::as_const(photographed))
+        QCOMPARE(QImageReader(photos + QLatin1Char('/') + name + QStringLiteral(".jpg")).size(), QSize(150, 200));
+    QCOMPARE(QDir(photos).entryList(QDir::Files | QDir::Hidden).size(), photographed.size());
+    // ... the ambiguous and blank keys were said, not written
+    QVERIFY2(notes.at(1).contains(QStringLiteral("主键“XH”为空")), qPrintable(notes.at(1)));
+    QVERIFY2(notes.at(4).contains(QStringLiteral("匹配到 2 条记录")), qPrintable(notes.at(4)));
+    QVERIFY2(notes.at(6).contains(QStringLiteral("匹配到 2 条记录")), qPrintable(notes.at(6)));
+    // ... only the three people whose key picks them alone have their name
+    // in the roster, and no other field of any record changed
+    QList<QStringList> expected = before;
+    expected[0][3] = QStringLiteral("张三.jpg");
+    expected[2][3] = QStringLiteral("王五.jpg");
+    expected[9][3] = QStringLiteral("冯二.jpg");
+    QCOMPARE(recordsOf(path), expected);
+    // ... and the grid shows exactly what a full reload through the filter shows
+    DataSource ds = d.form->dataSource();
+    TableGrid reloaded;
+    LoadTable(*OpenDatabase(ds), ds, reloaded);
+    QCOMPARE(gridCells(*grid), gridCells(reloaded));
+    QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[6]"));
+}
+
+void TstPhotoDay::cancelledBrowseLeavesTheRosterInCharge()
+{
+    DataWindow d;
+    const QString first = roster(QStringLiteral("first"));
+    const QString second = roster(QStringLiteral("second"));
+    const QByteArray secondBefore = bytesOf(second);
+    QVERIFY(d.openTable(first, {0}));
+    d.w<QComboBox>("Comfname1")->setCurrentIndex(1);
+    d.w<QCheckBox>("Chezd")->setChecked(true);
+    d.w<QComboBox>("Comzd")->setCurrentIndex(3);
+    d.w<QCheckBox>("Chekzm")->setChecked(true);
+
+    // The open-table window: another kind, the second roster, its table,
+    // then 取消.
+    d.w<QPushButton>("Command9")->click();
+    QPointer<excelto> window = d.form->findChild<excelto *>();
+    QVERIFY(window);
+    window->findChild<QRadioButton *>(QStringLiteral("Option1_2"))->click();
+    d.dialogs.files.enqueue(second);
+    window->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+    window->findChild<QListWidget *>(QStringLiteral("List1"))->setCurrentRow(0);
+    window->findChild<QRadioButton *>(QStringLiteral("Option1_0"))->click();
+    window->findChild<QPushButton *>(QStringLiteral("Command3"))->click();
+    QTRY_VERIFY(window.isNull());
+
+    // The filter still works on the first roster...
+    auto *combo1 = d.w<QComboBox>("Combo1");
+    auto *combo2 = d.w<QComboBox>("Combo2");
+    combo1->setCurrentIndex(3);
+    pick(combo2, combo2->findText(QStringLiteral("二班")));
+    TableGrid *grid = d.form->grid();
+    QCOMPARE(grid->rows(), 5 + 2);
+    QCOMPARE(grid->cellText(1, 2), QStringLiteral("王五"));
+
+    // ... and so does the write-back: the name goes into the first roster.
+    d.w<QPushButton>("Command1")->click();
+    d.w<QPushButton>("Command3")->click();
+    d.w<QPushButton>("Command8")->click();
+    QCOMPARE(recordsOf(first).at(2).at(3), QStringLiteral("王五.jpg"));
+    QCOMPARE(bytesOf(second), secondBefore);
+}
+
+void TstPhotoDay::newRosterStartsOnItsFirstPerson()
+{
+    DataWindow d;
+    QVERIFY(d.openTable(roster(QStringLiteral("a")), {0}));
+    TableGrid *grid = d.form->grid();
+    grid->setActiveCell(6, 2);
+    QCOMPARE(grid->currentRow, 6);
+    QVERIFY(d.openTable(roster(QStringLiteral("b"), kAwkward.mid(0, 8)), {0}));
+    QCOMPARE(grid->rows(), 8 + 2);
+    QCOMPARE(grid->currentRow, 1);
+    QCOMPARE(grid->activeRow(), 1);
+}
+
+QTEST_MAIN(TstPhotoDay)
+#include "tst_photoday.moc"
