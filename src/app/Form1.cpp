@@ -2,6 +2,7 @@
 
 #include "app/ButtonMnemonics.h"
 #include "app/SettingsStore.h"
+#include "app/WindowLayout.h"
 #include "app/WindowSaveHost.h"
 #include "capture/CaptureControl.h"
 #include "data/RowFilter.h"
@@ -111,10 +112,14 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     , m_programFolder(programFolder)
 {
     m_ui->setupUi(this);
-    // The window keeps its built size: nothing in it moves on a resize.
-    setFixedSize(size());
     m_ui->Text1->setText(SettingsStore::defaultSaveFolder());
     hostVideoWidget();
+    // The parts keep their places; a bigger window gives the grid more
+    // rows. The window starts at its smallest whole size, which fits a
+    // 1366 x 768 screen with a title bar and a panel.
+    m_ui->centralwidget->installEventFilter(this);
+    layOutWindow();
+    resize(minimumSizeHint());
     connectHandlers();
     connectDataHandlers();
     startUp();
@@ -889,8 +894,28 @@ void Form1::connectDataHandlers()
     ui->Label5->installEventFilter(this);
 }
 
+void Form1::layOutWindow()
+{
+    Ui::Form1 *ui = m_ui;
+    QRect top = ui->Frame2->geometry().united(ui->Frame3->geometry());
+    if (QWidget *video = m_videoWidget ? m_videoWidget.data() : ui->videoPlaceholder)
+        top = top.united(video->geometry());
+    const LowerLayout l = LayOutLower(ui->centralwidget->size(), top.bottom() + 1);
+    ui->Frame4->setGeometry(l.frame4);
+    ui->Grid1->setGeometry(l.grid);
+    ui->Command9->move(ui->Command9->x(), l.filterRowY);
+    for (QWidget *w : {static_cast<QWidget *>(ui->Label5), static_cast<QWidget *>(ui->Combo1),
+                       static_cast<QWidget *>(ui->Label4), static_cast<QWidget *>(ui->Combo2)})
+        w->move(w->x(), l.filterRowY + 2);
+    ui->SSTab1->setGeometry(l.tabs);
+    ui->Text2->setGeometry(l.pathLine);
+    ui->centralwidget->setMinimumSize(MinimumCentralSize(top.bottom() + 1, top.right() + 1));
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_ui->centralwidget && event->type() == QEvent::Resize)
+        layOutWindow();
     if (watched == m_ui->Label5 && event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::LeftButton && m_ui->Label5->isEnabled()

@@ -152,6 +152,9 @@ protected:
 
 private:
     void hostVideoWidget();
+    // Places the grid frame, the settings tabs and the path line under the
+    // top row for the window's present size.
+    void layOutWindow();
     void connectHandlers();
     void startUp();
     void setCameraButtons(int open, int close, int take, int retake, int save, int video, int picture);

@@ -1,0 +1,135 @@
+// The main window fits a school laptop's screen and grows without moving
+// its parts.
+
+#include "Form1Harness.h"
+
+#include "app/WindowLayout.h"
+
+#include <QGroupBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QtTest>
+
+namespace {
+
+// Where a widget stands in the window, for comparing before and after.
+QRect inWindow(const QWidget *w)
+{
+    return QRect(w->mapTo(w->window(), QPoint(0, 0)), w->size());
+}
+
+// Every visible child (at any depth) that reaches outside its parent, or
+// overlaps a sibling it does not contain: what a person would see cut off.
+QStringList cutOff(const QWidget *parent)
+{
+    QStringList faults;
+    const QList<QWidget *> children = parent->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    for (const QWidget *child : children) {
+        if (child->isHidden() || child->isWindow() || child->inherits("QMenu"))
+            continue;
+        if (!parent->rect().contains(child->geometry()))
+            faults << QStringLiteral("%1 outside %2").arg(child->objectName(), parent->objectName());
+        faults << cutOff(child);
+    }
+    return faults;
+}
+
+} // namespace
+
+class TstWindowLayout : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startsWithinASchoolLaptopScreen();
+    void everySettingsPageShowsWhole_data();
+    void everySettingsPageShowsWhole();
+    void aBiggerWindowGivesTheGridMoreRows();
+    void neverSmallerThanItsParts();
+};
+
+void TstWindowLayout::startsWithinASchoolLaptopScreen()
+{
+    Form1Harness h;
+    Form1 &form = h.build();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // 1366 x 768 less a title bar and a desktop panel.
+    QVERIFY2(form.width() <= 1366 && form.height() <= 708,
+             qPrintable(QStringLiteral("%1 x %2").arg(form.width()).arg(form.height())));
+    QVERIFY(form.statusBar()->isVisible());
+    QVERIFY(form.rect().contains(inWindow(form.statusBar())));
+    const QStringList faults = cutOff(form.centralWidget());
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
+}
+
+void TstWindowLayout::everySettingsPageShowsWhole_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<bool>("tableMode");
+    QTest::newRow("save settings, ordinary mode") << 0 << false;
+    QTest::newRow("save settings, table mode") << 0 << true;
+    QTest::newRow("photo settings with the caption panel") << 1 << false;
+}
+
+void TstWindowLayout::everySettingsPageShowsWhole()
+{
+    QFETCH(int, page);
+    QFETCH(bool, tableMode);
+    Form1Harness h;
+    Form1 &form = h.build();
+    form.show();
+    form.SetTableModeControls(tableMode);
+    h.w<QWidget>("Frame5")->setVisible(page == 1);
+    auto *tabs = h.w<QTabWidget>("SSTab1");
+    tabs->setCurrentIndex(page);
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QWidget *shown = tabs->currentWidget();
+    QVERIFY(shown->height() > 100);
+    const QStringList faults = cutOff(shown);
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
+}
+
+void TstWindowLayout::aBiggerWindowGivesTheGridMoreRows()
+{
+    Form1Harness h;
+    Form1 &form = h.build();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const char *topRow[] = {"Frame2", "Frame3", "Image1", "Command8"};
+    QList<QRect> before;
+    for (const char *name : topRow)
+        before << inWindow(h.w<QWidget>(name));
+    const QRect grid = h.w<QWidget>("Grid1")->geometry();
+    const QRect tabs = h.w<QWidget>("SSTab1")->geometry();
+
+    form.resize(form.width() + 300, form.height() + 200);
+    QTRY_COMPARE(h.w<QWidget>("Grid1")->height(), grid.height() + 200);
+    for (int i = 0; i < before.size(); ++i)
+        QCOMPARE(inWindow(h.w<QWidget>(topRow[i])), before.at(i));
+    QCOMPARE(h.w<QWidget>("SSTab1")->height(), tabs.height() + 200);
+    QCOMPARE(h.w<QWidget>("SSTab1")->pos(), tabs.topLeft());
+    // The path line runs along the bottom, as wide as the window.
+    const QWidget *path = h.w<QWidget>("Text2");
+    QCOMPARE(path->geometry().bottom() + 1 + WindowLayout::gap, form.centralWidget()->height());
+    QCOMPARE(path->width(), form.centralWidget()->width() - 2 * WindowLayout::margin);
+    // The filter row stays under the grid, inside its frame.
+    const QWidget *combo2 = h.w<QWidget>("Combo2");
+    QVERIFY(combo2->y() > h.w<QWidget>("Grid1")->geometry().bottom());
+    QVERIFY(h.w<QWidget>("Frame4")->rect().contains(combo2->geometry()));
+}
+
+void TstWindowLayout::neverSmallerThanItsParts()
+{
+    Form1Harness h;
+    Form1 &form = h.build();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QSize start = form.size();
+    form.resize(400, 300);
+    QTRY_COMPARE(form.size(), start);
+    const QStringList faults = cutOff(form.centralWidget());
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
+}
+
+QTEST_MAIN(TstWindowLayout)
+#include "tst_windowlayout.moc"
