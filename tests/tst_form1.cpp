@@ -76,7 +76,6 @@ private slots:
     void ordinaryModeEmptiesTheGrid();
     void showCurrentRowPhoto();
     void showListedPhotoKeepsPosition();
-    void resizeMovesNothing();
 };
 
 void Form1Suite::chineseFontInstalled()
@@ -579,18 +578,6 @@ void Form1Suite::showListedPhotoKeepsPosition()
     form.ShowListedPhoto(1);
     QCOMPARE(image->pixmap().size(), QSize(150, 200));
     QCOMPARE(image->pos(), start);
-}
-
-void Form1Suite::resizeMovesNothing()
-{
-    Form1Harness h;
-    Form1 &form = h.build();
-    form.show();
-    const QSize size = form.size();
-    const QRect tabs = h.w<QWidget>("SSTab1")->geometry();
-    form.resize(size + QSize(200, 150));
-    QCOMPARE(form.size(), size);
-    QCOMPARE(h.w<QWidget>("SSTab1")->geometry(), tabs);
 }
 
 QTEST_MAIN(Form1Suite)
