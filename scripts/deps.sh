@@ -10,6 +10,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-plugins-base-apps
   libbenchmark-dev
   xvfb xauth fonts-wqy-microhei
+  qt6-translations-l10n
   gdal-bin
 )
 

@@ -1,4 +1,5 @@
 #include "app/Form1.h"
+#include "app/QtTranslations.h"
 #include "capture/CaptureFactory.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
@@ -10,6 +11,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Lumora"));
     QCoreApplication::setApplicationName(QStringLiteral("Lumora"));
+    InstallQtTranslations(app);
 
     QtMessageService messages;
     QtDialogService dialogs;
