@@ -378,10 +378,13 @@ Value DbfTable::value(qsizetype record, int field) const
         const qint32 ms = cursor().i32le(f.offset + 4);
         if (day <= 0 || ms < 0 || ms >= 86400000)
             return Value::null();
-        const QDate date = QDate::fromJulianDay(day);
+        // Shown, compared and written back to the second, as FoxPro shows
+        // them: 09:30:09.999 is 09:30:10, and 23:59:59.500 the next day.
+        const qint64 seconds = (qint64(ms) + 500) / 1000;
+        const QDate date = QDate::fromJulianDay(day + seconds / 86400);
         if (!date.isValid())
             return Value::null();
-        return Value::dateTime(QDateTime(date, QTime::fromMSecsSinceStartOfDay(ms), Qt::UTC));
+        return Value::dateTime(QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(seconds % 86400) * 1000), Qt::UTC));
     }
     case 'V':
     case 'Q': {
