@@ -447,7 +447,8 @@ void TestDatabase::dbfLoadingQueryMatchesTable()
     for (qsizetype r = 0; r < plain.size(); ++r) {
         QStringList expected;
         for (int f = 0; f < fields.size(); ++f)
-            // A name that occurs twice reads the first field of that name.
+            // Field names are unique: a name the file spells twice is
+            // suffixed, and each column reads its own field.
             expected << plain.value(r, names.indexOf(fields.at(f).name)).toText();
         QCOMPARE(joined.parts(r, 0), expected);
     }
