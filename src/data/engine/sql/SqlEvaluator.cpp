@@ -29,6 +29,9 @@ Class classOf(const Value &v)
     return Class::Null;
 }
 
+// Whole numbers beyond 2^53 have no exact double; below it every one has.
+constexpr qint64 kExactInDouble = qint64(1) << 53;
+
 template<typename T>
 int sign(const T &a, const T &b)
 {
@@ -54,11 +57,43 @@ double asDouble(const Value &v)
     return v.toDouble();
 }
 
+// A whole number against a double, exactly: converting the integer to a
+// double would make 110101199001011234 equal to 110101199001011232.
+std::optional<int> compareWholeWithDouble(qint64 i, double d)
+{
+    if (std::isnan(d))
+        return std::nullopt;
+    constexpr double twoTo63 = 9223372036854775808.0;
+    if (d >= twoTo63)
+        return -1;
+    if (d < -twoTo63)
+        return 1;
+    // Here floor(d) is exact and fits 64 bits.
+    const double whole = std::floor(d);
+    const qint64 w = qint64(whole);
+    if (i != w)
+        return sign(i, w);
+    return d > whole ? -1 : 0;
+}
+
 std::optional<int> compareNumbers(const Value &a, const Value &b)
 {
     __int128 x = 0, y = 0;
     if (scaled(a, x) && scaled(b, y))
         return sign(x, y);
+    const auto whole = [](const Value &v) -> std::optional<qint64> {
+        if (v.kind() == Value::Kind::Integer)
+            return v.toInteger();
+        if (v.kind() == Value::Kind::Boolean)
+            return v.toBool() ? -1 : 0;
+        return std::nullopt;
+    };
+    if (const auto i = whole(a); i && b.kind() == Value::Kind::Double)
+        return compareWholeWithDouble(*i, b.toDouble());
+    if (const auto i = whole(b); i && a.kind() == Value::Kind::Double) {
+        const auto c = compareWholeWithDouble(*i, a.toDouble());
+        return c ? std::optional<int>(-*c) : c;
+    }
     const double dx = asDouble(a), dy = asDouble(b);
     if (std::isnan(dx) || std::isnan(dy))
         return std::nullopt;
@@ -363,6 +398,11 @@ Value SqlEvaluator::convertForField(const Value &v, const FieldInfo &field)
     case DaoDecimal:
         if (classOf(n) != Class::Number && classOf(n) != Class::Boolean)
             refuse(v, field, "a number");
+        // A whole number beyond a double's precision stays exact (as the
+        // dBase codec reads one back); the field decides how it is stored.
+        if (n.kind() == Value::Kind::Integer && field.daoType != DaoSingle
+            && (n.toInteger() > kExactInDouble || n.toInteger() < -kExactInDouble))
+            return n;
         return Value::real(asDouble(n));
     case DaoCurrency: {
         __int128 x = 0;

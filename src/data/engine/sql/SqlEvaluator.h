@@ -13,7 +13,8 @@ namespace lumora::engine {
 // - a Null on either side gives Null, which no where clause accepts;
 // - texts compare ignoring letter case;
 // - numbers (integer, double, currency) compare by value, booleans count as
-//   the old engine's -1 (True) and 0 (False);
+//   the old engine's -1 (True) and 0 (False); an integer against a double
+//   compares exactly, never through a rounded double;
 // - dates compare by value;
 // - a text against a number is read as a number, a text against a date as
 //   a date (the forms of #...# literals); when it cannot be read, and for
