@@ -17,6 +17,8 @@ class TestSqlEvaluator : public QObject
 private slots:
     void compare_data();
     void compare();
+    void letterCase_data();
+    void letterCase();
     void expressions_data();
     void expressions();
     void unknownField();
@@ -76,6 +78,33 @@ void TestSqlEvaluator::compare()
     QCOMPARE(SqlEvaluator::compare(a, b).value_or(9), expected);
     if (expected != 9) // the order is the same read from either side
         QCOMPARE(SqlEvaluator::compare(b, a).value_or(9), -expected);
+}
+
+void TestSqlEvaluator::letterCase_data()
+{
+    QTest::addColumn<Value>("a");
+    QTest::addColumn<Value>("b");
+    QTest::addColumn<bool>("caseOfData"); // whether the letter case is the table's own
+    QTest::newRow("texts") << Value::text("O'Brien") << Value::text("o'brien") << true;
+    QTest::newRow("chinese and latin") << Value::text(QStringLiteral("高二A班")) << Value::text(QStringLiteral("高二a班"))
+                                       << true;
+    QTest::newRow("boolean against its rendering") << Value::boolean(true) << Value::text("TRUE") << false;
+    QTest::newRow("binary against its hex") << Value::binary("\xab") << Value::text("AB") << false;
+}
+
+// A table that compares texts exactly tells "ABC" from "abc" in "=" and
+// in "select distinct"; one that ignores case does not.
+void TestSqlEvaluator::letterCase()
+{
+    QFETCH(Value, a);
+    QFETCH(Value, b);
+    QFETCH(bool, caseOfData);
+    QCOMPARE(SqlEvaluator::compare(a, b, Qt::CaseInsensitive), std::optional<int>(0));
+    QCOMPARE(SqlEvaluator::compare(a, b, Qt::CaseSensitive).value_or(0) != 0, caseOfData);
+    if (caseOfData) {
+        QCOMPARE(SqlEvaluator::distinctKey(a, Qt::CaseInsensitive), SqlEvaluator::distinctKey(b, Qt::CaseInsensitive));
+        QVERIFY(SqlEvaluator::distinctKey(a, Qt::CaseSensitive) != SqlEvaluator::distinctKey(b, Qt::CaseSensitive));
+    }
 }
 
 // One record: t='Ab', n=3.5, z=Null, d=2024-03-09.

@@ -100,14 +100,15 @@ std::optional<int> compareNumbers(const Value &a, const Value &b)
     return sign(dx, dy);
 }
 
-int compareTexts(const QString &a, const QString &b)
+int compareTexts(const QString &a, const QString &b, Qt::CaseSensitivity cs)
 {
-    const int c = a.compare(b, Qt::CaseInsensitive);
+    const int c = a.compare(b, cs);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
 // A text against a value of another kind: read as that kind where it can
-// be, else compared as texts.
+// be, else compared with the value's rendering ignoring case ("TRUE" is
+// True), since only texts the table holds have a letter case of their own.
 std::optional<int> compareTextWith(const QString &text, const Value &other)
 {
     if (classOf(other) == Class::Number) {
@@ -117,7 +118,7 @@ std::optional<int> compareTextWith(const QString &text, const Value &other)
         if (const auto d = SqlLexer::readDate(text))
             return sign(*d, other.toDateTime());
     }
-    return compareTexts(text, other.toText());
+    return compareTexts(text, other.toText(), Qt::CaseInsensitive);
 }
 
 bool truthOf(const Value &v, const SqlExpr &e, std::optional<bool> &out)
@@ -267,7 +268,8 @@ Value SqlEvaluator::evaluate(const SqlExpr &expr, const TableSource &table, qsiz
         return Value::boolean(isAnd);
     }
     case SqlExpr::Op::Compare: {
-        const auto c = compare(evaluate(*expr.args[0], table, record), evaluate(*expr.args[1], table, record));
+        const auto c = compare(evaluate(*expr.args[0], table, record), evaluate(*expr.args[1], table, record),
+                               table.textCase());
         if (!c)
             return Value();
         switch (expr.cmp) {
@@ -315,13 +317,13 @@ bool SqlEvaluator::holds(const SqlExpr &condition, const TableSource &table, qsi
     return t.value_or(false);
 }
 
-std::optional<int> SqlEvaluator::compare(const Value &a, const Value &b)
+std::optional<int> SqlEvaluator::compare(const Value &a, const Value &b, Qt::CaseSensitivity cs)
 {
     const Class ca = classOf(a), cb = classOf(b);
     if (ca == Class::Null || cb == Class::Null)
         return std::nullopt;
     if (ca == Class::Text && cb == Class::Text)
-        return compareTexts(a.textValue(), b.textValue());
+        return compareTexts(a.textValue(), b.textValue(), cs);
     if ((ca == Class::Number || ca == Class::Boolean) && (cb == Class::Number || cb == Class::Boolean))
         return compareNumbers(a, b);
     if (ca == Class::Date && cb == Class::Date)
@@ -334,14 +336,17 @@ std::optional<int> SqlEvaluator::compare(const Value &a, const Value &b)
         const auto c = compareTextWith(b.textValue(), a);
         return c ? std::optional<int>(-*c) : c;
     }
-    return compareTexts(a.toText(), b.toText());
+    return compareTexts(a.toText(), b.toText(), Qt::CaseInsensitive);
 }
 
-QString SqlEvaluator::distinctKey(const Value &v)
+QString SqlEvaluator::distinctKey(const Value &v, Qt::CaseSensitivity cs)
 {
+    // Numbers key by their text: a whole double prints all its digits, so
+    // an integer and a double that are equal share a key.
     switch (classOf(v)) {
     case Class::Null: return QStringLiteral("0");
-    case Class::Text: return QLatin1Char('t') + v.textValue().toCaseFolded();
+    case Class::Text:
+        return QLatin1Char('t') + (cs == Qt::CaseSensitive ? v.textValue() : v.textValue().toCaseFolded());
     case Class::Number: return QLatin1Char('n') + v.toText();
     case Class::Boolean: return QLatin1Char('n') + QLatin1String(v.toBool() ? "-1" : "0");
     case Class::Date: return QLatin1Char('d') + v.toText();
