@@ -5,6 +5,7 @@
 #include "data/WriteBack.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
+#include "data/engine/dbf/DbfWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,6 +28,7 @@ private slots:
     void distinctValuesFilterToTheirRows();
     void keysPickOnlyTheirRecords_data() { tables(); }
     void keysPickOnlyTheirRecords();
+    void writesWholeNumbersExactly();
 
 private:
     void tables();
@@ -398,6 +400,37 @@ void TstReadBack::keysPickOnlyTheirRecords()
         }
     }
     QVERIFY(checked > 0);
+}
+
+// Whole numbers beyond a double's precision are written digit for digit,
+// by the table writer and by an update, and a key on one changes only its
+// own record, not the neighbour a double would confuse it with.
+void TstReadBack::writesWholeNumbersExactly()
+{
+    const QString path = m_dir.filePath(QStringLiteral("ids.dbf"));
+    DbfWriter::write(path, {{"ID", 'N', 18}, {"BIG", 'N', 20}, {"NM", 'C', 4}, {"AMT", 'N', 20, 2}},
+                     {{Value::integer(110101199001011233), Value::text("-9223372036854775808"), Value::text("a"),
+                       Value::integer(12345678901234567)},
+                      {Value::text("110101199001011234"), Value::integer(9007199254740993), Value::text("b"),
+                       Value::text("-1234567890123456.00")}});
+    DataSource ds;
+    ds.databasePath = path;
+    ds.connectString = QStringLiteral("dBASE IV");
+    ds.tableName = QStringLiteral("[ids]");
+    const auto shown = [&] {
+        const std::unique_ptr<Database> db = OpenDatabase(ds);
+        return gridRows(*db, ds.tableName, QString(), nullptr);
+    };
+    QCOMPARE(shown(), (QList<QStringList>{{"110101199001011233", "-9223372036854775808", "a", "12345678901234567"},
+                                          {"110101199001011234", "9007199254740993", "b", "-1234567890123456"}}));
+    {
+        const std::unique_ptr<Database> db = OpenDatabase(ds);
+        QCOMPARE(db->execute(QStringLiteral("update [ids] set NM='x' where ID=110101199001011234")), 1);
+        QCOMPARE(db->execute(QStringLiteral("update [ids] set BIG=9223372036854775807 where NM='a'")), 1);
+        QCOMPARE(db->execute(QStringLiteral("update [ids] set ID='9007199254740993' where NM='x'")), 1);
+    }
+    QCOMPARE(shown(), (QList<QStringList>{{"110101199001011233", "9223372036854775807", "a", "12345678901234567"},
+                                          {"9007199254740993", "9007199254740993", "x", "-1234567890123456"}}));
 }
 
 QTEST_MAIN(TstReadBack)
