@@ -55,8 +55,8 @@ struct VfpField
 };
 
 // A cell of a hard-case record: text for C, N and L (padded as FoxPro
-// pads them), a (Julian day, milliseconds) pair for T, std::nullopt for a
-// Null in a nullable field.
+// pads them), a (Julian day, milliseconds) pair for T, or `null` for a
+// Null in the nullable field.
 struct Cell
 {
     QByteArray text;
