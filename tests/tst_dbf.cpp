@@ -177,8 +177,8 @@ void TestDbf::fixtureValues_data()
     QTest::newRow("VFP memo pointer 0 is Null") << f30 << 0 << 2 << Value::null();
     QTest::newRow("VFP memo text") << f30 << 0 << 10 << Value::text(QStringLiteral("Domestic Life\r\nWeddings\r\n"));
     QTest::newRow("VFP N 10.2") << f30 << 0 << 52 << Value::real(1000000);
-    QTest::newRow("VFP T datetime") << f30 << 0 << 137
-                                    << Value::dateTime(QDateTime(QDate(2006, 4, 20), QTime(17, 13, 4), Qt::UTC));
+    QTest::newRow("VFP T datetime, 17:13:04.999 to the nearest second") << f30 << 0 << 137
+                                    << Value::dateTime(QDateTime(QDate(2006, 4, 20), QTime(17, 13, 5), Qt::UTC));
     QTest::newRow("VFP L false") << f30 << 0 << 141 << Value::boolean(false);
     QTest::newRow("VFP I") << f31 << 0 << 0 << Value::integer(1);
     QTest::newRow("VFP C") << f31 << 0 << 1 << Value::text(QStringLiteral("Chai"));

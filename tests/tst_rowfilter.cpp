@@ -60,7 +60,8 @@ void TstRowFilter::clause_data()
 
     QTest::newRow("text") << int(DaoText) << "班级" << "三班" << true << " where 班级='三班'";
     QTest::newRow("text with apostrophe") << int(DaoText) << "XM" << "O'Brien" << true << " where XM='O''Brien'";
-    QTest::newRow("empty text") << int(DaoText) << "XM" << "" << true << " where XM=''";
+    QTest::newRow("empty text, or the Null shown alike") << int(DaoText) << "XM" << "" << true
+                                                     << " where (XM='' or XM is null)";
     QTest::newRow("memo like text") << int(DaoMemo) << "BZ" << "a'b" << true << " where BZ='a''b'";
     QTest::newRow("double") << int(DaoDouble) << "CJ" << "88.5" << true << " where CJ=88.5";
     QTest::newRow("negative double") << int(DaoDouble) << "CJ" << "-0.25" << true << " where CJ=-0.25";

@@ -6,6 +6,9 @@
 
 #include <QTest>
 
+#include <cmath>
+#include <limits>
+
 using namespace lumora::engine;
 
 class TestSqlEvaluator : public QObject
@@ -14,6 +17,8 @@ class TestSqlEvaluator : public QObject
 private slots:
     void compare_data();
     void compare();
+    void letterCase_data();
+    void letterCase();
     void expressions_data();
     void expressions();
     void unknownField();
@@ -39,6 +44,22 @@ void TestSqlEvaluator::compare_data()
     QTest::newRow("currency with double") << Value::currency(12345) << Value::real(1.2345) << 0;
     QTest::newRow("large integers stay exact") << Value::integer(9007199254740993) << Value::integer(9007199254740992) << 1;
     QTest::newRow("true is -1") << Value::boolean(true) << Value::integer(-1) << 0;
+    QTest::newRow("true is -1.0") << Value::boolean(true) << Value::real(-1) << 0;
+    // An integer against a double is exact: never through the rounded double.
+    QTest::newRow("18 digits against their nearest double")
+        << Value::integer(110101199001011234) << Value::real(110101199001011232.0) << 1;
+    QTest::newRow("2^53 + 1 against 2^53") << Value::integer(9007199254740993) << Value::real(9007199254740992.0) << 1;
+    QTest::newRow("2^53 + 2, equal as double") << Value::integer(9007199254740994) << Value::real(9007199254740994.0) << 0;
+    QTest::newRow("int64 max against 2^63")
+        << Value::integer(std::numeric_limits<qint64>::max()) << Value::real(9223372036854775808.0) << -1;
+    QTest::newRow("int64 min against -2^63")
+        << Value::integer(std::numeric_limits<qint64>::min()) << Value::real(-9223372036854775808.0) << 0;
+    QTest::newRow("int64 min against below -2^63")
+        << Value::integer(std::numeric_limits<qint64>::min()) << Value::real(-1e19) << 1;
+    QTest::newRow("integer against a fraction above") << Value::integer(3) << Value::real(3.5) << -1;
+    QTest::newRow("negative integer against a fraction above") << Value::integer(-4) << Value::real(-3.5) << -1;
+    QTest::newRow("integer against the fraction below") << Value::integer(-3) << Value::real(-3.5) << 1;
+    QTest::newRow("integer against NaN is Null") << Value::integer(0) << Value::real(std::nan("")) << 9;
     QTest::newRow("dates") << Value::dateTime(march9) << Value::dateTime(march9.addSecs(1)) << -1;
     QTest::newRow("text field, number literal") << Value::text(" 101") << Value::integer(101) << 0;
     QTest::newRow("text field, number literal, numeric order") << Value::text("9") << Value::integer(10) << -1;
@@ -57,6 +78,33 @@ void TestSqlEvaluator::compare()
     QCOMPARE(SqlEvaluator::compare(a, b).value_or(9), expected);
     if (expected != 9) // the order is the same read from either side
         QCOMPARE(SqlEvaluator::compare(b, a).value_or(9), -expected);
+}
+
+void TestSqlEvaluator::letterCase_data()
+{
+    QTest::addColumn<Value>("a");
+    QTest::addColumn<Value>("b");
+    QTest::addColumn<bool>("caseOfData"); // whether the letter case is the table's own
+    QTest::newRow("texts") << Value::text("O'Brien") << Value::text("o'brien") << true;
+    QTest::newRow("chinese and latin") << Value::text(QStringLiteral("高二A班")) << Value::text(QStringLiteral("高二a班"))
+                                       << true;
+    QTest::newRow("boolean against its rendering") << Value::boolean(true) << Value::text("TRUE") << false;
+    QTest::newRow("binary against its hex") << Value::binary("\xab") << Value::text("AB") << false;
+}
+
+// A table that compares texts exactly tells "ABC" from "abc" in "=" and
+// in "select distinct"; one that ignores case does not.
+void TestSqlEvaluator::letterCase()
+{
+    QFETCH(Value, a);
+    QFETCH(Value, b);
+    QFETCH(bool, caseOfData);
+    QCOMPARE(SqlEvaluator::compare(a, b, Qt::CaseInsensitive), std::optional<int>(0));
+    QCOMPARE(SqlEvaluator::compare(a, b, Qt::CaseSensitive).value_or(0) != 0, caseOfData);
+    if (caseOfData) {
+        QCOMPARE(SqlEvaluator::distinctKey(a, Qt::CaseInsensitive), SqlEvaluator::distinctKey(b, Qt::CaseInsensitive));
+        QVERIFY(SqlEvaluator::distinctKey(a, Qt::CaseSensitive) != SqlEvaluator::distinctKey(b, Qt::CaseSensitive));
+    }
 }
 
 // One record: t='Ab', n=3.5, z=Null, d=2024-03-09.
@@ -131,6 +179,12 @@ void TestSqlEvaluator::convertForField_data()
     QTest::newRow("numeric text to double") << Value::text("3.5") << int(DaoDouble) << Value::real(3.5) << false;
     QTest::newRow("no number for a double") << Value::text("101.jpg") << int(DaoDouble) << Value() << true;
     QTest::newRow("empty text for a double") << Value::text("") << int(DaoDouble) << Value() << true;
+    QTest::newRow("18-digit text to double stays exact")
+        << Value::text("110101199001011234") << int(DaoDouble) << Value::integer(110101199001011234) << false;
+    QTest::newRow("2^53 + 1 to double stays exact")
+        << Value::integer(9007199254740993) << int(DaoDouble) << Value::integer(9007199254740993) << false;
+    QTest::newRow("2^53 to double is a double")
+        << Value::integer(9007199254740992) << int(DaoDouble) << Value::real(9007199254740992.0) << false;
     QTest::newRow("whole double to long") << Value::real(7) << int(DaoLong) << Value::integer(7) << false;
     QTest::newRow("fraction for a long") << Value::real(7.5) << int(DaoLong) << Value() << true;
     QTest::newRow("currency from text") << Value::text("1.2345") << int(DaoCurrency) << Value::currency(12345) << false;

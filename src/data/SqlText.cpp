@@ -120,4 +120,14 @@ std::optional<QString> literal(qint16 type, const QString &value, QString *why)
     }
 }
 
+std::optional<QString> equals(const QString &column, qint16 type, const QString &value, QString *why)
+{
+    const std::optional<QString> text = literal(type, value, why);
+    if (!text)
+        return std::nullopt;
+    if (value.isEmpty() && (type == DaoText || type == DaoMemo))
+        return QLatin1Char('(') + column + QStringLiteral("='' or ") + column + QStringLiteral(" is null)");
+    return column + QLatin1Char('=') + *text;
+}
+
 } // namespace SqlText

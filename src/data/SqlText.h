@@ -31,4 +31,10 @@ bool isPlainName(const QString &name);
 // type, and for any other type.
 std::optional<QString> literal(qint16 type, const QString &value, QString *why = nullptr);
 
+// The condition that a column (as it stands in a statement, see columnName)
+// holds the value the grid shows: column + "=" + literal. An empty text of
+// a text or memo column also takes a Null, which the grid shows as the same
+// empty cell: "(XM='' or XM is null)". Refused as literal() refuses.
+std::optional<QString> equals(const QString &column, qint16 type, const QString &value, QString *why = nullptr);
+
 } // namespace SqlText

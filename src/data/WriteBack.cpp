@@ -29,14 +29,14 @@ WriteBackStatement BuildKeyConditions(const QList<WriteBackKey> &keys)
             return result;
         }
         QString why;
-        const std::optional<QString> literal = SqlText::literal(key.type, key.value, &why);
-        if (!literal) {
+        const std::optional<QString> condition = SqlText::equals(name, key.type, key.value, &why);
+        if (!condition) {
             result.error = QStringLiteral("主键“%1”：%2").arg(key.column, why);
             return result;
         }
         if (!conditions.isEmpty())
             conditions += QStringLiteral(" and ");
-        conditions += name + QLatin1Char('=') + *literal;
+        conditions += *condition;
     }
     result.ok = true;
     result.statement = conditions;

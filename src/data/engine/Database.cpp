@@ -89,9 +89,9 @@ qint16 daoTypeOf(const SqlExpr &e)
 }
 
 // Appends a value's distinct key so that no two different rows share a key.
-void appendKey(QString &key, const Value &v)
+void appendKey(QString &key, const Value &v, Qt::CaseSensitivity cs)
 {
-    const QString k = SqlEvaluator::distinctKey(v);
+    const QString k = SqlEvaluator::distinctKey(v, cs);
     key += QString::number(k.size());
     key += QLatin1Char(':');
     key += k;
@@ -327,7 +327,7 @@ Recordset Database::runSelect(const QString &statement, qsizetype first, qsizety
         if (select->distinct) {
             QString key;
             for (const Value &v : std::as_const(row))
-                appendKey(key, v);
+                appendKey(key, v, source.textCase());
             if (seen.contains(key))
                 continue;
             seen.insert(key);

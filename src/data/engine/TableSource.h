@@ -29,6 +29,8 @@ public:
     virtual const QList<FieldInfo> &fields() const = 0;
     virtual qsizetype recordCount() const = 0;
     virtual Value value(qsizetype record, int field) const = 0;
+    // How "=" and "select distinct" treat letter case in this table's texts.
+    virtual Qt::CaseSensitivity textCase() const { return Qt::CaseInsensitive; }
     // Writes one field of one record in place. Refuses (throws) a value the
     // field cannot hold exactly (too long, wrong type, not encodable); the
     // file is locked while written and flushed before the call returns.

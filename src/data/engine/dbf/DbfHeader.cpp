@@ -1,6 +1,7 @@
 #include "data/engine/dbf/DbfHeader.h"
 
 #include "data/engine/EngineError.h"
+#include "data/engine/FieldNames.h"
 #include "data/engine/dbf/ByteCursor.h"
 
 namespace lumora::engine {
@@ -176,6 +177,12 @@ DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, cons
     for (const DbfField &f : all)
         if (f.type != '0')
             h.fields.append(f);
+    QStringList names;
+    for (const DbfField &f : std::as_const(h.fields))
+        names << f.name;
+    names = uniqueFieldNames(names);
+    for (qsizetype i = 0; i < h.fields.size(); ++i)
+        h.fields[i].name = names.at(i);
 
     const qint64 needed = qint64(h.headerLength) + qint64(h.recordCount) * h.recordLength;
     if (needed > bytes.size()) {

@@ -12,7 +12,8 @@ namespace lumora::engine {
 // One field descriptor (32 bytes from header offset 32) as this codec uses it.
 struct DbfField
 {
-    QString name;        // bytes 0-10: name, NUL-terminated, in the table's code page
+    QString name;        // bytes 0-10: name, NUL-terminated, in the table's code page; a
+                         // repeated name made unique (uniqueFieldNames)
     char type = 'C';     // byte 11: C N F D L M G P B I Y T V Q W (and 0 for _NullFlags)
     int offset = 0;      // bytes 12-15 on Visual FoxPro, else the running sum: start within the record
     int length = 0;      // byte 16: width in bytes

@@ -62,6 +62,33 @@ std::optional<double> parseNumber(QByteArrayView b)
     return d;
 }
 
+// A whole number written out in full ("-110101199001011234", "12.00"):
+// sign, digits, and a fraction of zeros only. Nothing when the text is
+// anything else or the number does not fit 64 bits.
+std::optional<qint64> parseWhole(QByteArrayView b)
+{
+    b = trimBlanks(b);
+    const qsizetype point = b.indexOf('.');
+    if (point >= 0) {
+        for (const char c : b.sliced(point + 1))
+            if (c != '0')
+                return std::nullopt;
+        b = b.first(point);
+    }
+    const char *first = b.data();
+    const char *last = b.data() + b.size();
+    if (first != last && *first == '+' && last - first > 1 && first[1] != '-')
+        ++first;
+    qint64 i = 0;
+    const auto res = std::from_chars(first, last, i);
+    if (res.ec != std::errc() || res.ptr != last)
+        return std::nullopt;
+    return i;
+}
+
+// Whole numbers beyond 2^53 have no exact double; below it every one has.
+constexpr qint64 kExactInDouble = qint64(1) << 53;
+
 std::optional<QDate> parseDate(QByteArrayView b)
 {
     if (b.size() != 8)
@@ -354,6 +381,11 @@ Value DbfTable::value(qsizetype record, int field) const
     switch (f.type) {
     case 'N':
     case 'F': {
+        // Numbers are doubles, as the old engine held them, except whole
+        // numbers a double cannot hold: an 18-digit identity number stays
+        // exact, so it shows, compares and writes back as stored.
+        if (const auto whole = parseWhole(raw); whole && (*whole > kExactInDouble || *whole < -kExactInDouble))
+            return Value::integer(*whole);
         const auto d = parseNumber(raw);
         return d ? Value::real(*d) : Value::null();
     }
@@ -378,10 +410,13 @@ Value DbfTable::value(qsizetype record, int field) const
         const qint32 ms = cursor().i32le(f.offset + 4);
         if (day <= 0 || ms < 0 || ms >= 86400000)
             return Value::null();
-        const QDate date = QDate::fromJulianDay(day);
+        // Shown, compared and written back to the second, as FoxPro shows
+        // them: 09:30:09.999 is 09:30:10, and 23:59:59.500 the next day.
+        const qint64 seconds = (qint64(ms) + 500) / 1000;
+        const QDate date = QDate::fromJulianDay(day + seconds / 86400);
         if (!date.isValid())
             return Value::null();
-        return Value::dateTime(QDateTime(date, QTime::fromMSecsSinceStartOfDay(ms), Qt::UTC));
+        return Value::dateTime(QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(seconds % 86400) * 1000), Qt::UTC));
     }
     case 'V':
     case 'Q': {
@@ -467,6 +502,24 @@ QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTex
     }
     case 'N':
     case 'F': {
+        // A whole number is written digit for digit: through a double an
+        // 18-digit number would lose its last digits.
+        std::optional<qint64> whole;
+        if (v.kind() == Value::Kind::Integer)
+            whole = v.toInteger();
+        else if (v.kind() == Value::Kind::Text)
+            whole = parseWhole(v.textValue().toLatin1());
+        if (whole) {
+            QByteArray text = QByteArray::number(*whole);
+            if (f.decimals > 0)
+                text += '.' + QByteArray(f.decimals, '0');
+            if (text.size() > f.length)
+                throw refuse(QStringLiteral("is %1 characters wide; %2 needs %3")
+                                 .arg(f.length)
+                                 .arg(QString::fromLatin1(text))
+                                 .arg(text.size()));
+            return text.rightJustified(f.length, ' ');
+        }
         const std::optional<double> d = numberOf(v);
         if (!d || !std::isfinite(*d))
             throw refuse(QStringLiteral("holds numbers; \"%1\" is not one").arg(v.toText()));

@@ -29,6 +29,9 @@ public:
     const QList<FieldInfo> &fields() const override { return m_fields; }
     qsizetype recordCount() const override { return qsizetype(m_live.size()); }
     Value value(qsizetype record, int field) const override;
+    // The old engine compared the texts of dBase tables exactly: "ABC" and
+    // "abc" are two people's keys, not one.
+    Qt::CaseSensitivity textCase() const override { return Qt::CaseSensitive; }
     void update(qsizetype record, int field, const Value &value) override;
 
     const DbfHeader &header() const { return m_header; }

@@ -29,6 +29,9 @@ Class classOf(const Value &v)
     return Class::Null;
 }
 
+// Whole numbers beyond 2^53 have no exact double; below it every one has.
+constexpr qint64 kExactInDouble = qint64(1) << 53;
+
 template<typename T>
 int sign(const T &a, const T &b)
 {
@@ -54,25 +57,58 @@ double asDouble(const Value &v)
     return v.toDouble();
 }
 
+// A whole number against a double, exactly: converting the integer to a
+// double would make 110101199001011234 equal to 110101199001011232.
+std::optional<int> compareWholeWithDouble(qint64 i, double d)
+{
+    if (std::isnan(d))
+        return std::nullopt;
+    constexpr double twoTo63 = 9223372036854775808.0;
+    if (d >= twoTo63)
+        return -1;
+    if (d < -twoTo63)
+        return 1;
+    // Here floor(d) is exact and fits 64 bits.
+    const double whole = std::floor(d);
+    const qint64 w = qint64(whole);
+    if (i != w)
+        return sign(i, w);
+    return d > whole ? -1 : 0;
+}
+
 std::optional<int> compareNumbers(const Value &a, const Value &b)
 {
     __int128 x = 0, y = 0;
     if (scaled(a, x) && scaled(b, y))
         return sign(x, y);
+    const auto whole = [](const Value &v) -> std::optional<qint64> {
+        if (v.kind() == Value::Kind::Integer)
+            return v.toInteger();
+        if (v.kind() == Value::Kind::Boolean)
+            return v.toBool() ? -1 : 0;
+        return std::nullopt;
+    };
+    if (const auto i = whole(a); i && b.kind() == Value::Kind::Double)
+        return compareWholeWithDouble(*i, b.toDouble());
+    if (const auto i = whole(b); i && a.kind() == Value::Kind::Double) {
+        const auto c = compareWholeWithDouble(*i, a.toDouble());
+        return c ? std::optional<int>(-*c) : c;
+    }
     const double dx = asDouble(a), dy = asDouble(b);
     if (std::isnan(dx) || std::isnan(dy))
         return std::nullopt;
     return sign(dx, dy);
 }
 
-int compareTexts(const QString &a, const QString &b)
+int compareTexts(const QString &a, const QString &b, Qt::CaseSensitivity cs)
 {
-    const int c = a.compare(b, Qt::CaseInsensitive);
+    const int c = a.compare(b, cs);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
 // A text against a value of another kind: read as that kind where it can
-// be, else compared as texts.
+// be, else compared with the value's rendering ignoring case ("TRUE" is
+// True), since only texts the table holds have a letter case of their own.
 std::optional<int> compareTextWith(const QString &text, const Value &other)
 {
     if (classOf(other) == Class::Number) {
@@ -82,7 +118,7 @@ std::optional<int> compareTextWith(const QString &text, const Value &other)
         if (const auto d = SqlLexer::readDate(text))
             return sign(*d, other.toDateTime());
     }
-    return compareTexts(text, other.toText());
+    return compareTexts(text, other.toText(), Qt::CaseInsensitive);
 }
 
 bool truthOf(const Value &v, const SqlExpr &e, std::optional<bool> &out)
@@ -232,7 +268,8 @@ Value SqlEvaluator::evaluate(const SqlExpr &expr, const TableSource &table, qsiz
         return Value::boolean(isAnd);
     }
     case SqlExpr::Op::Compare: {
-        const auto c = compare(evaluate(*expr.args[0], table, record), evaluate(*expr.args[1], table, record));
+        const auto c = compare(evaluate(*expr.args[0], table, record), evaluate(*expr.args[1], table, record),
+                               table.textCase());
         if (!c)
             return Value();
         switch (expr.cmp) {
@@ -280,13 +317,13 @@ bool SqlEvaluator::holds(const SqlExpr &condition, const TableSource &table, qsi
     return t.value_or(false);
 }
 
-std::optional<int> SqlEvaluator::compare(const Value &a, const Value &b)
+std::optional<int> SqlEvaluator::compare(const Value &a, const Value &b, Qt::CaseSensitivity cs)
 {
     const Class ca = classOf(a), cb = classOf(b);
     if (ca == Class::Null || cb == Class::Null)
         return std::nullopt;
     if (ca == Class::Text && cb == Class::Text)
-        return compareTexts(a.textValue(), b.textValue());
+        return compareTexts(a.textValue(), b.textValue(), cs);
     if ((ca == Class::Number || ca == Class::Boolean) && (cb == Class::Number || cb == Class::Boolean))
         return compareNumbers(a, b);
     if (ca == Class::Date && cb == Class::Date)
@@ -299,14 +336,17 @@ std::optional<int> SqlEvaluator::compare(const Value &a, const Value &b)
         const auto c = compareTextWith(b.textValue(), a);
         return c ? std::optional<int>(-*c) : c;
     }
-    return compareTexts(a.toText(), b.toText());
+    return compareTexts(a.toText(), b.toText(), Qt::CaseInsensitive);
 }
 
-QString SqlEvaluator::distinctKey(const Value &v)
+QString SqlEvaluator::distinctKey(const Value &v, Qt::CaseSensitivity cs)
 {
+    // Numbers key by their text: a whole double prints all its digits, so
+    // an integer and a double that are equal share a key.
     switch (classOf(v)) {
     case Class::Null: return QStringLiteral("0");
-    case Class::Text: return QLatin1Char('t') + v.textValue().toCaseFolded();
+    case Class::Text:
+        return QLatin1Char('t') + (cs == Qt::CaseSensitive ? v.textValue() : v.textValue().toCaseFolded());
     case Class::Number: return QLatin1Char('n') + v.toText();
     case Class::Boolean: return QLatin1Char('n') + QLatin1String(v.toBool() ? "-1" : "0");
     case Class::Date: return QLatin1Char('d') + v.toText();
@@ -363,6 +403,11 @@ Value SqlEvaluator::convertForField(const Value &v, const FieldInfo &field)
     case DaoDecimal:
         if (classOf(n) != Class::Number && classOf(n) != Class::Boolean)
             refuse(v, field, "a number");
+        // A whole number beyond a double's precision stays exact (as the
+        // dBase codec reads one back); the field decides how it is stored.
+        if (n.kind() == Value::Kind::Integer && field.daoType != DaoSingle
+            && (n.toInteger() > kExactInDouble || n.toInteger() < -kExactInDouble))
+            return n;
         return Value::real(asDouble(n));
     case DaoCurrency: {
         __int128 x = 0;

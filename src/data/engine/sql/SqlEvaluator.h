@@ -11,9 +11,12 @@ namespace lumora::engine {
 //
 // Comparison rules (used by =, <>, <, <=, >, >= and by "select distinct"):
 // - a Null on either side gives Null, which no where clause accepts;
-// - texts compare ignoring letter case;
+// - texts compare ignoring letter case, or exactly on tables that say so
+//   (TableSource::textCase: dBase and FoxPro tables); a value's rendering
+//   against a text (below) always ignores case;
 // - numbers (integer, double, currency) compare by value, booleans count as
-//   the old engine's -1 (True) and 0 (False);
+//   the old engine's -1 (True) and 0 (False); an integer against a double
+//   compares exactly, never through a rounded double;
 // - dates compare by value;
 // - a text against a number is read as a number, a text against a date as
 //   a date (the forms of #...# literals); when it cannot be read, and for
@@ -48,11 +51,12 @@ public:
     static bool holds(const SqlExpr &condition, const TableSource &table, qsizetype record);
 
     // -1, 0 or 1 by the rules above; nothing when either value is Null.
-    static std::optional<int> compare(const Value &a, const Value &b);
+    static std::optional<int> compare(const Value &a, const Value &b,
+                                      Qt::CaseSensitivity cs = Qt::CaseInsensitive);
 
     // The key under which "select distinct" takes two values as the same:
     // equal keys for values that compare equal with "=" within one column.
-    static QString distinctKey(const Value &v);
+    static QString distinctKey(const Value &v, Qt::CaseSensitivity cs = Qt::CaseInsensitive);
 
     // The value converted to what the field holds: text for text and memo
     // fields, a number of the field's kind for numeric fields, a date for
