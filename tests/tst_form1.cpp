@@ -63,6 +63,8 @@ private slots:
     void outexcelDoesNothing();
     void takeFailing_data();
     void takeFailing();
+    void cameraSlipsRecover_data();
+    void cameraSlipsRecover();
     void takeShowsTheStillByContent();
     void cameraStoppingOnItsOwn_data();
     void cameraStoppingOnItsOwn();
@@ -241,8 +243,6 @@ void Form1Suite::cameraCommands_data()
         QTest::addRow("%s, buttons", r.name) << r.commands << false << r.flags << r.calls;
         QTest::addRow("%s, menu", r.name) << r.commands << true << r.flags << r.calls;
     }
-    QTest::newRow("take with the camera closed, menu")
-        << QStringList{"take"} << true << "0101100" << QStringList{"GrabStill", "SaveStill"};
 }
 
 void Form1Suite::cameraCommands()
@@ -307,7 +307,67 @@ void Form1Suite::takeFailing_data()
     QTest::addColumn<QString>("flags");
     QTest::newRow("grab fails") << "GrabStill" << true << "0101011";
     QTest::newRow("save of the still fails") << "SaveStill" << true << "0101011";
-    QTest::newRow("grab fails, camera closed") << "GrabStill" << false << "0101000";
+}
+
+void Form1Suite::cameraSlipsRecover_data()
+{
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QString>("failing");   // an operation that fails from the last command on
+    QTest::addColumn<QString>("flags");     // Command1 2 3 4 8 5 6
+    QTest::addColumn<QString>("lastCalls"); // what the last command asked of the camera
+    QTest::addColumn<bool>("said");         // the status line tells why
+
+    QTest::newRow("retake after close opens the camera again")
+        << QStringList{"open", "take", "close", "retake"} << "" << "0110011" << "OpenPreview" << false;
+    QTest::newRow("retake after the camera stopped opens it again")
+        << QStringList{"open", "take", "stop", "retake"} << "" << "0110011" << "OpenPreview" << false;
+    QTest::newRow("reopening fails: Open is offered, the still can be saved")
+        << QStringList{"open", "take", "close", "retake"} << "OpenPreview" << "1000100" << "OpenPreview" << true;
+    QTest::newRow("resuming fails: Open is offered")
+        << QStringList{"open", "take", "retake"} << "ResumePreview" << "1000100" << "ResumePreview" << true;
+    QTest::newRow("take from the menu with the camera closed")
+        << QStringList{"take"} << "" << "1000000" << "" << true;
+    QTest::newRow("take from the menu after the camera stopped")
+        << QStringList{"open", "stop", "take"} << "" << "1000000" << "" << true;
+    QTest::newRow("take after close keeps the still")
+        << QStringList{"open", "take", "close", "take"} << "" << "1001100" << "" << true;
+}
+
+void Form1Suite::cameraSlipsRecover()
+{
+    QFETCH(QStringList, commands);
+    QFETCH(QString, failing);
+    QFETCH(QString, flags);
+    QFETCH(QString, lastCalls);
+    QFETCH(bool, said);
+    Form1Harness h;
+    Form1 &form = h.build();
+    for (qsizetype i = 0; i < commands.size(); ++i) {
+        const bool last = i == commands.size() - 1;
+        if (last) {
+            h.capture.calls.clear();
+            if (!failing.isEmpty())
+                h.capture.failing.insert(failing);
+        }
+        if (commands.at(i) == QLatin1String("stop"))
+            h.capture.stopPreviewOnItsOwn(QStringLiteral("设备已拔出"));
+        else
+            runCommand(h, commands.at(i), true);
+    }
+    QCOMPARE(cameraFlags(h), flags);
+    QStringList names;
+    for (const QString &call : std::as_const(h.capture.calls))
+        names << call.section(QLatin1Char('('), 0, 0);
+    QCOMPARE(names.join(QLatin1Char(' ')), lastCalls);
+    QCOMPARE(form.statusText().isEmpty(), !said);
+    QVERIFY(h.messages.messages.isEmpty());
+    // Whatever happened, the enabled buttons lead to a new photo.
+    h.capture.failing.clear();
+    if (h.w<QPushButton>("Command1")->isEnabled())
+        h.w<QPushButton>("Command1")->click();
+    QVERIFY(h.w<QPushButton>("Command3")->isEnabled());
+    h.w<QPushButton>("Command3")->click();
+    QCOMPARE(cameraFlags(h).mid(2, 3), QStringLiteral("011"));
 }
 
 void Form1Suite::takeFailing()

@@ -209,6 +209,7 @@ private slots:
     void numberSwitchEnablesItsBox();
     void subFolderSwitches();
     void ordinaryThreeSavesWithTheCamera();
+    void closedCameraComesBackOnRetake();
     void overwriteAnsweredNo();
     void missingSaveFolderEndsTheSave();
     void listedPhotoFollowsTheRow();
@@ -449,6 +450,31 @@ void SaveWorkflowSuite::ordinaryThreeSavesWithTheCamera()
     QCOMPARE(QDir(win.save.path()).entryList(QDir::Files | QDir::Hidden), names);
     QVERIFY(win.messages.messages.isEmpty());
     win.button("Command2")->click();
+}
+
+void SaveWorkflowSuite::closedCameraComesBackOnRetake()
+{
+    // The real camera component: close it with a still on show, retake,
+    // take again and save.
+    std::unique_ptr<CaptureControl> camera = createCaptureControl();
+    QVERIFY(camera);
+    Window win(camera.get());
+    win.ordinaryWithNumber();
+    win.button("Command1")->click();
+    win.button("Command3")->click();
+    win.button("Command2")->click();
+    QCOMPARE(win.buttons(), QStringLiteral("10011"));
+    win.button("Command4")->click();
+    QVERIFY2(win.button("Command3")->isEnabled(), qPrintable(win.form->statusText()));
+    QCOMPARE(win.buttons(), QStringLiteral("01100"));
+    win.button("Command3")->click();
+    win.button("Command8")->click();
+    QCOMPARE(pictureSize(win.path("DC10001.jpg")), QSize(150, 200));
+    // Take from the menu with the camera closed: nothing happens but a word.
+    win.button("Command2")->click();
+    win.w<QAction>("peizhao")->trigger();
+    QCOMPARE(win.buttons(), QStringLiteral("10010"));
+    QVERIFY(win.form->statusText().contains(QStringLiteral("摄像头没有打开")));
 }
 
 void SaveWorkflowSuite::overwriteAnsweredNo()

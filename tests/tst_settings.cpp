@@ -14,6 +14,8 @@ private slots:
     void init() { clearStore(); }
 
     void keyTableHoldsEveryKeyOnce();
+    void picturesFolderMadeOnlyWhenUsed_data();
+    void picturesFolderMadeOnlyWhenUsed();
     void missingKeyGivesTheDefault();
     void firstRunShowsTheDefaults();
     void closeWritesAllKeysOfBothRoutines();
@@ -43,7 +45,27 @@ void TestSettings::keyTableHoldsEveryKeyOnce()
     QCOMPARE(byZpset, 14);
     QCOMPARE(SettingsStore::defaultFor(QStringLiteral("zpph")), SettingsStore::defaultSaveFolder());
     QCOMPARE(SettingsStore::defaultFor(QStringLiteral("biakuang")), QStringLiteral("1000"));
-    QVERIFY(QFileInfo(SettingsStore::defaultSaveFolder()).isDir());
+}
+
+void TestSettings::picturesFolderMadeOnlyWhenUsed_data()
+{
+    QTest::addColumn<bool>("storedElsewhere");
+    QTest::newRow("no save folder stored") << false;
+    QTest::newRow("save folder stored elsewhere") << true;
+}
+
+void TestSettings::picturesFolderMadeOnlyWhenUsed()
+{
+    QFETCH(bool, storedElsewhere);
+    const QString pictures = SettingsStore::defaultSaveFolder();
+    QDir(pictures).removeRecursively();
+    QTemporaryDir elsewhere;
+    if (storedElsewhere)
+        storeValues({{"zpph", elsewhere.path()}});
+    Form1Harness h;
+    h.build();
+    QCOMPARE(h.w<QLineEdit>("Text1")->text(), storedElsewhere ? elsewhere.path() : pictures);
+    QCOMPARE(QFileInfo(pictures).isDir(), !storedElsewhere);
 }
 
 void TestSettings::missingKeyGivesTheDefault()

@@ -179,6 +179,7 @@ void Form1::connectHandlers()
     // to start again; a still already taken can still be saved or retaken.
     if (m_capture) {
         connect(m_capture, &CaptureControl::previewFailed, this, [this](const QString &reason) {
+            m_cameraOpen = false;
             setStatus(QStringLiteral("摄像头已停止：") + reason);
             setCameraButtons(1, 0, 0, -1, -1, 0, 0);
         });
@@ -301,6 +302,11 @@ void Form1::startUp()
     QWidget::setTabOrder(ui->SSTab1, ui->Text1);
     ui->SSTab1->setFocus();
     m_lastPage = ui->SSTab1->currentIndex();
+
+    // The pictures folder is made only when photos are to go there; a save
+    // folder stored elsewhere leaves the home folder as it is.
+    if (ui->Text1->text() == SettingsStore::defaultSaveFolder() && !QFileInfo::exists(ui->Text1->text()))
+        QDir().mkpath(ui->Text1->text());
 
     if (!notes.isEmpty())
         setStatus(statusText().isEmpty() ? notes.join(QLatin1Char(' '))
@@ -559,6 +565,7 @@ void Form1::openCamera()
         cameraFailed(QStringLiteral("打开摄像头失败"));
         return;
     }
+    m_cameraOpen = true;
     setCameraButtons(0, 1, 1, 0, 0, 1, 1);
     setStatus(QString());
 }
@@ -569,11 +576,19 @@ void Form1::closeCamera()
         setStatus(QString());
     else
         cameraFailed(QStringLiteral("关闭摄像头失败"));
+    m_cameraOpen = false;
     setCameraButtons(1, 0, 0, -1, -1, 0, 0);
 }
 
 void Form1::takePhoto()
 {
+    // The menu item runs whatever the buttons show: with the camera closed
+    // there is nothing to take, and the buttons stay as they are.
+    if (!m_cameraOpen) {
+        setStatus(QStringLiteral("拍摄失败：摄像头没有打开，请先打开摄像头"));
+        setCameraButtons(1, 0, 0, -1, -1, 0, 0);
+        return;
+    }
     setCameraButtons(0, 1, 0, 1, 1, -1, -1);
     const QString temp = tempPhotoPath();
     bool ok = false;
@@ -598,11 +613,23 @@ void Form1::takePhoto()
 
 void Form1::retakePhoto()
 {
-    if (m_capture && m_capture->ResumePreview())
-        setStatus(QString());
-    else
+    // With the camera closed (by 关闭摄像头 or on its own) the live picture
+    // comes back by opening it again; when that fails, 打开摄像头 is offered.
+    bool live = false;
+    if (m_capture && m_cameraOpen)
+        live = m_capture->ResumePreview();
+    else if (m_capture)
+        live = m_capture->OpenPreview();
+    if (!live) {
         cameraFailed(QStringLiteral("恢复视频失败"));
-    setCameraButtons(0, 1, 1, 0, 0, -1, -1);
+        m_cameraOpen = false;
+        setCameraButtons(1, 0, 0, 0, -1, 0, 0);
+        m_ui->Command1->setFocus();
+        return;
+    }
+    m_cameraOpen = true;
+    setStatus(QString());
+    setCameraButtons(0, 1, 1, 0, 0, 1, 1);
     m_ui->Command3->setFocus();
 }
 

@@ -197,7 +197,8 @@ private:
     QPointer<excelto> m_tableWindow;
     QString m_pickersTable;          // loadedTableIdentity() when the pickers were filled
     bool m_inWriteBackSwitch = false;
-    bool m_stillFiled = false;       // the still on show was saved for a person in data-table mode
+    bool m_stillFiled = false;
+    bool m_cameraOpen = false;       // live video runs (opened, and not closed or stopped since)       // the still on show was saved for a person in data-table mode
     bool m_reselectingTarget = false;
 
     int m_frameColour = 1000;

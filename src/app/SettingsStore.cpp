@@ -111,6 +111,5 @@ QString SettingsStore::defaultSaveFolder()
     QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (folder.isEmpty())
         folder = QDir::homePath();
-    QDir().mkpath(folder);
     return folder;
 }

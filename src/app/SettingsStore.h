@@ -56,7 +56,7 @@ public:
         return SaveSetting(QLatin1String(application), QLatin1String(section), key, value);
     }
 
-    // The save folder used when none is set: the user's pictures folder,
-    // created when missing.
+    // The save folder used when none is set: the user's pictures folder (the
+    // window makes it at start-up when it is the save folder in use).
     static QString defaultSaveFolder();
 };
