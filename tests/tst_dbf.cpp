@@ -8,7 +8,21 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace lumora::engine;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMORA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMORA_ASAN 1
+#endif
+#endif
 
 namespace {
 
@@ -87,6 +101,44 @@ QByteArray rawTable(const QStringList &fields, const QList<QByteArray> &records,
     return out + '\x1A';
 }
 
+// Runs `work` in a child process whose address space is limited to 1 GB
+// (AddressSanitizer reserves far more, so there the limit is left off) and
+// returns its exit status: 0 when `work` returned, 1 when it threw, other
+// values when it died.
+int inChildWithAddressLimit(const std::function<void()> &work)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+#ifndef LUMORA_ASAN
+        const rlimit limit{rlim_t(1) << 30, rlim_t(1) << 30};
+        ::setrlimit(RLIMIT_AS, &limit);
+#endif
+        int status = 0;
+        try {
+            work();
+        } catch (...) {
+            status = 1;
+        }
+        ::_exit(status);
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+quint32 be32(const QByteArray &b, qsizetype at)
+{
+    return quint32(quint8(b[at])) << 24 | quint32(quint8(b[at + 1])) << 16 | quint32(quint8(b[at + 2])) << 8 |
+           quint32(quint8(b[at + 3]));
+}
+
+quint32 le32(const QByteArray &b, qsizetype at)
+{
+    return quint32(quint8(b[at])) | quint32(quint8(b[at + 1])) << 8 | quint32(quint8(b[at + 2])) << 16 |
+           quint32(quint8(b[at + 3])) << 24;
+}
+
 } // namespace
 
 class TestDbf : public QObject
@@ -113,6 +165,8 @@ private slots:
     void updatesNullableVisualFoxProField();
     void updatesMemo_data();
     void updatesMemo();
+    void memoUpdateIgnoresLyingNextFree_data();
+    void memoUpdateIgnoresLyingNextFree();
     void refusesValuesThatDoNotFit_data();
     void refusesValuesThatDoNotFit();
     void writerRoundTrip();
@@ -507,6 +561,72 @@ void TestDbf::updatesMemo()
                              : quint32(quint8(memoBytes[0])) | quint32(quint8(memoBytes[1])) << 8 |
                                    quint32(quint8(memoBytes[2])) << 16;
     QCOMPARE(qint64(next) * (fpt ? 64 : 512), qint64(memoBytes.size()));
+}
+
+void TestDbf::memoUpdateIgnoresLyingNextFree_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("memo");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QByteArray>("nextFree");  // the memo header's first four bytes, as found
+    // The .fpt holds 730 blocks of 64 bytes; its header is big-endian.
+    QTest::newRow("fpt, written little-endian") << "infused_dbase_30" << "fpt" << "CLASSES"
+                                                << QByteArray("\x0b\x00\x00\x00", 4);
+    QTest::newRow("fpt, one block past the end") << "infused_dbase_30" << "fpt" << "CLASSES"
+                                                 << QByteArray("\x00\x00\x02\xdb", 4);
+    QTest::newRow("fpt, exactly the end") << "infused_dbase_30" << "fpt" << "CLASSES"
+                                          << QByteArray("\x00\x00\x02\xda", 4);
+    QTest::newRow("fpt, behind the end") << "infused_dbase_30" << "fpt" << "CLASSES"
+                                         << QByteArray("\x00\x00\x00\x08", 4);
+    QTest::newRow("fpt, all ones") << "infused_dbase_30" << "fpt" << "CLASSES" << QByteArray("\xff\xff\xff\xff", 4);
+    // The dBase III .dbt holds 79 blocks of 512 bytes (the last one short); little-endian.
+    QTest::newRow("dbt, written big-endian") << "infused_dbase_83" << "dbt" << "DESC"
+                                             << QByteArray("\x00\x00\x00\x0b", 4);
+    QTest::newRow("dbt, behind the end") << "infused_dbase_83" << "dbt" << "DESC" << QByteArray("\x02\x00\x00\x00", 4);
+}
+
+// Whatever the header's next free block says, a new memo goes right after
+// the last block of the file, the header is set right, and no other memo
+// changes. The update runs with 1 GB of address space: an engine that
+// trusted the header wrote gigabytes past the end and then could not read
+// the file back.
+void TestDbf::memoUpdateIgnoresLyingNextFree()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, memo);
+    QFETCH(QString, field);
+    QFETCH(QByteArray, nextFree);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.dbf"));
+    const QString memoPath = dir.filePath(QStringLiteral("t.") + memo);
+    QVERIFY(QFile::copy(dataFile(table + QStringLiteral(".dbf")), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    QByteArray memoBytes = readAll(dataFile(table + QLatin1Char('.') + memo));
+    memoBytes.replace(0, 4, nextFree);
+    writeAll(memoPath, memoBytes);
+
+    const auto before = DbfTable::open(path, "t");
+    const int f = fieldIndex(*before, field);
+    const bool fpt = memo == QLatin1String("fpt");
+    const qint64 blockSize = fpt ? 64 : 512;
+    QList<Value> values;
+    for (qsizetype r = 0; r < before->recordCount(); ++r)
+        values.append(before->value(r, f));
+    const QString text = QStringLiteral("photo 001.jpg");
+
+    const int status = inChildWithAddressLimit([&] { DbfTable::open(path, "t")->update(0, f, Value::text(text)); });
+    QCOMPARE(status, 0);
+
+    // One block after the old end: 8 + 13 bytes, or 13 bytes and the end mark.
+    const qint64 start = (memoBytes.size() + blockSize - 1) / blockSize * blockSize;
+    QCOMPARE(QFileInfo(memoPath).size(), start + blockSize);
+    const QByteArray after = readAll(memoPath);
+    QCOMPARE(after.mid(4, memoBytes.size() - 4), memoBytes.mid(4));
+    QCOMPARE(qint64(fpt ? be32(after, 0) : le32(after, 0)), qint64(after.size()) / blockSize);
+    const auto reopened = DbfTable::open(path, "t");
+    QCOMPARE(reopened->value(0, f).toText(), text);
+    for (qsizetype r = 1; r < reopened->recordCount(); ++r)
+        QCOMPARE(reopened->value(r, f), values[r]);
 }
 
 void TestDbf::refusesValuesThatDoNotFit_data()

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <unistd.h>
 
 namespace lumora::engine {
@@ -127,7 +128,12 @@ QByteArray readWhole(const QString &path, const QString &what)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw EngineError(QStringLiteral("%1 cannot be read: %2").arg(what, file.errorString()));
-    QByteArray bytes = file.readAll();
+    QByteArray bytes;
+    try {
+        bytes = file.readAll();
+    } catch (const std::bad_alloc &) {
+        throw EngineError(QStringLiteral("%1 is too large to read (%2 bytes)").arg(what).arg(file.size()));
+    }
     if (file.error() != QFileDevice::NoError)
         throw EngineError(QStringLiteral("%1 cannot be read: %2").arg(what, file.errorString()));
     return bytes;
@@ -262,7 +268,10 @@ void DbfTable::attachMemo(QString memoPath, QByteArray memoBytes, DbfMemo::Kind 
     m_memoPath = std::move(memoPath);
     const bool dbase4 = m_header.version == 0x8B || m_header.version == 0xCB || m_header.version == 0x8E;
     const QString what = m_memoPath.isEmpty() ? m_name + QStringLiteral(" (memo)") : QFileInfo(m_memoPath).fileName();
-    m_memo = DbfMemo(kind, std::move(memoBytes), dbase4, what);
+    if (m_memoPath.isEmpty())
+        m_memo = DbfMemo(kind, std::move(memoBytes), dbase4, what);
+    else
+        m_memo = DbfMemo(kind, m_memoPath, dbase4, what);
 }
 
 std::unique_ptr<DbfTable> DbfTable::open(const QString &path, const QString &name)
@@ -284,7 +293,7 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString &path, const QString &nam
         QString memo = table->m_header.prefersFpt() ? (fpt.isEmpty() ? dbt : fpt) : (dbt.isEmpty() ? fpt : dbt);
         if (!memo.isEmpty()) {
             const DbfMemo::Kind kind = memo == fpt ? DbfMemo::Kind::Fpt : DbfMemo::Kind::Dbt;
-            table->attachMemo(memo, readWhole(memo, QFileInfo(memo).fileName()), kind);
+            table->attachMemo(memo, {}, kind);
         }
     }
     return table;
@@ -596,11 +605,14 @@ QByteArray DbfTable::appendMemo(const DbfField &f, const Value &v)
     const QByteArray head = memo.read(0, 8);
     if (head.size() < 8)
         throw EngineError(QStringLiteral("%1 is damaged: its header is missing").arg(what));
-    // Never write over a block in use, even when the header lags behind
-    // the end of the file, nor over the header itself.
+    // The new memo goes after the last byte of the file, never where the
+    // header's next free block says: a header that lags behind the file
+    // would send it over blocks in use, and one written in the wrong byte
+    // order (0b 00 00 00) sends it gigabytes past the end. The header is
+    // then rewritten to the true next free block.
     const qint64 headerBlocks = (512 + blockSize - 1) / blockSize;
     const qint64 endBlocks = (memo.size() + blockSize - 1) / blockSize;
-    const qint64 start = std::max({qint64(DbfMemo::nextFreeIn(m_memo.kind(), head)), endBlocks, headerBlocks});
+    const qint64 start = std::max(endBlocks, headerBlocks);
     const qint64 next = start + block.size() / blockSize;
     QByteArray pointer;
     if (f.length == 4)
@@ -686,8 +698,6 @@ void DbfTable::update(qsizetype record, int field, const Value &v)
     if (!flags.isEmpty())
         std::memcpy(m_bytes.data() + recordOffset + m_header.nullFlagsOffset, flags.constData(), size_t(flags.size()));
     std::memcpy(m_bytes.data() + 1, date.constData(), 3);
-    if (f.isMemo() && !isNull)
-        attachMemo(m_memoPath, readWhole(m_memoPath, QFileInfo(m_memoPath).fileName()), m_memo.kind());
 }
 
 } // namespace lumora::engine

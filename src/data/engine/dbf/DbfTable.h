@@ -11,9 +11,10 @@
 
 namespace lumora::engine {
 
-// One dBase or FoxPro table. The .dbf (and its memo file) are read into
-// memory in one go when the table opens; values are decoded when asked for.
-// update() writes one field straight into the file under a write lock.
+// One dBase or FoxPro table. The .dbf is read into memory in one go when
+// the table opens; memo blocks are read from their file when a value asks
+// for them; values are decoded when asked for. update() writes one field
+// straight into the file under a write lock.
 class DbfTable : public TableSource
 {
 public:
