@@ -10,6 +10,8 @@
 
 #include <functional>
 
+#include <QElapsedTimer>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -165,6 +167,8 @@ private slots:
     void updatesNullableVisualFoxProField();
     void updatesMemo_data();
     void updatesMemo();
+    void updateGivesUpOnAnotherProgramsLock_data();
+    void updateGivesUpOnAnotherProgramsLock();
     void memoUpdateIgnoresLyingNextFree_data();
     void memoUpdateIgnoresLyingNextFree();
     void refusesValuesThatDoNotFit_data();
@@ -561,6 +565,65 @@ void TestDbf::updatesMemo()
                              : quint32(quint8(memoBytes[0])) | quint32(quint8(memoBytes[1])) << 8 |
                                    quint32(quint8(memoBytes[2])) << 16;
     QCOMPARE(qint64(next) * (fpt ? 64 : 512), qint64(memoBytes.size()));
+}
+
+void TestDbf::updateGivesUpOnAnotherProgramsLock_data()
+{
+    QTest::addColumn<QString>("file");   // the file that is locked
+    QTest::addColumn<short>("type");
+    QTest::addColumn<qint64>("start");
+    QTest::addColumn<qint64>("length");
+    // FoxPro locks record n as one byte at 0x7FFFFFFE - n.
+    QTest::newRow("record lock far past the end") << "t.dbf" << short(F_WRLCK) << qint64(0x7FFFFFFE - 1) << qint64(1);
+    QTest::newRow("read lock on the header") << "t.dbf" << short(F_RDLCK) << qint64(0) << qint64(32);
+    QTest::newRow("lock on the memo file") << "t.fpt" << short(F_WRLCK) << qint64(0) << qint64(1);
+}
+
+// A lock another program holds makes the update give up after about two
+// seconds with a reason the window can recognise, and write nothing; once
+// the lock is gone the same update goes through. The lock is an
+// open-file-description lock, which conflicts with the engine's own even
+// inside one process.
+void TestDbf::updateGivesUpOnAnotherProgramsLock()
+{
+    QFETCH(QString, file);
+    QFETCH(short, type);
+    QFETCH(qint64, start);
+    QFETCH(qint64, length);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.dbf"));
+    writeAll(path, readAll(dataFile(QStringLiteral("infused_dbase_30.dbf"))));
+    writeAll(dir.filePath(QStringLiteral("t.fpt")), readAll(dataFile(QStringLiteral("infused_dbase_30.fpt"))));
+    const QByteArray before = readAll(path);
+    const QByteArray memoBefore = readAll(dir.filePath(QStringLiteral("t.fpt")));
+    const auto table = DbfTable::open(path, "t");
+    const int memo = fieldIndex(*table, QStringLiteral("CLASSES"));
+
+    const int holder = ::open(QFile::encodeName(dir.filePath(file)).constData(), O_RDWR | O_CLOEXEC);
+    QVERIFY(holder >= 0);
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = start;
+    lock.l_len = length;
+    QCOMPARE(::fcntl(holder, F_OFD_SETLK, &lock), 0);
+
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        table->update(0, memo, Value::text(QStringLiteral("photo.jpg")));
+        QFAIL("the update went through another program's lock");
+    } catch (const EngineError &e) {
+        QCOMPARE(e.code(), EngineError::Code::Locked);
+        QVERIFY2(e.message().contains(file + QStringLiteral(" is locked by another program")), qPrintable(e.message()));
+    }
+    QVERIFY2(timer.elapsed() >= 1500 && timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(readAll(path), before);
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("t.fpt"))), memoBefore);
+
+    ::close(holder);
+    table->update(0, memo, Value::text(QStringLiteral("photo.jpg")));
+    QCOMPARE(DbfTable::open(path, "t")->value(0, memo).toText(), QStringLiteral("photo.jpg"));
 }
 
 void TestDbf::memoUpdateIgnoresLyingNextFree_data()

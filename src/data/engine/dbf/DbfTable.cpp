@@ -159,6 +159,10 @@ QString sibling(const QString &path, const QString &ext)
     return {};
 }
 
+// How long a write waits for another program's lock on the file to go.
+constexpr int kLockWaitMs = 2000;
+constexpr int kLockRetryMs = 50;
+
 // An open descriptor with a whole-file write lock, released on close.
 class LockedFile
 {
@@ -173,9 +177,27 @@ public:
         lock.l_whence = SEEK_SET;
         lock.l_start = 0;
         lock.l_len = 0;  // to the end, however far it grows
-        while (::fcntl(m_fd, F_SETLKW, &lock) != 0) {
-            if (errno != EINTR)
+        // xBase programs lock a record with one byte far past the end of
+        // the file and may hold it for as long as a form is open: waiting
+        // for the lock (F_SETLKW) could freeze the window for good.
+        for (int waited = 0; ::fcntl(m_fd, F_SETLK, &lock) != 0;) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EACCES && errno != EAGAIN) {
+                const int error = errno;
+                ::close(m_fd);
+                errno = error;
                 fail(QStringLiteral("cannot be locked"));
+            }
+            if (waited >= kLockWaitMs) {
+                ::close(m_fd);
+                m_fd = -1;
+                throw EngineError(QStringLiteral("%1 is locked by another program; close it there and try again")
+                                      .arg(m_what),
+                                  EngineError::Code::Locked);
+            }
+            ::usleep(kLockRetryMs * 1000);
+            waited += kLockRetryMs;
         }
     }
     ~LockedFile()
