@@ -355,8 +355,16 @@ qsizetype Database::execute(const QString &statement)
                                                         fields.at(a.field)));
     }
 
-    // There is no transaction: a write the backend refuses half-way leaves
-    // the records before it updated, and the error says how many.
+    // Every value the backend would refuse is refused now, before the
+    // first byte is written.
+    for (qsizetype m = 0; m < matches.size(); ++m)
+        for (size_t i = 0; i < perRecord; ++i)
+            target.checkUpdate(matches.at(m), update->assignments[i].field,
+                               values.at(m * qsizetype(perRecord) + qsizetype(i)));
+
+    // There is no transaction: a write that fails half-way all the same (a
+    // lock taken by another program, a full disk) leaves the records
+    // before it updated, and the error says how many.
     for (qsizetype m = 0; m < matches.size(); ++m) {
         for (size_t i = 0; i < perRecord; ++i) {
             try {

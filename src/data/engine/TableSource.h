@@ -33,6 +33,11 @@ public:
     // field cannot hold exactly (too long, wrong type, not encodable); the
     // file is locked while written and flushed before the call returns.
     virtual void update(qsizetype record, int field, const Value &value) = 0;
+    // Throws, without touching the file, exactly when update() would refuse
+    // `value` for that field and record (its width, type, code page, a
+    // missing memo file ...). A statement checks every value this way before
+    // its first write, so a refused statement writes nothing.
+    virtual void checkUpdate(qsizetype record, int field, const Value &value) const = 0;
 };
 
 // One data file (or, for dBase and FoxPro, one folder of tables).

@@ -152,6 +152,11 @@ void DbfMemo::readHeader()
     }
 }
 
+qint64 DbfMemo::size() const
+{
+    return m_source ? m_source->size() : 0;
+}
+
 QByteArray DbfMemo::read(quint32 block) const
 {
     const qint64 size = m_source->size();

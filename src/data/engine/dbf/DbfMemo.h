@@ -33,6 +33,8 @@ public:
     bool isPresent() const { return m_present; }
     Kind kind() const { return m_kind; }
     quint32 blockSize() const { return m_blockSize; }
+    // The memo file's size now, in bytes.
+    qint64 size() const;
     // dBase III style: text ends at 0x1A, so it cannot hold that byte.
     bool usesEndMarker() const { return m_kind == Kind::Dbt && !m_dbase4; }
 

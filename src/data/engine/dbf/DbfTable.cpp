@@ -598,7 +598,7 @@ QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTex
     }
 }
 
-QByteArray DbfTable::appendMemo(const DbfField &f, const Value &v)
+QByteArray DbfTable::memoData(const DbfField &f, const Value &v) const
 {
     QByteArray data;
     if (f.isBinaryMemo()) {
@@ -619,7 +619,40 @@ QByteArray DbfTable::appendMemo(const DbfField &f, const Value &v)
     }
     if (!m_memo.isPresent())
         throw EngineError(QStringLiteral("The memo file of table %1 is missing").arg(m_name));
+    return data;
+}
 
+// The first block a new memo can take in a memo file of `fileSize` bytes.
+// The new memo goes after the last byte of the file, never where the
+// header's next free block says: a header that lags behind the file would
+// send it over blocks in use, and one written in the wrong byte order
+// (0b 00 00 00) sends it gigabytes past the end. The header is then
+// rewritten to the true next free block.
+qint64 DbfTable::memoStart(qint64 fileSize) const
+{
+    const qint64 blockSize = m_memo.blockSize();
+    const qint64 headerBlocks = (512 + blockSize - 1) / blockSize;
+    const qint64 endBlocks = (fileSize + blockSize - 1) / blockSize;
+    return std::max(endBlocks, headerBlocks);
+}
+
+QByteArray DbfTable::memoPointer(const DbfField &f, qint64 start, qint64 blocks) const
+{
+    QByteArray pointer;
+    if (f.length == 4)
+        pointer = QByteArray(4, '\0');
+    else
+        pointer = QByteArray::number(start).rightJustified(f.length, ' ');
+    if (start + blocks > qint64(0xFFFFFFFFu) || pointer.size() > f.length)
+        throw EngineError(QStringLiteral("%1 is full: no block number is left for a new memo")
+                              .arg(QFileInfo(m_memoPath).fileName()));
+    if (f.length == 4)
+        putLe32(pointer.data(), quint32(start));
+    return pointer;
+}
+
+QByteArray DbfTable::appendMemo(const DbfField &f, QByteArrayView data)
+{
     const QString what = QFileInfo(m_memoPath).fileName();
     const quint32 blockSize = m_memo.blockSize();
     const QByteArray block = m_memo.encode(data, f.isBinaryMemo() ? 2 : 1);
@@ -627,25 +660,12 @@ QByteArray DbfTable::appendMemo(const DbfField &f, const Value &v)
     const QByteArray head = memo.read(0, 8);
     if (head.size() < 8)
         throw EngineError(QStringLiteral("%1 is damaged: its header is missing").arg(what));
-    // The new memo goes after the last byte of the file, never where the
-    // header's next free block says: a header that lags behind the file
-    // would send it over blocks in use, and one written in the wrong byte
-    // order (0b 00 00 00) sends it gigabytes past the end. The header is
-    // then rewritten to the true next free block.
-    const qint64 headerBlocks = (512 + blockSize - 1) / blockSize;
-    const qint64 endBlocks = (memo.size() + blockSize - 1) / blockSize;
-    const qint64 start = std::max(endBlocks, headerBlocks);
+    const qint64 start = memoStart(memo.size());
     const qint64 next = start + block.size() / blockSize;
-    QByteArray pointer;
-    if (f.length == 4)
-        pointer = QByteArray(4, '\0');
-    else
-        pointer = QByteArray::number(start).rightJustified(f.length, ' ');
-    if (next > qint64(0xFFFFFFFFu) || pointer.size() > f.length)
-        throw EngineError(QStringLiteral("%1 is full: no block number is left for a new memo").arg(what));
-    if (f.length == 4)
-        putLe32(pointer.data(), quint32(start));
+    const QByteArray pointer = memoPointer(f, start, block.size() / blockSize);
 
+    // The block is on disk before the header counts it, and both before
+    // the record points to it.
     memo.write(start * blockSize, block);
     memo.sync();
     memo.write(DbfMemo::nextFreeOffset(), m_memo.encodeNextFree(quint32(next)));
@@ -653,28 +673,42 @@ QByteArray DbfTable::appendMemo(const DbfField &f, const Value &v)
     return pointer;
 }
 
-void DbfTable::update(qsizetype record, int field, const Value &v)
+DbfTable::Prepared DbfTable::prepareUpdate(qsizetype record, int field, const Value &v) const
 {
     checkIndex(record, field);
     if (m_path.isEmpty())
         throw EngineError(QStringLiteral("Table %1 was read from memory and cannot be written").arg(m_name));
+    const DbfField &f = m_header.fields[field];
+    Prepared p;
+    p.isNull = v.isNull();
+    if (!f.isMemo()) {
+        p.fieldBytes = encodeField(f, v, m_codec, m_name, &p.isNull, &p.varLength);
+    } else if (p.isNull) {
+        p.fieldBytes = f.length == 4 ? QByteArray(4, '\0') : QByteArray(f.length, ' ');
+    } else {
+        p.memo = memoData(f, v);
+        // Refused now if the memo file has no room left; checked again
+        // under the lock when it is written.
+        const qint64 blocks = (m_memo.encode(p.memo, 1).size()) / m_memo.blockSize();
+        memoPointer(f, memoStart(m_memo.size()), blocks);
+    }
+    return p;
+}
+
+void DbfTable::checkUpdate(qsizetype record, int field, const Value &v) const
+{
+    prepareUpdate(record, field, v);
+}
+
+void DbfTable::update(qsizetype record, int field, const Value &v)
+{
+    // Everything that can be refused is refused before the file is touched.
+    Prepared prepared = prepareUpdate(record, field, v);
     const QString what = QFileInfo(m_path).fileName();
     const DbfField &f = m_header.fields[field];
-
-    // Everything that can be refused is refused before the file is touched.
-    bool isNull = v.isNull();
-    int varLength = -1;
-    QByteArray fieldBytes;
-    if (f.isMemo()) {
-        if (isNull) {
-            if (f.length == 4)
-                fieldBytes = QByteArray(4, '\0');
-            else
-                fieldBytes = QByteArray(f.length, ' ');
-        }
-    } else {
-        fieldBytes = encodeField(f, v, m_codec, m_name, &isNull, &varLength);
-    }
+    const bool isNull = prepared.isNull;
+    const int varLength = prepared.varLength;
+    QByteArray fieldBytes = std::move(prepared.fieldBytes);
 
     LockedFile dbf(m_path, what);
     const qint64 recordOffset = m_live[size_t(record)];
@@ -686,7 +720,7 @@ void DbfTable::update(qsizetype record, int field, const Value &v)
                               .arg(what));
 
     if (f.isMemo() && !isNull)
-        fieldBytes = appendMemo(f, v);
+        fieldBytes = appendMemo(f, prepared.memo);
 
     QByteArray flags;
     if (f.nullBit >= 0 || f.lengthBit >= 0) {

@@ -31,6 +31,7 @@ public:
     qsizetype recordCount() const override { return qsizetype(m_live.size()); }
     Value value(qsizetype record, int field) const override;
     void update(qsizetype record, int field, const Value &value) override;
+    void checkUpdate(qsizetype record, int field, const Value &value) const override;
 
     const DbfHeader &header() const { return m_header; }
 
@@ -48,7 +49,23 @@ private:
     void checkIndex(qsizetype record, int field) const;
     bool flagSet(const char *record, int bit) const;
     std::optional<QByteArray> readMemo(QByteArrayView pointer) const;
-    QByteArray appendMemo(const DbfField &f, const Value &v);
+
+    // What update() writes for a value, worked out before the file is touched.
+    struct Prepared
+    {
+        QByteArray fieldBytes;  // the field's new bytes; for a memo, filled when the memo is appended
+        QByteArray memo;        // a memo's data in the table's code page
+        bool isNull = false;
+        int varLength = -1;
+    };
+    Prepared prepareUpdate(qsizetype record, int field, const Value &v) const;
+    QByteArray memoData(const DbfField &f, const Value &v) const;
+    qint64 memoStart(qint64 fileSize) const;
+    // The record's pointer to a memo of `blocks` blocks at `start`; throws
+    // when the memo file or the field has no room for the number.
+    QByteArray memoPointer(const DbfField &f, qint64 start, qint64 blocks) const;
+    // Writes `data` as a new memo and returns the pointer to it.
+    QByteArray appendMemo(const DbfField &f, QByteArrayView data);
 
     QString m_name;
     QString m_path;        // empty for a table read from memory
