@@ -40,6 +40,8 @@ private slots:
     void refusedStatementWritesNothing_data();
     void refusedStatementWritesNothing();
     void updateChecksEveryValueFirst();
+    void namesDifferingInCase_data();
+    void namesDifferingInCase();
 };
 
 static QString dbfData(const QString &file = {})
@@ -567,6 +569,60 @@ void TestDatabase::updateChecksEveryValueFirst()
     }
     QCOMPARE(fileBytes(withMemo), before83);
     QCOMPARE(fileBytes(dir.filePath(QStringLiteral("memo83.dbt"))), beforeDbt);
+}
+
+void TestDatabase::namesDifferingInCase_data()
+{
+    QTest::addColumn<QStringList>("files");  // each table holds its own file name
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("file");       // the file the name reaches, or empty when refused
+    const QStringList pair{"ab.dbf", "AB.DBF"};
+    QTest::newRow("exact lower-case name") << pair << "ab" << "ab.dbf";
+    QTest::newRow("exact upper-case name") << pair << "AB" << "AB.DBF";
+    QTest::newRow("mixed case, two candidates") << pair << "Ab" << QString();
+    QTest::newRow("mixed case, one candidate") << QStringList{"ab.dbf", "cd.DBF"} << "Ab" << "ab.dbf";
+    QTest::newRow("same name, extensions in two cases") << QStringList{"ab.dbf", "ab.DBF"} << "ab" << QString();
+}
+
+// A statement reaches exactly one file: the one spelt as it names it, else
+// the only one differing in letter case; never another, and an update
+// through a refused name changes no file.
+void TestDatabase::namesDifferingInCase()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QString, name);
+    QFETCH(QString, file);
+    QTemporaryDir dir;
+    QMap<QString, QByteArray> before;
+    for (const QString &f : files) {
+        DbfMaker table({{QStringLiteral("F"), 'C', 12}});
+        table.add({f});
+        QVERIFY(table.write(dir.filePath(f)));
+        before[f] = fileBytes(dir.filePath(f));
+    }
+    auto db = Database::open(dir.filePath(files.first()), QStringLiteral("dBASE IV"));
+    const QString select = QStringLiteral("select F from [%1]").arg(name);
+    const QString update = QStringLiteral("update [%1] set F='changed'").arg(name);
+    if (file.isEmpty()) {
+        QVERIFY_THROWS_EXCEPTION(EngineError, db->openRecordset(select));
+        try {
+            db->execute(update);
+            QFAIL("an ambiguous name was taken");
+        } catch (const EngineError &e) {
+            QVERIFY2(e.message().contains(QStringLiteral("ambiguous")), qPrintable(e.message()));
+        }
+        for (const QString &f : files)
+            QCOMPARE(fileBytes(dir.filePath(f)), before[f]);
+        return;
+    }
+    // Another spelling asked first must not stand in for this one.
+    for (const QString &t : db->tableNames())
+        if (t != name)
+            db->openRecordset(QStringLiteral("select F from [%1]").arg(t));
+    QCOMPARE(db->openRecordset(select).value(0, 0).toText(), file);
+    QCOMPARE(db->execute(update), 1);
+    for (const QString &f : files)
+        QCOMPARE(fileBytes(dir.filePath(f)) == before[f], f != file);
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)

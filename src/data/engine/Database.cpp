@@ -172,26 +172,38 @@ QStringList Database::tableNames() const
 
 TableSource &Database::table(const QString &name, int offset) const
 {
-    const QString key = name.toCaseFolded();
-    auto it = m_tables.find(key);
+    auto it = m_tables.find(name);
     if (it != m_tables.end())
         return *it->second;
-    QString canonical;
-    for (const QString &t : m_backend->tableNames())
-        if (t.compare(name, Qt::CaseInsensitive) == 0) {
-            canonical = t;
-            break;
-        }
-    if (canonical.isNull()) {
-        const QString what = QStringLiteral("unknown table \"%1\"").arg(name);
+    // The exact spelling wins; otherwise the one name that differs only in
+    // letter case. Two such names (a.dbf and A.DBF in one folder) are
+    // refused rather than one of them picked.
+    QStringList exact, folded;
+    for (const QString &t : m_backend->tableNames()) {
+        if (t == name)
+            exact.append(t);
+        else if (t.compare(name, Qt::CaseInsensitive) == 0)
+            folded.append(t);
+    }
+    const QStringList &matches = exact.isEmpty() ? folded : exact;
+    const auto refuse = [&](const QString &what) -> TableSource & {
         if (offset >= 0)
             throw SqlError(what, offset);
         throw EngineError(what);
-    }
+    };
+    if (matches.isEmpty())
+        return refuse(QStringLiteral("unknown table \"%1\"").arg(name));
+    if (matches.size() > 1)
+        return refuse(QStringLiteral("table name \"%1\" is ambiguous: it could be %2; name one exactly")
+                          .arg(name, matches.join(QStringLiteral(" or "))));
+    const QString canonical = matches.first();
+    it = m_tables.find(canonical);
+    if (it != m_tables.end())
+        return *it->second;
     std::unique_ptr<TableSource> source = m_backend->openTable(canonical);
     if (!source)
         throw EngineError(QStringLiteral("table \"%1\" cannot be opened").arg(canonical));
-    return *m_tables.emplace(key, std::move(source)).first->second;
+    return *m_tables.emplace(canonical, std::move(source)).first->second;
 }
 
 QList<FieldInfo> Database::fields(const QString &tableName) const

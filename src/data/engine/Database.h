@@ -71,13 +71,14 @@ public:
 
 private:
     explicit Database(std::unique_ptr<Backend> backend);
-    // The table of that name (ignoring case), opened once per database.
-    // Throws EngineError for an unknown table, with the statement position
-    // when offset is not negative.
+    // The table of that name (the exact spelling, else the only one that
+    // differs in letter case), opened once per database. Throws EngineError
+    // for an unknown or ambiguous name, with the statement position when
+    // offset is not negative.
     TableSource &table(const QString &name, int offset = -1) const;
 
     std::unique_ptr<Backend> m_backend;
-    mutable std::map<QString, std::unique_ptr<TableSource>> m_tables; // by case-folded name
+    mutable std::map<QString, std::unique_ptr<TableSource>> m_tables; // by the backend's spelling
 };
 
 } // namespace lumora::engine

@@ -46,7 +46,8 @@ class Backend
 public:
     virtual ~Backend() = default;
     virtual QStringList tableNames() const = 0;
-    // Table names compare without regard to letter case.
+    // Table names compare without regard to letter case, except that an
+    // exact spelling wins, and a name two tables answer to is refused.
     virtual std::unique_ptr<TableSource> openTable(const QString &name) = 0;
 };
 
