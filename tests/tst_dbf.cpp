@@ -103,6 +103,43 @@ QByteArray rawTable(const QStringList &fields, const QList<QByteArray> &records,
     return out + '\x1A';
 }
 
+// A Visual FoxPro table (0x30) of C fields `widths`, built byte by byte:
+// with or without the 263-byte backlink after the terminator, with the
+// field offsets stored or left 0.
+QByteArray rawVfpTable(const QList<int> &widths, const QList<QByteArray> &records, bool backlink, bool offsets)
+{
+    QByteArray descriptors;
+    int recordLength = 1;
+    for (qsizetype i = 0; i < widths.size(); ++i) {
+        QByteArray d(32, '\0');
+        d[0] = char('A' + i);
+        d[11] = 'C';
+        if (offsets)
+            d[12] = char(recordLength);
+        d[16] = char(widths[i]);
+        recordLength += widths[i];
+        descriptors += d;
+    }
+    QByteArray h(32, '\0');
+    h[0] = 0x30;
+    h[1] = 26;
+    h[2] = 1;
+    h[3] = 2;
+    const int headerLength = 32 + int(descriptors.size()) + 1 + (backlink ? 263 : 0);
+    h[4] = char(records.size());
+    h[8] = char(headerLength & 0xFF);
+    h[9] = char(headerLength >> 8);
+    h[10] = char(recordLength & 0xFF);
+    h[11] = char(recordLength >> 8);
+    h[29] = 0x03;
+    QByteArray out = h + descriptors + '\x0D';
+    if (backlink)
+        out += QByteArray(263, '\0');
+    for (const QByteArray &r : records)
+        out += ' ' + r;
+    return out + '\x1A';
+}
+
 // Runs `work` in a child process whose address space is limited to 1 GB
 // (AddressSanitizer reserves far more, so there the limit is left off) and
 // returns its exit status: 0 when `work` returned, 1 when it threw, other
@@ -161,6 +198,11 @@ private slots:
     void honoursCpgAndMemoNameCase();
     void refusesDamagedFiles_data();
     void refusesDamagedFiles();
+    void readsCompleteRecordsOfOvercountedTable_data();
+    void readsCompleteRecordsOfOvercountedTable();
+    void updatesOvercountedTableWithinItsRecords();
+    void readsVisualFoxProVariants_data();
+    void readsVisualFoxProVariants();
     void refusesMissingFile();
     void updatesGbkTextInPlace();
     void updateKeepsTwoDigitYear();
@@ -342,6 +384,10 @@ void TestDbf::decodesOddBytes_data()
     QTest::newRow("D zeros are Null") << "D:D:8" << QByteArray("00000000") << Value::null();
     QTest::newRow("D blank is Null") << "D:D:8" << QByteArray("        ") << Value::null();
     QTest::newRow("D impossible is Null") << "D:D:8" << QByteArray("20240230") << Value::null();
+    QTest::newRow("D blank-padded month and day") << "D:D:8" << QByteArray("2024 3 9") << Value::date(QDate(2024, 3, 9));
+    QTest::newRow("D blank-padded year") << "D:D:8" << QByteArray(" 990 1 5") << Value::date(QDate(990, 1, 5));
+    QTest::newRow("D blank after a digit is Null") << "D:D:8" << QByteArray("20 40309") << Value::null();
+    QTest::newRow("D blank as last digit is Null") << "D:D:8" << QByteArray("2024030 ") << Value::null();
     QTest::newRow("L lower y") << "L:L:1" << QByteArray("y") << Value::boolean(true);
     QTest::newRow("L n") << "L:L:1" << QByteArray("n") << Value::boolean(false);
     QTest::newRow("L ? is Null") << "L:L:1" << QByteArray("?") << Value::null();
@@ -423,14 +469,18 @@ void TestDbf::refusesDamagedFiles_data()
     QTest::newRow("empty file") << QByteArray() << "only 0 bytes";
     QTest::newRow("text file") << QByteArray("name,class\n张三,高二\n") << "not a dBase or FoxPro table";
     QTest::newRow("dBase 7") << patched(0, "\x04") << "dBase 7";
-    QTest::newRow("truncated in the records") << good.left(good.size() - 6) << "only 1 are present";
     QTest::newRow("truncated in the header") << good.left(40) << "longer than the file";
-    QTest::newRow("record count beyond the file")
-        << patched(4, QByteArray("\xFF\xFF\xFF\x7F", 4)) << "promises 2147483647 records";
     QTest::newRow("header length too small") << patched(8, QByteArray("\x10\x00", 2)) << "header length 16 is too small";
     QTest::newRow("fields wider than the record") << patched(10, QByteArray("\x06\x00", 2)) << "does not fit the record length";
     QTest::newRow("no fields") << patched(32, "\x0D") << "declares no fields";
     QTest::newRow("record length zero") << patched(10, QByteArray("\x00\x00", 2)) << "record length 0";
+    // Lying headers that would shift every value.
+    QTest::newRow("record length one byte more than the fields")
+        << patched(10, QByteArray("\x0B\x00", 2)) << "fields add up to 10 bytes a record, but the header says 11";
+    QTest::newRow("field of width 0") << patched(32 + 16, QByteArray("\x00", 1)) << "field C is 0 bytes wide";
+    QTest::newRow("deletion flag of the second record") << patched(32 + 64 + 1 + 10, "#")
+                                                        << "record 2 starts with byte 0x23 at offset 107";
+    QTest::newRow("deletion flag NUL") << patched(32 + 64 + 1, QByteArray(1, '\0')) << "record 1 starts with byte 0x00";
 }
 
 void TestDbf::refusesDamagedFiles()
@@ -443,6 +493,91 @@ void TestDbf::refusesDamagedFiles()
     } catch (const EngineError &e) {
         QVERIFY2(e.message().contains(QStringLiteral("broken.dbf")), qPrintable(e.message()));
         QVERIFY2(e.message().contains(message), qPrintable(e.message()));
+    }
+}
+
+void TestDbf::readsCompleteRecordsOfOvercountedTable_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("promised");
+    QTest::addColumn<int>("present");
+    // Three records of 10 bytes (flag, C4, N5.1) and the end mark.
+    const QByteArray good = rawTable({"C:C:4", "N:N:5:1"}, {"abcd 12.5", "efgh  1.0", "ijkl  2.0"});
+    auto counted = [](QByteArray b, quint32 count) {
+        for (int i = 0; i < 4; ++i)
+            b[4 + i] = char(count >> (8 * i));
+        return b;
+    };
+    QTest::newRow("one too many, end mark follows") << counted(good, 4) << 4 << 3;
+    QTest::newRow("one too many, no end mark") << counted(good.chopped(1), 4) << 4 << 3;
+    QTest::newRow("one too many, end mark and 9 stray bytes") << counted(good + "xxxxxxxxx", 4) << 4 << 3;
+    QTest::newRow("last record one byte short") << good.chopped(2) << 3 << 2;
+    QTest::newRow("count 2147483647") << counted(good, 0x7FFFFFFF) << 0x7FFFFFFF << 3;
+    QTest::newRow("no record present") << counted(good.left(32 + 64 + 1), 2) << 2 << 0;
+}
+
+// A header that promises more records than the file holds: the complete
+// ones are read, and the table says how many the header promised.
+void TestDbf::readsCompleteRecordsOfOvercountedTable()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, promised);
+    QFETCH(int, present);
+    const auto table = DbfTable::fromBytes(QStringLiteral("over.dbf"), bytes);
+    QCOMPARE(table->recordCount(), present);
+    const QStringList values{"abcd", "efgh", "ijkl"};
+    for (int r = 0; r < present; ++r)
+        QCOMPARE(table->value(r, 0).toText(), values[r]);
+    QCOMPARE(table->notes().size(), 1);
+    QVERIFY2(table->notes().first().contains(
+                 QStringLiteral("over.dbf: its header promises %1 records, but only %2 are present").arg(promised).arg(present)),
+             qPrintable(table->notes().first()));
+    // A table whose count is right has nothing to say.
+    QVERIFY(DbfTable::fromBytes(QStringLiteral("ok.dbf"), rawTable({"C:C:4"}, {"abcd"}))->notes().isEmpty());
+}
+
+// Such a table may be written: an update changes its field in a complete
+// record and the header date, never the record count or the length.
+void TestDbf::updatesOvercountedTableWithinItsRecords()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("over.dbf"));
+    QByteArray bytes = rawTable({"C:C:4", "N:N:5:1"}, {"abcd 12.5", "efgh  1.0"});
+    bytes[4] = 3;
+    writeAll(path, bytes);
+    const auto table = DbfTable::open(path, "over");
+    QCOMPARE(table->recordCount(), 2);
+    table->update(1, 0, Value::text(QStringLiteral("zz")));
+    const QByteArray after = readAll(path);
+    QCOMPARE(after.size(), bytes.size());
+    const qsizetype field = 32 + 64 + 1 + 10 + 1;
+    for (const qsizetype at : differences(bytes, after))
+        QVERIFY2((at >= 1 && at <= 3) || (at >= field && at < field + 4), qPrintable(QString::number(at)));
+    QCOMPARE(after.mid(field, 4), QByteArray("zz  "));
+}
+
+void TestDbf::readsVisualFoxProVariants_data()
+{
+    QTest::addColumn<bool>("backlink");
+    QTest::addColumn<bool>("offsets");
+    QTest::newRow("as Visual FoxPro writes it") << true << true;
+    QTest::newRow("without the backlink") << false << true;
+    QTest::newRow("without the backlink, offsets 0") << false << false;
+    QTest::newRow("with the backlink, offsets 0") << true << false;
+}
+
+// Visual FoxPro tables other writers made read the same as Visual FoxPro's own.
+void TestDbf::readsVisualFoxProVariants()
+{
+    QFETCH(bool, backlink);
+    QFETCH(bool, offsets);
+    const QList<QByteArray> records{"ab12345", "cd67890"};
+    const auto table = DbfTable::fromBytes(QStringLiteral("vfp.dbf"), rawVfpTable({2, 5}, records, backlink, offsets));
+    QCOMPARE(table->fields().size(), 2);
+    QCOMPARE(table->recordCount(), 2);
+    for (int r = 0; r < 2; ++r) {
+        QCOMPARE(table->value(r, 0).toText(), QString::fromLatin1(records[r].left(2)));
+        QCOMPARE(table->value(r, 1).toText(), QString::fromLatin1(records[r].mid(2)));
     }
 }
 

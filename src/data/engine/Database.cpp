@@ -211,6 +211,11 @@ QList<FieldInfo> Database::fields(const QString &tableName) const
     return table(unbracket(tableName)).fields();
 }
 
+QStringList Database::notes(const QString &tableName) const
+{
+    return table(unbracket(tableName)).notes();
+}
+
 Recordset Database::openRecordset(const QString &tableOrStatement)
 {
     Recordset rs;

@@ -64,6 +64,8 @@ public:
 
     QStringList tableNames() const;
     QList<FieldInfo> fields(const QString &table) const;
+    // What the table's backend noted while opening it (see TableSource::notes).
+    QStringList notes(const QString &table) const;
     // A bare table name (brackets allowed) or a select statement.
     Recordset openRecordset(const QString &tableOrStatement);
     // An update statement; returns the number of records changed.

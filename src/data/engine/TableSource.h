@@ -38,6 +38,10 @@ public:
     // missing memo file ...). A statement checks every value this way before
     // its first write, so a refused statement writes nothing.
     virtual void checkUpdate(qsizetype record, int field, const Value &value) const = 0;
+    // What a person checking the file should know although it opened: a
+    // header that promised more records than the file holds, a code page
+    // guessed. One sentence each, naming the file.
+    virtual QStringList notes() const { return {}; }
 };
 
 // One data file (or, for dBase and FoxPro, one folder of tables).

@@ -67,16 +67,23 @@ std::optional<QDate> parseDate(QByteArrayView b)
 {
     if (b.size() != 8)
         return std::nullopt;
+    // Year, month and day, each padded with zeros or, as some writers do
+    // ("%4d%2d%2d"), with leading blanks: " 990 1 5" is 0990-01-05.
     int parts[3] = {0, 0, 0};
     const int widths[3] = {4, 2, 2};
     qsizetype pos = 0;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
+        int digits = 0;
         for (int k = 0; k < widths[i]; ++k, ++pos) {
             const char c = b[pos];
+            if (c == ' ' && digits == 0 && k + 1 < widths[i])
+                continue;
             if (c < '0' || c > '9')
                 return std::nullopt;
             parts[i] = parts[i] * 10 + (c - '0');
+            ++digits;
         }
+    }
     const QDate d(parts[0], parts[1], parts[2]);
     if (!d.isValid())
         return std::nullopt;
@@ -275,14 +282,34 @@ DbfTable::DbfTable(QString name, QString path, QByteArray bytes, const QByteArra
     for (const DbfField &f : m_header.fields)
         m_fields.append(f.info());
 
-    // One pass over the deletion flags gives the live records.
-    m_live.reserve(m_header.recordCount);
+    // One pass over the deletion flags gives the live records. A flag
+    // that is neither means the header's lengths are wrong and every value
+    // would be read shifted; the end-of-file mark where a record should
+    // start ends a table whose header promised more.
+    m_live.reserve(m_header.presentRecords);
     const ByteCursor in(m_bytes, what);
-    for (quint32 r = 0; r < m_header.recordCount; ++r) {
-        const qint64 offset = qint64(m_header.headerLength) + qint64(r) * m_header.recordLength;
-        if (in.u8(offset) != '*')
+    quint32 present = 0;
+    for (; present < m_header.presentRecords; ++present) {
+        const qint64 offset = qint64(m_header.headerLength) + qint64(present) * m_header.recordLength;
+        const quint8 flag = in.u8(offset);
+        if (flag == 0x1A)
+            break;
+        if (flag != ' ' && flag != '*')
+            throw EngineError(QStringLiteral("%1 is damaged: record %2 starts with byte 0x%3 at offset %4, neither "
+                                             "blank (live) nor * (deleted)")
+                                  .arg(what)
+                                  .arg(present + 1)
+                                  .arg(flag, 2, 16, QLatin1Char('0'))
+                                  .arg(offset));
+        if (flag == ' ')
             m_live.push_back(offset);
     }
+    if (present < m_header.recordCount)
+        m_notes.append(QStringLiteral("%1: its header promises %2 records, but only %3 are present in full; "
+                                      "those %3 are read")
+                           .arg(what)
+                           .arg(m_header.recordCount)
+                           .arg(present));
 }
 
 void DbfTable::attachMemo(QString memoPath, QByteArray memoBytes, DbfMemo::Kind kind)

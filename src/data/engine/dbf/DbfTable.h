@@ -32,6 +32,7 @@ public:
     Value value(qsizetype record, int field) const override;
     void update(qsizetype record, int field, const Value &value) override;
     void checkUpdate(qsizetype record, int field, const Value &value) const override;
+    QStringList notes() const override { return m_notes; }
 
     const DbfHeader &header() const { return m_header; }
 
@@ -76,6 +77,7 @@ private:
     QList<FieldInfo> m_fields;
     DbfMemo m_memo;
     std::vector<qint64> m_live;  // file offset of each live record, in file order
+    QStringList m_notes;
 };
 
 } // namespace lumora::engine
