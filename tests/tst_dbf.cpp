@@ -203,6 +203,7 @@ private slots:
     void updatesOvercountedTableWithinItsRecords();
     void readsVisualFoxProVariants_data();
     void readsVisualFoxProVariants();
+    void unknownLanguageDriver();
     void refusesMissingFile();
     void updatesGbkTextInPlace();
     void updateKeepsTwoDigitYear();
@@ -579,6 +580,41 @@ void TestDbf::readsVisualFoxProVariants()
         QCOMPARE(table->value(r, 0).toText(), QString::fromLatin1(records[r].left(2)));
         QCOMPARE(table->value(r, 1).toText(), QString::fromLatin1(records[r].mid(2)));
     }
+}
+
+// A language-driver byte no format defines: the text reads as GBK with a
+// note, and no text is written in a code page that was only guessed, until
+// a .cpg beside the table names one.
+void TestDbf::unknownLanguageDriver()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("odd.dbf"));
+    const QByteArray bytes = rawTable({"C:C:4", "N:N:5:1"}, {"\xB2\xE2\xCA\xD4 12.5"}, 0x42);
+    writeAll(path, bytes);
+    {
+        const auto table = DbfTable::open(path, "odd");
+        QCOMPARE(table->codecName(), QByteArray("GBK"));
+        QCOMPARE(table->value(0, 0).toText(), QStringLiteral("测试"));
+        QCOMPARE(table->notes().size(), 1);
+        QVERIFY2(table->notes().first().contains(QStringLiteral("odd.dbf: its language-driver byte 0x42 names no code page")),
+                 qPrintable(table->notes().first()));
+        try {
+            table->update(0, 0, Value::text(QStringLiteral("ab")));
+            QFAIL("text was written in a guessed code page");
+        } catch (const EngineError &e) {
+            QVERIFY2(e.message().contains(QStringLiteral("0x42")), qPrintable(e.message()));
+        }
+        QVERIFY_THROWS_EXCEPTION(EngineError, table->checkUpdate(0, 0, Value::text(QStringLiteral("ab"))));
+        QCOMPARE(readAll(path), bytes);
+        // A number is not text in any code page.
+        table->update(0, 1, Value::real(1.5));
+        QCOMPARE(DbfTable::open(path, "odd")->value(0, 1), Value::real(1.5));
+    }
+    writeAll(dir.filePath(QStringLiteral("odd.cpg")), "936");
+    const auto table = DbfTable::open(path, "odd");
+    QVERIFY(table->notes().isEmpty());
+    table->update(0, 0, Value::text(QStringLiteral("试")));
+    QCOMPARE(DbfTable::open(path, "odd")->value(0, 0).toText(), QStringLiteral("试"));
 }
 
 void TestDbf::refusesMissingFile()

@@ -277,7 +277,16 @@ DbfTable::DbfTable(QString name, QString path, QByteArray bytes, const QByteArra
 {
     const QString what = m_path.isEmpty() ? m_name : QFileInfo(m_path).fileName();
     const quint8 driver = m_bytes.size() > 29 ? quint8(m_bytes[29]) : 0;
-    m_codec = DbfTextCodec(codecName.isEmpty() ? DbfTextCodec::nameForLanguageDriver(driver) : codecName);
+    const QByteArray codePage = codecName.isEmpty() ? DbfTextCodec::nameForLanguageDriver(driver) : codecName;
+    m_codec = DbfTextCodec(codePage.isEmpty() ? QByteArray("GBK") : codePage);
+    if (codePage.isEmpty()) {
+        m_unknownDriver = driver;
+        m_notes.append(QStringLiteral("%1: its language-driver byte 0x%2 names no code page this program knows; its "
+                                      "text is read as GBK and none is written into it (a .cpg file beside it naming "
+                                      "the code page, such as CP1252, settles it)")
+                           .arg(what)
+                           .arg(driver, 2, 16, QLatin1Char('0')));
+    }
     m_header = DbfHeader::parse(m_bytes, m_codec, what);
     for (const DbfField &f : m_header.fields)
         m_fields.append(f.info());
@@ -706,6 +715,14 @@ DbfTable::Prepared DbfTable::prepareUpdate(qsizetype record, int field, const Va
     if (m_path.isEmpty())
         throw EngineError(QStringLiteral("Table %1 was read from memory and cannot be written").arg(m_name));
     const DbfField &f = m_header.fields[field];
+    // Text is not encoded in a code page that was only guessed.
+    const bool text = f.type == 'C' || f.type == 'V' || (f.isMemo() && !f.isBinaryMemo());
+    if (m_unknownDriver >= 0 && text && !v.isNull())
+        throw EngineError(QStringLiteral("Field %1 of table %2 is not written: the table's language-driver byte 0x%3 "
+                                         "names no code page this program knows (a .cpg file beside it naming the "
+                                         "code page settles it)")
+                              .arg(f.name, m_name)
+                              .arg(m_unknownDriver, 2, 16, QLatin1Char('0')));
     Prepared p;
     p.isNull = v.isNull();
     if (!f.isMemo()) {

@@ -78,6 +78,7 @@ private:
     DbfMemo m_memo;
     std::vector<qint64> m_live;  // file offset of each live record, in file order
     QStringList m_notes;
+    int m_unknownDriver = -1;    // the language-driver byte when it names no known code page and no .cpg does
 };
 
 } // namespace lumora::engine
