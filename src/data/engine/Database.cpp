@@ -46,11 +46,13 @@ const BackendKind backendKinds[] = {
      }},
 };
 
+// A table name as the program passes it, brackets allowed; inside them a
+// doubled "]" stands for one, as in statements.
 QString unbracket(QStringView name)
 {
     name = name.trimmed();
     if (name.size() >= 2 && name.front() == QLatin1Char('[') && name.back() == QLatin1Char(']'))
-        name = name.mid(1, name.size() - 2);
+        return name.mid(1, name.size() - 2).toString().replace(QLatin1String("]]"), QLatin1String("]"));
     return name.toString();
 }
 
