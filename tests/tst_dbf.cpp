@@ -212,6 +212,7 @@ private slots:
     void updatesMemo();
     void updateGivesUpOnAnotherProgramsLock_data();
     void updateGivesUpOnAnotherProgramsLock();
+    void hugeMemoFileNeedsNoMemory();
     void memoUpdateIgnoresLyingNextFree_data();
     void memoUpdateIgnoresLyingNextFree();
     void refusesValuesThatDoNotFit_data();
@@ -795,6 +796,34 @@ void TestDbf::updateGivesUpOnAnotherProgramsLock()
     ::close(holder);
     table->update(0, memo, Value::text(QStringLiteral("photo.jpg")));
     QCOMPARE(DbfTable::open(path, "t")->value(0, memo).toText(), QStringLiteral("photo.jpg"));
+}
+
+// A memo file of 6 GB (sparse: an earlier writer's block far past the end)
+// opens, reads and takes a new memo with 1 GB of address space: blocks are
+// read when asked for, never the whole file.
+void TestDbf::hugeMemoFileNeedsNoMemory()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.dbf"));
+    const QString memoPath = dir.filePath(QStringLiteral("t.fpt"));
+    writeAll(path, readAll(dataFile(QStringLiteral("infused_dbase_30.dbf"))));
+    writeAll(memoPath, readAll(dataFile(QStringLiteral("infused_dbase_30.fpt"))));
+    const auto original = DbfTable::open(path, "t");
+    const int f = fieldIndex(*original, QStringLiteral("CLASSES"));
+    const QString first = original->value(0, f).toText();
+    QFile memo(memoPath);
+    const qint64 huge = qint64(6) << 30;
+    QVERIFY(memo.resize(huge));
+    const int status = inChildWithAddressLimit([&] {
+        const auto table = DbfTable::open(path, "t");
+        if (table->value(0, f).toText() != first)
+            throw std::runtime_error("memo misread");
+        table->update(1, f, Value::text(QStringLiteral("photo.jpg")));
+        if (table->value(1, f).toText() != QStringLiteral("photo.jpg"))
+            throw std::runtime_error("new memo misread");
+    });
+    QCOMPARE(status, 0);
+    QCOMPARE(QFileInfo(memoPath).size(), huge + 64);
 }
 
 void TestDbf::memoUpdateIgnoresLyingNextFree_data()
