@@ -16,6 +16,7 @@ struct MemoryTableData
     QList<QList<lumora::engine::Value>> rows;
     int updates = 0;        // successful update() calls
     int failAfter = -1;     // refuse every update() once this many succeeded
+    QString refused;        // a text value update() and checkUpdate() refuse
 };
 
 class MemoryTable : public lumora::engine::TableSource
@@ -32,11 +33,19 @@ public:
     }
     void update(qsizetype record, int field, const lumora::engine::Value &value) override
     {
-        check(record, field);
+        checkUpdate(record, field, value);
         if (m_data->failAfter >= 0 && m_data->updates >= m_data->failAfter)
             throw lumora::engine::EngineError(QStringLiteral("the file is locked"));
         m_data->rows[record][field] = value;
         ++m_data->updates;
+    }
+
+    void checkUpdate(qsizetype record, int field, const lumora::engine::Value &value) const override
+    {
+        check(record, field);
+        if (!m_data->refused.isNull() && value.kind() == lumora::engine::Value::Kind::Text &&
+            value.textValue() == m_data->refused)
+            throw lumora::engine::EngineError(QStringLiteral("\"%1\" does not fit").arg(m_data->refused));
     }
 
 private:

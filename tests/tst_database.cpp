@@ -1,3 +1,4 @@
+#include "DbfMaker.h"
 #include "MemoryBackend.h"
 
 #include "data/engine/Database.h"
@@ -25,6 +26,7 @@ private slots:
     void distinctValues();
     void update();
     void updateRefusesBadValueBeforeWriting();
+    void updateRefusedValueOfLaterRecord();
     void updateFailingPartWay();
     void statementErrors_data();
     void statementErrors();
@@ -35,6 +37,11 @@ private slots:
     void dbfLoadingQueryMatchesTable_data();
     void dbfLoadingQueryMatchesTable();
     void dbfUpdateOnCopy();
+    void refusedStatementWritesNothing_data();
+    void refusedStatementWritesNothing();
+    void updateChecksEveryValueFirst();
+    void namesDifferingInCase_data();
+    void namesDifferingInCase();
 };
 
 static QString dbfData(const QString &file = {})
@@ -265,6 +272,15 @@ void TestDatabase::updateRefusesBadValueBeforeWriting()
     QCOMPARE(r.students->updates, 0);
 }
 
+void TestDatabase::updateRefusedValueOfLaterRecord()
+{
+    Roster r = roster();
+    r.students->refused = QStringLiteral("103.jpg");
+    QVERIFY_THROWS_EXCEPTION(EngineError, r.db->execute(QStringLiteral("update [学生] set 照片=学号 & '.jpg'")));
+    QCOMPARE(r.students->updates, 0);
+    QCOMPARE(r.students->rows.at(0).at(4), Value());
+}
+
 void TestDatabase::updateFailingPartWay()
 {
     Roster r = roster();
@@ -470,6 +486,144 @@ void TestDatabase::dbfUpdateOnCopy()
     QCOMPARE(rs.size(), 1);
     QCOMPARE(rs.parts(0, 0), (QStringList{"2024000001", "y"}));
     QCOMPARE(db->openRecordset("roster_zh_30_lo_cp936").size(), 30);
+}
+
+static QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void TestDatabase::refusedStatementWritesNothing_data()
+{
+    QTest::addColumn<QString>("memoFrom");  // the fixture whose memo file lies beside the table, or none
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<int>("changed");       // records changed, or -1 when the statement is refused
+    // t: 学号 C10, 照片 C12, 姓名 C4; three records, 姓名 "ab", "abc", "abcd".
+    QTest::newRow("second value one byte too long")
+        << QString() << "update [t] set 照片='ok.jpg', 学号='12345678901' where 姓名='ab'" << -1;
+    QTest::newRow("second value exactly as long") << QString()
+                                                  << "update [t] set 照片='ok.jpg', 学号='1234567890' where 姓名='ab'" << 1;
+    QTest::newRow("last record's value too long") << QString() << "update [t] set 照片='ok.jpg', 姓名=姓名 & 'z'" << -1;
+    QTest::newRow("every record's value fits") << QString()
+                                               << "update [t] set 照片='ok.jpg', 姓名=姓名 & 'z' where 姓名<>'abcd'" << 2;
+    QTest::newRow("character outside GBK") << QString() << "update [t] set 照片='ok.jpg', 姓名='😀'" << -1;
+}
+
+// A statement that one value of one record cannot take changes no byte of
+// the table, whichever value and record it is.
+void TestDatabase::refusedStatementWritesNothing()
+{
+    QFETCH(QString, memoFrom);
+    QFETCH(QString, statement);
+    QFETCH(int, changed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.dbf"));
+    DbfMaker table({{QStringLiteral("学号"), 'C', 10}, {QStringLiteral("照片"), 'C', 12}, {QStringLiteral("姓名"), 'C', 4}});
+    table.add({"101", "", "ab"});
+    table.add({"102", "", "abc"});
+    table.add({"103", "", "abcd"});
+    QVERIFY(table.write(path));
+    const QByteArray before = fileBytes(path);
+    auto db = Database::open(path, QStringLiteral("dBASE IV"));
+    if (changed < 0) {
+        QVERIFY_THROWS_EXCEPTION(EngineError, db->execute(statement));
+        QCOMPARE(fileBytes(path), before);
+    } else {
+        QCOMPARE(db->execute(statement), changed);
+        QVERIFY(fileBytes(path) != before);
+    }
+}
+
+// Memo values are checked with the others: a memo file that is missing,
+// or a character a dBase III memo cannot hold, refuses the whole statement.
+void TestDatabase::updateChecksEveryValueFirst()
+{
+    QTemporaryDir dir;
+    // dBase IV table without its .dbt: MEMO cannot be written.
+    const QString noMemo = dir.filePath(QStringLiteral("nomemo.dbf"));
+    QVERIFY(QFile::copy(dbfData("infused_dbase_8b.dbf"), noMemo));
+    QFile::setPermissions(noMemo, QFile::ReadOwner | QFile::WriteOwner);
+    // dBase III table with its .dbt: DESC ends at 0x1A.
+    const QString withMemo = dir.filePath(QStringLiteral("memo83.dbf"));
+    QVERIFY(QFile::copy(dbfData("infused_dbase_83.dbf"), withMemo));
+    QVERIFY(QFile::copy(dbfData("infused_dbase_83.dbt"), dir.filePath(QStringLiteral("memo83.dbt"))));
+    for (const QString &f : {withMemo, dir.filePath(QStringLiteral("memo83.dbt"))})
+        QFile::setPermissions(f, QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray beforeNoMemo = fileBytes(noMemo);
+    const QByteArray before83 = fileBytes(withMemo);
+    const QByteArray beforeDbt = fileBytes(dir.filePath(QStringLiteral("memo83.dbt")));
+
+    auto db = Database::open(noMemo, QStringLiteral("dBASE IV"));
+    try {
+        db->execute(QStringLiteral("update [nomemo] set CHARACTER='ok', MEMO='new memo'"));
+        QFAIL("a memo was written without its memo file");
+    } catch (const EngineError &e) {
+        QVERIFY2(e.message().contains(QStringLiteral("memo file of table nomemo is missing")), qPrintable(e.message()));
+    }
+    QCOMPARE(fileBytes(noMemo), beforeNoMemo);
+    try {
+        db->execute(QStringLiteral("update [memo83] set CODE='ok', DESC='a' & Chr(26) & 'b' where ID=87"));
+        QFAIL("a dBase III memo took 0x1A");
+    } catch (const EngineError &e) {
+        QVERIFY2(e.message().contains(QStringLiteral("0x1A")), qPrintable(e.message()));
+    }
+    QCOMPARE(fileBytes(withMemo), before83);
+    QCOMPARE(fileBytes(dir.filePath(QStringLiteral("memo83.dbt"))), beforeDbt);
+}
+
+void TestDatabase::namesDifferingInCase_data()
+{
+    QTest::addColumn<QStringList>("files");  // each table holds its own file name
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("file");       // the file the name reaches, or empty when refused
+    const QStringList pair{"ab.dbf", "AB.DBF"};
+    QTest::newRow("exact lower-case name") << pair << "ab" << "ab.dbf";
+    QTest::newRow("exact upper-case name") << pair << "AB" << "AB.DBF";
+    QTest::newRow("mixed case, two candidates") << pair << "Ab" << QString();
+    QTest::newRow("mixed case, one candidate") << QStringList{"ab.dbf", "cd.DBF"} << "Ab" << "ab.dbf";
+    QTest::newRow("same name, extensions in two cases") << QStringList{"ab.dbf", "ab.DBF"} << "ab" << QString();
+}
+
+// A statement reaches exactly one file: the one spelt as it names it, else
+// the only one differing in letter case; never another, and an update
+// through a refused name changes no file.
+void TestDatabase::namesDifferingInCase()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QString, name);
+    QFETCH(QString, file);
+    QTemporaryDir dir;
+    QMap<QString, QByteArray> before;
+    for (const QString &f : files) {
+        DbfMaker table({{QStringLiteral("F"), 'C', 12}});
+        table.add({f});
+        QVERIFY(table.write(dir.filePath(f)));
+        before[f] = fileBytes(dir.filePath(f));
+    }
+    auto db = Database::open(dir.filePath(files.first()), QStringLiteral("dBASE IV"));
+    const QString select = QStringLiteral("select F from [%1]").arg(name);
+    const QString update = QStringLiteral("update [%1] set F='changed'").arg(name);
+    if (file.isEmpty()) {
+        QVERIFY_THROWS_EXCEPTION(EngineError, db->openRecordset(select));
+        try {
+            db->execute(update);
+            QFAIL("an ambiguous name was taken");
+        } catch (const EngineError &e) {
+            QVERIFY2(e.message().contains(QStringLiteral("ambiguous")), qPrintable(e.message()));
+        }
+        for (const QString &f : files)
+            QCOMPARE(fileBytes(dir.filePath(f)), before[f]);
+        return;
+    }
+    // Another spelling asked first must not stand in for this one.
+    for (const QString &t : db->tableNames())
+        if (t != name)
+            db->openRecordset(QStringLiteral("select F from [%1]").arg(t));
+    QCOMPARE(db->openRecordset(select).value(0, 0).toText(), file);
+    QCOMPARE(db->execute(update), 1);
+    for (const QString &f : files)
+        QCOMPARE(fileBytes(dir.filePath(f)) == before[f], f != file);
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)

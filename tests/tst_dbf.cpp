@@ -8,7 +8,23 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
+#include <QElapsedTimer>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace lumora::engine;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMORA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMORA_ASAN 1
+#endif
+#endif
 
 namespace {
 
@@ -87,6 +103,81 @@ QByteArray rawTable(const QStringList &fields, const QList<QByteArray> &records,
     return out + '\x1A';
 }
 
+// A Visual FoxPro table (0x30) of C fields `widths`, built byte by byte:
+// with or without the 263-byte backlink after the terminator, with the
+// field offsets stored or left 0.
+QByteArray rawVfpTable(const QList<int> &widths, const QList<QByteArray> &records, bool backlink, bool offsets)
+{
+    QByteArray descriptors;
+    int recordLength = 1;
+    for (qsizetype i = 0; i < widths.size(); ++i) {
+        QByteArray d(32, '\0');
+        d[0] = char('A' + i);
+        d[11] = 'C';
+        if (offsets)
+            d[12] = char(recordLength);
+        d[16] = char(widths[i]);
+        recordLength += widths[i];
+        descriptors += d;
+    }
+    QByteArray h(32, '\0');
+    h[0] = 0x30;
+    h[1] = 26;
+    h[2] = 1;
+    h[3] = 2;
+    const int headerLength = 32 + int(descriptors.size()) + 1 + (backlink ? 263 : 0);
+    h[4] = char(records.size());
+    h[8] = char(headerLength & 0xFF);
+    h[9] = char(headerLength >> 8);
+    h[10] = char(recordLength & 0xFF);
+    h[11] = char(recordLength >> 8);
+    h[29] = 0x03;
+    QByteArray out = h + descriptors + '\x0D';
+    if (backlink)
+        out += QByteArray(263, '\0');
+    for (const QByteArray &r : records)
+        out += ' ' + r;
+    return out + '\x1A';
+}
+
+// Runs `work` in a child process whose address space is limited to 1 GB
+// (AddressSanitizer reserves far more, so there the limit is left off) and
+// returns its exit status: 0 when `work` returned, 1 when it threw, other
+// values when it died.
+int inChildWithAddressLimit(const std::function<void()> &work)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+#ifndef LUMORA_ASAN
+        const rlimit limit{rlim_t(1) << 30, rlim_t(1) << 30};
+        ::setrlimit(RLIMIT_AS, &limit);
+#endif
+        int status = 0;
+        try {
+            work();
+        } catch (...) {
+            status = 1;
+        }
+        ::_exit(status);
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+quint32 be32(const QByteArray &b, qsizetype at)
+{
+    return quint32(quint8(b[at])) << 24 | quint32(quint8(b[at + 1])) << 16 | quint32(quint8(b[at + 2])) << 8 |
+           quint32(quint8(b[at + 3]));
+}
+
+quint32 le32(const QByteArray &b, qsizetype at)
+{
+    return quint32(quint8(b[at])) | quint32(quint8(b[at + 1])) << 8 | quint32(quint8(b[at + 2])) << 16 |
+           quint32(quint8(b[at + 3])) << 24;
+}
+
 } // namespace
 
 class TestDbf : public QObject
@@ -107,12 +198,23 @@ private slots:
     void honoursCpgAndMemoNameCase();
     void refusesDamagedFiles_data();
     void refusesDamagedFiles();
+    void readsCompleteRecordsOfOvercountedTable_data();
+    void readsCompleteRecordsOfOvercountedTable();
+    void updatesOvercountedTableWithinItsRecords();
+    void readsVisualFoxProVariants_data();
+    void readsVisualFoxProVariants();
+    void unknownLanguageDriver();
     void refusesMissingFile();
     void updatesGbkTextInPlace();
     void updateKeepsTwoDigitYear();
     void updatesNullableVisualFoxProField();
     void updatesMemo_data();
     void updatesMemo();
+    void updateGivesUpOnAnotherProgramsLock_data();
+    void updateGivesUpOnAnotherProgramsLock();
+    void hugeMemoFileNeedsNoMemory();
+    void memoUpdateIgnoresLyingNextFree_data();
+    void memoUpdateIgnoresLyingNextFree();
     void refusesValuesThatDoNotFit_data();
     void refusesValuesThatDoNotFit();
     void writerRoundTrip();
@@ -284,6 +386,10 @@ void TestDbf::decodesOddBytes_data()
     QTest::newRow("D zeros are Null") << "D:D:8" << QByteArray("00000000") << Value::null();
     QTest::newRow("D blank is Null") << "D:D:8" << QByteArray("        ") << Value::null();
     QTest::newRow("D impossible is Null") << "D:D:8" << QByteArray("20240230") << Value::null();
+    QTest::newRow("D blank-padded month and day") << "D:D:8" << QByteArray("2024 3 9") << Value::date(QDate(2024, 3, 9));
+    QTest::newRow("D blank-padded year") << "D:D:8" << QByteArray(" 990 1 5") << Value::date(QDate(990, 1, 5));
+    QTest::newRow("D blank after a digit is Null") << "D:D:8" << QByteArray("20 40309") << Value::null();
+    QTest::newRow("D blank as last digit is Null") << "D:D:8" << QByteArray("2024030 ") << Value::null();
     QTest::newRow("L lower y") << "L:L:1" << QByteArray("y") << Value::boolean(true);
     QTest::newRow("L n") << "L:L:1" << QByteArray("n") << Value::boolean(false);
     QTest::newRow("L ? is Null") << "L:L:1" << QByteArray("?") << Value::null();
@@ -365,14 +471,18 @@ void TestDbf::refusesDamagedFiles_data()
     QTest::newRow("empty file") << QByteArray() << "only 0 bytes";
     QTest::newRow("text file") << QByteArray("name,class\n张三,高二\n") << "not a dBase or FoxPro table";
     QTest::newRow("dBase 7") << patched(0, "\x04") << "dBase 7";
-    QTest::newRow("truncated in the records") << good.left(good.size() - 6) << "only 1 are present";
     QTest::newRow("truncated in the header") << good.left(40) << "longer than the file";
-    QTest::newRow("record count beyond the file")
-        << patched(4, QByteArray("\xFF\xFF\xFF\x7F", 4)) << "promises 2147483647 records";
     QTest::newRow("header length too small") << patched(8, QByteArray("\x10\x00", 2)) << "header length 16 is too small";
     QTest::newRow("fields wider than the record") << patched(10, QByteArray("\x06\x00", 2)) << "does not fit the record length";
     QTest::newRow("no fields") << patched(32, "\x0D") << "declares no fields";
     QTest::newRow("record length zero") << patched(10, QByteArray("\x00\x00", 2)) << "record length 0";
+    // Lying headers that would shift every value.
+    QTest::newRow("record length one byte more than the fields")
+        << patched(10, QByteArray("\x0B\x00", 2)) << "fields add up to 10 bytes a record, but the header says 11";
+    QTest::newRow("field of width 0") << patched(32 + 16, QByteArray("\x00", 1)) << "field C is 0 bytes wide";
+    QTest::newRow("deletion flag of the second record") << patched(32 + 64 + 1 + 10, "#")
+                                                        << "record 2 starts with byte 0x23 at offset 107";
+    QTest::newRow("deletion flag NUL") << patched(32 + 64 + 1, QByteArray(1, '\0')) << "record 1 starts with byte 0x00";
 }
 
 void TestDbf::refusesDamagedFiles()
@@ -386,6 +496,126 @@ void TestDbf::refusesDamagedFiles()
         QVERIFY2(e.message().contains(QStringLiteral("broken.dbf")), qPrintable(e.message()));
         QVERIFY2(e.message().contains(message), qPrintable(e.message()));
     }
+}
+
+void TestDbf::readsCompleteRecordsOfOvercountedTable_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("promised");
+    QTest::addColumn<int>("present");
+    // Three records of 10 bytes (flag, C4, N5.1) and the end mark.
+    const QByteArray good = rawTable({"C:C:4", "N:N:5:1"}, {"abcd 12.5", "efgh  1.0", "ijkl  2.0"});
+    auto counted = [](QByteArray b, quint32 count) {
+        for (int i = 0; i < 4; ++i)
+            b[4 + i] = char(count >> (8 * i));
+        return b;
+    };
+    QTest::newRow("one too many, end mark follows") << counted(good, 4) << 4 << 3;
+    QTest::newRow("one too many, no end mark") << counted(good.chopped(1), 4) << 4 << 3;
+    QTest::newRow("one too many, end mark and 9 stray bytes") << counted(good + "xxxxxxxxx", 4) << 4 << 3;
+    QTest::newRow("last record one byte short") << good.chopped(2) << 3 << 2;
+    QTest::newRow("count 2147483647") << counted(good, 0x7FFFFFFF) << 0x7FFFFFFF << 3;
+    QTest::newRow("no record present") << counted(good.left(32 + 64 + 1), 2) << 2 << 0;
+}
+
+// A header that promises more records than the file holds: the complete
+// ones are read, and the table says how many the header promised.
+void TestDbf::readsCompleteRecordsOfOvercountedTable()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, promised);
+    QFETCH(int, present);
+    const auto table = DbfTable::fromBytes(QStringLiteral("over.dbf"), bytes);
+    QCOMPARE(table->recordCount(), present);
+    const QStringList values{"abcd", "efgh", "ijkl"};
+    for (int r = 0; r < present; ++r)
+        QCOMPARE(table->value(r, 0).toText(), values[r]);
+    QCOMPARE(table->notes().size(), 1);
+    QVERIFY2(table->notes().first().contains(
+                 QStringLiteral("over.dbf: its header promises %1 records, but only %2 are present").arg(promised).arg(present)),
+             qPrintable(table->notes().first()));
+    // A table whose count is right has nothing to say.
+    QVERIFY(DbfTable::fromBytes(QStringLiteral("ok.dbf"), rawTable({"C:C:4"}, {"abcd"}))->notes().isEmpty());
+}
+
+// Such a table may be written: an update changes its field in a complete
+// record and the header date, never the record count or the length.
+void TestDbf::updatesOvercountedTableWithinItsRecords()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("over.dbf"));
+    QByteArray bytes = rawTable({"C:C:4", "N:N:5:1"}, {"abcd 12.5", "efgh  1.0"});
+    bytes[4] = 3;
+    writeAll(path, bytes);
+    const auto table = DbfTable::open(path, "over");
+    QCOMPARE(table->recordCount(), 2);
+    table->update(1, 0, Value::text(QStringLiteral("zz")));
+    const QByteArray after = readAll(path);
+    QCOMPARE(after.size(), bytes.size());
+    const qsizetype field = 32 + 64 + 1 + 10 + 1;
+    for (const qsizetype at : differences(bytes, after))
+        QVERIFY2((at >= 1 && at <= 3) || (at >= field && at < field + 4), qPrintable(QString::number(at)));
+    QCOMPARE(after.mid(field, 4), QByteArray("zz  "));
+}
+
+void TestDbf::readsVisualFoxProVariants_data()
+{
+    QTest::addColumn<bool>("backlink");
+    QTest::addColumn<bool>("offsets");
+    QTest::newRow("as Visual FoxPro writes it") << true << true;
+    QTest::newRow("without the backlink") << false << true;
+    QTest::newRow("without the backlink, offsets 0") << false << false;
+    QTest::newRow("with the backlink, offsets 0") << true << false;
+}
+
+// Visual FoxPro tables other writers made read the same as Visual FoxPro's own.
+void TestDbf::readsVisualFoxProVariants()
+{
+    QFETCH(bool, backlink);
+    QFETCH(bool, offsets);
+    const QList<QByteArray> records{"ab12345", "cd67890"};
+    const auto table = DbfTable::fromBytes(QStringLiteral("vfp.dbf"), rawVfpTable({2, 5}, records, backlink, offsets));
+    QCOMPARE(table->fields().size(), 2);
+    QCOMPARE(table->recordCount(), 2);
+    for (int r = 0; r < 2; ++r) {
+        QCOMPARE(table->value(r, 0).toText(), QString::fromLatin1(records[r].left(2)));
+        QCOMPARE(table->value(r, 1).toText(), QString::fromLatin1(records[r].mid(2)));
+    }
+}
+
+// A language-driver byte no format defines: the text reads as GBK with a
+// note, and no text is written in a code page that was only guessed, until
+// a .cpg beside the table names one.
+void TestDbf::unknownLanguageDriver()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("odd.dbf"));
+    const QByteArray bytes = rawTable({"C:C:4", "N:N:5:1"}, {"\xB2\xE2\xCA\xD4 12.5"}, 0x42);
+    writeAll(path, bytes);
+    {
+        const auto table = DbfTable::open(path, "odd");
+        QCOMPARE(table->codecName(), QByteArray("GBK"));
+        QCOMPARE(table->value(0, 0).toText(), QStringLiteral("测试"));
+        QCOMPARE(table->notes().size(), 1);
+        QVERIFY2(table->notes().first().contains(QStringLiteral("odd.dbf: its language-driver byte 0x42 names no code page")),
+                 qPrintable(table->notes().first()));
+        try {
+            table->update(0, 0, Value::text(QStringLiteral("ab")));
+            QFAIL("text was written in a guessed code page");
+        } catch (const EngineError &e) {
+            QVERIFY2(e.message().contains(QStringLiteral("0x42")), qPrintable(e.message()));
+        }
+        QVERIFY_THROWS_EXCEPTION(EngineError, table->checkUpdate(0, 0, Value::text(QStringLiteral("ab"))));
+        QCOMPARE(readAll(path), bytes);
+        // A number is not text in any code page.
+        table->update(0, 1, Value::real(1.5));
+        QCOMPARE(DbfTable::open(path, "odd")->value(0, 1), Value::real(1.5));
+    }
+    writeAll(dir.filePath(QStringLiteral("odd.cpg")), "936");
+    const auto table = DbfTable::open(path, "odd");
+    QVERIFY(table->notes().isEmpty());
+    table->update(0, 0, Value::text(QStringLiteral("试")));
+    QCOMPARE(DbfTable::open(path, "odd")->value(0, 0).toText(), QStringLiteral("试"));
 }
 
 void TestDbf::refusesMissingFile()
@@ -507,6 +737,159 @@ void TestDbf::updatesMemo()
                              : quint32(quint8(memoBytes[0])) | quint32(quint8(memoBytes[1])) << 8 |
                                    quint32(quint8(memoBytes[2])) << 16;
     QCOMPARE(qint64(next) * (fpt ? 64 : 512), qint64(memoBytes.size()));
+}
+
+void TestDbf::updateGivesUpOnAnotherProgramsLock_data()
+{
+    QTest::addColumn<QString>("file");   // the file that is locked
+    QTest::addColumn<short>("type");
+    QTest::addColumn<qint64>("start");
+    QTest::addColumn<qint64>("length");
+    // FoxPro locks record n as one byte at 0x7FFFFFFE - n.
+    QTest::newRow("record lock far past the end") << "t.dbf" << short(F_WRLCK) << qint64(0x7FFFFFFE - 1) << qint64(1);
+    QTest::newRow("read lock on the header") << "t.dbf" << short(F_RDLCK) << qint64(0) << qint64(32);
+    QTest::newRow("lock on the memo file") << "t.fpt" << short(F_WRLCK) << qint64(0) << qint64(1);
+}
+
+// A lock another program holds makes the update give up after about two
+// seconds with a reason the window can recognise, and write nothing; once
+// the lock is gone the same update goes through. The lock is an
+// open-file-description lock, which conflicts with the engine's own even
+// inside one process.
+void TestDbf::updateGivesUpOnAnotherProgramsLock()
+{
+    QFETCH(QString, file);
+    QFETCH(short, type);
+    QFETCH(qint64, start);
+    QFETCH(qint64, length);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.dbf"));
+    writeAll(path, readAll(dataFile(QStringLiteral("infused_dbase_30.dbf"))));
+    writeAll(dir.filePath(QStringLiteral("t.fpt")), readAll(dataFile(QStringLiteral("infused_dbase_30.fpt"))));
+    const QByteArray before = readAll(path);
+    const QByteArray memoBefore = readAll(dir.filePath(QStringLiteral("t.fpt")));
+    const auto table = DbfTable::open(path, "t");
+    const int memo = fieldIndex(*table, QStringLiteral("CLASSES"));
+
+    const int holder = ::open(QFile::encodeName(dir.filePath(file)).constData(), O_RDWR | O_CLOEXEC);
+    QVERIFY(holder >= 0);
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = start;
+    lock.l_len = length;
+    QCOMPARE(::fcntl(holder, F_OFD_SETLK, &lock), 0);
+
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        table->update(0, memo, Value::text(QStringLiteral("photo.jpg")));
+        QFAIL("the update went through another program's lock");
+    } catch (const EngineError &e) {
+        QCOMPARE(e.code(), EngineError::Code::Locked);
+        QVERIFY2(e.message().contains(file + QStringLiteral(" is locked by another program")), qPrintable(e.message()));
+    }
+    QVERIFY2(timer.elapsed() >= 1500 && timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(readAll(path), before);
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("t.fpt"))), memoBefore);
+
+    ::close(holder);
+    table->update(0, memo, Value::text(QStringLiteral("photo.jpg")));
+    QCOMPARE(DbfTable::open(path, "t")->value(0, memo).toText(), QStringLiteral("photo.jpg"));
+}
+
+// A memo file of 6 GB (sparse: an earlier writer's block far past the end)
+// opens, reads and takes a new memo with 1 GB of address space: blocks are
+// read when asked for, never the whole file.
+void TestDbf::hugeMemoFileNeedsNoMemory()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.dbf"));
+    const QString memoPath = dir.filePath(QStringLiteral("t.fpt"));
+    writeAll(path, readAll(dataFile(QStringLiteral("infused_dbase_30.dbf"))));
+    writeAll(memoPath, readAll(dataFile(QStringLiteral("infused_dbase_30.fpt"))));
+    const auto original = DbfTable::open(path, "t");
+    const int f = fieldIndex(*original, QStringLiteral("CLASSES"));
+    const QString first = original->value(0, f).toText();
+    QFile memo(memoPath);
+    const qint64 huge = qint64(6) << 30;
+    QVERIFY(memo.resize(huge));
+    const int status = inChildWithAddressLimit([&] {
+        const auto table = DbfTable::open(path, "t");
+        if (table->value(0, f).toText() != first)
+            throw std::runtime_error("memo misread");
+        table->update(1, f, Value::text(QStringLiteral("photo.jpg")));
+        if (table->value(1, f).toText() != QStringLiteral("photo.jpg"))
+            throw std::runtime_error("new memo misread");
+    });
+    QCOMPARE(status, 0);
+    QCOMPARE(QFileInfo(memoPath).size(), huge + 64);
+}
+
+void TestDbf::memoUpdateIgnoresLyingNextFree_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("memo");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QByteArray>("nextFree");  // the memo header's first four bytes, as found
+    // The .fpt holds 730 blocks of 64 bytes; its header is big-endian.
+    QTest::newRow("fpt, written little-endian") << "infused_dbase_30" << "fpt" << "CLASSES"
+                                                << QByteArray("\x0b\x00\x00\x00", 4);
+    QTest::newRow("fpt, one block past the end") << "infused_dbase_30" << "fpt" << "CLASSES"
+                                                 << QByteArray("\x00\x00\x02\xdb", 4);
+    QTest::newRow("fpt, exactly the end") << "infused_dbase_30" << "fpt" << "CLASSES"
+                                          << QByteArray("\x00\x00\x02\xda", 4);
+    QTest::newRow("fpt, behind the end") << "infused_dbase_30" << "fpt" << "CLASSES"
+                                         << QByteArray("\x00\x00\x00\x08", 4);
+    QTest::newRow("fpt, all ones") << "infused_dbase_30" << "fpt" << "CLASSES" << QByteArray("\xff\xff\xff\xff", 4);
+    // The dBase III .dbt holds 79 blocks of 512 bytes (the last one short); little-endian.
+    QTest::newRow("dbt, written big-endian") << "infused_dbase_83" << "dbt" << "DESC"
+                                             << QByteArray("\x00\x00\x00\x0b", 4);
+    QTest::newRow("dbt, behind the end") << "infused_dbase_83" << "dbt" << "DESC" << QByteArray("\x02\x00\x00\x00", 4);
+}
+
+// Whatever the header's next free block says, a new memo goes right after
+// the last block of the file, the header is set right, and no other memo
+// changes. The update runs with 1 GB of address space: an engine that
+// trusted the header wrote gigabytes past the end and then could not read
+// the file back.
+void TestDbf::memoUpdateIgnoresLyingNextFree()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, memo);
+    QFETCH(QString, field);
+    QFETCH(QByteArray, nextFree);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.dbf"));
+    const QString memoPath = dir.filePath(QStringLiteral("t.") + memo);
+    QVERIFY(QFile::copy(dataFile(table + QStringLiteral(".dbf")), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    QByteArray memoBytes = readAll(dataFile(table + QLatin1Char('.') + memo));
+    memoBytes.replace(0, 4, nextFree);
+    writeAll(memoPath, memoBytes);
+
+    const auto before = DbfTable::open(path, "t");
+    const int f = fieldIndex(*before, field);
+    const bool fpt = memo == QLatin1String("fpt");
+    const qint64 blockSize = fpt ? 64 : 512;
+    QList<Value> values;
+    for (qsizetype r = 0; r < before->recordCount(); ++r)
+        values.append(before->value(r, f));
+    const QString text = QStringLiteral("photo 001.jpg");
+
+    const int status = inChildWithAddressLimit([&] { DbfTable::open(path, "t")->update(0, f, Value::text(text)); });
+    QCOMPARE(status, 0);
+
+    // One block after the old end: 8 + 13 bytes, or 13 bytes and the end mark.
+    const qint64 start = (memoBytes.size() + blockSize - 1) / blockSize * blockSize;
+    QCOMPARE(QFileInfo(memoPath).size(), start + blockSize);
+    const QByteArray after = readAll(memoPath);
+    QCOMPARE(after.mid(4, memoBytes.size() - 4), memoBytes.mid(4));
+    QCOMPARE(qint64(fpt ? be32(after, 0) : le32(after, 0)), qint64(after.size()) / blockSize);
+    const auto reopened = DbfTable::open(path, "t");
+    QCOMPARE(reopened->value(0, f).toText(), text);
+    for (qsizetype r = 1; r < reopened->recordCount(); ++r)
+        QCOMPARE(reopened->value(r, f), values[r]);
 }
 
 void TestDbf::refusesValuesThatDoNotFit_data()

@@ -1,7 +1,10 @@
 #include "data/engine/dbf/DbfTextCodec.h"
 
+#include <QSet>
 #include <QStringDecoder>
 #include <QTest>
+
+#include <iconv.h>
 
 using namespace lumora::engine;
 
@@ -18,6 +21,73 @@ QString icuDecode(const QByteArray &codePage, const QByteArray &bytes)
     return text;
 }
 
+// What glibc's iconv, a converter independent of ICU, makes of `bytes` in
+// `codePage`; a null string when it cannot convert them.
+QString iconvDecode(const QByteArray &codePage, QByteArray bytes)
+{
+    const iconv_t cd = iconv_open("UTF-8", codePage.constData());
+    if (cd == iconv_t(-1))
+        return {};
+    QByteArray out(bytes.size() * 4 + 8, '\0');
+    char *in = bytes.data();
+    size_t inLeft = size_t(bytes.size());
+    char *to = out.data();
+    size_t outLeft = size_t(out.size());
+    size_t done = iconv(cd, &in, &inLeft, &to, &outLeft);
+    // Some converters (CP1255) hold a character back in case a combining
+    // mark follows; this lets it out.
+    if (done != size_t(-1))
+        done = iconv(cd, nullptr, nullptr, &to, &outLeft);
+    iconv_close(cd);
+    if (done == size_t(-1) || inLeft != 0)
+        return {};
+    return QString::fromUtf8(out.constData(), qsizetype(out.size() - qsizetype(outLeft)));
+}
+
+// The language-driver bytes of the dBase, FoxPro and Visual FoxPro formats
+// and the Windows code page each names, as the formats' documentation
+// lists them (0x00 and 0x57 as this program reads them: GBK).
+const QList<QPair<int, int>> documentedDrivers = {
+    {0x00, 936}, {0x01, 437}, {0x02, 850}, {0x03, 1252}, {0x04, 10000}, {0x08, 865}, {0x09, 437}, {0x0A, 850},
+    {0x0B, 437}, {0x0C, 850}, {0x0D, 437}, {0x0E, 850}, {0x0F, 437}, {0x10, 850}, {0x11, 437}, {0x12, 850},
+    {0x13, 932}, {0x14, 850}, {0x15, 437}, {0x16, 850}, {0x17, 865}, {0x18, 437}, {0x19, 437}, {0x1A, 850},
+    {0x1B, 437}, {0x1C, 863}, {0x1D, 850}, {0x1F, 852}, {0x22, 852}, {0x23, 852}, {0x24, 860}, {0x25, 850},
+    {0x26, 866}, {0x37, 850}, {0x40, 852}, {0x4D, 936}, {0x4E, 949}, {0x4F, 950}, {0x50, 874}, {0x56, 932},
+    {0x57, 936}, {0x58, 1252}, {0x59, 1252}, {0x5E, 437}, {0x5F, 437}, {0x60, 850}, {0x61, 1252}, {0x62, 1252},
+    {0x64, 852}, {0x65, 866}, {0x66, 865}, {0x67, 861}, {0x6A, 737}, {0x6B, 857}, {0x6C, 863}, {0x78, 950},
+    {0x79, 949}, {0x7A, 936}, {0x7B, 932}, {0x7C, 874}, {0x7D, 1255}, {0x7E, 1256}, {0x85, 862}, {0x86, 737},
+    {0x87, 852}, {0x88, 857}, {0x96, 10007}, {0x97, 10029}, {0x98, 10006}, {0x9B, 1250}, {0x9C, 850}, {0xC8, 1250},
+    {0xC9, 1251}, {0xCA, 1254}, {0xCB, 1253}, {0xCC, 1257}, {0xF0, 65001},
+};
+
+// Whether ICU's text and iconv's mean the same. The two converters differ
+// on a few characters without either being wrong: micro sign or Greek mu
+// for DOS 0xE6, increment or Greek delta, euro or currency sign on late
+// Mac code pages, a private-use Apple logo, and bytes one leaves undefined.
+bool sameCharacters(const QString &icu, const QString &iconv)
+{
+    if (icu == iconv)
+        return true;
+    if (icu.size() != 1 || iconv.size() != 1)
+        return false;
+    const char16_t a = icu.at(0).unicode();
+    const char16_t b = iconv.at(0).unicode();
+    const auto pair = [&](char16_t x, char16_t y) { return (a == x && b == y) || (a == y && b == x); };
+    const auto undefined = [](char16_t c) { return c == 0xFFFD || (c >= 0xE000 && c <= 0xF8FF); };
+    return pair(0x00B5, 0x03BC) || pair(0x2206, 0x0394) || pair(0x20AC, 0x00A4) || undefined(a) || undefined(b);
+}
+
+QByteArray iconvName(int codePage)
+{
+    switch (codePage) {
+    case 10000: return "MACINTOSH";
+    case 10007: return "MAC-CYRILLIC";
+    case 10029: return "MAC-CENTRALEUROPE";
+    case 65001: return "UTF-8";
+    default: return "CP" + QByteArray::number(codePage);
+    }
+}
+
 } // namespace
 
 class TestDbfTextCodec : public QObject
@@ -28,6 +98,9 @@ private slots:
     void decodes();
     void everyPairMatchesIcu_data();
     void everyPairMatchesIcu();
+    void languageDriverNamesItsCodePage_data();
+    void languageDriverNamesItsCodePage();
+    void otherLanguageDriversAreUnknown();
     void roundTrips_data();
     void roundTrips();
 };
@@ -99,6 +172,70 @@ void TestDbfTextCodec::everyPairMatchesIcu()
                 first = bytes.toHex(' ');
         }
     QVERIFY2(mismatches == 0, qPrintable(QStringLiteral("%1 mismatches, first %2").arg(mismatches).arg(first)));
+}
+
+void TestDbfTextCodec::languageDriverNamesItsCodePage_data()
+{
+    QTest::addColumn<int>("driver");
+    QTest::addColumn<int>("codePage");
+    for (const auto &[driver, codePage] : documentedDrivers)
+        QTest::addRow("0x%02X cp%d", driver, codePage) << driver << codePage;
+}
+
+// Each byte's codec decodes the high half of its code page as iconv does:
+// every single byte 0x80-0xFF, or for a double-byte code page a block of
+// pairs, or for UTF-8 a few sequences. A byte mapped to a neighbouring
+// code page (865 for 866, 850 for 437) decodes some byte differently.
+void TestDbfTextCodec::languageDriverNamesItsCodePage()
+{
+    QFETCH(int, driver);
+    QFETCH(int, codePage);
+    const QByteArray name = DbfTextCodec::nameForLanguageDriver(quint8(driver));
+    QVERIFY2(!name.isEmpty(), "no code page");
+    const DbfTextCodec codec(name);
+    QCOMPARE(codec.name(), name);
+
+    QList<QByteArray> samples;
+    if (codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950) {
+        for (int lead = 0xB0; lead <= 0xC8; ++lead)
+            for (int trail = 0xA1; trail <= 0xFE; trail += 3)
+                samples.append(QByteArray() + char(lead) + char(trail));
+    } else if (codePage == 65001) {
+        samples = {"\xC3\xA9", "\xE6\xB5\x8B", "\xF0\x9F\x98\x80", "\xD0\x96"};
+    } else {
+        for (int b = 0x80; b <= 0xFF; ++b)
+            samples.append(QByteArray(1, char(b)));
+    }
+    if (codePage == 10006) {
+        // glibc has no Mac Greek; Apple's mapping table gives these.
+        QCOMPARE(codec.decode("\x80\xA1\xA2\xA3\xA4\xC1"), QStringLiteral("ÄΓΔΘΛΝ"));
+        return;
+    }
+    int compared = 0;
+    for (const QByteArray &bytes : std::as_const(samples)) {
+        const QString expected = iconvDecode(iconvName(codePage), bytes);
+        if (expected.isNull())
+            continue;  // a byte the code page leaves undefined
+        ++compared;
+        const QString actual = codec.decode(bytes);
+        QVERIFY2(sameCharacters(actual, expected),
+                 qPrintable(QStringLiteral("%1: %2 instead of %3")
+                                .arg(QString::fromLatin1(bytes.toHex(' ')), actual, expected)));
+    }
+    QVERIFY2(compared >= samples.size() / 2, qPrintable(QString::number(compared)));
+}
+
+// Every byte the formats do not define names no code page, so the table
+// says it guessed instead of reading in a code page picked by accident.
+void TestDbfTextCodec::otherLanguageDriversAreUnknown()
+{
+    QSet<int> documented;
+    for (const auto &entry : documentedDrivers)
+        documented.insert(entry.first);
+    for (int driver = 0; driver <= 0xFF; ++driver)
+        if (!documented.contains(driver))
+            QVERIFY2(DbfTextCodec::nameForLanguageDriver(quint8(driver)).isEmpty(),
+                     qPrintable(QStringLiteral("0x%1").arg(driver, 2, 16, QLatin1Char('0'))));
 }
 
 void TestDbfTextCodec::roundTrips_data()

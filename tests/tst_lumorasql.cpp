@@ -1,3 +1,5 @@
+#include "DbfMaker.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -6,6 +8,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 class TestLumoraSql : public QObject
 {
@@ -19,6 +24,11 @@ private slots:
     void listsAndReadsDbf();
     void selectAndUpdate();
     void updateReadByOgrinfo();
+    void valuesAreEscaped();
+    void listsGoodTablesBesideDamaged();
+    void bracketInTableName();
+    void refusedUpdateWritesNothing_data();
+    void refusedUpdateWritesNothing();
 
 private:
     struct Run
@@ -145,8 +155,9 @@ void TestLumoraSql::selectAndUpdate()
     const QString copy = dir.filePath("dbasers_cp936.dbf");
     QVERIFY(QFile::copy(dbfData("dbasers_cp936.dbf"), copy));
     QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    // One value holding a tab: the tab is escaped.
     QCOMPARE(run({copy, "select TEST & Chr(9) & TEST as Item from dbasers_cp936"}).out,
-             QStringLiteral("测试中文\t测试中文\n"));
+             QStringLiteral("测试中文\\t测试中文\n"));
     const Run update = run({copy, QStringLiteral("update [dbasers_cp936] set TEST='O''Brien 张.jpg' where TEST='测试中文'")});
     QCOMPARE(update.status, 0);
     QCOMPARE(update.out, QStringLiteral("1\n"));
@@ -174,6 +185,151 @@ void TestLumoraSql::updateReadByOgrinfo()
     const QString out = QString::fromUtf8(p.readAllStandardOutput());
     QVERIFY2(out.contains(QStringLiteral("N__2 (String) = 照片 101.jpg")), qPrintable(out));
     QVERIFY2(out.contains(QStringLiteral("N__ (String) = 2024000001")), qPrintable(out));
+}
+
+static QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+static void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// Reverses the tool's escapes, so a test can compare what a line means.
+static QString unescaped(const QString &cell)
+{
+    QString out;
+    for (qsizetype i = 0; i < cell.size(); ++i) {
+        if (cell[i] != '\\' || i + 1 == cell.size()) {
+            out += cell[i];
+            continue;
+        }
+        const QChar c = cell[++i];
+        out += c == 't' ? QChar('\t') : c == 'n' ? QChar('\n') : c == 'r' ? QChar('\r') : c;
+    }
+    return out;
+}
+
+// Each record is one line and each tab ends a value, whatever the values
+// hold: a tab, a line break or a backslash inside one comes out escaped.
+void TestLumoraSql::valuesAreEscaped()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("t.dbf");
+    const QStringList values{"a\tb", "line\nbreak", "cr\rhere", "back\\slash", "\\t is not a tab", "plain"};
+    DbfMaker table({{"V", 'C', 20}, {"W", 'C', 4}});
+    for (const QString &v : values)
+        table.add({v, "x\ty"});
+    QVERIFY(table.write(path));
+    const Run r = run({path, "select V, W from [t]"});
+    QCOMPARE(r.status, 0);
+    QVERIFY(r.out.endsWith('\n'));
+    const QStringList lines = r.out.chopped(1).split('\n');
+    QCOMPARE(lines.size(), values.size());
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        const QStringList cells = lines[i].split('\t');
+        QCOMPARE(cells.size(), 2);
+        QCOMPARE(unescaped(cells[0]), values[i]);
+        QCOMPARE(cells[1], QStringLiteral("x\\ty"));
+    }
+    QCOMPARE(lines[3], QStringLiteral("back\\\\slash\tx\\ty"));
+}
+
+// A damaged table beside good ones: the good ones are listed and the
+// damaged one gets a note on standard error; only naming it fails.
+void TestLumoraSql::listsGoodTablesBesideDamaged()
+{
+    QTemporaryDir dir;
+    DbfMaker good({{"A", 'C', 4}});
+    good.add({"ok"});
+    QVERIFY(good.write(dir.filePath("good.dbf")));
+    QVERIFY(good.write(dir.filePath("over.dbf")));
+    QByteArray over = fileBytes(dir.filePath("over.dbf"));
+    over[4] = 5;  // one record present, five promised
+    writeBytes(dir.filePath("over.dbf"), over);
+    writeBytes(dir.filePath("bad.dbf"), "name,class\n张三,高二\n");
+
+    const Run list = run({dir.filePath("good.dbf")});
+    QCOMPARE(list.status, 0);
+    QCOMPARE(list.out, QStringLiteral("TABLE\tgood\nFIELD\t0\tA\t10\nTABLE\tover\nFIELD\t0\tA\t10\n"));
+    const QStringList notes = list.err.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(notes.size(), 2);
+    QVERIFY2(notes[0].startsWith("lumora-sql: note: bad.dbf is not a dBase or FoxPro table"), qPrintable(notes[0]));
+    QVERIFY2(notes[1].startsWith("lumora-sql: note: over.dbf: its header promises 5 records, but only 1 are present"),
+             qPrintable(notes[1]));
+
+    const Run named = run({dir.filePath("bad.dbf")});
+    QCOMPARE(named.status, 1);
+    QCOMPARE(named.out, list.out);
+    // The notes on the others first, the failure last.
+    const QStringList lines = named.err.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith("lumora-sql: note: over.dbf"), qPrintable(lines[0]));
+    QVERIFY2(lines[1].startsWith("lumora-sql: bad.dbf is not a dBase or FoxPro table"), qPrintable(lines[1]));
+}
+
+void TestLumoraSql::bracketInTableName()
+{
+    QTemporaryDir dir;
+    DbfMaker table({{"A", 'C', 8}});
+    table.add({"first"});
+    QVERIFY(table.write(dir.filePath("a]b.dbf")));
+    const Run list = run({dir.filePath("a]b.dbf")});
+    QCOMPARE(list.status, 0);
+    QVERIFY2(list.out.startsWith("TABLE\ta]b\nFIELD\t0\tA\t10\n"), qPrintable(list.out));
+    QCOMPARE(run({dir.filePath("a]b.dbf"), "update [a]]b] set A='second'"}).out, QStringLiteral("1\n"));
+    QCOMPARE(run({dir.filePath("a]b.dbf"), "select A from [a]]b]"}).out, QStringLiteral("second\n"));
+    QCOMPARE(run({dir.filePath("a]b.dbf"), "[a]]b]"}).out, QStringLiteral("second\n"));
+    QCOMPARE(run({dir.filePath("a]b.dbf"), "select A from [a]b]"}).status, 1);
+}
+
+void TestLumoraSql::refusedUpdateWritesNothing_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("second value one byte too long")
+        << "update [t] set 照片='ok.jpg', 学号='12345678901'" << false << "is 10 bytes wide";
+    QTest::newRow("name two tables answer to") << "update [ab] set 照片='ok.jpg'" << false << "is ambiguous";
+    QTest::newRow("locked by another program") << "update [t] set 照片='ok.jpg'" << true << "t.dbf is locked by another program";
+}
+
+// An update the tool refuses leaves every file of the folder as it was.
+void TestLumoraSql::refusedUpdateWritesNothing()
+{
+    QFETCH(QString, statement);
+    QFETCH(bool, locked);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    DbfMaker table({{"学号", 'C', 10}, {"照片", 'C', 12}});
+    table.add({"101", ""});
+    table.add({"102", ""});
+    const QStringList files{"t.dbf", "Ab.dbf", "AB.DBF"};
+    for (const QString &f : files)
+        QVERIFY(table.write(dir.filePath(f)));
+    const QByteArray before = fileBytes(dir.filePath("t.dbf"));
+    int holder = -1;
+    if (locked) {
+        holder = ::open(QFile::encodeName(dir.filePath("t.dbf")).constData(), O_RDWR | O_CLOEXEC);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = 0x7FFFFFFE - 2;
+        lock.l_len = 1;
+        QCOMPARE(::fcntl(holder, F_SETLK, &lock), 0);  // the tool is another process
+    }
+    const Run r = run({dir.filePath("t.dbf"), statement});
+    if (holder >= 0)
+        ::close(holder);
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    for (const QString &f : files)
+        QCOMPARE(fileBytes(dir.filePath(f)), before);
 }
 
 QTEST_GUILESS_MAIN(TestLumoraSql)

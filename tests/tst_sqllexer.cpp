@@ -47,6 +47,8 @@ void TestSqlLexer::tokens_data()
                                    << QStringList{QStringLiteral("N:班级"), "S:=", QStringLiteral("L:三班"), "end@7"};
     QTest::newRow("bracketed with blanks and marks")
         << "[19 MB 01 BEZAHLT ???] [Sheet1$]" << QStringList{"Q:19 MB 01 BEZAHLT ???", "Q:Sheet1$", "end@32"};
+    QTest::newRow("doubled bracket inside a name") << "[a]]b] [x]]]" << QStringList{"Q:a]b", "Q:x]", "end@12"};
+    QTest::newRow("bracket then bracket") << "[a][b]" << QStringList{"Q:a", "Q:b", "end@6"};
     QTest::newRow("doubled apostrophe") << "'O''Brien'" << QStringList{"L:O'Brien", "end@10"};
     QTest::newRow("double-quoted text") << "\"say \"\"hi\"\"\"" << QStringList{"L:say \"hi\"", "end@12"};
     QTest::newRow("apostrophe inside double quotes") << "\"O'Brien\"" << QStringList{"L:O'Brien", "end@9"};
@@ -75,6 +77,7 @@ void TestSqlLexer::errors_data()
     QTest::newRow("doubled quote at end") << "x = 'abc''" << 5 << "unterminated text literal";
     QTest::newRow("unterminated bracket") << "from [T" << 6 << "unterminated name";
     QTest::newRow("empty bracket") << "[]" << 1 << "empty name";
+    QTest::newRow("doubled bracket at the end") << "from [a]]" << 6 << "unterminated name";
     QTest::newRow("unterminated date") << "d=#2024-01-01" << 3 << "unterminated date literal";
     QTest::newRow("impossible date") << "d=#2/30/2024#" << 3 << "is not a date";
     QTest::newRow("stray character") << "a ? b" << 3 << "unexpected character";

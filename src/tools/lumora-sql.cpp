@@ -25,10 +25,21 @@ const char usage[] =
     "  FIELD<TAB>position<TAB>name<TAB>type code\n"
     "where position counts the table's fields from 0 (grid column position+1)\n"
     "and the type code is the old engine's (10 text, 7 double, 8 date ...).\n"
+    "A table that cannot be read is left out of the listing with a note on\n"
+    "standard error (\"lumora-sql: note: message\"), as is anything else worth\n"
+    "knowing about a table that was read (a record count its header overstates,\n"
+    "a code page guessed).\n"
     "\n"
     "A select statement (or a table name) prints one line per record, the\n"
     "values tab-separated as the grid shows them, in UTF-8. An update\n"
     "statement prints the number of records changed.\n"
+    "\n"
+    "Every name and value is written as in PostgreSQL's COPY text format: a\n"
+    "tab, line feed, carriage return or backslash inside it is written as\n"
+    "\\t, \\n, \\r or \\\\, so each line is one record and each tab ends a value.\n"
+    "\n"
+    "In a statement a name in brackets may hold \"]\" written twice:\n"
+    "[a]]b] is the table a]b.\n"
     "\n"
     "Exit status 0 on success; on failure one line \"lumora-sql: message\" on\n"
     "standard error and status 1 (2 for a wrong command line).\n";
@@ -46,6 +57,29 @@ const Kind kinds[] = {
     {"foxpro", "FOXPro3.0", nullptr},
     {"dbase", "dBASE IV", "dbf"},
 };
+
+// A name or value as one unambiguous cell: the characters that end a cell
+// or a line, and the backslash that escapes them, as backslash sequences.
+QString escaped(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '\t': out += QLatin1String("\\t"); break;
+        case '\n': out += QLatin1String("\\n"); break;
+        case '\r': out += QLatin1String("\\r"); break;
+        case '\\': out += QLatin1String("\\\\"); break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+void note(const QString &message)
+{
+    std::fprintf(stderr, "lumora-sql: note: %s\n", message.toUtf8().constData());
+}
 
 void out(const QString &line)
 {
@@ -115,11 +149,34 @@ int main(int argc, char **argv)
     try {
         auto db = Database::open(file, QString::fromLatin1(kind->connect));
         if (positional.size() == 1) {
+            // A damaged table is left out with a note; the others are listed.
+            // Only the table FILE names itself makes the listing fail.
+            const QFileInfo named(file);
+            QString failure;
             for (const QString &table : db->tableNames()) {
-                out(QStringLiteral("TABLE\t") + table);
-                const QList<FieldInfo> fields = db->fields(QLatin1Char('[') + table + QLatin1Char(']'));
+                const QString bracketed = QLatin1Char('[') + QString(table).replace(QLatin1String("]"), QLatin1String("]]"))
+                                          + QLatin1Char(']');
+                QList<FieldInfo> fields;
+                QStringList notes;
+                try {
+                    fields = db->fields(bracketed);
+                    notes = db->notes(bracketed);
+                } catch (const EngineError &e) {
+                    if (named.isFile() && named.completeBaseName() == table)
+                        failure = e.message();
+                    else
+                        note(e.message());
+                    continue;
+                }
+                for (const QString &n : std::as_const(notes))
+                    note(n);
+                out(QStringLiteral("TABLE\t") + escaped(table));
                 for (int i = 0; i < fields.size(); ++i)
-                    out(QStringLiteral("FIELD\t%1\t%2\t%3").arg(i).arg(fields.at(i).name).arg(fields.at(i).daoType));
+                    out(QStringLiteral("FIELD\t%1\t%2\t%3").arg(i).arg(escaped(fields.at(i).name)).arg(fields.at(i).daoType));
+            }
+            if (!failure.isNull()) {
+                std::fflush(stdout);
+                return fail(failure);
             }
         } else if (isUpdate(positional.at(1))) {
             out(QString::number(db->execute(positional.at(1))));
@@ -129,7 +186,7 @@ int main(int argc, char **argv)
             for (qsizetype r = 0; r < rs.size(); ++r) {
                 cells.clear();
                 for (const Value &v : rs.row(r))
-                    cells << v.toText();
+                    cells << escaped(v.toText());
                 out(cells.join(QLatin1Char('\t')));
             }
         }

@@ -46,11 +46,13 @@ const BackendKind backendKinds[] = {
      }},
 };
 
+// A table name as the program passes it, brackets allowed; inside them a
+// doubled "]" stands for one, as in statements.
 QString unbracket(QStringView name)
 {
     name = name.trimmed();
     if (name.size() >= 2 && name.front() == QLatin1Char('[') && name.back() == QLatin1Char(']'))
-        name = name.mid(1, name.size() - 2);
+        return name.mid(1, name.size() - 2).toString().replace(QLatin1String("]]"), QLatin1String("]"));
     return name.toString();
 }
 
@@ -172,31 +174,48 @@ QStringList Database::tableNames() const
 
 TableSource &Database::table(const QString &name, int offset) const
 {
-    const QString key = name.toCaseFolded();
-    auto it = m_tables.find(key);
+    auto it = m_tables.find(name);
     if (it != m_tables.end())
         return *it->second;
-    QString canonical;
-    for (const QString &t : m_backend->tableNames())
-        if (t.compare(name, Qt::CaseInsensitive) == 0) {
-            canonical = t;
-            break;
-        }
-    if (canonical.isNull()) {
-        const QString what = QStringLiteral("unknown table \"%1\"").arg(name);
+    // The exact spelling wins; otherwise the one name that differs only in
+    // letter case. Two such names (a.dbf and A.DBF in one folder) are
+    // refused rather than one of them picked.
+    QStringList exact, folded;
+    for (const QString &t : m_backend->tableNames()) {
+        if (t == name)
+            exact.append(t);
+        else if (t.compare(name, Qt::CaseInsensitive) == 0)
+            folded.append(t);
+    }
+    const QStringList &matches = exact.isEmpty() ? folded : exact;
+    const auto refuse = [&](const QString &what) -> TableSource & {
         if (offset >= 0)
             throw SqlError(what, offset);
         throw EngineError(what);
-    }
+    };
+    if (matches.isEmpty())
+        return refuse(QStringLiteral("unknown table \"%1\"").arg(name));
+    if (matches.size() > 1)
+        return refuse(QStringLiteral("table name \"%1\" is ambiguous: it could be %2; name one exactly")
+                          .arg(name, matches.join(QStringLiteral(" or "))));
+    const QString canonical = matches.first();
+    it = m_tables.find(canonical);
+    if (it != m_tables.end())
+        return *it->second;
     std::unique_ptr<TableSource> source = m_backend->openTable(canonical);
     if (!source)
         throw EngineError(QStringLiteral("table \"%1\" cannot be opened").arg(canonical));
-    return *m_tables.emplace(key, std::move(source)).first->second;
+    return *m_tables.emplace(canonical, std::move(source)).first->second;
 }
 
 QList<FieldInfo> Database::fields(const QString &tableName) const
 {
     return table(unbracket(tableName)).fields();
+}
+
+QStringList Database::notes(const QString &tableName) const
+{
+    return table(unbracket(tableName)).notes();
 }
 
 Recordset Database::openRecordset(const QString &tableOrStatement)
@@ -388,17 +407,28 @@ UpdateResult Database::runUpdate(const QString &statement, qsizetype expected)
     if (expected >= 0 && matches.size() != expected)
         return result;
 
-    // There is no transaction: a write the backend refuses half-way leaves
-    // the records before it updated, and the error says how many.
+    // Every value the backend would refuse is refused now, before the
+    // first byte is written.
+    for (qsizetype m = 0; m < matches.size(); ++m)
+        for (size_t i = 0; i < perRecord; ++i)
+            target.checkUpdate(matches.at(m), update->assignments[i].field,
+                               values.at(m * qsizetype(perRecord) + qsizetype(i)));
+
+    // There is no transaction: a write that fails half-way all the same (a
+    // lock taken by another program, a full disk) leaves the records
+    // before it updated, and the error says how many.
     for (qsizetype m = 0; m < matches.size(); ++m) {
         for (size_t i = 0; i < perRecord; ++i) {
             try {
                 target.update(matches.at(m), update->assignments[i].field, values.at(m * qsizetype(perRecord) + qsizetype(i)));
             } catch (const EngineError &e) {
+                if (m == 0)
+                    throw;
                 throw EngineError(QStringLiteral("%1 (%2 of %3 records were updated before this one)")
                                       .arg(e.message())
                                       .arg(m)
-                                      .arg(matches.size()));
+                                      .arg(matches.size()),
+                                  e.code());
             }
         }
     }

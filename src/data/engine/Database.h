@@ -72,6 +72,8 @@ public:
 
     QStringList tableNames() const;
     QList<FieldInfo> fields(const QString &table) const;
+    // What the table's backend noted while opening it (see TableSource::notes).
+    QStringList notes(const QString &table) const;
     // A bare table name (brackets allowed) or a select statement.
     Recordset openRecordset(const QString &tableOrStatement);
     // The same select looked at one record of its table only (numbered from
@@ -87,15 +89,16 @@ public:
 
 private:
     explicit Database(std::unique_ptr<Backend> backend);
-    // The table of that name (ignoring case), opened once per database.
-    // Throws EngineError for an unknown table, with the statement position
-    // when offset is not negative.
+    // The table of that name (the exact spelling, else the only one that
+    // differs in letter case), opened once per database. Throws EngineError
+    // for an unknown or ambiguous name, with the statement position when
+    // offset is not negative.
     TableSource &table(const QString &name, int offset = -1) const;
     Recordset runSelect(const QString &statement, qsizetype first, qsizetype last);
     UpdateResult runUpdate(const QString &statement, qsizetype expected);
 
     std::unique_ptr<Backend> m_backend;
-    mutable std::map<QString, std::unique_ptr<TableSource>> m_tables; // by case-folded name
+    mutable std::map<QString, std::unique_ptr<TableSource>> m_tables; // by the backend's spelling
 };
 
 } // namespace lumora::engine

@@ -35,6 +35,15 @@ public:
     // field cannot hold exactly (too long, wrong type, not encodable); the
     // file is locked while written and flushed before the call returns.
     virtual void update(qsizetype record, int field, const Value &value) = 0;
+    // Throws, without touching the file, exactly when update() would refuse
+    // `value` for that field and record (its width, type, code page, a
+    // missing memo file ...). A statement checks every value this way before
+    // its first write, so a refused statement writes nothing.
+    virtual void checkUpdate(qsizetype record, int field, const Value &value) const = 0;
+    // What a person checking the file should know although it opened: a
+    // header that promised more records than the file holds, a code page
+    // guessed. One sentence each, naming the file.
+    virtual QStringList notes() const { return {}; }
 };
 
 // One data file (or, for dBase and FoxPro, one folder of tables).
@@ -43,7 +52,8 @@ class Backend
 public:
     virtual ~Backend() = default;
     virtual QStringList tableNames() const = 0;
-    // Table names compare without regard to letter case.
+    // Table names compare without regard to letter case, except that an
+    // exact spelling wins, and a name two tables answer to is refused.
     virtual std::unique_ptr<TableSource> openTable(const QString &name) = 0;
 };
 

@@ -34,20 +34,24 @@ public:
 
     std::unique_ptr<TableSource> openTable(const QString &name) override
     {
-        // An exact spelling wins over one that differs only in letter case.
-        QString match;
+        // An exact spelling wins over one that differs only in letter case;
+        // of two that differ only in case (a.dbf, A.DBF, a.DBF) neither is
+        // taken.
+        QStringList exact, folded;
         for (const QString &file : m_files) {
             const QString base = QFileInfo(file).completeBaseName();
-            if (base == name) {
-                match = file;
-                break;
-            }
-            if (match.isEmpty() && base.compare(name, Qt::CaseInsensitive) == 0)
-                match = file;
+            if (base == name)
+                exact.append(file);
+            else if (base.compare(name, Qt::CaseInsensitive) == 0)
+                folded.append(file);
         }
-        if (match.isEmpty())
+        const QStringList &matches = exact.isEmpty() ? folded : exact;
+        if (matches.isEmpty())
             throw EngineError(QStringLiteral("There is no table %1 in %2").arg(name, m_dir.path()));
-        return DbfTable::open(m_dir.filePath(match), QFileInfo(match).completeBaseName());
+        if (matches.size() > 1)
+            throw EngineError(QStringLiteral("The table name %1 is ambiguous in %2: it could be %3")
+                                  .arg(name, m_dir.path(), matches.join(QStringLiteral(" or "))));
+        return DbfTable::open(m_dir.filePath(matches.first()), QFileInfo(matches.first()).completeBaseName());
     }
 
 private:

@@ -4,13 +4,14 @@
 #include "data/engine/FieldNames.h"
 #include "data/engine/dbf/ByteCursor.h"
 
+#include <algorithm>
+
 namespace lumora::engine {
 
 namespace {
 
 constexpr int kPrologue = 32;        // fixed part of the header
 constexpr int kDescriptor = 32;      // one field descriptor
-constexpr int kBacklink = 263;       // Visual FoxPro: database container path after the terminator
 
 bool isSupportedVersion(quint8 v)
 {
@@ -102,7 +103,9 @@ DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, cons
     h.languageDriver = in.u8(29);
 
     const bool vfp = h.isVisualFoxPro();
-    const int minimumHeader = kPrologue + kDescriptor + 1 + (vfp ? kBacklink : 0);
+    // Visual FoxPro writes a 263-byte backlink after the terminator, but
+    // other writers of its format (npm dbffile) leave it out.
+    const int minimumHeader = kPrologue + kDescriptor + 1;
     if (h.headerLength < minimumHeader)
         throw EngineError(QStringLiteral("%1 is damaged: its header length %2 is too small (at least %3)")
                               .arg(what)
@@ -117,8 +120,8 @@ DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, cons
         throw EngineError(QStringLiteral("%1 is damaged: its record length %2 is too small").arg(what).arg(h.recordLength));
 
     // Descriptors run until the 0x0D terminator; on Visual FoxPro the
-    // backlink area follows it inside the header length.
-    const int descriptorEnd = h.headerLength - (vfp ? kBacklink : 0);
+    // backlink area, when there is one, follows it inside the header length.
+    const int descriptorEnd = h.headerLength;
     int runningOffset = 1;  // byte 0 of a record is the deletion flag
     int bit = 0;
     QList<DbfField> all;
@@ -133,9 +136,12 @@ DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, cons
         f.length = in.u8(pos + 16);
         f.decimals = in.u8(pos + 17);
         f.flags = vfp ? in.u8(pos + 18) : 0;
-        f.offset = vfp ? int(in.u32le(pos + 12)) : runningOffset;
-        if (vfp && (in.u32le(pos + 12) > h.recordLength))
-            f.offset = h.recordLength + 1;  // reported as not fitting below
+        // Visual FoxPro stores each field's offset; writers that leave it 0
+        // (npm dbffile) mean the running sum, as dBase does.
+        const quint32 storedOffset = vfp ? in.u32le(pos + 12) : 0;
+        f.offset = storedOffset != 0 ? int(std::min<quint32>(storedOffset, h.recordLength + 1u)) : runningOffset;
+        if (f.length == 0)
+            throw EngineError(QStringLiteral("%1 is damaged: field %2 is 0 bytes wide").arg(what, f.name));
         runningOffset += f.length;
         if (f.offset < 1 || qint64(f.offset) + f.length > h.recordLength)
             throw EngineError(QStringLiteral("%1 is damaged: field %2 (%3 bytes at %4) does not fit the record length %5")
@@ -153,6 +159,13 @@ DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, cons
     }
     if (all.isEmpty())
         throw EngineError(QStringLiteral("%1 is damaged: it declares no fields").arg(what));
+    // Outside Visual FoxPro the record is the deletion flag and the fields,
+    // nothing else: a record length that says more would shift every value.
+    if (!vfp && runningOffset != h.recordLength)
+        throw EngineError(QStringLiteral("%1 is damaged: its fields add up to %2 bytes a record, but the header says %3")
+                              .arg(what)
+                              .arg(runningOffset)
+                              .arg(h.recordLength));
 
     // Visual FoxPro keeps Null marks and varchar lengths in the hidden
     // _NullFlags field; bits go to the fields in order, a varchar's length
@@ -185,15 +198,8 @@ DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, cons
         h.fields[i].name = names.at(i);
 
     const qint64 needed = qint64(h.headerLength) + qint64(h.recordCount) * h.recordLength;
-    if (needed > bytes.size()) {
-        const qint64 complete = (bytes.size() - h.headerLength) / h.recordLength;
-        throw EngineError(QStringLiteral("%1 is damaged: its header promises %2 records of %3 bytes, but only %4 are "
-                                         "present in full")
-                              .arg(what)
-                              .arg(h.recordCount)
-                              .arg(h.recordLength)
-                              .arg(complete));
-    }
+    h.presentRecords = needed > bytes.size() ? quint32((bytes.size() - h.headerLength) / h.recordLength)
+                                             : h.recordCount;
     return h;
 }
 

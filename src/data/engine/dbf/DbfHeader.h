@@ -37,6 +37,7 @@ struct DbfHeader
     quint8 updateMonth = 0;      // byte 2
     quint8 updateDay = 0;        // byte 3
     quint32 recordCount = 0;     // bytes 4-7: records, deleted ones included
+    quint32 presentRecords = 0;  // of those, the ones present in full in the file
     quint16 headerLength = 0;    // bytes 8-9: where the first record starts
     quint16 recordLength = 0;    // bytes 10-11: bytes per record, deletion flag included
     quint8 tableFlags = 0;       // byte 28 (Visual FoxPro): 0x01 index, 0x02 memo, 0x04 database
@@ -51,8 +52,10 @@ struct DbfHeader
     bool hasMemoFields() const;
 
     // Parses the header at the start of `bytes` (the whole file). Field
-    // names are decoded with `codec`. Also checks that all `recordCount`
-    // records are present in full.
+    // names are decoded with `codec`. A record count higher than the file
+    // holds is not refused: `presentRecords` tells how many are there in
+    // full. A header that would shift every value (fields that do not add
+    // up to the record length, a field of width 0) is refused.
     static DbfHeader parse(QByteArrayView bytes, const DbfTextCodec &codec, const QString &what);
 };
 

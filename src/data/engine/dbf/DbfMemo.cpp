@@ -3,9 +3,104 @@
 #include "data/engine/EngineError.h"
 #include "data/engine/dbf/ByteCursor.h"
 
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace lumora::engine {
 
+class DbfMemo::Source
+{
+public:
+    virtual ~Source() = default;
+    // The size now: another program, or this one, may have appended since.
+    virtual qint64 size() const = 0;
+    // Up to `length` bytes at `offset`; fewer at the end of the file.
+    virtual QByteArray read(qint64 offset, qint64 length) const = 0;
+};
+
 namespace {
+
+class BytesSource : public DbfMemo::Source
+{
+public:
+    explicit BytesSource(QByteArray bytes) : m_bytes(std::move(bytes)) {}
+    qint64 size() const override { return m_bytes.size(); }
+    QByteArray read(qint64 offset, qint64 length) const override
+    {
+        if (offset < 0 || offset >= m_bytes.size() || length <= 0)
+            return {};
+        return m_bytes.mid(offset, std::min(length, m_bytes.size() - offset));
+    }
+
+private:
+    QByteArray m_bytes;
+};
+
+// A read-only descriptor, closed with the last table that uses it.
+class FileSource : public DbfMemo::Source
+{
+public:
+    FileSource(const QString &path, QString what) : m_what(std::move(what))
+    {
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (m_fd < 0)
+            fail(QStringLiteral("cannot be read"));
+    }
+    ~FileSource() override
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileSource(const FileSource &) = delete;
+    FileSource &operator=(const FileSource &) = delete;
+
+    qint64 size() const override
+    {
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0)
+            fail(QStringLiteral("cannot be measured"));
+        return qint64(st.st_size);
+    }
+    QByteArray read(qint64 offset, qint64 length) const override
+    {
+        length = std::min(length, size() - offset);
+        if (offset < 0 || length <= 0)
+            return {};
+        QByteArray out;
+        try {
+            out.resize(length);
+        } catch (const std::bad_alloc &) {
+            throw EngineError(QStringLiteral("%1: a memo of %2 bytes is too large to read").arg(m_what).arg(length));
+        }
+        qint64 done = 0;
+        while (done < length) {
+            const ssize_t n = ::pread(m_fd, out.data() + done, size_t(length - done), off_t(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                fail(QStringLiteral("cannot be read"));
+            if (n == 0)
+                break;
+            done += n;
+        }
+        out.truncate(done);
+        return out;
+    }
+
+private:
+    [[noreturn]] void fail(const QString &doing) const
+    {
+        throw EngineError(QStringLiteral("%1 %2: %3").arg(m_what, doing, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+
+    int m_fd = -1;
+    QString m_what;
+};
 
 void putBe32(char *p, quint32 v)
 {
@@ -26,14 +121,28 @@ void putLe32(char *p, quint32 v)
 } // namespace
 
 DbfMemo::DbfMemo(Kind kind, QByteArray bytes, bool dbase4, QString what)
-    : m_kind(kind), m_bytes(std::move(bytes)), m_what(std::move(what)), m_dbase4(dbase4), m_present(true)
+    : m_kind(kind), m_source(std::make_shared<BytesSource>(std::move(bytes))), m_what(std::move(what)),
+      m_dbase4(dbase4), m_present(true)
 {
-    const ByteCursor in(m_bytes, m_what);
-    if (m_bytes.size() < 8)
+    readHeader();
+}
+
+DbfMemo::DbfMemo(Kind kind, const QString &path, bool dbase4, QString what)
+    : m_kind(kind), m_what(std::move(what)), m_dbase4(dbase4), m_present(true)
+{
+    m_source = std::make_shared<FileSource>(path, m_what);
+    readHeader();
+}
+
+void DbfMemo::readHeader()
+{
+    const QByteArray head = m_source->read(0, 22);
+    const ByteCursor in(head, m_what);
+    if (head.size() < 8)
         throw EngineError(QStringLiteral("%1 is damaged: a memo file cannot be only %2 bytes long")
                               .arg(m_what)
-                              .arg(m_bytes.size()));
-    if (kind == Kind::Fpt) {
+                              .arg(head.size()));
+    if (m_kind == Kind::Fpt) {
         m_blockSize = in.u16be(6);
         if (m_blockSize == 0)
             throw EngineError(QStringLiteral("%1 is damaged: its memo block size is 0").arg(m_what));
@@ -43,39 +152,62 @@ DbfMemo::DbfMemo(Kind kind, QByteArray bytes, bool dbase4, QString what)
     }
 }
 
+qint64 DbfMemo::size() const
+{
+    return m_source ? m_source->size() : 0;
+}
+
 QByteArray DbfMemo::read(quint32 block) const
 {
-    const ByteCursor in(m_bytes, m_what);
+    const qint64 size = m_source->size();
     const qint64 start = qint64(block) * m_blockSize;
-    if (block == 0 || start >= m_bytes.size())
+    if (block == 0 || start >= size)
         throw EngineError(QStringLiteral("%1 is damaged: a record points to memo block %2, outside the file")
                               .arg(m_what)
                               .arg(block));
+    const auto tooLong = [&](quint32 length) {
+        return EngineError(QStringLiteral("%1 is damaged: memo block %2 says %3 bytes, more than the file holds")
+                               .arg(m_what)
+                               .arg(block)
+                               .arg(length));
+    };
+    const QByteArray head = m_source->read(start, 8);
+    const ByteCursor in(head, m_what);
     if (m_kind == Kind::Fpt) {
-        const quint32 length = in.u32be(start + 4);
-        if (qint64(length) > m_bytes.size() - start - 8)
-            throw EngineError(QStringLiteral("%1 is damaged: memo block %2 says %3 bytes, more than the file holds")
-                                  .arg(m_what)
-                                  .arg(block)
-                                  .arg(length));
-        return in.view(start + 8, length).toByteArray();
+        const quint32 length = in.u32be(4);
+        if (qint64(length) > size - start - 8)
+            throw tooLong(length);
+        const QByteArray data = m_source->read(start + 8, length);
+        if (data.size() != qint64(length))
+            throw tooLong(length);
+        return data;
     }
-    if (in.has(start, 8) && in.u32le(start) == 0x0008FFFFu) {
-        const quint32 length = in.u32le(start + 4);
+    if (in.has(0, 8) && in.u32le(0) == 0x0008FFFFu) {
+        const quint32 length = in.u32le(4);
         if (length < 8)
             return {};
-        if (qint64(length) - 8 > m_bytes.size() - start - 8)
-            throw EngineError(QStringLiteral("%1 is damaged: memo block %2 says %3 bytes, more than the file holds")
-                                  .arg(m_what)
-                                  .arg(block)
-                                  .arg(length));
-        return in.view(start + 8, length - 8).toByteArray();
+        if (qint64(length) - 8 > size - start - 8)
+            throw tooLong(length);
+        const QByteArray data = m_source->read(start + 8, length - 8);
+        if (data.size() != qint64(length) - 8)
+            throw tooLong(length);
+        return data;
     }
     // dBase III: the text runs to the 0x1A end mark (or the end of the file).
-    qsizetype end = m_bytes.indexOf('\x1A', start);
-    if (end < 0)
-        end = m_bytes.size();
-    return m_bytes.sliced(start, end - start);
+    constexpr qint64 kChunk = 64 * 1024;
+    QByteArray text;
+    for (qint64 at = start; at < size; at += kChunk) {
+        const QByteArray chunk = m_source->read(at, kChunk);
+        const qsizetype end = chunk.indexOf('\x1A');
+        if (end >= 0) {
+            text.append(chunk.first(end));
+            return text;
+        }
+        text.append(chunk);
+        if (chunk.size() < kChunk)
+            break;
+    }
+    return text;
 }
 
 QByteArray DbfMemo::encode(QByteArrayView data, quint32 type) const

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <unistd.h>
 
 namespace lumora::engine {
@@ -93,16 +94,23 @@ std::optional<QDate> parseDate(QByteArrayView b)
 {
     if (b.size() != 8)
         return std::nullopt;
+    // Year, month and day, each padded with zeros or, as some writers do
+    // ("%4d%2d%2d"), with leading blanks: " 990 1 5" is 0990-01-05.
     int parts[3] = {0, 0, 0};
     const int widths[3] = {4, 2, 2};
     qsizetype pos = 0;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
+        int digits = 0;
         for (int k = 0; k < widths[i]; ++k, ++pos) {
             const char c = b[pos];
+            if (c == ' ' && digits == 0 && k + 1 < widths[i])
+                continue;
             if (c < '0' || c > '9')
                 return std::nullopt;
             parts[i] = parts[i] * 10 + (c - '0');
+            ++digits;
         }
+    }
     const QDate d(parts[0], parts[1], parts[2]);
     if (!d.isValid())
         return std::nullopt;
@@ -154,7 +162,12 @@ QByteArray readWhole(const QString &path, const QString &what)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw EngineError(QStringLiteral("%1 cannot be read: %2").arg(what, file.errorString()));
-    QByteArray bytes = file.readAll();
+    QByteArray bytes;
+    try {
+        bytes = file.readAll();
+    } catch (const std::bad_alloc &) {
+        throw EngineError(QStringLiteral("%1 is too large to read (%2 bytes)").arg(what).arg(file.size()));
+    }
     if (file.error() != QFileDevice::NoError)
         throw EngineError(QStringLiteral("%1 cannot be read: %2").arg(what, file.errorString()));
     return bytes;
@@ -180,6 +193,10 @@ QString sibling(const QString &path, const QString &ext)
     return {};
 }
 
+// How long a write waits for another program's lock on the file to go.
+constexpr int kLockWaitMs = 2000;
+constexpr int kLockRetryMs = 50;
+
 // An open descriptor with a whole-file write lock, released on close.
 class LockedFile
 {
@@ -194,9 +211,27 @@ public:
         lock.l_whence = SEEK_SET;
         lock.l_start = 0;
         lock.l_len = 0;  // to the end, however far it grows
-        while (::fcntl(m_fd, F_SETLKW, &lock) != 0) {
-            if (errno != EINTR)
+        // xBase programs lock a record with one byte far past the end of
+        // the file and may hold it for as long as a form is open: waiting
+        // for the lock (F_SETLKW) could freeze the window for good.
+        for (int waited = 0; ::fcntl(m_fd, F_SETLK, &lock) != 0;) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EACCES && errno != EAGAIN) {
+                const int error = errno;
+                ::close(m_fd);
+                errno = error;
                 fail(QStringLiteral("cannot be locked"));
+            }
+            if (waited >= kLockWaitMs) {
+                ::close(m_fd);
+                m_fd = -1;
+                throw EngineError(QStringLiteral("%1 is locked by another program; close it there and try again")
+                                      .arg(m_what),
+                                  EngineError::Code::Locked);
+            }
+            ::usleep(kLockRetryMs * 1000);
+            waited += kLockRetryMs;
         }
     }
     ~LockedFile()
@@ -269,19 +304,48 @@ DbfTable::DbfTable(QString name, QString path, QByteArray bytes, const QByteArra
 {
     const QString what = m_path.isEmpty() ? m_name : QFileInfo(m_path).fileName();
     const quint8 driver = m_bytes.size() > 29 ? quint8(m_bytes[29]) : 0;
-    m_codec = DbfTextCodec(codecName.isEmpty() ? DbfTextCodec::nameForLanguageDriver(driver) : codecName);
+    const QByteArray codePage = codecName.isEmpty() ? DbfTextCodec::nameForLanguageDriver(driver) : codecName;
+    m_codec = DbfTextCodec(codePage.isEmpty() ? QByteArray("GBK") : codePage);
+    if (codePage.isEmpty()) {
+        m_unknownDriver = driver;
+        m_notes.append(QStringLiteral("%1: its language-driver byte 0x%2 names no code page this program knows; its "
+                                      "text is read as GBK and none is written into it (a .cpg file beside it naming "
+                                      "the code page, such as CP1252, settles it)")
+                           .arg(what)
+                           .arg(driver, 2, 16, QLatin1Char('0')));
+    }
     m_header = DbfHeader::parse(m_bytes, m_codec, what);
     for (const DbfField &f : m_header.fields)
         m_fields.append(f.info());
 
-    // One pass over the deletion flags gives the live records.
-    m_live.reserve(m_header.recordCount);
+    // One pass over the deletion flags gives the live records. A flag
+    // that is neither means the header's lengths are wrong and every value
+    // would be read shifted; the end-of-file mark where a record should
+    // start ends a table whose header promised more.
+    m_live.reserve(m_header.presentRecords);
     const ByteCursor in(m_bytes, what);
-    for (quint32 r = 0; r < m_header.recordCount; ++r) {
-        const qint64 offset = qint64(m_header.headerLength) + qint64(r) * m_header.recordLength;
-        if (in.u8(offset) != '*')
+    quint32 present = 0;
+    for (; present < m_header.presentRecords; ++present) {
+        const qint64 offset = qint64(m_header.headerLength) + qint64(present) * m_header.recordLength;
+        const quint8 flag = in.u8(offset);
+        if (flag == 0x1A)
+            break;
+        if (flag != ' ' && flag != '*')
+            throw EngineError(QStringLiteral("%1 is damaged: record %2 starts with byte 0x%3 at offset %4, neither "
+                                             "blank (live) nor * (deleted)")
+                                  .arg(what)
+                                  .arg(present + 1)
+                                  .arg(flag, 2, 16, QLatin1Char('0'))
+                                  .arg(offset));
+        if (flag == ' ')
             m_live.push_back(offset);
     }
+    if (present < m_header.recordCount)
+        m_notes.append(QStringLiteral("%1: its header promises %2 records, but only %3 are present in full; "
+                                      "those %3 are read")
+                           .arg(what)
+                           .arg(m_header.recordCount)
+                           .arg(present));
 }
 
 void DbfTable::attachMemo(QString memoPath, QByteArray memoBytes, DbfMemo::Kind kind)
@@ -289,7 +353,10 @@ void DbfTable::attachMemo(QString memoPath, QByteArray memoBytes, DbfMemo::Kind 
     m_memoPath = std::move(memoPath);
     const bool dbase4 = m_header.version == 0x8B || m_header.version == 0xCB || m_header.version == 0x8E;
     const QString what = m_memoPath.isEmpty() ? m_name + QStringLiteral(" (memo)") : QFileInfo(m_memoPath).fileName();
-    m_memo = DbfMemo(kind, std::move(memoBytes), dbase4, what);
+    if (m_memoPath.isEmpty())
+        m_memo = DbfMemo(kind, std::move(memoBytes), dbase4, what);
+    else
+        m_memo = DbfMemo(kind, m_memoPath, dbase4, what);
 }
 
 std::unique_ptr<DbfTable> DbfTable::open(const QString &path, const QString &name)
@@ -311,7 +378,7 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString &path, const QString &nam
         QString memo = table->m_header.prefersFpt() ? (fpt.isEmpty() ? dbt : fpt) : (dbt.isEmpty() ? fpt : dbt);
         if (!memo.isEmpty()) {
             const DbfMemo::Kind kind = memo == fpt ? DbfMemo::Kind::Fpt : DbfMemo::Kind::Dbt;
-            table->attachMemo(memo, readWhole(memo, QFileInfo(memo).fileName()), kind);
+            table->attachMemo(memo, {}, kind);
         }
     }
     return table;
@@ -620,7 +687,7 @@ QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTex
     }
 }
 
-QByteArray DbfTable::appendMemo(const DbfField &f, const Value &v)
+QByteArray DbfTable::memoData(const DbfField &f, const Value &v) const
 {
     QByteArray data;
     if (f.isBinaryMemo()) {
@@ -641,7 +708,40 @@ QByteArray DbfTable::appendMemo(const DbfField &f, const Value &v)
     }
     if (!m_memo.isPresent())
         throw EngineError(QStringLiteral("The memo file of table %1 is missing").arg(m_name));
+    return data;
+}
 
+// The first block a new memo can take in a memo file of `fileSize` bytes.
+// The new memo goes after the last byte of the file, never where the
+// header's next free block says: a header that lags behind the file would
+// send it over blocks in use, and one written in the wrong byte order
+// (0b 00 00 00) sends it gigabytes past the end. The header is then
+// rewritten to the true next free block.
+qint64 DbfTable::memoStart(qint64 fileSize) const
+{
+    const qint64 blockSize = m_memo.blockSize();
+    const qint64 headerBlocks = (512 + blockSize - 1) / blockSize;
+    const qint64 endBlocks = (fileSize + blockSize - 1) / blockSize;
+    return std::max(endBlocks, headerBlocks);
+}
+
+QByteArray DbfTable::memoPointer(const DbfField &f, qint64 start, qint64 blocks) const
+{
+    QByteArray pointer;
+    if (f.length == 4)
+        pointer = QByteArray(4, '\0');
+    else
+        pointer = QByteArray::number(start).rightJustified(f.length, ' ');
+    if (start + blocks > qint64(0xFFFFFFFFu) || pointer.size() > f.length)
+        throw EngineError(QStringLiteral("%1 is full: no block number is left for a new memo")
+                              .arg(QFileInfo(m_memoPath).fileName()));
+    if (f.length == 4)
+        putLe32(pointer.data(), quint32(start));
+    return pointer;
+}
+
+QByteArray DbfTable::appendMemo(const DbfField &f, QByteArrayView data)
+{
     const QString what = QFileInfo(m_memoPath).fileName();
     const quint32 blockSize = m_memo.blockSize();
     const QByteArray block = m_memo.encode(data, f.isBinaryMemo() ? 2 : 1);
@@ -649,22 +749,12 @@ QByteArray DbfTable::appendMemo(const DbfField &f, const Value &v)
     const QByteArray head = memo.read(0, 8);
     if (head.size() < 8)
         throw EngineError(QStringLiteral("%1 is damaged: its header is missing").arg(what));
-    // Never write over a block in use, even when the header lags behind
-    // the end of the file, nor over the header itself.
-    const qint64 headerBlocks = (512 + blockSize - 1) / blockSize;
-    const qint64 endBlocks = (memo.size() + blockSize - 1) / blockSize;
-    const qint64 start = std::max({qint64(DbfMemo::nextFreeIn(m_memo.kind(), head)), endBlocks, headerBlocks});
+    const qint64 start = memoStart(memo.size());
     const qint64 next = start + block.size() / blockSize;
-    QByteArray pointer;
-    if (f.length == 4)
-        pointer = QByteArray(4, '\0');
-    else
-        pointer = QByteArray::number(start).rightJustified(f.length, ' ');
-    if (next > qint64(0xFFFFFFFFu) || pointer.size() > f.length)
-        throw EngineError(QStringLiteral("%1 is full: no block number is left for a new memo").arg(what));
-    if (f.length == 4)
-        putLe32(pointer.data(), quint32(start));
+    const QByteArray pointer = memoPointer(f, start, block.size() / blockSize);
 
+    // The block is on disk before the header counts it, and both before
+    // the record points to it.
     memo.write(start * blockSize, block);
     memo.sync();
     memo.write(DbfMemo::nextFreeOffset(), m_memo.encodeNextFree(quint32(next)));
@@ -672,28 +762,50 @@ QByteArray DbfTable::appendMemo(const DbfField &f, const Value &v)
     return pointer;
 }
 
-void DbfTable::update(qsizetype record, int field, const Value &v)
+DbfTable::Prepared DbfTable::prepareUpdate(qsizetype record, int field, const Value &v) const
 {
     checkIndex(record, field);
     if (m_path.isEmpty())
         throw EngineError(QStringLiteral("Table %1 was read from memory and cannot be written").arg(m_name));
+    const DbfField &f = m_header.fields[field];
+    // Text is not encoded in a code page that was only guessed.
+    const bool text = f.type == 'C' || f.type == 'V' || (f.isMemo() && !f.isBinaryMemo());
+    if (m_unknownDriver >= 0 && text && !v.isNull())
+        throw EngineError(QStringLiteral("Field %1 of table %2 is not written: the table's language-driver byte 0x%3 "
+                                         "names no code page this program knows (a .cpg file beside it naming the "
+                                         "code page settles it)")
+                              .arg(f.name, m_name)
+                              .arg(m_unknownDriver, 2, 16, QLatin1Char('0')));
+    Prepared p;
+    p.isNull = v.isNull();
+    if (!f.isMemo()) {
+        p.fieldBytes = encodeField(f, v, m_codec, m_name, &p.isNull, &p.varLength);
+    } else if (p.isNull) {
+        p.fieldBytes = f.length == 4 ? QByteArray(4, '\0') : QByteArray(f.length, ' ');
+    } else {
+        p.memo = memoData(f, v);
+        // Refused now if the memo file has no room left; checked again
+        // under the lock when it is written.
+        const qint64 blocks = (m_memo.encode(p.memo, 1).size()) / m_memo.blockSize();
+        memoPointer(f, memoStart(m_memo.size()), blocks);
+    }
+    return p;
+}
+
+void DbfTable::checkUpdate(qsizetype record, int field, const Value &v) const
+{
+    prepareUpdate(record, field, v);
+}
+
+void DbfTable::update(qsizetype record, int field, const Value &v)
+{
+    // Everything that can be refused is refused before the file is touched.
+    Prepared prepared = prepareUpdate(record, field, v);
     const QString what = QFileInfo(m_path).fileName();
     const DbfField &f = m_header.fields[field];
-
-    // Everything that can be refused is refused before the file is touched.
-    bool isNull = v.isNull();
-    int varLength = -1;
-    QByteArray fieldBytes;
-    if (f.isMemo()) {
-        if (isNull) {
-            if (f.length == 4)
-                fieldBytes = QByteArray(4, '\0');
-            else
-                fieldBytes = QByteArray(f.length, ' ');
-        }
-    } else {
-        fieldBytes = encodeField(f, v, m_codec, m_name, &isNull, &varLength);
-    }
+    const bool isNull = prepared.isNull;
+    const int varLength = prepared.varLength;
+    QByteArray fieldBytes = std::move(prepared.fieldBytes);
 
     LockedFile dbf(m_path, what);
     const qint64 recordOffset = m_live[size_t(record)];
@@ -705,7 +817,7 @@ void DbfTable::update(qsizetype record, int field, const Value &v)
                               .arg(what));
 
     if (f.isMemo() && !isNull)
-        fieldBytes = appendMemo(f, v);
+        fieldBytes = appendMemo(f, prepared.memo);
 
     QByteArray flags;
     if (f.nullBit >= 0 || f.lengthBit >= 0) {
@@ -739,8 +851,6 @@ void DbfTable::update(qsizetype record, int field, const Value &v)
     if (!flags.isEmpty())
         std::memcpy(m_bytes.data() + recordOffset + m_header.nullFlagsOffset, flags.constData(), size_t(flags.size()));
     std::memcpy(m_bytes.data() + 1, date.constData(), 3);
-    if (f.isMemo() && !isNull)
-        attachMemo(m_memoPath, readWhole(m_memoPath, QFileInfo(m_memoPath).fileName()), m_memo.kind());
 }
 
 } // namespace lumora::engine

@@ -11,9 +11,10 @@
 
 namespace lumora::engine {
 
-// One dBase or FoxPro table. The .dbf (and its memo file) are read into
-// memory in one go when the table opens; values are decoded when asked for.
-// update() writes one field straight into the file under a write lock.
+// One dBase or FoxPro table. The .dbf is read into memory in one go when
+// the table opens; memo blocks are read from their file when a value asks
+// for them; values are decoded when asked for. update() writes one field
+// straight into the file under a write lock.
 class DbfTable : public TableSource
 {
 public:
@@ -33,6 +34,8 @@ public:
     // "abc" are two people's keys, not one.
     Qt::CaseSensitivity textCase() const override { return Qt::CaseSensitive; }
     void update(qsizetype record, int field, const Value &value) override;
+    void checkUpdate(qsizetype record, int field, const Value &value) const override;
+    QStringList notes() const override { return m_notes; }
 
     const DbfHeader &header() const { return m_header; }
 
@@ -50,7 +53,23 @@ private:
     void checkIndex(qsizetype record, int field) const;
     bool flagSet(const char *record, int bit) const;
     std::optional<QByteArray> readMemo(QByteArrayView pointer) const;
-    QByteArray appendMemo(const DbfField &f, const Value &v);
+
+    // What update() writes for a value, worked out before the file is touched.
+    struct Prepared
+    {
+        QByteArray fieldBytes;  // the field's new bytes; for a memo, filled when the memo is appended
+        QByteArray memo;        // a memo's data in the table's code page
+        bool isNull = false;
+        int varLength = -1;
+    };
+    Prepared prepareUpdate(qsizetype record, int field, const Value &v) const;
+    QByteArray memoData(const DbfField &f, const Value &v) const;
+    qint64 memoStart(qint64 fileSize) const;
+    // The record's pointer to a memo of `blocks` blocks at `start`; throws
+    // when the memo file or the field has no room for the number.
+    QByteArray memoPointer(const DbfField &f, qint64 start, qint64 blocks) const;
+    // Writes `data` as a new memo and returns the pointer to it.
+    QByteArray appendMemo(const DbfField &f, QByteArrayView data);
 
     QString m_name;
     QString m_path;        // empty for a table read from memory
@@ -61,6 +80,8 @@ private:
     QList<FieldInfo> m_fields;
     DbfMemo m_memo;
     std::vector<qint64> m_live;  // file offset of each live record, in file order
+    QStringList m_notes;
+    int m_unknownDriver = -1;    // the language-driver byte when it names no known code page and no .cpg does
 };
 
 } // namespace lumora::engine

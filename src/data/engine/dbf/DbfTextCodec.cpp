@@ -57,10 +57,8 @@ bool endsInsideUtf8(QByteArrayView bytes)
 QByteArray nameForCodePageNumber(int number)
 {
     switch (number) {
-    case 437: return "IBM437";
-    case 850: return "IBM850";
-    case 852: return "IBM852";
-    case 866: return "IBM866";
+    case 437: case 737: case 850: case 852: case 857: case 860: case 861: case 862: case 863: case 865: case 866:
+        return "IBM" + QByteArray::number(number);
     case 874: return "windows-874";
     case 932: return "Shift_JIS";
     case 936: return "GBK";
@@ -68,9 +66,58 @@ QByteArray nameForCodePageNumber(int number)
     case 950: return "Big5";
     case 1250: case 1251: case 1252: case 1253: case 1254: case 1255: case 1256: case 1257: case 1258:
         return "windows-" + QByteArray::number(number);
+    case 10000: return "macintosh";
+    case 10006: return "x-mac-greek";
+    case 10007: return "x-mac-cyrillic";
+    case 10029: return "x-mac-centraleurroman";
     case 54936: return "GB18030";
     case 65001: return "UTF-8";
     default: return {};
+    }
+}
+
+// The Windows code page number a language-driver byte names, as dBase
+// (its language drivers), FoxPro and Visual FoxPro define them; 0 for a
+// byte no format defines, or whose code page (895 Kamenicky, 620 Mazovia,
+// 867, 868) has no converter here.
+int codePageOfLanguageDriver(quint8 driver)
+{
+    switch (driver) {
+    case 0x01: case 0x09: case 0x0B: case 0x0D: case 0x0F: case 0x11: case 0x15: case 0x18: case 0x19: case 0x1B:
+    case 0x5E: case 0x5F:
+        return 437;
+    case 0x02: case 0x0A: case 0x0C: case 0x0E: case 0x10: case 0x12: case 0x14: case 0x16: case 0x1A: case 0x1D:
+    case 0x25: case 0x37: case 0x60: case 0x9C:
+        return 850;
+    case 0x03: case 0x58: case 0x59: case 0x61: case 0x62:
+        return 1252;
+    case 0x04: return 10000;
+    case 0x08: case 0x17: case 0x66: return 865;
+    case 0x13: case 0x56: case 0x7B: return 932;
+    case 0x1C: case 0x6C: return 863;
+    case 0x1F: case 0x22: case 0x23: case 0x40: case 0x64: case 0x87: return 852;
+    case 0x24: return 860;
+    case 0x26: case 0x65: return 866;
+    case 0x4D: case 0x7A: return 936;
+    case 0x4E: case 0x79: return 949;
+    case 0x4F: case 0x78: return 950;
+    case 0x50: case 0x7C: return 874;
+    case 0x67: return 861;
+    case 0x6A: case 0x86: return 737;
+    case 0x6B: case 0x88: return 857;
+    case 0x7D: return 1255;
+    case 0x7E: return 1256;
+    case 0x85: return 862;
+    case 0x96: return 10007;
+    case 0x97: return 10029;
+    case 0x98: return 10006;
+    case 0x9B: case 0xC8: return 1250;
+    case 0xC9: return 1251;
+    case 0xCA: return 1254;
+    case 0xCB: return 1253;
+    case 0xCC: return 1257;
+    case 0xF0: return 65001;  // not in the formats' lists, but some writers mark UTF-8 tables so
+    default: return 0;
     }
 }
 
@@ -143,7 +190,7 @@ DbfTextCodec::DbfTextCodec(const QByteArray &name)
     else if (upper == "UTF-8" || upper == "UTF8")
         m_width = Width::Utf8;
     else if (upper.startsWith("WINDOWS-125") || upper.startsWith("IBM") || upper.startsWith("ISO-8859") ||
-             upper == "WINDOWS-874" || upper.startsWith("CP125"))
+             upper == "WINDOWS-874" || upper.startsWith("CP125") || upper == "MACINTOSH" || upper.startsWith("X-MAC-"))
         m_width = Width::Single;
 }
 
@@ -211,23 +258,9 @@ std::optional<QByteArray> DbfTextCodec::encode(const QString &text) const
 
 QByteArray DbfTextCodec::nameForLanguageDriver(quint8 driver)
 {
-    switch (driver) {
-    case 0x01: return "IBM437";
-    case 0x02: return "IBM850";
-    case 0x03: case 0x58: case 0x59: return "windows-1252";
-    case 0x4D: case 0x7A: return "GBK";
-    case 0x4E: case 0x79: return "windows-949";
-    case 0x4F: case 0x78: return "Big5";
-    case 0x50: case 0x7C: return "windows-874";
-    case 0x7B: return "Shift_JIS";
-    case 0x64: return "IBM852";
-    case 0x65: return "IBM866";
-    case 0xC8: return "windows-1250";
-    case 0xC9: return "windows-1251";
-    case 0xCA: return "windows-1254";
-    case 0xCB: return "windows-1253";
-    default: return "GBK";
-    }
+    if (driver == 0x00 || driver == 0x57)
+        return "GBK";
+    return nameForCodePageNumber(codePageOfLanguageDriver(driver));
 }
 
 QByteArray DbfTextCodec::nameForCpg(QByteArrayView cpgText)

@@ -28,9 +28,13 @@ public:
     // Encodes `text`; nothing when a character has no form in this code page.
     std::optional<QByteArray> encode(const QString &text) const;
 
-    // The code page a language-driver byte (header offset 29) names. 0x00
-    // (none) and 0x57 (the system's ANSI code page) read as GBK, the code
-    // page of the Chinese systems these tables come from.
+    // The code page a language-driver byte (header offset 29) names, for
+    // every byte the dBase, FoxPro and Visual FoxPro formats define (0x03
+    // windows-1252, 0x4D GBK, 0x65 IBM866, 0xC9 windows-1251 ...), and 0xF0
+    // for UTF-8. 0x00 (none) and 0x57 (the system's ANSI code page) read as
+    // GBK, the code page of the Chinese systems these tables come from.
+    // Empty for any other byte: the table then reads as GBK, says so in a
+    // note, and refuses to have text written into it.
     static QByteArray nameForLanguageDriver(quint8 driver);
     // The code page a .cpg file's text names ("CP936", "936", "UTF-8",
     // "ANSI 1251", "GBK"); empty when the text names none that is known.

@@ -31,7 +31,13 @@ void DbfWriter::write(const QString &path, const QList<Field> &fields, const QLi
                       quint8 languageDriver)
 {
     const QString table = QFileInfo(path).completeBaseName();
-    const DbfTextCodec codec(DbfTextCodec::nameForLanguageDriver(languageDriver));
+    const QByteArray codePage = DbfTextCodec::nameForLanguageDriver(languageDriver);
+    if (codePage.isEmpty())
+        throw EngineError(QStringLiteral("Table %1 cannot be written with language driver 0x%2: it names no code page "
+                                         "this program knows")
+                              .arg(table)
+                              .arg(languageDriver, 2, 16, QLatin1Char('0')));
+    const DbfTextCodec codec(codePage);
     if (fields.isEmpty() || fields.size() > 255)
         throw EngineError(QStringLiteral("Table %1 needs 1 to 255 fields, not %2").arg(table).arg(fields.size()));
 

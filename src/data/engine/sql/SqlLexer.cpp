@@ -184,14 +184,27 @@ QList<SqlToken> SqlLexer::tokenize(const QString &statement)
             token.text = statement.mid(i, j - i);
             i = j;
         } else if (u == '[') {
-            const qsizetype close = statement.indexOf(QLatin1Char(']'), i + 1);
-            if (close < 0)
-                throw SqlError(QStringLiteral("unterminated name in brackets"), int(i));
+            // A "]" inside the name is written twice: [a]]b] names a]b.
+            QString text;
+            qsizetype j = i + 1;
+            while (true) {
+                const qsizetype close = statement.indexOf(QLatin1Char(']'), j);
+                if (close < 0)
+                    throw SqlError(QStringLiteral("unterminated name in brackets"), int(i));
+                text += statement.mid(j, close - j);
+                if (close + 1 < n && statement[close + 1] == QLatin1Char(']')) {
+                    text += QLatin1Char(']');
+                    j = close + 2;
+                    continue;
+                }
+                j = close + 1;
+                break;
+            }
             token.kind = SqlToken::Kind::QuotedName;
-            token.text = statement.mid(i + 1, close - i - 1);
+            token.text = text;
             if (token.text.isEmpty())
                 throw SqlError(QStringLiteral("empty name in brackets"), int(i));
-            i = close + 1;
+            i = j;
         } else if (u == '\'' || u == '"') {
             QString text;
             qsizetype j = i + 1;
