@@ -82,3 +82,12 @@ if(TARGET tst_writebackcrash)
   target_include_directories(writeback_child PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_dependencies(tst_writebackcrash writeback_child)
 endif()
+
+# The install suite installs this build into a temporary prefix and checks
+# that the installed program finds its files the way main() looks for them.
+if(TARGET tst_install)
+  add_dependencies(tst_install lumora lumora-sql)
+  target_compile_definitions(tst_install PRIVATE LUMORA_DATA_FROM_BIN="${LUMORA_DATA_FROM_BIN}")
+  set_property(TEST tst_install APPEND PROPERTY ENVIRONMENT
+    "LUMORA_BUILD_DIR=${CMAKE_BINARY_DIR}" "LUMORA_CMAKE=${CMAKE_COMMAND}")
+endif()

@@ -1,17 +1,35 @@
 #include "app/Form1.h"
+#include "app/ProgramFolder.h"
 #include "app/QtTranslations.h"
 #include "capture/CaptureFactory.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QStandardPaths>
+
+// Where an installed executable finds the program's own files, relative to
+// its folder; the build sets it from the install layout.
+#ifndef LUMORA_DATA_FROM_BIN
+#define LUMORA_DATA_FROM_BIN "../share/lumora"
+#endif
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Lumora"));
     QCoreApplication::setApplicationName(QStringLiteral("Lumora"));
+    // Ties the windows to lumora.desktop, whose icon the desktop then shows.
+    QGuiApplication::setDesktopFileName(QStringLiteral("lumora"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("lumora"), QIcon(QStringLiteral(":/lumora.png"))));
     InstallQtTranslations(app);
+
+    const QString executableFolder = QCoreApplication::applicationDirPath();
+    const QString programFolder = findProgramFolder(
+        programFolderCandidates(executableFolder, QStringLiteral(LUMORA_DATA_FROM_BIN),
+                                QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)),
+        executableFolder);
 
     QtMessageService messages;
     QtDialogService dialogs;
@@ -19,7 +37,7 @@ int main(int argc, char *argv[])
     // and hands it back when it goes.
     std::unique_ptr<CaptureControl> capture = createCaptureControl();
 
-    Form1 window(capture.get(), &messages, &dialogs, QCoreApplication::applicationDirPath());
+    Form1 window(capture.get(), &messages, &dialogs, programFolder);
     window.show();
     if (!capture)
         messages.showMessage(&window, QStringLiteral("摄像头组件无法创建，不能拍照。"), QStringLiteral("错误"),
