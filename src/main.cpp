@@ -6,6 +6,7 @@
 #include "dialogs/MessageService.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
 #include <QStandardPaths>
 
@@ -38,6 +39,9 @@ int main(int argc, char *argv[])
     std::unique_ptr<CaptureControl> capture = createCaptureControl();
 
     Form1 window(capture.get(), &messages, &dialogs, programFolder);
+    // An installed program's files are everyone's: even the superuser's
+    // temp.jpg goes to the per-user cache, not into the package's folder.
+    window.setProgramFolderShared(QDir(programFolder) != QDir(executableFolder));
     window.show();
     if (!capture)
         messages.showMessage(&window, QStringLiteral("摄像头组件无法创建，不能拍照。"), QStringLiteral("错误"),

@@ -69,6 +69,7 @@ private slots:
     void cameraStoppingOnItsOwn_data();
     void cameraStoppingOnItsOwn();
     void tempPhotoGoesToTheCacheWithoutAProgramFolder();
+    void tempPhotoGoesToTheCacheFromASharedFolder();
     void retakeFocusesTake();
     void leavingPicturePageFocusesSaveFolder();
     void lockBoxInOrdinaryModeChangesNothing();
@@ -465,6 +466,21 @@ void Form1Suite::tempPhotoGoesToTheCacheWithoutAProgramFolder()
     const QString temp = form.tempPhotoPath();
     QVERIFY(!temp.startsWith(folder));
     QVERIFY(temp.startsWith(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)));
+}
+
+void Form1Suite::tempPhotoGoesToTheCacheFromASharedFolder()
+{
+    // An installed program run by the superuser could write into its data
+    // folder; it must not.
+    Form1Harness h;
+    Form1 &form = h.build();
+    QVERIFY(form.tempPhotoPath().startsWith(h.folder.path()));
+    form.setProgramFolderShared(true);
+    QVERIFY(form.tempPhotoPath().startsWith(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)));
+    runCommand(h, QStringLiteral("open"), false);
+    runCommand(h, QStringLiteral("take"), false);
+    QVERIFY(!QFileInfo::exists(h.folder.filePath(QStringLiteral("temp.jpg"))));
+    QVERIFY(QFileInfo::exists(form.tempPhotoPath()));
 }
 
 void Form1Suite::retakeFocusesTake()

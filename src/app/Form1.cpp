@@ -655,7 +655,7 @@ QString Form1::placeholderPath() const
 QString Form1::tempPhotoPath() const
 {
     const QFileInfo folder(m_programFolder);
-    if (folder.isDir() && folder.isWritable())
+    if (!m_programFolderShared && folder.isDir() && folder.isWritable())
         return joinPath(m_programFolder, QStringLiteral("temp.jpg"));
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
     QDir().mkpath(cache);

@@ -72,6 +72,9 @@ public:
     // temp.jpg in the program folder, or in the per-user cache folder when
     // the program folder cannot be written.
     QString tempPhotoPath() const;
+    // The program folder is an installed data folder shared by every user
+    // (writable only to the superuser): temp.jpg always goes to the cache.
+    void setProgramFolderShared(bool shared) { m_programFolderShared = shared; }
 
     // The frame colour behind the preview, packed red | green << 8 | blue << 16.
     int frameColour() const { return m_frameColour; }
@@ -198,7 +201,8 @@ private:
     QString m_pickersTable;          // loadedTableIdentity() when the pickers were filled
     bool m_inWriteBackSwitch = false;
     bool m_stillFiled = false;
-    bool m_cameraOpen = false;       // live video runs (opened, and not closed or stopped since)       // the still on show was saved for a person in data-table mode
+    bool m_cameraOpen = false;
+    bool m_programFolderShared = false;       // live video runs (opened, and not closed or stopped since)       // the still on show was saved for a person in data-table mode
     bool m_reselectingTarget = false;
 
     int m_frameColour = 1000;
