@@ -6,6 +6,8 @@
 #include "app/WindowLayout.h"
 
 #include <QGroupBox>
+#include <QLabel>
+#include <QStatusTipEvent>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QtTest>
@@ -45,6 +47,9 @@ private slots:
     void everySettingsPageShowsWhole();
     void aBiggerWindowGivesTheGridMoreRows();
     void neverSmallerThanItsParts();
+    void statusLineShowsTheWholeReason_data();
+    void statusLineShowsTheWholeReason();
+    void statusLineOutlivesMenuHints();
 };
 
 void TstWindowLayout::startsWithinASchoolLaptopScreen()
@@ -129,6 +134,60 @@ void TstWindowLayout::neverSmallerThanItsParts()
     QTRY_COMPARE(form.size(), start);
     const QStringList faults = cutOff(form.centralWidget());
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
+}
+
+void TstWindowLayout::statusLineShowsTheWholeReason_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("short") << QStringLiteral("照片已保存：/tmp/a.jpg") << false;
+    QTest::newRow("longer than the line")
+        << QStringLiteral("照片已保存：/home/secretary/Pictures/初三（二）班/2024000001 张三.jpg；")
+               .repeated(6) + QStringLiteral("关键字段匹配到 2 条记录，文件名未写入数据表")
+        << true;
+    QTest::newRow("with a line break") << QStringLiteral("第一行\n第二行") << false;
+}
+
+void TstWindowLayout::statusLineShowsTheWholeReason()
+{
+    QFETCH(QString, message);
+    QFETCH(bool, cut);
+    Form1Harness h;
+    Form1 &form = h.build();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.setStatus(message);
+    QCOMPARE(form.statusText(), message);
+    const auto *line = h.w<QLabel>("statusLine");
+    QVERIFY(line->isVisible());
+    // The line shows what fits, inside the window ...
+    QVERIFY(form.rect().contains(inWindow(line)));
+    QVERIFY(line->fontMetrics().horizontalAdvance(line->text()) <= line->contentsRect().width());
+    QCOMPARE(line->text().endsWith(QStringLiteral("…")), cut);
+    QVERIFY(!line->text().contains(QLatin1Char('\n')));
+    // ... and the whole reason is one hover away.
+    QCOMPARE(line->toolTip(), cut ? message : QString());
+    // A wider window shows more of it.
+    const int shown = line->text().size();
+    form.resize(form.width() + 300, form.height());
+    QTRY_VERIFY(line->text().size() >= shown);
+}
+
+void TstWindowLayout::statusLineOutlivesMenuHints()
+{
+    Form1Harness h;
+    Form1 &form = h.build();
+    form.show();
+    form.setStatus(QStringLiteral("文件名未写入数据表：主键“学号”为空"));
+    // Hovering a menu item sends its status tip to the window, and an
+    // empty one when the pointer leaves.
+    for (const QString &hint : {QStringLiteral("打开一个数据表"), QString()}) {
+        QStatusTipEvent tip{hint};
+        QCoreApplication::sendEvent(&form, &tip);
+        QVERIFY(h.w<QLabel>("statusLine")->isVisible());
+    }
+    QCOMPARE(h.w<QLabel>("statusLine")->text(), QStringLiteral("文件名未写入数据表：主键“学号”为空"));
+    QCOMPARE(form.statusText(), QStringLiteral("文件名未写入数据表：主键“学号”为空"));
 }
 
 QTEST_MAIN(TstWindowLayout)

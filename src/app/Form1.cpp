@@ -2,6 +2,7 @@
 
 #include "app/ButtonMnemonics.h"
 #include "app/SettingsStore.h"
+#include "app/StatusLine.h"
 #include "app/WindowLayout.h"
 #include "app/WindowSaveHost.h"
 #include "capture/CaptureControl.h"
@@ -112,6 +113,9 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     , m_programFolder(programFolder)
 {
     m_ui->setupUi(this);
+    m_statusLine = new StatusLine(statusBar());
+    // Permanent: a menu hint shown in the bar never hides it.
+    statusBar()->addPermanentWidget(m_statusLine, 1);
     m_ui->Text1->setText(SettingsStore::defaultSaveFolder());
     hostVideoWidget();
     // The parts keep their places; a bigger window gives the grid more
@@ -442,12 +446,12 @@ void Form1::endProgram()
 
 void Form1::setStatus(const QString &text)
 {
-    statusBar()->showMessage(text);
+    m_statusLine->setMessage(text);
 }
 
 QString Form1::statusText() const
 {
-    return statusBar()->currentMessage();
+    return m_statusLine->message();
 }
 
 void Form1::SetTableModeControls(bool tableMode)

@@ -11,6 +11,7 @@
 class CaptureControl;
 class DialogService;
 class MessageService;
+class StatusLine;
 class TableGrid;
 class QCloseEvent;
 struct NamingInputs;
@@ -192,6 +193,7 @@ private:
     DialogService *m_dialogs;
     QString m_programFolder;
     QPointer<QWidget> m_videoWidget;
+    StatusLine *m_statusLine = nullptr;
 
     DataSource m_dataSource;
     NamingState m_naming;
