@@ -1151,6 +1151,8 @@ WriteBackNote Form1::writeBackForCurrentRow()
             note.rowRemoved = RefreshWrittenRow(m_dataSource, *g, request.row, result.record);
             m_dataSource.whereClause = clause;
             ui->Frame4->setTitle(QStringLiteral("数据表[%1]").arg(g->rows() - 2));
+            // The stored name may be wider than the column was.
+            fitDataColumns();
             refreshed = true;
         } catch (...) {
             error = CurrentFailureText();
