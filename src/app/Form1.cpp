@@ -1,6 +1,8 @@
 #include "app/Form1.h"
 
 #include "app/ButtonMnemonics.h"
+#include "app/CameraPanel.h"
+#include "app/PreviewPanel.h"
 #include "app/SettingsStore.h"
 #include "app/StatusLine.h"
 #include "app/WindowLayout.h"
@@ -84,21 +86,9 @@ bool applyListIndex(QComboBox *list, const QString &text)
     return true;
 }
 
-QColor packedColour(int packed)
-{
-    return QColor(packed & 0xff, (packed >> 8) & 0xff, (packed >> 16) & 0xff);
-}
-
 bool validPackedColour(qint32 value)
 {
     return value >= 0 && value <= 0xffffff;
-}
-
-QString joinPath(const QString &folder, const QString &name)
-{
-    if (folder.isEmpty() || folder.endsWith(QLatin1Char('/')))
-        return folder + name;
-    return folder + QLatin1Char('/') + name;
 }
 
 } // namespace
@@ -117,6 +107,12 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     // Permanent: a menu hint shown in the bar never hides it.
     statusBar()->addPermanentWidget(m_statusLine, 1);
     m_ui->Text1->setText(SettingsStore::defaultSaveFolder());
+    m_preview = new PreviewPanel(m_ui->Frame2, m_ui->Image1, programFolder, this);
+    m_camera = new CameraPanel({m_ui->Command1, m_ui->Command2, m_ui->Command3, m_ui->Command4, m_ui->Command8,
+                                m_ui->Command5, m_ui->Command6, m_ui->opensx, m_ui->closesx, m_ui->peizhao,
+                                m_ui->quxiao, m_ui->spset, m_ui->tpset},
+                               capture, *m_preview, this);
+    connect(m_camera, &CameraPanel::status, this, &Form1::setStatus);
     hostVideoWidget();
     // The parts keep their places; a bigger window gives the grid more
     // rows. The window starts at its smallest whole size, which fits a
@@ -165,29 +161,6 @@ void Form1::hostVideoWidget()
 void Form1::connectHandlers()
 {
     Ui::Form1 *ui = m_ui;
-    // Camera commands: buttons and menu items run the same handling; the
-    // menu items whatever state the buttons show.
-    connect(ui->Command1, &QPushButton::clicked, this, &Form1::openCamera);
-    connect(ui->opensx, &QAction::triggered, this, &Form1::openCamera);
-    connect(ui->Command2, &QPushButton::clicked, this, &Form1::closeCamera);
-    connect(ui->closesx, &QAction::triggered, this, &Form1::closeCamera);
-    connect(ui->Command3, &QPushButton::clicked, this, &Form1::takePhoto);
-    connect(ui->peizhao, &QAction::triggered, this, &Form1::takePhoto);
-    connect(ui->Command4, &QPushButton::clicked, this, &Form1::retakePhoto);
-    connect(ui->quxiao, &QAction::triggered, this, &Form1::retakePhoto);
-    connect(ui->Command5, &QPushButton::clicked, this, &Form1::videoSettings);
-    connect(ui->spset, &QAction::triggered, this, &Form1::videoSettings);
-    connect(ui->Command6, &QPushButton::clicked, this, &Form1::pictureSettings);
-    connect(ui->tpset, &QAction::triggered, this, &Form1::pictureSettings);
-    // A camera that stops on its own leaves the buttons as Close does: Open
-    // to start again; a still already taken can still be saved or retaken.
-    if (m_capture) {
-        connect(m_capture, &CaptureControl::previewFailed, this, [this](const QString &reason) {
-            m_cameraOpen = false;
-            setStatus(QStringLiteral("摄像头已停止：") + reason);
-            setCameraButtons(1, 0, 0, -1, -1, 0, 0);
-        });
-    }
     connect(ui->Command8, &QPushButton::clicked, this, [this] { saveHandling(); });
     connect(ui->savezhao, &QAction::triggered, this, [this] { saveHandling(); });
 
@@ -234,9 +207,9 @@ void Form1::startUp()
         const QString stored = SettingsStore::get(QStringLiteral("biakuang"), QStringLiteral("1000"));
         qint32 packed = 0;
         if (wholeNumber(stored, packed) && validPackedColour(packed)) {
-            setFrameColour(packed);
+            m_preview->setFrameColour(packed);
         } else {
-            setFrameColour(1000);
+            m_preview->setFrameColour(1000);
             notes << QStringLiteral("相框颜色设置无效（%1），已用默认颜色。").arg(stored);
         }
     }
@@ -251,7 +224,7 @@ void Form1::startUp()
 
     // 5, 6. Placeholder picture. Without it the preview stays empty and the
     // start-up goes on.
-    if (!loadPreviewPicture(placeholderPath()))
+    if (!m_preview->loadPicture(m_preview->placeholderPath()))
         notes << QStringLiteral("找不到占位图片 default.bmp，预览区为空。");
     CentrePreviewPicture();
 
@@ -284,7 +257,7 @@ void Form1::startUp()
     ui->Comfname2->setEnabled(false);
 
     // 12. Only "打开摄像头" among the camera buttons.
-    setCameraButtons(1, 0, 0, 0, 0, 0, 0);
+    m_camera->setButtons(1, 0, 0, 0, 0, 0, 0);
 
     // 13. Overlay sources, none selected.
     {
@@ -543,178 +516,36 @@ void Form1::formatChosen(int index)
     updateExtensionCaption();
 }
 
-// ------------------------------------------------------- capture workflow
-
-void Form1::setCameraButtons(int open, int close, int take, int retake, int save, int video, int picture)
-{
-    // 1 enables, 0 disables, -1 leaves the button as it is.
-    const std::pair<QPushButton *, int> flags[] = {
-        {m_ui->Command1, open},  {m_ui->Command2, close}, {m_ui->Command3, take},   {m_ui->Command4, retake},
-        {m_ui->Command8, save},  {m_ui->Command5, video}, {m_ui->Command6, picture},
-    };
-    for (const auto &[button, flag] : flags)
-        if (flag >= 0)
-            button->setEnabled(flag == 1);
-}
-
-void Form1::cameraFailed(const QString &what)
-{
-    QString reason = m_capture ? m_capture->lastError() : QStringLiteral("没有摄像头组件");
-    setStatus(reason.isEmpty() ? what : what + QStringLiteral("：") + reason);
-}
-
-void Form1::openCamera()
-{
-    if (!m_capture || !m_capture->OpenPreview()) {
-        cameraFailed(QStringLiteral("打开摄像头失败"));
-        return;
-    }
-    m_cameraOpen = true;
-    setCameraButtons(0, 1, 1, 0, 0, 1, 1);
-    setStatus(QString());
-}
-
-void Form1::closeCamera()
-{
-    if (m_capture && m_capture->ClosePreview())
-        setStatus(QString());
-    else
-        cameraFailed(QStringLiteral("关闭摄像头失败"));
-    m_cameraOpen = false;
-    setCameraButtons(1, 0, 0, -1, -1, 0, 0);
-}
-
-void Form1::takePhoto()
-{
-    // The menu item runs whatever the buttons show: with the camera closed
-    // there is nothing to take, and the buttons stay as they are.
-    if (!m_cameraOpen) {
-        setStatus(QStringLiteral("拍摄失败：摄像头没有打开，请先打开摄像头"));
-        setCameraButtons(1, 0, 0, -1, -1, 0, 0);
-        return;
-    }
-    setCameraButtons(0, 1, 0, 1, 1, -1, -1);
-    const QString temp = tempPhotoPath();
-    bool ok = false;
-    if (!m_capture || !m_capture->GrabStill())
-        cameraFailed(QStringLiteral("拍摄失败"));
-    else if (!m_capture->SaveStill(temp))
-        cameraFailed(QStringLiteral("临时照片写入失败"));
-    else if (!loadPreviewPicture(temp))
-        setStatus(QStringLiteral("临时照片无法显示：") + temp);
-    else
-        ok = true;
-    if (ok)
-        m_stillFiled = false;
-    if (!ok) {
-        setCameraButtons(-1, -1, 0, 1, 0, -1, -1);
-        return;
-    }
-    CentrePreviewPicture();
-    m_ui->Command1->setEnabled(false);
-    setStatus(QString());
-}
-
-void Form1::retakePhoto()
-{
-    // With the camera closed (by 关闭摄像头 or on its own) the live picture
-    // comes back by opening it again; when that fails, 打开摄像头 is offered.
-    bool live = false;
-    if (m_capture && m_cameraOpen)
-        live = m_capture->ResumePreview();
-    else if (m_capture)
-        live = m_capture->OpenPreview();
-    if (!live) {
-        cameraFailed(QStringLiteral("恢复视频失败"));
-        m_cameraOpen = false;
-        setCameraButtons(1, 0, 0, 0, -1, 0, 0);
-        m_ui->Command1->setFocus();
-        return;
-    }
-    m_cameraOpen = true;
-    setStatus(QString());
-    setCameraButtons(0, 1, 1, 0, 0, 1, 1);
-    m_ui->Command3->setFocus();
-}
-
-void Form1::videoSettings()
-{
-    if (!m_capture || !m_capture->ShowVideoSettings())
-        cameraFailed(QStringLiteral("视频设置无法显示"));
-}
-
-void Form1::pictureSettings()
-{
-    if (!m_capture || !m_capture->ShowPictureSettings())
-        cameraFailed(QStringLiteral("图片设置无法显示"));
-}
-
 // ----------------------------------------------------------- preview panel
-
-QString Form1::placeholderPath() const
-{
-    return joinPath(m_programFolder, QStringLiteral("default.bmp"));
-}
 
 QString Form1::tempPhotoPath() const
 {
-    const QFileInfo folder(m_programFolder);
-    if (!m_programFolderShared && folder.isDir() && folder.isWritable())
-        return joinPath(m_programFolder, QStringLiteral("temp.jpg"));
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    QDir().mkpath(cache);
-    return joinPath(cache, QStringLiteral("temp.jpg"));
+    return m_preview->tempPhotoPath();
 }
 
-bool Form1::loadPreviewPicture(const QString &path)
+void Form1::setProgramFolderShared(bool shared)
 {
-    QImageReader reader(path);
-    // temp.jpg holds bitmap data when BMP is the save format.
-    reader.setDecideFormatFromContent(true);
-    const QImage image = reader.read();
-    if (image.isNull())
-        return false;
-    m_ui->Image1->setPixmap(QPixmap::fromImage(image));
-    m_ui->Image1->resize(image.size());
-    return true;
+    m_preview->setProgramFolderShared(shared);
 }
 
 void Form1::CentrePreviewPicture()
 {
-    QLabel *image = m_ui->Image1;
-    const QSize panel = m_ui->Frame2->size();
-    image->move((panel.width() - image->width()) / 2, (panel.height() - image->height()) / 2);
+    m_preview->CentrePreviewPicture();
 }
 
 void Form1::ShowCurrentRowPhoto()
 {
-    const QString path = m_naming.photoPath;
-    if (path.isEmpty())
-        return;
-    if (!(QFileInfo::exists(path) && loadPreviewPicture(path)) && !loadPreviewPicture(placeholderPath())) {
-        m_ui->Image1->clear();
-        m_ui->Image1->resize(0, 0);
-    }
-    CentrePreviewPicture();
+    m_preview->showPhotoOrPlaceholder(m_naming.photoPath);
 }
 
 void Form1::ShowListedPhoto(int row)
 {
-    const QString path = grid()->cellText(row, 2);
-    if (path.isEmpty())
-        return;
-    if (QFileInfo::exists(path) && loadPreviewPicture(path))
-        return;
-    loadPreviewPicture(placeholderPath());
+    m_preview->showListed(grid()->cellText(row, 2));
 }
 
-void Form1::setFrameColour(int packed)
+int Form1::frameColour() const
 {
-    m_frameColour = packed;
-    QPalette palette = m_ui->Frame2->palette();
-    palette.setColor(QPalette::Window, packedColour(packed));
-    m_ui->Frame2->setPalette(palette);
-    m_ui->Frame2->setAutoFillBackground(true);
+    return m_preview->frameColour();
 }
 
 double Form1::overlayFontSize() const
@@ -733,7 +564,7 @@ void Form1::setOverlayColour(int packed)
 {
     m_overlayColour = packed;
     QPalette palette = m_ui->fLabel->palette();
-    palette.setColor(QPalette::WindowText, packedColour(packed));
+    palette.setColor(QPalette::WindowText, PackedColour(packed));
     m_ui->fLabel->setPalette(palette);
 }
 

@@ -11,6 +11,8 @@
 class CaptureControl;
 class DialogService;
 class MessageService;
+class CameraPanel;
+class PreviewPanel;
 class StatusLine;
 class TableGrid;
 class QCloseEvent;
@@ -52,34 +54,21 @@ public:
     // Shows the table-mode naming controls (true) or the typed-name box.
     void SetTableModeControls(bool tableMode);
 
-    // --- capture workflow ---
-    void openCamera();
-    void closeCamera();
-    void takePhoto();
-    void retakePhoto();
-    void videoSettings();
-    void pictureSettings();
-
     // --- preview panel ---
     void CentrePreviewPicture();
     // The file at naming().photoPath, or the placeholder when it does not exist.
     void ShowCurrentRowPhoto();
     // The file listed in column 2 of the grid row (ordinary mode), or the placeholder.
     void ShowListedPhoto(int row);
-    // Loads a picture into Image1 at its own size (format taken from the
-    // content); false when it cannot be read, Image1 then keeps its picture.
-    bool loadPreviewPicture(const QString &path);
-    QString placeholderPath() const;
     // temp.jpg in the program folder, or in the per-user cache folder when
     // the program folder cannot be written.
     QString tempPhotoPath() const;
     // The program folder is an installed data folder shared by every user
     // (writable only to the superuser): temp.jpg always goes to the cache.
-    void setProgramFolderShared(bool shared) { m_programFolderShared = shared; }
+    void setProgramFolderShared(bool shared);
 
     // The frame colour behind the preview, packed red | green << 8 | blue << 16.
-    int frameColour() const { return m_frameColour; }
-    void setFrameColour(int packed);
+    int frameColour() const;
     // Overlay font size (points) and colour (packed) shown by fLabel.
     double overlayFontSize() const;
     void setOverlayFontSize(double points);
@@ -161,8 +150,6 @@ private:
     void layOutWindow();
     void connectHandlers();
     void startUp();
-    void setCameraButtons(int open, int close, int take, int retake, int save, int video, int picture);
-    void cameraFailed(const QString &what);
     void settingsPageChanged(int index);
     void lockClicked(bool checked);
     void connectNamingHandlers();
@@ -193,6 +180,8 @@ private:
     DialogService *m_dialogs;
     QString m_programFolder;
     QPointer<QWidget> m_videoWidget;
+    PreviewPanel *m_preview = nullptr;
+    CameraPanel *m_camera = nullptr;
     StatusLine *m_statusLine = nullptr;
 
     DataSource m_dataSource;
@@ -202,12 +191,8 @@ private:
     QPointer<excelto> m_tableWindow;
     QString m_pickersTable;          // loadedTableIdentity() when the pickers were filled
     bool m_inWriteBackSwitch = false;
-    bool m_stillFiled = false;
-    bool m_cameraOpen = false;
-    bool m_programFolderShared = false;       // live video runs (opened, and not closed or stopped since)       // the still on show was saved for a person in data-table mode
     bool m_reselectingTarget = false;
 
-    int m_frameColour = 1000;
     int m_overlayColour = 0;
     QString m_appliedBgHeight;
     QString m_appliedBgWidth;

@@ -1,5 +1,6 @@
 #include "app/WindowSaveHost.h"
 
+#include "app/CameraPanel.h"
 #include "app/Form1.h"
 #include "ui_Form1.h"
 
@@ -55,12 +56,12 @@ WriteBackNote WindowSaveHost::writeBackFileName()
 
 bool WindowSaveHost::stillAlreadyFiled() const
 {
-    return m_window.m_stillFiled;
+    return m_window.m_camera->stillFiled();
 }
 
 void WindowSaveHost::markStillFiled()
 {
-    m_window.m_stillFiled = true;
+    m_window.m_camera->markStillFiled();
 }
 
 void WindowSaveHost::centrePreviewPicture()

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class CaptureControl;
+class PreviewPanel;
+class QAction;
+class QPushButton;
+
+// The camera commands: the buttons beside the preview and the items of the
+// "照相" and "设置" menus, which run the same handling (the menu items
+// whatever state the buttons show). It keeps whether live video runs, so
+// that the buttons always tell the truth, and whether the still on show was
+// already saved for a person.
+class CameraPanel : public QObject
+{
+    Q_OBJECT
+public:
+    struct Controls
+    {
+        QPushButton *Command1;  // 打开摄像头
+        QPushButton *Command2;  // 关闭摄像头
+        QPushButton *Command3;  // 拍摄照片(&P)
+        QPushButton *Command4;  // 恢复再拍(&R)
+        QPushButton *Command8;  // 保存照片(&S): only switched here, run by the save flow
+        QPushButton *Command5;  // 视频设置
+        QPushButton *Command6;  // 图片设置
+        QAction *opensx, *closesx, *peizhao, *quxiao, *spset, *tpset;
+    };
+
+    // capture may be nullptr (no camera component): every command then
+    // fails with a reason.
+    CameraPanel(const Controls &controls, CaptureControl *capture, PreviewPanel &preview,
+                QObject *parent = nullptr);
+
+    void openCamera();
+    void closeCamera();
+    void takePhoto();
+    void retakePhoto();
+    void videoSettings();
+    void pictureSettings();
+
+    // 1 enables, 0 disables, -1 leaves the button as it is; in the order
+    // Command1, 2, 3, 4, 8, 5, 6.
+    void setButtons(int open, int close, int take, int retake, int save, int video, int picture);
+
+    bool stillFiled() const { return m_stillFiled; }
+    void markStillFiled() { m_stillFiled = true; }
+
+signals:
+    // How the last command went, for the status line ("" when it went well).
+    void status(const QString &text);
+
+private:
+    void failed(const QString &what);
+
+    Controls m_c;
+    CaptureControl *m_capture;
+    PreviewPanel &m_preview;
+    bool m_open = false;        // live video runs (opened, and not closed or stopped since)
+    bool m_stillFiled = false;  // the still on show was saved for a person in data-table mode
+};
