@@ -2,21 +2,14 @@
 
 #include "app/ButtonMnemonics.h"
 #include "app/CameraPanel.h"
+#include "app/DataTablePanel.h"
 #include "app/PreviewPanel.h"
 #include "app/SettingsStore.h"
 #include "app/StatusLine.h"
 #include "app/WindowLayout.h"
 #include "app/WindowSaveHost.h"
 #include "capture/CaptureControl.h"
-#include "data/RowFilter.h"
 #include "data/TableGrid.h"
-#include "data/TableLoader.h"
-#include "data/FailureText.h"
-#include "data/WriteBack.h"
-#include "data/engine/Database.h"
-#include "data/engine/EngineError.h"
-#include "data/engine/Value.h"
-#include "data/excelto.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
 #include "naming/FolderBrowser.h"
@@ -28,10 +21,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QHeaderView>
-#include <QImageReader>
-#include <QMouseEvent>
-#include <QScopedValueRollback>
 #include <QStandardPaths>
 #include <QStatusBar>
 
@@ -121,7 +110,20 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     layOutWindow();
     resize(minimumSizeHint());
     connectHandlers();
-    connectDataHandlers();
+    m_data = new DataTablePanel({m_ui->Grid1, m_ui->Frame4, m_ui->Command9, m_ui->opentable, m_ui->Combo1,
+                                 m_ui->Combo2, m_ui->Label5, m_ui->Chezd, m_ui->Comzd, m_ui->Chekzm, m_ui->Comgs,
+                                 m_ui->Comkb1, m_ui->Comkb2, m_ui->Comfname1, m_ui->Comfname2, m_ui->Comt1,
+                                 m_ui->Comt2},
+                                m_dataSource, m_naming, messages, dialogs, this);
+    connect(m_data, &DataTablePanel::status, this, &Form1::setStatus);
+    // Selecting the option loads the table; when it is already selected the
+    // new table must still be loaded.
+    connect(m_data, &DataTablePanel::tableChosen, this, [this] {
+        if (m_ui->Option1->isChecked())
+            selectTableMode();
+        else
+            m_ui->Option1->setChecked(true);
+    });
     startUp();
 }
 
@@ -164,8 +166,6 @@ void Form1::connectHandlers()
     connect(ui->Command8, &QPushButton::clicked, this, [this] { saveHandling(); });
     connect(ui->savezhao, &QAction::triggered, this, [this] { saveHandling(); });
 
-    connect(ui->Command9, &QPushButton::clicked, this, [this] { openTableWindow(); });
-    connect(ui->opentable, &QAction::triggered, this, [this] { openTableWindow(); });
     connect(ui->pageset, &QAction::triggered, this, [this] { pageSetup(); });
     connect(ui->previewprint, &QAction::triggered, this, [this] { printPreview(); });
     // outexcel ("导出为Excel(&E)") has no action.
@@ -479,15 +479,15 @@ void Form1::selectTableMode()
     if (g->columnsListed) {
         // The pickers address fields by position: a different table needs
         // them filled afresh, and the filter of the old table goes with them.
-        if (loadedTableIdentity() != m_pickersTable) {
+        if (m_data->loadedTableIdentity() != m_pickersTable) {
             m_dataSource.whereClause.clear();
             refreshColumnPickers();
-            m_pickersTable = loadedTableIdentity();
+            m_pickersTable = m_data->loadedTableIdentity();
         }
         g->selectRange(g->resumeRow, 1, g->resumeRow, g->cols() - 1);
     } else {
         refreshColumnPickers();
-        m_pickersTable = loadedTableIdentity();
+        m_pickersTable = m_data->loadedTableIdentity();
         redzpsvset();
         g->columnsListed = true;
     }
@@ -741,21 +741,6 @@ WriteBackNote Form1::writeBackFileName()
 
 // -------------------------------------------------------------- data table
 
-void Form1::connectDataHandlers()
-{
-    Ui::Form1 *ui = m_ui;
-    // The grid's row and click notifications are connected with the naming
-    // handlers (gridRowChanged, gridClicked), which set currentRow too.
-
-    // The program's own selections in Combo1 (the picker refill) fill Combo2
-    // too; Combo2 filters only on the operator's pick.
-    connect(ui->Combo1, &QComboBox::currentIndexChanged, this, &Form1::filterColumnChosen);
-    connect(ui->Combo2, &QComboBox::activated, this, &Form1::filterValuePicked);
-    connect(ui->Chezd, &QCheckBox::toggled, this, &Form1::writeBackSwitchToggled);
-    connect(ui->Comzd, &QComboBox::currentIndexChanged, this, &Form1::writeBackColumnChosen);
-    ui->Label5->installEventFilter(this);
-}
-
 void Form1::layOutWindow()
 {
     Ui::Form1 *ui = m_ui;
@@ -778,254 +763,25 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_ui->centralwidget && event->type() == QEvent::Resize)
         layOutWindow();
-    if (watched == m_ui->Label5 && event->type() == QEvent::MouseButtonRelease) {
-        const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::LeftButton && m_ui->Label5->isEnabled()
-            && m_ui->Label5->rect().contains(mouse->position().toPoint())) {
-            filterLabelClicked();
-            return true;
-        }
-    }
     return QMainWindow::eventFilter(watched, event);
 }
 
 void Form1::openTableWindow()
 {
-    // One open-table window at a time; asking again brings it forward.
-    if (m_tableWindow) {
-        m_tableWindow->raise();
-        m_tableWindow->activateWindow();
-        return;
-    }
-    m_tableWindow = new excelto(m_dialogs, this);
-    connect(m_tableWindow, &excelto::tableChosen, this, &Form1::tableChosen);
-    m_tableWindow->show();
-}
-
-void Form1::tableChosen(const DataSource &chosen)
-{
-    // The window's choice takes over only now, on 打开: a browse that was
-    // cancelled never reaches the roster in use.
-    m_dataSource.connectString = chosen.connectString;
-    m_dataSource.fileExtension = chosen.fileExtension;
-    m_dataSource.databasePath = chosen.databasePath;
-    m_dataSource.tableName = chosen.tableName;
-    m_dataSource.fieldTypes = chosen.fieldTypes;
-    m_dataSource.keyColumns = chosen.keyColumns;
-    m_dataSource.keyCount = chosen.keyCount;
-    // A roster just opened starts on its first person.
-    TableGrid *g = grid();
-    g->resumeRow = 1;
-    g->resumeColumn = 1;
-
-    // Selecting the option loads the table; when it is already selected the
-    // new table must still be loaded.
-    if (m_ui->Option1->isChecked())
-        selectTableMode();
-    else
-        m_ui->Option1->setChecked(true);
+    m_data->openTableWindow();
 }
 
 bool Form1::loadTableIntoGrid()
 {
-    TableGrid *g = grid();
-    try {
-        const std::unique_ptr<lumora::engine::Database> db = OpenDatabase(m_dataSource);
-        // Data-table mode always shows every row, whatever the filter lists say.
-        const TableLoad load = LoadTable(*db, m_dataSource.tableName, QString(), *g);
-        if (!load.caption.isEmpty())
-            m_ui->Frame4->setTitle(load.caption);
-        fitDataColumns();
-    } catch (...) {
-        setStatus(QStringLiteral("数据表无法载入：") + CurrentFailureText());
-        return false;
-    }
-    g->setActiveCell(g->resumeRow, g->resumeColumn);
-    return true;
-}
-
-QString Form1::loadedTableIdentity() const
-{
-    QStringList parts{m_dataSource.databasePath, m_dataSource.connectString, m_dataSource.tableName};
-    const TableGrid *g = grid();
-    for (int c = 1; c < g->cols(); ++c)
-        parts << g->cellText(0, c);
-    return parts.join(QLatin1Char('\n'));
-}
-
-void Form1::fitDataColumns()
-{
-    // A load gives every data column 50 pixels, which cuts a student number
-    // or a date in half: widen each column to its header and the texts of
-    // the first rows, within reason.
-    constexpr int sampleRows = 200;
-    constexpr int widest = 240;
-    TableGrid *g = grid();
-    const QFontMetrics cellMetrics(g->font());
-    const QFontMetrics headerMetrics(g->horizontalHeader()->font());
-    const int lastRow = qMin(g->rows() - 1, sampleRows);
-    for (int c = 1; c < g->cols(); ++c) {
-        const int loaded = g->gridColumnWidth(c);
-        int width = headerMetrics.horizontalAdvance(g->cellText(0, c)) + 16;
-        for (int r = 1; r <= lastRow; ++r)
-            width = qMax(width, cellMetrics.horizontalAdvance(g->cellText(r, c)) + 10);
-        g->setGridColumnWidth(c, qMax(loaded, qMin(width, widest)));
-    }
+    return m_data->loadIntoGrid();
 }
 
 void Form1::refreshColumnPickers()
 {
-    Ui::Form1 *ui = m_ui;
-    RefreshColumnPickers(*grid(), ui->Combo1, ui->Combo2, ui->Comkb1, ui->Comkb2, ui->Comfname1, ui->Comfname2,
-                         ui->Comzd, ui->Comt1, ui->Comt2);
-}
-
-void Form1::filterColumnChosen()
-{
-    QString error;
-    if (!RefillFilterValues(m_dataSource, *m_ui->Combo1, *m_ui->Combo2, &error))
-        setStatus(QStringLiteral("筛选值无法读取：") + error);
-}
-
-void Form1::filterValuePicked(int index)
-{
-    Ui::Form1 *ui = m_ui;
-    QString error;
-    const QString caption = ApplyFilter(m_dataSource, *grid(), ui->Combo1->currentIndex(), ui->Combo1->currentText(),
-                                        ui->Combo2->itemText(index), &error);
-    ui->Frame4->setTitle(caption);
-    fitDataColumns();
-    // The operator goes on from the first row shown.
-    grid()->setActiveCell(1, 1);
-    setStatus(error.isEmpty() ? QString() : QStringLiteral("筛选未生效：") + error);
-}
-
-void Form1::writeBackSwitchToggled(bool checked)
-{
-    if (m_inWriteBackSwitch)
-        return;
-    const QScopedValueRollback guard(m_inWriteBackSwitch, true);
-    Ui::Form1 *ui = m_ui;
-    if (m_dataSource.keyCount < 1) {
-        m_messages->show(this, QStringLiteral("你在打开数据时没有指定主键，请重新打开数据表，并指定主主键，详细见帮助。"));
-        if (ui->Chezd->isChecked())
-            ui->Chezd->setChecked(false);
-        return;
-    }
-    ui->Comzd->setEnabled(checked);
-    ui->Chekzm->setEnabled(checked);
-}
-
-void Form1::writeBackColumnChosen(int index)
-{
-    using namespace lumora::engine;
-    Ui::Form1 *ui = m_ui;
-    if (index < 0 || index >= m_dataSource.fieldTypes.size())
-        return;
-    if (m_dataSource.fieldTypes.at(index) == DaoText) {
-        if (m_dataSource.keyColumns.contains(qint16(index + 1))) {
-            m_messages->show(this, ui->Comzd->itemText(index)
-                                       + QStringLiteral(" 已被您在打开Excel时指定为主键,请重新选择一个列!"));
-            ui->Comzd->setCurrentIndex(-1);
-        }
-        return;
-    }
-    // Not a text column. The first entry is offered instead; when it is no
-    // text column either, no entry is left selected, and the operator is
-    // told once.
-    if (!m_reselectingTarget)
-        m_messages->show(this, QStringLiteral("请选择文本型的列"));
-    if (index == 0) {
-        ui->Comzd->setCurrentIndex(-1);
-        return;
-    }
-    const QScopedValueRollback guard(m_reselectingTarget, true);
-    ui->Comzd->setCurrentIndex(0);
+    m_data->refreshColumnPickers();
 }
 
 WriteBackNote Form1::writeBackForCurrentRow()
 {
-    Ui::Form1 *ui = m_ui;
-    TableGrid *g = grid();
-    WriteBackNote note;
-    WriteBackRequest request;
-    request.enabled = ui->Chezd->isChecked();
-    request.targetIndex = ui->Comzd->currentIndex();
-    request.withExtension = ui->Chekzm->isChecked();
-    request.extension = ui->Comgs->currentText();
-    request.photoName = m_naming.photoName;
-    request.row = g->currentRow;
-    const WriteBackResult result = WriteBackFileName(m_dataSource, *g, request);
-    if (!result.written()) {
-        note.text = result.statusText();
-        return note;
-    }
-
-    // The grid shows the stored name as a reload through the filter would.
-    // A column chosen in Combo1 without a value picked in Combo2 would
-    // filter on the empty text and empty the grid mid-session: the filter
-    // in force stays instead.
-    QString error;
-    const bool valuePicked = ui->Combo1->currentIndex() <= 0 || ui->Combo2->currentIndex() >= 0;
-    QString clause = m_dataSource.whereClause;
-    if (valuePicked) {
-        const FilterClause picked = BuildFilterClause(ui->Combo1->currentIndex(), ui->Combo1->currentText(),
-                                                      ui->Combo2->currentText(), m_dataSource.fieldTypes);
-        if (picked.ok)
-            clause = picked.clause;
-    }
-    bool refreshed = false;
-    if (g->loadedClause && *g->loadedClause == clause) {
-        // Only the written record changed: ask for that one record instead
-        // of reading the whole table again.
-        try {
-            note.rowRemoved = RefreshWrittenRow(m_dataSource, *g, request.row, result.record);
-            m_dataSource.whereClause = clause;
-            ui->Frame4->setTitle(QStringLiteral("数据表[%1]").arg(g->rows() - 2));
-            // The stored name may be wider than the column was.
-            fitDataColumns();
-            refreshed = true;
-        } catch (...) {
-            error = CurrentFailureText();
-        }
-    }
-    if (!refreshed) {
-        error.clear();
-        ui->Frame4->setTitle(valuePicked ? ApplyFilter(m_dataSource, *g, ui->Combo1->currentIndex(),
-                                                       ui->Combo1->currentText(), ui->Combo2->currentText(), &error)
-                                         : ReloadThroughFilter(m_dataSource, *g, &error));
-        fitDataColumns();
-    }
-    if (!error.isEmpty())
-        note.text = QStringLiteral("文件名已写入数据表，表格未能重新载入：") + error;
-    return note;
-}
-
-void Form1::filterLabelClicked()
-{
-    TableGrid *g = grid();
-    const int row = g->currentRow;
-    const int column = g->activeColumn();
-    if (!m_ui->Chezd->isChecked())
-        return;
-    // Only a photo that is there may be booked in the roster.
-    if (!IsRecordRow(*g, row)) {
-        WriteBackResult refused;
-        refused.status = WriteBackResult::Status::NotAPerson;
-        setStatus(refused.statusText());
-        return;
-    }
-    if (m_naming.photoPath.isEmpty() || !QFileInfo(m_naming.photoPath).isFile()) {
-        setStatus(QStringLiteral("文件名未写入数据表：第 %1 行的照片 %2 还没有保存").arg(row).arg(m_naming.photoPath));
-        return;
-    }
-    const WriteBackNote note = writeBackForCurrentRow();
-    // A reload forgets the active cell: the operator stays on the row (or
-    // on whoever moved up into it).
-    if (g->activeRow() != row || note.rowRemoved)
-        g->setActiveCell(row, column);
-    if (!note.text.isEmpty())
-        setStatus(note.text);
-    else
-        setStatus(QStringLiteral("文件名已写入数据表：第 %1 行").arg(row));
+    return m_data->writeBackForCurrentRow();
 }

@@ -12,12 +12,12 @@ class CaptureControl;
 class DialogService;
 class MessageService;
 class CameraPanel;
+class DataTablePanel;
 class PreviewPanel;
 class StatusLine;
 class TableGrid;
 class QCloseEvent;
 struct NamingInputs;
-class excelto;
 
 namespace Ui {
 class Form1;
@@ -162,18 +162,6 @@ private:
 
     friend class WindowSaveHost;
 
-    // --- data table: open window, filter, write-back ---
-    void connectDataHandlers();
-    void tableChosen(const DataSource &chosen);
-    // The table the pickers describe: file, table and field names.
-    QString loadedTableIdentity() const;
-    void filterColumnChosen();
-    void filterValuePicked(int index);
-    void writeBackSwitchToggled(bool checked);
-    void writeBackColumnChosen(int index);
-    void filterLabelClicked();
-    void fitDataColumns();
-
     Ui::Form1 *m_ui;
     CaptureControl *m_capture;
     MessageService *m_messages;
@@ -182,16 +170,14 @@ private:
     QPointer<QWidget> m_videoWidget;
     PreviewPanel *m_preview = nullptr;
     CameraPanel *m_camera = nullptr;
+    DataTablePanel *m_data = nullptr;
     StatusLine *m_statusLine = nullptr;
 
     DataSource m_dataSource;
     NamingState m_naming;
     // Why the last FormPhotoPath refused the path; shown in the status line.
     QString m_namingProblem;
-    QPointer<excelto> m_tableWindow;
-    QString m_pickersTable;          // loadedTableIdentity() when the pickers were filled
-    bool m_inWriteBackSwitch = false;
-    bool m_reselectingTarget = false;
+    QString m_pickersTable;          // the loaded table's identity when the pickers were filled
 
     int m_overlayColour = 0;
     QString m_appliedBgHeight;

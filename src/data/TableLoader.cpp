@@ -1,6 +1,7 @@
 #include "data/TableLoader.h"
 
 #include "data/DataSource.h"
+#include "data/FailureText.h"
 #include "data/SqlText.h"
 #include "data/TableGrid.h"
 #include "data/engine/Database.h"
@@ -144,6 +145,19 @@ TableLoad LoadTable(Database &db, const QString &tableName, const QString &where
     result.caption = QStringLiteral("数据表[%1]").arg(count);
     grid.appendRow({}, false);
     grid.loadedClause = whereClause;
+    return result;
+}
+
+GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, TableGrid &grid)
+{
+    GridLoad result;
+    try {
+        const std::unique_ptr<Database> db = OpenDatabase(ds);
+        result.load = LoadTable(*db, ds.tableName, whereClause, grid);
+        result.ok = true;
+    } catch (...) {
+        result.error = CurrentFailureText();
+    }
     return result;
 }
 

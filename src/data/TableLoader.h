@@ -51,6 +51,17 @@ std::optional<QStringList> LoadRecordTexts(lumora::engine::Database &db, const Q
 // as the load got (repainting is resumed).
 TableLoad LoadTable(lumora::engine::Database &db, const QString &tableName, const QString &whereClause,
                     TableGrid &grid);
+// Opens the DataSource's database and loads its table through whereClause
+// into the grid, as LoadTable does. Never throws: on failure `error` says why
+// and the grid is left as far as the load got.
+struct GridLoad
+{
+    bool ok = false;
+    TableLoad load;
+    QString error;
+};
+GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, TableGrid &grid);
+
 // The same with the DataSource's table and its current filter.
 TableLoad LoadTable(lumora::engine::Database &db, const DataSource &ds, TableGrid &grid);
 
