@@ -4,6 +4,7 @@
 #include "app/CameraPanel.h"
 #include "app/DataTablePanel.h"
 #include "app/PreviewPanel.h"
+#include "app/SettingsBinding.h"
 #include "app/SettingsStore.h"
 #include "app/StatusLine.h"
 #include "app/WindowLayout.h"
@@ -28,25 +29,6 @@
 #include <limits>
 
 namespace {
-
-// A check box as stored: "0" clear, "1" ticked, "2" greyed.
-QString checkText(const QCheckBox *box)
-{
-    switch (box->checkState()) {
-    case Qt::Unchecked:
-        return QStringLiteral("0");
-    case Qt::Checked:
-        return QStringLiteral("1");
-    case Qt::PartiallyChecked:
-        return QStringLiteral("2");
-    }
-    return QStringLiteral("0");
-}
-
-QString indexText(const QComboBox *list)
-{
-    return QString::number(list->currentIndex());
-}
 
 // A stored number made whole: blanks around it allowed, a fraction rounded
 // half to even; false for text that is no number or does not fit 32 bits.
@@ -300,52 +282,25 @@ void Form1::zpsvset()
     if (ui->Text1->text().isEmpty())
         ui->Text1->setText(SettingsStore::defaultSaveFolder());
 
-    const std::pair<const char *, QString> values[] = {
-        {"zpph", ui->Text1->text()},
-        {"kbmche1", checkText(ui->Chekb1)},
-        {"kbmche2", checkText(ui->Chekb2)},
-        {"kbmcom1", indexText(ui->Comkb1)},
-        {"kbmcom2", indexText(ui->Comkb2)},
-        {"zpnametex", ui->Texfname->text()},
-        {"zpnamecom1", indexText(ui->Comfname1)},
-        {"zpnamecom2", indexText(ui->Comfname2)},
-        {"zpnameche2", checkText(ui->Chefname2)},
-        {"zpqbmche", checkText(ui->Cheqbm)},
-        {"zpszdche", checkText(ui->Chezd)},
-        {"zpszdcom", indexText(ui->Comzd)},
-        {"zpkzmche", checkText(ui->Chekzm)},
-        {"zpgscom", indexText(ui->Comgs)},
-    };
-    for (const auto &[key, value] : values) {
-        if (!SettingsStore::save(QLatin1String(key), value)) {
-            setStatus(QStringLiteral("保存设置失败：%1").arg(QLatin1String(key)));
-            return;
-        }
-    }
+    const QString refused = settingsBinding().write(QStringLiteral("zpsvset"));
+    if (!refused.isEmpty())
+        setStatus(QStringLiteral("保存设置失败：%1").arg(refused));
 }
 
 void Form1::zpset()
 {
-    Ui::Form1 *ui = m_ui;
-    const std::pair<const char *, QString> values[] = {
-        {"zph", ui->Texg->text()},
-        {"zpw", ui->Textk->text()},
-        {"zptexche", checkText(ui->Check1)},
-        {"zptexlef", ui->Texleft->text()},
-        {"zptextop", ui->Textop->text()},
-        {"zptexsize", QString::number(float(overlayFontSize()), 'g', 7)},
-        {"zptexcolor", QString::number(m_overlayColour)},
-        {"zptexnrtext", ui->Textt->text()},
-        {"zptexcom1", indexText(ui->Comt1)},
-        {"zptexcom2", indexText(ui->Comt2)},
-        {"zptexcheadd", checkText(ui->Cheta)},
-        {"zpcomtext", indexText(ui->Comtext)},
-        {"bjtexg", ui->Tebg->text()},
-        {"bjtexk", ui->Tebk->text()},
-    };
-    for (const auto &[key, value] : values)
-        if (!SettingsStore::save(QLatin1String(key), value))
-            return;
+    settingsBinding().write(QStringLiteral("zpset"));
+}
+
+SettingsBinding Form1::settingsBinding() const
+{
+    return SettingsBinding(*this, [this](const QString &control) {
+        if (control == QLatin1String("fLabel (font size)"))
+            return QString::number(float(overlayFontSize()), 'g', 7);
+        if (control == QLatin1String("fLabel (text colour)"))
+            return QString::number(m_overlayColour);
+        return QString();
+    });
 }
 
 void Form1::redzpsvset()

@@ -14,6 +14,7 @@ class MessageService;
 class CameraPanel;
 class DataTablePanel;
 class PreviewPanel;
+class SettingsBinding;
 class StatusLine;
 class TableGrid;
 class QCloseEvent;
@@ -50,6 +51,8 @@ public:
     void zpsvset();
     void zpset();
     void redzpsvset();
+    // The writers' binding of the key table to this window's controls.
+    SettingsBinding settingsBinding() const;
 
     // Shows the table-mode naming controls (true) or the typed-name box.
     void SetTableModeControls(bool tableMode);
