@@ -15,7 +15,7 @@ const char16_t *chineseFor(int error)
     case EROFS: return u"所在的磁盘只能读不能写";
     case ENOSPC: return u"磁盘已满";
     case EDQUOT: return u"磁盘配额已用完";
-    case ENOENT: return u"文件不存在";
+    case ENOENT: return u"文件或文件夹不存在";
     case EISDIR: return u"这是一个文件夹";
     case EIO: return u"读写出错（磁盘或网络故障？）";
     case EMFILE:

@@ -169,7 +169,7 @@ Value chr(const Value &v, const SqlExpr &e)
             return Value::text(QString(QChar(ushort(d))));
     }
     throw SqlError::format(e.offset, u"Chr takes a character code from 0 to 255, not \"%1\"",
-                           u"Chr 只接受 0 到 255 的字符代码，“%1”不是", v.toText());
+                           u"Chr 只接受 0 到 255 的字符代码，“%1”不在其中", v.toText());
 }
 
 Value join(const SqlExpr &expr, const TableSource &table, qsizetype record, QStringList *parts)
