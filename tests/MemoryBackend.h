@@ -35,7 +35,9 @@ public:
     {
         checkUpdate(record, field, value);
         if (m_data->failAfter >= 0 && m_data->updates >= m_data->failAfter)
-            throw lumora::engine::EngineError(QStringLiteral("the file is locked"));
+            throw lumora::engine::EngineError(QStringLiteral("the file is locked"),
+                                              QStringLiteral("数据表被其他程序锁定：%1").arg(m_data->name),
+                                              lumora::engine::EngineError::Code::Locked);
         m_data->rows[record][field] = value;
         ++m_data->updates;
     }

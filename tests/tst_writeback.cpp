@@ -7,6 +7,7 @@
 #include "data/engine/Database.h"
 
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <unistd.h>
 #include <QtTest>
 
@@ -28,6 +29,7 @@ private slots:
     void runner_data();
     void runner();
     void readOnlyFileIsReported();
+    void lockedFileIsReportedInChinese();
     void onlyAKeyOfOnePersonWrites_data();
     void onlyAKeyOfOnePersonWrites();
     void markerRowIsNobody();
@@ -233,6 +235,37 @@ void TstWriteBack::readOnlyFileIsReported()
     QFile::setPermissions(ds.databasePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QCOMPARE(int(result.status), int(Status::Failed));
     QVERIFY(!result.reason.isEmpty());
+}
+
+// A roster another program holds locked: the status line says so in
+// Chinese and names the file, and nothing is written.
+void TstWriteBack::lockedFileIsReportedInChinese()
+{
+    DataSource ds;
+    ds.databasePath = copyRoster(QStringLiteral("locked"));
+    ds.connectString = QStringLiteral("dBASE IV");
+    ds.tableName = QStringLiteral("[roster]");
+    ds.fieldTypes = {DaoText, DaoText, DaoText, DaoDouble, DaoDate, DaoText};
+    ds.keyColumns = {1};
+    TableGrid grid;
+    LoadTable(*OpenDatabase(ds), ds, grid);
+    QFile file(ds.databasePath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    const int holder = ::open(QFile::encodeName(ds.databasePath).constData(), O_RDWR | O_CLOEXEC);
+    QVERIFY(holder >= 0);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    QCOMPARE(::fcntl(holder, F_OFD_SETLK, &lock), 0);  // conflicts within one process too
+    WriteBackRequest request{true, 5, false, QString(), QStringLiteral("p"), 1};
+    const WriteBackResult result = WriteBackFileName(ds, grid, request);
+    ::close(holder);
+    QCOMPARE(int(result.status), int(Status::Failed));
+    QVERIFY2(result.statusText().startsWith(QStringLiteral("文件名未写入数据表：数据表被其他程序锁定：roster.dbf")),
+             qPrintable(result.statusText()));
+    QVERIFY(file.seek(0));
+    QCOMPARE(file.readAll(), before);
 }
 
 // A roster whose key column XH holds what goes wrong in real rosters:

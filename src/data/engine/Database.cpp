@@ -37,12 +37,14 @@ const BackendKind backendKinds[] = {
     {[](const QString &c) { return startsWith(c, "foxpro") || startsWith(c, "dbase"); }, openDbf},
     {[](const QString &c) { return startsWith(c, "excel"); },
      [](const QString &path) -> std::unique_ptr<Backend> {
-         throw EngineError(QStringLiteral("Excel workbooks cannot be opened yet: %1").arg(path));
+         throw EngineError(QStringLiteral("Excel workbooks cannot be opened yet: %1").arg(path),
+                           QStringLiteral("暂时还不能打开 Excel 工作簿：%1").arg(QFileInfo(path).fileName()));
      }},
     // Access: the connect string is empty or carries only options (";pwd=...").
     {[](const QString &c) { return c.trimmed().isEmpty() || c.trimmed().startsWith(QLatin1Char(';')); },
      [](const QString &path) -> std::unique_ptr<Backend> {
-         throw EngineError(QStringLiteral("Access databases cannot be opened yet: %1").arg(path));
+         throw EngineError(QStringLiteral("Access databases cannot be opened yet: %1").arg(path),
+                           QStringLiteral("暂时还不能打开 Access 数据库：%1").arg(QFileInfo(path).fileName()));
      }},
 };
 
@@ -153,17 +155,18 @@ Database::~Database() = default;
 std::unique_ptr<Database> Database::open(const QString &path, const QString &connect)
 {
     if (path.isEmpty() || !QFileInfo::exists(path))
-        throw EngineError(QStringLiteral("file not found: %1").arg(path));
+        throw EngineError::format(u"file not found: %1", u"找不到文件 %1", path);
     for (const BackendKind &kind : backendKinds)
         if (kind.matches(connect))
             return fromBackend(kind.open(path));
-    throw EngineError(QStringLiteral("unknown connect string \"%1\" for %2").arg(connect, path));
+    throw EngineError(QStringLiteral("unknown connect string \"%1\" for %2").arg(connect, path),
+                      QStringLiteral("不认识文件 %1 的连接字符串“%2”").arg(QFileInfo(path).fileName(), connect));
 }
 
 std::unique_ptr<Database> Database::fromBackend(std::unique_ptr<Backend> backend)
 {
     if (!backend)
-        throw EngineError(QStringLiteral("no backend"));
+        throw EngineError(QStringLiteral("no backend"), QStringLiteral("没有可读取它的数据源"));
     return std::unique_ptr<Database>(new Database(std::move(backend)));
 }
 
@@ -188,23 +191,25 @@ TableSource &Database::table(const QString &name, int offset) const
             folded.append(t);
     }
     const QStringList &matches = exact.isEmpty() ? folded : exact;
-    const auto refuse = [&](const QString &what) -> TableSource & {
+    const auto refuse = [&](const QString &what, const QString &chinese) -> TableSource & {
         if (offset >= 0)
-            throw SqlError(what, offset);
-        throw EngineError(what);
+            throw SqlError(what, chinese, offset);
+        throw EngineError(what, chinese);
     };
     if (matches.isEmpty())
-        return refuse(QStringLiteral("unknown table \"%1\"").arg(name));
+        return refuse(QStringLiteral("unknown table \"%1\"").arg(name), QStringLiteral("没有数据表“%1”").arg(name));
     if (matches.size() > 1)
         return refuse(QStringLiteral("table name \"%1\" is ambiguous: it could be %2; name one exactly")
-                          .arg(name, matches.join(QStringLiteral(" or "))));
+                          .arg(name, matches.join(QStringLiteral(" or "))),
+                      QStringLiteral("数据表名“%1”不明确：可能是 %2，请写出确切的名称")
+                          .arg(name, matches.join(QStringLiteral(" 或 "))));
     const QString canonical = matches.first();
     it = m_tables.find(canonical);
     if (it != m_tables.end())
         return *it->second;
     std::unique_ptr<TableSource> source = m_backend->openTable(canonical);
     if (!source)
-        throw EngineError(QStringLiteral("table \"%1\" cannot be opened").arg(canonical));
+        throw EngineError::format(u"table \"%1\" cannot be opened", u"数据表 %1 无法打开", canonical);
     return *m_tables.emplace(canonical, std::move(source)).first->second;
 }
 
@@ -241,7 +246,7 @@ Recordset Database::openRecordset(const QString &tableOrStatement)
 Recordset Database::openRecordset(const QString &statement, qsizetype record)
 {
     if (record < 0)
-        throw EngineError(QStringLiteral("no record %1").arg(record));
+        throw EngineError::format(u"no record %1", u"没有第 %1 条记录", record);
     return runSelect(statement, record, record + 1);
 }
 
@@ -253,13 +258,13 @@ Recordset Database::runSelect(const QString &statement, qsizetype first, qsizety
     SqlStatement parsed = SqlParser::parse(statement);
     auto *select = std::get_if<SqlSelect>(&parsed);
     if (!select)
-        throw SqlError(QStringLiteral("expected a select statement"), 0);
+        throw SqlError(QStringLiteral("expected a select statement"), QStringLiteral("这里要的是 select 语句"), 0);
     const TableSource &source = table(select->table.name, select->table.offset);
     const QList<FieldInfo> &fields = source.fields();
     for (auto &column : select->columns)
-        SqlEvaluator::bind(*column.expr, fields);
+        SqlEvaluator::bind(*column.expr, fields, select->table.name);
     if (select->where)
-        SqlEvaluator::bind(*select->where, fields);
+        SqlEvaluator::bind(*select->where, fields, select->table.name);
 
     // The result's fields: a plain field keeps its description, anything
     // else is text (or what its value is) named by its alias.
@@ -375,17 +380,17 @@ UpdateResult Database::runUpdate(const QString &statement, qsizetype expected)
     SqlStatement parsed = SqlParser::parse(statement);
     auto *update = std::get_if<SqlUpdate>(&parsed);
     if (!update)
-        throw SqlError(QStringLiteral("expected an update statement"), 0);
+        throw SqlError(QStringLiteral("expected an update statement"), QStringLiteral("这里要的是 update 语句"), 0);
     TableSource &target = table(update->table.name, update->table.offset);
     const QList<FieldInfo> fields = target.fields();
     for (SqlAssignment &a : update->assignments) {
         a.field = SqlEvaluator::fieldIndex(fields, a.fieldName);
         if (a.field < 0)
-            throw SqlError(QStringLiteral("unknown field \"%1\"").arg(a.fieldName), a.offset);
-        SqlEvaluator::bind(*a.value, fields);
+            throw SqlEvaluator::unknownField(a.fieldName, update->table.name, a.offset);
+        SqlEvaluator::bind(*a.value, fields, update->table.name);
     }
     if (update->where)
-        SqlEvaluator::bind(*update->where, fields);
+        SqlEvaluator::bind(*update->where, fields, update->table.name);
 
     // Decide every match and every new value before the first write, so a
     // value the field cannot take stops the statement with nothing written.
@@ -424,11 +429,15 @@ UpdateResult Database::runUpdate(const QString &statement, qsizetype expected)
             } catch (const EngineError &e) {
                 if (m == 0)
                     throw;
+                const QString count = QString::number(m);
+                const QString total = QString::number(matches.size());
+                const QString chinese = e.chinese().isEmpty()
+                                            ? QString()
+                                            : QStringLiteral("%1（在此之前，%2 条记录中已有 %3 条改好了）")
+                                                  .arg(e.chinese(), total, count);
                 throw EngineError(QStringLiteral("%1 (%2 of %3 records were updated before this one)")
-                                      .arg(e.message())
-                                      .arg(m)
-                                      .arg(matches.size()),
-                                  e.code());
+                                      .arg(e.message(), count, total),
+                                  chinese, e.code());
             }
         }
     }

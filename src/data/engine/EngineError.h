@@ -1,13 +1,18 @@
 #pragma once
 
 #include <QString>
+#include <concepts>
 #include <stdexcept>
 
 namespace lumora::engine {
 
 // The one error type of the table engine: a message a person can act on,
 // naming the file, table or statement position concerned, and a code for
-// the few failures a caller words in its own way.
+// the few failures a caller words in its own way. Each error carries the
+// same facts twice: message() in English for lumora-sql and logs, chinese()
+// for the window, whose operators read Chinese:
+//
+//     throw EngineError::format(u"Field %1 is %2 bytes wide", u"字段 %1 只有 %2 个字节宽", f.name, f.length);
 class EngineError : public std::runtime_error
 {
 public:
@@ -16,14 +21,50 @@ public:
         Locked,  // another program holds a lock on the file; trying again later may work
     };
 
-    explicit EngineError(const QString &message, Code code = Code::Other)
-        : std::runtime_error(message.toStdString()), m_message(message), m_code(code) {}
+    EngineError(const QString &message, const QString &chinese, Code code = Code::Other)
+        : std::runtime_error(message.toStdString()), m_message(message), m_chinese(chinese), m_code(code) {}
+    // An error with no Chinese wording (from code outside the engine).
+    explicit EngineError(const QString &message, Code code = Code::Other) : EngineError(message, QString(), code) {}
+
+    // Both texts from templates whose %1, %2 ... take the same facts, in
+    // one pass: a fact that itself holds "%1" stays as it is.
+    template <typename... Facts>
+    static EngineError format(QStringView english, QStringView chinese, const Facts &...facts)
+    {
+        return EngineError(fill(english, facts...), fill(chinese, facts...));
+    }
+
     const QString &message() const { return m_message; }
+    // Empty when the thrower gave no Chinese text.
+    const QString &chinese() const { return m_chinese; }
     Code code() const { return m_code; }
+
+    // A fact as it appears in both texts.
+    static QString factText(const QString &s) { return s; }
+    static QString factText(QStringView s) { return s.toString(); }
+    static QString factText(QChar c) { return QString(c); }
+    static QString factText(std::integral auto n) { return QString::number(n); }
+
+    template <typename... Facts>
+    static QString fill(QStringView text, const Facts &...facts)
+    {
+        if constexpr (sizeof...(Facts) == 0)
+            return text.toString();
+        else
+            return text.toString().arg(factText(facts)...);
+    }
 
 private:
     QString m_message;
+    QString m_chinese;
     Code m_code = Code::Other;
 };
+
+// A byte as two lower-case hexadecimal digits ("1a"), as the messages show
+// header bytes after "0x".
+inline QString hexByte(unsigned value)
+{
+    return QStringLiteral("%1").arg(value & 0xFFu, 2, 16, QLatin1Char('0'));
+}
 
 } // namespace lumora::engine

@@ -76,11 +76,9 @@ private:
     void require(qint64 offset, qint64 length) const
     {
         if (!has(offset, length))
-            throw EngineError(QStringLiteral("%1 is damaged: it ends before offset %2 (%3 bytes needed, %4 present)")
-                                  .arg(m_what)
-                                  .arg(offset + length)
-                                  .arg(length)
-                                  .arg(m_bytes.size()));
+            throw EngineError::format(u"%1 is damaged: it ends before offset %2 (%3 bytes needed, %4 present)",
+                                      u"文件 %1 已损坏：内容在第 %2 个字节之前就结束了（需要 %3 个字节，只有 %4 个）",
+                                      m_what, offset + length, length, m_bytes.size());
     }
 
     QByteArrayView m_bytes;

@@ -17,7 +17,7 @@ public:
     explicit DbfFolder(const QString &folder) : m_dir(folder)
     {
         if (!m_dir.exists())
-            throw EngineError(QStringLiteral("The folder %1 does not exist").arg(folder));
+            throw EngineError::format(u"The folder %1 does not exist", u"文件夹 %1 不存在", folder);
         const QFileInfoList entries = m_dir.entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
         for (const QFileInfo &entry : entries)
             if (entry.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) == 0)
@@ -47,10 +47,12 @@ public:
         }
         const QStringList &matches = exact.isEmpty() ? folded : exact;
         if (matches.isEmpty())
-            throw EngineError(QStringLiteral("There is no table %1 in %2").arg(name, m_dir.path()));
+            throw EngineError::format(u"There is no table %1 in %2", u"文件夹 %2 中没有数据表 %1", name, m_dir.path());
         if (matches.size() > 1)
             throw EngineError(QStringLiteral("The table name %1 is ambiguous in %2: it could be %3")
-                                  .arg(name, m_dir.path(), matches.join(QStringLiteral(" or "))));
+                                  .arg(name, m_dir.path(), matches.join(QStringLiteral(" or "))),
+                              QStringLiteral("文件夹 %2 中的数据表名 %1 不明确：可能是 %3")
+                                  .arg(name, m_dir.path(), matches.join(QStringLiteral(" 或 "))));
         return DbfTable::open(m_dir.filePath(matches.first()), QFileInfo(matches.first()).completeBaseName());
     }
 

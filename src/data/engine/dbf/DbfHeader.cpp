@@ -82,17 +82,16 @@ DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, cons
 {
     const ByteCursor in(bytes, what);
     if (bytes.size() < kPrologue + 1)
-        throw EngineError(QStringLiteral("%1 is not a dBase or FoxPro table: it is only %2 bytes long")
-                              .arg(what)
-                              .arg(bytes.size()));
+        throw EngineError::format(u"%1 is not a dBase or FoxPro table: it is only %2 bytes long",
+                                  u"文件 %1 不是 dBase 或 FoxPro 数据表：它只有 %2 个字节", what, bytes.size());
     DbfHeader h;
     h.version = in.u8(0);
     if (h.version == 0x04 || h.version == 0x8C)
-        throw EngineError(QStringLiteral("%1 is a dBase 7 table, which cannot be read").arg(what));
+        throw EngineError::format(u"%1 is a dBase 7 table, which cannot be read",
+                                  u"文件 %1 是 dBase 7 数据表，本程序读不了", what);
     if (!isSupportedVersion(h.version))
-        throw EngineError(QStringLiteral("%1 is not a dBase or FoxPro table (first byte 0x%2)")
-                              .arg(what)
-                              .arg(h.version, 2, 16, QLatin1Char('0')));
+        throw EngineError::format(u"%1 is not a dBase or FoxPro table (first byte 0x%2)",
+                                  u"文件 %1 不是 dBase 或 FoxPro 数据表（第一个字节是 0x%2）", what, hexByte(h.version));
     h.updateYear = in.u8(1);
     h.updateMonth = in.u8(2);
     h.updateDay = in.u8(3);
@@ -107,17 +106,15 @@ DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, cons
     // other writers of its format (npm dbffile) leave it out.
     const int minimumHeader = kPrologue + kDescriptor + 1;
     if (h.headerLength < minimumHeader)
-        throw EngineError(QStringLiteral("%1 is damaged: its header length %2 is too small (at least %3)")
-                              .arg(what)
-                              .arg(h.headerLength)
-                              .arg(minimumHeader));
+        throw EngineError::format(u"%1 is damaged: its header length %2 is too small (at least %3)",
+                                  u"文件 %1 已损坏：表头长度 %2 太小（至少应为 %3）", what, h.headerLength, minimumHeader);
     if (h.headerLength > bytes.size())
-        throw EngineError(QStringLiteral("%1 is damaged: its header of %2 bytes is longer than the file (%3 bytes)")
-                              .arg(what)
-                              .arg(h.headerLength)
-                              .arg(bytes.size()));
+        throw EngineError::format(u"%1 is damaged: its header of %2 bytes is longer than the file (%3 bytes)",
+                                  u"文件 %1 已损坏：表头有 %2 个字节，比整个文件（%3 个字节）还长", what,
+                                  h.headerLength, bytes.size());
     if (h.recordLength < 2)
-        throw EngineError(QStringLiteral("%1 is damaged: its record length %2 is too small").arg(what).arg(h.recordLength));
+        throw EngineError::format(u"%1 is damaged: its record length %2 is too small",
+                                  u"文件 %1 已损坏：记录长度 %2 太小", what, h.recordLength);
 
     // Descriptors run until the 0x0D terminator; on Visual FoxPro the
     // backlink area, when there is one, follows it inside the header length.
@@ -141,31 +138,29 @@ DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, cons
         const quint32 storedOffset = vfp ? in.u32le(pos + 12) : 0;
         f.offset = storedOffset != 0 ? int(std::min<quint32>(storedOffset, h.recordLength + 1u)) : runningOffset;
         if (f.length == 0)
-            throw EngineError(QStringLiteral("%1 is damaged: field %2 is 0 bytes wide").arg(what, f.name));
+            throw EngineError::format(u"%1 is damaged: field %2 is 0 bytes wide", u"文件 %1 已损坏：字段 %2 的宽度是 0",
+                                      what, f.name);
         runningOffset += f.length;
         if (f.offset < 1 || qint64(f.offset) + f.length > h.recordLength)
-            throw EngineError(QStringLiteral("%1 is damaged: field %2 (%3 bytes at %4) does not fit the record length %5")
-                                  .arg(what, f.name)
-                                  .arg(f.length)
-                                  .arg(f.offset)
-                                  .arg(h.recordLength));
+            throw EngineError::format(
+                u"%1 is damaged: field %2 (%3 bytes at %4) does not fit the record length %5",
+                u"文件 %1 已损坏：字段 %2（%3 个字节，从第 %4 个字节起）超出了记录长度 %5", what, f.name, f.length,
+                f.offset, h.recordLength);
         const int fixed = fixedLength(f.type, vfp);
         if (fixed && f.length != fixed)
-            throw EngineError(QStringLiteral("%1 is damaged: field %2 of type %3 is %4 bytes wide, not %5")
-                                  .arg(what, f.name, QChar::fromLatin1(f.type))
-                                  .arg(f.length)
-                                  .arg(fixed));
+            throw EngineError::format(u"%1 is damaged: field %2 of type %3 is %4 bytes wide, not %5",
+                                      u"文件 %1 已损坏：%3 类型的字段 %2 宽 %4 个字节，应为 %5 个", what, f.name,
+                                      QChar::fromLatin1(f.type), f.length, fixed);
         all.append(f);
     }
     if (all.isEmpty())
-        throw EngineError(QStringLiteral("%1 is damaged: it declares no fields").arg(what));
+        throw EngineError::format(u"%1 is damaged: it declares no fields", u"文件 %1 已损坏：其中没有任何字段", what);
     // Outside Visual FoxPro the record is the deletion flag and the fields,
     // nothing else: a record length that says more would shift every value.
     if (!vfp && runningOffset != h.recordLength)
-        throw EngineError(QStringLiteral("%1 is damaged: its fields add up to %2 bytes a record, but the header says %3")
-                              .arg(what)
-                              .arg(runningOffset)
-                              .arg(h.recordLength));
+        throw EngineError::format(u"%1 is damaged: its fields add up to %2 bytes a record, but the header says %3",
+                                  u"文件 %1 已损坏：各字段加起来每条记录 %2 个字节，表头却写着 %3 个", what,
+                                  runningOffset, h.recordLength);
 
     // Visual FoxPro keeps Null marks and varchar lengths in the hidden
     // _NullFlags field; bits go to the fields in order, a varchar's length
@@ -184,9 +179,8 @@ DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, cons
             f.nullBit = bit++;
     }
     if (bit > 0 && (h.nullFlagsOffset < 0 || bit > h.nullFlagsLength * 8))
-        throw EngineError(QStringLiteral("%1 is damaged: its _NullFlags field is missing or too short for %2 flags")
-                              .arg(what)
-                              .arg(bit));
+        throw EngineError::format(u"%1 is damaged: its _NullFlags field is missing or too short for %2 flags",
+                                  u"文件 %1 已损坏：_NullFlags 字段缺失或太短，放不下 %2 个标志", what, bit);
     for (const DbfField &f : all)
         if (f.type != '0')
             h.fields.append(f);

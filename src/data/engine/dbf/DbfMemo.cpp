@@ -1,6 +1,7 @@
 #include "data/engine/dbf/DbfMemo.h"
 
 #include "data/engine/EngineError.h"
+#include "data/engine/SystemErrorText.h"
 #include "data/engine/dbf/ByteCursor.h"
 
 #include <QFile>
@@ -49,7 +50,7 @@ public:
     {
         m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
         if (m_fd < 0)
-            fail(QStringLiteral("cannot be read"));
+            fail(u"cannot be read", u"无法读取");
     }
     ~FileSource() override
     {
@@ -63,7 +64,7 @@ public:
     {
         struct stat st {};
         if (::fstat(m_fd, &st) != 0)
-            fail(QStringLiteral("cannot be measured"));
+            fail(u"cannot be measured", u"无法取得大小");
         return qint64(st.st_size);
     }
     QByteArray read(qint64 offset, qint64 length) const override
@@ -75,7 +76,8 @@ public:
         try {
             out.resize(length);
         } catch (const std::bad_alloc &) {
-            throw EngineError(QStringLiteral("%1: a memo of %2 bytes is too large to read").arg(m_what).arg(length));
+            throw EngineError::format(u"%1: a memo of %2 bytes is too large to read",
+                                      u"文件 %1 中有一条 %2 个字节的备注，太大，读不进来", m_what, length);
         }
         qint64 done = 0;
         while (done < length) {
@@ -83,7 +85,7 @@ public:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
-                fail(QStringLiteral("cannot be read"));
+                fail(u"cannot be read", u"无法读取");
             if (n == 0)
                 break;
             done += n;
@@ -93,9 +95,13 @@ public:
     }
 
 private:
-    [[noreturn]] void fail(const QString &doing) const
+    // Throws the error of the system call that just failed; `doing` says
+    // what could not be done, in English and in Chinese.
+    [[noreturn]] void fail(QStringView doing, QStringView chinese) const
     {
-        throw EngineError(QStringLiteral("%1 %2: %3").arg(m_what, doing, QString::fromLocal8Bit(std::strerror(errno))));
+        const SystemErrorText why = systemErrorText(errno);
+        throw EngineError(QStringLiteral("%1 %2: %3").arg(m_what, doing, why.english),
+                          QStringLiteral("%1 %2：%3").arg(m_what, chinese, why.chinese));
     }
 
     int m_fd = -1;
@@ -139,13 +145,13 @@ void DbfMemo::readHeader()
     const QByteArray head = m_source->read(0, 22);
     const ByteCursor in(head, m_what);
     if (head.size() < 8)
-        throw EngineError(QStringLiteral("%1 is damaged: a memo file cannot be only %2 bytes long")
-                              .arg(m_what)
-                              .arg(head.size()));
+        throw EngineError::format(u"%1 is damaged: a memo file cannot be only %2 bytes long",
+                                  u"文件 %1 已损坏：备注文件不可能只有 %2 个字节", m_what, head.size());
     if (m_kind == Kind::Fpt) {
         m_blockSize = in.u16be(6);
         if (m_blockSize == 0)
-            throw EngineError(QStringLiteral("%1 is damaged: its memo block size is 0").arg(m_what));
+            throw EngineError::format(u"%1 is damaged: its memo block size is 0", u"文件 %1 已损坏：备注块大小是 0",
+                                      m_what);
     } else {
         const quint32 stated = in.has(20, 2) ? in.u16le(20) : 0;
         m_blockSize = (stated != 0 && stated % 64 == 0) ? stated : 512;
@@ -162,14 +168,12 @@ QByteArray DbfMemo::read(quint32 block) const
     const qint64 size = m_source->size();
     const qint64 start = qint64(block) * m_blockSize;
     if (block == 0 || start >= size)
-        throw EngineError(QStringLiteral("%1 is damaged: a record points to memo block %2, outside the file")
-                              .arg(m_what)
-                              .arg(block));
+        throw EngineError::format(u"%1 is damaged: a record points to memo block %2, outside the file",
+                                  u"文件 %1 已损坏：有记录指向文件之外的备注块 %2", m_what, block);
     const auto tooLong = [&](quint32 length) {
-        return EngineError(QStringLiteral("%1 is damaged: memo block %2 says %3 bytes, more than the file holds")
-                               .arg(m_what)
-                               .arg(block)
-                               .arg(length));
+        return EngineError::format(u"%1 is damaged: memo block %2 says %3 bytes, more than the file holds",
+                                   u"文件 %1 已损坏：备注块 %2 说有 %3 个字节，比文件里剩下的多", m_what, block,
+                                   length);
     };
     const QByteArray head = m_source->read(start, 8);
     const ByteCursor in(head, m_what);

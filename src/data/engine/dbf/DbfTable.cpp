@@ -1,6 +1,7 @@
 #include "data/engine/dbf/DbfTable.h"
 
 #include "data/engine/EngineError.h"
+#include "data/engine/SystemErrorText.h"
 #include "data/engine/dbf/ByteCursor.h"
 
 #include <QDir>
@@ -157,19 +158,30 @@ std::optional<double> numberOf(const Value &v)
 
 // ---- file helpers ------------------------------------------------------
 
+// The error for a file that cannot be read: Qt's words in English, and the
+// system's reason in Chinese when the failed call left one in errno.
+EngineError unreadable(const QString &what, const QFile &file, int error)
+{
+    const QString why = error != 0 ? systemErrorText(error).chinese : QStringLiteral("读取出错");
+    return EngineError(QStringLiteral("%1 cannot be read: %2").arg(what, file.errorString()),
+                       QStringLiteral("%1 无法读取：%2").arg(what, why));
+}
+
 QByteArray readWhole(const QString &path, const QString &what)
 {
     QFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::ReadOnly))
-        throw EngineError(QStringLiteral("%1 cannot be read: %2").arg(what, file.errorString()));
+        throw unreadable(what, file, errno);
     QByteArray bytes;
     try {
         bytes = file.readAll();
     } catch (const std::bad_alloc &) {
-        throw EngineError(QStringLiteral("%1 is too large to read (%2 bytes)").arg(what).arg(file.size()));
+        throw EngineError::format(u"%1 is too large to read (%2 bytes)", u"文件 %1 太大，读不进来（%2 个字节）", what,
+                                  file.size());
     }
     if (file.error() != QFileDevice::NoError)
-        throw EngineError(QStringLiteral("%1 cannot be read: %2").arg(what, file.errorString()));
+        throw unreadable(what, file, errno);
     return bytes;
 }
 
@@ -205,7 +217,7 @@ public:
     {
         m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
         if (m_fd < 0)
-            fail(QStringLiteral("cannot be opened for writing"));
+            fail(u"cannot be opened for writing", u"无法写入");
         struct flock lock {};
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
@@ -221,14 +233,15 @@ public:
                 const int error = errno;
                 ::close(m_fd);
                 errno = error;
-                fail(QStringLiteral("cannot be locked"));
+                fail(u"cannot be locked", u"无法加锁");
             }
             if (waited >= kLockWaitMs) {
                 ::close(m_fd);
                 m_fd = -1;
-                throw EngineError(QStringLiteral("%1 is locked by another program; close it there and try again")
-                                      .arg(m_what),
-                                  EngineError::Code::Locked);
+                throw EngineError(
+                    QStringLiteral("%1 is locked by another program; close it there and try again").arg(m_what),
+                    QStringLiteral("数据表被其他程序锁定：%1，请在那个程序中关闭它后再试").arg(m_what),
+                    EngineError::Code::Locked);
             }
             ::usleep(kLockRetryMs * 1000);
             waited += kLockRetryMs;
@@ -246,7 +259,7 @@ public:
     {
         const off_t end = ::lseek(m_fd, 0, SEEK_END);
         if (end < 0)
-            fail(QStringLiteral("cannot be measured"));
+            fail(u"cannot be measured", u"无法取得大小");
         return end;
     }
     QByteArray read(qint64 offset, qint64 length) const
@@ -258,7 +271,7 @@ public:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
-                fail(QStringLiteral("cannot be read"));
+                fail(u"cannot be read", u"无法读取");
             if (n == 0)
                 break;
             done += n;
@@ -275,20 +288,24 @@ public:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
-                fail(QStringLiteral("cannot be written"));
+                fail(u"cannot be written", u"无法写入");
             done += n;
         }
     }
     void sync() const
     {
         if (::fsync(m_fd) != 0)
-            fail(QStringLiteral("cannot be flushed to disk"));
+            fail(u"cannot be flushed to disk", u"无法存到磁盘上");
     }
 
 private:
-    [[noreturn]] void fail(const QString &doing) const
+    // Throws the error of the system call that just failed; `doing` says
+    // what could not be done, in English and in Chinese.
+    [[noreturn]] void fail(QStringView doing, QStringView chinese) const
     {
-        throw EngineError(QStringLiteral("%1 %2: %3").arg(m_what, doing, QString::fromLocal8Bit(std::strerror(errno))));
+        const SystemErrorText why = systemErrorText(errno);
+        throw EngineError(QStringLiteral("%1 %2: %3").arg(m_what, doing, why.english),
+                          QStringLiteral("%1 %2：%3").arg(m_what, chinese, why.chinese));
     }
 
     int m_fd = -1;
@@ -331,12 +348,11 @@ DbfTable::DbfTable(QString name, QString path, QByteArray bytes, const QByteArra
         if (flag == 0x1A)
             break;
         if (flag != ' ' && flag != '*')
-            throw EngineError(QStringLiteral("%1 is damaged: record %2 starts with byte 0x%3 at offset %4, neither "
-                                             "blank (live) nor * (deleted)")
-                                  .arg(what)
-                                  .arg(present + 1)
-                                  .arg(flag, 2, 16, QLatin1Char('0'))
-                                  .arg(offset));
+            throw EngineError::format(u"%1 is damaged: record %2 starts with byte 0x%3 at offset %4, neither "
+                                      u"blank (live) nor * (deleted)",
+                                      u"文件 %1 已损坏：第 %2 条记录开头（第 %4 个字节处）是 0x%3，"
+                                      u"既不是空格（有效记录）也不是 *（已删除）",
+                                      what, present + 1, hexByte(flag), offset);
         if (flag == ' ')
             m_live.push_back(offset);
     }
@@ -363,7 +379,8 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString &path, const QString &nam
 {
     const QString what = QFileInfo(path).fileName();
     if (!QFileInfo(path).isFile())
-        throw EngineError(QStringLiteral("The table file %1 does not exist").arg(path));
+        throw EngineError(QStringLiteral("The table file %1 does not exist").arg(path),
+                          QStringLiteral("数据表文件 %1 不存在").arg(what));
     QByteArray codecName;
     const QString cpg = sibling(path, QStringLiteral("cpg"));
     if (!cpg.isEmpty()) {
@@ -396,12 +413,21 @@ std::unique_ptr<DbfTable> DbfTable::fromBytes(const QString &name, QByteArray db
 
 // ---- reading -------------------------------------------------------------
 
+EngineError DbfTable::memoMissing() const
+{
+    const QString ext = m_header.prefersFpt() ? QStringLiteral(".fpt") : QStringLiteral(".dbt");
+    const QString base = m_path.isEmpty() ? m_name : QFileInfo(m_path).completeBaseName();
+    return EngineError(QStringLiteral("The memo file of table %1 is missing").arg(m_name),
+                       QStringLiteral("数据表 %1 的备注文件 %2 不见了").arg(m_name, base + ext));
+}
+
 void DbfTable::checkIndex(qsizetype record, int field) const
 {
     if (record < 0 || record >= recordCount())
-        throw EngineError(QStringLiteral("Table %1 has no record %2 (it has %3)").arg(m_name).arg(record).arg(recordCount()));
+        throw EngineError::format(u"Table %1 has no record %2 (it has %3)", u"数据表 %1 中没有记录 %2（共 %3 条）", m_name,
+                                  record, recordCount());
     if (field < 0 || field >= m_fields.size())
-        throw EngineError(QStringLiteral("Table %1 has no field %2").arg(m_name).arg(field));
+        throw EngineError::format(u"Table %1 has no field %2", u"数据表 %1 中没有第 %2 号字段", m_name, field);
 }
 
 bool DbfTable::flagSet(const char *record, int bit) const
@@ -425,7 +451,7 @@ std::optional<QByteArray> DbfTable::readMemo(QByteArrayView pointer) const
     if (block == 0)
         return std::nullopt;
     if (!m_memo.isPresent())
-        throw EngineError(QStringLiteral("The memo file of table %1 is missing").arg(m_name));
+        throw memoMissing();
     return m_memo.read(block);
 }
 
@@ -513,13 +539,18 @@ Value DbfTable::value(qsizetype record, int field) const
 QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTextCodec &codec,
                                  const QString &table, bool *isNull, int *varLength)
 {
-    const auto refuse = [&](const QString &why) {
-        return EngineError(QStringLiteral("Field %1 of table %2 %3").arg(f.name, table, why));
+    // `why` and `chinese` go on from the field's name: "is 1 bytes wide",
+    // "只有 1 个字节宽".
+    const auto refuse = [&](const QString &why, const QString &chinese) {
+        return EngineError(QStringLiteral("Field %1 of table %2 %3").arg(f.name, table, why),
+                           QStringLiteral("字段 %1 %2").arg(f.name, chinese));
     };
     const auto encodeText = [&](const QString &text) {
         const std::optional<QByteArray> bytes = codec.encode(text);
         if (!bytes)
             throw refuse(QStringLiteral("cannot hold \"%1\": it has characters that code page %2 lacks")
+                             .arg(text, QString::fromLatin1(codec.name())),
+                         QStringLiteral("放不下“%1”：其中有代码页 %2 里没有的字符")
                              .arg(text, QString::fromLatin1(codec.name())));
         return *bytes;
     };
@@ -538,7 +569,7 @@ QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTex
         default:
             if (f.nullBit >= 0)
                 return QByteArray(f.length, '\0');
-            throw refuse(QStringLiteral("cannot be empty"));
+            throw refuse(QStringLiteral("cannot be empty"), QStringLiteral("不能为空"));
         }
     }
 
@@ -549,15 +580,19 @@ QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTex
         QByteArray bytes;
         if (f.type == 'Q') {
             if (v.kind() != Value::Kind::Binary)
-                throw refuse(QStringLiteral("holds bytes, not %1").arg(v.toText()));
+                throw refuse(QStringLiteral("holds bytes, not %1").arg(v.toText()),
+                             QStringLiteral("只能存放二进制数据，不能存放“%1”").arg(v.toText()));
             bytes = v.toBinary();
         } else {
             if (v.kind() == Value::Kind::Binary)
-                throw refuse(QStringLiteral("holds text, not bytes"));
+                throw refuse(QStringLiteral("holds text, not bytes"), QStringLiteral("只能存放文字，不能存放二进制数据"));
             bytes = encodeText(v.toText());
         }
         if (bytes.size() > f.length)
-            throw refuse(QStringLiteral("is %1 bytes wide; \"%2\" needs %3").arg(f.length).arg(v.toText()).arg(bytes.size()));
+            throw refuse(QStringLiteral("is %1 bytes wide; \"%2\" needs %3")
+                             .arg(QString::number(f.length), v.toText(), QString::number(bytes.size())),
+                         QStringLiteral("只有 %1 个字节宽，放不下“%2”（需要 %3 个字节）")
+                             .arg(QString::number(f.length), v.toText(), QString::number(bytes.size())));
         if (f.type != 'C' && f.lengthBit >= 0 && bytes.size() < f.length) {
             // Shorter than the field: the length goes into the last byte.
             *varLength = int(bytes.size());
@@ -582,31 +617,36 @@ QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTex
                 text += '.' + QByteArray(f.decimals, '0');
             if (text.size() > f.length)
                 throw refuse(QStringLiteral("is %1 characters wide; %2 needs %3")
-                                 .arg(f.length)
-                                 .arg(QString::fromLatin1(text))
-                                 .arg(text.size()));
+                                 .arg(QString::number(f.length), QString::fromLatin1(text), QString::number(text.size())),
+                             QStringLiteral("只有 %1 个字符宽，放不下 %2（需要 %3 个字符）")
+                                 .arg(QString::number(f.length), QString::fromLatin1(text), QString::number(text.size())));
             return text.rightJustified(f.length, ' ');
         }
         const std::optional<double> d = numberOf(v);
         if (!d || !std::isfinite(*d))
-            throw refuse(QStringLiteral("holds numbers; \"%1\" is not one").arg(v.toText()));
+            throw refuse(QStringLiteral("holds numbers; \"%1\" is not one").arg(v.toText()),
+                         QStringLiteral("只能存放数字，“%1”不是数字").arg(v.toText()));
         if (decimalsOf(*d) > f.decimals)
-            throw refuse(QStringLiteral("allows %1 decimals; %2 has more").arg(f.decimals).arg(Value::formatNumber(*d)));
+            throw refuse(QStringLiteral("allows %1 decimals; %2 has more").arg(f.decimals).arg(Value::formatNumber(*d)),
+                         QStringLiteral("最多只能有 %1 位小数，%2 的小数位太多")
+                             .arg(f.decimals)
+                             .arg(Value::formatNumber(*d)));
         QByteArray text = QByteArray::number(*d, 'f', f.decimals);
         if (text.startsWith('-') && text.count('0') + text.count('.') == text.size() - 1)
             text.remove(0, 1);  // no "-0"
         if (text.size() > f.length)
             throw refuse(QStringLiteral("is %1 characters wide; %2 needs %3")
-                             .arg(f.length)
-                             .arg(QString::fromLatin1(text))
-                             .arg(text.size()));
+                             .arg(QString::number(f.length), QString::fromLatin1(text), QString::number(text.size())),
+                         QStringLiteral("只有 %1 个字符宽，放不下 %2（需要 %3 个字符）")
+                             .arg(QString::number(f.length), QString::fromLatin1(text), QString::number(text.size())));
         return text.rightJustified(f.length, ' ');
     }
     case 'D': {
         QDate date;
         if (v.kind() == Value::Kind::DateTime) {
             if (v.toDateTime().time() != QTime(0, 0))
-                throw refuse(QStringLiteral("holds dates; %1 has a time of day").arg(v.toText()));
+                throw refuse(QStringLiteral("holds dates; %1 has a time of day").arg(v.toText()),
+                             QStringLiteral("只能存放日期，%1 带有时刻").arg(v.toText()));
             date = v.toDateTime().date();
         } else if (v.kind() == Value::Kind::Text) {
             const QString text = v.textValue().trimmed();
@@ -615,7 +655,8 @@ QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTex
                 date = QDate::fromString(text, QStringLiteral("yyyyMMdd"));
         }
         if (!date.isValid() || date.year() < 1 || date.year() > 9999)
-            throw refuse(QStringLiteral("holds dates; \"%1\" is not one").arg(v.toText()));
+            throw refuse(QStringLiteral("holds dates; \"%1\" is not one").arg(v.toText()),
+                         QStringLiteral("只能存放日期，“%1”不是日期").arg(v.toText()));
         return QStringLiteral("%1%2%3")
             .arg(date.year(), 4, 10, QLatin1Char('0'))
             .arg(date.month(), 2, 10, QLatin1Char('0'))
@@ -634,13 +675,15 @@ QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTex
                 mark = 'F';
         }
         if (!mark)
-            throw refuse(QStringLiteral("holds True or False, not \"%1\"").arg(v.toText()));
+            throw refuse(QStringLiteral("holds True or False, not \"%1\"").arg(v.toText()),
+                         QStringLiteral("只能存放“真”或“假”，不能存放“%1”").arg(v.toText()));
         return QByteArray(1, mark).leftJustified(f.length, ' ');
     }
     case 'I': {
         const std::optional<double> d = numberOf(v);
         if (!d || *d != std::floor(*d) || *d < -2147483648.0 || *d > 2147483647.0)
-            throw refuse(QStringLiteral("holds whole numbers up to 2147483647; \"%1\" is not one").arg(v.toText()));
+            throw refuse(QStringLiteral("holds whole numbers up to 2147483647; \"%1\" is not one").arg(v.toText()),
+                         QStringLiteral("只能存放不超过 2147483647 的整数，不能存放“%1”").arg(v.toText()));
         QByteArray out(4, '\0');
         putLe32(out.data(), quint32(qint32(v.kind() == Value::Kind::Integer ? v.toInteger() : qint64(*d))));
         return out;
@@ -648,7 +691,8 @@ QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTex
     case 'B': {
         const std::optional<double> d = numberOf(v);
         if (!d)
-            throw refuse(QStringLiteral("holds numbers; \"%1\" is not one").arg(v.toText()));
+            throw refuse(QStringLiteral("holds numbers; \"%1\" is not one").arg(v.toText()),
+                         QStringLiteral("只能存放数字，“%1”不是数字").arg(v.toText()));
         quint64 bits;
         std::memcpy(&bits, &*d, sizeof bits);
         QByteArray out(8, '\0');
@@ -661,12 +705,14 @@ QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTex
             units = v.toInteger();
         } else if (v.kind() == Value::Kind::Integer) {
             if (v.toInteger() > 922337203685477 || v.toInteger() < -922337203685477)
-                throw refuse(QStringLiteral("cannot hold %1").arg(v.toText()));
+                throw refuse(QStringLiteral("cannot hold %1").arg(v.toText()),
+                             QStringLiteral("放不下 %1").arg(v.toText()));
             units = v.toInteger() * 10000;
         } else {
             const std::optional<double> d = numberOf(v);
             if (!d || !std::isfinite(*d) || std::fabs(*d) > 9.0e14 || decimalsOf(*d) > 4)
-                throw refuse(QStringLiteral("holds amounts with up to 4 decimals; \"%1\" is not one").arg(v.toText()));
+                throw refuse(QStringLiteral("holds amounts with up to 4 decimals; \"%1\" is not one").arg(v.toText()),
+                             QStringLiteral("只能存放最多 4 位小数的金额，不能存放“%1”").arg(v.toText()));
             units = std::llround(*d * 10000.0);
         }
         QByteArray out(8, '\0');
@@ -675,7 +721,8 @@ QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTex
     }
     case 'T': {
         if (v.kind() != Value::Kind::DateTime)
-            throw refuse(QStringLiteral("holds dates and times; \"%1\" is not one").arg(v.toText()));
+            throw refuse(QStringLiteral("holds dates and times; \"%1\" is not one").arg(v.toText()),
+                         QStringLiteral("只能存放日期和时间，不能存放“%1”").arg(v.toText()));
         const QDateTime dt = v.toDateTime();
         QByteArray out(8, '\0');
         putLe32(out.data(), quint32(qint32(dt.date().toJulianDay())));
@@ -683,7 +730,8 @@ QByteArray DbfTable::encodeField(const DbfField &f, const Value &v, const DbfTex
         return out;
     }
     default:
-        throw refuse(QStringLiteral("has type %1, which cannot be written").arg(QChar::fromLatin1(f.type)));
+        throw refuse(QStringLiteral("has type %1, which cannot be written").arg(QChar::fromLatin1(f.type)),
+                     QStringLiteral("是 %1 类型，本程序写不了").arg(QChar::fromLatin1(f.type)));
     }
 }
 
@@ -692,22 +740,27 @@ QByteArray DbfTable::memoData(const DbfField &f, const Value &v) const
     QByteArray data;
     if (f.isBinaryMemo()) {
         if (v.kind() != Value::Kind::Binary)
-            throw EngineError(QStringLiteral("Field %1 of table %2 holds bytes, not text").arg(f.name, m_name));
+            throw EngineError(QStringLiteral("Field %1 of table %2 holds bytes, not text").arg(f.name, m_name),
+                              QStringLiteral("字段 %1 只能存放二进制数据，不能存放文字").arg(f.name));
         data = v.toBinary();
     } else {
         if (v.kind() == Value::Kind::Binary)
-            throw EngineError(QStringLiteral("Field %1 of table %2 holds text, not bytes").arg(f.name, m_name));
+            throw EngineError(QStringLiteral("Field %1 of table %2 holds text, not bytes").arg(f.name, m_name),
+                              QStringLiteral("字段 %1 只能存放文字，不能存放二进制数据").arg(f.name));
         const std::optional<QByteArray> bytes = m_codec.encode(v.toText());
         if (!bytes)
             throw EngineError(QStringLiteral("Field %1 of table %2 cannot hold \"%3\": it has characters that code "
                                              "page %4 lacks")
-                                  .arg(f.name, m_name, v.toText(), QString::fromLatin1(m_codec.name())));
+                                  .arg(f.name, m_name, v.toText(), QString::fromLatin1(m_codec.name())),
+                              QStringLiteral("字段 %1 放不下“%2”：其中有代码页 %3 里没有的字符")
+                                  .arg(f.name, v.toText(), QString::fromLatin1(m_codec.name())));
         data = *bytes;
         if (m_memo.usesEndMarker() && data.contains('\x1A'))
-            throw EngineError(QStringLiteral("Field %1 of table %2 cannot hold the character 0x1A").arg(f.name, m_name));
+            throw EngineError(QStringLiteral("Field %1 of table %2 cannot hold the character 0x1A").arg(f.name, m_name),
+                              QStringLiteral("字段 %1 不能存放字符 0x1A").arg(f.name));
     }
     if (!m_memo.isPresent())
-        throw EngineError(QStringLiteral("The memo file of table %1 is missing").arg(m_name));
+        throw memoMissing();
     return data;
 }
 
@@ -733,8 +786,8 @@ QByteArray DbfTable::memoPointer(const DbfField &f, qint64 start, qint64 blocks)
     else
         pointer = QByteArray::number(start).rightJustified(f.length, ' ');
     if (start + blocks > qint64(0xFFFFFFFFu) || pointer.size() > f.length)
-        throw EngineError(QStringLiteral("%1 is full: no block number is left for a new memo")
-                              .arg(QFileInfo(m_memoPath).fileName()));
+        throw EngineError::format(u"%1 is full: no block number is left for a new memo",
+                                  u"备注文件 %1 已满：没有块号可以给新的备注了", QFileInfo(m_memoPath).fileName());
     if (f.length == 4)
         putLe32(pointer.data(), quint32(start));
     return pointer;
@@ -748,7 +801,7 @@ QByteArray DbfTable::appendMemo(const DbfField &f, QByteArrayView data)
     LockedFile memo(m_memoPath, what);
     const QByteArray head = memo.read(0, 8);
     if (head.size() < 8)
-        throw EngineError(QStringLiteral("%1 is damaged: its header is missing").arg(what));
+        throw EngineError::format(u"%1 is damaged: its header is missing", u"文件 %1 已损坏：缺少文件头", what);
     const qint64 start = memoStart(memo.size());
     const qint64 next = start + block.size() / blockSize;
     const QByteArray pointer = memoPointer(f, start, block.size() / blockSize);
@@ -766,16 +819,18 @@ DbfTable::Prepared DbfTable::prepareUpdate(qsizetype record, int field, const Va
 {
     checkIndex(record, field);
     if (m_path.isEmpty())
-        throw EngineError(QStringLiteral("Table %1 was read from memory and cannot be written").arg(m_name));
+        throw EngineError::format(u"Table %1 was read from memory and cannot be written",
+                                  u"数据表 %1 是从内存读取的，无法写入", m_name);
     const DbfField &f = m_header.fields[field];
     // Text is not encoded in a code page that was only guessed.
     const bool text = f.type == 'C' || f.type == 'V' || (f.isMemo() && !f.isBinaryMemo());
     if (m_unknownDriver >= 0 && text && !v.isNull())
-        throw EngineError(QStringLiteral("Field %1 of table %2 is not written: the table's language-driver byte 0x%3 "
-                                         "names no code page this program knows (a .cpg file beside it naming the "
-                                         "code page settles it)")
-                              .arg(f.name, m_name)
-                              .arg(m_unknownDriver, 2, 16, QLatin1Char('0')));
+        throw EngineError::format(u"Field %1 of table %2 is not written: the table's language-driver byte 0x%3 "
+                                  u"names no code page this program knows (a .cpg file beside it naming the "
+                                  u"code page settles it)",
+                                  u"字段 %1 没有写入：数据表 %2 的语言驱动字节 0x%3 不对应本程序认识的任何代码页"
+                                  u"（在它旁边放一个写明代码页的 .cpg 文件即可）",
+                                  f.name, m_name, hexByte(unsigned(m_unknownDriver)));
     Prepared p;
     p.isNull = v.isNull();
     if (!f.isMemo()) {
@@ -813,8 +868,8 @@ void DbfTable::update(qsizetype record, int field, const Value &v)
     const QByteArray current = dbf.read(recordOffset, m_header.recordLength);
     if (head.size() < 12 || head[0] != m_bytes[0] || head.mid(4, 8) != m_bytes.mid(4, 8) ||
         current.size() != m_header.recordLength || current[0] == '*')
-        throw EngineError(QStringLiteral("%1 was changed by another program since it was opened; open it again")
-                              .arg(what));
+        throw EngineError::format(u"%1 was changed by another program since it was opened; open it again",
+                                  u"文件 %1 在打开之后被其他程序改过了，请重新打开", what);
 
     if (f.isMemo() && !isNull)
         fieldBytes = appendMemo(f, prepared.memo);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/engine/EngineError.h"
 #include "data/engine/TableSource.h"
 #include "data/engine/dbf/DbfHeader.h"
 #include "data/engine/dbf/DbfMemo.h"
@@ -53,6 +54,8 @@ private:
     void checkIndex(qsizetype record, int field) const;
     bool flagSet(const char *record, int bit) const;
     std::optional<QByteArray> readMemo(QByteArrayView pointer) const;
+    // The error for a memo field whose memo file was not found beside the table.
+    EngineError memoMissing() const;
 
     // What update() writes for a value, worked out before the file is touched.
     struct Prepared

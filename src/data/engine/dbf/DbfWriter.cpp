@@ -1,6 +1,7 @@
 #include "data/engine/dbf/DbfWriter.h"
 
 #include "data/engine/EngineError.h"
+#include "data/engine/SystemErrorText.h"
 #include "data/engine/dbf/DbfHeader.h"
 #include "data/engine/dbf/DbfTable.h"
 #include "data/engine/dbf/DbfTextCodec.h"
@@ -8,6 +9,7 @@
 #include <QDate>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
 
 namespace lumora::engine {
 
@@ -33,13 +35,14 @@ void DbfWriter::write(const QString &path, const QList<Field> &fields, const QLi
     const QString table = QFileInfo(path).completeBaseName();
     const QByteArray codePage = DbfTextCodec::nameForLanguageDriver(languageDriver);
     if (codePage.isEmpty())
-        throw EngineError(QStringLiteral("Table %1 cannot be written with language driver 0x%2: it names no code page "
-                                         "this program knows")
-                              .arg(table)
-                              .arg(languageDriver, 2, 16, QLatin1Char('0')));
+        throw EngineError::format(u"Table %1 cannot be written with language driver 0x%2: it names no code page "
+                                  u"this program knows",
+                                  u"数据表 %1 无法用语言驱动 0x%2 写出：它不对应本程序认识的任何代码页", table,
+                                  hexByte(languageDriver));
     const DbfTextCodec codec(codePage);
     if (fields.isEmpty() || fields.size() > 255)
-        throw EngineError(QStringLiteral("Table %1 needs 1 to 255 fields, not %2").arg(table).arg(fields.size()));
+        throw EngineError::format(u"Table %1 needs 1 to 255 fields, not %2", u"数据表 %1 要有 1 到 255 个字段，不能是 %2 个",
+                                  table, fields.size());
 
     QList<DbfField> layout;
     QByteArray descriptors;
@@ -53,10 +56,12 @@ void DbfWriter::write(const QString &path, const QList<Field> &fields, const QLi
         f.offset = recordLength;
         const std::optional<QByteArray> name = codec.encode(field.name);
         if (!name || name->isEmpty() || name->size() > 10)
-            throw EngineError(QStringLiteral("Table %1 cannot have a field named \"%2\"").arg(table, field.name));
+            throw EngineError::format(u"Table %1 cannot have a field named \"%2\"", u"数据表 %1 不能有名为“%2”的字段",
+                                      table, field.name);
         if (!QByteArrayView("CNDL").contains(field.type) || f.length < 1 || f.length > 254 || f.decimals < 0 ||
             (f.decimals > 0 && f.decimals >= f.length))
-            throw EngineError(QStringLiteral("Field %1 of table %2 has an unsupported type or width").arg(field.name, table));
+            throw EngineError::format(u"Field %1 of table %2 has an unsupported type or width",
+                                      u"数据表 %2 的字段 %1 的类型或宽度不受支持", field.name, table);
         QByteArray d(32, '\0');
         std::copy(name->begin(), name->end(), d.begin());
         d[11] = field.type;
@@ -67,7 +72,7 @@ void DbfWriter::write(const QString &path, const QList<Field> &fields, const QLi
         layout.append(f);
     }
     if (recordLength > 0xFFFF)
-        throw EngineError(QStringLiteral("The records of table %1 would be too long").arg(table));
+        throw EngineError::format(u"The records of table %1 would be too long", u"数据表 %1 的记录会太长", table);
 
     const int headerLength = 32 + descriptors.size() + 1;
     QByteArray bytes;
@@ -89,11 +94,9 @@ void DbfWriter::write(const QString &path, const QList<Field> &fields, const QLi
     for (qsizetype r = 0; r < records.size(); ++r) {
         const QList<Value> &record = records[r];
         if (record.size() != layout.size())
-            throw EngineError(QStringLiteral("Record %1 for table %2 has %3 values for %4 fields")
-                                  .arg(r)
-                                  .arg(table)
-                                  .arg(record.size())
-                                  .arg(layout.size()));
+            throw EngineError::format(u"Record %1 for table %2 has %3 values for %4 fields",
+                                      u"数据表 %2 的第 %1 条记录有 %3 个值，而字段有 %4 个", r, table, record.size(),
+                                      layout.size());
         bytes += ' ';
         for (int i = 0; i < layout.size(); ++i) {
             bool isNull = false;
@@ -104,8 +107,14 @@ void DbfWriter::write(const QString &path, const QList<Field> &fields, const QLi
     bytes += '\x1A';
 
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw EngineError(QStringLiteral("%1 cannot be written: %2").arg(path, file.errorString()));
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        const int error = errno;
+        throw EngineError(QStringLiteral("%1 cannot be written: %2").arg(path, file.errorString()),
+                          QStringLiteral("%1 无法写入：%2")
+                              .arg(QFileInfo(path).fileName(),
+                                   error != 0 ? systemErrorText(error).chinese : QStringLiteral("写入出错")));
+    }
 }
 
 } // namespace lumora::engine

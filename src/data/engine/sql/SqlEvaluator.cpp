@@ -129,7 +129,7 @@ bool truthOf(const Value &v, const SqlExpr &e, std::optional<bool> &out)
     case Class::Number: out = asDouble(v) != 0; return true;
     default: break;
     }
-    throw SqlError(QStringLiteral("\"%1\" is not a condition").arg(v.toText()), e.offset);
+    throw SqlError::format(e.offset, u"\"%1\" is not a condition", u"“%1”不是条件", v.toText());
 }
 
 Value negate(const Value &v, const SqlExpr &e)
@@ -152,7 +152,7 @@ Value negate(const Value &v, const SqlExpr &e)
         break;
     default: break;
     }
-    throw SqlError(QStringLiteral("\"%1\" is not a number").arg(v.toText()), e.offset);
+    throw SqlError::format(e.offset, u"\"%1\" is not a number", u"“%1”不是数字", v.toText());
 }
 
 Value chr(const Value &v, const SqlExpr &e)
@@ -168,8 +168,8 @@ Value chr(const Value &v, const SqlExpr &e)
         if (d >= 0 && d < 256)
             return Value::text(QString(QChar(ushort(d))));
     }
-    throw SqlError(QStringLiteral("Chr takes a character code from 0 to 255, not \"%1\"").arg(v.toText()),
-                   e.offset);
+    throw SqlError::format(e.offset, u"Chr takes a character code from 0 to 255, not \"%1\"",
+                           u"Chr 只接受 0 到 255 的字符代码，“%1”不在其中", v.toText());
 }
 
 Value join(const SqlExpr &expr, const TableSource &table, qsizetype record, QStringList *parts)
@@ -202,10 +202,14 @@ Value join(const SqlExpr &expr, const TableSource &table, qsizetype record, QStr
     return Value::text(text);
 }
 
-[[noreturn]] void refuse(const Value &v, const FieldInfo &field, const char *what)
+// `what` names the kind of value the field takes, in English ("a date")
+// and in Chinese ("日期").
+[[noreturn]] void refuse(const Value &v, const FieldInfo &field, const char *what, const char16_t *chinese)
 {
+    const QString kind = QString::fromUtf16(chinese);
     throw EngineError(QStringLiteral("\"%1\" is not %2 for the field \"%3\"")
-                          .arg(v.toText(), QLatin1String(what), field.name));
+                          .arg(v.toText(), QLatin1String(what), field.name),
+                      QStringLiteral("字段 %1 只能存放%2，“%3”不是%2").arg(field.name, kind, v.toText()));
 }
 
 } // namespace
@@ -218,15 +222,23 @@ int SqlEvaluator::fieldIndex(const QList<FieldInfo> &fields, const QString &name
     return -1;
 }
 
-void SqlEvaluator::bind(SqlExpr &expr, const QList<FieldInfo> &fields)
+SqlError SqlEvaluator::unknownField(const QString &name, const QString &table, int offset)
+{
+    const QString english = QStringLiteral("unknown field \"%1\"").arg(name);
+    if (table.isEmpty())
+        return SqlError(english, QStringLiteral("没有字段“%1”").arg(name), offset);
+    return SqlError(english, QStringLiteral("数据表 %1 中没有字段“%2”").arg(table, name), offset);
+}
+
+void SqlEvaluator::bind(SqlExpr &expr, const QList<FieldInfo> &fields, const QString &table)
 {
     if (expr.op == SqlExpr::Op::Field) {
         expr.field = fieldIndex(fields, expr.name);
         if (expr.field < 0)
-            throw SqlError(QStringLiteral("unknown field \"%1\"").arg(expr.name), expr.offset);
+            throw unknownField(expr.name, table, expr.offset);
     }
     for (auto &arg : expr.args)
-        bind(*arg, fields);
+        bind(*arg, fields, table);
     // Chr(9) between the fields of the loading query is the same text on
     // every record: work it out once.
     if (expr.op == SqlExpr::Op::Chr && expr.args[0]->op == SqlExpr::Op::Literal) {
@@ -364,7 +376,7 @@ Value SqlEvaluator::convertForField(const Value &v, const FieldInfo &field)
         if (field.daoType == DaoDate) {
             const auto d = SqlLexer::readDate(v.textValue());
             if (!d)
-                refuse(v, field, "a date");
+                refuse(v, field, "a date", u"日期");
             return Value::dateTime(*d);
         }
         if (field.daoType == DaoBoolean) {
@@ -377,7 +389,7 @@ Value SqlEvaluator::convertForField(const Value &v, const FieldInfo &field)
         const bool binary = field.daoType == DaoBinary || field.daoType == DaoLongBinary || field.daoType == DaoGuid;
         const auto number = binary ? std::nullopt : SqlLexer::readNumber(v.textValue());
         if (!number)
-            refuse(v, field, binary ? "binary data" : "a number");
+            refuse(v, field, binary ? "binary data" : "a number", binary ? u"二进制数据" : u"数字");
         n = *number;
     }
     switch (field.daoType) {
@@ -392,17 +404,17 @@ Value SqlEvaluator::convertForField(const Value &v, const FieldInfo &field)
         if (n.kind() == Value::Kind::Integer)
             return n;
         if (classOf(n) != Class::Number)
-            refuse(v, field, "a number");
+            refuse(v, field, "a number", u"数字");
         const double d = n.toDouble();
         if (d != std::floor(d) || std::fabs(d) > 9.2e18)
-            refuse(v, field, "a whole number");
+            refuse(v, field, "a whole number", u"整数");
         return Value::integer(qint64(d));
     }
     case DaoSingle:
     case DaoDouble:
     case DaoDecimal:
         if (classOf(n) != Class::Number && classOf(n) != Class::Boolean)
-            refuse(v, field, "a number");
+            refuse(v, field, "a number", u"数字");
         // A whole number beyond a double's precision stays exact (as the
         // dBase codec reads one back); the field decides how it is stored.
         if (n.kind() == Value::Kind::Integer && field.daoType != DaoSingle
@@ -413,29 +425,29 @@ Value SqlEvaluator::convertForField(const Value &v, const FieldInfo &field)
         __int128 x = 0;
         if (scaled(n, x)) {
             if (x > std::numeric_limits<qint64>::max() || x < std::numeric_limits<qint64>::min())
-                refuse(v, field, "an amount in range");
+                refuse(v, field, "an amount in range", u"范围内的金额");
             return Value::currency(qint64(x));
         }
         if (n.kind() != Value::Kind::Double)
-            refuse(v, field, "a number");
+            refuse(v, field, "a number", u"数字");
         const double d = std::round(n.toDouble() * 10000);
         if (!(std::fabs(d) < 9.2e18))
-            refuse(v, field, "an amount in range");
+            refuse(v, field, "an amount in range", u"范围内的金额");
         return Value::currency(qint64(d));
     }
     case DaoDate:
         if (n.kind() != Value::Kind::DateTime)
-            refuse(v, field, "a date");
+            refuse(v, field, "a date", u"日期");
         return n;
     case DaoBoolean:
         if (classOf(n) == Class::Boolean)
             return n;
         if (classOf(n) != Class::Number)
-            refuse(v, field, "True or False");
+            refuse(v, field, "True or False", u"真或假");
         return Value::boolean(asDouble(n) != 0);
     default:
         if (n.kind() != Value::Kind::Binary)
-            refuse(v, field, "binary data");
+            refuse(v, field, "binary data", u"二进制数据");
         return n;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "data/engine/TableSource.h"
 #include "data/engine/sql/SqlAst.h"
+#include "data/engine/sql/SqlError.h"
 
 #include <optional>
 
@@ -27,8 +28,10 @@ class SqlEvaluator
 public:
     // Resolves every field name in the expression to a field position (the
     // first field of that name, ignoring case). Throws SqlError naming an
-    // unknown field.
-    static void bind(SqlExpr &expr, const QList<FieldInfo> &fields);
+    // unknown field, and the table when `table` is given.
+    static void bind(SqlExpr &expr, const QList<FieldInfo> &fields, const QString &table = QString());
+    // The error for a field name `table` lacks, at `offset` in the statement.
+    static SqlError unknownField(const QString &name, const QString &table, int offset);
     static int fieldIndex(const QList<FieldInfo> &fields, const QString &name);
 
     // The value of a bound expression for one record. Throws SqlError on a

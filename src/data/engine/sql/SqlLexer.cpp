@@ -190,7 +190,7 @@ QList<SqlToken> SqlLexer::tokenize(const QString &statement)
             while (true) {
                 const qsizetype close = statement.indexOf(QLatin1Char(']'), j);
                 if (close < 0)
-                    throw SqlError(QStringLiteral("unterminated name in brackets"), int(i));
+                    throw SqlError(QStringLiteral("unterminated name in brackets"), QStringLiteral("方括号中的名称缺少“]”"), int(i));
                 text += statement.mid(j, close - j);
                 if (close + 1 < n && statement[close + 1] == QLatin1Char(']')) {
                     text += QLatin1Char(']');
@@ -203,14 +203,14 @@ QList<SqlToken> SqlLexer::tokenize(const QString &statement)
             token.kind = SqlToken::Kind::QuotedName;
             token.text = text;
             if (token.text.isEmpty())
-                throw SqlError(QStringLiteral("empty name in brackets"), int(i));
+                throw SqlError(QStringLiteral("empty name in brackets"), QStringLiteral("方括号中没有名称"), int(i));
             i = j;
         } else if (u == '\'' || u == '"') {
             QString text;
             qsizetype j = i + 1;
             while (true) {
                 if (j >= n)
-                    throw SqlError(QStringLiteral("unterminated text literal"), int(i));
+                    throw SqlError(QStringLiteral("unterminated text literal"), QStringLiteral("文字缺少结尾的引号"), int(i));
                 if (statement[j] == c) {
                     if (j + 1 < n && statement[j + 1] == c) {
                         text += c;
@@ -229,11 +229,11 @@ QList<SqlToken> SqlLexer::tokenize(const QString &statement)
         } else if (u == '#') {
             const qsizetype close = statement.indexOf(QLatin1Char('#'), i + 1);
             if (close < 0)
-                throw SqlError(QStringLiteral("unterminated date literal"), int(i));
+                throw SqlError(QStringLiteral("unterminated date literal"), QStringLiteral("日期缺少结尾的“#”"), int(i));
             const QStringView inside = QStringView(statement).mid(i + 1, close - i - 1);
             const auto date = readDate(inside);
             if (!date)
-                throw SqlError(QStringLiteral("\"%1\" is not a date").arg(inside.toString()), int(i));
+                throw SqlError::format(int(i), u"\"%1\" is not a date", u"“%1”不是日期", inside.toString());
             token.kind = SqlToken::Kind::Literal;
             token.value = Value::dateTime(*date);
             token.text = statement.mid(i, close + 1 - i);
@@ -258,11 +258,11 @@ QList<SqlToken> SqlLexer::tokenize(const QString &statement)
                 }
             }
             if (j < n && isNameChar(statement[j]))
-                throw SqlError(QStringLiteral("malformed number"), int(i));
+                throw SqlError(QStringLiteral("malformed number"), QStringLiteral("数字的写法不对"), int(i));
             token.text = statement.mid(i, j - i);
             const auto number = readNumber(token.text);
             if (!number)
-                throw SqlError(QStringLiteral("number out of range"), int(i));
+                throw SqlError(QStringLiteral("number out of range"), QStringLiteral("数字超出范围"), int(i));
             token.kind = SqlToken::Kind::Literal;
             token.value = *number;
             i = j;
@@ -278,7 +278,7 @@ QList<SqlToken> SqlLexer::tokenize(const QString &statement)
             token.text = QString(c);
             ++i;
         } else {
-            throw SqlError(QStringLiteral("unexpected character \"%1\"").arg(c), int(i));
+            throw SqlError::format(int(i), u"unexpected character \"%1\"", u"不认识的字符“%1”", c);
         }
         tokens.append(token);
     }

@@ -41,12 +41,21 @@ QString describe(const SqlToken &t)
     }
 }
 
+QString describeInChinese(const SqlToken &t)
+{
+    switch (t.kind) {
+    case SqlToken::Kind::End: return QStringLiteral("语句结尾");
+    case SqlToken::Kind::QuotedName: return QLatin1Char('[') + t.text + QLatin1Char(']');
+    default: return QStringLiteral("“%1”").arg(t.text);
+    }
+}
+
 struct DepthGuard
 {
     DepthGuard(int &depth, int offset) : m_depth(depth)
     {
         if (++m_depth > maxDepth)
-            throw SqlError(QStringLiteral("expression nested too deeply"), offset);
+            throw SqlError(QStringLiteral("expression nested too deeply"), QStringLiteral("表达式嵌套太深"), offset);
     }
     ~DepthGuard() { --m_depth; }
     int &m_depth;
@@ -72,10 +81,10 @@ SqlStatement SqlParser::parse(const QString &statement)
     else if (parser.atKeyword("update"))
         result = parser.parseUpdate();
     else
-        parser.unexpected(QStringLiteral("\"select\" or \"update\""));
+        parser.unexpected(QStringLiteral("\"select\" or \"update\""), QStringLiteral("“select”或“update”"));
     parser.acceptSymbol(";");
     if (parser.peek().kind != SqlToken::Kind::End)
-        parser.unexpected(QStringLiteral("end of statement"));
+        parser.unexpected(QStringLiteral("end of statement"), QStringLiteral("语句结尾"));
     return result;
 }
 
@@ -91,7 +100,7 @@ SqlSelect SqlParser::parseSelect()
             SqlSelectColumn column;
             column.expr = parseExpr();
             if (acceptKeyword("as"))
-                column.alias = parseName("a column name");
+                column.alias = parseName("a column name", u"列名");
             select.columns.push_back(std::move(column));
         } while (acceptSymbol(","));
     }
@@ -111,7 +120,7 @@ SqlUpdate SqlParser::parseUpdate()
     do {
         SqlAssignment a;
         a.offset = peek().offset;
-        a.fieldName = parseName("a field name");
+        a.fieldName = parseName("a field name", u"字段名");
         expectSymbol("=");
         a.value = parseExpr();
         update.assignments.push_back(std::move(a));
@@ -125,18 +134,18 @@ SqlTableRef SqlParser::parseTable()
 {
     SqlTableRef table;
     table.offset = peek().offset;
-    table.name = parseName("a table name");
+    table.name = parseName("a table name", u"数据表名");
     return table;
 }
 
-QString SqlParser::parseName(const char *what)
+QString SqlParser::parseName(const char *what, const char16_t *chinese)
 {
     const SqlToken &t = peek();
     if (t.kind == SqlToken::Kind::QuotedName || (t.kind == SqlToken::Kind::Name && !isReserved(t.text))) {
         ++m_pos;
         return t.text;
     }
-    unexpected(QString::fromLatin1(what));
+    unexpected(QString::fromLatin1(what), QString::fromUtf16(chinese));
 }
 
 std::unique_ptr<SqlExpr> SqlParser::parseExpr()
@@ -260,11 +269,11 @@ std::unique_ptr<SqlExpr> SqlParser::parsePrimary()
             return e;
         }
         if (isReserved(t.text))
-            unexpected(QStringLiteral("a value or a field name"));
+            unexpected(QStringLiteral("a value or a field name"), QStringLiteral("值或字段名"));
         const bool call = m_tokens.at(m_pos + 1).kind == SqlToken::Kind::Symbol && m_tokens.at(m_pos + 1).text == QLatin1String("(");
         if (call) {
             if (t.text.compare(QLatin1String("chr"), Qt::CaseInsensitive) != 0)
-                throw SqlError(QStringLiteral("unknown function \"%1\"").arg(t.text), t.offset);
+                throw SqlError::format(t.offset, u"unknown function \"%1\"", u"不认识的函数“%1”", t.text);
             auto e = node(SqlExpr::Op::Chr, t.offset);
             m_pos += 2;
             e->args.push_back(parseExpr());
@@ -287,7 +296,7 @@ std::unique_ptr<SqlExpr> SqlParser::parsePrimary()
     case SqlToken::Kind::End:
         break;
     }
-    unexpected(QStringLiteral("a value or a field name"));
+    unexpected(QStringLiteral("a value or a field name"), QStringLiteral("值或字段名"));
 }
 
 bool SqlParser::atKeyword(const char *word) const
@@ -307,7 +316,8 @@ bool SqlParser::acceptKeyword(const char *word)
 void SqlParser::expectKeyword(const char *word)
 {
     if (!acceptKeyword(word))
-        unexpected(QLatin1Char('"') + QString::fromLatin1(word) + QLatin1Char('"'));
+        unexpected(QLatin1Char('"') + QString::fromLatin1(word) + QLatin1Char('"'),
+                   QStringLiteral("“%1”").arg(QString::fromLatin1(word)));
 }
 
 bool SqlParser::atSymbol(const char *symbol) const
@@ -327,12 +337,14 @@ bool SqlParser::acceptSymbol(const char *symbol)
 void SqlParser::expectSymbol(const char *symbol)
 {
     if (!acceptSymbol(symbol))
-        unexpected(QLatin1Char('"') + QString::fromLatin1(symbol) + QLatin1Char('"'));
+        unexpected(QLatin1Char('"') + QString::fromLatin1(symbol) + QLatin1Char('"'),
+                   QStringLiteral("“%1”").arg(QString::fromLatin1(symbol)));
 }
 
-void SqlParser::unexpected(const QString &wanted) const
+void SqlParser::unexpected(const QString &wanted, const QString &chinese) const
 {
-    throw SqlError(QStringLiteral("unexpected %1, expected %2").arg(describe(peek()), wanted), peek().offset);
+    throw SqlError(QStringLiteral("unexpected %1, expected %2").arg(describe(peek()), wanted),
+                   QStringLiteral("此处应是%1，而不是%2").arg(chinese, describeInChinese(peek())), peek().offset);
 }
 
 } // namespace lumora::engine

@@ -34,7 +34,7 @@ private:
     SqlSelect parseSelect();
     SqlUpdate parseUpdate();
     SqlTableRef parseTable();
-    QString parseName(const char *what);
+    QString parseName(const char *what, const char16_t *chinese);
     std::unique_ptr<SqlExpr> parseExpr();
     std::unique_ptr<SqlExpr> parseAnd();
     std::unique_ptr<SqlExpr> parseNot();
@@ -50,7 +50,9 @@ private:
     bool atSymbol(const char *symbol) const;
     bool acceptSymbol(const char *symbol);
     void expectSymbol(const char *symbol);
-    [[noreturn]] void unexpected(const QString &wanted) const;
+    // Throws SqlError at the current token: what was wanted, in English and
+    // in Chinese.
+    [[noreturn]] void unexpected(const QString &wanted, const QString &chinese) const;
 
     QList<SqlToken> m_tokens;
     qsizetype m_pos = 0;
