@@ -24,7 +24,8 @@ QStringList DistinctValues(const DataSource &ds, const QString &column)
 {
     const QString statement = DistinctQuery(column, ds.tableName);
     if (statement.isEmpty())
-        throw EngineError(QStringLiteral("the column name “%1” cannot be used in a statement").arg(column));
+        throw EngineError(QStringLiteral("the column name “%1” cannot be used in a statement").arg(column),
+                          QStringLiteral("列名“%1”不能用于语句").arg(column));
     const std::unique_ptr<Database> db = OpenDatabase(ds);
     const Recordset values = db->openRecordset(statement);
     QStringList texts;

@@ -73,7 +73,8 @@ QString CheckedRowQuery(const QStringList &names, const QString &tableName, cons
 {
     const QString statement = RowQuery(names, tableName, whereClause);
     if (statement.isEmpty())
-        throw EngineError(QStringLiteral("a field name of %1 cannot be used in a statement").arg(tableName));
+        throw EngineError(QStringLiteral("a field name of %1 cannot be used in a statement").arg(tableName),
+                          QStringLiteral("数据表 %1 中有不能用于语句的字段名").arg(tableName));
     return statement;
 }
 

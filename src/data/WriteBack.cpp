@@ -187,7 +187,7 @@ bool RefreshWrittenRow(const DataSource &ds, TableGrid &grid, int row, qsizetype
 {
     const std::unique_ptr<Database> db = OpenDatabase(ds);
     if (!grid.loadedClause)
-        throw EngineError(QStringLiteral("the grid shows no complete load"));
+        throw EngineError(QStringLiteral("the grid shows no complete load"), QStringLiteral("表格没有完整载入"));
     const std::optional<QStringList> texts = LoadRecordTexts(*db, ds.tableName, *grid.loadedClause, record);
     if (texts) {
         for (int c = 1; c < grid.cols(); ++c)
