@@ -41,14 +41,7 @@ public:
         naming = r.state;
     }
 
-    bool isTableMode() const override { return inputs.tableMode; }
-    bool subFolder1On() const override { return inputs.subFolder1On; }
-    bool subFolder2On() const override { return inputs.subFolder2On; }
-    QString nameColumnText() const override { return nameColumn; }
-    QString typedName() const override { return inputs.typedName; }
     void focusTypedName() override { ++typedNameFocused; }
-    bool numberOn() const override { return inputs.numberOn; }
-    QString numberText() const override { return inputs.numberText; }
     void setNumberText(const QString &text) override
     {
         inputs.numberText = text;
@@ -85,7 +78,6 @@ public:
     TableGrid &grid;
     NamingInputs inputs;
     NamingState naming;
-    QString nameColumn = QStringLiteral("姓名");
     QList<int> writtenBack;
     bool reloadOnWriteBack = false;
     bool removeOnWriteBack = false;
@@ -176,7 +168,7 @@ void TestSaveFlow::tableModeMovesToTheNextRow()
 
     // WHEN saving
     SaveFlow flow(window, grid, camera, messages);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
 
     // THEN the picture is written, row 3 written back, row 4 active, number raised
     QVERIFY(isPicture(path));
@@ -210,7 +202,7 @@ void TestSaveFlow::lastRecordThenTheEmptyRow()
     SaveFlow flow(window, grid, camera, messages);
 
     // The last record still has a next row: the trailing empty one.
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QVERIFY(isPicture(m_base + "/学生1010001.jpg"));
     QCOMPARE(window.writtenBack, QList<int>{10});
     QCOMPARE(grid.currentRow, 11);
@@ -223,7 +215,7 @@ void TestSaveFlow::lastRecordThenTheEmptyRow()
     window.stillFiled = false;
     const QString emptyRowPath = m_base + "/10002.jpg";
     QCOMPARE(window.naming.photoPath, emptyRowPath);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Failed);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Failed);
     QVERIFY(!QFileInfo::exists(emptyRowPath));
     QCOMPARE(QDir(m_base).entryList(QDir::Files), QStringList{"学生1010001.jpg"});
     QCOMPARE(camera.argumentsOf("SaveStill").size(), 1);
@@ -250,7 +242,7 @@ void TestSaveFlow::markerRowSavesNothing()
     RecordingCaptureControl camera;
     RecordingMessages messages;
     SaveFlow flow(window, grid, camera, messages);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Failed);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Failed);
     QVERIFY(QDir(m_base).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
     QVERIFY(camera.argumentsOf("SaveStill").isEmpty());
     QCOMPARE(messages.texts(), QStringList{"已移出最后一行！"});
@@ -269,12 +261,12 @@ void TestSaveFlow::oneStillIsOnePerson()
     RecordingCaptureControl camera;
     RecordingMessages messages;
     SaveFlow flow(window, grid, camera, messages);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QCOMPARE(grid.currentRow, 4);
 
     // Ctrl+S again with the same still on show: row 4 gets nothing.
     window.buttons = kSaved;
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::StillFiled);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::StillFiled);
     QCOMPARE(camera.argumentsOf("SaveStill").size(), 1);
     QCOMPARE(window.writtenBack, QList<int>{3});
     QCOMPARE(grid.currentRow, 4);
@@ -285,7 +277,7 @@ void TestSaveFlow::oneStillIsOnePerson()
 
     // A new still goes to row 4.
     window.stillFiled = false;
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QCOMPARE(window.writtenBack, (QList<int>{3, 4}));
 
     // Ordinary mode lists the same still as often as asked.
@@ -293,8 +285,8 @@ void TestSaveFlow::oneStillIsOnePerson()
     window.inputs.typedName = QStringLiteral("DC");
     grid.setRows(1);
     window.formPath();
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QCOMPARE(grid.rows(), 3);
 }
 
@@ -315,7 +307,7 @@ void TestSaveFlow::savedPersonLeavingTheViewMakesRoomForTheNext()
     for (int person = 2; person <= 5; ++person) {
         window.stillFiled = false;
         QCOMPARE(grid.cellText(grid.currentRow, 2), QStringLiteral("学生%1").arg(person));
-        QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+        QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
         QCOMPARE(grid.currentRow, 2);
     }
     QCOMPARE(window.writtenBack, (QList<int>{2, 2, 2, 2}));
@@ -344,7 +336,7 @@ void TestSaveFlow::overwriteAnsweredNo()
     messages.answers << false;
 
     SaveFlow flow(window, grid, camera, messages);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Declined);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Declined);
 
     QCOMPARE(messages.messages.size(), 1);
     QVERIFY(messages.messages.first().question);
@@ -376,7 +368,7 @@ void TestSaveFlow::overwriteAnsweredYes()
     RecordingMessages messages;
 
     SaveFlow flow(window, grid, camera, messages);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QCOMPARE(messages.messages.size(), 1);
     QVERIFY(isPicture(m_base + "/DC.jpg"));
     QCOMPARE(window.buttons, kSaved);
@@ -402,15 +394,15 @@ void TestSaveFlow::ordinaryModeListsEverySave()
     RecordingMessages messages;
     SaveFlow flow(window, grid, camera, messages);
 
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QCOMPARE(grid.cellText(0, 1), QStringLiteral("文件名"));
     QCOMPARE(grid.cellText(0, 2), QStringLiteral("保存路径"));
     QCOMPARE(grid.gridColumnWidth(1), 100);
     QCOMPARE(grid.gridColumnWidth(2), 300);
     // Headers and widths are set with the first entry only.
     grid.setGridColumnWidth(1, 77);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QCOMPARE(grid.gridColumnWidth(1), 77);
 
     QCOMPARE(grid.rows(), 4);
@@ -441,7 +433,7 @@ void TestSaveFlow::ordinaryModeWidensANarrowGrid()
     RecordingCaptureControl camera;
     RecordingMessages messages;
     SaveFlow flow(window, grid, camera, messages);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QCOMPARE(grid.cellText(1, 2), m_base + "/DC.jpg");
 }
 
@@ -462,7 +454,7 @@ void TestSaveFlow::subFoldersAreCreated()
     RecordingCaptureControl camera;
     RecordingMessages messages;
     SaveFlow flow(window, grid, camera, messages);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Saved);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QVERIFY(isPicture(path));
     QCOMPARE(grid.currentRow, 2);
 
@@ -471,7 +463,8 @@ void TestSaveFlow::subFoldersAreCreated()
     QCOMPARE(flow.run(FormPhotoPath(
                           window.inputs, [](int c) { return std::optional<QString>(c == 1 ? "9" : "x"); },
                           window.naming)
-                          .state),
+                          .state,
+                      window.inputs),
              SaveFlow::Outcome::Saved);
     QVERIFY(QFileInfo(m_base + "/2班/101/学生1.jpg").isFile());
     QVERIFY(isPicture(m_base + "/x/9/x.jpg"));
@@ -536,7 +529,7 @@ void TestSaveFlow::interruptions()
     RecordingMessages messages;
 
     SaveFlow flow(window, grid, camera, messages);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::Failed);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Failed);
 
     QCOMPARE(window.buttons, kInterrupted);
     QVERIFY(messages.messages.isEmpty());
@@ -575,14 +568,14 @@ void TestSaveFlow::nameChecks()
     grid.setActiveCell(2, 1);
     window.formPath();
     // The operator then empties the name: the state keeps the last path.
-    window.nameColumn.clear();
+    window.inputs.name1Index = -1;
     window.inputs.typedName.clear();
     QVERIFY(!window.naming.photoPath.isEmpty());
     RecordingCaptureControl camera;
     RecordingMessages messages;
 
     SaveFlow flow(window, grid, camera, messages);
-    QCOMPARE(flow.run(window.naming), SaveFlow::Outcome::NoName);
+    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::NoName);
 
     QCOMPARE(messages.texts(), QStringList{"没有设置文件名，请先设置！"});
     QCOMPARE(messages.messages.first().title, QStringLiteral("Lumora"));

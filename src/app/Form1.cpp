@@ -672,7 +672,8 @@ void Form1::gridClicked()
 
 void Form1::saveHandling()
 {
-    WindowSaveHost host(*this);
+    WindowSaveHost host({m_ui->Texfname, m_ui->Texqbm, m_camera, m_preview, [this] { return writeBackFileName(); },
+                         [this](const QString &text) { setStatus(text); }});
     if (!m_capture) {
         // Nothing can be written without the camera component: end as any
         // failed save ends.
@@ -683,7 +684,7 @@ void Form1::saveHandling()
         return;
     }
     SaveFlow flow(host, *grid(), *m_capture, *m_messages, this);
-    flow.run(m_naming);
+    flow.run(m_naming, namingInputs());
     // The save's own line hides a refused path for the next row: keep both.
     if (!m_namingProblem.isEmpty() && !statusText().contains(m_namingProblem))
         setStatus(statusText() + QStringLiteral("；") + m_namingProblem);

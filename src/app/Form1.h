@@ -38,7 +38,6 @@ public:
           const QString &programFolder, QWidget *parent = nullptr);
     ~Form1() override;
 
-    Ui::Form1 *ui() const { return m_ui; }
     TableGrid *grid() const;
     CaptureControl *capture() const { return m_capture; }
     MessageService *messages() const { return m_messages; }
@@ -162,8 +161,6 @@ private:
     void secondNameToggled(bool on);
     void numberToggled(bool on);
     void updateExtensionCaption();
-
-    friend class WindowSaveHost;
 
     Ui::Form1 *m_ui;
     CaptureControl *m_capture;

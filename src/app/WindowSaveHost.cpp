@@ -1,91 +1,57 @@
 #include "app/WindowSaveHost.h"
 
 #include "app/CameraPanel.h"
-#include "app/Form1.h"
-#include "ui_Form1.h"
+#include "app/PreviewPanel.h"
 
-bool WindowSaveHost::isTableMode() const
-{
-    return m_window.ui()->Option1->isChecked();
-}
-
-bool WindowSaveHost::subFolder1On() const
-{
-    return m_window.ui()->Chekb1->isChecked();
-}
-
-bool WindowSaveHost::subFolder2On() const
-{
-    return m_window.ui()->Chekb2->isChecked();
-}
-
-QString WindowSaveHost::nameColumnText() const
-{
-    return m_window.ui()->Comfname1->currentText();
-}
-
-QString WindowSaveHost::typedName() const
-{
-    return m_window.ui()->Texfname->text();
-}
+#include <QLineEdit>
 
 void WindowSaveHost::focusTypedName()
 {
-    m_window.ui()->Texfname->setFocus();
-}
-
-bool WindowSaveHost::numberOn() const
-{
-    return m_window.ui()->Cheqbm->isChecked();
-}
-
-QString WindowSaveHost::numberText() const
-{
-    return m_window.ui()->Texqbm->text();
+    m_parts.Texfname->setFocus();
 }
 
 void WindowSaveHost::setNumberText(const QString &text)
 {
-    m_window.ui()->Texqbm->setText(text);
+    m_parts.Texqbm->setText(text);
 }
 
 WriteBackNote WindowSaveHost::writeBackFileName()
 {
-    return m_window.writeBackFileName();
+    return m_parts.writeBack();
 }
 
 bool WindowSaveHost::stillAlreadyFiled() const
 {
-    return m_window.m_camera->stillFiled();
+    return m_parts.camera->stillFiled();
 }
 
 void WindowSaveHost::markStillFiled()
 {
-    m_window.m_camera->markStillFiled();
+    m_parts.camera->markStillFiled();
 }
 
 void WindowSaveHost::centrePreviewPicture()
 {
-    m_window.CentrePreviewPicture();
+    m_parts.preview->CentrePreviewPicture();
 }
 
 void WindowSaveHost::setButtonEnabled(SaveButton button, bool enabled)
 {
-    Ui::Form1 *ui = m_window.ui();
+    const int on = enabled ? 1 : 0;
     switch (button) {
     case SaveButton::Take:
-        ui->Command3->setEnabled(enabled);
+        m_parts.camera->setButtons(-1, -1, on, -1, -1, -1, -1);
         break;
     case SaveButton::Retake:
-        ui->Command4->setEnabled(enabled);
+        m_parts.camera->setButtons(-1, -1, -1, on, -1, -1, -1);
         break;
     case SaveButton::Save:
-        ui->Command8->setEnabled(enabled);
+        m_parts.camera->setButtons(-1, -1, -1, -1, on, -1, -1);
         break;
     }
 }
 
 void WindowSaveHost::setStatus(const QString &text)
 {
-    m_window.setStatus(text);
+    m_parts.status(text);
 }

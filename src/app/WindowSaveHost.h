@@ -2,23 +2,32 @@
 
 #include "naming/SaveHost.h"
 
-class Form1;
+#include <functional>
 
-// The main window as the save flow sees it: its naming controls, the camera
-// buttons, the preview and the status line.
+class CameraPanel;
+class PreviewPanel;
+class QLineEdit;
+
+// What the save flow does in the main window: the typed name's focus, the
+// distinguishing number, the camera buttons, the preview, the write-back and
+// the status line. It reads nothing: the naming inputs reach the flow as a
+// value.
 class WindowSaveHost : public SaveHost
 {
 public:
-    explicit WindowSaveHost(Form1 &window) : m_window(window) {}
+    struct Parts
+    {
+        QLineEdit *Texfname;  // the typed name, focused when it is missing
+        QLineEdit *Texqbm;    // the distinguishing number
+        CameraPanel *camera;
+        PreviewPanel *preview;
+        std::function<WriteBackNote()> writeBack;
+        std::function<void(const QString &)> status;
+    };
 
-    bool isTableMode() const override;
-    bool subFolder1On() const override;
-    bool subFolder2On() const override;
-    QString nameColumnText() const override;
-    QString typedName() const override;
+    explicit WindowSaveHost(Parts parts) : m_parts(std::move(parts)) {}
+
     void focusTypedName() override;
-    bool numberOn() const override;
-    QString numberText() const override;
     void setNumberText(const QString &text) override;
     WriteBackNote writeBackFileName() override;
     bool stillAlreadyFiled() const override;
@@ -28,5 +37,5 @@ public:
     void setStatus(const QString &text) override;
 
 private:
-    Form1 &m_window;
+    Parts m_parts;
 };

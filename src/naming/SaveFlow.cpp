@@ -32,10 +32,11 @@ bool SaveFlow::makeFolder(const QString &path)
     return QDir().mkdir(path);
 }
 
-SaveFlow::Outcome SaveFlow::run(const NamingState &naming)
+SaveFlow::Outcome SaveFlow::run(const NamingState &naming, const NamingInputs &inputs)
 {
     const NamingState s = naming;
-    const bool tableMode = m_host.isTableMode();
+    const NamingInputs in = inputs;
+    const bool tableMode = in.tableMode;
 
     // Data-table mode: the trailing empty row and the "no records" marker
     // row are nobody; stop before any file or folder is made for them.
@@ -59,11 +60,11 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming)
     // data-table mode puts the picture into them: in ordinary mode the hidden
     // check boxes must neither make stray folders nor fail the save.
     if (tableMode) {
-        if (m_host.subFolder1On()) {
+        if (in.subFolder1On) {
             const QString level1 = s.baseFolder + s.subFolder1;
             if (!makeFolder(level1))
                 return interrupted(QStringLiteral("照片未保存：无法创建文件夹 %1").arg(level1));
-            if (m_host.subFolder2On()) {
+            if (in.subFolder2On) {
                 const QString level2 = level1 + QLatin1Char('/') + s.subFolder2;
                 if (!makeFolder(level2))
                     return interrupted(QStringLiteral("照片未保存：无法创建文件夹 %1").arg(level2));
@@ -81,14 +82,14 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming)
     }
 
     // 3. and 4. A name must be set.
-    if (tableMode ? m_host.nameColumnText().isEmpty() : m_host.typedName().isEmpty()) {
+    if (tableMode ? in.name1Index < 0 : in.typedName.isEmpty()) {
         m_messages.show(m_parent, kNoFileNameMessage);
         if (!tableMode)
             m_host.focusTypedName();
         m_host.setStatus(QStringLiteral("照片未保存：没有设置文件名"));
         return Outcome::NoName;
     }
-    const QString typedName = m_host.typedName();
+    const QString typedName = in.typedName;
 
     // 5. The picture itself.
     if (!m_camera.SaveStill(s.photoPath)) {
@@ -126,8 +127,8 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming)
     }
 
     // 8. The next distinguishing number; its change forms the next path.
-    if (m_host.numberOn())
-        m_host.setNumberText(nextNumberText(m_host.numberText()));
+    if (in.numberOn)
+        m_host.setNumberText(nextNumberText(in.numberText));
 
     // 9. and 10.
     m_host.centrePreviewPicture();

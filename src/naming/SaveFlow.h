@@ -1,5 +1,6 @@
 #pragma once
 
+#include "naming/FormPhotoPath.h"
 #include "naming/NamingState.h"
 
 #include <QString>
@@ -34,9 +35,10 @@ public:
              QWidget *dialogParent = nullptr);
 
     // Runs the whole save with the naming state as the last FormPhotoPath
-    // left it. The state is copied first: the row change and the number
-    // change during the save form the next path while this one is in use.
-    Outcome run(const NamingState &naming);
+    // left it and the naming controls as they stand. Both are copied first:
+    // the row change and the number change during the save form the next
+    // path while this one is in use.
+    Outcome run(const NamingState &naming, const NamingInputs &inputs);
 
 private:
     Outcome interrupted(const QString &status);

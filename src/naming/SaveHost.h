@@ -17,22 +17,15 @@ struct WriteBackNote
                              // next person now stands on the same row
 };
 
-// What the save flow needs of the main window: the naming controls it reads,
-// the routines of other parts it calls and the controls it sets. The window
-// implements it; tests fake it.
+// What the save flow does to the main window: the routines of other parts
+// it calls and the controls it sets. It reads nothing (the naming inputs
+// reach the flow as a value). The window implements it; tests fake it.
 class SaveHost
 {
 public:
     virtual ~SaveHost() = default;
 
-    virtual bool isTableMode() const = 0;       // Option1 "数据表保存" selected
-    virtual bool subFolder1On() const = 0;      // Chekb1 ticked
-    virtual bool subFolder2On() const = 0;      // Chekb2 ticked
-    virtual QString nameColumnText() const = 0; // text shown by Comfname1
-    virtual QString typedName() const = 0;      // Texfname
     virtual void focusTypedName() = 0;          // keyboard focus into Texfname
-    virtual bool numberOn() const = 0;          // Cheqbm ticked
-    virtual QString numberText() const = 0;     // Texqbm
     // Sets Texqbm; its change handling forms the next path.
     virtual void setNumberText(const QString &text) = 0;
     // WriteBackFileName for the grid's currentRow; it may reload the grid
