@@ -3,6 +3,7 @@
 #include "app/ButtonMnemonics.h"
 #include "app/CameraPanel.h"
 #include "app/DataTablePanel.h"
+#include "app/NamingPanel.h"
 #include "app/PreviewPanel.h"
 #include "app/SettingsBinding.h"
 #include "app/SettingsStore.h"
@@ -468,7 +469,7 @@ void Form1::formatChosen(int index)
         else if (index == 1)
             m_capture->SetSaveFormat(QStringLiteral("BMP"));
     }
-    updateExtensionCaption();
+    m_namingPanel->updateExtensionCaption();
 }
 
 // ----------------------------------------------------------- preview panel
@@ -537,24 +538,10 @@ void Form1::openHomePage() {}
 void Form1::connectNamingHandlers()
 {
     Ui::Form1 *ui = m_ui;
-    // Setting a naming control from code (start-up, settings restore, mode
-    // switches, another handler) must form the path as a user's change does:
-    // hence textChanged, currentIndexChanged and toggled, never clicked.
-    const auto form = [this] { formPhotoPath(); };
-    connect(ui->Text1, &QLineEdit::textChanged, this, form);
-    connect(ui->Command7, &QPushButton::clicked, this, &Form1::chooseSaveFolder);
-    connect(ui->Chekb1, &QCheckBox::toggled, this, &Form1::subFolder1Toggled);
-    connect(ui->Chekb2, &QCheckBox::toggled, this, &Form1::subFolder2Toggled);
-    connect(ui->Comkb1, &QComboBox::currentIndexChanged, this, form);
-    connect(ui->Comkb2, &QComboBox::currentIndexChanged, this, form);
-    connect(ui->Texfname, &QLineEdit::textChanged, this, form);
-    connect(ui->Comfname1, &QComboBox::currentIndexChanged, this, form);
-    connect(ui->Comfname2, &QComboBox::currentIndexChanged, this, form);
-    connect(ui->Chefname2, &QCheckBox::toggled, this, &Form1::secondNameToggled);
-    connect(ui->Cheqbm, &QCheckBox::toggled, this, &Form1::numberToggled);
-    connect(ui->Texqbm, &QLineEdit::textChanged, this, form);
-    connect(ui->Chekzm, &QCheckBox::toggled, this, &Form1::updateExtensionCaption);
-
+    m_namingPanel = new NamingPanel({ui->Text1, ui->Command7, ui->Chekb1, ui->Comkb1, ui->Chekb2, ui->Comkb2,
+                                     ui->Texfname, ui->Comfname1, ui->Chefname2, ui->Comfname2, ui->Cheqbm, ui->Texqbm,
+                                     ui->Comgs, ui->Chekzm, ui->Option1, ui->Text2},
+                                    m_naming, *grid(), m_messages, m_dialogs, m_statusLine, this);
     connect(grid(), &TableGrid::rowChanged, this, &Form1::gridRowChanged);
     connect(grid(), &TableGrid::cellClicked, this, &Form1::gridClicked);
 
@@ -565,88 +552,12 @@ void Form1::connectNamingHandlers()
 
 NamingInputs Form1::namingInputs() const
 {
-    const Ui::Form1 *ui = m_ui;
-    NamingInputs in;
-    in.saveFolder = ui->Text1->text();
-    in.tableMode = ui->Option1->isChecked();
-    in.subFolder1On = ui->Chekb1->isChecked();
-    in.subFolder1Index = ui->Comkb1->currentIndex();
-    in.subFolder2On = ui->Chekb2->isChecked();
-    in.subFolder2Index = ui->Comkb2->currentIndex();
-    in.name1Index = ui->Comfname1->currentIndex();
-    in.name2On = ui->Chefname2->isChecked();
-    in.name2Index = ui->Comfname2->currentIndex();
-    in.numberOn = ui->Cheqbm->isChecked();
-    in.numberText = ui->Texqbm->text();
-    in.typedName = ui->Texfname->text();
-    in.format = ui->Comgs->currentText();
-    return in;
+    return m_namingPanel->inputs();
 }
 
 void Form1::formPhotoPath()
 {
-    const PhotoPathResult result = FormPhotoPath(namingInputs(), currentRowCells(*grid()), m_naming);
-    m_naming = result.state;
-    if (result.text2)
-        m_ui->Text2->setText(*result.text2);
-    if (!result.message.isEmpty())
-        m_messages->show(this, result.message);
-    // A refused path stays in the status line until a path is formed again.
-    if (!result.text2)
-        return;
-    if (!result.problem.isEmpty()) {
-        setStatus(result.problem);
-    } else if (!m_namingProblem.isEmpty() && statusText().contains(m_namingProblem)) {
-        QString shown = statusText();
-        shown.remove(QStringLiteral("；") + m_namingProblem);
-        shown.remove(m_namingProblem);
-        setStatus(shown);
-    }
-    m_namingProblem = result.problem;
-}
-
-void Form1::chooseSaveFolder()
-{
-    // A cancelled choice empties Text1, so that the operator is told to choose.
-    m_ui->Text1->setText(::browseSaveFolder(*m_dialogs, this));
-}
-
-void Form1::subFolder1Toggled(bool on)
-{
-    Ui::Form1 *ui = m_ui;
-    ui->Comkb1->setEnabled(on);
-    if (on) {
-        ui->Chekb2->setEnabled(true);
-    } else {
-        // Clearing the second sub-folder runs its own handling first.
-        ui->Chekb2->setChecked(false);
-        ui->Chekb2->setEnabled(false);
-        ui->Comkb2->setEnabled(false);
-    }
-    formPhotoPath();
-}
-
-void Form1::subFolder2Toggled(bool on)
-{
-    m_ui->Comkb2->setEnabled(on);
-    formPhotoPath();
-}
-
-void Form1::secondNameToggled(bool on)
-{
-    m_ui->Comfname2->setEnabled(on);
-    formPhotoPath();
-}
-
-void Form1::numberToggled(bool on)
-{
-    formPhotoPath();
-    m_ui->Texqbm->setEnabled(on);
-}
-
-void Form1::updateExtensionCaption()
-{
-    m_ui->Chekzm->setText(QStringLiteral("带扩展名") + m_ui->Comgs->currentText());
+    m_namingPanel->formPhotoPath();
 }
 
 void Form1::gridRowChanged(int row)
@@ -686,8 +597,9 @@ void Form1::saveHandling()
     SaveFlow flow(host, *grid(), *m_capture, *m_messages, this);
     flow.run(m_naming, namingInputs());
     // The save's own line hides a refused path for the next row: keep both.
-    if (!m_namingProblem.isEmpty() && !statusText().contains(m_namingProblem))
-        setStatus(statusText() + QStringLiteral("；") + m_namingProblem);
+    const QString problem = m_namingPanel->problem();
+    if (!problem.isEmpty() && !statusText().contains(problem))
+        setStatus(statusText() + QStringLiteral("；") + problem);
 }
 
 WriteBackNote Form1::writeBackFileName()

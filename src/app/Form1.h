@@ -13,6 +13,7 @@ class DialogService;
 class MessageService;
 class CameraPanel;
 class DataTablePanel;
+class NamingPanel;
 class PreviewPanel;
 class SettingsBinding;
 class StatusLine;
@@ -155,12 +156,6 @@ private:
     void settingsPageChanged(int index);
     void lockClicked(bool checked);
     void connectNamingHandlers();
-    void chooseSaveFolder();
-    void subFolder1Toggled(bool on);
-    void subFolder2Toggled(bool on);
-    void secondNameToggled(bool on);
-    void numberToggled(bool on);
-    void updateExtensionCaption();
 
     Ui::Form1 *m_ui;
     CaptureControl *m_capture;
@@ -171,12 +166,11 @@ private:
     PreviewPanel *m_preview = nullptr;
     CameraPanel *m_camera = nullptr;
     DataTablePanel *m_data = nullptr;
+    NamingPanel *m_namingPanel = nullptr;
     StatusLine *m_statusLine = nullptr;
 
     DataSource m_dataSource;
     NamingState m_naming;
-    // Why the last FormPhotoPath refused the path; shown in the status line.
-    QString m_namingProblem;
     QString m_pickersTable;          // the loaded table's identity when the pickers were filled
 
     int m_overlayColour = 0;
