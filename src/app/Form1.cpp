@@ -29,42 +29,6 @@
 #include <cmath>
 #include <limits>
 
-namespace {
-
-// A stored number made whole: blanks around it allowed, a fraction rounded
-// half to even; false for text that is no number or does not fit 32 bits.
-bool wholeNumber(const QString &text, qint32 &value)
-{
-    bool ok = false;
-    const double d = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(d))
-        return false;
-    const double r = std::nearbyint(d);
-    if (r < double(std::numeric_limits<qint32>::min()) || r > double(std::numeric_limits<qint32>::max()))
-        return false;
-    value = qint32(r);
-    return true;
-}
-
-// Applies a stored list index: an index at or above the item count leaves the
-// list alone, -1 clears the selection. False for text that is no index.
-bool applyListIndex(QComboBox *list, const QString &text)
-{
-    qint32 index = 0;
-    if (!wholeNumber(text, index) || index < -1)
-        return false;
-    if (index < list->count())
-        list->setCurrentIndex(index);
-    return true;
-}
-
-bool validPackedColour(qint32 value)
-{
-    return value >= 0 && value <= 0xffffff;
-}
-
-} // namespace
-
 Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *dialogs,
              const QString &programFolder, QWidget *parent)
     : QMainWindow(parent)
@@ -189,7 +153,7 @@ void Form1::startUp()
     {
         const QString stored = SettingsStore::get(QStringLiteral("biakuang"), QStringLiteral("1000"));
         qint32 packed = 0;
-        if (wholeNumber(stored, packed) && validPackedColour(packed)) {
+        if (SettingsBinding::wholeNumber(stored, packed) && SettingsBinding::validPackedColour(packed)) {
             m_preview->setFrameColour(packed);
         } else {
             m_preview->setFrameColour(1000);
@@ -293,7 +257,7 @@ void Form1::zpset()
     settingsBinding().write(QStringLiteral("zpset"));
 }
 
-SettingsBinding Form1::settingsBinding() const
+SettingsBinding Form1::settingsBinding()
 {
     return SettingsBinding(*this, [this](const QString &control) {
         if (control == QLatin1String("fLabel (font size)"))
@@ -306,46 +270,18 @@ SettingsBinding Form1::settingsBinding() const
 
 void Form1::redzpsvset()
 {
-    Ui::Form1 *ui = m_ui;
-    auto get = [](const char *key) {
-        return SettingsStore::get(QLatin1String(key), SettingsStore::defaultFor(QLatin1String(key)));
-    };
-
-    ui->Text1->setText(get("zpph"));
-    ui->Texfname->setText(get("zpnametex"));
-    if (!applyListIndex(ui->Comfname1, get("zpnamecom1")) || !applyListIndex(ui->Comfname2, get("zpnamecom2")))
-        return;
-    ui->Texg->setText(get("zph"));
-    ui->Textk->setText(get("zpw"));
-    if (!ui->Texg->text().isEmpty() && !ui->Textk->text().isEmpty()) {
-        qint32 width = 0;
-        qint32 height = 0;
-        if (!wholeNumber(ui->Textk->text(), width))
-            return;
+    SettingsBinding::Restorer restorer;
+    restorer.setCropWidth = [this](qint32 width) {
         if (m_capture)
             m_capture->SetCropWidth(width);
-        if (!wholeNumber(ui->Texg->text(), height))
-            return;
+    };
+    restorer.setCropHeight = [this](qint32 height) {
         if (m_capture)
             m_capture->SetCropHeight(height);
-    }
-    ui->Texleft->setText(get("zptexlef"));
-    ui->Textop->setText(get("zptextop"));
-    bool ok = false;
-    const double size = get("zptexsize").trimmed().toDouble(&ok);
-    if (!ok || !(size > 0) || !std::isfinite(size))
-        return;
-    setOverlayFontSize(size);
-    qint32 colour = 0;
-    if (!wholeNumber(get("zptexcolor"), colour) || !validPackedColour(colour))
-        return;
-    setOverlayColour(colour);
-    ui->Textt->setText(get("zptexnrtext"));
-    if (!applyListIndex(ui->Comtext, get("zpcomtext")))
-        return;
-    if (!applyListIndex(ui->Comt1, get("zptexcom1")))
-        return;
-    applyListIndex(ui->Comt2, get("zptexcom2"));
+    };
+    restorer.setFontSize = [this](double points) { setOverlayFontSize(points); };
+    restorer.setColour = [this](qint32 packed) { setOverlayColour(packed); };
+    settingsBinding().redzpsvset(restorer);
 }
 
 // -------------------------------------------------------------- the window

@@ -52,7 +52,7 @@ public:
     void zpset();
     void redzpsvset();
     // The writers' binding of the key table to this window's controls.
-    SettingsBinding settingsBinding() const;
+    SettingsBinding settingsBinding();
 
     // Shows the table-mode naming controls (true) or the typed-name box.
     void SetTableModeControls(bool tableMode);

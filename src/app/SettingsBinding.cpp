@@ -6,7 +6,10 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-SettingsBinding::SettingsBinding(const QWidget &window, std::function<QString(const QString &)> special)
+#include <cmath>
+#include <limits>
+
+SettingsBinding::SettingsBinding(QWidget &window, std::function<QString(const QString &)> special)
     : m_window(window), m_special(std::move(special))
 {
 }
@@ -40,3 +43,83 @@ QString SettingsBinding::write(const QString &writtenBy) const
     }
     return {};
 }
+
+bool SettingsBinding::wholeNumber(const QString &text, qint32 &value)
+{
+    bool ok = false;
+    const double d = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(d))
+        return false;
+    const double r = std::nearbyint(d);
+    if (r < double(std::numeric_limits<qint32>::min()) || r > double(std::numeric_limits<qint32>::max()))
+        return false;
+    value = qint32(r);
+    return true;
+}
+
+bool SettingsBinding::validPackedColour(qint32 value)
+{
+    return value >= 0 && value <= 0xffffff;
+}
+
+bool SettingsBinding::applyListIndex(QComboBox *list, const QString &text)
+{
+    qint32 index = 0;
+    if (!wholeNumber(text, index) || index < -1)
+        return false;
+    if (index < list->count())
+        list->setCurrentIndex(index);
+    return true;
+}
+
+QLineEdit *SettingsBinding::edit(const char *name) const
+{
+    return m_window.findChild<QLineEdit *>(QLatin1String(name));
+}
+
+QComboBox *SettingsBinding::list(const char *name) const
+{
+    return m_window.findChild<QComboBox *>(QLatin1String(name));
+}
+
+void SettingsBinding::redzpsvset(const Restorer &r) const
+{
+    auto get = [](const char *key) {
+        return SettingsStore::get(QLatin1String(key), SettingsStore::defaultFor(QLatin1String(key)));
+    };
+
+    edit("Text1")->setText(get("zpph"));
+    edit("Texfname")->setText(get("zpnametex"));
+    if (!applyListIndex(list("Comfname1"), get("zpnamecom1")) || !applyListIndex(list("Comfname2"), get("zpnamecom2")))
+        return;
+    edit("Texg")->setText(get("zph"));
+    edit("Textk")->setText(get("zpw"));
+    if (!edit("Texg")->text().isEmpty() && !edit("Textk")->text().isEmpty()) {
+        qint32 width = 0;
+        qint32 height = 0;
+        if (!wholeNumber(edit("Textk")->text(), width))
+            return;
+        r.setCropWidth(width);
+        if (!wholeNumber(edit("Texg")->text(), height))
+            return;
+        r.setCropHeight(height);
+    }
+    edit("Texleft")->setText(get("zptexlef"));
+    edit("Textop")->setText(get("zptextop"));
+    bool ok = false;
+    const double size = get("zptexsize").trimmed().toDouble(&ok);
+    if (!ok || !(size > 0) || !std::isfinite(size))
+        return;
+    r.setFontSize(size);
+    qint32 colour = 0;
+    if (!wholeNumber(get("zptexcolor"), colour) || !validPackedColour(colour))
+        return;
+    r.setColour(colour);
+    edit("Textt")->setText(get("zptexnrtext"));
+    if (!applyListIndex(list("Comtext"), get("zpcomtext")))
+        return;
+    if (!applyListIndex(list("Comt1"), get("zptexcom1")))
+        return;
+    applyListIndex(list("Comt2"), get("zptexcom2"));
+}
+

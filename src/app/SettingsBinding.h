@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class QComboBox;
+class QLineEdit;
 class QWidget;
 
 // The settings writers of the main window, driven by the one key table
@@ -15,7 +17,7 @@ class QWidget;
 class SettingsBinding
 {
 public:
-    SettingsBinding(const QWidget &window, std::function<QString(const QString &control)> special);
+    SettingsBinding(QWidget &window, std::function<QString(const QString &control)> special);
 
     // Writes every key that routine `writtenBy` ("zpsvset", "zpset") writes,
     // in the table's order. Stops at the first key the store refuses and
@@ -25,7 +27,33 @@ public:
     // The stored text of one control's state; empty for an unknown kind.
     static QString storedText(const QWidget *control);
 
+    // What the restore sets that is no control of the window.
+    struct Restorer
+    {
+        std::function<void(qint32)> setCropWidth;   // the camera's crop
+        std::function<void(qint32)> setCropHeight;
+        std::function<void(double)> setFontSize;    // the caption's font size, points
+        std::function<void(qint32)> setColour;      // the caption's colour, packed
+    };
+    // The start-up restore of the stored settings, in its own order: the
+    // first stored value that cannot be applied ends it, leaving the rest as
+    // they were.
+    void redzpsvset(const Restorer &r) const;
+
+    // A stored number made whole: blanks around it allowed, a fraction
+    // rounded half to even; false for text that is no number or does not
+    // fit 32 bits.
+    static bool wholeNumber(const QString &text, qint32 &value);
+    static bool validPackedColour(qint32 value);
+    // Applies a stored list index: an index at or above the item count
+    // leaves the list alone, -1 clears the selection. False for text that is
+    // no index.
+    static bool applyListIndex(QComboBox *list, const QString &text);
+
 private:
-    const QWidget &m_window;
+    QLineEdit *edit(const char *name) const;
+    QComboBox *list(const char *name) const;
+
+    QWidget &m_window;
     std::function<QString(const QString &)> m_special;
 };
