@@ -127,8 +127,6 @@ private slots:
     void markerRowSavesNothing();
     void oneStillIsOnePerson();
     void savedPersonLeavingTheViewMakesRoomForTheNext();
-    void overwriteAnsweredNo();
-    void overwriteAnsweredYes();
     void ordinaryModeListsEverySave();
     void ordinaryModeWidensANarrowGrid();
     void subFoldersAreCreated();
@@ -315,63 +313,6 @@ void TestSaveFlow::savedPersonLeavingTheViewMakesRoomForTheNext()
     QCOMPARE(grid.rows(), 3);
     QCOMPARE(grid.cellText(1, 2), QStringLiteral("学生1"));
     QCOMPARE(grid.cellText(2, 2), QString());
-}
-
-void TestSaveFlow::overwriteAnsweredNo()
-{
-    TableGrid grid;
-    loadTable(grid, 10);
-    FakeWindow window(grid);
-    window.inputs.saveFolder = m_base;
-    window.inputs.tableMode = true;
-    window.inputs.numberOn = true;
-    grid.setActiveCell(3, 1);
-    const QString path = window.naming.photoPath;
-    QFile old(path);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("earlier picture");
-    old.close();
-    RecordingCaptureControl camera;
-    RecordingMessages messages;
-    messages.answers << false;
-
-    SaveFlow flow(window, grid, camera, messages);
-    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Declined);
-
-    QCOMPARE(messages.messages.size(), 1);
-    QVERIFY(messages.messages.first().question);
-    QCOMPARE(messages.messages.first().text, path + "\n照片文件重名，你如保存，将覆盖原来的，保存吗？");
-    QCOMPARE(messages.messages.first().title, QStringLiteral("Lumora"));
-    QVERIFY(camera.argumentsOf("SaveStill").isEmpty());
-    QVERIFY(old.open(QIODevice::ReadOnly));
-    QCOMPARE(old.readAll(), QByteArray("earlier picture"));
-    QCOMPARE(window.inputs.numberText, QStringLiteral("10001"));
-    QCOMPARE(window.buttons, kAfterTake);
-    QVERIFY(window.writtenBack.isEmpty());
-    QCOMPARE(grid.currentRow, 3);
-    QCOMPARE(window.centred, 0);
-}
-
-void TestSaveFlow::overwriteAnsweredYes()
-{
-    TableGrid grid;
-    grid.setRows(1);
-    FakeWindow window(grid);
-    window.inputs.saveFolder = m_base;
-    window.inputs.typedName = QStringLiteral("DC");
-    window.formPath();
-    QFile old(m_base + "/DC.jpg");
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("earlier picture");
-    old.close();
-    RecordingCaptureControl camera;
-    RecordingMessages messages;
-
-    SaveFlow flow(window, grid, camera, messages);
-    QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
-    QCOMPARE(messages.messages.size(), 1);
-    QVERIFY(isPicture(m_base + "/DC.jpg"));
-    QCOMPARE(window.buttons, kSaved);
 }
 
 void TestSaveFlow::ordinaryModeListsEverySave()
