@@ -14,8 +14,8 @@ namespace lumora::engine {
 
 // One dBase or FoxPro table. The .dbf is read into memory in one go when
 // the table opens; memo blocks are read from their file when a value asks
-// for them; values are decoded when asked for. update() writes one field
-// straight into the file under a write lock.
+// for them; values are decoded when asked for (DbfFieldCodec). update()
+// writes one field straight into the file under a write lock (DbfFile).
 class DbfTable : public TableSource
 {
 public:
@@ -40,20 +40,12 @@ public:
 
     const DbfHeader &header() const { return m_header; }
 
-    // The bytes field `f` (not a memo) holds for `v` in code page `codec`;
-    // throws EngineError naming `table` when `v` does not fit exactly.
-    // `isNull` tells whether the field becomes Null; `varLength` is the
-    // length a short varchar keeps in its last byte, else -1.
-    static QByteArray encodeField(const DbfField &f, const Value &v, const DbfTextCodec &codec,
-                                  const QString &table, bool *isNull, int *varLength);
     const QByteArray &codecName() const { return m_codec.name(); }
 
 private:
     DbfTable(QString name, QString path, QByteArray bytes, const QByteArray &codecName);
     void attachMemo(QString memoPath, QByteArray memoBytes, DbfMemo::Kind kind);
     void checkIndex(qsizetype record, int field) const;
-    bool flagSet(const char *record, int bit) const;
-    std::optional<QByteArray> readMemo(QByteArrayView pointer) const;
     // The error for a memo field whose memo file was not found beside the table.
     EngineError memoMissing() const;
 
