@@ -16,30 +16,39 @@ namespace lumora::engine {
 
 namespace {
 
-QByteArray readWhole(const QString &path, const QString &what)
-{
-    const DbfFile file(path, what, DbfFile::Mode::Read);
-    const qint64 size = file.size();
-    QByteArray bytes;
-    try {
-        bytes.resize(size);
-    } catch (const std::bad_alloc &) {
-        throw EngineError::format(u"%1 is too large to read (%2 bytes)", u"文件 %1 太大，读不进来（%2 个字节）", what,
-                                  size);
-    }
-    bytes.truncate(file.read(0, bytes.data(), size));
-    return bytes;
-}
+// How many bytes of records one read brings in: enough that a pass over a
+// table is a few hundred reads, little enough that it costs no memory to
+// speak of. A record longer than this is read alone.
+constexpr qint64 kBlockBytes = 128 * 1024;
 
 } // namespace
 
 // ---- opening -------------------------------------------------------------
 
-DbfTable::DbfTable(QString name, QString path, QByteArray bytes, const QByteArray &codecName)
-    : m_name(std::move(name)), m_path(std::move(path)), m_bytes(std::move(bytes))
+DbfTable::DbfTable(QString name, QString path) : m_name(std::move(name)), m_path(std::move(path)) {}
+
+DbfTable::~DbfTable() = default;
+
+QString DbfTable::what() const
 {
-    const QString what = m_path.isEmpty() ? m_name : QFileInfo(m_path).fileName();
-    const quint8 driver = m_bytes.size() > 29 ? quint8(m_bytes[29]) : 0;
+    return m_path.isEmpty() ? m_name : QFileInfo(m_path).fileName();
+}
+
+void DbfTable::load(const QByteArray &codecName)
+{
+    const QString what = this->what();
+    // The prologue and field descriptors; the records are read when asked for.
+    const qint64 fileSize = m_file ? m_file->size() : m_memoryBytes.size();
+    QByteArray head = m_file ? m_file->read(0, 32) : m_memoryBytes.first(std::min<qsizetype>(32, m_memoryBytes.size()));
+    if (head.size() >= 12) {
+        const qint64 headerLength = ByteCursor(head, what).u16le(8);
+        if (headerLength > head.size())
+            head = m_file ? m_file->read(0, headerLength)
+                          : m_memoryBytes.first(std::min<qsizetype>(headerLength, m_memoryBytes.size()));
+    }
+    m_prologue = head.first(std::min<qsizetype>(12, head.size()));
+
+    const quint8 driver = head.size() > 29 ? quint8(head[29]) : 0;
     const QByteArray codePage = codecName.isEmpty() ? DbfTextCodec::nameForLanguageDriver(driver) : codecName;
     m_codec = DbfTextCodec(codePage.isEmpty() ? QByteArray("GBK") : codePage);
     if (codePage.isEmpty()) {
@@ -50,20 +59,20 @@ DbfTable::DbfTable(QString name, QString path, QByteArray bytes, const QByteArra
                            .arg(what)
                            .arg(driver, 2, 16, QLatin1Char('0')));
     }
-    m_header = DbfHeader::parse(m_bytes, m_codec, what);
+    m_header = DbfHeader::parse(head, fileSize, m_codec, what);
     for (const DbfField &f : m_header.fields)
         m_fields.append(f.info());
 
     // One pass over the deletion flags gives the live records. A flag
     // that is neither means the header's lengths are wrong and every value
     // would be read shifted; the end-of-file mark where a record should
-    // start ends a table whose header promised more.
-    m_live.reserve(m_header.presentRecords);
-    const ByteCursor in(m_bytes, what);
+    // start ends a table whose header promised more. While no record is
+    // deleted, live record i is record i of the file and nothing is kept.
+    m_present = m_header.presentRecords;
     quint32 present = 0;
+    bool anyDeleted = false;
     for (; present < m_header.presentRecords; ++present) {
-        const qint64 offset = qint64(m_header.headerLength) + qint64(present) * m_header.recordLength;
-        const quint8 flag = in.u8(offset);
+        const quint8 flag = quint8(recordAt(present)[0]);
         if (flag == 0x1A)
             break;
         if (flag != ' ' && flag != '*')
@@ -71,16 +80,57 @@ DbfTable::DbfTable(QString name, QString path, QByteArray bytes, const QByteArra
                                       u"blank (live) nor * (deleted)",
                                       u"文件 %1 已损坏：第 %2 条记录开头（第 %4 个字节处）是 0x%3，"
                                       u"既不是空格（有效记录）也不是 *（已删除）",
-                                      what, present + 1, hexByte(flag), offset);
-        if (flag == ' ')
-            m_live.push_back(offset);
+                                      what, present + 1, hexByte(flag), recordOffset(present));
+        if (flag == '*' && !anyDeleted) {
+            anyDeleted = true;
+            m_live.reserve(m_header.presentRecords - 1);
+            for (quint32 r = 0; r < present; ++r)
+                m_live.push_back(r);
+        }
+        if (flag == ' ') {
+            ++m_liveCount;
+            if (anyDeleted)
+                m_live.push_back(present);
+        }
     }
+    m_present = present;
+    m_live.shrink_to_fit();
     if (present < m_header.recordCount)
         m_notes.append(QStringLiteral("%1: its header promises %2 records, but only %3 are present in full; "
                                       "those %3 are read")
                            .arg(what)
                            .arg(m_header.recordCount)
                            .arg(present));
+}
+
+qint64 DbfTable::recordOffset(quint32 physical) const
+{
+    return qint64(m_header.headerLength) + qint64(physical) * m_header.recordLength;
+}
+
+quint32 DbfTable::physical(qsizetype record) const
+{
+    return m_live.empty() ? quint32(record) : m_live[size_t(record)];
+}
+
+QByteArrayView DbfTable::recordAt(quint32 physical) const
+{
+    const qint64 length = m_header.recordLength;
+    if (!m_file)
+        return QByteArrayView(m_memoryBytes).sliced(recordOffset(physical), length);
+    if (m_blockRecords == 0 || physical < m_blockFirst || physical - m_blockFirst >= m_blockRecords) {
+        // A block of records from this one on, never past the last one present.
+        const qint64 wanted = std::min<qint64>(std::max<qint64>(1, kBlockBytes / length), m_present - physical);
+        m_blockRecords = 0;
+        m_block.resize(wanted * length);
+        const qint64 got = m_file->read(recordOffset(physical), m_block.data(), wanted * length);
+        if (got < length)
+            throw EngineError::format(u"%1 was changed by another program since it was opened; open it again",
+                                      u"文件 %1 在打开之后被其他程序改过了，请重新打开", what());
+        m_blockFirst = physical;
+        m_blockRecords = quint32(got / length);
+    }
+    return QByteArrayView(m_block).sliced(qint64(physical - m_blockFirst) * length, length);
 }
 
 void DbfTable::attachMemo(QString memoPath, QByteArray memoBytes, DbfMemo::Kind kind)
@@ -107,7 +157,9 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString &path, const QString &nam
         if (file.open(QIODevice::ReadOnly))
             codecName = DbfTextCodec::nameForCpg(file.read(256));
     }
-    std::unique_ptr<DbfTable> table(new DbfTable(name, path, readWhole(path, what), codecName));
+    std::unique_ptr<DbfTable> table(new DbfTable(name, path));
+    table->m_file = std::make_unique<DbfFile>(path, what, DbfFile::Mode::Read);
+    table->load(codecName);
     if (table->m_header.hasMemoFields()) {
         const QString fpt = DbfFile::sibling(path, QStringLiteral("fpt"));
         const QString dbt = DbfFile::sibling(path, QStringLiteral("dbt"));
@@ -123,7 +175,9 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString &path, const QString &nam
 std::unique_ptr<DbfTable> DbfTable::fromBytes(const QString &name, QByteArray dbf, QByteArray memo,
                                               const QByteArray &codecName)
 {
-    std::unique_ptr<DbfTable> table(new DbfTable(name, QString(), std::move(dbf), codecName));
+    std::unique_ptr<DbfTable> table(new DbfTable(name, QString()));
+    table->m_memoryBytes = std::move(dbf);
+    table->load(codecName);
     if (!memo.isEmpty())
         table->attachMemo(QString(), std::move(memo),
                           table->m_header.prefersFpt() ? DbfMemo::Kind::Fpt : DbfMemo::Kind::Dbt);
@@ -153,7 +207,7 @@ Value DbfTable::value(qsizetype record, int field) const
 {
     checkIndex(record, field);
     const DbfField &f = m_header.fields[field];
-    const QByteArrayView bytes = QByteArrayView(m_bytes).sliced(m_live[size_t(record)], m_header.recordLength);
+    const QByteArrayView bytes = recordAt(physical(record));
     if (!f.isMemo())
         return DbfFieldCodec::decode(f, bytes, m_header.nullFlagsOffset, m_codec, m_name);
     if (DbfFieldCodec::isNull(f, bytes, m_header.nullFlagsOffset))
@@ -300,10 +354,11 @@ void DbfTable::update(qsizetype record, int field, const Value &v)
     QByteArray fieldBytes = std::move(prepared.fieldBytes);
 
     const DbfFile dbf(m_path, what, DbfFile::Mode::WriteLocked);
-    const qint64 recordOffset = m_live[size_t(record)];
+    const quint32 at = physical(record);
+    const qint64 recordOffset = this->recordOffset(at);
     const QByteArray head = dbf.read(0, 32);
     const QByteArray current = dbf.read(recordOffset, m_header.recordLength);
-    if (head.size() < 12 || head[0] != m_bytes[0] || head.mid(4, 8) != m_bytes.mid(4, 8) ||
+    if (head.size() < 12 || head[0] != m_prologue[0] || head.mid(4, 8) != m_prologue.mid(4, 8) ||
         current.size() != m_header.recordLength || current[0] == '*')
         throw EngineError::format(u"%1 was changed by another program since it was opened; open it again",
                                   u"文件 %1 在打开之后被其他程序改过了，请重新打开", what);
@@ -333,11 +388,13 @@ void DbfTable::update(qsizetype record, int field, const Value &v)
     dbf.write(DbfHeaderWriter::kUpdateDateOffset, date);
     dbf.sync();
 
-    // Keep the copy in memory in step with the file.
-    std::memcpy(m_bytes.data() + recordOffset + f.offset, fieldBytes.constData(), size_t(fieldBytes.size()));
-    if (!flags.isEmpty())
-        std::memcpy(m_bytes.data() + recordOffset + m_header.nullFlagsOffset, flags.constData(), size_t(flags.size()));
-    std::memcpy(m_bytes.data() + 1, date.constData(), 3);
+    // Keep the records read ahead in step with the file.
+    if (m_blockRecords > 0 && at >= m_blockFirst && at - m_blockFirst < m_blockRecords) {
+        char *cached = m_block.data() + qint64(at - m_blockFirst) * m_header.recordLength;
+        std::memcpy(cached + f.offset, fieldBytes.constData(), size_t(fieldBytes.size()));
+        if (!flags.isEmpty())
+            std::memcpy(cached + m_header.nullFlagsOffset, flags.constData(), size_t(flags.size()));
+    }
 }
 
 } // namespace lumora::engine
