@@ -194,6 +194,7 @@ private slots:
     void decodesOddBytes_data();
     void decodesOddBytes();
     void skipsDeletedRecords();
+    void readsFileInBlocks();
     void folderListsTablesInAnyCase();
     void honoursCpgAndMemoNameCase();
     void refusesDamagedFiles_data();
@@ -417,6 +418,39 @@ void TestDbf::skipsDeletedRecords()
     QCOMPARE(table->value(0, 0).toText(), QStringLiteral("a"));
     QCOMPARE(table->value(1, 0).toText(), QStringLiteral("c"));
     QVERIFY_THROWS_EXCEPTION(EngineError, table->value(2, 0));
+}
+
+// Records are read from the file a block at a time: a table several blocks
+// long, with deleted records on and beside block boundaries, read out of
+// order gives what the same bytes give from memory; a file cut short after
+// it was opened is an error, not a record read from past its end.
+void TestDbf::readsFileInBlocks()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.dbf"));
+    QList<QList<Value>> records;
+    for (int i = 0; i < 5000; ++i)
+        records.append({Value::text(QString::number(i)), Value::text(QStringLiteral("张%1").arg(i))});
+    DbfWriter::write(path, {{QStringLiteral("N"), 'C', 8}, {QStringLiteral("XM"), 'C', 92}}, records);
+    const int headerLength = 32 + 2 * 32 + 1;
+    const int recordLength = 101;  // 1297 records to a block of 128 KB
+    QByteArray bytes = readAll(path);
+    for (const int r : {0, 1296, 1297, 2593, 2594, 4999})
+        bytes[headerLength + r * recordLength] = '*';
+    writeAll(path, bytes);
+
+    const auto file = DbfTable::open(path, "big");
+    const auto memory = DbfTable::fromBytes(QStringLiteral("big"), bytes);
+    QCOMPARE(file->recordCount(), 4994);
+    QCOMPARE(memory->recordCount(), 4994);
+    for (qsizetype r = file->recordCount() - 1; r >= 0; r -= 7)
+        QCOMPARE(file->value(r, 1), memory->value(r, 1));
+    for (qsizetype r = 0; r < file->recordCount(); ++r)
+        QCOMPARE(file->value(r, 0), memory->value(r, 0));
+
+    QCOMPARE(file->value(0, 0), Value::text(QStringLiteral("1")));
+    QVERIFY(QFile::resize(path, headerLength + 3000 * recordLength));
+    QVERIFY_THROWS_EXCEPTION(EngineError, file->value(file->recordCount() - 1, 0));
 }
 
 void TestDbf::folderListsTablesInAnyCase()

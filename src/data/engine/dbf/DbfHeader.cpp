@@ -80,10 +80,15 @@ bool DbfHeader::hasMemoFields() const
 
 DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, const QString &what)
 {
-    const ByteCursor in(bytes, what);
-    if (bytes.size() < kPrologue + 1)
+    return parse(bytes, bytes.size(), codec, what);
+}
+
+DbfHeader DbfHeader::parse(QByteArrayView head, qint64 fileSize, const DbfTextCodec &codec, const QString &what)
+{
+    const ByteCursor in(head, what);
+    if (fileSize < kPrologue + 1)
         throw EngineError::format(u"%1 is not a dBase or FoxPro table: it is only %2 bytes long",
-                                  u"文件 %1 不是 dBase 或 FoxPro 数据表：它只有 %2 个字节", what, bytes.size());
+                                  u"文件 %1 不是 dBase 或 FoxPro 数据表：它只有 %2 个字节", what, fileSize);
     DbfHeader h;
     h.version = in.u8(0);
     if (h.version == 0x04 || h.version == 0x8C)
@@ -108,10 +113,10 @@ DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, cons
     if (h.headerLength < minimumHeader)
         throw EngineError::format(u"%1 is damaged: its header length %2 is too small (at least %3)",
                                   u"文件 %1 已损坏：表头长度 %2 太小（至少应为 %3）", what, h.headerLength, minimumHeader);
-    if (h.headerLength > bytes.size())
+    if (h.headerLength > fileSize)
         throw EngineError::format(u"%1 is damaged: its header of %2 bytes is longer than the file (%3 bytes)",
                                   u"文件 %1 已损坏：表头有 %2 个字节，比整个文件（%3 个字节）还长", what,
-                                  h.headerLength, bytes.size());
+                                  h.headerLength, fileSize);
     if (h.recordLength < 2)
         throw EngineError::format(u"%1 is damaged: its record length %2 is too small",
                                   u"文件 %1 已损坏：记录长度 %2 太小", what, h.recordLength);
@@ -192,8 +197,7 @@ DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, cons
         h.fields[i].name = names.at(i);
 
     const qint64 needed = qint64(h.headerLength) + qint64(h.recordCount) * h.recordLength;
-    h.presentRecords = needed > bytes.size() ? quint32((bytes.size() - h.headerLength) / h.recordLength)
-                                             : h.recordCount;
+    h.presentRecords = needed > fileSize ? quint32((fileSize - h.headerLength) / h.recordLength) : h.recordCount;
     return h;
 }
 

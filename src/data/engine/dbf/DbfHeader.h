@@ -57,6 +57,10 @@ struct DbfHeader
     // full. A header that would shift every value (fields that do not add
     // up to the record length, a field of width 0) is refused.
     static DbfHeader parse(QByteArrayView bytes, const DbfTextCodec &codec, const QString &what);
+    // The same for a file of `fileSize` bytes of which `head` holds the
+    // start: at least the header length the prologue states, or the whole
+    // file when it is shorter.
+    static DbfHeader parse(QByteArrayView head, qint64 fileSize, const DbfTextCodec &codec, const QString &what);
 };
 
 } // namespace lumora::engine

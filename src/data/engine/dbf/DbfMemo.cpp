@@ -1,16 +1,12 @@
 #include "data/engine/dbf/DbfMemo.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/SystemErrorText.h"
 #include "data/engine/dbf/ByteCursor.h"
+#include "data/engine/dbf/ByteWriter.h"
+#include "data/engine/dbf/DbfFile.h"
 
-#include <QFile>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
+#include <algorithm>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace lumora::engine {
 
@@ -46,27 +42,9 @@ private:
 class FileSource : public DbfMemo::Source
 {
 public:
-    FileSource(const QString &path, QString what) : m_what(std::move(what))
-    {
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        if (m_fd < 0)
-            fail(u"cannot be read", u"无法读取");
-    }
-    ~FileSource() override
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileSource(const FileSource &) = delete;
-    FileSource &operator=(const FileSource &) = delete;
+    FileSource(const QString &path, const QString &what) : m_file(path, what, DbfFile::Mode::Read) {}
 
-    qint64 size() const override
-    {
-        struct stat st {};
-        if (::fstat(m_fd, &st) != 0)
-            fail(u"cannot be measured", u"无法取得大小");
-        return qint64(st.st_size);
-    }
+    qint64 size() const override { return m_file.size(); }
     QByteArray read(qint64 offset, qint64 length) const override
     {
         length = std::min(length, size() - offset);
@@ -77,52 +55,15 @@ public:
             out.resize(length);
         } catch (const std::bad_alloc &) {
             throw EngineError::format(u"%1: a memo of %2 bytes is too large to read",
-                                      u"文件 %1 中有一条 %2 个字节的备注，太大，读不进来", m_what, length);
+                                      u"文件 %1 中有一条 %2 个字节的备注，太大，读不进来", m_file.what(), length);
         }
-        qint64 done = 0;
-        while (done < length) {
-            const ssize_t n = ::pread(m_fd, out.data() + done, size_t(length - done), off_t(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                fail(u"cannot be read", u"无法读取");
-            if (n == 0)
-                break;
-            done += n;
-        }
-        out.truncate(done);
+        out.truncate(m_file.read(offset, out.data(), length));
         return out;
     }
 
 private:
-    // Throws the error of the system call that just failed; `doing` says
-    // what could not be done, in English and in Chinese.
-    [[noreturn]] void fail(QStringView doing, QStringView chinese) const
-    {
-        const SystemErrorText why = systemErrorText(errno);
-        throw EngineError(QStringLiteral("%1 %2: %3").arg(m_what, doing, why.english),
-                          QStringLiteral("%1 %2：%3").arg(m_what, chinese, why.chinese));
-    }
-
-    int m_fd = -1;
-    QString m_what;
+    DbfFile m_file;
 };
-
-void putBe32(char *p, quint32 v)
-{
-    p[0] = char(v >> 24);
-    p[1] = char(v >> 16);
-    p[2] = char(v >> 8);
-    p[3] = char(v);
-}
-
-void putLe32(char *p, quint32 v)
-{
-    p[0] = char(v);
-    p[1] = char(v >> 8);
-    p[2] = char(v >> 16);
-    p[3] = char(v >> 24);
-}
 
 } // namespace
 
@@ -219,13 +160,11 @@ QByteArray DbfMemo::encode(QByteArrayView data, quint32 type) const
     QByteArray out;
     if (m_kind == Kind::Fpt) {
         out.resize(8);
-        putBe32(out.data(), type);
-        putBe32(out.data() + 4, quint32(data.size()));
+        ByteWriter(out).be32(0, type).be32(4, quint32(data.size()));
         out.append(data);
     } else if (m_dbase4) {
         out.resize(8);
-        putLe32(out.data(), 0x0008FFFFu);
-        putLe32(out.data() + 4, quint32(data.size() + 8));
+        ByteWriter(out).le32(0, 0x0008FFFFu).le32(4, quint32(data.size() + 8));
         out.append(data);
     } else {
         out.append(data);
@@ -240,9 +179,9 @@ QByteArray DbfMemo::encodeNextFree(quint32 nextFree) const
 {
     QByteArray out(4, '\0');
     if (m_kind == Kind::Fpt)
-        putBe32(out.data(), nextFree);
+        ByteWriter(out).be32(0, nextFree);
     else
-        putLe32(out.data(), nextFree);
+        ByteWriter(out).le32(0, nextFree);
     return out;
 }
 

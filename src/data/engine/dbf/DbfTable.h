@@ -12,13 +12,20 @@
 
 namespace lumora::engine {
 
-// One dBase or FoxPro table. The .dbf is read into memory in one go when
-// the table opens; memo blocks are read from their file when a value asks
-// for them; values are decoded when asked for. update() writes one field
-// straight into the file under a write lock.
+class DbfFile;
+
+// One dBase or FoxPro table. Opening reads the header and passes once over
+// the deletion flags; records are then read from the .dbf when a value asks
+// for them, a block of records at a time, so a table of any size costs
+// about one block of memory (and 4 bytes per live record when some are
+// deleted). Memo blocks are read from their file the same way; values are
+// decoded when asked for (DbfFieldCodec). update() writes one field straight
+// into the file under a write lock (DbfFile). Reading fills the block, so
+// one table must not be read from two threads at once.
 class DbfTable : public TableSource
 {
 public:
+    ~DbfTable() override;
     // Opens the .dbf at `path` as table `name`, with the memo file (.dbt or
     // .fpt) and the .cpg beside it, found in any letter case.
     static std::unique_ptr<DbfTable> open(const QString &path, const QString &name);
@@ -29,7 +36,7 @@ public:
 
     QString name() const override { return m_name; }
     const QList<FieldInfo> &fields() const override { return m_fields; }
-    qsizetype recordCount() const override { return qsizetype(m_live.size()); }
+    qsizetype recordCount() const override { return qsizetype(m_liveCount); }
     Value value(qsizetype record, int field) const override;
     // The old engine compared the texts of dBase tables exactly: "ABC" and
     // "abc" are two people's keys, not one.
@@ -40,20 +47,22 @@ public:
 
     const DbfHeader &header() const { return m_header; }
 
-    // The bytes field `f` (not a memo) holds for `v` in code page `codec`;
-    // throws EngineError naming `table` when `v` does not fit exactly.
-    // `isNull` tells whether the field becomes Null; `varLength` is the
-    // length a short varchar keeps in its last byte, else -1.
-    static QByteArray encodeField(const DbfField &f, const Value &v, const DbfTextCodec &codec,
-                                  const QString &table, bool *isNull, int *varLength);
     const QByteArray &codecName() const { return m_codec.name(); }
 
 private:
-    DbfTable(QString name, QString path, QByteArray bytes, const QByteArray &codecName);
+    DbfTable(QString name, QString path);
+    // Reads the header and the deletion flags from m_file or m_memoryBytes.
+    void load(const QByteArray &codecName);
+    QString what() const;
+    // Where record `physical` (counting deleted ones) starts in the file.
+    qint64 recordOffset(quint32 physical) const;
+    // The file's record number of live record `record`.
+    quint32 physical(qsizetype record) const;
+    // The bytes of record `physical`, valid until the next call; throws when
+    // the file has become shorter since it was opened.
+    QByteArrayView recordAt(quint32 physical) const;
     void attachMemo(QString memoPath, QByteArray memoBytes, DbfMemo::Kind kind);
     void checkIndex(qsizetype record, int field) const;
-    bool flagSet(const char *record, int bit) const;
-    std::optional<QByteArray> readMemo(QByteArrayView pointer) const;
     // The error for a memo field whose memo file was not found beside the table.
     EngineError memoMissing() const;
 
@@ -77,12 +86,19 @@ private:
     QString m_name;
     QString m_path;        // empty for a table read from memory
     QString m_memoPath;
-    QByteArray m_bytes;    // the whole .dbf as read
+    std::unique_ptr<DbfFile> m_file;  // the open .dbf; null for a table read from memory
+    QByteArray m_memoryBytes;         // the whole .dbf of a table read from memory
+    QByteArray m_prologue;            // the header's first 12 bytes as read, to notice another writer
+    mutable QByteArray m_block;       // records read ahead from m_file
+    mutable quint32 m_blockFirst = 0; // the file's record number of the first of them
+    mutable quint32 m_blockRecords = 0;
     DbfTextCodec m_codec;
     DbfHeader m_header;
     QList<FieldInfo> m_fields;
     DbfMemo m_memo;
-    std::vector<qint64> m_live;  // file offset of each live record, in file order
+    quint32 m_present = 0;       // records present in full in the file, deleted ones included
+    quint32 m_liveCount = 0;     // of those, the live ones
+    std::vector<quint32> m_live; // the file's record number of each live record; empty while none is deleted
     QStringList m_notes;
     int m_unknownDriver = -1;    // the language-driver byte when it names no known code page and no .cpg does
 };
