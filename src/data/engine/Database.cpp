@@ -103,51 +103,6 @@ void appendKey(QString &key, const Value &v, Qt::CaseSensitivity cs)
 
 } // namespace
 
-const QList<Value> &Recordset::row(qsizetype i) const
-{
-    const QList<Value> &r = m_rows.at(i);
-    if (r.isEmpty() && !m_joins.isEmpty())
-        buildRow(i);
-    return m_rows.at(i);
-}
-
-void Recordset::buildRow(qsizetype i) const
-{
-    const qsizetype width = m_joins.size();
-    const QList<QStringList> &texts = m_parts.at(i);
-    QList<Value> row;
-    row.reserve(width);
-    for (qsizetype c = 0; c < width; ++c) {
-        if (m_allNull[size_t(i * width + c)]) {
-            row.append(Value());
-            continue;
-        }
-        const QList<bool> &tabs = m_joins.at(c).tabs;
-        const QStringList &part = texts.at(c);
-        qsizetype length = 0;
-        for (const QString &p : part)
-            length += p.size();
-        QString text;
-        text.reserve(length + tabs.size());
-        qsizetype k = 0;
-        for (const bool tab : tabs) {
-            if (tab)
-                text += QLatin1Char('\t');
-            else
-                text += part.at(k++);
-        }
-        row.append(Value::text(std::move(text)));
-    }
-    m_rows[i] = std::move(row);
-}
-
-QStringList Recordset::parts(qsizetype row, int field) const
-{
-    if (row < 0 || row >= m_parts.size() || field < 0 || field >= m_parts.at(row).size())
-        return {};
-    return m_parts.at(row).at(field);
-}
-
 Database::Database(std::unique_ptr<Backend> backend) : m_backend(std::move(backend)) {}
 
 Database::~Database() = default;
@@ -227,18 +182,17 @@ Recordset Database::openRecordset(const QString &tableOrStatement)
 {
     if (startsWithKeyword(tableOrStatement, QLatin1String("select")))
         return runSelect(tableOrStatement, 0, -1);
-    Recordset rs;
     const TableSource &source = table(unbracket(tableOrStatement));
-    rs.m_fields = source.fields();
-    const int width = int(rs.m_fields.size());
+    Recordset rs(source.fields());
+    const int width = int(source.fields().size());
     const qsizetype n = source.recordCount();
-    rs.m_rows.reserve(n);
+    rs.reserve(n);
     for (qsizetype r = 0; r < n; ++r) {
         QList<Value> row;
         row.reserve(width);
         for (int f = 0; f < width; ++f)
             row.append(source.value(r, f));
-        rs.m_rows.append(std::move(row));
+        rs.appendRow(std::move(row));
     }
     return rs;
 }
@@ -254,7 +208,6 @@ Recordset Database::openRecordset(const QString &statement, qsizetype record)
 // when last is negative).
 Recordset Database::runSelect(const QString &statement, qsizetype first, qsizetype last)
 {
-    Recordset rs;
     SqlStatement parsed = SqlParser::parse(statement);
     auto *select = std::get_if<SqlSelect>(&parsed);
     if (!select)
@@ -269,8 +222,9 @@ Recordset Database::runSelect(const QString &statement, qsizetype first, qsizety
     // The result's fields: a plain field keeps its description, anything
     // else is text (or what its value is) named by its alias.
     bool anyJoin = false;
+    QList<FieldInfo> resultFields;
     if (select->star) {
-        rs.m_fields = fields;
+        resultFields = fields;
     } else {
         for (qsizetype i = 0; i < qsizetype(select->columns.size()); ++i) {
             const SqlSelectColumn &column = select->columns[size_t(i)];
@@ -283,12 +237,13 @@ Recordset Database::runSelect(const QString &statement, qsizetype first, qsizety
                 info.name = column.alias;
             else if (info.name.isEmpty())
                 info.name = QStringLiteral("Expr%1").arg(1000 + i);
-            rs.m_fields.append(info);
+            resultFields.append(info);
             anyJoin = anyJoin || column.expr->op == SqlExpr::Op::Concat;
         }
     }
 
-    const int width = int(rs.m_fields.size());
+    const int width = int(resultFields.size());
+    Recordset rs(std::move(resultFields));
     const qsizetype count = source.recordCount();
     const qsizetype n = last < 0 ? count : std::min(last, count);
     if (first > n)
@@ -299,35 +254,30 @@ Recordset Database::runSelect(const QString &statement, qsizetype first, qsizety
     for (const SqlSelectColumn &column : select->columns)
         allJoins = allJoins && column.expr->op == SqlExpr::Op::Concat;
     if (allJoins) {
-        rs.m_joins.resize(width);
+        QList<QList<bool>> tabs(width);
         for (int c = 0; c < width; ++c) {
             const SqlExpr &e = *select->columns[size_t(c)].expr;
-            rs.m_joins[c].tabs.reserve(qsizetype(e.args.size()));
+            tabs[c].reserve(qsizetype(e.args.size()));
             for (const auto &arg : e.args)
-                rs.m_joins[c].tabs.append(arg->tab);
+                tabs[c].append(arg->tab);
         }
-        const qsizetype expected = select->where ? 0 : n - first;
-        rs.m_rows.reserve(expected);
-        rs.m_parts.reserve(expected);
-        rs.m_allNull.reserve(size_t(expected * width));
+        rs.joinLazily(std::move(tabs));
+        rs.reserve(select->where ? 0 : n - first);
+        std::vector<bool> allNull(static_cast<size_t>(width));
         for (qsizetype r = first; r < n; ++r) {
             if (select->where && !SqlEvaluator::holds(*select->where, source, r))
                 continue;
             QList<QStringList> parts(width);
             for (int c = 0; c < width; ++c)
-                rs.m_allNull.push_back(
-                    !SqlEvaluator::joinParts(*select->columns[size_t(c)].expr, source, r, parts[c]));
-            rs.m_rows.emplace_back();
-            rs.m_parts.append(std::move(parts));
+                allNull[size_t(c)] = !SqlEvaluator::joinParts(*select->columns[size_t(c)].expr, source, r, parts[c]);
+            rs.appendJoinedRow(std::move(parts), allNull);
         }
         return rs;
     }
 
     QSet<QString> seen;
     if (!select->distinct)
-        rs.m_rows.reserve(n - first);
-    if (anyJoin && !select->distinct)
-        rs.m_parts.reserve(n - first);
+        rs.reserve(n - first);
     for (qsizetype r = first; r < n; ++r) {
         if (select->where && !SqlEvaluator::holds(*select->where, source, r))
             continue;
@@ -356,9 +306,7 @@ Recordset Database::runSelect(const QString &statement, qsizetype first, qsizety
                 continue;
             seen.insert(key);
         }
-        rs.m_rows.append(std::move(row));
-        if (anyJoin)
-            rs.m_parts.append(std::move(parts));
+        rs.appendRow(std::move(row), std::move(parts));
     }
     return rs;
 }
