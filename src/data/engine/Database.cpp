@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
+
 namespace lumora::engine {
 
 namespace {
@@ -101,6 +103,45 @@ void appendKey(QString &key, const Value &v, Qt::CaseSensitivity cs)
     key += k;
 }
 
+// The fields of a select's result: a plain field keeps its description,
+// anything else is text (or what its value is) named by its alias.
+QList<FieldInfo> resultFields(const SqlSelect &select, const QList<FieldInfo> &fields)
+{
+    if (select.star)
+        return fields;
+    QList<FieldInfo> result;
+    for (qsizetype i = 0; i < qsizetype(select.columns.size()); ++i) {
+        const SqlSelectColumn &column = select.columns[size_t(i)];
+        FieldInfo info;
+        if (column.expr->op == SqlExpr::Op::Field)
+            info = fields.at(column.expr->field);
+        else
+            info.daoType = daoTypeOf(*column.expr);
+        if (!column.alias.isEmpty())
+            info.name = column.alias;
+        else if (info.name.isEmpty())
+            info.name = QStringLiteral("Expr%1").arg(1000 + i);
+        result.append(info);
+    }
+    return result;
+}
+
+// Whether every column of the select joins values with "&" and rows need
+// not be compared, so the values can wait until they are read.
+bool joinsEveryColumn(const SqlSelect &select)
+{
+    if (select.star || select.distinct || select.columns.empty())
+        return false;
+    return std::all_of(select.columns.begin(), select.columns.end(),
+                       [](const SqlSelectColumn &c) { return c.expr->op == SqlExpr::Op::Concat; });
+}
+
+// Whether the select's where clause, if any, accepts the record.
+bool accepts(const SqlSelect &select, const TableSource &source, qsizetype record)
+{
+    return !select.where || SqlEvaluator::holds(*select.where, source, record);
+}
+
 } // namespace
 
 Database::Database(std::unique_ptr<Backend> backend) : m_backend(std::move(backend)) {}
@@ -182,7 +223,19 @@ Recordset Database::openRecordset(const QString &tableOrStatement)
 {
     if (startsWithKeyword(tableOrStatement, QLatin1String("select")))
         return runSelect(tableOrStatement, 0, -1);
-    const TableSource &source = table(unbracket(tableOrStatement));
+    return readTable(unbracket(tableOrStatement));
+}
+
+Recordset Database::openRecordset(const QString &statement, qsizetype record)
+{
+    if (record < 0)
+        throw EngineError::format(u"no record %1", u"没有第 %1 条记录", record);
+    return runSelect(statement, record, record + 1);
+}
+
+Recordset Database::readTable(const QString &name) const
+{
+    const TableSource &source = table(name);
     Recordset rs(source.fields());
     const int width = int(source.fields().size());
     const qsizetype n = source.recordCount();
@@ -197,15 +250,6 @@ Recordset Database::openRecordset(const QString &tableOrStatement)
     return rs;
 }
 
-Recordset Database::openRecordset(const QString &statement, qsizetype record)
-{
-    if (record < 0)
-        throw EngineError::format(u"no record %1", u"没有第 %1 条记录", record);
-    return runSelect(statement, record, record + 1);
-}
-
-// Runs a select over the records first..last - 1 of its table (to the end
-// when last is negative).
 Recordset Database::runSelect(const QString &statement, qsizetype first, qsizetype last)
 {
     SqlStatement parsed = SqlParser::parse(statement);
@@ -219,86 +263,70 @@ Recordset Database::runSelect(const QString &statement, qsizetype first, qsizety
     if (select->where)
         SqlEvaluator::bind(*select->where, fields, select->table.name);
 
-    // The result's fields: a plain field keeps its description, anything
-    // else is text (or what its value is) named by its alias.
-    bool anyJoin = false;
-    QList<FieldInfo> resultFields;
-    if (select->star) {
-        resultFields = fields;
-    } else {
-        for (qsizetype i = 0; i < qsizetype(select->columns.size()); ++i) {
-            const SqlSelectColumn &column = select->columns[size_t(i)];
-            FieldInfo info;
-            if (column.expr->op == SqlExpr::Op::Field)
-                info = fields.at(column.expr->field);
-            else
-                info.daoType = daoTypeOf(*column.expr);
-            if (!column.alias.isEmpty())
-                info.name = column.alias;
-            else if (info.name.isEmpty())
-                info.name = QStringLiteral("Expr%1").arg(1000 + i);
-            resultFields.append(info);
-            anyJoin = anyJoin || column.expr->op == SqlExpr::Op::Concat;
-        }
-    }
-
-    const int width = int(resultFields.size());
-    Recordset rs(std::move(resultFields));
     const qsizetype count = source.recordCount();
-    const qsizetype n = last < 0 ? count : std::min(last, count);
-    if (first > n)
-        first = n;
+    const qsizetype end = last < 0 ? count : std::min(last, count);
+    const Records records{std::min(first, end), end};
+    if (joinsEveryColumn(*select))
+        return selectJoins(*select, source, records);
+    return selectRows(*select, source, records);
+}
 
-    // Every column a join and no distinct: keep the parts, join on demand.
-    bool allJoins = !select->star && !select->distinct && width > 0;
-    for (const SqlSelectColumn &column : select->columns)
-        allJoins = allJoins && column.expr->op == SqlExpr::Op::Concat;
-    if (allJoins) {
-        QList<QList<bool>> tabs(width);
-        for (int c = 0; c < width; ++c) {
-            const SqlExpr &e = *select->columns[size_t(c)].expr;
-            tabs[c].reserve(qsizetype(e.args.size()));
-            for (const auto &arg : e.args)
-                tabs[c].append(arg->tab);
-        }
-        rs.joinLazily(std::move(tabs));
-        rs.reserve(select->where ? 0 : n - first);
-        std::vector<bool> allNull(static_cast<size_t>(width));
-        for (qsizetype r = first; r < n; ++r) {
-            if (select->where && !SqlEvaluator::holds(*select->where, source, r))
-                continue;
-            QList<QStringList> parts(width);
-            for (int c = 0; c < width; ++c)
-                allNull[size_t(c)] = !SqlEvaluator::joinParts(*select->columns[size_t(c)].expr, source, r, parts[c]);
-            rs.appendJoinedRow(std::move(parts), allNull);
-        }
-        return rs;
+Recordset Database::selectJoins(const SqlSelect &select, const TableSource &source, Records records)
+{
+    Recordset rs(resultFields(select, source.fields()));
+    const int width = int(select.columns.size());
+    QList<QList<bool>> tabs(width);
+    for (int c = 0; c < width; ++c) {
+        const SqlExpr &e = *select.columns[size_t(c)].expr;
+        tabs[c].reserve(qsizetype(e.args.size()));
+        for (const auto &arg : e.args)
+            tabs[c].append(arg->tab);
     }
+    rs.joinLazily(std::move(tabs));
+    rs.reserve(select.where ? 0 : records.end - records.first);
+    std::vector<bool> allNull(static_cast<size_t>(width));
+    for (qsizetype r = records.first; r < records.end; ++r) {
+        if (!accepts(select, source, r))
+            continue;
+        QList<QStringList> parts(width);
+        for (int c = 0; c < width; ++c)
+            allNull[size_t(c)] = !SqlEvaluator::joinParts(*select.columns[size_t(c)].expr, source, r, parts[c]);
+        rs.appendJoinedRow(std::move(parts), allNull);
+    }
+    return rs;
+}
 
+Recordset Database::selectRows(const SqlSelect &select, const TableSource &source, Records records)
+{
+    Recordset rs(resultFields(select, source.fields()));
+    const int width = int(rs.fields().size());
+    bool anyJoin = false;
+    for (const SqlSelectColumn &column : select.columns)
+        anyJoin = anyJoin || column.expr->op == SqlExpr::Op::Concat;
     QSet<QString> seen;
-    if (!select->distinct)
-        rs.reserve(n - first);
-    for (qsizetype r = first; r < n; ++r) {
-        if (select->where && !SqlEvaluator::holds(*select->where, source, r))
+    if (!select.distinct)
+        rs.reserve(records.end - records.first);
+    for (qsizetype r = records.first; r < records.end; ++r) {
+        if (!accepts(select, source, r))
             continue;
         QList<Value> row;
         row.reserve(width);
         QList<QStringList> parts;
-        if (select->star) {
+        if (select.star) {
             for (int f = 0; f < width; ++f)
                 row.append(source.value(r, f));
         } else {
             if (anyJoin)
                 parts.resize(width);
             for (int c = 0; c < width; ++c) {
-                const SqlExpr &e = *select->columns[size_t(c)].expr;
+                const SqlExpr &e = *select.columns[size_t(c)].expr;
                 if (e.op == SqlExpr::Op::Concat)
                     row.append(SqlEvaluator::evaluateJoin(e, source, r, parts[c]));
                 else
                     row.append(SqlEvaluator::evaluate(e, source, r));
             }
         }
-        if (select->distinct) {
+        if (select.distinct) {
             QString key;
             for (const Value &v : std::as_const(row))
                 appendKey(key, v, source.textCase());

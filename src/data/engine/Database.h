@@ -10,6 +10,8 @@
 
 namespace lumora::engine {
 
+struct SqlSelect;
+
 // What an update statement matched and whether it wrote.
 struct UpdateResult
 {
@@ -53,7 +55,21 @@ private:
     // for an unknown or ambiguous name, with the statement position when
     // offset is not negative.
     TableSource &table(const QString &name, int offset = -1) const;
+    // A recordset is made in one of three ways. readTable: every record of
+    // a table, as the file holds it. selectJoins: a select whose every
+    // column joins values with "&" (the grid's loading query), keeping the
+    // parts and joining them when read. selectRows: any other select,
+    // "distinct" included. runSelect parses a select and picks one of the
+    // two, over the records first..last - 1 (to the end when last < 0).
+    struct Records
+    {
+        qsizetype first = 0;
+        qsizetype end = 0; // one past the last
+    };
+    Recordset readTable(const QString &name) const;
     Recordset runSelect(const QString &statement, qsizetype first, qsizetype last);
+    static Recordset selectJoins(const SqlSelect &select, const TableSource &source, Records records);
+    static Recordset selectRows(const SqlSelect &select, const TableSource &source, Records records);
     UpdateResult runUpdate(const QString &statement, qsizetype expected);
 
     std::unique_ptr<Backend> m_backend;
