@@ -4,6 +4,7 @@
 #include "data/engine/dbf/DbfBackend.h"
 #include "data/engine/sql/SqlError.h"
 #include "data/engine/sql/SqlEvaluator.h"
+#include "data/engine/sql/SqlKeywords.h"
 #include "data/engine/sql/SqlParser.h"
 
 #include <QFileInfo>
@@ -58,17 +59,6 @@ QString unbracket(QStringView name)
     if (name.size() >= 2 && name.front() == QLatin1Char('[') && name.back() == QLatin1Char(']'))
         return name.mid(1, name.size() - 2).toString().replace(QLatin1String("]]"), QLatin1String("]"));
     return name.toString();
-}
-
-bool startsWithKeyword(QStringView text, QLatin1String word)
-{
-    text = text.trimmed();
-    if (!text.startsWith(word, Qt::CaseInsensitive))
-        return false;
-    if (text.size() == word.size())
-        return true;
-    const QChar next = text[word.size()];
-    return !(next.isLetterOrNumber() || next == QLatin1Char('_') || next.unicode() >= 0x80);
 }
 
 qint16 daoTypeOf(const SqlExpr &e)
@@ -221,7 +211,7 @@ QStringList Database::notes(const QString &tableName) const
 
 Recordset Database::openRecordset(const QString &tableOrStatement)
 {
-    if (startsWithKeyword(tableOrStatement, QLatin1String("select")))
+    if (startsWithKeyword(tableOrStatement, SqlKeyword::Select))
         return runSelect(tableOrStatement, 0, -1);
     return readTable(unbracket(tableOrStatement));
 }
