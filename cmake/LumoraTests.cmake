@@ -23,7 +23,7 @@ add_library(lumora_isolated_home OBJECT ${CMAKE_SOURCE_DIR}/tests/IsolatedHome.c
 set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_sqlevaluator
   tst_sqllexer tst_sqlparser tst_value tst_writebackcrash writeback_child
-  bench_dbf bench_sql)
+  bench_dbf bench_scale bench_sql)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture bench_capture)
 
 # The library a test or benchmark program links, by its name.
