@@ -52,7 +52,7 @@ void BM_LoadingQuery(benchmark::State &state)
     const QString sql = loadingQuery();
     for (auto _ : state) {
         Recordset rs = db->openRecordset(sql);
-        benchmark::DoNotOptimize(rs.m_parts.size());
+        benchmark::DoNotOptimize(rs.size());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -120,7 +120,7 @@ void BM_LoadingQueryOnDbf(benchmark::State &state)
         auto db = Database::open(path, QStringLiteral("dBASE IV"));
         benchmark::DoNotOptimize(db->fields(QStringLiteral("[学生]")).size());
         Recordset rs = db->openRecordset(sql);
-        benchmark::DoNotOptimize(rs.m_parts.size());
+        benchmark::DoNotOptimize(rs.size());
     }
 }
 BENCHMARK(BM_LoadingQueryOnDbf)->Arg(50000)->Unit(benchmark::kMillisecond);

@@ -1,10 +1,10 @@
 #include "data/SqlText.h"
 
 #include "data/engine/Value.h"
+#include "data/engine/sql/SqlKeywords.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
-#include <QSet>
 
 using namespace lumora::engine;
 
@@ -17,37 +17,9 @@ QString quoted(const QString &value)
     return QLatin1Char('\'') + text + QLatin1Char('\'');
 }
 
-static bool isKeyword(const QString &name)
-{
-    static const QSet<QString> keywords = {
-        QStringLiteral("ALL"),    QStringLiteral("AND"),     QStringLiteral("AS"),
-        QStringLiteral("ASC"),    QStringLiteral("BETWEEN"), QStringLiteral("BY"),
-        QStringLiteral("DELETE"), QStringLiteral("DESC"),    QStringLiteral("DISTINCT"),
-        QStringLiteral("EQV"),    QStringLiteral("FALSE"),   QStringLiteral("FROM"),
-        QStringLiteral("GROUP"),  QStringLiteral("HAVING"),  QStringLiteral("IMP"),
-        QStringLiteral("IN"),     QStringLiteral("INNER"),   QStringLiteral("INSERT"),
-        QStringLiteral("INTO"),   QStringLiteral("IS"),      QStringLiteral("JOIN"),
-        QStringLiteral("LEFT"),   QStringLiteral("LIKE"),    QStringLiteral("MOD"),
-        QStringLiteral("NOT"),    QStringLiteral("NULL"),    QStringLiteral("ON"),
-        QStringLiteral("OR"),     QStringLiteral("ORDER"),   QStringLiteral("RIGHT"),
-        QStringLiteral("SELECT"), QStringLiteral("SET"),     QStringLiteral("TOP"),
-        QStringLiteral("TRUE"),   QStringLiteral("UNION"),   QStringLiteral("UPDATE"),
-        QStringLiteral("VALUES"), QStringLiteral("WHERE"),   QStringLiteral("XOR"),
-    };
-    return keywords.contains(name.toUpper());
-}
-
 bool isPlainName(const QString &name)
 {
-    if (name.isEmpty())
-        return false;
-    const QChar first = name.front();
-    if (!(first.isLetter() || first == QLatin1Char('_')))
-        return false;
-    for (QChar c : name)
-        if (!(c.isLetterOrNumber() || c == QLatin1Char('_')))
-            return false;
-    return !isKeyword(name);
+    return isBareName(name);
 }
 
 QString columnName(const QString &name)

@@ -4,10 +4,13 @@
 #include "data/engine/dbf/DbfBackend.h"
 #include "data/engine/sql/SqlError.h"
 #include "data/engine/sql/SqlEvaluator.h"
+#include "data/engine/sql/SqlKeywords.h"
 #include "data/engine/sql/SqlParser.h"
 
 #include <QFileInfo>
 #include <QSet>
+
+#include <algorithm>
 
 namespace lumora::engine {
 
@@ -58,17 +61,6 @@ QString unbracket(QStringView name)
     return name.toString();
 }
 
-bool startsWithKeyword(QStringView text, QLatin1String word)
-{
-    text = text.trimmed();
-    if (!text.startsWith(word, Qt::CaseInsensitive))
-        return false;
-    if (text.size() == word.size())
-        return true;
-    const QChar next = text[word.size()];
-    return !(next.isLetterOrNumber() || next == QLatin1Char('_') || next.unicode() >= 0x80);
-}
-
 qint16 daoTypeOf(const SqlExpr &e)
 {
     switch (e.op) {
@@ -101,52 +93,46 @@ void appendKey(QString &key, const Value &v, Qt::CaseSensitivity cs)
     key += k;
 }
 
-} // namespace
-
-const QList<Value> &Recordset::row(qsizetype i) const
+// The fields of a select's result: a plain field keeps its description,
+// anything else is text (or what its value is) named by its alias.
+QList<FieldInfo> resultFields(const SqlSelect &select, const QList<FieldInfo> &fields)
 {
-    const QList<Value> &r = m_rows.at(i);
-    if (r.isEmpty() && !m_joins.isEmpty())
-        buildRow(i);
-    return m_rows.at(i);
-}
-
-void Recordset::buildRow(qsizetype i) const
-{
-    const qsizetype width = m_joins.size();
-    const QList<QStringList> &texts = m_parts.at(i);
-    QList<Value> row;
-    row.reserve(width);
-    for (qsizetype c = 0; c < width; ++c) {
-        if (m_allNull[size_t(i * width + c)]) {
-            row.append(Value());
-            continue;
-        }
-        const QList<bool> &tabs = m_joins.at(c).tabs;
-        const QStringList &part = texts.at(c);
-        qsizetype length = 0;
-        for (const QString &p : part)
-            length += p.size();
-        QString text;
-        text.reserve(length + tabs.size());
-        qsizetype k = 0;
-        for (const bool tab : tabs) {
-            if (tab)
-                text += QLatin1Char('\t');
-            else
-                text += part.at(k++);
-        }
-        row.append(Value::text(std::move(text)));
+    if (select.star)
+        return fields;
+    QList<FieldInfo> result;
+    for (qsizetype i = 0; i < qsizetype(select.columns.size()); ++i) {
+        const SqlSelectColumn &column = select.columns[size_t(i)];
+        FieldInfo info;
+        if (column.expr->op == SqlExpr::Op::Field)
+            info = fields.at(column.expr->field);
+        else
+            info.daoType = daoTypeOf(*column.expr);
+        if (!column.alias.isEmpty())
+            info.name = column.alias;
+        else if (info.name.isEmpty())
+            info.name = QStringLiteral("Expr%1").arg(1000 + i);
+        result.append(info);
     }
-    m_rows[i] = std::move(row);
+    return result;
 }
 
-QStringList Recordset::parts(qsizetype row, int field) const
+// Whether every column of the select joins values with "&" and rows need
+// not be compared, so the values can wait until they are read.
+bool joinsEveryColumn(const SqlSelect &select)
 {
-    if (row < 0 || row >= m_parts.size() || field < 0 || field >= m_parts.at(row).size())
-        return {};
-    return m_parts.at(row).at(field);
+    if (select.star || select.distinct || select.columns.empty())
+        return false;
+    return std::all_of(select.columns.begin(), select.columns.end(),
+                       [](const SqlSelectColumn &c) { return c.expr->op == SqlExpr::Op::Concat; });
 }
+
+// Whether the select's where clause, if any, accepts the record.
+bool accepts(const SqlSelect &select, const TableSource &source, qsizetype record)
+{
+    return !select.where || SqlEvaluator::holds(*select.where, source, record);
+}
+
+} // namespace
 
 Database::Database(std::unique_ptr<Backend> backend) : m_backend(std::move(backend)) {}
 
@@ -225,22 +211,9 @@ QStringList Database::notes(const QString &tableName) const
 
 Recordset Database::openRecordset(const QString &tableOrStatement)
 {
-    if (startsWithKeyword(tableOrStatement, QLatin1String("select")))
+    if (startsWithKeyword(tableOrStatement, SqlKeyword::Select))
         return runSelect(tableOrStatement, 0, -1);
-    Recordset rs;
-    const TableSource &source = table(unbracket(tableOrStatement));
-    rs.m_fields = source.fields();
-    const int width = int(rs.m_fields.size());
-    const qsizetype n = source.recordCount();
-    rs.m_rows.reserve(n);
-    for (qsizetype r = 0; r < n; ++r) {
-        QList<Value> row;
-        row.reserve(width);
-        for (int f = 0; f < width; ++f)
-            row.append(source.value(r, f));
-        rs.m_rows.append(std::move(row));
-    }
-    return rs;
+    return readTable(unbracket(tableOrStatement));
 }
 
 Recordset Database::openRecordset(const QString &statement, qsizetype record)
@@ -250,11 +223,25 @@ Recordset Database::openRecordset(const QString &statement, qsizetype record)
     return runSelect(statement, record, record + 1);
 }
 
-// Runs a select over the records first..last - 1 of its table (to the end
-// when last is negative).
+Recordset Database::readTable(const QString &name) const
+{
+    const TableSource &source = table(name);
+    Recordset rs(source.fields());
+    const int width = int(source.fields().size());
+    const qsizetype n = source.recordCount();
+    rs.reserve(n);
+    for (qsizetype r = 0; r < n; ++r) {
+        QList<Value> row;
+        row.reserve(width);
+        for (int f = 0; f < width; ++f)
+            row.append(source.value(r, f));
+        rs.appendRow(std::move(row));
+    }
+    return rs;
+}
+
 Recordset Database::runSelect(const QString &statement, qsizetype first, qsizetype last)
 {
-    Recordset rs;
     SqlStatement parsed = SqlParser::parse(statement);
     auto *select = std::get_if<SqlSelect>(&parsed);
     if (!select)
@@ -266,89 +253,70 @@ Recordset Database::runSelect(const QString &statement, qsizetype first, qsizety
     if (select->where)
         SqlEvaluator::bind(*select->where, fields, select->table.name);
 
-    // The result's fields: a plain field keeps its description, anything
-    // else is text (or what its value is) named by its alias.
-    bool anyJoin = false;
-    if (select->star) {
-        rs.m_fields = fields;
-    } else {
-        for (qsizetype i = 0; i < qsizetype(select->columns.size()); ++i) {
-            const SqlSelectColumn &column = select->columns[size_t(i)];
-            FieldInfo info;
-            if (column.expr->op == SqlExpr::Op::Field)
-                info = fields.at(column.expr->field);
-            else
-                info.daoType = daoTypeOf(*column.expr);
-            if (!column.alias.isEmpty())
-                info.name = column.alias;
-            else if (info.name.isEmpty())
-                info.name = QStringLiteral("Expr%1").arg(1000 + i);
-            rs.m_fields.append(info);
-            anyJoin = anyJoin || column.expr->op == SqlExpr::Op::Concat;
-        }
-    }
-
-    const int width = int(rs.m_fields.size());
     const qsizetype count = source.recordCount();
-    const qsizetype n = last < 0 ? count : std::min(last, count);
-    if (first > n)
-        first = n;
+    const qsizetype end = last < 0 ? count : std::min(last, count);
+    const Records records{std::min(first, end), end};
+    if (joinsEveryColumn(*select))
+        return selectJoins(*select, source, records);
+    return selectRows(*select, source, records);
+}
 
-    // Every column a join and no distinct: keep the parts, join on demand.
-    bool allJoins = !select->star && !select->distinct && width > 0;
-    for (const SqlSelectColumn &column : select->columns)
-        allJoins = allJoins && column.expr->op == SqlExpr::Op::Concat;
-    if (allJoins) {
-        rs.m_joins.resize(width);
-        for (int c = 0; c < width; ++c) {
-            const SqlExpr &e = *select->columns[size_t(c)].expr;
-            rs.m_joins[c].tabs.reserve(qsizetype(e.args.size()));
-            for (const auto &arg : e.args)
-                rs.m_joins[c].tabs.append(arg->tab);
-        }
-        const qsizetype expected = select->where ? 0 : n - first;
-        rs.m_rows.reserve(expected);
-        rs.m_parts.reserve(expected);
-        rs.m_allNull.reserve(size_t(expected * width));
-        for (qsizetype r = first; r < n; ++r) {
-            if (select->where && !SqlEvaluator::holds(*select->where, source, r))
-                continue;
-            QList<QStringList> parts(width);
-            for (int c = 0; c < width; ++c)
-                rs.m_allNull.push_back(
-                    !SqlEvaluator::joinParts(*select->columns[size_t(c)].expr, source, r, parts[c]));
-            rs.m_rows.emplace_back();
-            rs.m_parts.append(std::move(parts));
-        }
-        return rs;
+Recordset Database::selectJoins(const SqlSelect &select, const TableSource &source, Records records)
+{
+    Recordset rs(resultFields(select, source.fields()));
+    const int width = int(select.columns.size());
+    QList<QList<bool>> tabs(width);
+    for (int c = 0; c < width; ++c) {
+        const SqlExpr &e = *select.columns[size_t(c)].expr;
+        tabs[c].reserve(qsizetype(e.args.size()));
+        for (const auto &arg : e.args)
+            tabs[c].append(arg->tab);
     }
+    rs.joinLazily(std::move(tabs));
+    rs.reserve(select.where ? 0 : records.end - records.first);
+    std::vector<bool> allNull(static_cast<size_t>(width));
+    for (qsizetype r = records.first; r < records.end; ++r) {
+        if (!accepts(select, source, r))
+            continue;
+        QList<QStringList> parts(width);
+        for (int c = 0; c < width; ++c)
+            allNull[size_t(c)] = !SqlEvaluator::joinParts(*select.columns[size_t(c)].expr, source, r, parts[c]);
+        rs.appendJoinedRow(std::move(parts), allNull);
+    }
+    return rs;
+}
 
+Recordset Database::selectRows(const SqlSelect &select, const TableSource &source, Records records)
+{
+    Recordset rs(resultFields(select, source.fields()));
+    const int width = int(rs.fields().size());
+    bool anyJoin = false;
+    for (const SqlSelectColumn &column : select.columns)
+        anyJoin = anyJoin || column.expr->op == SqlExpr::Op::Concat;
     QSet<QString> seen;
-    if (!select->distinct)
-        rs.m_rows.reserve(n - first);
-    if (anyJoin && !select->distinct)
-        rs.m_parts.reserve(n - first);
-    for (qsizetype r = first; r < n; ++r) {
-        if (select->where && !SqlEvaluator::holds(*select->where, source, r))
+    if (!select.distinct)
+        rs.reserve(records.end - records.first);
+    for (qsizetype r = records.first; r < records.end; ++r) {
+        if (!accepts(select, source, r))
             continue;
         QList<Value> row;
         row.reserve(width);
         QList<QStringList> parts;
-        if (select->star) {
+        if (select.star) {
             for (int f = 0; f < width; ++f)
                 row.append(source.value(r, f));
         } else {
             if (anyJoin)
                 parts.resize(width);
             for (int c = 0; c < width; ++c) {
-                const SqlExpr &e = *select->columns[size_t(c)].expr;
+                const SqlExpr &e = *select.columns[size_t(c)].expr;
                 if (e.op == SqlExpr::Op::Concat)
                     row.append(SqlEvaluator::evaluateJoin(e, source, r, parts[c]));
                 else
                     row.append(SqlEvaluator::evaluate(e, source, r));
             }
         }
-        if (select->distinct) {
+        if (select.distinct) {
             QString key;
             for (const Value &v : std::as_const(row))
                 appendKey(key, v, source.textCase());
@@ -356,9 +324,7 @@ Recordset Database::runSelect(const QString &statement, qsizetype first, qsizety
                 continue;
             seen.insert(key);
         }
-        rs.m_rows.append(std::move(row));
-        if (anyJoin)
-            rs.m_parts.append(std::move(parts));
+        rs.appendRow(std::move(row), std::move(parts));
     }
     return rs;
 }

@@ -1,56 +1,17 @@
 #pragma once
 
+#include "data/engine/Recordset.h"
 #include "data/engine/TableSource.h"
 
 #include <QList>
 #include <QString>
 #include <map>
 #include <memory>
-#include <vector>
 
 namespace lumora::engine {
 
-// The materialised result of a select. Rows are held in memory; a roster of
-// tens of thousands of rows fits comfortably.
-//
-// When every column of a select joins values with "&" (the grid's loading
-// query), only the parts are kept and a record's joined text is built the
-// first time value() or row() asks for it: the grid wants the parts, and
-// building 50,000 joined texts nobody reads costs as much as the parts do.
-// That cache makes the const readers write, so one recordset must not be
-// read from two threads at once.
-class Recordset
-{
-public:
-    const QList<FieldInfo> &fields() const { return m_fields; }
-    qsizetype size() const { return m_rows.size(); }
-    bool isEmpty() const { return m_rows.isEmpty(); }
-    const QList<Value> &row(qsizetype i) const;
-    const Value &value(qsizetype row, int field) const { return this->row(row).at(field); }
+struct SqlSelect;
 
-    // For a column whose expression joins values with "&": the text of each
-    // operand, in order, with the Chr(9) separators left out. A value that
-    // holds a tab therefore stays one part. Empty for other columns.
-    QStringList parts(qsizetype row, int field) const;
-
-    // Filled by the executor.
-    QList<FieldInfo> m_fields;
-    // [row][field]. A row left empty while m_joins is set is built from
-    // m_parts when it is first read.
-    mutable QList<QList<Value>> m_rows;
-    QList<QList<QStringList>> m_parts;  // [row][field], empty when not a join
-
-    // How to build the joined value of a lazily joined row.
-    struct Join
-    {
-        QList<bool> tabs;        // [operand]: a Chr(9) separator, left out of the parts
-    };
-    QList<Join> m_joins;         // [field]; empty when rows are built eagerly
-    std::vector<bool> m_allNull; // [row * width + field]: every operand was Null
-
-private:
-    void buildRow(qsizetype i) const;
-};
 // What an update statement matched and whether it wrote.
 struct UpdateResult
 {
@@ -94,7 +55,21 @@ private:
     // for an unknown or ambiguous name, with the statement position when
     // offset is not negative.
     TableSource &table(const QString &name, int offset = -1) const;
+    // A recordset is made in one of three ways. readTable: every record of
+    // a table, as the file holds it. selectJoins: a select whose every
+    // column joins values with "&" (the grid's loading query), keeping the
+    // parts and joining them when read. selectRows: any other select,
+    // "distinct" included. runSelect parses a select and picks one of the
+    // two, over the records first..last - 1 (to the end when last < 0).
+    struct Records
+    {
+        qsizetype first = 0;
+        qsizetype end = 0; // one past the last
+    };
+    Recordset readTable(const QString &name) const;
     Recordset runSelect(const QString &statement, qsizetype first, qsizetype last);
+    static Recordset selectJoins(const SqlSelect &select, const TableSource &source, Records records);
+    static Recordset selectRows(const SqlSelect &select, const TableSource &source, Records records);
     UpdateResult runUpdate(const QString &statement, qsizetype expected);
 
     std::unique_ptr<Backend> m_backend;

@@ -1,6 +1,7 @@
 #include "data/engine/sql/SqlLexer.h"
 
 #include "data/engine/sql/SqlError.h"
+#include "data/engine/sql/SqlKeywords.h"
 
 #include <charconv>
 #include <cmath>
@@ -8,16 +9,6 @@
 namespace lumora::engine {
 
 namespace {
-
-bool isNameChar(QChar c)
-{
-    return c.unicode() >= 0x80 || c.isLetterOrNumber() || c == QLatin1Char('_');
-}
-
-bool isNameStart(QChar c)
-{
-    return isNameChar(c) && !(c.unicode() < 0x80 && c.isDigit());
-}
 
 bool isAsciiDigit(QChar c)
 {

@@ -1,24 +1,12 @@
 #include "data/engine/sql/SqlParser.h"
 
 #include "data/engine/sql/SqlError.h"
+#include "data/engine/sql/SqlKeywords.h"
 #include "data/engine/sql/SqlLexer.h"
 
 namespace lumora::engine {
 
 namespace {
-
-// Words that end or structure an expression; as bare names they cannot
-// stand for a field (brackets make them names again).
-const char *const reservedWords[] = {"select", "distinct", "from", "where", "as",  "update", "set",
-                                     "and",    "or",       "not",  "is",    "null", "true",   "false"};
-
-bool isReserved(const QString &word)
-{
-    for (const char *r : reservedWords)
-        if (word.compare(QLatin1String(r), Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
 
 // Deep enough for any statement a person writes, shallow enough that a
 // hostile one cannot exhaust the stack.
@@ -76,9 +64,9 @@ SqlStatement SqlParser::parse(const QString &statement)
 {
     SqlParser parser(SqlLexer::tokenize(statement));
     SqlStatement result;
-    if (parser.atKeyword("select"))
+    if (parser.atKeyword(SqlKeyword::Select))
         result = parser.parseSelect();
-    else if (parser.atKeyword("update"))
+    else if (parser.atKeyword(SqlKeyword::Update))
         result = parser.parseUpdate();
     else
         parser.unexpected(QStringLiteral("\"select\" or \"update\""), QStringLiteral("“select”或“update”"));
@@ -90,33 +78,33 @@ SqlStatement SqlParser::parse(const QString &statement)
 
 SqlSelect SqlParser::parseSelect()
 {
-    expectKeyword("select");
+    expectKeyword(SqlKeyword::Select);
     SqlSelect select;
-    select.distinct = acceptKeyword("distinct");
+    select.distinct = acceptKeyword(SqlKeyword::Distinct);
     if (acceptSymbol("*")) {
         select.star = true;
     } else {
         do {
             SqlSelectColumn column;
             column.expr = parseExpr();
-            if (acceptKeyword("as"))
+            if (acceptKeyword(SqlKeyword::As))
                 column.alias = parseName("a column name", u"列名");
             select.columns.push_back(std::move(column));
         } while (acceptSymbol(","));
     }
-    expectKeyword("from");
+    expectKeyword(SqlKeyword::From);
     select.table = parseTable();
-    if (acceptKeyword("where"))
+    if (acceptKeyword(SqlKeyword::Where))
         select.where = parseExpr();
     return select;
 }
 
 SqlUpdate SqlParser::parseUpdate()
 {
-    expectKeyword("update");
+    expectKeyword(SqlKeyword::Update);
     SqlUpdate update;
     update.table = parseTable();
-    expectKeyword("set");
+    expectKeyword(SqlKeyword::Set);
     do {
         SqlAssignment a;
         a.offset = peek().offset;
@@ -125,7 +113,7 @@ SqlUpdate SqlParser::parseUpdate()
         a.value = parseExpr();
         update.assignments.push_back(std::move(a));
     } while (acceptSymbol(","));
-    if (acceptKeyword("where"))
+    if (acceptKeyword(SqlKeyword::Where))
         update.where = parseExpr();
     return update;
 }
@@ -141,7 +129,7 @@ SqlTableRef SqlParser::parseTable()
 QString SqlParser::parseName(const char *what, const char16_t *chinese)
 {
     const SqlToken &t = peek();
-    if (t.kind == SqlToken::Kind::QuotedName || (t.kind == SqlToken::Kind::Name && !isReserved(t.text))) {
+    if (t.kind == SqlToken::Kind::QuotedName || (t.kind == SqlToken::Kind::Name && !grammarKeyword(t.text))) {
         ++m_pos;
         return t.text;
     }
@@ -152,7 +140,7 @@ std::unique_ptr<SqlExpr> SqlParser::parseExpr()
 {
     DepthGuard guard(m_depth, peek().offset);
     auto left = parseAnd();
-    while (atKeyword("or")) {
+    while (atKeyword(SqlKeyword::Or)) {
         auto e = node(SqlExpr::Op::Or, peek().offset);
         ++m_pos;
         e->args.push_back(std::move(left));
@@ -165,7 +153,7 @@ std::unique_ptr<SqlExpr> SqlParser::parseExpr()
 std::unique_ptr<SqlExpr> SqlParser::parseAnd()
 {
     auto left = parseNot();
-    while (atKeyword("and")) {
+    while (atKeyword(SqlKeyword::And)) {
         auto e = node(SqlExpr::Op::And, peek().offset);
         ++m_pos;
         e->args.push_back(std::move(left));
@@ -177,7 +165,7 @@ std::unique_ptr<SqlExpr> SqlParser::parseAnd()
 
 std::unique_ptr<SqlExpr> SqlParser::parseNot()
 {
-    if (atKeyword("not")) {
+    if (atKeyword(SqlKeyword::Not)) {
         DepthGuard guard(m_depth, peek().offset);
         auto e = node(SqlExpr::Op::Not, peek().offset);
         ++m_pos;
@@ -204,11 +192,11 @@ std::unique_ptr<SqlExpr> SqlParser::parseCompare()
             return e;
         }
     }
-    if (atKeyword("is")) {
+    if (atKeyword(SqlKeyword::Is)) {
         auto e = node(SqlExpr::Op::IsNull, peek().offset);
         ++m_pos;
-        e->negated = acceptKeyword("not");
-        expectKeyword("null");
+        e->negated = acceptKeyword(SqlKeyword::Not);
+        expectKeyword(SqlKeyword::Null);
         e->args.push_back(std::move(left));
         return e;
     }
@@ -260,15 +248,15 @@ std::unique_ptr<SqlExpr> SqlParser::parsePrimary()
         return e;
     }
     case SqlToken::Kind::Name: {
-        if (acceptKeyword("null"))
+        if (acceptKeyword(SqlKeyword::Null))
             return node(SqlExpr::Op::Literal, t.offset);
-        if (atKeyword("true") || atKeyword("false")) {
+        if (atKeyword(SqlKeyword::True) || atKeyword(SqlKeyword::False)) {
             auto e = node(SqlExpr::Op::Literal, t.offset);
-            e->value = Value::boolean(atKeyword("true"));
+            e->value = Value::boolean(atKeyword(SqlKeyword::True));
             ++m_pos;
             return e;
         }
-        if (isReserved(t.text))
+        if (grammarKeyword(t.text))
             unexpected(QStringLiteral("a value or a field name"), QStringLiteral("值或字段名"));
         const bool call = m_tokens.at(m_pos + 1).kind == SqlToken::Kind::Symbol && m_tokens.at(m_pos + 1).text == QLatin1String("(");
         if (call) {
@@ -299,25 +287,25 @@ std::unique_ptr<SqlExpr> SqlParser::parsePrimary()
     unexpected(QStringLiteral("a value or a field name"), QStringLiteral("值或字段名"));
 }
 
-bool SqlParser::atKeyword(const char *word) const
+bool SqlParser::atKeyword(SqlKeyword keyword) const
 {
     const SqlToken &t = peek();
-    return t.kind == SqlToken::Kind::Name && t.text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
+    return t.kind == SqlToken::Kind::Name && grammarKeyword(t.text) == keyword;
 }
 
-bool SqlParser::acceptKeyword(const char *word)
+bool SqlParser::acceptKeyword(SqlKeyword keyword)
 {
-    if (!atKeyword(word))
+    if (!atKeyword(keyword))
         return false;
     ++m_pos;
     return true;
 }
 
-void SqlParser::expectKeyword(const char *word)
+void SqlParser::expectKeyword(SqlKeyword keyword)
 {
-    if (!acceptKeyword(word))
-        unexpected(QLatin1Char('"') + QString::fromLatin1(word) + QLatin1Char('"'),
-                   QStringLiteral("“%1”").arg(QString::fromLatin1(word)));
+    if (!acceptKeyword(keyword))
+        unexpected(QLatin1Char('"') + spelling(keyword) + QLatin1Char('"'),
+                   QStringLiteral("“%1”").arg(spelling(keyword)));
 }
 
 bool SqlParser::atSymbol(const char *symbol) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/engine/sql/SqlAst.h"
+#include "data/engine/sql/SqlKeywords.h"
 #include "data/engine/sql/SqlToken.h"
 
 #include <QList>
@@ -44,9 +45,9 @@ private:
     std::unique_ptr<SqlExpr> parsePrimary();
 
     const SqlToken &peek() const { return m_tokens.at(m_pos); }
-    bool atKeyword(const char *word) const;
-    bool acceptKeyword(const char *word);
-    void expectKeyword(const char *word);
+    bool atKeyword(SqlKeyword keyword) const;
+    bool acceptKeyword(SqlKeyword keyword);
+    void expectKeyword(SqlKeyword keyword);
     bool atSymbol(const char *symbol) const;
     bool acceptSymbol(const char *symbol);
     void expectSymbol(const char *symbol);

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "data/engine/TableSource.h"
+
+#include <QList>
+#include <QStringList>
+#include <vector>
+
+namespace lumora::engine {
+
+// The materialised result of a select: fields, then rows of values, e.g.
+// value(0, 1) is the second field of the first row. Rows are held in memory;
+// a roster of tens of thousands of rows fits comfortably.
+//
+// When every column of a select joins values with "&" (the grid's loading
+// query), only the parts are kept and a record's joined text is built the
+// first time value() or row() asks for it: the grid wants the parts, and
+// building 50,000 joined texts nobody reads costs as much as the parts do.
+// That cache makes the const readers write, so one recordset must not be
+// read from two threads at once.
+class Recordset
+{
+public:
+    Recordset() = default;
+    explicit Recordset(QList<FieldInfo> fields) : m_fields(std::move(fields)) {}
+
+    const QList<FieldInfo> &fields() const { return m_fields; }
+    qsizetype size() const { return m_rows.size(); }
+    bool isEmpty() const { return m_rows.isEmpty(); }
+    const QList<Value> &row(qsizetype i) const;
+    const Value &value(qsizetype row, int field) const { return this->row(row).at(field); }
+
+    // For a column whose expression joins values with "&": the text of each
+    // operand, in order, with the Chr(9) separators left out. A value that
+    // holds a tab therefore stays one part. Empty for other columns.
+    QStringList parts(qsizetype row, int field) const;
+
+    // Filling, by the statement that makes the result.
+    void reserve(qsizetype rows);
+    // A row of values, one per field, with the parts of its joined columns
+    // (one list per field, an empty one for a column that is no join; no
+    // list at all when no column joins).
+    void appendRow(QList<Value> values, QList<QStringList> parts = {});
+    // Makes every column a lazily built join: tabs[field][operand] is true
+    // for an operand that is a Chr(9) separator. Rows are then added with
+    // appendJoinedRow() only.
+    void joinLazily(QList<QList<bool>> tabs);
+    // A row of a lazily joined result: per field the texts of the operands
+    // that are no separator, and whether every operand was Null (the joined
+    // value is then Null).
+    void appendJoinedRow(QList<QStringList> parts, const std::vector<bool> &allNull);
+
+private:
+    void buildRow(qsizetype i) const;
+
+    QList<FieldInfo> m_fields;
+    // [row][field]. A row left empty while m_tabs is set is built from
+    // m_parts when it is first read.
+    mutable QList<QList<Value>> m_rows;
+    QList<QList<QStringList>> m_parts; // [row][field], empty when no column joins
+    QList<QList<bool>> m_tabs;         // [field][operand]; empty when rows are built eagerly
+    std::vector<bool> m_allNull;       // [row * width + field]: every operand was Null
+};
+
+} // namespace lumora::engine
