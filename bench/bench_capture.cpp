@@ -10,11 +10,10 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
-#include <benchmark/benchmark.h>
 #include "QtBenchmarkMain.h"
+#include <benchmark/benchmark.h>
 
-namespace
-{
+namespace {
 
 QTemporaryDir &folder()
 {

@@ -39,16 +39,28 @@ struct Roster
 
     Roster()
     {
-        DbfMaker t({{"XH", 'C', 10}, {"XM", 'C', 20}, {"BJ", 'C', 12}, {"XB", 'C', 2}, {"CJ", 'N', 5, 1},
-                    {"SR", 'D', 8}, {"DH", 'C', 11}, {"DZ", 'C', 40}, {"BZ", 'C', 20}, {"ZP", 'C', 20}});
+        DbfMaker t({{"XH", 'C', 10},
+                    {"XM", 'C', 20},
+                    {"BJ", 'C', 12},
+                    {"XB", 'C', 2},
+                    {"CJ", 'N', 5, 1},
+                    {"SR", 'D', 8},
+                    {"DH", 'C', 11},
+                    {"DZ", 'C', 40},
+                    {"BZ", 'C', 20},
+                    {"ZP", 'C', 20}});
         static const QStringList surnames = {"张", "王", "李", "赵", "刘", "陈", "杨", "黄", "周", "吴"};
         static const QStringList given = {"伟", "芳", "娜", "敏", "静", "丽", "强", "磊", "洋", "艳"};
         for (int i = 0; i < kRows; ++i) {
-            t.add(QStringList{QString::number(2024000000 + i), surnames[i % 10] + given[(i / 10) % 10] + given[(i / 7) % 10],
+            t.add(QStringList{QString::number(2024000000 + i),
+                              surnames[i % 10] + given[(i / 10) % 10] + given[(i / 7) % 10],
                               QStringLiteral("高一(%1)班").arg(i % 20 + 1), i % 2 ? "男" : "女",
-                              QString::number((i % 1000) / 10.0), QStringLiteral("2009-%1-%2").arg(i % 12 + 1, 2, 10, QChar('0')).arg(i % 28 + 1, 2, 10, QChar('0')),
-                              QStringLiteral("138%1").arg(i, 8, 10, QChar('0')), QStringLiteral("北京市海淀区学院路%1号").arg(i),
-                              QString(), QString()});
+                              QString::number((i % 1000) / 10.0),
+                              QStringLiteral("2009-%1-%2")
+                                  .arg(i % 12 + 1, 2, 10, QChar('0'))
+                                  .arg(i % 28 + 1, 2, 10, QChar('0')),
+                              QStringLiteral("138%1").arg(i, 8, 10, QChar('0')),
+                              QStringLiteral("北京市海淀区学院路%1号").arg(i), QString(), QString()});
         }
         const QString path = dir.filePath(QStringLiteral("roster.dbf"));
         t.write(path);
@@ -85,8 +97,8 @@ void BM_OpenAndLoad(benchmark::State &state)
 void BM_RowQueryOnly(benchmark::State &state)
 {
     Roster &r = roster();
-    const QString statement = RowQuery({"XH", "XM", "BJ", "XB", "CJ", "SR", "DH", "DZ", "BZ", "ZP"},
-                                       r.ds.tableName, QString());
+    const QString statement =
+        RowQuery({"XH", "XM", "BJ", "XB", "CJ", "SR", "DH", "DZ", "BZ", "ZP"}, r.ds.tableName, QString());
     for (auto _ : state) {
         auto db = OpenDatabase(r.ds);
         benchmark::DoNotOptimize(db->openRecordset(statement).size());
@@ -117,7 +129,8 @@ void BM_WriteBackAndFilteredReload(benchmark::State &state)
     const double before = residentMb();
     int i = 0;
     for (auto _ : state) {
-        WriteBackRequest request{true, 9, true, QStringLiteral("jpg"), QStringLiteral("p%1").arg(i++), 1 + i % 100};
+        WriteBackRequest request{true,       9, true, QStringLiteral("jpg"), QStringLiteral("p%1").arg(i++),
+                                 1 + i % 100};
         const WriteBackResult result = WriteBackFileName(ds, grid, request);
         if (!result.written())
             state.SkipWithError(qPrintable(result.statusText()));

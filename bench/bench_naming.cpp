@@ -3,9 +3,9 @@
 #include "naming/NumericText.h"
 #include "naming/SafeName.h"
 
+#include "QtBenchmarkMain.h"
 #include <QApplication>
 #include <benchmark/benchmark.h>
-#include "QtBenchmarkMain.h"
 
 // FormPhotoPath runs on every row change and every keystroke in a naming box:
 // it must stay far below what an operator could notice.

@@ -13,6 +13,7 @@
 #include "data/TableGrid.h"
 #include "data/engine/dbf/DbfWriter.h"
 
+#include "QtBenchmarkMain.h"
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -25,17 +26,19 @@
 #include <QTemporaryDir>
 #include <QWidget>
 #include <benchmark/benchmark.h>
-#include "QtBenchmarkMain.h"
 
-namespace
-{
+namespace {
 
 constexpr int Rows = 50000;
 
 class FrameCamera : public CaptureControl
 {
 public:
-    FrameCamera() : m_frame(640, 480, QImage::Format_RGB32) { m_frame.fill(QColor(90, 120, 160)); }
+    FrameCamera()
+        : m_frame(640, 480, QImage::Format_RGB32)
+    {
+        m_frame.fill(QColor(90, 120, 160));
+    }
     ~FrameCamera() override { delete m_widget; }
     QWidget *videoWidget() override { return m_widget ? m_widget : (m_widget = new QWidget); }
     bool OpenPreview() override { return true; }
@@ -111,7 +114,8 @@ template <class T> T *child(QWidget *form, const char *name)
     return form->findChild<T *>(QLatin1String(name));
 }
 
-struct Session {
+struct Session
+{
     Session()
     {
         QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Lumora"),
@@ -191,8 +195,7 @@ BENCHMARK(BM_RowChange)->Unit(benchmark::kMicrosecond);
 // Timed from "保存照片" to the next row ready; taking each new still is not
 // timed. range(0) = 1 filters the grid on 照片 = '' (the people still to
 // photograph), so every save also drops the saved person from the grid.
-namespace
-{
+namespace {
 
 class EngineForm1 : public Form1
 {
@@ -203,7 +206,8 @@ protected:
     void endProgram() override {}
 };
 
-struct EngineSession {
+struct EngineSession
+{
     EngineSession()
     {
         QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Lumora"),
@@ -215,11 +219,12 @@ struct EngineSession {
         QList<QList<Value>> records;
         records.reserve(Rows);
         for (int r = 1; r <= Rows; ++r)
-            records.append({Value::text(QString::number(2024000000 + r)), Value::text(QStringLiteral("学生%1").arg(r)),
+            records.append({Value::text(QString::number(2024000000 + r)),
+                            Value::text(QStringLiteral("学生%1").arg(r)),
                             Value::text(QStringLiteral("%1班").arg(r % 12 + 1)), Value::text(QString())});
         roster = data.filePath(QStringLiteral("roster.dbf"));
-        lumora::engine::DbfWriter::write(roster, {{"学号", 'C', 10}, {"姓名", 'C', 20}, {"班级", 'C', 10}, {"照片", 'C', 20}},
-                                         records);
+        lumora::engine::DbfWriter::write(
+            roster, {{"学号", 'C', 10}, {"姓名", 'C', 20}, {"班级", 'C', 10}, {"照片", 'C', 20}}, records);
 
         form = std::make_unique<EngineForm1>(&camera, &messages, &dialogs, program.path());
         DataSource &ds = form->dataSource();
@@ -291,7 +296,8 @@ static void BM_SaveWithWriteBack(benchmark::State &state)
         // the next one moves up into the row.
         const int expected = filtered ? before : before + 1;
         if (grid->currentRow != expected || grid->cellText(grid->currentRow, 1) == person) {
-            state.SkipWithError(qPrintable(QStringLiteral("the save did not move on: ") + s.form->statusText()));
+            state.SkipWithError(
+                qPrintable(QStringLiteral("the save did not move on: ") + s.form->statusText()));
             break;
         }
         if (!filtered && grid->cellText(before, 4).isEmpty()) {

@@ -34,20 +34,32 @@ QString rosterPath(int rows)
         return it->second;
     const QString templatePath = dir.filePath(QStringLiteral("template.dbf"));
     if (!QFileInfo::exists(templatePath)) {
-        const QStringList surnames = {"张", "王", "李", "赵", "刘", "陈", "杨", "黄", "周", "吴", "欧阳", "司马"};
-        const QStringList given = {"伟", "芳", "娜", "敏", "静", "丽", "强", "磊", "洋", "艳", "小明", "晓燕"};
+        const QStringList surnames = {"张", "王", "李", "赵", "刘",   "陈",
+                                      "杨", "黄", "周", "吴", "欧阳", "司马"};
+        const QStringList given = {"伟", "芳", "娜", "敏", "静",   "丽",
+                                   "强", "磊", "洋", "艳", "小明", "晓燕"};
         QList<QList<Value>> records;
         for (int i = 0; i < kTemplateRows; ++i)
-            records.append({Value::text(QString()), Value::text(surnames[i % surnames.size()] + given[(i / 7) % given.size()]),
-                            Value::text(QStringLiteral("高%1(%2)班").arg(QChar(u"一二三"[i % 3])).arg(i % 20 + 1)),
-                            Value::text(i % 2 ? QStringLiteral("男") : QStringLiteral("女")),
-                            Value::real((i % 1000) / 10.0), Value::date(QDate(2008, 1, 1).addDays(i % 700)),
-                            Value::text(QStringLiteral("北京市海淀区中关村大街%1号").arg(i % 300)),
-                            Value::text(QStringLiteral("1380000%1").arg(i % 10000, 4, 10, QLatin1Char('0'))),
-                            Value::boolean(i % 3 == 0), Value::null()});
+            records.append(
+                {Value::text(QString()),
+                 Value::text(surnames[i % surnames.size()] + given[(i / 7) % given.size()]),
+                 Value::text(QStringLiteral("高%1(%2)班").arg(QChar(u"一二三"[i % 3])).arg(i % 20 + 1)),
+                 Value::text(i % 2 ? QStringLiteral("男") : QStringLiteral("女")),
+                 Value::real((i % 1000) / 10.0), Value::date(QDate(2008, 1, 1).addDays(i % 700)),
+                 Value::text(QStringLiteral("北京市海淀区中关村大街%1号").arg(i % 300)),
+                 Value::text(QStringLiteral("1380000%1").arg(i % 10000, 4, 10, QLatin1Char('0'))),
+                 Value::boolean(i % 3 == 0), Value::null()});
         DbfWriter::write(templatePath,
-                         {{"XH", 'C', 10}, {"XM", 'C', 12}, {"BJ", 'C', 12}, {"XB", 'C', 2}, {"CJ", 'N', 5, 1},
-                          {"SR", 'D', 8}, {"DZ", 'C', 40}, {"DH", 'C', 11}, {"TY", 'L', 1}, {"ZP", 'C', 40}},
+                         {{"XH", 'C', 10},
+                          {"XM", 'C', 12},
+                          {"BJ", 'C', 12},
+                          {"XB", 'C', 2},
+                          {"CJ", 'N', 5, 1},
+                          {"SR", 'D', 8},
+                          {"DZ", 'C', 40},
+                          {"DH", 'C', 11},
+                          {"TY", 'L', 1},
+                          {"ZP", 'C', 40}},
                          records);
     }
     QFile in(templatePath);
@@ -84,17 +96,16 @@ qint64 statusKb(const char *key)
 }
 
 // Runs `op` once per iteration; records time and the memory it added.
-template<typename Op>
-void measure(benchmark::State &state, Op op)
+template <typename Op> void measure(benchmark::State &state, Op op)
 {
     const int rows = int(state.range(0));
     const QString path = rosterPath(rows);
     qint64 added = 0;
     for (auto _ : state) {
-        malloc_trim(0);  // what the last iteration freed no longer counts as resident
+        malloc_trim(0); // what the last iteration freed no longer counts as resident
         QFile clear(QStringLiteral("/proc/self/clear_refs"));
         if (clear.open(QIODevice::WriteOnly))
-            clear.write("5");  // resets the peak resident size to the current one
+            clear.write("5"); // resets the peak resident size to the current one
         clear.close();
         const qint64 before = statusKb("VmRSS:");
         op(path);
@@ -113,8 +124,9 @@ void BM_GridQuery(benchmark::State &state)
     measure(state, [](const QString &path) {
         const auto db = Database::open(path, QStringLiteral("dBASE IV"));
         const Recordset rs = db->openRecordset(
-            QStringLiteral("select XH & Chr(9) & XM & Chr(9) & BJ & Chr(9) & XB & Chr(9) & CJ & Chr(9) & SR & "
-                           "Chr(9) & DZ & Chr(9) & DH & Chr(9) & TY & Chr(9) & ZP as Item  from [%1]")
+            QStringLiteral(
+                "select XH & Chr(9) & XM & Chr(9) & BJ & Chr(9) & XB & Chr(9) & CJ & Chr(9) & SR & "
+                "Chr(9) & DZ & Chr(9) & DH & Chr(9) & TY & Chr(9) & ZP as Item  from [%1]")
                 .arg(QFileInfo(path).completeBaseName()));
         benchmark::DoNotOptimize(rs.size());
     });
@@ -124,8 +136,8 @@ void BM_SelectDistinct(benchmark::State &state)
 {
     measure(state, [](const QString &path) {
         const auto db = Database::open(path, QStringLiteral("dBASE IV"));
-        const Recordset rs =
-            db->openRecordset(QStringLiteral("select distinct BJ from [%1]").arg(QFileInfo(path).completeBaseName()));
+        const Recordset rs = db->openRecordset(
+            QStringLiteral("select distinct BJ from [%1]").arg(QFileInfo(path).completeBaseName()));
         benchmark::DoNotOptimize(rs.size());
     });
 }
@@ -144,8 +156,18 @@ void BM_UpdateByKey(benchmark::State &state)
 }
 
 BENCHMARK(BM_GridQuery)->Arg(50000)->Arg(200000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK(BM_SelectDistinct)->Arg(50000)->Arg(200000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK(BM_UpdateByKey)->Arg(50000)->Arg(200000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_SelectDistinct)
+    ->Arg(50000)
+    ->Arg(200000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+BENCHMARK(BM_UpdateByKey)
+    ->Arg(50000)
+    ->Arg(200000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
 
 } // namespace
 

@@ -43,7 +43,8 @@ QString loadingQuery(const QString &where = {})
     QStringList names;
     for (int f = 0; f < 10; ++f)
         names << QStringLiteral("F%1").arg(f);
-    return QStringLiteral("select ") + names.join(QStringLiteral(" & Chr(9) & ")) + QStringLiteral(" as Item  from [学生]") + where;
+    return QStringLiteral("select ") + names.join(QStringLiteral(" & Chr(9) & ")) +
+           QStringLiteral(" as Item  from [学生]") + where;
 }
 
 void BM_LoadingQuery(benchmark::State &state)
@@ -83,7 +84,8 @@ void BM_UpdateOneRecord(benchmark::State &state)
 {
     auto db = roster(int(state.range(0)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(db->execute(QStringLiteral("update [学生] set F9='x.jpg' where F0='值25000-0' and F2=3.5")));
+        benchmark::DoNotOptimize(
+            db->execute(QStringLiteral("update [学生] set F9='x.jpg' where F0='值25000-0' and F2=3.5")));
 }
 BENCHMARK(BM_UpdateOneRecord)->Arg(50000)->Unit(benchmark::kMillisecond);
 
@@ -92,7 +94,13 @@ QString writeDbfRoster(const QTemporaryDir &dir, int rows)
 {
     QList<DbfWriter::Field> fields;
     for (int f = 0; f < 10; ++f)
-        fields.append({QStringLiteral("F%1").arg(f), f == 2 ? 'N' : f == 3 ? 'D' : 'C', f == 2 ? 5 : f == 3 ? 8 : 16,
+        fields.append({QStringLiteral("F%1").arg(f),
+                       f == 2   ? 'N'
+                       : f == 3 ? 'D'
+                                : 'C',
+                       f == 2   ? 5
+                       : f == 3 ? 8
+                                : 16,
                        f == 2 ? 1 : 0});
     QList<QList<Value>> records;
     records.reserve(rows);

@@ -2,9 +2,9 @@
 // recording camera double (no camera, no GStreamer start).
 #include "Form1Harness.h"
 
+#include "QtBenchmarkMain.h"
 #include <QApplication>
 #include <benchmark/benchmark.h>
-#include "QtBenchmarkMain.h"
 
 static void BM_StartUpToShown(benchmark::State &state)
 {

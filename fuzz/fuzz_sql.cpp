@@ -20,8 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     auto backend = std::make_unique<MemoryBackend>();
     backend->add(QStringLiteral("学生"),
-                 {memoryField(QStringLiteral("学号"), DaoText), memoryField("n", DaoDouble), memoryField("d", DaoDate),
-                  memoryField("b", DaoBoolean), memoryField("c", DaoCurrency), memoryField("i", DaoLong)},
+                 {memoryField(QStringLiteral("学号"), DaoText), memoryField("n", DaoDouble),
+                  memoryField("d", DaoDate), memoryField("b", DaoBoolean), memoryField("c", DaoCurrency),
+                  memoryField("i", DaoLong)},
                  {{Value::text("101"), Value::real(3.5), Value::date(QDate(2024, 3, 9)), Value::boolean(true),
                    Value::currency(12345), Value::integer(7)},
                   {Value::text("O'Brien\t"), Value(), Value(), Value(), Value(), Value()}});

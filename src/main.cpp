@@ -23,7 +23,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Lumora"));
     // Ties the windows to lumora.desktop, whose icon the desktop then shows.
     QGuiApplication::setDesktopFileName(QStringLiteral("lumora"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("lumora"), QIcon(QStringLiteral(":/lumora.png"))));
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("lumora"), QIcon(QStringLiteral(":/lumora.png"))));
     InstallQtTranslations(app);
 
     const QString executableFolder = QCoreApplication::applicationDirPath();
@@ -44,7 +45,7 @@ int main(int argc, char *argv[])
     window.setProgramFolderShared(QDir(programFolder) != QDir(executableFolder));
     window.show();
     if (!capture)
-        messages.showMessage(&window, QStringLiteral("摄像头组件无法创建，不能拍照。"), QStringLiteral("错误"),
-                             MessageService::Icon::Critical);
+        messages.showMessage(&window, QStringLiteral("摄像头组件无法创建，不能拍照。"),
+                             QStringLiteral("错误"), MessageService::Icon::Critical);
     return app.exec();
 }

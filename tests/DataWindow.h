@@ -26,14 +26,15 @@ struct DataWindow
 {
     DataWindow()
     {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Lumora"), QStringLiteral("Lumora"))
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Lumora"),
+                  QStringLiteral("Lumora"))
             .clear();
         QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/default.bmp"),
                     folder.filePath(QStringLiteral("default.bmp")));
         form = std::make_unique<Form1>(&capture, &messages, &dialogs, folder.path());
     }
 
-    template<class T> T *w(const char *name) const
+    template <class T> T *w(const char *name) const
     {
         T *child = form->findChild<T *>(QLatin1String(name));
         if (!child)

@@ -19,7 +19,10 @@ class DbfMaker
 public:
     using Field = lumora::engine::DbfWriter::Field;
 
-    explicit DbfMaker(QList<Field> fields) : m_fields(std::move(fields)) {}
+    explicit DbfMaker(QList<Field> fields)
+        : m_fields(std::move(fields))
+    {
+    }
 
     // One record; a missing value (std::nullopt) is written as blanks.
     void addWithNulls(const QList<std::optional<QString>> &values) { m_records << values; }

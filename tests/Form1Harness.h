@@ -70,7 +70,7 @@ struct Form1Harness
     }
 
     // The window's control of that objectName; a missing one ends the test run.
-    template<class T> T *w(const char *name) const
+    template <class T> T *w(const char *name) const
     {
         T *child = form->findChild<T *>(QLatin1String(name));
         if (!child)

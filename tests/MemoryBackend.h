@@ -14,15 +14,18 @@ struct MemoryTableData
     QString name;
     QList<lumora::engine::FieldInfo> fields;
     QList<QList<lumora::engine::Value>> rows;
-    int updates = 0;        // successful update() calls
-    int failAfter = -1;     // refuse every update() once this many succeeded
-    QString refused;        // a text value update() and checkUpdate() refuse
+    int updates = 0;    // successful update() calls
+    int failAfter = -1; // refuse every update() once this many succeeded
+    QString refused;    // a text value update() and checkUpdate() refuse
 };
 
 class MemoryTable : public lumora::engine::TableSource
 {
 public:
-    explicit MemoryTable(std::shared_ptr<MemoryTableData> data) : m_data(std::move(data)) {}
+    explicit MemoryTable(std::shared_ptr<MemoryTableData> data)
+        : m_data(std::move(data))
+    {
+    }
     QString name() const override { return m_data->name; }
     const QList<lumora::engine::FieldInfo> &fields() const override { return m_data->fields; }
     qsizetype recordCount() const override { return m_data->rows.size(); }

@@ -37,8 +37,8 @@ public:
             return false;
         QImage frame(m_windowSize, QImage::Format_RGB32);
         frame.fill(stillColour);
-        return StillWriter::write(frame, QSize(m_cropWidth, m_cropHeight), StillWriter::formatFromText(m_format),
-                                  path, &m_error);
+        return StillWriter::write(frame, QSize(m_cropWidth, m_cropHeight),
+                                  StillWriter::formatFromText(m_format), path, &m_error);
     }
 
     void SetSaveFormat(const QString &format) override

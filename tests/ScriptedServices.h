@@ -39,8 +39,8 @@ public:
     void clear() { messages.clear(); }
 
     QList<RecordedMessage> messages;
-    QQueue<bool> answers;       // answers to askYesNo, in order
-    bool defaultAnswer = true;  // when the queue is empty
+    QQueue<bool> answers;      // answers to askYesNo, in order
+    bool defaultAnswer = true; // when the queue is empty
 };
 
 class ScriptedDialogs : public DialogService
@@ -76,9 +76,9 @@ public:
         return fonts.dequeue();
     }
 
-    QStringList calls;          // every dialog shown, in order
-    QQueue<QString> files;      // answers of the file dialogs; empty = cancel
-    QQueue<QString> folders;    // answers of the folder dialog; empty = cancel
+    QStringList calls;       // every dialog shown, in order
+    QQueue<QString> files;   // answers of the file dialogs; empty = cancel
+    QQueue<QString> folders; // answers of the folder dialog; empty = cancel
     QQueue<QColor> colors;
     QQueue<FontChoice> fonts;
 };

@@ -62,17 +62,18 @@ static Roster roster()
 {
     auto backend = std::make_unique<MemoryBackend>();
     Roster r;
-    r.students = backend->add(QStringLiteral("学生"),
-                              {memoryField(QStringLiteral("学号"), DaoText), memoryField(QStringLiteral("姓名"), DaoText),
-                               memoryField(QStringLiteral("班级"), DaoDouble), memoryField(QStringLiteral("生日"), DaoDate),
-                               memoryField(QStringLiteral("照片"), DaoText)},
-                              {
-                                  {Value::text("101"), Value::text(QStringLiteral("张三")), Value::real(3),
-                                   Value::dateTime(march9), Value()},
-                                  {Value::text("102"), Value::text("O'Brien"), Value::real(3.5), Value(), Value()},
-                                  {Value::text("103"), Value::text("tab\there"), Value::real(3), Value(), Value()},
-                                  {Value::text("104"), Value(), Value(), Value(), Value()},
-                              });
+    r.students = backend->add(
+        QStringLiteral("学生"),
+        {memoryField(QStringLiteral("学号"), DaoText), memoryField(QStringLiteral("姓名"), DaoText),
+         memoryField(QStringLiteral("班级"), DaoDouble), memoryField(QStringLiteral("生日"), DaoDate),
+         memoryField(QStringLiteral("照片"), DaoText)},
+        {
+            {Value::text("101"), Value::text(QStringLiteral("张三")), Value::real(3), Value::dateTime(march9),
+             Value()},
+            {Value::text("102"), Value::text("O'Brien"), Value::real(3.5), Value(), Value()},
+            {Value::text("103"), Value::text("tab\there"), Value::real(3), Value(), Value()},
+            {Value::text("104"), Value(), Value(), Value(), Value()},
+        });
     backend->add(QStringLiteral("Sheet1$"), {memoryField("A", DaoText)});
     r.db = Database::fromBackend(std::move(backend));
     return r;
@@ -83,10 +84,18 @@ void TestDatabase::openRefuses_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("connect");
     QTest::addColumn<QString>("message");
-    QTest::newRow("missing file") << "missing.xls" << "Excel 8.0" << "file not found: ";
-    QTest::newRow("excel") << "book.xls" << "Excel 8.0" << "Excel workbooks cannot be opened yet";
-    QTest::newRow("access") << "db.mdb" << "" << "Access databases cannot be opened yet";
-    QTest::newRow("unknown connect string") << "db.mdb" << "Paradox 5.x" << "unknown connect string \"Paradox 5.x\"";
+    QTest::newRow("missing file") << "missing.xls"
+                                  << "Excel 8.0"
+                                  << "file not found: ";
+    QTest::newRow("excel") << "book.xls"
+                           << "Excel 8.0"
+                           << "Excel workbooks cannot be opened yet";
+    QTest::newRow("access") << "db.mdb"
+                            << ""
+                            << "Access databases cannot be opened yet";
+    QTest::newRow("unknown connect string") << "db.mdb"
+                                            << "Paradox 5.x"
+                                            << "unknown connect string \"Paradox 5.x\"";
 }
 
 void TestDatabase::openRefuses()
@@ -122,7 +131,8 @@ void TestDatabase::tablesAndFields()
 void TestDatabase::wholeTable()
 {
     Roster r = roster();
-    for (const QString &name : {QStringLiteral("学生"), QStringLiteral("[学生]"), QStringLiteral("select * from [学生]")}) {
+    for (const QString &name :
+         {QStringLiteral("学生"), QStringLiteral("[学生]"), QStringLiteral("select * from [学生]")}) {
         const Recordset rs = r.db->openRecordset(name);
         QCOMPARE(rs.fields().size(), 5);
         QCOMPARE(rs.size(), 4);
@@ -135,8 +145,8 @@ void TestDatabase::wholeTable()
 void TestDatabase::loadingQuerySplitsPerField()
 {
     Roster r = roster();
-    const Recordset rs = r.db->openRecordset(
-        QStringLiteral("select 学号 & Chr(9) & 姓名 & Chr(9) & 班级 & Chr(9) & 生日 & Chr(9) & 照片 as Item  from [学生]"));
+    const Recordset rs = r.db->openRecordset(QStringLiteral(
+        "select 学号 & Chr(9) & 姓名 & Chr(9) & 班级 & Chr(9) & 生日 & Chr(9) & 照片 as Item  from [学生]"));
     QCOMPARE(rs.fields().size(), 1);
     QCOMPARE(rs.fields().at(0).name, QStringLiteral("Item"));
     QCOMPARE(rs.size(), 4);
@@ -155,17 +165,18 @@ void TestDatabase::joinedValueMatchesEagerJoin_data()
     QTest::addColumn<QString>("where");
     QTest::addColumn<QString>("firstRow"); // the first record's values, tab-joined
     QTest::newRow("loading query")
-        << QStringLiteral("学号 & Chr(9) & 姓名 & Chr(9) & 班级 & Chr(9) & 生日 & Chr(9) & 照片 as Item") << QString()
-        << QStringLiteral("101\t张三\t3\t2024-03-09\t");
-    QTest::newRow("other separators") << QStringLiteral("学号 & '-' & 姓名 & Chr(9) & 班级 as Item") << QString()
-                                      << QStringLiteral("101-张三\t3");
+        << QStringLiteral("学号 & Chr(9) & 姓名 & Chr(9) & 班级 & Chr(9) & 生日 & Chr(9) & 照片 as Item")
+        << QString() << QStringLiteral("101\t张三\t3\t2024-03-09\t");
+    QTest::newRow("other separators") << QStringLiteral("学号 & '-' & 姓名 & Chr(9) & 班级 as Item")
+                                      << QString() << QStringLiteral("101-张三\t3");
     QTest::newRow("two joins") << QStringLiteral("学号 & Chr(9) & 姓名 as a, 生日 & 照片 as b") << QString()
                                << QStringLiteral("101\t张三\t2024-03-09");
-    QTest::newRow("every operand null") << QStringLiteral("生日 & 照片 as b") << QString() << QStringLiteral("2024-03-09");
-    QTest::newRow("filtered") << QStringLiteral("学号 & Chr(9) & 姓名 as Item") << QStringLiteral(" where 班级=3.5")
-                              << QStringLiteral("102\tO'Brien");
-    QTest::newRow("nothing matches") << QStringLiteral("学号 & Chr(9) & 姓名 as Item") << QStringLiteral(" where 班级=9")
-                                     << QString();
+    QTest::newRow("every operand null")
+        << QStringLiteral("生日 & 照片 as b") << QString() << QStringLiteral("2024-03-09");
+    QTest::newRow("filtered") << QStringLiteral("学号 & Chr(9) & 姓名 as Item")
+                              << QStringLiteral(" where 班级=3.5") << QStringLiteral("102\tO'Brien");
+    QTest::newRow("nothing matches") << QStringLiteral("学号 & Chr(9) & 姓名 as Item")
+                                     << QStringLiteral(" where 班级=9") << QString();
 }
 
 // A select whose every column is a join builds its values when they are
@@ -223,7 +234,8 @@ void TestDatabase::filter()
     QFETCH(QString, where);
     QFETCH(QStringList, keys);
     Roster r = roster();
-    const Recordset rs = r.db->openRecordset(QStringLiteral("select 学号 & Chr(9) & 姓名 as Item  from [学生]") + where);
+    const Recordset rs =
+        r.db->openRecordset(QStringLiteral("select 学号 & Chr(9) & 姓名 as Item  from [学生]") + where);
     QStringList got;
     for (qsizetype i = 0; i < rs.size(); ++i)
         got << rs.parts(i, 0).value(0);
@@ -234,8 +246,13 @@ void TestDatabase::distinctValues()
 {
     auto backend = std::make_unique<MemoryBackend>();
     backend->add("T", {memoryField(QStringLiteral("班级"), DaoText)},
-                 {{Value::text(QStringLiteral("一班"))}, {Value()}, {Value::text(QStringLiteral("二班"))},
-                  {Value::text(QStringLiteral("一班"))}, {Value::text("Abc")}, {Value::text("aBC")}, {Value()}});
+                 {{Value::text(QStringLiteral("一班"))},
+                  {Value()},
+                  {Value::text(QStringLiteral("二班"))},
+                  {Value::text(QStringLiteral("一班"))},
+                  {Value::text("Abc")},
+                  {Value::text("aBC")},
+                  {Value()}});
     auto db = Database::fromBackend(std::move(backend));
     const Recordset rs = db->openRecordset(QStringLiteral("select distinct 班级 from [T]"));
     QStringList got;
@@ -248,7 +265,8 @@ void TestDatabase::distinctValues()
 void TestDatabase::update()
 {
     Roster r = roster();
-    QCOMPARE(r.db->execute(QStringLiteral("update [学生] set 照片='101.jpg' where 学号='101' and 班级=3")), 1);
+    QCOMPARE(r.db->execute(QStringLiteral("update [学生] set 照片='101.jpg' where 学号='101' and 班级=3")),
+             1);
     QCOMPARE(r.students->rows.at(0).at(4), Value::text("101.jpg"));
     QCOMPARE(r.students->rows.at(2).at(4), Value());
     QCOMPARE(r.db->execute(QStringLiteral("UPDATE [学生] SET 班级='4' WHERE 班级=3")), 2);
@@ -276,7 +294,8 @@ void TestDatabase::updateRefusedValueOfLaterRecord()
 {
     Roster r = roster();
     r.students->refused = QStringLiteral("103.jpg");
-    QVERIFY_THROWS_EXCEPTION(EngineError, r.db->execute(QStringLiteral("update [学生] set 照片=学号 & '.jpg'")));
+    QVERIFY_THROWS_EXCEPTION(EngineError,
+                             r.db->execute(QStringLiteral("update [学生] set 照片=学号 & '.jpg'")));
     QCOMPARE(r.students->updates, 0);
     QCOMPARE(r.students->rows.at(0).at(4), Value());
 }
@@ -289,7 +308,8 @@ void TestDatabase::updateFailingPartWay()
         r.db->execute(QStringLiteral("update [学生] set 照片='p'"));
         QFAIL("no error");
     } catch (const EngineError &e) {
-        QVERIFY2(e.message().contains("the file is locked (2 of 4 records were updated"), qPrintable(e.message()));
+        QVERIFY2(e.message().contains("the file is locked (2 of 4 records were updated"),
+                 qPrintable(e.message()));
     }
     QCOMPARE(r.students->rows.at(1).at(4), Value::text("p"));
     QCOMPARE(r.students->rows.at(2).at(4), Value());
@@ -300,14 +320,18 @@ void TestDatabase::statementErrors_data()
     QTest::addColumn<QString>("statement");
     QTest::addColumn<bool>("isUpdate");
     QTest::addColumn<QString>("message");
-    QTest::newRow("unknown table") << "select * from [学 生]" << false << "unknown table \"学 生\" at character 15";
+    QTest::newRow("unknown table") << "select * from [学 生]" << false
+                                   << "unknown table \"学 生\" at character 15";
     QTest::newRow("unknown field in list") << "select 学号 & Chr(9) & 班 as Item  from [学生]" << false
                                            << "unknown field \"班\" at character 22";
-    QTest::newRow("unknown field in where") << "select * from [学生] where x=1" << false
-                                            << "unknown field \"x\" at character 26";
-    QTest::newRow("unknown target field") << "update [学生] set 相片='a'" << true << "unknown field \"相片\" at character 17";
-    QTest::newRow("unknown table in update") << "update [x] set a=1" << true << "unknown table \"x\" at character 8";
-    QTest::newRow("select given to execute") << "select * from [学生]" << true << "expected an update statement";
+    QTest::newRow("unknown field in where")
+        << "select * from [学生] where x=1" << false << "unknown field \"x\" at character 26";
+    QTest::newRow("unknown target field")
+        << "update [学生] set 相片='a'" << true << "unknown field \"相片\" at character 17";
+    QTest::newRow("unknown table in update")
+        << "update [x] set a=1" << true << "unknown table \"x\" at character 8";
+    QTest::newRow("select given to execute")
+        << "select * from [学生]" << true << "expected an update statement";
     QTest::newRow("update given as recordset") << "update [学生] set 照片='a'" << false << "unknown table";
     QTest::newRow("text in a where") << "select * from [学生] where 姓名" << false << "is not a condition";
 }
@@ -359,12 +383,13 @@ void TestDatabase::shownValueReadsBack()
     QFETCH(int, type);
     auto backend = std::make_unique<MemoryBackend>();
     // A near neighbour of the value in the other record catches a loose match.
-    const Value other = value.kind() == Value::Kind::Text ? Value::text(value.textValue() + "x")
-                        : value.kind() == Value::Kind::DateTime ? Value::dateTime(value.toDateTime().addSecs(1))
-                        : value.kind() == Value::Kind::Boolean ? Value::boolean(false)
-                        : value.kind() == Value::Kind::Currency ? Value::currency(value.toInteger() + 1)
-                        : value.kind() == Value::Kind::Integer ? Value::integer(value.toInteger() + 1)
-                                                               : Value::real(std::nextafter(value.toDouble(), 0.0));
+    const Value other =
+        value.kind() == Value::Kind::Text       ? Value::text(value.textValue() + "x")
+        : value.kind() == Value::Kind::DateTime ? Value::dateTime(value.toDateTime().addSecs(1))
+        : value.kind() == Value::Kind::Boolean  ? Value::boolean(false)
+        : value.kind() == Value::Kind::Currency ? Value::currency(value.toInteger() + 1)
+        : value.kind() == Value::Kind::Integer  ? Value::integer(value.toInteger() + 1)
+                                                : Value::real(std::nextafter(value.toDouble(), 0.0));
     backend->add("T", {memoryField("f", qint16(type)), memoryField("k", DaoText)},
                  {{other, Value::text("other")}, {value, Value::text("it")}});
     auto db = Database::fromBackend(std::move(backend));
@@ -401,18 +426,24 @@ void TestDatabase::dbfTables_data()
     QTest::addColumn<QString>("statement");
     QTest::addColumn<QString>("firstValue");
     QTest::newRow("GBK text by its language driver")
-        << "dbasers_cp936.dbf" << "dBASE IV" << 1 << 1 << "select TEST from [DBASERS_CP936]" << QStringLiteral("测试中文");
-    QTest::newRow("dBase III, name occurring twice") << "infused_dbase_03.dbf" << "dbase" << 14 << 31
-                                                     << "select Point_ID & Chr(9) & Type as Item  from [infused_dbase_03]"
-                                                     << "0507121\tCMP";
-    QTest::newRow("Visual FoxPro integer key") << "infused_dbase_31.dbf" << "FOXPro3.0" << 77 << 10
-                                               << "select PRODUCTNAM from [infused_dbase_31] where PRODUCTID=1"
-                                               << "Chai";
-    QTest::newRow("Visual FoxPro filter on text") << "infused_dbase_31.dbf" << "foxpro" << 77 << 10
-                                                  << "select PRODUCTID from [infused_dbase_31] where PRODUCTNAM='Chai'"
-                                                  << "1";
-    QTest::newRow("dBase IV with memo") << "infused_dbase_8b.dbf" << "dBASE IV" << 10 << 6
-                                        << "select distinct LOGICAL from [infused_dbase_8b]" << "True";
+        << "dbasers_cp936.dbf"
+        << "dBASE IV" << 1 << 1 << "select TEST from [DBASERS_CP936]" << QStringLiteral("测试中文");
+    QTest::newRow("dBase III, name occurring twice")
+        << "infused_dbase_03.dbf"
+        << "dbase" << 14 << 31 << "select Point_ID & Chr(9) & Type as Item  from [infused_dbase_03]"
+        << "0507121\tCMP";
+    QTest::newRow("Visual FoxPro integer key")
+        << "infused_dbase_31.dbf"
+        << "FOXPro3.0" << 77 << 10 << "select PRODUCTNAM from [infused_dbase_31] where PRODUCTID=1"
+        << "Chai";
+    QTest::newRow("Visual FoxPro filter on text")
+        << "infused_dbase_31.dbf"
+        << "foxpro" << 77 << 10 << "select PRODUCTID from [infused_dbase_31] where PRODUCTNAM='Chai'"
+        << "1";
+    QTest::newRow("dBase IV with memo")
+        << "infused_dbase_8b.dbf"
+        << "dBASE IV" << 10 << 6 << "select distinct LOGICAL from [infused_dbase_8b]"
+        << "True";
 }
 
 void TestDatabase::dbfTables()
@@ -478,11 +509,14 @@ void TestDatabase::dbfUpdateOnCopy()
     QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
     {
         auto db = Database::open(copy, "dBASE IV");
-        QCOMPARE(db->execute("update [roster_zh_30_lo_cp936] set N__6='y' where N__='2024000001' and N__4=20.5"), 1);
+        QCOMPARE(
+            db->execute("update [roster_zh_30_lo_cp936] set N__6='y' where N__='2024000001' and N__4=20.5"),
+            1);
         QVERIFY_THROWS_EXCEPTION(EngineError, db->execute("update [roster_zh_30_lo_cp936] set N__4='x'"));
     }
     auto db = Database::open(copy, "dBASE IV");
-    const Recordset rs = db->openRecordset("select N__ & Chr(9) & N__6 as Item  from [roster_zh_30_lo_cp936] where N__6='y'");
+    const Recordset rs =
+        db->openRecordset("select N__ & Chr(9) & N__6 as Item  from [roster_zh_30_lo_cp936] where N__6='y'");
     QCOMPARE(rs.size(), 1);
     QCOMPARE(rs.parts(0, 0), (QStringList{"2024000001", "y"}));
     QCOMPARE(db->openRecordset("roster_zh_30_lo_cp936").size(), 30);
@@ -496,17 +530,18 @@ static QByteArray fileBytes(const QString &path)
 
 void TestDatabase::refusedStatementWritesNothing_data()
 {
-    QTest::addColumn<QString>("memoFrom");  // the fixture whose memo file lies beside the table, or none
+    QTest::addColumn<QString>("memoFrom"); // the fixture whose memo file lies beside the table, or none
     QTest::addColumn<QString>("statement");
-    QTest::addColumn<int>("changed");       // records changed, or -1 when the statement is refused
+    QTest::addColumn<int>("changed"); // records changed, or -1 when the statement is refused
     // t: 学号 C10, 照片 C12, 姓名 C4; three records, 姓名 "ab", "abc", "abcd".
     QTest::newRow("second value one byte too long")
         << QString() << "update [t] set 照片='ok.jpg', 学号='12345678901' where 姓名='ab'" << -1;
-    QTest::newRow("second value exactly as long") << QString()
-                                                  << "update [t] set 照片='ok.jpg', 学号='1234567890' where 姓名='ab'" << 1;
-    QTest::newRow("last record's value too long") << QString() << "update [t] set 照片='ok.jpg', 姓名=姓名 & 'z'" << -1;
-    QTest::newRow("every record's value fits") << QString()
-                                               << "update [t] set 照片='ok.jpg', 姓名=姓名 & 'z' where 姓名<>'abcd'" << 2;
+    QTest::newRow("second value exactly as long")
+        << QString() << "update [t] set 照片='ok.jpg', 学号='1234567890' where 姓名='ab'" << 1;
+    QTest::newRow("last record's value too long")
+        << QString() << "update [t] set 照片='ok.jpg', 姓名=姓名 & 'z'" << -1;
+    QTest::newRow("every record's value fits")
+        << QString() << "update [t] set 照片='ok.jpg', 姓名=姓名 & 'z' where 姓名<>'abcd'" << 2;
     QTest::newRow("character outside GBK") << QString() << "update [t] set 照片='ok.jpg', 姓名='😀'" << -1;
 }
 
@@ -519,7 +554,9 @@ void TestDatabase::refusedStatementWritesNothing()
     QFETCH(int, changed);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("t.dbf"));
-    DbfMaker table({{QStringLiteral("学号"), 'C', 10}, {QStringLiteral("照片"), 'C', 12}, {QStringLiteral("姓名"), 'C', 4}});
+    DbfMaker table({{QStringLiteral("学号"), 'C', 10},
+                    {QStringLiteral("照片"), 'C', 12},
+                    {QStringLiteral("姓名"), 'C', 4}});
     table.add({"101", "", "ab"});
     table.add({"102", "", "abc"});
     table.add({"103", "", "abcd"});
@@ -559,7 +596,8 @@ void TestDatabase::updateChecksEveryValueFirst()
         db->execute(QStringLiteral("update [nomemo] set CHARACTER='ok', MEMO='new memo'"));
         QFAIL("a memo was written without its memo file");
     } catch (const EngineError &e) {
-        QVERIFY2(e.message().contains(QStringLiteral("memo file of table nomemo is missing")), qPrintable(e.message()));
+        QVERIFY2(e.message().contains(QStringLiteral("memo file of table nomemo is missing")),
+                 qPrintable(e.message()));
     }
     QCOMPARE(fileBytes(noMemo), beforeNoMemo);
     try {
@@ -574,15 +612,19 @@ void TestDatabase::updateChecksEveryValueFirst()
 
 void TestDatabase::namesDifferingInCase_data()
 {
-    QTest::addColumn<QStringList>("files");  // each table holds its own file name
+    QTest::addColumn<QStringList>("files"); // each table holds its own file name
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("file");       // the file the name reaches, or empty when refused
+    QTest::addColumn<QString>("file"); // the file the name reaches, or empty when refused
     const QStringList pair{"ab.dbf", "AB.DBF"};
-    QTest::newRow("exact lower-case name") << pair << "ab" << "ab.dbf";
-    QTest::newRow("exact upper-case name") << pair << "AB" << "AB.DBF";
+    QTest::newRow("exact lower-case name") << pair << "ab"
+                                           << "ab.dbf";
+    QTest::newRow("exact upper-case name") << pair << "AB"
+                                           << "AB.DBF";
     QTest::newRow("mixed case, two candidates") << pair << "Ab" << QString();
-    QTest::newRow("mixed case, one candidate") << QStringList{"ab.dbf", "cd.DBF"} << "Ab" << "ab.dbf";
-    QTest::newRow("same name, extensions in two cases") << QStringList{"ab.dbf", "ab.DBF"} << "ab" << QString();
+    QTest::newRow("mixed case, one candidate") << QStringList{"ab.dbf", "cd.DBF"} << "Ab"
+                                               << "ab.dbf";
+    QTest::newRow("same name, extensions in two cases")
+        << QStringList{"ab.dbf", "ab.DBF"} << "ab" << QString();
 }
 
 // A statement reaches exactly one file: the one spelt as it names it, else

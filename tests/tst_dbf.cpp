@@ -106,7 +106,8 @@ QByteArray rawTable(const QStringList &fields, const QList<QByteArray> &records,
 // A Visual FoxPro table (0x30) of C fields `widths`, built byte by byte:
 // with or without the 263-byte backlink after the terminator, with the
 // field offsets stored or left 0.
-QByteArray rawVfpTable(const QList<int> &widths, const QList<QByteArray> &records, bool backlink, bool offsets)
+QByteArray rawVfpTable(const QList<int> &widths, const QList<QByteArray> &records, bool backlink,
+                       bool offsets)
 {
     QByteArray descriptors;
     int recordLength = 1;
@@ -231,9 +232,10 @@ void TestDbf::fixtureShape_data()
     QTest::addColumn<QByteArray>("codec");
     QTest::newRow("dBase III GBK mark") << "dbasers_cp936.dbf" << 1 << 1 << QByteArray("GBK");
     QTest::newRow("dBase III, 31 fields") << "infused_dbase_03.dbf" << 14 << 31 << QByteArray("GBK");
-    QTest::newRow("Visual FoxPro with memo") << "infused_dbase_30.dbf" << 34 << 145 << QByteArray("windows-1252");
-    QTest::newRow("Visual FoxPro autoinc, _NullFlags hidden") << "infused_dbase_31.dbf" << 77 << 10
-                                                               << QByteArray("windows-1252");
+    QTest::newRow("Visual FoxPro with memo")
+        << "infused_dbase_30.dbf" << 34 << 145 << QByteArray("windows-1252");
+    QTest::newRow("Visual FoxPro autoinc, _NullFlags hidden")
+        << "infused_dbase_31.dbf" << 77 << 10 << QByteArray("windows-1252");
     QTest::newRow("Visual FoxPro varchar") << "infused_dbase_32.dbf" << 1 << 1 << QByteArray("windows-1252");
     QTest::newRow("dBase III memo") << "infused_dbase_83.dbf" << 67 << 15 << QByteArray("GBK");
     QTest::newRow("dBase IV memo") << "infused_dbase_8b.dbf" << 10 << 6 << QByteArray("GBK");
@@ -278,10 +280,11 @@ void TestDbf::fixtureValues_data()
     QTest::newRow("second Point_ID is N") << f03 << 0 << 30 << Value::real(401);
     QTest::newRow("VFP blank N is Null") << f30 << 0 << 1 << Value::null();
     QTest::newRow("VFP memo pointer 0 is Null") << f30 << 0 << 2 << Value::null();
-    QTest::newRow("VFP memo text") << f30 << 0 << 10 << Value::text(QStringLiteral("Domestic Life\r\nWeddings\r\n"));
+    QTest::newRow("VFP memo text") << f30 << 0 << 10
+                                   << Value::text(QStringLiteral("Domestic Life\r\nWeddings\r\n"));
     QTest::newRow("VFP N 10.2") << f30 << 0 << 52 << Value::real(1000000);
-    QTest::newRow("VFP T datetime, 17:13:04.999 to the nearest second") << f30 << 0 << 137
-                                    << Value::dateTime(QDateTime(QDate(2006, 4, 20), QTime(17, 13, 5), Qt::UTC));
+    QTest::newRow("VFP T datetime, 17:13:04.999 to the nearest second")
+        << f30 << 0 << 137 << Value::dateTime(QDateTime(QDate(2006, 4, 20), QTime(17, 13, 5), Qt::UTC));
     QTest::newRow("VFP L false") << f30 << 0 << 141 << Value::boolean(false);
     QTest::newRow("VFP I") << f31 << 0 << 0 << Value::integer(1);
     QTest::newRow("VFP C") << f31 << 0 << 1 << Value::text(QStringLiteral("Chai"));
@@ -292,7 +295,8 @@ void TestDbf::fixtureValues_data()
         << "infused_dbase_32.dbf" << 0 << 0 << Value::text(QStringLiteral("Bad Meets Evil"));
     QTest::newRow("dBase III N 13.2") << f83 << 0 << 12 << Value::real(5.51);
     QTest::newRow("dBase III L T") << f83 << 0 << 13 << Value::boolean(true);
-    QTest::newRow("dBase IV memo with length") << f8b << 0 << 5 << Value::text(QStringLiteral("First memo\r\n"));
+    QTest::newRow("dBase IV memo with length")
+        << f8b << 0 << 5 << Value::text(QStringLiteral("First memo\r\n"));
     QTest::newRow("dBase IV second memo") << f8b << 1 << 5 << Value::text(QStringLiteral("Second memo"));
     QTest::newRow("dBase IV L Y") << f8b << 0 << 3 << Value::boolean(true);
     QTest::newRow("dBase IV F") << f8b << 0 << 4 << Value::real(1.23456789012346);
@@ -324,7 +328,8 @@ void TestDbf::dbase3MemoSpansBlocks()
     const auto table = DbfTable::open(dataFile(QStringLiteral("infused_dbase_83.dbf")), "t83");
     const QString memo = table->value(0, 11).toText();
     QCOMPARE(memo.size(), 524);
-    QVERIFY(memo.startsWith(QStringLiteral("Our Original assortment...a little taste of heaven for everyone.  Let us\r\n")));
+    QVERIFY(memo.startsWith(
+        QStringLiteral("Our Original assortment...a little taste of heaven for everyone.  Let us\r\n")));
     QVERIFY(memo.endsWith(QStringLiteral(", Plum Squares, Milk chocolate squares, and Raspberry Blanc.")));
 }
 
@@ -336,18 +341,30 @@ void TestDbf::fieldTypes_data()
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("decimals");
     QTest::addColumn<bool>("nullable");
-    QTest::newRow("C") << "infused_dbase_03.dbf" << "Type" << int(DaoText) << 20 << 0 << false;
-    QTest::newRow("N") << "infused_dbase_03.dbf" << "Max_PDOP" << int(DaoDouble) << 5 << 1 << false;
-    QTest::newRow("D") << "infused_dbase_03.dbf" << "GPS_Date" << int(DaoDate) << 8 << 0 << false;
-    QTest::newRow("F") << "infused_dbase_8b.dbf" << "FLOAT" << int(DaoDouble) << 20 << 18 << false;
-    QTest::newRow("L") << "infused_dbase_8b.dbf" << "LOGICAL" << int(DaoBoolean) << 1 << 0 << false;
-    QTest::newRow("M") << "infused_dbase_8b.dbf" << "MEMO" << int(DaoMemo) << 0 << 0 << false;
-    QTest::newRow("T") << "infused_dbase_30.dbf" << "UPDATED" << int(DaoDate) << 8 << 0 << false;
-    QTest::newRow("I") << "infused_dbase_31.dbf" << "PRODUCTID" << int(DaoLong) << 4 << 0 << false;
-    QTest::newRow("nullable I") << "infused_dbase_31.dbf" << "SUPPLIERID" << int(DaoLong) << 4 << 0 << true;
-    QTest::newRow("Y") << "infused_dbase_31.dbf" << "UNITPRICE" << int(DaoCurrency) << 8 << 4 << true;
-    QTest::newRow("V") << "infused_dbase_32.dbf" << "NAME" << int(DaoText) << 250 << 0 << false;
-    QTest::newRow("_NullFlags hidden") << "infused_dbase_31.dbf" << "_NullFlags" << -1 << 0 << 0 << false;
+    QTest::newRow("C") << "infused_dbase_03.dbf"
+                       << "Type" << int(DaoText) << 20 << 0 << false;
+    QTest::newRow("N") << "infused_dbase_03.dbf"
+                       << "Max_PDOP" << int(DaoDouble) << 5 << 1 << false;
+    QTest::newRow("D") << "infused_dbase_03.dbf"
+                       << "GPS_Date" << int(DaoDate) << 8 << 0 << false;
+    QTest::newRow("F") << "infused_dbase_8b.dbf"
+                       << "FLOAT" << int(DaoDouble) << 20 << 18 << false;
+    QTest::newRow("L") << "infused_dbase_8b.dbf"
+                       << "LOGICAL" << int(DaoBoolean) << 1 << 0 << false;
+    QTest::newRow("M") << "infused_dbase_8b.dbf"
+                       << "MEMO" << int(DaoMemo) << 0 << 0 << false;
+    QTest::newRow("T") << "infused_dbase_30.dbf"
+                       << "UPDATED" << int(DaoDate) << 8 << 0 << false;
+    QTest::newRow("I") << "infused_dbase_31.dbf"
+                       << "PRODUCTID" << int(DaoLong) << 4 << 0 << false;
+    QTest::newRow("nullable I") << "infused_dbase_31.dbf"
+                                << "SUPPLIERID" << int(DaoLong) << 4 << 0 << true;
+    QTest::newRow("Y") << "infused_dbase_31.dbf"
+                       << "UNITPRICE" << int(DaoCurrency) << 8 << 4 << true;
+    QTest::newRow("V") << "infused_dbase_32.dbf"
+                       << "NAME" << int(DaoText) << 250 << 0 << false;
+    QTest::newRow("_NullFlags hidden") << "infused_dbase_31.dbf"
+                                       << "_NullFlags" << -1 << 0 << 0 << false;
 }
 
 void TestDbf::fieldTypes()
@@ -387,15 +404,19 @@ void TestDbf::decodesOddBytes_data()
     QTest::newRow("D zeros are Null") << "D:D:8" << QByteArray("00000000") << Value::null();
     QTest::newRow("D blank is Null") << "D:D:8" << QByteArray("        ") << Value::null();
     QTest::newRow("D impossible is Null") << "D:D:8" << QByteArray("20240230") << Value::null();
-    QTest::newRow("D blank-padded month and day") << "D:D:8" << QByteArray("2024 3 9") << Value::date(QDate(2024, 3, 9));
-    QTest::newRow("D blank-padded year") << "D:D:8" << QByteArray(" 990 1 5") << Value::date(QDate(990, 1, 5));
+    QTest::newRow("D blank-padded month and day")
+        << "D:D:8" << QByteArray("2024 3 9") << Value::date(QDate(2024, 3, 9));
+    QTest::newRow("D blank-padded year")
+        << "D:D:8" << QByteArray(" 990 1 5") << Value::date(QDate(990, 1, 5));
     QTest::newRow("D blank after a digit is Null") << "D:D:8" << QByteArray("20 40309") << Value::null();
     QTest::newRow("D blank as last digit is Null") << "D:D:8" << QByteArray("2024030 ") << Value::null();
     QTest::newRow("L lower y") << "L:L:1" << QByteArray("y") << Value::boolean(true);
     QTest::newRow("L n") << "L:L:1" << QByteArray("n") << Value::boolean(false);
     QTest::newRow("L ? is Null") << "L:L:1" << QByteArray("?") << Value::null();
-    QTest::newRow("C NUL padding") << "C:C:6" << QByteArray("ab\0\0\0\0", 6) << Value::text(QStringLiteral("ab"));
-    QTest::newRow("C keeps leading blanks") << "C:C:6" << QByteArray("  ab  ") << Value::text(QStringLiteral("  ab"));
+    QTest::newRow("C NUL padding") << "C:C:6" << QByteArray("ab\0\0\0\0", 6)
+                                   << Value::text(QStringLiteral("ab"));
+    QTest::newRow("C keeps leading blanks")
+        << "C:C:6" << QByteArray("  ab  ") << Value::text(QStringLiteral("  ab"));
     QTest::newRow("C cut GBK character") << "C:C:3" << QByteArray("\xB2\xE2\xCA", 3)
                                          << Value::text(QStringLiteral("测") + QChar::ReplacementCharacter);
     QTest::newRow("M blank pointer is Null") << "M:M:10" << QByteArray("          ") << Value::null();
@@ -433,7 +454,7 @@ void TestDbf::readsFileInBlocks()
         records.append({Value::text(QString::number(i)), Value::text(QStringLiteral("张%1").arg(i))});
     DbfWriter::write(path, {{QStringLiteral("N"), 'C', 8}, {QStringLiteral("XM"), 'C', 92}}, records);
     const int headerLength = 32 + 2 * 32 + 1;
-    const int recordLength = 101;  // 1297 records to a block of 128 KB
+    const int recordLength = 101; // 1297 records to a block of 128 KB
     QByteArray bytes = readAll(path);
     for (const int r : {0, 1296, 1297, 2593, 2594, 4999})
         bytes[headerLength + r * recordLength] = '*';
@@ -478,8 +499,8 @@ void TestDbf::honoursCpgAndMemoNameCase()
     QByteArray bytes = readAll(dataFile(QStringLiteral("dbasers_cp936.dbf")));
     bytes[29] = 0x03;
     writeAll(dir.filePath(QStringLiteral("marked.dbf")), bytes);
-    QVERIFY(DbfTable::open(dir.filePath(QStringLiteral("marked.dbf")), "marked")->value(0, 0).toText()
-            != QStringLiteral("测试中文"));
+    QVERIFY(DbfTable::open(dir.filePath(QStringLiteral("marked.dbf")), "marked")->value(0, 0).toText() !=
+            QStringLiteral("测试中文"));
     writeAll(dir.filePath(QStringLiteral("MARKED.CPG")), "CP936\r\n");
     const auto table = DbfTable::open(dir.filePath(QStringLiteral("marked.dbf")), "marked");
     QCOMPARE(table->codecName(), QByteArray("GBK"));
@@ -506,17 +527,21 @@ void TestDbf::refusesDamagedFiles_data()
     QTest::newRow("text file") << QByteArray("name,class\n张三,高二\n") << "not a dBase or FoxPro table";
     QTest::newRow("dBase 7") << patched(0, "\x04") << "dBase 7";
     QTest::newRow("truncated in the header") << good.left(40) << "longer than the file";
-    QTest::newRow("header length too small") << patched(8, QByteArray("\x10\x00", 2)) << "header length 16 is too small";
-    QTest::newRow("fields wider than the record") << patched(10, QByteArray("\x06\x00", 2)) << "does not fit the record length";
+    QTest::newRow("header length too small")
+        << patched(8, QByteArray("\x10\x00", 2)) << "header length 16 is too small";
+    QTest::newRow("fields wider than the record")
+        << patched(10, QByteArray("\x06\x00", 2)) << "does not fit the record length";
     QTest::newRow("no fields") << patched(32, "\x0D") << "declares no fields";
     QTest::newRow("record length zero") << patched(10, QByteArray("\x00\x00", 2)) << "record length 0";
     // Lying headers that would shift every value.
     QTest::newRow("record length one byte more than the fields")
-        << patched(10, QByteArray("\x0B\x00", 2)) << "fields add up to 10 bytes a record, but the header says 11";
+        << patched(10, QByteArray("\x0B\x00", 2))
+        << "fields add up to 10 bytes a record, but the header says 11";
     QTest::newRow("field of width 0") << patched(32 + 16, QByteArray("\x00", 1)) << "field C is 0 bytes wide";
-    QTest::newRow("deletion flag of the second record") << patched(32 + 64 + 1 + 10, "#")
-                                                        << "record 2 starts with byte 0x23 at offset 107";
-    QTest::newRow("deletion flag NUL") << patched(32 + 64 + 1, QByteArray(1, '\0')) << "record 1 starts with byte 0x00";
+    QTest::newRow("deletion flag of the second record")
+        << patched(32 + 64 + 1 + 10, "#") << "record 2 starts with byte 0x23 at offset 107";
+    QTest::newRow("deletion flag NUL")
+        << patched(32 + 64 + 1, QByteArray(1, '\0')) << "record 1 starts with byte 0x00";
 }
 
 void TestDbf::refusesDamagedFiles()
@@ -566,7 +591,9 @@ void TestDbf::readsCompleteRecordsOfOvercountedTable()
         QCOMPARE(table->value(r, 0).toText(), values[r]);
     QCOMPARE(table->notes().size(), 1);
     QVERIFY2(table->notes().first().contains(
-                 QStringLiteral("over.dbf: its header promises %1 records, but only %2 are present").arg(promised).arg(present)),
+                 QStringLiteral("over.dbf: its header promises %1 records, but only %2 are present")
+                     .arg(promised)
+                     .arg(present)),
              qPrintable(table->notes().first()));
     // A table whose count is right has nothing to say.
     QVERIFY(DbfTable::fromBytes(QStringLiteral("ok.dbf"), rawTable({"C:C:4"}, {"abcd"}))->notes().isEmpty());
@@ -608,7 +635,8 @@ void TestDbf::readsVisualFoxProVariants()
     QFETCH(bool, backlink);
     QFETCH(bool, offsets);
     const QList<QByteArray> records{"ab12345", "cd67890"};
-    const auto table = DbfTable::fromBytes(QStringLiteral("vfp.dbf"), rawVfpTable({2, 5}, records, backlink, offsets));
+    const auto table =
+        DbfTable::fromBytes(QStringLiteral("vfp.dbf"), rawVfpTable({2, 5}, records, backlink, offsets));
     QCOMPARE(table->fields().size(), 2);
     QCOMPARE(table->recordCount(), 2);
     for (int r = 0; r < 2; ++r) {
@@ -631,7 +659,8 @@ void TestDbf::unknownLanguageDriver()
         QCOMPARE(table->codecName(), QByteArray("GBK"));
         QCOMPARE(table->value(0, 0).toText(), QStringLiteral("测试"));
         QCOMPARE(table->notes().size(), 1);
-        QVERIFY2(table->notes().first().contains(QStringLiteral("odd.dbf: its language-driver byte 0x42 names no code page")),
+        QVERIFY2(table->notes().first().contains(
+                     QStringLiteral("odd.dbf: its language-driver byte 0x42 names no code page")),
                  qPrintable(table->notes().first()));
         try {
             table->update(0, 0, Value::text(QStringLiteral("ab")));
@@ -683,10 +712,11 @@ void TestDbf::updatesGbkTextInPlace()
     // Only the header date and the field's 44 bytes may differ.
     const qsizetype fieldStart = 225 + 3 * 78 + 1 + 10;
     for (const qsizetype at : differences(before, after))
-        QVERIFY2((at >= 1 && at <= 3) || (at >= fieldStart && at < fieldStart + 44), qPrintable(QString::number(at)));
+        QVERIFY2((at >= 1 && at <= 3) || (at >= fieldStart && at < fieldStart + 44),
+                 qPrintable(QString::number(at)));
     QCOMPARE(after.mid(fieldStart, 44), QByteArray("\xCD\xF5\xD0\xA1\xC3\xF7").leftJustified(44, ' '));
     const QDate today = QDate::currentDate();
-    QCOMPARE(int(quint8(after[1])), today.year() % 100);  // the writer stored 2-digit years
+    QCOMPARE(int(quint8(after[1])), today.year() % 100); // the writer stored 2-digit years
     QCOMPARE(int(after[2]), today.month());
     QCOMPARE(int(after[3]), today.day());
 }
@@ -695,7 +725,7 @@ void TestDbf::updateKeepsTwoDigitYear()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("t.dbf"));
-    writeAll(path, rawTable({"C:C:4"}, {"abcd"}));  // year byte 124: years after 1900
+    writeAll(path, rawTable({"C:C:4"}, {"abcd"})); // year byte 124: years after 1900
     DbfTable::open(path, "t")->update(0, 0, Value::text(QStringLiteral("x")));
     QCOMPARE(int(quint8(readAll(path)[1])), QDate::currentDate().year() - 1900);
 }
@@ -720,8 +750,9 @@ void TestDbf::updatesNullableVisualFoxProField()
     QCOMPARE(table->value(4, unitsOnOrder), Value::integer(250));
     QCOMPARE(table->value(4, price), Value::currency(123456));
     QCOMPARE(int(quint8(readAll(path)[flagsAt])), 0);
-    QCOMPARE(table->value(3, unitsOnOrder), DbfTable::open(dataFile(QStringLiteral("infused_dbase_31.dbf")), "o")->value(3, unitsOnOrder));
-    QVERIFY_THROWS_EXCEPTION(EngineError, table->update(4, 0, Value::null()));  // PRODUCTID is not nullable
+    QCOMPARE(table->value(3, unitsOnOrder),
+             DbfTable::open(dataFile(QStringLiteral("infused_dbase_31.dbf")), "o")->value(3, unitsOnOrder));
+    QVERIFY_THROWS_EXCEPTION(EngineError, table->update(4, 0, Value::null())); // PRODUCTID is not nullable
 }
 
 void TestDbf::updatesMemo_data()
@@ -729,9 +760,15 @@ void TestDbf::updatesMemo_data()
     QTest::addColumn<QString>("table");
     QTest::addColumn<QString>("memo");
     QTest::addColumn<QString>("field");
-    QTest::newRow("FoxPro .fpt") << "infused_dbase_30" << "fpt" << "CLASSES";
-    QTest::newRow("dBase III .dbt") << "infused_dbase_83" << "dbt" << "DESC";
-    QTest::newRow("dBase IV .dbt") << "infused_dbase_8b" << "dbt" << "MEMO";
+    QTest::newRow("FoxPro .fpt") << "infused_dbase_30"
+                                 << "fpt"
+                                 << "CLASSES";
+    QTest::newRow("dBase III .dbt") << "infused_dbase_83"
+                                    << "dbt"
+                                    << "DESC";
+    QTest::newRow("dBase IV .dbt") << "infused_dbase_8b"
+                                   << "dbt"
+                                   << "MEMO";
 }
 
 void TestDbf::updatesMemo()
@@ -775,12 +812,13 @@ void TestDbf::updatesMemo()
 
 void TestDbf::updateGivesUpOnAnotherProgramsLock_data()
 {
-    QTest::addColumn<QString>("file");   // the file that is locked
+    QTest::addColumn<QString>("file"); // the file that is locked
     QTest::addColumn<short>("type");
     QTest::addColumn<qint64>("start");
     QTest::addColumn<qint64>("length");
     // FoxPro locks record n as one byte at 0x7FFFFFFE - n.
-    QTest::newRow("record lock far past the end") << "t.dbf" << short(F_WRLCK) << qint64(0x7FFFFFFE - 1) << qint64(1);
+    QTest::newRow("record lock far past the end")
+        << "t.dbf" << short(F_WRLCK) << qint64(0x7FFFFFFE - 1) << qint64(1);
     QTest::newRow("read lock on the header") << "t.dbf" << short(F_RDLCK) << qint64(0) << qint64(32);
     QTest::newRow("lock on the memo file") << "t.fpt" << short(F_WRLCK) << qint64(0) << qint64(1);
 }
@@ -799,7 +837,8 @@ void TestDbf::updateGivesUpOnAnotherProgramsLock()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("t.dbf"));
     writeAll(path, readAll(dataFile(QStringLiteral("infused_dbase_30.dbf"))));
-    writeAll(dir.filePath(QStringLiteral("t.fpt")), readAll(dataFile(QStringLiteral("infused_dbase_30.fpt"))));
+    writeAll(dir.filePath(QStringLiteral("t.fpt")),
+             readAll(dataFile(QStringLiteral("infused_dbase_30.fpt"))));
     const QByteArray before = readAll(path);
     const QByteArray memoBefore = readAll(dir.filePath(QStringLiteral("t.fpt")));
     const auto table = DbfTable::open(path, "t");
@@ -807,7 +846,9 @@ void TestDbf::updateGivesUpOnAnotherProgramsLock()
 
     const int holder = ::open(QFile::encodeName(dir.filePath(file)).constData(), O_RDWR | O_CLOEXEC);
     QVERIFY(holder >= 0);
-    struct flock lock {};
+    struct flock lock
+    {
+    };
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = start;
@@ -821,9 +862,11 @@ void TestDbf::updateGivesUpOnAnotherProgramsLock()
         QFAIL("the update went through another program's lock");
     } catch (const EngineError &e) {
         QCOMPARE(e.code(), EngineError::Code::Locked);
-        QVERIFY2(e.message().contains(file + QStringLiteral(" is locked by another program")), qPrintable(e.message()));
+        QVERIFY2(e.message().contains(file + QStringLiteral(" is locked by another program")),
+                 qPrintable(e.message()));
     }
-    QVERIFY2(timer.elapsed() >= 1500 && timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() >= 1500 && timer.elapsed() < 10000,
+             qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(readAll(path), before);
     QCOMPARE(readAll(dir.filePath(QStringLiteral("t.fpt"))), memoBefore);
 
@@ -865,21 +908,30 @@ void TestDbf::memoUpdateIgnoresLyingNextFree_data()
     QTest::addColumn<QString>("table");
     QTest::addColumn<QString>("memo");
     QTest::addColumn<QString>("field");
-    QTest::addColumn<QByteArray>("nextFree");  // the memo header's first four bytes, as found
+    QTest::addColumn<QByteArray>("nextFree"); // the memo header's first four bytes, as found
     // The .fpt holds 730 blocks of 64 bytes; its header is big-endian.
-    QTest::newRow("fpt, written little-endian") << "infused_dbase_30" << "fpt" << "CLASSES"
-                                                << QByteArray("\x0b\x00\x00\x00", 4);
-    QTest::newRow("fpt, one block past the end") << "infused_dbase_30" << "fpt" << "CLASSES"
-                                                 << QByteArray("\x00\x00\x02\xdb", 4);
-    QTest::newRow("fpt, exactly the end") << "infused_dbase_30" << "fpt" << "CLASSES"
-                                          << QByteArray("\x00\x00\x02\xda", 4);
-    QTest::newRow("fpt, behind the end") << "infused_dbase_30" << "fpt" << "CLASSES"
-                                         << QByteArray("\x00\x00\x00\x08", 4);
-    QTest::newRow("fpt, all ones") << "infused_dbase_30" << "fpt" << "CLASSES" << QByteArray("\xff\xff\xff\xff", 4);
+    QTest::newRow("fpt, written little-endian") << "infused_dbase_30"
+                                                << "fpt"
+                                                << "CLASSES" << QByteArray("\x0b\x00\x00\x00", 4);
+    QTest::newRow("fpt, one block past the end") << "infused_dbase_30"
+                                                 << "fpt"
+                                                 << "CLASSES" << QByteArray("\x00\x00\x02\xdb", 4);
+    QTest::newRow("fpt, exactly the end") << "infused_dbase_30"
+                                          << "fpt"
+                                          << "CLASSES" << QByteArray("\x00\x00\x02\xda", 4);
+    QTest::newRow("fpt, behind the end") << "infused_dbase_30"
+                                         << "fpt"
+                                         << "CLASSES" << QByteArray("\x00\x00\x00\x08", 4);
+    QTest::newRow("fpt, all ones") << "infused_dbase_30"
+                                   << "fpt"
+                                   << "CLASSES" << QByteArray("\xff\xff\xff\xff", 4);
     // The dBase III .dbt holds 79 blocks of 512 bytes (the last one short); little-endian.
-    QTest::newRow("dbt, written big-endian") << "infused_dbase_83" << "dbt" << "DESC"
-                                             << QByteArray("\x00\x00\x00\x0b", 4);
-    QTest::newRow("dbt, behind the end") << "infused_dbase_83" << "dbt" << "DESC" << QByteArray("\x02\x00\x00\x00", 4);
+    QTest::newRow("dbt, written big-endian") << "infused_dbase_83"
+                                             << "dbt"
+                                             << "DESC" << QByteArray("\x00\x00\x00\x0b", 4);
+    QTest::newRow("dbt, behind the end") << "infused_dbase_83"
+                                         << "dbt"
+                                         << "DESC" << QByteArray("\x02\x00\x00\x00", 4);
 }
 
 // Whatever the header's next free block says, a new memo goes right after
@@ -911,7 +963,8 @@ void TestDbf::memoUpdateIgnoresLyingNextFree()
         values.append(before->value(r, f));
     const QString text = QStringLiteral("photo 001.jpg");
 
-    const int status = inChildWithAddressLimit([&] { DbfTable::open(path, "t")->update(0, f, Value::text(text)); });
+    const int status =
+        inChildWithAddressLimit([&] { DbfTable::open(path, "t")->update(0, f, Value::text(text)); });
     QCOMPARE(status, 0);
 
     // One block after the old end: 8 + 13 bytes, or 13 bytes and the end mark.
@@ -935,15 +988,19 @@ void TestDbf::refusesValuesThatDoNotFit_data()
     const QString lo = QStringLiteral("roster_zh_30_lo_cp936.dbf");
     QTest::newRow("text too long in bytes")
         << lo << 2 << Value::text(QStringLiteral("高二(20)班级")) << "is 10 bytes wide";
-    QTest::newRow("character outside GBK") << lo << 1 << Value::text(QStringLiteral("😀")) << "code page GBK lacks";
+    QTest::newRow("character outside GBK")
+        << lo << 1 << Value::text(QStringLiteral("😀")) << "code page GBK lacks";
     QTest::newRow("number too wide") << lo << 3 << Value::real(123.5) << "is 4 characters wide";
     QTest::newRow("too many decimals") << lo << 3 << Value::real(1.25) << "allows 1 decimals";
     QTest::newRow("text in a number") << lo << 3 << Value::text(QStringLiteral("1,5")) << "is not one";
-    QTest::newRow("date with time")
-        << lo << 4 << Value::dateTime(QDateTime(QDate(2024, 1, 1), QTime(8, 0), Qt::UTC)) << "has a time";
+    QTest::newRow("date with time") << lo << 4
+                                    << Value::dateTime(QDateTime(QDate(2024, 1, 1), QTime(8, 0), Qt::UTC))
+                                    << "has a time";
     QTest::newRow("not a date") << lo << 4 << Value::text(QStringLiteral("2024-02-30")) << "is not one";
-    QTest::newRow("boolean text") << "infused_dbase_83.dbf" << 13 << Value::text(QStringLiteral("maybe")) << "True or False";
-    QTest::newRow("integer out of range") << "infused_dbase_31.dbf" << 6 << Value::real(3e9) << "whole numbers";
+    QTest::newRow("boolean text") << "infused_dbase_83.dbf" << 13 << Value::text(QStringLiteral("maybe"))
+                                  << "True or False";
+    QTest::newRow("integer out of range")
+        << "infused_dbase_31.dbf" << 6 << Value::real(3e9) << "whole numbers";
 }
 
 void TestDbf::refusesValuesThatDoNotFit()
@@ -976,8 +1033,8 @@ void TestDbf::writerRoundTrip()
                                             {QStringLiteral("SR"), 'D', 8},
                                             {QStringLiteral("ZX"), 'L', 1}};
     DbfWriter::write(path, fields,
-                     {{Value::text(QStringLiteral("2024000001")), Value::text(QStringLiteral("张三")), Value::real(-3.5),
-                       Value::date(QDate(2009, 4, 19)), Value::boolean(true)},
+                     {{Value::text(QStringLiteral("2024000001")), Value::text(QStringLiteral("张三")),
+                       Value::real(-3.5), Value::date(QDate(2009, 4, 19)), Value::boolean(true)},
                       {Value::text(QStringLiteral("2024000002")), Value::null(), Value::null(), Value::null(),
                        Value::null()}});
     const auto table = DbfTable::open(path, "new");
@@ -997,11 +1054,10 @@ void TestDbf::writerRoundTrip()
 
     // A value too long leaves the old file in place.
     const QByteArray before = readAll(path);
-    QVERIFY_THROWS_EXCEPTION(EngineError,
-                             DbfWriter::write(path, fields,
-                                              {{Value::text(QStringLiteral("2024000001")),
-                                                Value::text(QStringLiteral("欧阳小明明")), Value::null(),
-                                                Value::null(), Value::null()}}));
+    QVERIFY_THROWS_EXCEPTION(EngineError, DbfWriter::write(path, fields,
+                                                           {{Value::text(QStringLiteral("2024000001")),
+                                                             Value::text(QStringLiteral("欧阳小明明")),
+                                                             Value::null(), Value::null(), Value::null()}}));
     QCOMPARE(readAll(path), before);
 }
 

@@ -48,16 +48,17 @@ QString iconvDecode(const QByteArray &codePage, QByteArray bytes)
 // and the Windows code page each names, as the formats' documentation
 // lists them (0x00 and 0x57 as this program reads them: GBK).
 const QList<QPair<int, int>> documentedDrivers = {
-    {0x00, 936}, {0x01, 437}, {0x02, 850}, {0x03, 1252}, {0x04, 10000}, {0x08, 865}, {0x09, 437}, {0x0A, 850},
-    {0x0B, 437}, {0x0C, 850}, {0x0D, 437}, {0x0E, 850}, {0x0F, 437}, {0x10, 850}, {0x11, 437}, {0x12, 850},
-    {0x13, 932}, {0x14, 850}, {0x15, 437}, {0x16, 850}, {0x17, 865}, {0x18, 437}, {0x19, 437}, {0x1A, 850},
-    {0x1B, 437}, {0x1C, 863}, {0x1D, 850}, {0x1F, 852}, {0x22, 852}, {0x23, 852}, {0x24, 860}, {0x25, 850},
-    {0x26, 866}, {0x37, 850}, {0x40, 852}, {0x4D, 936}, {0x4E, 949}, {0x4F, 950}, {0x50, 874}, {0x56, 932},
-    {0x57, 936}, {0x58, 1252}, {0x59, 1252}, {0x5E, 437}, {0x5F, 437}, {0x60, 850}, {0x61, 1252}, {0x62, 1252},
-    {0x64, 852}, {0x65, 866}, {0x66, 865}, {0x67, 861}, {0x6A, 737}, {0x6B, 857}, {0x6C, 863}, {0x78, 950},
-    {0x79, 949}, {0x7A, 936}, {0x7B, 932}, {0x7C, 874}, {0x7D, 1255}, {0x7E, 1256}, {0x85, 862}, {0x86, 737},
-    {0x87, 852}, {0x88, 857}, {0x96, 10007}, {0x97, 10029}, {0x98, 10006}, {0x9B, 1250}, {0x9C, 850}, {0xC8, 1250},
-    {0xC9, 1251}, {0xCA, 1254}, {0xCB, 1253}, {0xCC, 1257}, {0xF0, 65001},
+    {0x00, 936},  {0x01, 437},  {0x02, 850},  {0x03, 1252},  {0x04, 10000}, {0x08, 865},   {0x09, 437},
+    {0x0A, 850},  {0x0B, 437},  {0x0C, 850},  {0x0D, 437},   {0x0E, 850},   {0x0F, 437},   {0x10, 850},
+    {0x11, 437},  {0x12, 850},  {0x13, 932},  {0x14, 850},   {0x15, 437},   {0x16, 850},   {0x17, 865},
+    {0x18, 437},  {0x19, 437},  {0x1A, 850},  {0x1B, 437},   {0x1C, 863},   {0x1D, 850},   {0x1F, 852},
+    {0x22, 852},  {0x23, 852},  {0x24, 860},  {0x25, 850},   {0x26, 866},   {0x37, 850},   {0x40, 852},
+    {0x4D, 936},  {0x4E, 949},  {0x4F, 950},  {0x50, 874},   {0x56, 932},   {0x57, 936},   {0x58, 1252},
+    {0x59, 1252}, {0x5E, 437},  {0x5F, 437},  {0x60, 850},   {0x61, 1252},  {0x62, 1252},  {0x64, 852},
+    {0x65, 866},  {0x66, 865},  {0x67, 861},  {0x6A, 737},   {0x6B, 857},   {0x6C, 863},   {0x78, 950},
+    {0x79, 949},  {0x7A, 936},  {0x7B, 932},  {0x7C, 874},   {0x7D, 1255},  {0x7E, 1256},  {0x85, 862},
+    {0x86, 737},  {0x87, 852},  {0x88, 857},  {0x96, 10007}, {0x97, 10029}, {0x98, 10006}, {0x9B, 1250},
+    {0x9C, 850},  {0xC8, 1250}, {0xC9, 1251}, {0xCA, 1254},  {0xCB, 1253},  {0xCC, 1257},  {0xF0, 65001},
 };
 
 // Whether ICU's text and iconv's mean the same. The two converters differ
@@ -74,7 +75,8 @@ bool sameCharacters(const QString &icu, const QString &iconv)
     const char16_t b = iconv.at(0).unicode();
     const auto pair = [&](char16_t x, char16_t y) { return (a == x && b == y) || (a == y && b == x); };
     const auto undefined = [](char16_t c) { return c == 0xFFFD || (c >= 0xE000 && c <= 0xF8FF); };
-    return pair(0x00B5, 0x03BC) || pair(0x2206, 0x0394) || pair(0x20AC, 0x00A4) || undefined(a) || undefined(b);
+    return pair(0x00B5, 0x03BC) || pair(0x2206, 0x0394) || pair(0x20AC, 0x00A4) || undefined(a) ||
+           undefined(b);
 }
 
 QByteArray iconvName(int codePage)
@@ -112,27 +114,34 @@ void TestDbfTextCodec::decodes_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("empty") << QByteArray("GBK") << QByteArray() << QString();
     QTest::newRow("ascii") << QByteArray("GBK") << QByteArray("2024-03 ab") << QStringLiteral("2024-03 ab");
-    QTest::newRow("GBK two characters") << QByteArray("GBK") << QByteArray("\xB2\xE2\xCA\xD4") << QStringLiteral("测试");
-    QTest::newRow("GBK between ascii") << QByteArray("GBK") << QByteArray("A\xB2\xE2(1)") << QStringLiteral("A测(1)");
-    QTest::newRow("GBK tab inside") << QByteArray("GBK") << QByteArray("\xD5\xC5\t\xC8\xFD") << QStringLiteral("张\t三");
+    QTest::newRow("GBK two characters")
+        << QByteArray("GBK") << QByteArray("\xB2\xE2\xCA\xD4") << QStringLiteral("测试");
+    QTest::newRow("GBK between ascii")
+        << QByteArray("GBK") << QByteArray("A\xB2\xE2(1)") << QStringLiteral("A测(1)");
+    QTest::newRow("GBK tab inside") << QByteArray("GBK") << QByteArray("\xD5\xC5\t\xC8\xFD")
+                                    << QStringLiteral("张\t三");
     QTest::newRow("GBK cut at the end") << QByteArray("GBK") << QByteArray("\xB2\xE2\xCA")
                                         << QStringLiteral("测") + QChar::ReplacementCharacter;
-    QTest::newRow("GBK lone lead byte") << QByteArray("GBK") << QByteArray("\xB2") << QString(QChar::ReplacementCharacter);
-    QTest::newRow("GBK lead before a blank") << QByteArray("GBK") << QByteArray("\xB2 x")
-                                             << icuDecode("GBK", "\xB2 x");
+    QTest::newRow("GBK lone lead byte")
+        << QByteArray("GBK") << QByteArray("\xB2") << QString(QChar::ReplacementCharacter);
+    QTest::newRow("GBK lead before a blank")
+        << QByteArray("GBK") << QByteArray("\xB2 x") << icuDecode("GBK", "\xB2 x");
     QTest::newRow("GBK byte 0x80") << QByteArray("GBK") << QByteArray("a\x80z") << icuDecode("GBK", "a\x80z");
     QTest::newRow("GBK byte 0xFF") << QByteArray("GBK") << QByteArray("a\xFFz") << icuDecode("GBK", "a\xFFz");
-    QTest::newRow("GBK unassigned pair") << QByteArray("GBK") << QByteArray("\xA2\xA1\xB2\xE2")
-                                         << icuDecode("GBK", "\xA2\xA1\xB2\xE2");
-    QTest::newRow("GB18030 four bytes") << QByteArray("GB18030") << QByteArray("\x81\x30\x81\x30")
-                                        << QString(QChar(0x80));
+    QTest::newRow("GBK unassigned pair")
+        << QByteArray("GBK") << QByteArray("\xA2\xA1\xB2\xE2") << icuDecode("GBK", "\xA2\xA1\xB2\xE2");
+    QTest::newRow("GB18030 four bytes")
+        << QByteArray("GB18030") << QByteArray("\x81\x30\x81\x30") << QString(QChar(0x80));
     QTest::newRow("Big5") << QByteArray("Big5") << QByteArray("\xA4\xA4\xA4\xE5") << QStringLiteral("中文");
-    QTest::newRow("Shift_JIS half-width kana") << QByteArray("Shift_JIS") << QByteArray("\xB1\xB2" "a")
+    QTest::newRow("Shift_JIS half-width kana") << QByteArray("Shift_JIS")
+                                               << QByteArray("\xB1\xB2"
+                                                             "a")
                                                << QStringLiteral("ｱｲa");
     QTest::newRow("Shift_JIS kanji") << QByteArray("Shift_JIS") << QByteArray("\x93\xFA\x96\x7B")
                                      << QStringLiteral("日本");
     QTest::newRow("UTF-8") << QByteArray("UTF-8") << QByteArray("\xE6\xB5\x8B") << QStringLiteral("测");
-    QTest::newRow("windows-1251") << QByteArray("windows-1251") << QByteArray("\xC0\xE1") << QStringLiteral("Аб");
+    QTest::newRow("windows-1251") << QByteArray("windows-1251") << QByteArray("\xC0\xE1")
+                                  << QStringLiteral("Аб");
 }
 
 void TestDbfTextCodec::decodes()
@@ -171,7 +180,8 @@ void TestDbfTextCodec::everyPairMatchesIcu()
             if (codec.decode(bytes) != icuDecode(codePage, bytes) && mismatches++ == 0)
                 first = bytes.toHex(' ');
         }
-    QVERIFY2(mismatches == 0, qPrintable(QStringLiteral("%1 mismatches, first %2").arg(mismatches).arg(first)));
+    QVERIFY2(mismatches == 0,
+             qPrintable(QStringLiteral("%1 mismatches, first %2").arg(mismatches).arg(first)));
 }
 
 void TestDbfTextCodec::languageDriverNamesItsCodePage_data()
@@ -215,7 +225,7 @@ void TestDbfTextCodec::languageDriverNamesItsCodePage()
     for (const QByteArray &bytes : std::as_const(samples)) {
         const QString expected = iconvDecode(iconvName(codePage), bytes);
         if (expected.isNull())
-            continue;  // a byte the code page leaves undefined
+            continue; // a byte the code page leaves undefined
         ++compared;
         const QString actual = codec.decode(bytes);
         QVERIFY2(sameCharacters(actual, expected),

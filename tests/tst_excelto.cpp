@@ -4,9 +4,9 @@
 #include "data/DataSource.h"
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
-#include "data/excelto.h"
 #include "data/engine/Database.h"
 #include "data/engine/Value.h"
+#include "data/excelto.h"
 
 #include <QButtonGroup>
 #include <QLabel>
@@ -40,7 +40,7 @@ private slots:
 private:
     excelto *openWindow(DataSource &ds, ScriptedDialogs &dialogs);
     QTemporaryDir m_dir;
-    QString m_table;  // a folder holding "class list.dbf" (XH, XM, BJ)
+    QString m_table; // a folder holding "class list.dbf" (XH, XM, BJ)
 };
 
 void TstExcelto::initTestCase()
@@ -82,8 +82,12 @@ void TstExcelto::startState()
     QVERIFY(!w->findChild<QPushButton *>(QStringLiteral("Command2"))->isEnabled());
     QCOMPARE(w->findChild<QPushButton *>(QStringLiteral("Command1"))->text(), QStringLiteral("浏览(&L)"));
     QCOMPARE(w->findChild<QPushButton *>(QStringLiteral("Command3"))->text(), QStringLiteral("取消(&L)"));
-    QVERIFY(w->findChild<QLabel *>(QStringLiteral("Label4"))->text().startsWith(QStringLiteral("主键就是表中没有重复内容的列")));
-    QVERIFY(w->findChild<QLabel *>(QStringLiteral("Label4"))->text().endsWith(QStringLiteral("选错将导致图片文件名写入数据表错乱！")));
+    QVERIFY(w->findChild<QLabel *>(QStringLiteral("Label4"))
+                ->text()
+                .startsWith(QStringLiteral("主键就是表中没有重复内容的列")));
+    QVERIFY(w->findChild<QLabel *>(QStringLiteral("Label4"))
+                ->text()
+                .endsWith(QStringLiteral("选错将导致图片文件名写入数据表错乱！")));
     QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List2"))->selectionMode(),
              QAbstractItemView::MultiSelection);
     delete w;
@@ -94,10 +98,14 @@ void TstExcelto::filterAndConnectPerKind_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("connect");
-    QTest::newRow("Excel") << 0 << "数据文件(*.XLS)|*.XLS" << "Excel 8.0";
-    QTest::newRow("Access") << 1 << "数据文件(*.mdb)|*.mdb" << "";
-    QTest::newRow("FoxPro") << 2 << "数据文件(*.DBF)|*.DBF" << "FOXPro3.0";
-    QTest::newRow("dBase") << 3 << "数据文件(*.DBF)|*.DBF" << "dBASE IV";
+    QTest::newRow("Excel") << 0 << "数据文件(*.XLS)|*.XLS"
+                           << "Excel 8.0";
+    QTest::newRow("Access") << 1 << "数据文件(*.mdb)|*.mdb"
+                            << "";
+    QTest::newRow("FoxPro") << 2 << "数据文件(*.DBF)|*.DBF"
+                            << "FOXPro3.0";
+    QTest::newRow("dBase") << 3 << "数据文件(*.DBF)|*.DBF"
+                           << "dBASE IV";
 }
 
 void TstExcelto::filterAndConnectPerKind()
@@ -126,9 +134,9 @@ void TstExcelto::cancelledBrowseChangesNothing()
     QPointer<excelto> w = openWindow(ds, dialogs);
     QTest::mouseClick(w->kindButtons()->button(3), Qt::LeftButton);
     auto *browse = w->findChild<QPushButton *>(QStringLiteral("Command1"));
-    QTest::mouseClick(browse, Qt::LeftButton);  // picks the table
+    QTest::mouseClick(browse, Qt::LeftButton); // picks the table
     QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List1"))->count(), 1);
-    QTest::mouseClick(browse, Qt::LeftButton);  // cancelled
+    QTest::mouseClick(browse, Qt::LeftButton); // cancelled
     QCOMPARE(w->choice().databasePath, m_table);
     QCOMPARE(w->findChild<QLineEdit *>(QStringLiteral("Text1"))->text(), m_table);
     QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List1"))->count(), 1);
@@ -153,7 +161,7 @@ void TstExcelto::keysAreListPositions()
     QFETCH(QList<int>, selected);
     QFETCH(QList<qint16>, keys);
     DataSource ds;
-    ds.keyColumns = {4, 5};  // from an earlier table
+    ds.keyColumns = {4, 5}; // from an earlier table
     ds.keyCount = 2;
     ScriptedDialogs dialogs;
     dialogs.files << m_table;
@@ -216,7 +224,7 @@ void TstExcelto::fileThatIsNotATable()
     QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
     auto *list1 = w->findChild<QListWidget *>(QStringLiteral("List1"));
     if (list1->count() > 0)
-        list1->setCurrentRow(0);  // the folder opens; the table does not
+        list1->setCurrentRow(0); // the folder opens; the table does not
     QCOMPARE(w->findChild<QListWidget *>(QStringLiteral("List2"))->count(), 0);
     QVERIFY(!w->findChild<QLabel *>(QStringLiteral("Labelmsg"))->text().isEmpty());
     QCOMPARE(w->choice().databasePath, bad.fileName());
@@ -236,7 +244,7 @@ void TstExcelto::cancelClosesAndDeletes()
     QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
     QTRY_VERIFY(w.isNull());
     QCOMPARE(chosen.count(), 0);
-    QVERIFY(ds.tableName.isEmpty());  // the click stayed in the window
+    QVERIFY(ds.tableName.isEmpty()); // the click stayed in the window
 }
 
 QTEST_MAIN(TstExcelto)

@@ -42,8 +42,7 @@ private slots:
     void everyThrowInTheEngineHasChinese();
 };
 
-namespace
-{
+namespace {
 
 QStringList g_warnings;
 
@@ -52,7 +51,8 @@ void recordWarning(QtMsgType, const QMessageLogContext &, const QString &text)
     g_warnings << text;
 }
 
-struct Caught {
+struct Caught
+{
     bool thrown = false;
     bool engine = false; // an EngineError
     QString english;     // EngineError::message()
@@ -404,7 +404,8 @@ void TstFailureText::lockedTableSaysSo()
     const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("学生.dbf")));
     const int holder = ::open(path.constData(), O_RDWR | O_CLOEXEC);
     QVERIFY(holder >= 0);
-    struct flock lock {
+    struct flock lock
+    {
     };
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;

@@ -21,7 +21,8 @@ namespace {
 QString cameraFlags(const Form1Harness &h)
 {
     QString flags;
-    for (const char *name : {"Command1", "Command2", "Command3", "Command4", "Command8", "Command5", "Command6"})
+    for (const char *name :
+         {"Command1", "Command2", "Command3", "Command4", "Command8", "Command5", "Command6"})
         flags += h.w<QPushButton>(name)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
     return flags;
 }
@@ -30,8 +31,9 @@ QString cameraFlags(const Form1Harness &h)
 void runCommand(Form1Harness &h, const QString &command, bool viaMenu)
 {
     static const QHash<QString, std::pair<const char *, const char *>> commands = {
-        {"open", {"Command1", "opensx"}},   {"close", {"Command2", "closesx"}}, {"take", {"Command3", "peizhao"}},
-        {"retake", {"Command4", "quxiao"}}, {"video", {"Command5", "spset"}},   {"picture", {"Command6", "tpset"}},
+        {"open", {"Command1", "opensx"}},  {"close", {"Command2", "closesx"}},
+        {"take", {"Command3", "peizhao"}}, {"retake", {"Command4", "quxiao"}},
+        {"video", {"Command5", "spset"}},  {"picture", {"Command6", "tpset"}},
     };
     const auto [button, item] = commands.value(command);
     if (viaMenu) {
@@ -91,18 +93,51 @@ void Form1Suite::captions_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("caption");
     const QList<std::pair<const char *, const char *>> rows = {
-        {"Command5", "视频设置"}, {"Command6", "图片设置"}, {"Command2", "关闭摄像头"}, {"Command1", "打开摄像头"},
-        {"Command4", "恢复再拍(&R)"}, {"Command3", "拍摄照片(&P)"}, {"Command8", "保存照片(&S)"},
-        {"Chelock", "锁定保存设置"}, {"Command9", "打开表"}, {"Label5", "筛选"}, {"Label4", "="},
-        {"Option1", "数据表保存"}, {"Option2", "普通保存"}, {"Label3", "保存的目录"}, {"Command7", "浏览"},
-        {"Chekb1", "\\ 可变目录1"}, {"Chekb2", "\\可变目录2"}, {"Labfname", "照片文件名"}, {"Chefname2", "+ "},
-        {"Cheqbm", "+ 区别码"}, {"Texqbm", "10001"}, {"Labgs", "照片的格式"}, {"Chekzm", "带扩展名jpg"},
-        {"Chezd", "图片文件名存入数据表的某一字段"}, {"Label6", "照片裁剪大小"}, {"Label1", "照片高"},
-        {"Label2", "照片宽"}, {"Command10", "更改"}, {"Label7", "照相背景大小"}, {"Label11", "高"},
-        {"Label13", "宽"}, {"Command12", "确定"}, {"Comsc", "上次大小"}, {"Check1", "照片上添加文本："},
-        {"Label8", "文本位置"}, {"Label9", "距左："}, {"Texleft", "60"}, {"Label10", "距上："}, {"Textop", "165"},
-        {"fLabel", "文本字体"}, {"Command11", "设置字体"}, {"Label12", "文本内容"}, {"Cheta", "+ "},
-        {"Frame2", "预览"}, {"Frame4", "数据表"},
+        {"Command5", "视频设置"},
+        {"Command6", "图片设置"},
+        {"Command2", "关闭摄像头"},
+        {"Command1", "打开摄像头"},
+        {"Command4", "恢复再拍(&R)"},
+        {"Command3", "拍摄照片(&P)"},
+        {"Command8", "保存照片(&S)"},
+        {"Chelock", "锁定保存设置"},
+        {"Command9", "打开表"},
+        {"Label5", "筛选"},
+        {"Label4", "="},
+        {"Option1", "数据表保存"},
+        {"Option2", "普通保存"},
+        {"Label3", "保存的目录"},
+        {"Command7", "浏览"},
+        {"Chekb1", "\\ 可变目录1"},
+        {"Chekb2", "\\可变目录2"},
+        {"Labfname", "照片文件名"},
+        {"Chefname2", "+ "},
+        {"Cheqbm", "+ 区别码"},
+        {"Texqbm", "10001"},
+        {"Labgs", "照片的格式"},
+        {"Chekzm", "带扩展名jpg"},
+        {"Chezd", "图片文件名存入数据表的某一字段"},
+        {"Label6", "照片裁剪大小"},
+        {"Label1", "照片高"},
+        {"Label2", "照片宽"},
+        {"Command10", "更改"},
+        {"Label7", "照相背景大小"},
+        {"Label11", "高"},
+        {"Label13", "宽"},
+        {"Command12", "确定"},
+        {"Comsc", "上次大小"},
+        {"Check1", "照片上添加文本："},
+        {"Label8", "文本位置"},
+        {"Label9", "距左："},
+        {"Texleft", "60"},
+        {"Label10", "距上："},
+        {"Textop", "165"},
+        {"fLabel", "文本字体"},
+        {"Command11", "设置字体"},
+        {"Label12", "文本内容"},
+        {"Cheta", "+ "},
+        {"Frame2", "预览"},
+        {"Frame4", "数据表"},
     };
     for (const auto &[name, caption] : rows)
         QTest::newRow(name) << QString::fromUtf8(name) << QString::fromUtf8(caption);
@@ -126,8 +161,8 @@ void Form1Suite::menuTree()
     Form1 &form = h.build();
     const QList<std::pair<QString, QStringList>> expected = {
         {"datebase 数据表(&B)",
-         {"opentable 打开表(&O)", "pageset 页面设置(&S)", "previewprint 预览打印(&P)", "outexcel 导出为Excel(&E)",
-          "quit 退出(&Q)"}},
+         {"opentable 打开表(&O)", "pageset 页面设置(&S)", "previewprint 预览打印(&P)",
+          "outexcel 导出为Excel(&E)", "quit 退出(&Q)"}},
         {"phoset 设置(&S)", {"spset 视频设置(&P)", "tpset 图片设置(&T)", "bgcolor 相框颜色&C)"}},
         {"zhaox 照相(&Z)",
          {"opensx 打开摄像头(&O)", "closesx 关闭摄像头(&C)", "peizhao 拍摄照片(&P)", "quxiao 恢复再拍(&R)",
@@ -230,14 +265,22 @@ void Form1Suite::cameraCommands_data()
     const QList<Row> rows = {
         {"open", {"open"}, "0110011", {"OpenPreview"}},
         {"open take", {"open", "take"}, "0101111", {"OpenPreview", "GrabStill", "SaveStill"}},
-        {"open take retake", {"open", "take", "retake"}, "0110011",
+        {"open take retake",
+         {"open", "take", "retake"},
+         "0110011",
          {"OpenPreview", "GrabStill", "SaveStill", "ResumePreview"}},
-        {"open take retake take", {"open", "take", "retake", "take"}, "0101111",
+        {"open take retake take",
+         {"open", "take", "retake", "take"},
+         "0101111",
          {"OpenPreview", "GrabStill", "SaveStill", "ResumePreview", "GrabStill", "SaveStill"}},
-        {"close after take keeps retake and save", {"open", "take", "close"}, "1001100",
+        {"close after take keeps retake and save",
+         {"open", "take", "close"},
+         "1001100",
          {"OpenPreview", "GrabStill", "SaveStill", "ClosePreview"}},
         {"open close", {"open", "close"}, "1000000", {"OpenPreview", "ClosePreview"}},
-        {"settings dialogs", {"open", "video", "picture"}, "0110011",
+        {"settings dialogs",
+         {"open", "video", "picture"},
+         "0110011",
          {"OpenPreview", "ShowVideoSettings", "ShowPictureSettings"}},
     };
     for (const Row &r : rows) {
@@ -319,19 +362,30 @@ void Form1Suite::cameraSlipsRecover_data()
     QTest::addColumn<bool>("said");         // the status line tells why
 
     QTest::newRow("retake after close opens the camera again")
-        << QStringList{"open", "take", "close", "retake"} << "" << "0110011" << "OpenPreview" << false;
+        << QStringList{"open", "take", "close", "retake"} << ""
+        << "0110011"
+        << "OpenPreview" << false;
     QTest::newRow("retake after the camera stopped opens it again")
-        << QStringList{"open", "take", "stop", "retake"} << "" << "0110011" << "OpenPreview" << false;
+        << QStringList{"open", "take", "stop", "retake"} << ""
+        << "0110011"
+        << "OpenPreview" << false;
     QTest::newRow("reopening fails: Open is offered, the still can be saved")
-        << QStringList{"open", "take", "close", "retake"} << "OpenPreview" << "1000100" << "OpenPreview" << true;
+        << QStringList{"open", "take", "close", "retake"} << "OpenPreview"
+        << "1000100"
+        << "OpenPreview" << true;
     QTest::newRow("resuming fails: Open is offered")
-        << QStringList{"open", "take", "retake"} << "ResumePreview" << "1000100" << "ResumePreview" << true;
-    QTest::newRow("take from the menu with the camera closed")
-        << QStringList{"take"} << "" << "1000000" << "" << true;
-    QTest::newRow("take from the menu after the camera stopped")
-        << QStringList{"open", "stop", "take"} << "" << "1000000" << "" << true;
-    QTest::newRow("take after close keeps the still")
-        << QStringList{"open", "take", "close", "take"} << "" << "1001100" << "" << true;
+        << QStringList{"open", "take", "retake"} << "ResumePreview"
+        << "1000100"
+        << "ResumePreview" << true;
+    QTest::newRow("take from the menu with the camera closed") << QStringList{"take"} << ""
+                                                               << "1000000"
+                                                               << "" << true;
+    QTest::newRow("take from the menu after the camera stopped") << QStringList{"open", "stop", "take"} << ""
+                                                                 << "1000000"
+                                                                 << "" << true;
+    QTest::newRow("take after close keeps the still") << QStringList{"open", "take", "close", "take"} << ""
+                                                      << "1001100"
+                                                      << "" << true;
 }
 
 void Form1Suite::cameraSlipsRecover()

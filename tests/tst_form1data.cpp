@@ -5,9 +5,9 @@
 
 #include "app/Form1.h"
 #include "data/TableGrid.h"
-#include "data/excelto.h"
 #include "data/engine/Database.h"
 #include "data/engine/Value.h"
+#include "data/excelto.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -30,7 +30,8 @@ namespace {
 
 const QString keyMessage = QStringLiteral(" 已被您在打开Excel时指定为主键,请重新选择一个列!");
 const QString notTextMessage = QStringLiteral("请选择文本型的列");
-const QString noKeyMessage = QStringLiteral("你在打开数据时没有指定主键，请重新打开数据表，并指定主主键，详细见帮助。");
+const QString noKeyMessage =
+    QStringLiteral("你在打开数据时没有指定主键，请重新打开数据表，并指定主主键，详细见帮助。");
 
 QStringList items(const QComboBox *box)
 {
@@ -39,7 +40,6 @@ QStringList items(const QComboBox *box)
         texts << box->itemText(i);
     return texts;
 }
-
 
 QStringList column(const TableGrid *grid, int c)
 {
@@ -94,7 +94,8 @@ void TstForm1Data::init()
 // A writable copy of the 30-row GBK roster (fields N__ .. N__6).
 QString TstForm1Data::copyRoster()
 {
-    const QString source = qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/roster_zh_30_lo_cp936.dbf");
+    const QString source =
+        qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/roster_zh_30_lo_cp936.dbf");
     QDir().mkpath(m_dir.filePath(QString::number(m_copies)));
     const QString copy = m_dir.filePath(QStringLiteral("%1/roster_zh_30_lo_cp936.dbf").arg(m_copies));
     if (!QFile::copy(source, copy))
@@ -106,7 +107,8 @@ QString TstForm1Data::copyRoster()
 // 学号 C10, 姓名 C20, 班级 C10, 照片 C40, 成绩 N5.1: six people in three classes.
 QString TstForm1Data::makeClassTable(const QString &name)
 {
-    DbfMaker t({{"学号", 'C', 10}, {"姓名", 'C', 20}, {"班级", 'C', 10}, {"照片", 'C', 40}, {"成绩", 'N', 5, 1}});
+    DbfMaker t(
+        {{"学号", 'C', 10}, {"姓名", 'C', 20}, {"班级", 'C', 10}, {"照片", 'C', 40}, {"成绩", 'N', 5, 1}});
     t.add({"101", "张三", "一班", "", "88.5"});
     t.add({"102", "Mary O'Connor", "二班", "", "70.0"});
     t.add({"103", "王五", "一班", "", "91.0"});
@@ -175,7 +177,8 @@ void TstForm1Data::secondTableRefillsThePickers()
     d.messages.clear();
 
     QVERIFY(d.openTable(copyRoster(), {}));
-    QCOMPARE(items(d.w<QComboBox>("Combo1")), (QStringList{"全部", "N__", "N__2", "N__3", "N__4", "N__5", "N__6"}));
+    QCOMPARE(items(d.w<QComboBox>("Combo1")),
+             (QStringList{"全部", "N__", "N__2", "N__3", "N__4", "N__5", "N__6"}));
     QCOMPARE(items(d.w<QComboBox>("Combo2")), QStringList{"全部"});
     QCOMPARE(items(d.w<QComboBox>("Comt2")), (QStringList{"N__", "N__2", "N__3", "N__4", "N__5", "N__6"}));
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), 0);
@@ -195,18 +198,18 @@ void TstForm1Data::secondTableRefillsThePickers()
 
 void TstForm1Data::filter_data()
 {
-    QTest::addColumn<int>("combo1");          // Combo1 entry
-    QTest::addColumn<QString>("value");       // the entry of Combo2 to pick
-    QTest::addColumn<QStringList>("values");  // Combo2 after the column choice
-    QTest::addColumn<QStringList>("ids");     // 学号 of the rows shown
+    QTest::addColumn<int>("combo1");         // Combo1 entry
+    QTest::addColumn<QString>("value");      // the entry of Combo2 to pick
+    QTest::addColumn<QStringList>("values"); // Combo2 after the column choice
+    QTest::addColumn<QStringList>("ids");    // 学号 of the rows shown
     QTest::addColumn<QString>("caption");
 
     // 孙七's class is blank: dBase keeps no null in a character field.
-    QTest::newRow("text column") << 3 << "一班" << QStringList{"一班", "二班", "三班", ""} << QStringList{"101", "103"}
-                                 << "数据表[2]";
-    QTest::newRow("name with apostrophe") << 2 << "Mary O'Connor"
-                                          << QStringList{"张三", "Mary O'Connor", "王五", "赵六", "孙七", "周八"}
-                                          << QStringList{"102"} << "数据表[1]";
+    QTest::newRow("text column") << 3 << "一班" << QStringList{"一班", "二班", "三班", ""}
+                                 << QStringList{"101", "103"} << "数据表[2]";
+    QTest::newRow("name with apostrophe")
+        << 2 << "Mary O'Connor" << QStringList{"张三", "Mary O'Connor", "王五", "赵六", "孙七", "周八"}
+        << QStringList{"102"} << "数据表[1]";
     QTest::newRow("number column") << 5 << "70" << QStringList{"88.5", "70", "91", "65.5", "77", "82"}
                                    << QStringList{"102"} << "数据表[1]";
 }
@@ -275,7 +278,8 @@ void TstForm1Data::filterValuesOfAnUnreadableColumn()
     QVERIFY(QFile::remove(path));
     d.w<QComboBox>("Combo1")->setCurrentIndex(2);
     QCOMPARE(items(combo2), before);
-    QVERIFY2(d.form->statusText().startsWith(QStringLiteral("筛选值无法读取：")), qPrintable(d.form->statusText()));
+    QVERIFY2(d.form->statusText().startsWith(QStringLiteral("筛选值无法读取：")),
+             qPrintable(d.form->statusText()));
 }
 
 void TstForm1Data::writeBackWithFilterSet()
@@ -301,7 +305,8 @@ void TstForm1Data::writeBackWithFilterSet()
         QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
 
         auto db = Database::open(path, QStringLiteral("dBASE IV"));
-        const Recordset rs = db->openRecordset(QStringLiteral("select 照片 from [students] where 学号='%1'").arg(id));
+        const Recordset rs =
+            db->openRecordset(QStringLiteral("select 照片 from [students] where 学号='%1'").arg(id));
         QCOMPARE(rs.size(), 1);
         QCOMPARE(rs.value(0, 0).toText(), id + QStringLiteral("-10001.jpg"));
         // Reloaded through the filter: the stored name shows, only 二班.
@@ -331,7 +336,7 @@ void TstForm1Data::writeBackKeepsFilterWhenNoValuePicked()
     TableGrid *grid = d.form->grid();
     QCOMPARE(column(grid, 1), (QStringList{"101", "103"}));
 
-    d.w<QComboBox>("Combo1")->setCurrentIndex(2);  // 姓名, values listed, none picked
+    d.w<QComboBox>("Combo1")->setCurrentIndex(2); // 姓名, values listed, none picked
     QCOMPARE(combo2->currentIndex(), -1);
     grid->setActiveCell(2, 1);
     d.form->naming().photoName = QStringLiteral("103-10001");
@@ -402,7 +407,8 @@ void TstForm1Data::writeBackRefusedIsSaid()
     // No target chosen (the key column was refused): said, not written.
     d.w<QComboBox>("Comzd")->setCurrentIndex(0);
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
-    QCOMPARE(d.form->writeBackForCurrentRow().text, QStringLiteral("文件名未写入数据表：没有选择存放文件名的列"));
+    QCOMPARE(d.form->writeBackForCurrentRow().text,
+             QStringLiteral("文件名未写入数据表：没有选择存放文件名的列"));
 }
 
 void TstForm1Data::writeBackSwitchWithoutKeys()
@@ -421,14 +427,15 @@ void TstForm1Data::writeBackSwitchWithoutKeys()
 
 void TstForm1Data::targetColumnCheck_data()
 {
-    QTest::addColumn<QList<int>>("keyRows");   // List2 rows chosen as keys
-    QTest::addColumn<int>("choice");           // Comzd entry picked
+    QTest::addColumn<QList<int>>("keyRows"); // List2 rows chosen as keys
+    QTest::addColumn<int>("choice");         // Comzd entry picked
     QTest::addColumn<QStringList>("messages");
-    QTest::addColumn<int>("selected");         // Comzd's entry afterwards
+    QTest::addColumn<int>("selected"); // Comzd's entry afterwards
 
     QTest::newRow("text column") << QList<int>{0} << 3 << QStringList{} << 3;
     QTest::newRow("key column") << QList<int>{0, 1} << 1 << QStringList{"姓名" + keyMessage} << -1;
-    QTest::newRow("number column, first entry taken") << QList<int>{1} << 4 << QStringList{notTextMessage} << 0;
+    QTest::newRow("number column, first entry taken")
+        << QList<int>{1} << 4 << QStringList{notTextMessage} << 0;
     QTest::newRow("number column, first entry a key")
         << QList<int>{0} << 4 << QStringList{notTextMessage, "学号" + keyMessage} << -1;
 }
@@ -478,8 +485,9 @@ void TstForm1Data::tableThatCannotLoad()
     d.w<QRadioButton>("Option2")->setChecked(true);
     QVERIFY(QFile::remove(path));
     d.w<QRadioButton>("Option1")->setChecked(true);
-    QVERIFY(d.messages.texts().size() <= 1);  // only the first load's key message
-    QVERIFY2(d.form->statusText().startsWith(QStringLiteral("数据表无法载入：")), qPrintable(d.form->statusText()));
+    QVERIFY(d.messages.texts().size() <= 1); // only the first load's key message
+    QVERIFY2(d.form->statusText().startsWith(QStringLiteral("数据表无法载入：")),
+             qPrintable(d.form->statusText()));
     // The handler ended at the load: the table-mode controls stay hidden.
     QVERIFY(d.w<QComboBox>("Comfname1")->isHidden());
 }

@@ -10,12 +10,17 @@
 Q_DECLARE_METATYPE(NamingInputs)
 Q_DECLARE_METATYPE(NamingState)
 
-namespace
-{
+namespace {
 
 // Grid columns of the current row in these cases: 0 row header, 1 学号,
 // 2 姓名, 3 班级, 4 年级, 5 备注.
-enum Picker { Id = 0, Name = 1, Class = 2, Grade = 3, Note = 4 };
+enum Picker {
+    Id = 0,
+    Name = 1,
+    Class = 2,
+    Grade = 3,
+    Note = 4
+};
 
 const QString kKeep = QStringLiteral("<kept>");
 

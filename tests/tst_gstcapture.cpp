@@ -25,8 +25,7 @@
 #include <set>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 CaptureSettings testPicture(int width = 640, int height = 480)
 {
@@ -114,8 +113,8 @@ void unplugSource(GstElement *source)
             GstElement *element = GST_ELEMENT(GST_OBJECT_PARENT(pad));
             GError *err = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
                                               "Could not read from resource.");
-            gst_element_post_message(
-                element, gst_message_new_error(GST_OBJECT(element), err, "poll error 1: No such device (19)"));
+            gst_element_post_message(element, gst_message_new_error(GST_OBJECT(element), err,
+                                                                    "poll error 1: No such device (19)"));
             g_error_free(err);
             gst_buffer_unref(GST_PAD_PROBE_INFO_BUFFER(info));
             GST_PAD_PROBE_INFO_DATA(info) = nullptr;

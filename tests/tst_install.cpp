@@ -131,8 +131,10 @@ void TestInstall::desktopEntryNamesTheInstalledFiles()
     const QString exec = entry.value(QStringLiteral("Exec")).section(u' ', 0, 0);
     QVERIFY(QFileInfo(installed(QStringLiteral("bin/") + exec)).isExecutable());
     const QString icon = entry.value(QStringLiteral("Icon"));
-    QVERIFY(QFileInfo::exists(installed(QStringLiteral("share/icons/hicolor/256x256/apps/%1.png").arg(icon))));
-    QVERIFY(QFileInfo::exists(installed(QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(icon))));
+    QVERIFY(
+        QFileInfo::exists(installed(QStringLiteral("share/icons/hicolor/256x256/apps/%1.png").arg(icon))));
+    QVERIFY(
+        QFileInfo::exists(installed(QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(icon))));
 }
 
 void TestInstall::iconsAreThere()

@@ -55,15 +55,15 @@ void TstLoadTable::rowQuery_data()
     QTest::addColumn<QString>("where");
     QTest::addColumn<QString>("statement");
 
-    QTest::newRow("three plain names") << QStringList{"A", "B", "C"} << QString()
-                                       << "select A & Chr(9) & B & Chr(9) & C as Item  from [T]";
+    QTest::newRow("three plain names")
+        << QStringList{"A", "B", "C"} << QString() << "select A & Chr(9) & B & Chr(9) & C as Item  from [T]";
     QTest::newRow("one field") << QStringList{"学号"} << QString() << "select 学号 as Item  from [T]";
     QTest::newRow("filter appended verbatim") << QStringList{"A", "B"} << " where A='x'"
                                               << "select A & Chr(9) & B as Item  from [T] where A='x'";
     QTest::newRow("blank in a name is bracketed") << QStringList{"first name", "B"} << QString()
                                                   << "select [first name] & Chr(9) & B as Item  from [T]";
-    QTest::newRow("keyword is bracketed") << QStringList{"from", "Date"} << QString()
-                                          << "select [from] & Chr(9) & Date as Item  from [T]";
+    QTest::newRow("keyword is bracketed")
+        << QStringList{"from", "Date"} << QString() << "select [from] & Chr(9) & Date as Item  from [T]";
     QTest::newRow("bracket in a name cannot be written") << QStringList{"a]b"} << QString() << QString();
 }
 
@@ -155,7 +155,8 @@ void TstLoadTable::filterMatchingNothingShowsTheMarker()
     const QString path = makeTable(QStringLiteral("marker"), t);
     auto db = Database::open(path, QStringLiteral("dBASE IV"));
     TableGrid grid;
-    const TableLoad load = LoadTable(*db, QStringLiteral("[marker]"), QStringLiteral(" where A='nobody'"), grid);
+    const TableLoad load =
+        LoadTable(*db, QStringLiteral("[marker]"), QStringLiteral(" where A='nobody'"), grid);
     QCOMPARE(grid.rows(), 2);
     QCOMPARE(grid.cellText(1, 1), QStringLiteral(" [没有记录]"));
     QCOMPARE(load.records, 0);
@@ -183,7 +184,8 @@ void TstLoadTable::missingTableThrowsAndResumesRepaint()
     auto db = Database::open(path, QStringLiteral("dBASE IV"));
     TableGrid grid;
     QVERIFY_THROWS_EXCEPTION(EngineError, LoadTable(*db, QStringLiteral("[absent]"), QString(), grid));
-    QVERIFY_THROWS_EXCEPTION(EngineError, LoadTable(*db, QStringLiteral("[present]"), QStringLiteral(" where"), grid));
+    QVERIFY_THROWS_EXCEPTION(EngineError,
+                             LoadTable(*db, QStringLiteral("[present]"), QStringLiteral(" where"), grid));
     QVERIFY(grid.updatesEnabled());
     QVERIFY(!grid.cells()->inBulk());
 }
@@ -222,9 +224,8 @@ void TstLoadTable::pickersRefilledForASecondTable()
     QList<int> countsSeen(9, -1);
     for (int i = 0; i < 9; ++i) {
         spies << new QSignalSpy(&boxes[i], &QComboBox::currentIndexChanged);
-        connect(&boxes[i], &QComboBox::currentIndexChanged, this, [&boxes, &countsSeen, i] {
-            countsSeen[i] = boxes[i].count();
-        });
+        connect(&boxes[i], &QComboBox::currentIndexChanged, this,
+                [&boxes, &countsSeen, i] { countsSeen[i] = boxes[i].count(); });
     }
     TableGrid grid;
     for (const QStringList &header : {QStringList{"A", "B", "C"}, QStringList{"X", "Y"}}) {
@@ -233,8 +234,8 @@ void TstLoadTable::pickersRefilledForASecondTable()
             grid.setCellText(0, c, header.at(c - 1));
         for (QSignalSpy *spy : spies)
             spy->clear();
-        RefreshColumnPickers(grid, &boxes[0], &boxes[1], &boxes[2], &boxes[3], &boxes[4], &boxes[5], &boxes[6],
-                             &boxes[7], &boxes[8]);
+        RefreshColumnPickers(grid, &boxes[0], &boxes[1], &boxes[2], &boxes[3], &boxes[4], &boxes[5],
+                             &boxes[6], &boxes[7], &boxes[8]);
         QCOMPARE(boxes[0].count(), header.size() + 1);
         QCOMPARE(boxes[0].itemText(0), QStringLiteral("全部"));
         QCOMPARE(boxes[0].itemText(1), header.at(0));

@@ -87,15 +87,17 @@ void TestLumoraSql::failures_data()
     QTest::newRow("too many arguments") << QStringList{"a.dbf", "select", "x"} << 2 << "expected FILE";
     QTest::newRow("unknown option") << QStringList{"--verbose", "a.dbf"} << 2 << "unknown option --verbose";
     QTest::newRow("kind without value") << QStringList{"--kind"} << 2 << "--kind needs a value";
-    QTest::newRow("unknown kind") << QStringList{"--kind", "paradox", "a.db"} << 2 << "unknown kind \"paradox\"";
+    QTest::newRow("unknown kind") << QStringList{"--kind", "paradox", "a.db"} << 2
+                                  << "unknown kind \"paradox\"";
     QTest::newRow("unknown extension") << QStringList{"a.txt"} << 2 << "cannot tell the kind of a.txt";
     QTest::newRow("missing file") << QStringList{"missing.DBF"} << 1 << "file not found: missing.DBF";
     QTest::newRow("excel, by extension in upper case") << QStringList{"@/book.XLS"} << 1 << "file not found";
-    QTest::newRow("excel not yet") << QStringList{"@/book.xls"} << 1 << "Excel workbooks cannot be opened yet";
+    QTest::newRow("excel not yet") << QStringList{"@/book.xls"} << 1
+                                   << "Excel workbooks cannot be opened yet";
     QTest::newRow("access not yet") << QStringList{"--kind=access", "@/book.xls"} << 1
                                     << "Access databases cannot be opened yet";
-    QTest::newRow("access by extension") << QStringList{"@/data.mdb", "select * from T"} << 1
-                                         << "Access databases cannot be opened yet";
+    QTest::newRow("access by extension")
+        << QStringList{"@/data.mdb", "select * from T"} << 1 << "Access databases cannot be opened yet";
 }
 
 void TestLumoraSql::failures()
@@ -158,7 +160,8 @@ void TestLumoraSql::selectAndUpdate()
     // One value holding a tab: the tab is escaped.
     QCOMPARE(run({copy, "select TEST & Chr(9) & TEST as Item from dbasers_cp936"}).out,
              QStringLiteral("测试中文\\t测试中文\n"));
-    const Run update = run({copy, QStringLiteral("update [dbasers_cp936] set TEST='O''Brien 张.jpg' where TEST='测试中文'")});
+    const Run update = run(
+        {copy, QStringLiteral("update [dbasers_cp936] set TEST='O''Brien 张.jpg' where TEST='测试中文'")});
     QCOMPARE(update.status, 0);
     QCOMPARE(update.out, QStringLiteral("1\n"));
     QCOMPARE(run({copy, "select TEST from [dbasers_cp936]"}).out, QStringLiteral("O'Brien 张.jpg\n"));
@@ -177,7 +180,9 @@ void TestLumoraSql::updateReadByOgrinfo()
     const QString copy = dir.filePath("roster_zh_30_lo_cp936.dbf");
     QVERIFY(QFile::copy(dbfData("roster_zh_30_lo_cp936.dbf"), copy));
     QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
-    const Run update = run({copy, QStringLiteral("update [roster_zh_30_lo_cp936] set N__2='照片 101.jpg' where N__='2024000001'")});
+    const Run update = run(
+        {copy,
+         QStringLiteral("update [roster_zh_30_lo_cp936] set N__2='照片 101.jpg' where N__='2024000001'")});
     QCOMPARE(update.out, QStringLiteral("1\n"));
     QProcess p;
     p.start(ogrinfo, {"--config", "SHAPE_ENCODING", "CP936", "-al", "-q", "-fid", "0", copy});
@@ -250,7 +255,7 @@ void TestLumoraSql::listsGoodTablesBesideDamaged()
     QVERIFY(good.write(dir.filePath("good.dbf")));
     QVERIFY(good.write(dir.filePath("over.dbf")));
     QByteArray over = fileBytes(dir.filePath("over.dbf"));
-    over[4] = 5;  // one record present, five promised
+    over[4] = 5; // one record present, five promised
     writeBytes(dir.filePath("over.dbf"), over);
     writeBytes(dir.filePath("bad.dbf"), "name,class\n张三,高二\n");
 
@@ -259,8 +264,10 @@ void TestLumoraSql::listsGoodTablesBesideDamaged()
     QCOMPARE(list.out, QStringLiteral("TABLE\tgood\nFIELD\t0\tA\t10\nTABLE\tover\nFIELD\t0\tA\t10\n"));
     const QStringList notes = list.err.split('\n', Qt::SkipEmptyParts);
     QCOMPARE(notes.size(), 2);
-    QVERIFY2(notes[0].startsWith("lumora-sql: note: bad.dbf is not a dBase or FoxPro table"), qPrintable(notes[0]));
-    QVERIFY2(notes[1].startsWith("lumora-sql: note: over.dbf: its header promises 5 records, but only 1 are present"),
+    QVERIFY2(notes[0].startsWith("lumora-sql: note: bad.dbf is not a dBase or FoxPro table"),
+             qPrintable(notes[0]));
+    QVERIFY2(notes[1].startsWith(
+                 "lumora-sql: note: over.dbf: its header promises 5 records, but only 1 are present"),
              qPrintable(notes[1]));
 
     const Run named = run({dir.filePath("bad.dbf")});
@@ -296,7 +303,8 @@ void TestLumoraSql::refusedUpdateWritesNothing_data()
     QTest::newRow("second value one byte too long")
         << "update [t] set 照片='ok.jpg', 学号='12345678901'" << false << "is 10 bytes wide";
     QTest::newRow("name two tables answer to") << "update [ab] set 照片='ok.jpg'" << false << "is ambiguous";
-    QTest::newRow("locked by another program") << "update [t] set 照片='ok.jpg'" << true << "t.dbf is locked by another program";
+    QTest::newRow("locked by another program")
+        << "update [t] set 照片='ok.jpg'" << true << "t.dbf is locked by another program";
 }
 
 // An update the tool refuses leaves every file of the folder as it was.
@@ -316,12 +324,14 @@ void TestLumoraSql::refusedUpdateWritesNothing()
     int holder = -1;
     if (locked) {
         holder = ::open(QFile::encodeName(dir.filePath("t.dbf")).constData(), O_RDWR | O_CLOEXEC);
-        struct flock lock {};
+        struct flock lock
+        {
+        };
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
         lock.l_start = 0x7FFFFFFE - 2;
         lock.l_len = 1;
-        QCOMPARE(::fcntl(holder, F_SETLK, &lock), 0);  // the tool is another process
+        QCOMPARE(::fcntl(holder, F_SETLK, &lock), 0); // the tool is another process
     }
     const Run r = run({dir.filePath("t.dbf"), statement});
     if (holder >= 0)

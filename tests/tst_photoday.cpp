@@ -24,15 +24,12 @@ namespace {
 
 // XH is the key, XM names the photo, ZP takes the photo's name.
 const QList<QStringList> kAwkward = {
-    {"101", "张三", "一班", ""},
-    {"", "李四", "一班", ""},         // blank key
-    {"102", "王五", "二班", ""},
-    {"", "赵六", "二班", ""},         // blank key
-    {"105", "孙八", "一班", ""},      // shared key
-    {"105", "周九", "二班", ""},      // shared key
-    {"a7", "钱七", "一班", ""},       // the next one's key in another letter case
-    {"A7", "吴十", "二班", ""},
-    {"103", "郑一", "一班", "old.jpg"}, // photographed on an earlier day
+    {"101", "张三", "一班", ""}, {"", "李四", "一班", ""}, // blank key
+    {"102", "王五", "二班", ""}, {"", "赵六", "二班", ""}, // blank key
+    {"105", "孙八", "一班", ""},                           // shared key
+    {"105", "周九", "二班", ""},                           // shared key
+    {"a7", "钱七", "一班", ""},                            // the next one's key in another letter case
+    {"A7", "吴十", "二班", ""},  {"103", "郑一", "一班", "old.jpg"}, // photographed on an earlier day
     {"104", "冯二", "二班", ""},
 };
 
@@ -143,9 +140,11 @@ void TstPhotoDay::everyoneIsPhotographedAndOnlyUniqueKeysAreWritten()
     }
 
     // THEN everyone shown got a photo, in grid order, nobody twice
-    QCOMPARE(photographed, (QStringList{"张三", "李四", "王五", "赵六", "孙八", "周九", "钱七", "吴十", "冯二"}));
+    QCOMPARE(photographed,
+             (QStringList{"张三", "李四", "王五", "赵六", "孙八", "周九", "钱七", "吴十", "冯二"}));
     for (const QString &name : std::as_const(photographed))
-        QCOMPARE(QImageReader(photos + QLatin1Char('/') + name + QStringLiteral(".jpg")).size(), QSize(150, 200));
+        QCOMPARE(QImageReader(photos + QLatin1Char('/') + name + QStringLiteral(".jpg")).size(),
+                 QSize(150, 200));
     QCOMPARE(QDir(photos).entryList(QDir::Files | QDir::Hidden).size(), photographed.size());
     // ... the ambiguous and blank keys were said, not written
     QVERIFY2(notes.at(1).contains(QStringLiteral("主键“XH”为空")), qPrintable(notes.at(1)));

@@ -23,26 +23,30 @@ void TestProgramFolder::candidates_data()
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("installed under /usr: data location already tried")
-        << "/usr/bin" << "../share/lumora" << QStringList{"/home/a/.local/share", "/usr/local/share", "/usr/share"}
+        << "/usr/bin"
+        << "../share/lumora" << QStringList{"/home/a/.local/share", "/usr/local/share", "/usr/share"}
         << QStringList{"/usr/bin", "/usr/share/lumora", "/home/a/.local/share/lumora",
                        "/usr/local/share/lumora"};
     QTest::newRow("installed under a prefix of its own")
-        << "/opt/lumora/bin" << "../share/lumora" << QStringList{"/usr/share"}
+        << "/opt/lumora/bin"
+        << "../share/lumora" << QStringList{"/usr/share"}
         << QStringList{"/opt/lumora/bin", "/opt/lumora/share/lumora", "/usr/share/lumora"};
     QTest::newRow("folders with trailing and doubled slashes are cleaned")
-        << "/opt/lumora//bin/" << "../share/lumora/" << QStringList{"/usr/share/"}
+        << "/opt/lumora//bin/"
+        << "../share/lumora/" << QStringList{"/usr/share/"}
         << QStringList{"/opt/lumora/bin", "/opt/lumora/share/lumora", "/usr/share/lumora"};
     QTest::newRow("absolute installed data folder is taken as it is")
-        << "/opt/lumora/bin" << "/srv/lumora-data" << QStringList{}
-        << QStringList{"/opt/lumora/bin", "/srv/lumora-data"};
+        << "/opt/lumora/bin"
+        << "/srv/lumora-data" << QStringList{} << QStringList{"/opt/lumora/bin", "/srv/lumora-data"};
     QTest::newRow("no installed data folder")
-        << "/opt/lumora/bin" << "" << QStringList{"/usr/share"}
-        << QStringList{"/opt/lumora/bin", "/usr/share/lumora"};
+        << "/opt/lumora/bin"
+        << "" << QStringList{"/usr/share"} << QStringList{"/opt/lumora/bin", "/usr/share/lumora"};
     QTest::newRow("empty data locations are skipped")
-        << "/usr/bin" << "../share/lumora" << QStringList{"", "/usr/share"}
-        << QStringList{"/usr/bin", "/usr/share/lumora"};
+        << "/usr/bin"
+        << "../share/lumora" << QStringList{"", "/usr/share"} << QStringList{"/usr/bin", "/usr/share/lumora"};
     QTest::newRow("no executable folder: data locations only")
-        << "" << "../share/lumora" << QStringList{"/usr/share"} << QStringList{"/usr/share/lumora"};
+        << ""
+        << "../share/lumora" << QStringList{"/usr/share"} << QStringList{"/usr/share/lumora"};
 }
 
 void TestProgramFolder::candidates()
@@ -83,8 +87,8 @@ void TestProgramFolder::find_data()
     QTest::newRow("missing folders are passed over")
         << QStringList{"home/.local/share/lumora/default.bmp"} << installed << "home/.local/share/lumora";
     QTest::newRow("nowhere: the fallback") << QStringList{"usr/bin/lumora"} << installed << "<fallback>";
-    QTest::newRow("no candidates: the fallback") << QStringList{"usr/bin/default.bmp"} << QStringList{}
-                                                 << "<fallback>";
+    QTest::newRow("no candidates: the fallback")
+        << QStringList{"usr/bin/default.bmp"} << QStringList{} << "<fallback>";
 }
 
 void TestProgramFolder::find()

@@ -21,11 +21,21 @@ void TstQtTranslations::overwriteQuestionReadsYesNoInChinese_data()
     QTest::addColumn<QString>("locale");
     QTest::addColumn<QString>("yes");
     QTest::addColumn<QString>("no");
-    QTest::newRow("Chinese system") << "zh_CN" << "是" << "否";
-    QTest::newRow("Traditional Chinese system") << "zh_TW" << "是" << "否";
-    QTest::newRow("English system") << "en_US" << "是" << "否";
-    QTest::newRow("C locale") << "C" << "是" << "否";
-    QTest::newRow("German system") << "de_DE" << "是" << "否";
+    QTest::newRow("Chinese system") << "zh_CN"
+                                    << "是"
+                                    << "否";
+    QTest::newRow("Traditional Chinese system") << "zh_TW"
+                                                << "是"
+                                                << "否";
+    QTest::newRow("English system") << "en_US"
+                                    << "是"
+                                    << "否";
+    QTest::newRow("C locale") << "C"
+                              << "是"
+                              << "否";
+    QTest::newRow("German system") << "de_DE"
+                                   << "是"
+                                   << "否";
 }
 
 void TstQtTranslations::overwriteQuestionReadsYesNoInChinese()

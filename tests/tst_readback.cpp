@@ -33,7 +33,7 @@ private slots:
 private:
     void tables();
     QTemporaryDir m_dir;
-    QString m_hard;  // the generated table
+    QString m_hard; // the generated table
 };
 
 namespace {
@@ -66,14 +66,13 @@ struct Cell
 };
 
 const VfpField hardFields[] = {
-    {"K", 'C', 12, 0, 0x02},    // text keys: case, apostrophes, blanks, a Null
-    {"ID", 'N', 18},            // identity numbers beyond a double's precision
-    {"BIG", 'N', 20},           // the 64-bit limits
-    {"AMT", 'N', 20, 4},        // a fraction beyond a double's precision
-    {"TS", 'T', 8},             // milliseconds at the rounding boundaries
-    {"NAME", 'C', 8},
-    {"NAME", 'C', 8},           // spelled like the field before it
-    {"name", 'C', 8},           // and once more in another case
+    {"K", 'C', 12, 0, 0x02},                   // text keys: case, apostrophes, blanks, a Null
+    {"ID", 'N', 18},                           // identity numbers beyond a double's precision
+    {"BIG", 'N', 20},                          // the 64-bit limits
+    {"AMT", 'N', 20, 4},                       // a fraction beyond a double's precision
+    {"TS", 'T', 8},                            // milliseconds at the rounding boundaries
+    {"NAME", 'C', 8},        {"NAME", 'C', 8}, // spelled like the field before it
+    {"name", 'C', 8},                          // and once more in another case
     {"OK", 'L', 1},
 };
 constexpr int hardFieldCount = int(std::size(hardFields));
@@ -93,20 +92,21 @@ QList<QList<Cell>> hardRecords()
     Cell null;
     null.null = true;
     return {
-        {t("ABC"), t("110101199001011234"), t("9223372036854775807"), t("123456789012345.1234"), ts(d1, t0930 + 499),
-         t("Zhang"), t("Li"), t("Li"), t("T")},
+        {t("ABC"), t("110101199001011234"), t("9223372036854775807"), t("123456789012345.1234"),
+         ts(d1, t0930 + 499), t("Zhang"), t("Li"), t("Li"), t("T")},
         {t("abc"), t("110101199001011232"), t("-9223372036854775808"), t("123456789012345.1233"),
          ts(d1, t0930 + 500), t("Zhang"), t("Wang"), t("wang"), t("F")},
-        {t("Abc"), t("110101199001011233"), t("9223372036854775806"), t("0.1000"), ts(d1, t0930 + 999), t("Li"),
-         t("Zhang"), t("Zhang"), t(" ")},
+        {t("Abc"), t("110101199001011233"), t("9223372036854775806"), t("0.1000"), ts(d1, t0930 + 999),
+         t("Li"), t("Zhang"), t("Zhang"), t(" ")},
         {t("O'Brien"), t("110101199001011234"), t("9007199254740993"), t("-0.0000"), ts(d1, t0930 + 1000),
          t("O'Brien"), t("o'brien"), t("Li"), t("Y")},
-        {t("o'brien"), t("-11010119900101123"), t("9007199254740992"), t("88.5000"), ts(d2, tLast + 500), t("Wang"),
-         t("Li"), t("LI"), t("N")},
+        {t("o'brien"), t("-11010119900101123"), t("9007199254740992"), t("88.5000"), ts(d2, tLast + 500),
+         t("Wang"), t("Li"), t("LI"), t("N")},
         {t(""), t(""), t("-0"), t(""), ts(d2 + 1, 0), t(""), t(" lead"), t("Li"), t("T")},
-        {null, t("9007199254740993"), t("9223372036854775807"), t("1"), ts(d2, tLast + 499), t(" lead"), t(""),
-         t("Li"), t("T")},
-        {t(" lead"), t("0"), t("1"), t("123456789012345.2500"), ts(0, 0), t("Zhang"), t("Zhang"), t("x"), t("F")},
+        {null, t("9007199254740993"), t("9223372036854775807"), t("1"), ts(d2, tLast + 499), t(" lead"),
+         t(""), t("Li"), t("T")},
+        {t(" lead"), t("0"), t("1"), t("123456789012345.2500"), ts(0, 0), t("Zhang"), t("Zhang"), t("x"),
+         t("F")},
     };
 }
 
@@ -159,7 +159,7 @@ QByteArray hardTable()
             const VfpField &f = hardFields[i];
             const Cell &c = record.at(i);
             if (c.null) {
-                flags |= 1;  // the only nullable field takes bit 0
+                flags |= 1; // the only nullable field takes bit 0
                 r += QByteArray(f.length, ' ');
             } else if (f.type == 'T') {
                 QByteArray b(8, '\0');
@@ -184,11 +184,18 @@ QByteArray hardTable()
 bool comparable(qint16 type)
 {
     switch (type) {
-    case DaoText: case DaoMemo: case DaoDouble: case DaoLong: case DaoInteger: case DaoByte:
-    case DaoCurrency: case DaoSingle: case DaoDecimal: case DaoDate: case DaoBoolean:
-        return true;
-    default:
-        return false;
+    case DaoText:
+    case DaoMemo:
+    case DaoDouble:
+    case DaoLong:
+    case DaoInteger:
+    case DaoByte:
+    case DaoCurrency:
+    case DaoSingle:
+    case DaoDecimal:
+    case DaoDate:
+    case DaoBoolean: return true;
+    default: return false;
     }
 }
 
@@ -196,8 +203,8 @@ bool comparable(qint16 type)
 struct Loaded
 {
     DataSource ds;
-    QStringList header;        // grid row 0, columns 1..n
-    QList<QStringList> rows;   // the data rows' cells, columns 1..n
+    QStringList header;      // grid row 0, columns 1..n
+    QList<QStringList> rows; // the data rows' cells, columns 1..n
 };
 
 QList<QStringList> gridRows(Database &db, const QString &table, const QString &where, QStringList *header)
@@ -231,7 +238,8 @@ Loaded load(const QString &path, const QString &table)
 }
 
 // The rows of `all` whose cells in `columns` show `values`.
-QList<QStringList> showing(const QList<QStringList> &all, const QList<int> &columns, const QStringList &values)
+QList<QStringList> showing(const QList<QStringList> &all, const QList<int> &columns,
+                           const QStringList &values)
 {
     QList<QStringList> out;
     for (const QStringList &row : all) {
@@ -270,7 +278,8 @@ void TstReadBack::tables()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("table");
     const QDir data(qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf"));
-    const QStringList files = data.entryList({QStringLiteral("*.dbf"), QStringLiteral("*.DBF")}, QDir::Files, QDir::Name);
+    const QStringList files =
+        data.entryList({QStringLiteral("*.dbf"), QStringLiteral("*.DBF")}, QDir::Files, QDir::Name);
     QVERIFY(!files.isEmpty());
     for (const QString &f : files)
         QTest::newRow(qPrintable(f)) << data.filePath(f) << QFileInfo(f).completeBaseName();
@@ -282,24 +291,42 @@ void TstReadBack::shownValues_data()
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("column");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("18 digits") << 0 << "ID" << "110101199001011234";
-    QTest::newRow("18 digits, a double's neighbour") << 1 << "ID" << "110101199001011232";
-    QTest::newRow("negative 17 digits") << 4 << "ID" << "-11010119900101123";
-    QTest::newRow("2^53 + 1") << 3 << "BIG" << "9007199254740993";
-    QTest::newRow("int64 max") << 0 << "BIG" << "9223372036854775807";
-    QTest::newRow("int64 min") << 1 << "BIG" << "-9223372036854775808";
-    QTest::newRow("minus zero") << 5 << "BIG" << "0";
-    QTest::newRow("499 ms rounds down") << 0 << "TS" << "2024-03-09 09:30:09";
-    QTest::newRow("500 ms rounds up") << 1 << "TS" << "2024-03-09 09:30:10";
-    QTest::newRow("999 ms rounds up") << 2 << "TS" << "2024-03-09 09:30:10";
-    QTest::newRow("last half second rolls into the next day") << 4 << "TS" << "2025-01-01";
-    QTest::newRow("last second stays") << 6 << "TS" << "2024-12-31 23:59:59";
-    QTest::newRow("day 0 is Null") << 7 << "TS" << "";
-    QTest::newRow("first NAME") << 1 << "NAME" << "Zhang";
-    QTest::newRow("second NAME") << 1 << "NAME_2" << "Wang";
-    QTest::newRow("third, in another case") << 1 << "name_3" << "wang";
-    QTest::newRow("Null text") << 6 << "K" << "";
-    QTest::newRow("leading blank kept") << 7 << "K" << " lead";
+    QTest::newRow("18 digits") << 0 << "ID"
+                               << "110101199001011234";
+    QTest::newRow("18 digits, a double's neighbour") << 1 << "ID"
+                                                     << "110101199001011232";
+    QTest::newRow("negative 17 digits") << 4 << "ID"
+                                        << "-11010119900101123";
+    QTest::newRow("2^53 + 1") << 3 << "BIG"
+                              << "9007199254740993";
+    QTest::newRow("int64 max") << 0 << "BIG"
+                               << "9223372036854775807";
+    QTest::newRow("int64 min") << 1 << "BIG"
+                               << "-9223372036854775808";
+    QTest::newRow("minus zero") << 5 << "BIG"
+                                << "0";
+    QTest::newRow("499 ms rounds down") << 0 << "TS"
+                                        << "2024-03-09 09:30:09";
+    QTest::newRow("500 ms rounds up") << 1 << "TS"
+                                      << "2024-03-09 09:30:10";
+    QTest::newRow("999 ms rounds up") << 2 << "TS"
+                                      << "2024-03-09 09:30:10";
+    QTest::newRow("last half second rolls into the next day") << 4 << "TS"
+                                                              << "2025-01-01";
+    QTest::newRow("last second stays") << 6 << "TS"
+                                       << "2024-12-31 23:59:59";
+    QTest::newRow("day 0 is Null") << 7 << "TS"
+                                   << "";
+    QTest::newRow("first NAME") << 1 << "NAME"
+                                << "Zhang";
+    QTest::newRow("second NAME") << 1 << "NAME_2"
+                                 << "Wang";
+    QTest::newRow("third, in another case") << 1 << "name_3"
+                                            << "wang";
+    QTest::newRow("Null text") << 6 << "K"
+                               << "";
+    QTest::newRow("leading blank kept") << 7 << "K"
+                                        << " lead";
 }
 
 void TstReadBack::shownValues()
@@ -407,8 +434,8 @@ void TstReadBack::writesWholeNumbersExactly()
 {
     const QString path = m_dir.filePath(QStringLiteral("ids.dbf"));
     DbfWriter::write(path, {{"ID", 'N', 18}, {"BIG", 'N', 20}, {"NM", 'C', 4}, {"AMT", 'N', 20, 2}},
-                     {{Value::integer(110101199001011233), Value::text("-9223372036854775808"), Value::text("a"),
-                       Value::integer(12345678901234567)},
+                     {{Value::integer(110101199001011233), Value::text("-9223372036854775808"),
+                       Value::text("a"), Value::integer(12345678901234567)},
                       {Value::text("110101199001011234"), Value::integer(9007199254740993), Value::text("b"),
                        Value::text("-1234567890123456.00")}});
     DataSource ds;
@@ -419,16 +446,18 @@ void TstReadBack::writesWholeNumbersExactly()
         const std::unique_ptr<Database> db = OpenDatabase(ds);
         return gridRows(*db, ds.tableName, QString(), nullptr);
     };
-    QCOMPARE(shown(), (QList<QStringList>{{"110101199001011233", "-9223372036854775808", "a", "12345678901234567"},
-                                          {"110101199001011234", "9007199254740993", "b", "-1234567890123456"}}));
+    QCOMPARE(shown(),
+             (QList<QStringList>{{"110101199001011233", "-9223372036854775808", "a", "12345678901234567"},
+                                 {"110101199001011234", "9007199254740993", "b", "-1234567890123456"}}));
     {
         const std::unique_ptr<Database> db = OpenDatabase(ds);
         QCOMPARE(db->execute(QStringLiteral("update [ids] set NM='x' where ID=110101199001011234")), 1);
         QCOMPARE(db->execute(QStringLiteral("update [ids] set BIG=9223372036854775807 where NM='a'")), 1);
         QCOMPARE(db->execute(QStringLiteral("update [ids] set ID='9007199254740993' where NM='x'")), 1);
     }
-    QCOMPARE(shown(), (QList<QStringList>{{"110101199001011233", "9223372036854775807", "a", "12345678901234567"},
-                                          {"9007199254740993", "9007199254740993", "x", "-1234567890123456"}}));
+    QCOMPARE(shown(),
+             (QList<QStringList>{{"110101199001011233", "9223372036854775807", "a", "12345678901234567"},
+                                 {"9007199254740993", "9007199254740993", "x", "-1234567890123456"}}));
 }
 
 QTEST_MAIN(TstReadBack)

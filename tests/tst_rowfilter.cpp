@@ -36,12 +36,18 @@ private:
 void TstRowFilter::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    DbfMaker t({{"XH", 'C', 10}, {"XM", 'C', 30}, {"BJ", 'C', 10}, {"CJ", 'N', 5, 1}, {"SR", 'D', 8},
+    DbfMaker t({{"XH", 'C', 10},
+                {"XM", 'C', 30},
+                {"BJ", 'C', 10},
+                {"CJ", 'N', 5, 1},
+                {"SR", 'D', 8},
                 {"ZC", 'L', 1}});
-    t.addWithNulls({QString("101"), QString("张三"), QString("一班"), QString("88.5"), QString("2009-04-19"), QString("T")});
-    t.addWithNulls({QString("102"), QString("Mary O'Connor"), QString("二班"), QString("70"), QString("2008-01-02"),
-           QString("F")});
-    t.addWithNulls({QString("103"), QString("王五"), QString("一班"), QString("70"), QString("2009-04-19"), QString("T")});
+    t.addWithNulls({QString("101"), QString("张三"), QString("一班"), QString("88.5"), QString("2009-04-19"),
+                    QString("T")});
+    t.addWithNulls({QString("102"), QString("Mary O'Connor"), QString("二班"), QString("70"),
+                    QString("2008-01-02"), QString("F")});
+    t.addWithNulls({QString("103"), QString("王五"), QString("一班"), QString("70"), QString("2009-04-19"),
+                    QString("T")});
     t.addWithNulls({QString("104"), QString("赵六"), std::nullopt, QString("3"), std::nullopt, QString("F")});
     QVERIFY(t.write(m_dir.filePath(QStringLiteral("学生.dbf"))));
     m_ds.databasePath = m_dir.filePath(QStringLiteral("学生.dbf"));
@@ -58,36 +64,60 @@ void TstRowFilter::clause_data()
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("clause");
 
-    QTest::newRow("text") << int(DaoText) << "班级" << "三班" << true << " where 班级='三班'";
-    QTest::newRow("text with apostrophe") << int(DaoText) << "XM" << "O'Brien" << true << " where XM='O''Brien'";
-    QTest::newRow("empty text, or the Null shown alike") << int(DaoText) << "XM" << "" << true
-                                                     << " where (XM='' or XM is null)";
-    QTest::newRow("memo like text") << int(DaoMemo) << "BZ" << "a'b" << true << " where BZ='a''b'";
-    QTest::newRow("double") << int(DaoDouble) << "CJ" << "88.5" << true << " where CJ=88.5";
-    QTest::newRow("negative double") << int(DaoDouble) << "CJ" << "-0.25" << true << " where CJ=-0.25";
-    QTest::newRow("double not a number") << int(DaoDouble) << "CJ" << "abc" << false << "";
-    QTest::newRow("double empty") << int(DaoDouble) << "CJ" << "" << false << "";
-    QTest::newRow("double with injection") << int(DaoDouble) << "CJ" << "1 or 1=1" << false << "";
-    QTest::newRow("long") << int(DaoLong) << "ID" << "42" << true << " where ID=42";
-    QTest::newRow("integer") << int(DaoInteger) << "ID" << "7" << true << " where ID=7";
-    QTest::newRow("byte") << int(DaoByte) << "ID" << "7" << true << " where ID=7";
-    QTest::newRow("currency") << int(DaoCurrency) << "JE" << "12.5" << true << " where JE=12.5";
-    QTest::newRow("single") << int(DaoSingle) << "X" << "1e3" << true << " where X=1e3";
-    QTest::newRow("decimal") << int(DaoDecimal) << "X" << "3.14" << true << " where X=3.14";
-    QTest::newRow("date") << int(DaoDate) << "SR" << "2009-04-19" << true << " where SR=#2009-04-19#";
-    QTest::newRow("date and time") << int(DaoDate) << "SR" << "2009-04-19 08:30:00" << true
-                                   << " where SR=#2009-04-19 08:30:00#";
-    QTest::newRow("date not a date") << int(DaoDate) << "SR" << "2009-13-40" << false << "";
-    QTest::newRow("date with hash") << int(DaoDate) << "SR" << "2009-04-19# or #1" << false << "";
-    QTest::newRow("boolean true") << int(DaoBoolean) << "ZC" << "True" << true << " where ZC=True";
-    QTest::newRow("boolean false") << int(DaoBoolean) << "ZC" << "False" << true << " where ZC=False";
-    QTest::newRow("boolean other") << int(DaoBoolean) << "ZC" << "yes" << false << "";
-    QTest::newRow("binary refused") << int(DaoLongBinary) << "PIC" << "00ff" << false << "";
-    QTest::newRow("guid refused") << int(DaoGuid) << "G" << "x" << false << "";
-    QTest::newRow("blank in column bracketed") << int(DaoText) << "first name" << "Ann" << true
-                                               << " where [first name]='Ann'";
-    QTest::newRow("keyword column bracketed") << int(DaoText) << "Where" << "x" << true << " where [Where]='x'";
-    QTest::newRow("bracket in column refused") << int(DaoText) << "a]b" << "x" << false << "";
+    QTest::newRow("text") << int(DaoText) << "班级"
+                          << "三班" << true << " where 班级='三班'";
+    QTest::newRow("text with apostrophe") << int(DaoText) << "XM"
+                                          << "O'Brien" << true << " where XM='O''Brien'";
+    QTest::newRow("empty text, or the Null shown alike") << int(DaoText) << "XM"
+                                                         << "" << true << " where (XM='' or XM is null)";
+    QTest::newRow("memo like text") << int(DaoMemo) << "BZ"
+                                    << "a'b" << true << " where BZ='a''b'";
+    QTest::newRow("double") << int(DaoDouble) << "CJ"
+                            << "88.5" << true << " where CJ=88.5";
+    QTest::newRow("negative double") << int(DaoDouble) << "CJ"
+                                     << "-0.25" << true << " where CJ=-0.25";
+    QTest::newRow("double not a number") << int(DaoDouble) << "CJ"
+                                         << "abc" << false << "";
+    QTest::newRow("double empty") << int(DaoDouble) << "CJ"
+                                  << "" << false << "";
+    QTest::newRow("double with injection") << int(DaoDouble) << "CJ"
+                                           << "1 or 1=1" << false << "";
+    QTest::newRow("long") << int(DaoLong) << "ID"
+                          << "42" << true << " where ID=42";
+    QTest::newRow("integer") << int(DaoInteger) << "ID"
+                             << "7" << true << " where ID=7";
+    QTest::newRow("byte") << int(DaoByte) << "ID"
+                          << "7" << true << " where ID=7";
+    QTest::newRow("currency") << int(DaoCurrency) << "JE"
+                              << "12.5" << true << " where JE=12.5";
+    QTest::newRow("single") << int(DaoSingle) << "X"
+                            << "1e3" << true << " where X=1e3";
+    QTest::newRow("decimal") << int(DaoDecimal) << "X"
+                             << "3.14" << true << " where X=3.14";
+    QTest::newRow("date") << int(DaoDate) << "SR"
+                          << "2009-04-19" << true << " where SR=#2009-04-19#";
+    QTest::newRow("date and time") << int(DaoDate) << "SR"
+                                   << "2009-04-19 08:30:00" << true << " where SR=#2009-04-19 08:30:00#";
+    QTest::newRow("date not a date") << int(DaoDate) << "SR"
+                                     << "2009-13-40" << false << "";
+    QTest::newRow("date with hash") << int(DaoDate) << "SR"
+                                    << "2009-04-19# or #1" << false << "";
+    QTest::newRow("boolean true") << int(DaoBoolean) << "ZC"
+                                  << "True" << true << " where ZC=True";
+    QTest::newRow("boolean false") << int(DaoBoolean) << "ZC"
+                                   << "False" << true << " where ZC=False";
+    QTest::newRow("boolean other") << int(DaoBoolean) << "ZC"
+                                   << "yes" << false << "";
+    QTest::newRow("binary refused") << int(DaoLongBinary) << "PIC"
+                                    << "00ff" << false << "";
+    QTest::newRow("guid refused") << int(DaoGuid) << "G"
+                                  << "x" << false << "";
+    QTest::newRow("blank in column bracketed") << int(DaoText) << "first name"
+                                               << "Ann" << true << " where [first name]='Ann'";
+    QTest::newRow("keyword column bracketed") << int(DaoText) << "Where"
+                                              << "x" << true << " where [Where]='x'";
+    QTest::newRow("bracket in column refused") << int(DaoText) << "a]b"
+                                               << "x" << false << "";
 }
 
 void TstRowFilter::clause()
@@ -107,9 +137,12 @@ void TstRowFilter::distinctQuery_data()
 {
     QTest::addColumn<QString>("column");
     QTest::addColumn<QString>("statement");
-    QTest::newRow("plain") << "班级" << "select distinct 班级 from [学生]";
-    QTest::newRow("blank") << "my class" << "select distinct [my class] from [学生]";
-    QTest::newRow("unwritable") << "a]" << "";
+    QTest::newRow("plain") << "班级"
+                           << "select distinct 班级 from [学生]";
+    QTest::newRow("blank") << "my class"
+                           << "select distinct [my class] from [学生]";
+    QTest::newRow("unwritable") << "a]"
+                                << "";
 }
 
 void TstRowFilter::distinctQuery()
@@ -127,7 +160,8 @@ void TstRowFilter::distinctValuesSkipNull()
     QCOMPARE(DistinctValues(m_ds, QStringLiteral("CJ")), (QStringList{"88.5", "70", "3"}));
 
     QComboBox combo1, combo2;
-    combo1.addItems({QStringLiteral("全部"), QStringLiteral("XH"), QStringLiteral("XM"), QStringLiteral("BJ")});
+    combo1.addItems(
+        {QStringLiteral("全部"), QStringLiteral("XH"), QStringLiteral("XM"), QStringLiteral("BJ")});
     combo1.setCurrentIndex(3);
     QVERIFY(RefillFilterValues(m_ds, combo1, combo2));
     QCOMPARE(combo2.count(), 3);
@@ -138,7 +172,7 @@ void TstRowFilter::distinctValuesSkipNull()
     QString error;
     QVERIFY(!RefillFilterValues(m_ds, combo1, combo2, &error));
     QVERIFY(!error.isEmpty());
-    QCOMPARE(combo2.count(), 3);  // keeps what it had
+    QCOMPARE(combo2.count(), 3); // keeps what it had
 }
 
 void TstRowFilter::comboOneAllGivesSingleEntry()
@@ -160,13 +194,34 @@ void TstRowFilter::filterThroughTheEngine_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("firstKey");
 
-    QTest::newRow("all") << 0 << "全部" << "全部" << "数据表[4]" << "101";
-    QTest::newRow("text") << 3 << "BJ" << "一班" << "数据表[2]" << "101";
-    QTest::newRow("apostrophe") << 2 << "XM" << "Mary O'Connor" << "数据表[1]" << "102";
-    QTest::newRow("double") << 4 << "CJ" << "70" << "数据表[2]" << "102";
-    QTest::newRow("date") << 5 << "SR" << "2009-04-19" << "数据表[2]" << "101";
-    QTest::newRow("boolean") << 6 << "ZC" << "False" << "数据表[2]" << "102";
-    QTest::newRow("nothing matches") << 3 << "BJ" << "九班" << "数据表[0]" << " [没有记录]";
+    QTest::newRow("all") << 0 << "全部"
+                         << "全部"
+                         << "数据表[4]"
+                         << "101";
+    QTest::newRow("text") << 3 << "BJ"
+                          << "一班"
+                          << "数据表[2]"
+                          << "101";
+    QTest::newRow("apostrophe") << 2 << "XM"
+                                << "Mary O'Connor"
+                                << "数据表[1]"
+                                << "102";
+    QTest::newRow("double") << 4 << "CJ"
+                            << "70"
+                            << "数据表[2]"
+                            << "102";
+    QTest::newRow("date") << 5 << "SR"
+                          << "2009-04-19"
+                          << "数据表[2]"
+                          << "101";
+    QTest::newRow("boolean") << 6 << "ZC"
+                             << "False"
+                             << "数据表[2]"
+                             << "102";
+    QTest::newRow("nothing matches") << 3 << "BJ"
+                                     << "九班"
+                                     << "数据表[0]"
+                                     << " [没有记录]";
 }
 
 void TstRowFilter::filterThroughTheEngine()

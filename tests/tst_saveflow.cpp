@@ -13,15 +13,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace
-{
+namespace {
 
 // Plays the main window: the naming controls, the grid's row handling and
 // the re-forming of the path when the row or the number changes.
 class FakeWindow : public SaveHost
 {
 public:
-    explicit FakeWindow(TableGrid &grid) : grid(grid)
+    explicit FakeWindow(TableGrid &grid)
+        : grid(grid)
     {
         inputs.format = QStringLiteral("jpg");
         inputs.name1Index = 1; // 姓名

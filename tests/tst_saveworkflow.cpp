@@ -33,8 +33,7 @@
 
 #include <memory>
 
-namespace
-{
+namespace {
 
 // The main window with the table engine's part played by the test: "loading"
 // puts a roster into the grid the way the loader leaves it (header row,
@@ -93,7 +92,8 @@ protected:
 };
 
 // A window in a program folder of its own, saving into a folder of its own.
-template <class Form> struct BasicWindow {
+template <class Form> struct BasicWindow
+{
     // stored: settings in the store when the window starts.
     explicit BasicWindow(CaptureControl *camera, const QList<std::pair<QString, QString>> &stored = {})
     {

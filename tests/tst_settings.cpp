@@ -196,7 +196,8 @@ void TestSettings::listIndexRules()
 
 void TestSettings::storedHeightThatIsNoNumberEndsTheRestore()
 {
-    storeValues({{"zph", "abc"}, {"zptexlef", "5"}, {"zptextop", "6"}, {"zptexsize", "14"}, {"zptexcolor", "255"}});
+    storeValues(
+        {{"zph", "abc"}, {"zptexlef", "5"}, {"zptextop", "6"}, {"zptexsize", "14"}, {"zptexcolor", "255"}});
     Form1Harness h;
     Form1 &form = h.build();
     QCOMPARE(h.w<QLineEdit>("Texg")->text(), QStringLiteral("abc"));
@@ -222,9 +223,18 @@ void TestSettings::storedWidthThatIsNoNumberSendsNoCrop()
 
 void TestSettings::keysNotRestoredAreNotApplied()
 {
-    storeValues({{"zpgscom", "1"}, {"zpqbmche", "1"}, {"kbmche1", "1"}, {"kbmche2", "1"}, {"kbmcom1", "0"},
-                 {"zpnameche2", "1"}, {"zpszdche", "1"}, {"zpszdcom", "0"}, {"zpkzmche", "1"}, {"zptexche", "1"},
-                 {"zptexcheadd", "1"}, {"zptexcolor", "0"}});
+    storeValues({{"zpgscom", "1"},
+                 {"zpqbmche", "1"},
+                 {"kbmche1", "1"},
+                 {"kbmche2", "1"},
+                 {"kbmcom1", "0"},
+                 {"zpnameche2", "1"},
+                 {"zpszdche", "1"},
+                 {"zpszdcom", "0"},
+                 {"zpkzmche", "1"},
+                 {"zptexche", "1"},
+                 {"zptexcheadd", "1"},
+                 {"zptexcolor", "0"}});
     Form1Harness h;
     h.build();
     QCOMPARE(h.w<QComboBox>("Comgs")->currentText(), QStringLiteral("jpg"));
@@ -236,9 +246,16 @@ void TestSettings::keysNotRestoredAreNotApplied()
 
 void TestSettings::fullRestore()
 {
-    storeValues({{"zpph", "/srv/照片"}, {"zpnametex", "班级"}, {"zph", "300"}, {"zpw", "240"},
-                 {"zptexlef", "20"}, {"zptextop", "30"}, {"zptexsize", "10.5"}, {"zptexcolor", "65280"},
-                 {"zptexnrtext", "你好"}, {"zpcomtext", "2"}});
+    storeValues({{"zpph", "/srv/照片"},
+                 {"zpnametex", "班级"},
+                 {"zph", "300"},
+                 {"zpw", "240"},
+                 {"zptexlef", "20"},
+                 {"zptextop", "30"},
+                 {"zptexsize", "10.5"},
+                 {"zptexcolor", "65280"},
+                 {"zptexnrtext", "你好"},
+                 {"zpcomtext", "2"}});
     Form1Harness h;
     Form1 &form = h.build();
     QCOMPARE(h.w<QLineEdit>("Text1")->text(), QStringLiteral("/srv/照片"));

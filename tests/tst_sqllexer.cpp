@@ -39,21 +39,24 @@ void TestSqlLexer::tokens_data()
 {
     QTest::addColumn<QString>("statement");
     QTest::addColumn<QStringList>("tokens");
-    QTest::newRow("loading query")
-        << "select A & Chr(9) & B as Item  from [T]"
-        << QStringList{"N:select", "N:A", "S:&", "N:Chr", "S:(", "L:9", "S:)", "S:&", "N:B", "N:as", "N:Item",
-                       "N:from", "Q:T", "end@39"};
+    QTest::newRow("loading query") << "select A & Chr(9) & B as Item  from [T]"
+                                   << QStringList{"N:select", "N:A",    "S:&", "N:Chr", "S:(",
+                                                  "L:9",      "S:)",    "S:&", "N:B",   "N:as",
+                                                  "N:Item",   "N:from", "Q:T", "end@39"};
     QTest::newRow("chinese names") << QStringLiteral("班级='三班'")
-                                   << QStringList{QStringLiteral("N:班级"), "S:=", QStringLiteral("L:三班"), "end@7"};
+                                   << QStringList{QStringLiteral("N:班级"), "S:=", QStringLiteral("L:三班"),
+                                                  "end@7"};
     QTest::newRow("bracketed with blanks and marks")
         << "[19 MB 01 BEZAHLT ???] [Sheet1$]" << QStringList{"Q:19 MB 01 BEZAHLT ???", "Q:Sheet1$", "end@32"};
-    QTest::newRow("doubled bracket inside a name") << "[a]]b] [x]]]" << QStringList{"Q:a]b", "Q:x]", "end@12"};
+    QTest::newRow("doubled bracket inside a name")
+        << "[a]]b] [x]]]" << QStringList{"Q:a]b", "Q:x]", "end@12"};
     QTest::newRow("bracket then bracket") << "[a][b]" << QStringList{"Q:a", "Q:b", "end@6"};
     QTest::newRow("doubled apostrophe") << "'O''Brien'" << QStringList{"L:O'Brien", "end@10"};
     QTest::newRow("double-quoted text") << "\"say \"\"hi\"\"\"" << QStringList{"L:say \"hi\"", "end@12"};
     QTest::newRow("apostrophe inside double quotes") << "\"O'Brien\"" << QStringList{"L:O'Brien", "end@9"};
     QTest::newRow("empty text") << "''" << QStringList{"L:", "end@2"};
-    QTest::newRow("operators") << "<><=>=<>=&" << QStringList{"S:<>", "S:<=", "S:>=", "S:<>", "S:=", "S:&", "end@10"};
+    QTest::newRow("operators") << "<><=>=<>=&"
+                               << QStringList{"S:<>", "S:<=", "S:>=", "S:<>", "S:=", "S:&", "end@10"};
     QTest::newRow("decimal and unary minus") << "-3.5" << QStringList{"S:-", "L:3.5", "end@4"};
     QTest::newRow("exponent") << "1e+21 2.5E-8" << QStringList{"L:1e+21", "L:2.5e-08", "end@12"};
     QTest::newRow("date literal") << "#3/9/2024#" << QStringList{"L:2024-03-09", "end@10"};
@@ -82,7 +85,8 @@ void TestSqlLexer::errors_data()
     QTest::newRow("impossible date") << "d=#2/30/2024#" << 3 << "is not a date";
     QTest::newRow("stray character") << "a ? b" << 3 << "unexpected character";
     QTest::newRow("number glued to a name") << "12abc" << 1 << "malformed number";
-    QTest::newRow("integer too large for double") << QString(400, QLatin1Char('9')) << 1 << "number out of range";
+    QTest::newRow("integer too large for double")
+        << QString(400, QLatin1Char('9')) << 1 << "number out of range";
 }
 
 void TestSqlLexer::errors()
@@ -106,9 +110,11 @@ void TestSqlLexer::dates_data()
     QTest::addColumn<QDateTime>("expected");
     const QDateTime none;
     QTest::newRow("month first") << "3/9/2024" << QDateTime(QDate(2024, 3, 9), QTime(0, 0), Qt::UTC);
-    QTest::newRow("month first with time") << "12/31/1999 23:59" << QDateTime(QDate(1999, 12, 31), QTime(23, 59), Qt::UTC);
+    QTest::newRow("month first with time")
+        << "12/31/1999 23:59" << QDateTime(QDate(1999, 12, 31), QTime(23, 59), Qt::UTC);
     QTest::newRow("iso") << "2024-03-09" << QDateTime(QDate(2024, 3, 9), QTime(0, 0), Qt::UTC);
-    QTest::newRow("iso with seconds") << " 2024-03-09 07:05:01 " << QDateTime(QDate(2024, 3, 9), QTime(7, 5, 1), Qt::UTC);
+    QTest::newRow("iso with seconds")
+        << " 2024-03-09 07:05:01 " << QDateTime(QDate(2024, 3, 9), QTime(7, 5, 1), Qt::UTC);
     QTest::newRow("leap day") << "2/29/2024" << QDateTime(QDate(2024, 2, 29), QTime(0, 0), Qt::UTC);
     QTest::newRow("no leap day") << "2/29/2023" << none;
     QTest::newRow("day first is not read") << "13/1/2024" << none;
@@ -131,19 +137,45 @@ void TestSqlLexer::numbers_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("rendered");
-    QTest::newRow("integer") << " 101 " << "Integer" << "101";
-    QTest::newRow("negative") << "-42" << "Integer" << "-42";
-    QTest::newRow("plus") << "+7" << "Integer" << "7";
-    QTest::newRow("fraction") << "3.5" << "Double" << "3.5";
-    QTest::newRow("leading dot") << ".25" << "Double" << "0.25";
-    QTest::newRow("past int64 becomes double") << "9223372036854775808" << "Double" << "9223372036854775808";
-    QTest::newRow("exponent") << "1e-8" << "Double" << "1e-08";
-    QTest::newRow("text") << "abc" << "none" << "";
-    QTest::newRow("half an exponent") << "1e" << "none" << "";
-    QTest::newRow("two dots") << "1.2.3" << "none" << "";
-    QTest::newRow("inner blank") << "1 2" << "none" << "";
-    QTest::newRow("sign only") << "-" << "none" << "";
-    QTest::newRow("overflow") << "1e999" << "none" << "";
+    QTest::newRow("integer") << " 101 "
+                             << "Integer"
+                             << "101";
+    QTest::newRow("negative") << "-42"
+                              << "Integer"
+                              << "-42";
+    QTest::newRow("plus") << "+7"
+                          << "Integer"
+                          << "7";
+    QTest::newRow("fraction") << "3.5"
+                              << "Double"
+                              << "3.5";
+    QTest::newRow("leading dot") << ".25"
+                                 << "Double"
+                                 << "0.25";
+    QTest::newRow("past int64 becomes double") << "9223372036854775808"
+                                               << "Double"
+                                               << "9223372036854775808";
+    QTest::newRow("exponent") << "1e-8"
+                              << "Double"
+                              << "1e-08";
+    QTest::newRow("text") << "abc"
+                          << "none"
+                          << "";
+    QTest::newRow("half an exponent") << "1e"
+                                      << "none"
+                                      << "";
+    QTest::newRow("two dots") << "1.2.3"
+                              << "none"
+                              << "";
+    QTest::newRow("inner blank") << "1 2"
+                                 << "none"
+                                 << "";
+    QTest::newRow("sign only") << "-"
+                               << "none"
+                               << "";
+    QTest::newRow("overflow") << "1e999"
+                              << "none"
+                              << "";
 }
 
 void TestSqlLexer::numbers()

@@ -37,8 +37,10 @@ static QString dump(const SqlExpr &e)
     case SqlExpr::Op::Not: return QStringLiteral("(not %1)").arg(args.join(' '));
     case SqlExpr::Op::And: return QStringLiteral("(and %1)").arg(args.join(' '));
     case SqlExpr::Op::Or: return QStringLiteral("(or %1)").arg(args.join(' '));
-    case SqlExpr::Op::Compare: return QStringLiteral("(%1 %2)").arg(QLatin1String(cmps[int(e.cmp)]), args.join(' '));
-    case SqlExpr::Op::IsNull: return QStringLiteral("(%1 %2)").arg(e.negated ? "notnull" : "isnull", args.join(' '));
+    case SqlExpr::Op::Compare:
+        return QStringLiteral("(%1 %2)").arg(QLatin1String(cmps[int(e.cmp)]), args.join(' '));
+    case SqlExpr::Op::IsNull:
+        return QStringLiteral("(%1 %2)").arg(e.negated ? "notnull" : "isnull", args.join(' '));
     }
     return {};
 }
@@ -50,36 +52,41 @@ static QString dump(const SqlStatement &s)
         for (const auto &c : sel->columns)
             cols << dump(*c.expr) + (c.alias.isEmpty() ? QString() : QStringLiteral(" as ") + c.alias);
         return QStringLiteral("select%1 %2 from %3%4")
-            .arg(sel->distinct ? " distinct" : "", sel->star ? QStringLiteral("*") : cols.join(", "), sel->table.name,
-                 sel->where ? QStringLiteral(" where ") + dump(*sel->where) : QString());
+            .arg(sel->distinct ? " distinct" : "", sel->star ? QStringLiteral("*") : cols.join(", "),
+                 sel->table.name, sel->where ? QStringLiteral(" where ") + dump(*sel->where) : QString());
     }
     const auto &up = std::get<SqlUpdate>(s);
     QStringList sets;
     for (const auto &a : up.assignments)
         sets << a.fieldName + QStringLiteral("=") + dump(*a.value);
     return QStringLiteral("update %1 set %2%3")
-        .arg(up.table.name, sets.join(", "), up.where ? QStringLiteral(" where ") + dump(*up.where) : QString());
+        .arg(up.table.name, sets.join(", "),
+             up.where ? QStringLiteral(" where ") + dump(*up.where) : QString());
 }
 
 void TestSqlParser::statements_data()
 {
     QTest::addColumn<QString>("statement");
     QTest::addColumn<QString>("tree");
-    QTest::newRow("fields of a table") << "select * from [学生 名单]" << QStringLiteral("select * from 学生 名单");
+    QTest::newRow("fields of a table")
+        << "select * from [学生 名单]" << QStringLiteral("select * from 学生 名单");
     QTest::newRow("loading query, two blanks before from")
         << "select A & Chr(9) & B & Chr(9) & C as Item  from [T]"
         << "select (& A (chr 9) B (chr 9) C) as Item from T";
     QTest::newRow("loading query with filter")
         << QStringLiteral("select 学号 & Chr(9) & 姓名 as Item  from [学生] where 班级='三班'")
         << QStringLiteral("select (& 学号 (chr 9) 姓名) as Item from 学生 where (= 班级 '三班')");
-    QTest::newRow("single field loading query") << "select A as Item  from [T]" << "select A as Item from T";
+    QTest::newRow("single field loading query") << "select A as Item  from [T]"
+                                                << "select A as Item from T";
     QTest::newRow("distinct, keywords in any case") << QStringLiteral("SeLeCt DISTINCT 班级 FROM [学生]")
                                                     << QStringLiteral("select distinct 班级 from 学生");
     QTest::newRow("write-back")
         << QStringLiteral("update [学生] set 照片='101.jpg' where 学号='101' and 班级=3")
         << QStringLiteral("update 学生 set 照片='101.jpg' where (and (= 学号 '101') (= 班级 3))");
-    QTest::newRow("date key") << "update T set p='x' where d=#3/9/2024#" << "update T set p='x' where (= d 2024-03-09)";
-    QTest::newRow("negative number") << "select * from T where n=-2.5" << "select * from T where (= n (- 2.5))";
+    QTest::newRow("date key") << "update T set p='x' where d=#3/9/2024#"
+                              << "update T set p='x' where (= d 2024-03-09)";
+    QTest::newRow("negative number") << "select * from T where n=-2.5"
+                                     << "select * from T where (= n (- 2.5))";
     QTest::newRow("and binds tighter than or") << "select * from T where a=1 or b=2 and c=3"
                                                << "select * from T where (or (= a 1) (and (= b 2) (= c 3)))";
     QTest::newRow("parentheses and not") << "select * from T where not (a=1 or b<>2)"
@@ -88,11 +95,16 @@ void TestSqlParser::statements_data()
                                           << "select * from T where (and (isnull a) (notnull b))";
     QTest::newRow("& binds tighter than =") << "select * from T where a & b = 'xy'"
                                             << "select * from T where (= (& a b) 'xy')";
-    QTest::newRow("keyword as bracketed name") << "select [from] from [select]" << "select from from select";
-    QTest::newRow("field named like a function") << "select chr from T" << "select chr from T";
-    QTest::newRow("several columns and trailing semicolon") << "select a, b as x from T;" << "select a, b as x from T";
-    QTest::newRow("several assignments") << "update T set a=1, b='2'" << "update T set a=1, b='2'";
-    QTest::newRow("null and booleans") << "update T set a=null, b=true, c=False" << "update T set a=null, b=True, c=False";
+    QTest::newRow("keyword as bracketed name") << "select [from] from [select]"
+                                               << "select from from select";
+    QTest::newRow("field named like a function") << "select chr from T"
+                                                 << "select chr from T";
+    QTest::newRow("several columns and trailing semicolon") << "select a, b as x from T;"
+                                                            << "select a, b as x from T";
+    QTest::newRow("several assignments") << "update T set a=1, b='2'"
+                                         << "update T set a=1, b='2'";
+    QTest::newRow("null and booleans") << "update T set a=null, b=true, c=False"
+                                       << "update T set a=null, b=True, c=False";
 }
 
 void TestSqlParser::statements()
@@ -110,20 +122,25 @@ void TestSqlParser::errors_data()
     QTest::newRow("empty") << "" << 1 << "unexpected end of statement, expected \"select\" or \"update\"";
     QTest::newRow("delete is not ours") << "delete from T" << 1 << "unexpected \"delete\"";
     QTest::newRow("missing from") << "select a b" << 10 << "unexpected \"b\", expected \"from\"";
-    QTest::newRow("missing table") << "select * from" << 14 << "unexpected end of statement, expected a table name";
+    QTest::newRow("missing table") << "select * from" << 14
+                                   << "unexpected end of statement, expected a table name";
     QTest::newRow("reserved word as table") << "select * from where" << 15 << "expected a table name";
-    QTest::newRow("dangling and") << "select * from T where a=1 and" << 30 << "expected a value or a field name";
-    QTest::newRow("apostrophe in value breaks the quoting") << "select * from T where n='O'Brien'" << 33
-                                                            << "unterminated text literal";
+    QTest::newRow("dangling and") << "select * from T where a=1 and" << 30
+                                  << "expected a value or a field name";
+    QTest::newRow("apostrophe in value breaks the quoting")
+        << "select * from T where n='O'Brien'" << 33 << "unterminated text literal";
     QTest::newRow("unclosed parenthesis") << "select * from T where (a=1" << 27 << "expected \")\"";
     QTest::newRow("unknown function") << "select Len(a) from T" << 8 << "unknown function \"Len\"";
     QTest::newRow("update without set") << "update T where a=1" << 10 << "expected \"set\"";
     QTest::newRow("assignment without =") << "update T set a 1" << 16 << "expected \"=\"";
     QTest::newRow("is without null") << "select * from T where a is 1" << 28 << "expected \"null\"";
     QTest::newRow("empty number filter value") << "select * from T where n=" << 25 << "expected a value";
-    QTest::newRow("lexer error passes through") << "select * from T where n='x" << 25 << "unterminated text literal";
-    QTest::newRow("nesting bomb") << "select " + QString(5000, QLatin1Char('(')) + "1" << 208 << "nested too deeply";
-    QTest::newRow("minus bomb") << "select " + QString(5000, QLatin1Char('-')) + "1" << 207 << "nested too deeply";
+    QTest::newRow("lexer error passes through")
+        << "select * from T where n='x" << 25 << "unterminated text literal";
+    QTest::newRow("nesting bomb") << "select " + QString(5000, QLatin1Char('(')) + "1" << 208
+                                  << "nested too deeply";
+    QTest::newRow("minus bomb") << "select " + QString(5000, QLatin1Char('-')) + "1" << 207
+                                << "nested too deeply";
 }
 
 void TestSqlParser::errors()
@@ -150,7 +167,8 @@ void TestSqlParser::namesReadBack_data()
     for (const QString &word : keywords()) {
         QTest::newRow(qPrintable(word)) << word;
         QTest::newRow(qPrintable(word.toLower())) << word.toLower();
-        QTest::newRow(qPrintable(word.left(1) + word.mid(1).toLower())) << word.left(1) + word.mid(1).toLower();
+        QTest::newRow(qPrintable(word.left(1) + word.mid(1).toLower()))
+            << word.left(1) + word.mid(1).toLower();
     }
     for (const char *name : {"chr", "CHR", "selection", "fromage", "isnull", "XM_1", "_x", "x1", "1st", "a b",
                              "x.y", "x-y", "a&b", "#1", "it's"})

@@ -23,7 +23,7 @@ void TstTableGrid::appendRowPutsPartsFromColumnOne_data()
 {
     QTest::addColumn<int>("cols");
     QTest::addColumn<QStringList>("parts");
-    QTest::addColumn<QStringList>("cells");  // columns 1..cols-1 of the new row
+    QTest::addColumn<QStringList>("cells"); // columns 1..cols-1 of the new row
 
     QTest::newRow("exact") << 4 << QStringList{"a", "b", "c"} << QStringList{"a", "b", "c"};
     QTest::newRow("short row leaves the rest empty") << 4 << QStringList{"a"} << QStringList{"a", "", ""};
@@ -66,7 +66,7 @@ void TstTableGrid::cellsOutsideTheGridReadEmpty()
     TableGrid grid;
     grid.setCols(3);
     grid.setRows(3);
-    grid.setCellText(row, column, QStringLiteral("x"));  // ignored, no crash
+    grid.setCellText(row, column, QStringLiteral("x")); // ignored, no crash
     QCOMPARE(grid.cellText(row, column), QString());
     QCOMPARE(grid.rows(), 3);
     QCOMPARE(grid.cols(), 3);
@@ -113,8 +113,8 @@ void TstTableGrid::activeCellRaisesRowChangeEvenOnTheSameRow()
     QSignalSpy rows(&grid, &TableGrid::rowChanged);
     grid.setActiveCell(2, 1);
     grid.setActiveCell(2, 2);
-    grid.setActiveCell(0, 0);   // the header cannot hold the cursor
-    grid.setActiveCell(99, 1);  // nor a row past the end
+    grid.setActiveCell(0, 0);  // the header cannot hold the cursor
+    grid.setActiveCell(99, 1); // nor a row past the end
     QCOMPARE(rows.count(), 4);
     QCOMPARE(rows.at(0).at(0).toInt(), 2);
     QCOMPARE(rows.at(1).at(0).toInt(), 2);
@@ -129,12 +129,13 @@ void TstTableGrid::rowHeaderAttributeAndCodes()
     grid.setCols(3);
     grid.setRows(3);
     grid.cells()->setRowHeaderAttribute(2, QLatin1Char('U'));
-    grid.cells()->setRowHeaderAttribute(9, QLatin1Char('U'));  // ignored
+    grid.cells()->setRowHeaderAttribute(9, QLatin1Char('U')); // ignored
     QCOMPARE(grid.cells()->rowHeaderAttribute(2), QLatin1Char('U'));
     QCOMPARE(grid.cells()->rowHeaderAttribute(1), QChar());
     grid.cells()->setColumnCode(2, 5);
     const QModelIndex number = grid.model()->index(0, 1);
-    QCOMPARE(grid.model()->data(number, Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight | Qt::AlignVCenter));
+    QCOMPARE(grid.model()->data(number, Qt::TextAlignmentRole).toInt(),
+             int(Qt::AlignRight | Qt::AlignVCenter));
     const QModelIndex text = grid.model()->index(0, 0);
     QCOMPARE(grid.model()->data(text, Qt::TextAlignmentRole).toInt(), int(Qt::AlignLeft | Qt::AlignVCenter));
 }

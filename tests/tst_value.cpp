@@ -27,12 +27,13 @@ void TestValue::toText_data()
     QTest::newRow("currency fraction") << Value::currency(-12345) << "-1.2345";
     QTest::newRow("true") << Value::boolean(true) << "True";
     QTest::newRow("date") << Value::date(QDate(2024, 3, 9)) << "2024-03-09";
-    QTest::newRow("date and time") << Value::dateTime(QDateTime(QDate(2024, 3, 9), QTime(7, 5, 1))) << "2024-03-09 07:05:01";
+    QTest::newRow("date and time") << Value::dateTime(QDateTime(QDate(2024, 3, 9), QTime(7, 5, 1)))
+                                   << "2024-03-09 07:05:01";
     QTest::newRow("first year") << Value::date(QDate(1, 1, 1)) << "0001-01-01";
     QTest::newRow("last second") << Value::dateTime(QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59)))
                                  << "9999-12-31 23:59:59";
-    QTest::newRow("midnight plus a second") << Value::dateTime(QDateTime(QDate(2009, 10, 28), QTime(0, 0, 1)))
-                                            << "2009-10-28 00:00:01";
+    QTest::newRow("midnight plus a second")
+        << Value::dateTime(QDateTime(QDate(2009, 10, 28), QTime(0, 0, 1))) << "2009-10-28 00:00:01";
     QTest::newRow("text") << Value::text(QStringLiteral("张三")) << QStringLiteral("张三");
 }
 

@@ -7,8 +7,8 @@
 
 #include <QGroupBox>
 #include <QLabel>
-#include <QStatusTipEvent>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -143,7 +143,8 @@ void TstWindowLayout::statusLineShowsTheWholeReason_data()
     QTest::newRow("short") << QStringLiteral("照片已保存：/tmp/a.jpg") << false;
     QTest::newRow("longer than the line")
         << QStringLiteral("照片已保存：/home/secretary/Pictures/初三（二）班/2024000001 张三.jpg；")
-               .repeated(6) + QStringLiteral("关键字段匹配到 2 条记录，文件名未写入数据表")
+                   .repeated(6) +
+               QStringLiteral("关键字段匹配到 2 条记录，文件名未写入数据表")
         << true;
     QTest::newRow("with a line break") << QStringLiteral("第一行\n第二行") << false;
 }

@@ -7,9 +7,9 @@
 #include "data/engine/Database.h"
 
 #include <QTemporaryDir>
+#include <QtTest>
 #include <fcntl.h>
 #include <unistd.h>
-#include <QtTest>
 
 using namespace lumora::engine;
 using Status = WriteBackResult::Status;
@@ -56,7 +56,7 @@ void TstWriteBack::statement_data()
     QTest::addColumn<int>("targetType");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QList<WriteBackKey>>("keys");
-    QTest::addColumn<QString>("statement");  // empty: refused
+    QTest::addColumn<QString>("statement"); // empty: refused
 
     QTest::newRow("text key") << "照片" << int(DaoText) << "101.jpg" << QList{key("学号", DaoText, "101")}
                               << "update [学生] set 照片='101.jpg' where 学号='101'";
@@ -64,13 +64,15 @@ void TstWriteBack::statement_data()
         << "照片" << int(DaoText) << "101" << QList{key("学号", DaoText, "101"), key("班级", DaoDouble, "3")}
         << "update [学生] set 照片='101' where 学号='101' and 班级=3";
     QTest::newRow("three keys with date")
-        << "ZP" << int(DaoText) << "a" << QList{key("A", DaoText, "x"), key("B", DaoDate, "2009-04-19"),
-                                               key("C", DaoLong, "7")}
+        << "ZP" << int(DaoText) << "a"
+        << QList{key("A", DaoText, "x"), key("B", DaoDate, "2009-04-19"), key("C", DaoLong, "7")}
         << "update [学生] set ZP='a' where A='x' and B=#2009-04-19# and C=7";
-    QTest::newRow("apostrophe in key") << "ZP" << int(DaoText) << "a.jpg" << QList{key("XM", DaoText, "O'Brien")}
-                                       << "update [学生] set ZP='a.jpg' where XM='O''Brien'";
-    QTest::newRow("apostrophe in value") << "ZP" << int(DaoText) << "O'Brien.jpg" << QList{key("XH", DaoText, "1")}
-                                         << "update [学生] set ZP='O''Brien.jpg' where XH='1'";
+    QTest::newRow("apostrophe in key")
+        << "ZP" << int(DaoText) << "a.jpg" << QList{key("XM", DaoText, "O'Brien")}
+        << "update [学生] set ZP='a.jpg' where XM='O''Brien'";
+    QTest::newRow("apostrophe in value")
+        << "ZP" << int(DaoText) << "O'Brien.jpg" << QList{key("XH", DaoText, "1")}
+        << "update [学生] set ZP='O''Brien.jpg' where XH='1'";
     QTest::newRow("boolean key") << "ZP" << int(DaoText) << "a" << QList{key("ZC", DaoBoolean, "True")}
                                  << "update [学生] set ZP='a' where ZC=True";
     QTest::newRow("memo target") << "BZ" << int(DaoMemo) << "a" << QList{key("XH", DaoText, "1")}
@@ -82,17 +84,18 @@ void TstWriteBack::statement_data()
     QTest::newRow("blank in names bracketed")
         << "photo file" << int(DaoText) << "a" << QList{key("student no", DaoText, "1")}
         << "update [学生] set [photo file]='a' where [student no]='1'";
-    QTest::newRow("double key not a number") << "ZP" << int(DaoText) << "a" << QList{key("BJ", DaoDouble, "三")}
-                                             << "";
+    QTest::newRow("double key not a number")
+        << "ZP" << int(DaoText) << "a" << QList{key("BJ", DaoDouble, "三")} << "";
     QTest::newRow("empty double key") << "ZP" << int(DaoText) << "a" << QList{key("BJ", DaoDouble, "")} << "";
-    QTest::newRow("bad date key") << "ZP" << int(DaoText) << "a" << QList{key("SR", DaoDate, "19.04.2009")} << "";
+    QTest::newRow("bad date key") << "ZP" << int(DaoText) << "a" << QList{key("SR", DaoDate, "19.04.2009")}
+                                  << "";
     QTest::newRow("binary key refused")
         << "ZP" << int(DaoText) << "a" << QList{key("XH", DaoText, "1"), key("P", DaoLongBinary, "00")} << "";
     QTest::newRow("no keys") << "ZP" << int(DaoText) << "a" << QList<WriteBackKey>{} << "";
-    QTest::newRow("double target with a name") << "N" << int(DaoDouble) << "101.jpg"
-                                               << QList{key("XH", DaoText, "1")} << "";
-    QTest::newRow("boolean target refused") << "L" << int(DaoBoolean) << "True" << QList{key("XH", DaoText, "1")}
-                                            << "";
+    QTest::newRow("double target with a name")
+        << "N" << int(DaoDouble) << "101.jpg" << QList{key("XH", DaoText, "1")} << "";
+    QTest::newRow("boolean target refused")
+        << "L" << int(DaoBoolean) << "True" << QList{key("XH", DaoText, "1")} << "";
 }
 
 void TstWriteBack::statement()
@@ -115,10 +118,14 @@ void TstWriteBack::storedName_data()
     QTest::addColumn<bool>("withExtension");
     QTest::addColumn<QString>("extension");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("with extension") << "101" << true << "jpg" << "101.jpg";
-    QTest::newRow("without extension") << "101" << false << "jpg" << "101";
-    QTest::newRow("bitmap") << "101" << true << "bmp" << "101.bmp";
-    QTest::newRow("with number") << "张三12" << true << "jpg" << "张三12.jpg";
+    QTest::newRow("with extension") << "101" << true << "jpg"
+                                    << "101.jpg";
+    QTest::newRow("without extension") << "101" << false << "jpg"
+                                       << "101";
+    QTest::newRow("bitmap") << "101" << true << "bmp"
+                            << "101.bmp";
+    QTest::newRow("with number") << "张三12" << true << "jpg"
+                                 << "张三12.jpg";
 }
 
 void TstWriteBack::storedName()
@@ -137,9 +144,14 @@ QString TstWriteBack::copyRoster(const QString &name)
     const QString target = folder + QStringLiteral("/roster.dbf");
     // The fixture's photo column is one character wide: widen it so that a
     // file name fits, keeping every other byte as LibreOffice wrote it.
-    DbfMaker t({{"XH", 'C', 10}, {"XM", 'C', 44}, {"BJ", 'C', 10}, {"CJ", 'N', 4, 1}, {"SR", 'D', 8},
+    DbfMaker t({{"XH", 'C', 10},
+                {"XM", 'C', 44},
+                {"BJ", 'C', 10},
+                {"CJ", 'N', 4, 1},
+                {"SR", 'D', 8},
                 {"ZP", 'C', 20}});
-    auto db = Database::open(qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/roster_zh_30_lo_cp936.dbf"),
+    auto db = Database::open(qEnvironmentVariable("LUMORA_TEST_DATA") +
+                                 QStringLiteral("/dbf/roster_zh_30_lo_cp936.dbf"),
                              QStringLiteral("dBASE IV"));
     const Recordset rs = db->openRecordset(QStringLiteral("roster_zh_30_lo_cp936"));
     for (qsizetype r = 0; r < rs.size(); ++r) {
@@ -160,19 +172,20 @@ void TstWriteBack::runner_data()
     QTest::addColumn<int>("target");
     QTest::addColumn<int>("row");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("cell");  // grid cell (row, 6) after a reload
+    QTest::addColumn<QString>("cell"); // grid cell (row, 6) after a reload
 
     QTest::newRow("written") << true << QList<qint16>{1} << 5 << 2 << int(Status::Written) << "p.jpg";
-    QTest::newRow("two keys, number among them") << true << QList<qint16>{1, 4} << 5 << 2 << int(Status::Written)
-                                                 << "p.jpg";
-    QTest::newRow("apostrophe in the name key") << true << QList<qint16>{2} << 5 << 3 << int(Status::Written)
-                                                << "p.jpg";
+    QTest::newRow("two keys, number among them")
+        << true << QList<qint16>{1, 4} << 5 << 2 << int(Status::Written) << "p.jpg";
+    QTest::newRow("apostrophe in the name key")
+        << true << QList<qint16>{2} << 5 << 3 << int(Status::Written) << "p.jpg";
     QTest::newRow("switched off") << false << QList<qint16>{1} << 5 << 2 << int(Status::SwitchedOff) << "";
     QTest::newRow("no keys") << true << QList<qint16>{} << 5 << 2 << int(Status::NoKeys) << "";
     QTest::newRow("no target") << true << QList<qint16>{1} << -1 << 2 << int(Status::NoTarget) << "";
-    QTest::newRow("trailing empty row is nobody") << true << QList<qint16>{1} << 5 << 31
-                                                  << int(Status::NotAPerson) << "";
-    QTest::newRow("row past the grid") << true << QList<qint16>{1} << 5 << 32 << int(Status::NotAPerson) << "";
+    QTest::newRow("trailing empty row is nobody")
+        << true << QList<qint16>{1} << 5 << 31 << int(Status::NotAPerson) << "";
+    QTest::newRow("row past the grid")
+        << true << QList<qint16>{1} << 5 << 32 << int(Status::NotAPerson) << "";
     QTest::newRow("header row") << true << QList<qint16>{1} << 5 << 0 << int(Status::NotAPerson) << "ZP";
     QTest::newRow("value too long") << true << QList<qint16>{1} << 1 << 2 << int(Status::Failed) << "";
 }
@@ -187,7 +200,8 @@ void TstWriteBack::runner()
     QFETCH(QString, cell);
 
     DataSource ds;
-    ds.databasePath = copyRoster(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
+    ds.databasePath =
+        copyRoster(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
     QVERIFY(!ds.databasePath.isEmpty());
     ds.connectString = QStringLiteral("dBASE IV");
     ds.tableName = QStringLiteral("[roster]");
@@ -206,7 +220,8 @@ void TstWriteBack::runner()
     request.row = row;
     const WriteBackResult result = WriteBackFileName(ds, grid, request);
     QCOMPARE(int(result.status), status);
-    QCOMPARE(result.statusText().isEmpty(), result.status == Status::Written || result.status == Status::SwitchedOff);
+    QCOMPARE(result.statusText().isEmpty(),
+             result.status == Status::Written || result.status == Status::SwitchedOff);
 
     TableGrid after;
     LoadTable(*OpenDatabase(ds), ds, after);
@@ -254,15 +269,18 @@ void TstWriteBack::lockedFileIsReportedInChinese()
     const QByteArray before = file.readAll();
     const int holder = ::open(QFile::encodeName(ds.databasePath).constData(), O_RDWR | O_CLOEXEC);
     QVERIFY(holder >= 0);
-    struct flock lock {};
+    struct flock lock
+    {
+    };
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    QCOMPARE(::fcntl(holder, F_OFD_SETLK, &lock), 0);  // conflicts within one process too
+    QCOMPARE(::fcntl(holder, F_OFD_SETLK, &lock), 0); // conflicts within one process too
     WriteBackRequest request{true, 5, false, QString(), QStringLiteral("p"), 1};
     const WriteBackResult result = WriteBackFileName(ds, grid, request);
     ::close(holder);
     QCOMPARE(int(result.status), int(Status::Failed));
-    QVERIFY2(result.statusText().startsWith(QStringLiteral("文件名未写入数据表：数据表被其他程序锁定：roster.dbf")),
+    QVERIFY2(result.statusText().startsWith(
+                 QStringLiteral("文件名未写入数据表：数据表被其他程序锁定：roster.dbf")),
              qPrintable(result.statusText()));
     QVERIFY(file.seek(0));
     QCOMPARE(file.readAll(), before);
@@ -334,7 +352,8 @@ void TstWriteBack::onlyAKeyOfOnePersonWrites()
     QCOMPARE(int(result.status), status);
     QCOMPARE(result.matched, qsizetype(matched));
     if (result.status == Status::Ambiguous)
-        QVERIFY2(result.statusText().contains(QStringLiteral("匹配到 2 条记录")), qPrintable(result.statusText()));
+        QVERIFY2(result.statusText().contains(QStringLiteral("匹配到 2 条记录")),
+                 qPrintable(result.statusText()));
 
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray after = file.readAll();
@@ -350,10 +369,12 @@ void TstWriteBack::onlyAKeyOfOnePersonWrites()
         const int inRecord = b < header ? -1 : (b - header) % record;
         if (r == written && inRecord >= zp && inRecord < zp + 20)
             continue;
-        QVERIFY2(before.at(b) == after.at(b), qPrintable(QStringLiteral("byte %1 (record %2) changed").arg(b).arg(r)));
+        QVERIFY2(before.at(b) == after.at(b),
+                 qPrintable(QStringLiteral("byte %1 (record %2) changed").arg(b).arg(r)));
     }
     if (result.written())
-        QCOMPARE(after.mid(header + (row - 1) * record + zp, 20), QByteArray("new.jpg").leftJustified(20, ' '));
+        QCOMPARE(after.mid(header + (row - 1) * record + zp, 20),
+                 QByteArray("new.jpg").leftJustified(20, ' '));
     else
         QCOMPARE(after, before);
 }
@@ -387,7 +408,8 @@ void TstWriteBack::thousandWriteBacksChangeOnlyTheTarget()
     QDir().mkpath(folder);
     DataSource ds;
     ds.databasePath = folder + QStringLiteral("/roster.dbf");
-    QVERIFY(QFile::copy(qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/roster_zh_30_lo_cp936.dbf"),
+    QVERIFY(QFile::copy(qEnvironmentVariable("LUMORA_TEST_DATA") +
+                            QStringLiteral("/dbf/roster_zh_30_lo_cp936.dbf"),
                         ds.databasePath));
     QFile::setPermissions(ds.databasePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QFile file(ds.databasePath);
@@ -405,7 +427,8 @@ void TstWriteBack::thousandWriteBacksChangeOnlyTheTarget()
 
     for (int i = 0; i < 1000; ++i) {
         const int row = 1 + i % 30;
-        WriteBackRequest request{true, 2, i % 2 == 0, QStringLiteral("jpg"), QStringLiteral("n%1").arg(i), row};
+        WriteBackRequest request{true, 2, i % 2 == 0, QStringLiteral("jpg"), QStringLiteral("n%1").arg(i),
+                                 row};
         const WriteBackResult result = WriteBackFileName(ds, grid, request);
         QVERIFY2(result.written(), qPrintable(result.statusText()));
         QCOMPARE(result.changed, 1);
@@ -419,7 +442,7 @@ void TstWriteBack::thousandWriteBacksChangeOnlyTheTarget()
     const int header = 225, record = 78, offset = 55, width = 10;
     for (int b = 0; b < before.size(); ++b) {
         if (b >= 1 && b <= 3)
-            continue;  // the date of last update
+            continue; // the date of last update
         const int inRecord = (b - header) % record;
         if (b >= header && b < header + 30 * record && inRecord >= offset && inRecord < offset + width)
             continue;
@@ -429,7 +452,7 @@ void TstWriteBack::thousandWriteBacksChangeOnlyTheTarget()
     LoadTable(*OpenDatabase(ds), ds, reloaded);
     for (int r = 1; r <= 30; ++r) {
         const int m = r - 1;
-        const int last = m <= 9 ? 990 + m : 960 + m;  // the last i with i % 30 == m
+        const int last = m <= 9 ? 990 + m : 960 + m; // the last i with i % 30 == m
         QCOMPARE(reloaded.cellText(r, 3), QStringLiteral("n%1%2").arg(last).arg(last % 2 == 0 ? ".jpg" : ""));
         for (int c : {1, 2, 4, 5, 6})
             QCOMPARE(reloaded.cellText(r, c), grid.cellText(r, c));

@@ -55,7 +55,7 @@ void makeRoster(const QString &path, int count, int photoPosition)
                                       {QStringLiteral("成绩"), 'N', 5, 1},
                                       {QStringLiteral("生日"), 'D', 8}};
     fields.insert(photoPosition, {QStringLiteral("照片"), 'C', 40});
-    const QStringList names = {QStringLiteral("张三"), QStringLiteral("李四"), QStringLiteral("王五"),
+    const QStringList names = {QStringLiteral("张三"), QStringLiteral("李四"),   QStringLiteral("王五"),
                                QStringLiteral("赵六"), QStringLiteral("欧阳明"), QStringLiteral("司马光")};
     QList<QList<Value>> records;
     for (int i = 0; i < count; ++i) {
@@ -64,7 +64,8 @@ void makeRoster(const QString &path, int count, int photoPosition)
                           Value::text(QStringLiteral("高一(%1)班").arg(i % 12 + 1)),
                           i % 13 == 0 ? Value::null() : Value::real((i * 37 % 1000) / 10.0),
                           Value::date(QDate(2008, 1, 1).addDays(i * 3))};
-        r.insert(photoPosition, i % 5 == 0 ? Value::null() : Value::text(QStringLiteral("旧照片%1.jpg").arg(i)));
+        r.insert(photoPosition,
+                 i % 5 == 0 ? Value::null() : Value::text(QStringLiteral("旧照片%1.jpg").arg(i)));
         records << r;
     }
     DbfWriter::write(path, fields, records);
@@ -86,8 +87,9 @@ Rows readAll(const QString &path, const QString &table)
 QStringList ogrValues(const QString &ogrinfo, const QString &path, const QString &target, QString *error)
 {
     QProcess p;
-    p.start(ogrinfo, {QStringLiteral("-ro"), QStringLiteral("-al"), QStringLiteral("-q"), QStringLiteral("--config"),
-                      QStringLiteral("SHAPE_ENCODING"), QStringLiteral("CP936"), path});
+    p.start(ogrinfo,
+            {QStringLiteral("-ro"), QStringLiteral("-al"), QStringLiteral("-q"), QStringLiteral("--config"),
+             QStringLiteral("SHAPE_ENCODING"), QStringLiteral("CP936"), path});
     if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         *error = QStringLiteral("ogrinfo failed: ") + QString::fromUtf8(p.readAllStandardError());
         return {};
@@ -99,7 +101,8 @@ QStringList ogrValues(const QString &ogrinfo, const QString &path, const QString
         if (line.startsWith(QLatin1String("OGRFeature(")))
             values << QString();
         else if (line.startsWith(prefix) && !values.isEmpty())
-            values.last() = line.mid(prefix.size()) == QLatin1String("(null)") ? QString() : line.mid(prefix.size());
+            values.last() =
+                line.mid(prefix.size()) == QLatin1String("(null)") ? QString() : line.mid(prefix.size());
     }
     return values;
 }
@@ -110,7 +113,7 @@ qint64 finishedUpdates(const QByteArray &output)
 {
     QList<QByteArray> lines = output.split('\n');
     if (lines.isEmpty() || lines.first() != "ready" || !lines.last().isEmpty())
-        return -1;  // a line cut short: the child writes each one whole
+        return -1; // a line cut short: the child writes each one whole
     lines.removeFirst();
     lines.removeLast();
     for (qsizetype i = 0; i < lines.size(); ++i)
@@ -160,19 +163,22 @@ void TstWriteBackCrash::initTestCase()
 
 void TstWriteBackCrash::killedWriterLeavesTableWhole_data()
 {
-    QTest::addColumn<QString>("fixture");     // empty: a GBK roster made by DbfWriter
-    QTest::addColumn<int>("photoPosition");   // where the made roster has its photo field
+    QTest::addColumn<QString>("fixture");   // empty: a GBK roster made by DbfWriter
+    QTest::addColumn<int>("photoPosition"); // where the made roster has its photo field
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("rounds");
 
     // Last field of the record: the write ends at the next record's deletion
     // flag, or at the end-of-file mark after the last record.
-    QTest::newRow("GBK roster, photo field last") << QString() << 5 << "学号" << "照片" << 16;
-    QTest::newRow("GBK roster, photo field second") << QString() << 1 << "学号" << "照片" << 12;
+    QTest::newRow("GBK roster, photo field last") << QString() << 5 << "学号"
+                                                  << "照片" << 16;
+    QTest::newRow("GBK roster, photo field second") << QString() << 1 << "学号"
+                                                    << "照片" << 12;
     // A table from another writer: Chinese field names replaced, no code
     // page mark, a two-digit year in the header's update date.
-    QTest::newRow("LibreOffice roster, name field") << "roster_zh_30_lo_cp936.dbf" << -1 << "N__" << "N__2" << 12;
+    QTest::newRow("LibreOffice roster, name field") << "roster_zh_30_lo_cp936.dbf" << -1 << "N__"
+                                                    << "N__2" << 12;
 }
 
 void TstWriteBackCrash::killedWriterLeavesTableWhole()
@@ -192,7 +198,8 @@ void TstWriteBackCrash::killedWriterLeavesTableWhole()
             makeRoster(path, 200, photoPosition);
         } else {
             path = dir.filePath(fixture);
-            QVERIFY(QFile::copy(qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/") + fixture, path));
+            QVERIFY(QFile::copy(qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/dbf/") + fixture,
+                                path));
             QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         }
     } catch (const EngineError &e) {
@@ -222,25 +229,26 @@ void TstWriteBackCrash::killedWriterLeavesTableWhole()
     }
     const int count = int(reference.size());
     QVERIFY(count > 0);
-    QList<Value> expected;  // the target field of each record, as it should be now
+    QList<Value> expected; // the target field of each record, as it should be now
     for (const QList<Value> &row : reference)
         expected << row.at(targetField);
 
     const QString ogrinfo = QStandardPaths::findExecutable(QStringLiteral("ogrinfo"));
     QRandomGenerator rng(m_seed);
     QList<qint64> finished;
-    int landed = 0;  // rounds where the update in flight reached the file
+    int landed = 0; // rounds where the update in flight reached the file
     QElapsedTimer clock;
     clock.start();
 
     for (int round = 0; round < rounds; ++round) {
         const int delayUs = int(rng.bounded(1000, 50001));
-        const QString where = QStringLiteral("round %1, kill after %2 us, seed %3: ").arg(round).arg(delayUs).arg(m_seed);
+        const QString where =
+            QStringLiteral("round %1, kill after %2 us, seed %3: ").arg(round).arg(delayUs).arg(m_seed);
         QProcess child;
         child.start(m_child, {path, table, key, target, QString::number(round)});
         QVERIFY2(child.waitForStarted(30000), qPrintable(where + child.errorString()));
         QVERIFY2(waitReady(child), qPrintable(where + QString::fromUtf8(child.readAllStandardError())));
-        QThread::usleep(unsigned(delayUs));  // the random moment of the crash
+        QThread::usleep(unsigned(delayUs)); // the random moment of the crash
         child.kill();
         QVERIFY(child.waitForFinished(30000));
         QVERIFY2(child.exitStatus() == QProcess::CrashExit,
@@ -253,21 +261,24 @@ void TstWriteBackCrash::killedWriterLeavesTableWhole()
         // Updates 0..n-1 returned; update n may or may not have reached the
         // file when the kill came, but wholly or not at all.
         for (qint64 i = 0; i < n; ++i)
-            expected[writebackplan::record(round, i, count)] = Value::text(writebackplan::value(round, i, count));
+            expected[writebackplan::record(round, i, count)] =
+                Value::text(writebackplan::value(round, i, count));
         const int inFlight = writebackplan::record(round, n, count);
         const Value inFlightValue = Value::text(writebackplan::value(round, n, count));
 
         const QByteArray bytes = readFile(path);
-        QVERIFY2(bytes.size() == original.size(),
-                 qPrintable(where + QStringLiteral("size %1, was %2").arg(bytes.size()).arg(original.size())));
+        QVERIFY2(
+            bytes.size() == original.size(),
+            qPrintable(where + QStringLiteral("size %1, was %2").arg(bytes.size()).arg(original.size())));
         for (qint64 b = 0; b < bytes.size(); ++b) {
             if (b >= 1 && b <= 3)
-                continue;  // the date of the last update
+                continue; // the date of the last update
             const qint64 inRecord = (b - headerLength) % recordLength;
             if (b >= headerLength && b < headerLength + count * recordLength && inRecord >= fieldOffset &&
                 inRecord < fieldOffset + fieldLength)
                 continue;
-            QVERIFY2(bytes.at(b) == original.at(b), qPrintable(where + QStringLiteral("byte %1 changed").arg(b)));
+            QVERIFY2(bytes.at(b) == original.at(b),
+                     qPrintable(where + QStringLiteral("byte %1 changed").arg(b)));
         }
 
         Rows now;
@@ -280,16 +291,19 @@ void TstWriteBackCrash::killedWriterLeavesTableWhole()
         for (int r = 0; r < count; ++r) {
             for (int f = 0; f < now.at(r).size(); ++f) {
                 const Value &v = now.at(r).at(f);
-                const QString at = where + QStringLiteral("record %1 field %2: %3").arg(r).arg(f).arg(shown(v));
+                const QString at =
+                    where + QStringLiteral("record %1 field %2: %3").arg(r).arg(f).arg(shown(v));
                 if (f != targetField) {
-                    QVERIFY2(v == reference.at(r).at(f), qPrintable(at + QStringLiteral(", was ") + shown(reference.at(r).at(f))));
+                    QVERIFY2(v == reference.at(r).at(f),
+                             qPrintable(at + QStringLiteral(", was ") + shown(reference.at(r).at(f))));
                 } else if (r == inFlight && v == inFlightValue) {
                     expected[r] = v;
                     ++landed;
                 } else {
-                    QVERIFY2(v == expected.at(r), qPrintable(at + QStringLiteral(", expected ") + shown(expected.at(r)) +
-                                                             (r == inFlight ? QStringLiteral(" or ") + shown(inFlightValue)
-                                                                            : QString())));
+                    QVERIFY2(v == expected.at(r),
+                             qPrintable(at + QStringLiteral(", expected ") + shown(expected.at(r)) +
+                                        (r == inFlight ? QStringLiteral(" or ") + shown(inFlightValue)
+                                                       : QString())));
                 }
             }
         }
@@ -298,18 +312,21 @@ void TstWriteBackCrash::killedWriterLeavesTableWhole()
             QString error;
             const QStringList seen = ogrValues(ogrinfo, path, target, &error);
             QVERIFY2(error.isEmpty(), qPrintable(where + error));
-            QVERIFY2(seen.size() == count, qPrintable(where + QStringLiteral("ogrinfo sees %1 records").arg(seen.size())));
+            QVERIFY2(seen.size() == count,
+                     qPrintable(where + QStringLiteral("ogrinfo sees %1 records").arg(seen.size())));
             for (int r = 0; r < count; ++r)
                 QVERIFY2(seen.at(r) == expected.at(r).toText(),
                          qPrintable(where + QStringLiteral("ogrinfo reads record %1 as \"%2\", expected %3")
-                                                .arg(r).arg(seen.at(r), shown(expected.at(r)))));
+                                                .arg(r)
+                                                .arg(seen.at(r), shown(expected.at(r)))));
         }
     }
 
     std::sort(finished.begin(), finished.end());
     qInfo("%d rounds in %lld ms; updates finished per round: min %lld, median %lld, max %lld; "
           "the update in flight reached the file in %d rounds",
-          rounds, qint64(clock.elapsed()), finished.first(), finished.at(finished.size() / 2), finished.last(), landed);
+          rounds, qint64(clock.elapsed()), finished.first(), finished.at(finished.size() / 2),
+          finished.last(), landed);
     if (ogrinfo.isEmpty())
         QSKIP("the engine found every table whole; ogrinfo (gdal-bin) is not installed for a second opinion");
 }
@@ -326,7 +343,8 @@ void TstWriteBackCrash::writerWaitsForAnotherProgramsLock()
     }
 
     QProcess child;
-    child.start(m_child, {path, QStringLiteral("roster"), QStringLiteral("学号"), QStringLiteral("照片"), QStringLiteral("0")});
+    child.start(m_child, {path, QStringLiteral("roster"), QStringLiteral("学号"), QStringLiteral("照片"),
+                          QStringLiteral("0")});
     QVERIFY(waitReady(child));
     // Some updates first, so that the child is known to be writing.
     QByteArray output;
@@ -338,7 +356,9 @@ void TstWriteBackCrash::writerWaitsForAnotherProgramsLock()
     // Another program locks the table as the engine does.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
     QVERIFY(fd >= 0);
-    struct flock lock {};
+    struct flock lock
+    {
+    };
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     QVERIFY(::fcntl(fd, F_SETLKW, &lock) == 0);
@@ -354,7 +374,7 @@ void TstWriteBackCrash::writerWaitsForAnotherProgramsLock()
         if (child.waitForReadyRead(300 - int(quiet.elapsed())))
             output += child.readAllStandardOutput();
     const qint64 duringLock = output.count('\n') - whenLocked;
-    ::close(fd);  // releases the lock
+    ::close(fd); // releases the lock
 
     // Past a late report of the update that had the lock, one more shows
     // that the child goes on.

@@ -63,9 +63,10 @@ int main(int argc, char **argv)
         clock.start();
         for (qint64 i = 0; clock.elapsed() < 60000; ++i) {
             const int record = writebackplan::record(round, i, count);
-            const QString statement = QStringLiteral("update [%1] set [%2]='%3' where [%4]='%5'")
-                                          .arg(table, target, writebackplan::value(round, i, count), key,
-                                               keys.value(record, 0).toText().replace(QLatin1Char('\''), QLatin1String("''")));
+            const QString statement =
+                QStringLiteral("update [%1] set [%2]='%3' where [%4]='%5'")
+                    .arg(table, target, writebackplan::value(round, i, count), key,
+                         keys.value(record, 0).toText().replace(QLatin1Char('\''), QLatin1String("''")));
             const qsizetype changed = db->execute(statement);
             if (changed != 1)
                 return fail(QStringLiteral("%1 changed %2 records").arg(statement).arg(changed));

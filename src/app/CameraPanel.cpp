@@ -6,15 +6,19 @@
 #include <QAction>
 #include <QPushButton>
 
-CameraPanel::CameraPanel(const Controls &controls, CaptureControl *capture, PreviewPanel &preview, QObject *parent)
-    : QObject(parent), m_c(controls), m_capture(capture), m_preview(preview)
+CameraPanel::CameraPanel(const Controls &controls, CaptureControl *capture, PreviewPanel &preview,
+                         QObject *parent)
+    : QObject(parent)
+    , m_c(controls)
+    , m_capture(capture)
+    , m_preview(preview)
 {
     const std::pair<QPushButton *, QAction *> pairs[] = {
         {m_c.Command1, m_c.opensx}, {m_c.Command2, m_c.closesx}, {m_c.Command3, m_c.peizhao},
         {m_c.Command4, m_c.quxiao}, {m_c.Command5, m_c.spset},   {m_c.Command6, m_c.tpset},
     };
-    void (CameraPanel::*const handlers[])() = {&CameraPanel::openCamera,   &CameraPanel::closeCamera,
-                                               &CameraPanel::takePhoto,    &CameraPanel::retakePhoto,
+    void (CameraPanel::*const handlers[])() = {&CameraPanel::openCamera,    &CameraPanel::closeCamera,
+                                               &CameraPanel::takePhoto,     &CameraPanel::retakePhoto,
                                                &CameraPanel::videoSettings, &CameraPanel::pictureSettings};
     for (size_t i = 0; i < std::size(pairs); ++i) {
         connect(pairs[i].first, &QPushButton::clicked, this, handlers[i]);
@@ -34,7 +38,7 @@ CameraPanel::CameraPanel(const Controls &controls, CaptureControl *capture, Prev
 void CameraPanel::setButtons(int open, int close, int take, int retake, int save, int video, int picture)
 {
     const std::pair<QPushButton *, int> flags[] = {
-        {m_c.Command1, open}, {m_c.Command2, close}, {m_c.Command3, take},   {m_c.Command4, retake},
+        {m_c.Command1, open}, {m_c.Command2, close}, {m_c.Command3, take},    {m_c.Command4, retake},
         {m_c.Command8, save}, {m_c.Command5, video}, {m_c.Command6, picture},
     };
     for (const auto &[button, flag] : flags)

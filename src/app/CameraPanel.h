@@ -19,13 +19,13 @@ class CameraPanel : public QObject
 public:
     struct Controls
     {
-        QPushButton *Command1;  // 打开摄像头
-        QPushButton *Command2;  // 关闭摄像头
-        QPushButton *Command3;  // 拍摄照片(&P)
-        QPushButton *Command4;  // 恢复再拍(&R)
-        QPushButton *Command8;  // 保存照片(&S): only switched here, run by the save flow
-        QPushButton *Command5;  // 视频设置
-        QPushButton *Command6;  // 图片设置
+        QPushButton *Command1; // 打开摄像头
+        QPushButton *Command2; // 关闭摄像头
+        QPushButton *Command3; // 拍摄照片(&P)
+        QPushButton *Command4; // 恢复再拍(&R)
+        QPushButton *Command8; // 保存照片(&S): only switched here, run by the save flow
+        QPushButton *Command5; // 视频设置
+        QPushButton *Command6; // 图片设置
         QAction *opensx, *closesx, *peizhao, *quxiao, *spset, *tpset;
     };
 
@@ -58,6 +58,6 @@ private:
     Controls m_c;
     CaptureControl *m_capture;
     PreviewPanel &m_preview;
-    bool m_open = false;        // live video runs (opened, and not closed or stopped since)
-    bool m_stillFiled = false;  // the still on show was saved for a person in data-table mode
+    bool m_open = false;       // live video runs (opened, and not closed or stopped since)
+    bool m_stillFiled = false; // the still on show was saved for a person in data-table mode
 };

@@ -23,8 +23,13 @@
 
 DataTablePanel::DataTablePanel(const Controls &controls, DataSource &ds, const NamingState &naming,
                                MessageService *messages, DialogService *dialogs, QWidget *window)
-    : QObject(window), m_c(controls), m_ds(ds), m_naming(naming), m_messages(messages), m_dialogs(dialogs),
-      m_window(window)
+    : QObject(window)
+    , m_c(controls)
+    , m_ds(ds)
+    , m_naming(naming)
+    , m_messages(messages)
+    , m_dialogs(dialogs)
+    , m_window(window)
 {
     connect(m_c.Command9, &QPushButton::clicked, this, &DataTablePanel::openTableWindow);
     connect(m_c.opentable, &QAction::triggered, this, &DataTablePanel::openTableWindow);
@@ -42,8 +47,8 @@ bool DataTablePanel::eventFilter(QObject *watched, QEvent *event)
     // Label5 has no click signal of its own: its clicks are caught here.
     if (watched == m_c.Label5 && event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::LeftButton && m_c.Label5->isEnabled()
-            && m_c.Label5->rect().contains(mouse->position().toPoint())) {
+        if (mouse->button() == Qt::LeftButton && m_c.Label5->isEnabled() &&
+            m_c.Label5->rect().contains(mouse->position().toPoint())) {
             filterLabelClicked();
             return true;
         }
@@ -130,8 +135,8 @@ void DataTablePanel::fitColumns()
 
 void DataTablePanel::refreshColumnPickers()
 {
-    RefreshColumnPickers(*m_c.Grid1, m_c.Combo1, m_c.Combo2, m_c.Comkb1, m_c.Comkb2, m_c.Comfname1, m_c.Comfname2,
-                         m_c.Comzd, m_c.Comt1, m_c.Comt2);
+    RefreshColumnPickers(*m_c.Grid1, m_c.Combo1, m_c.Combo2, m_c.Comkb1, m_c.Comkb2, m_c.Comfname1,
+                         m_c.Comfname2, m_c.Comzd, m_c.Comt1, m_c.Comt2);
 }
 
 void DataTablePanel::filterColumnChosen()
@@ -144,8 +149,8 @@ void DataTablePanel::filterColumnChosen()
 void DataTablePanel::filterValuePicked(int index)
 {
     QString error;
-    const QString caption = ApplyFilter(m_ds, *m_c.Grid1, m_c.Combo1->currentIndex(), m_c.Combo1->currentText(),
-                                        m_c.Combo2->itemText(index), &error);
+    const QString caption = ApplyFilter(m_ds, *m_c.Grid1, m_c.Combo1->currentIndex(),
+                                        m_c.Combo1->currentText(), m_c.Combo2->itemText(index), &error);
     m_c.Frame4->setTitle(caption);
     fitColumns();
     // The operator goes on from the first row shown.
@@ -159,7 +164,9 @@ void DataTablePanel::writeBackSwitchToggled(bool checked)
         return;
     const QScopedValueRollback guard(m_inWriteBackSwitch, true);
     if (m_ds.keyCount < 1) {
-        m_messages->show(m_window, QStringLiteral("你在打开数据时没有指定主键，请重新打开数据表，并指定主主键，详细见帮助。"));
+        m_messages->show(
+            m_window,
+            QStringLiteral("你在打开数据时没有指定主键，请重新打开数据表，并指定主主键，详细见帮助。"));
         if (m_c.Chezd->isChecked())
             m_c.Chezd->setChecked(false);
         return;
@@ -175,8 +182,9 @@ void DataTablePanel::writeBackColumnChosen(int index)
         return;
     if (m_ds.fieldTypes.at(index) == DaoText) {
         if (m_ds.keyColumns.contains(qint16(index + 1))) {
-            m_messages->show(m_window, m_c.Comzd->itemText(index)
-                                       + QStringLiteral(" 已被您在打开Excel时指定为主键,请重新选择一个列!"));
+            m_messages->show(m_window,
+                             m_c.Comzd->itemText(index) +
+                                 QStringLiteral(" 已被您在打开Excel时指定为主键,请重新选择一个列!"));
             m_c.Comzd->setCurrentIndex(-1);
         }
         return;
@@ -241,9 +249,10 @@ WriteBackNote DataTablePanel::writeBackForCurrentRow()
     }
     if (!refreshed) {
         error.clear();
-        m_c.Frame4->setTitle(valuePicked ? ApplyFilter(m_ds, *g, m_c.Combo1->currentIndex(),
-                                                       m_c.Combo1->currentText(), m_c.Combo2->currentText(), &error)
-                                         : ReloadThroughFilter(m_ds, *g, &error));
+        m_c.Frame4->setTitle(valuePicked
+                                 ? ApplyFilter(m_ds, *g, m_c.Combo1->currentIndex(),
+                                               m_c.Combo1->currentText(), m_c.Combo2->currentText(), &error)
+                                 : ReloadThroughFilter(m_ds, *g, &error));
         fitColumns();
     }
     if (!error.isEmpty())
@@ -266,7 +275,9 @@ void DataTablePanel::filterLabelClicked()
         return;
     }
     if (m_naming.photoPath.isEmpty() || !QFileInfo(m_naming.photoPath).isFile()) {
-        emit status(QStringLiteral("文件名未写入数据表：第 %1 行的照片 %2 还没有保存").arg(row).arg(m_naming.photoPath));
+        emit status(QStringLiteral("文件名未写入数据表：第 %1 行的照片 %2 还没有保存")
+                        .arg(row)
+                        .arg(m_naming.photoPath));
         return;
     }
     const WriteBackNote note = writeBackForCurrentRow();

@@ -32,21 +32,21 @@ public:
     struct Controls
     {
         TableGrid *Grid1;
-        QGroupBox *Frame4;       // "数据表[N]"
-        QPushButton *Command9;   // 打开表
-        QAction *opentable;      // 打开表(&O)
-        QComboBox *Combo1;       // filter column, "全部" first
-        QComboBox *Combo2;       // filter value
-        QLabel *Label5;          // "筛选": a click writes the current row's photo name back
-        QCheckBox *Chezd;        // write-back switch
-        QComboBox *Comzd;        // write-back column
-        QCheckBox *Chekzm;       // with extension
-        QComboBox *Comgs;        // picture format: the extension
-        QComboBox *Comkb1, *Comkb2, *Comfname1, *Comfname2, *Comt1, *Comt2;  // the other pickers
+        QGroupBox *Frame4;     // "数据表[N]"
+        QPushButton *Command9; // 打开表
+        QAction *opentable;    // 打开表(&O)
+        QComboBox *Combo1;     // filter column, "全部" first
+        QComboBox *Combo2;     // filter value
+        QLabel *Label5;        // "筛选": a click writes the current row's photo name back
+        QCheckBox *Chezd;      // write-back switch
+        QComboBox *Comzd;      // write-back column
+        QCheckBox *Chekzm;     // with extension
+        QComboBox *Comgs;      // picture format: the extension
+        QComboBox *Comkb1, *Comkb2, *Comfname1, *Comfname2, *Comt1, *Comt2; // the other pickers
     };
 
-    DataTablePanel(const Controls &controls, DataSource &ds, const NamingState &naming, MessageService *messages,
-                   DialogService *dialogs, QWidget *window);
+    DataTablePanel(const Controls &controls, DataSource &ds, const NamingState &naming,
+                   MessageService *messages, DialogService *dialogs, QWidget *window);
 
     // "打开表": shows the open-table window, one at a time.
     void openTableWindow();

@@ -44,9 +44,9 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     statusBar()->addPermanentWidget(m_statusLine, 1);
     m_ui->Text1->setText(SettingsStore::defaultSaveFolder());
     m_preview = new PreviewPanel(m_ui->Frame2, m_ui->Image1, programFolder, this);
-    m_camera = new CameraPanel({m_ui->Command1, m_ui->Command2, m_ui->Command3, m_ui->Command4, m_ui->Command8,
-                                m_ui->Command5, m_ui->Command6, m_ui->opensx, m_ui->closesx, m_ui->peizhao,
-                                m_ui->quxiao, m_ui->spset, m_ui->tpset},
+    m_camera = new CameraPanel({m_ui->Command1, m_ui->Command2, m_ui->Command3, m_ui->Command4,
+                                m_ui->Command8, m_ui->Command5, m_ui->Command6, m_ui->opensx, m_ui->closesx,
+                                m_ui->peizhao, m_ui->quxiao, m_ui->spset, m_ui->tpset},
                                capture, *m_preview, this);
     connect(m_camera, &CameraPanel::status, this, &Form1::setStatus);
     hostVideoWidget();
@@ -58,9 +58,9 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     resize(minimumSizeHint());
     connectHandlers();
     m_data = new DataTablePanel({m_ui->Grid1, m_ui->Frame4, m_ui->Command9, m_ui->opentable, m_ui->Combo1,
-                                 m_ui->Combo2, m_ui->Label5, m_ui->Chezd, m_ui->Comzd, m_ui->Chekzm, m_ui->Comgs,
-                                 m_ui->Comkb1, m_ui->Comkb2, m_ui->Comfname1, m_ui->Comfname2, m_ui->Comt1,
-                                 m_ui->Comt2},
+                                 m_ui->Combo2, m_ui->Label5, m_ui->Chezd, m_ui->Comzd, m_ui->Chekzm,
+                                 m_ui->Comgs, m_ui->Comkb1, m_ui->Comkb2, m_ui->Comfname1, m_ui->Comfname2,
+                                 m_ui->Comt1, m_ui->Comt2},
                                 m_dataSource, m_naming, messages, dialogs, this);
     connect(m_data, &DataTablePanel::status, this, &Form1::setStatus);
     // Selecting the option loads the table; when it is already selected the
@@ -475,8 +475,8 @@ void Form1::connectNamingHandlers()
 {
     Ui::Form1 *ui = m_ui;
     m_namingPanel = new NamingPanel({ui->Text1, ui->Command7, ui->Chekb1, ui->Comkb1, ui->Chekb2, ui->Comkb2,
-                                     ui->Texfname, ui->Comfname1, ui->Chefname2, ui->Comfname2, ui->Cheqbm, ui->Texqbm,
-                                     ui->Comgs, ui->Chekzm, ui->Option1, ui->Text2},
+                                     ui->Texfname, ui->Comfname1, ui->Chefname2, ui->Comfname2, ui->Cheqbm,
+                                     ui->Texqbm, ui->Comgs, ui->Chekzm, ui->Option1, ui->Text2},
                                     m_naming, *grid(), m_messages, m_dialogs, m_statusLine, this);
     connect(grid(), &TableGrid::rowChanged, this, &Form1::gridRowChanged);
     connect(grid(), &TableGrid::cellClicked, this, &Form1::gridClicked);
@@ -519,7 +519,8 @@ void Form1::gridClicked()
 
 void Form1::saveHandling()
 {
-    WindowSaveHost host({m_ui->Texfname, m_ui->Texqbm, m_camera, m_preview, [this] { return writeBackFileName(); },
+    WindowSaveHost host({m_ui->Texfname, m_ui->Texqbm, m_camera, m_preview,
+                         [this] { return writeBackFileName(); },
                          [this](const QString &text) { setStatus(text); }});
     if (!m_capture) {
         // Nothing can be written without the camera component: end as any

@@ -171,7 +171,7 @@ private:
 
     DataSource m_dataSource;
     NamingState m_naming;
-    QString m_pickersTable;          // the loaded table's identity when the pickers were filled
+    QString m_pickersTable; // the loaded table's identity when the pickers were filled
 
     int m_overlayColour = 0;
     QString m_appliedBgHeight;

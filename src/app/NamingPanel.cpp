@@ -12,9 +12,16 @@
 #include <QRadioButton>
 
 NamingPanel::NamingPanel(const Controls &controls, NamingState &naming, const TableGrid &grid,
-                         MessageService *messages, DialogService *dialogs, StatusLine *status, QWidget *window)
-    : QObject(window), m_c(controls), m_naming(naming), m_grid(grid), m_messages(messages), m_dialogs(dialogs),
-      m_status(status), m_window(window)
+                         MessageService *messages, DialogService *dialogs, StatusLine *status,
+                         QWidget *window)
+    : QObject(window)
+    , m_c(controls)
+    , m_naming(naming)
+    , m_grid(grid)
+    , m_messages(messages)
+    , m_dialogs(dialogs)
+    , m_status(status)
+    , m_window(window)
 {
     // Setting a naming control from code (start-up, settings restore, mode
     // switches, another handler) must form the path as a user's change does:
@@ -118,4 +125,3 @@ void NamingPanel::updateExtensionCaption()
 {
     m_c.Chekzm->setText(QStringLiteral("带扩展名") + m_c.Comgs->currentText());
 }
-

@@ -28,26 +28,26 @@ class NamingPanel : public QObject
 public:
     struct Controls
     {
-        QLineEdit *Text1;       // save folder
-        QPushButton *Command7;  // 浏览: the folder browser
+        QLineEdit *Text1;      // save folder
+        QPushButton *Command7; // 浏览: the folder browser
         QCheckBox *Chekb1;
-        QComboBox *Comkb1;      // sub-folder 1 column
+        QComboBox *Comkb1; // sub-folder 1 column
         QCheckBox *Chekb2;
-        QComboBox *Comkb2;      // sub-folder 2 column
-        QLineEdit *Texfname;    // typed name (ordinary mode)
-        QComboBox *Comfname1;   // name column (data-table mode)
+        QComboBox *Comkb2;    // sub-folder 2 column
+        QLineEdit *Texfname;  // typed name (ordinary mode)
+        QComboBox *Comfname1; // name column (data-table mode)
         QCheckBox *Chefname2;
-        QComboBox *Comfname2;   // second name column
+        QComboBox *Comfname2; // second name column
         QCheckBox *Cheqbm;
-        QLineEdit *Texqbm;      // distinguishing number
-        QComboBox *Comgs;       // format
-        QCheckBox *Chekzm;      // "带扩展名" + format
-        QRadioButton *Option1;  // data-table mode
-        QLineEdit *Text2;       // the formed path
+        QLineEdit *Texqbm;     // distinguishing number
+        QComboBox *Comgs;      // format
+        QCheckBox *Chekzm;     // "带扩展名" + format
+        QRadioButton *Option1; // data-table mode
+        QLineEdit *Text2;      // the formed path
     };
 
-    NamingPanel(const Controls &controls, NamingState &naming, const TableGrid &grid, MessageService *messages,
-                DialogService *dialogs, StatusLine *status, QWidget *window);
+    NamingPanel(const Controls &controls, NamingState &naming, const TableGrid &grid,
+                MessageService *messages, DialogService *dialogs, StatusLine *status, QWidget *window);
 
     // What FormPhotoPath reads from the controls, as they stand.
     NamingInputs inputs() const;

@@ -23,7 +23,10 @@ QString JoinPath(const QString &folder, const QString &name)
 }
 
 PreviewPanel::PreviewPanel(QGroupBox *Frame2, QLabel *Image1, QString programFolder, QObject *parent)
-    : QObject(parent), m_frame(Frame2), m_image(Image1), m_folder(std::move(programFolder))
+    : QObject(parent)
+    , m_frame(Frame2)
+    , m_image(Image1)
+    , m_folder(std::move(programFolder))
 {
 }
 

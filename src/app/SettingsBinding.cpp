@@ -10,7 +10,8 @@
 #include <limits>
 
 SettingsBinding::SettingsBinding(QWidget &window, std::function<QString(const QString &)> special)
-    : m_window(window), m_special(std::move(special))
+    : m_window(window)
+    , m_special(std::move(special))
 {
 }
 
@@ -90,7 +91,8 @@ void SettingsBinding::redzpsvset(const Restorer &r) const
 
     edit("Text1")->setText(get("zpph"));
     edit("Texfname")->setText(get("zpnametex"));
-    if (!applyListIndex(list("Comfname1"), get("zpnamecom1")) || !applyListIndex(list("Comfname2"), get("zpnamecom2")))
+    if (!applyListIndex(list("Comfname1"), get("zpnamecom1")) ||
+        !applyListIndex(list("Comfname2"), get("zpnamecom2")))
         return;
     edit("Texg")->setText(get("zph"));
     edit("Textk")->setText(get("zpw"));
@@ -122,4 +124,3 @@ void SettingsBinding::redzpsvset(const Restorer &r) const
         return;
     applyListIndex(list("Comt2"), get("zptexcom2"));
 }
-

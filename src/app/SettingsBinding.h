@@ -30,10 +30,10 @@ public:
     // What the restore sets that is no control of the window.
     struct Restorer
     {
-        std::function<void(qint32)> setCropWidth;   // the camera's crop
+        std::function<void(qint32)> setCropWidth; // the camera's crop
         std::function<void(qint32)> setCropHeight;
-        std::function<void(double)> setFontSize;    // the caption's font size, points
-        std::function<void(qint32)> setColour;      // the caption's colour, packed
+        std::function<void(double)> setFontSize; // the caption's font size, points
+        std::function<void(qint32)> setColour;   // the caption's colour, packed
     };
     // The start-up restore of the stored settings, in its own order: the
     // first stored value that cannot be applied ends it, leaving the rest as

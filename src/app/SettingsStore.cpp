@@ -74,12 +74,9 @@ QString SettingsStore::defaultFor(const QString &name)
     if (!k)
         return {};
     switch (k->kind) {
-    case DefaultKind::PicturesFolder:
-        return defaultSaveFolder();
-    case DefaultKind::Text:
-        return QString::fromUtf8(k->defaultText);
-    case DefaultKind::NotRestored:
-        break;
+    case DefaultKind::PicturesFolder: return defaultSaveFolder();
+    case DefaultKind::Text: return QString::fromUtf8(k->defaultText);
+    case DefaultKind::NotRestored: break;
     }
     return {};
 }

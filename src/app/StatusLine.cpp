@@ -3,7 +3,8 @@
 #include <QFontMetrics>
 #include <QResizeEvent>
 
-StatusLine::StatusLine(QWidget *parent) : QLabel(parent)
+StatusLine::StatusLine(QWidget *parent)
+    : QLabel(parent)
 {
     setObjectName(QStringLiteral("statusLine"));
     setTextFormat(Qt::PlainText);

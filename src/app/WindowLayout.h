@@ -21,10 +21,10 @@ struct LowerLayout
 };
 
 namespace WindowLayout {
-constexpr int margin = 8;          // around the parts, left and right
-constexpr int gap = 6;             // between the rows
+constexpr int margin = 8; // around the parts, left and right
+constexpr int gap = 6;    // between the rows
 constexpr int pathLineHeight = 24;
-constexpr int lowerMinimum = 256;  // the tallest settings page and its tab bar
+constexpr int lowerMinimum = 256; // the tallest settings page and its tab bar
 constexpr int frame4Width = 449;
 constexpr int tabsX = 465;
 constexpr int tabsWidth = 518;

@@ -39,15 +39,9 @@ void WindowSaveHost::setButtonEnabled(SaveButton button, bool enabled)
 {
     const int on = enabled ? 1 : 0;
     switch (button) {
-    case SaveButton::Take:
-        m_parts.camera->setButtons(-1, -1, on, -1, -1, -1, -1);
-        break;
-    case SaveButton::Retake:
-        m_parts.camera->setButtons(-1, -1, -1, on, -1, -1, -1);
-        break;
-    case SaveButton::Save:
-        m_parts.camera->setButtons(-1, -1, -1, -1, on, -1, -1);
-        break;
+    case SaveButton::Take: m_parts.camera->setButtons(-1, -1, on, -1, -1, -1, -1); break;
+    case SaveButton::Retake: m_parts.camera->setButtons(-1, -1, -1, on, -1, -1, -1); break;
+    case SaveButton::Save: m_parts.camera->setButtons(-1, -1, -1, -1, on, -1, -1); break;
     }
 }
 

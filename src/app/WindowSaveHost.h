@@ -17,15 +17,18 @@ class WindowSaveHost : public SaveHost
 public:
     struct Parts
     {
-        QLineEdit *Texfname;  // the typed name, focused when it is missing
-        QLineEdit *Texqbm;    // the distinguishing number
+        QLineEdit *Texfname; // the typed name, focused when it is missing
+        QLineEdit *Texqbm;   // the distinguishing number
         CameraPanel *camera;
         PreviewPanel *preview;
         std::function<WriteBackNote()> writeBack;
         std::function<void(const QString &)> status;
     };
 
-    explicit WindowSaveHost(Parts parts) : m_parts(std::move(parts)) {}
+    explicit WindowSaveHost(Parts parts)
+        : m_parts(std::move(parts))
+    {
+    }
 
     void focusTypedName() override;
     void setNumberText(const QString &text) override;

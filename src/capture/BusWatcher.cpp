@@ -4,7 +4,9 @@
 #include <QTimer>
 
 BusWatcher::BusWatcher(GstBus *bus, Handler handler, QObject *parent)
-    : QObject(parent), m_bus(GST_BUS(gst_object_ref(bus))), m_handler(std::move(handler))
+    : QObject(parent)
+    , m_bus(GST_BUS(gst_object_ref(bus)))
+    , m_handler(std::move(handler))
 {
     GPollFD fd{};
     gst_bus_get_pollfd(m_bus.get(), &fd);

@@ -6,10 +6,10 @@
 
 #include <algorithm>
 
-namespace
-{
+namespace {
 
-struct StandardSize {
+struct StandardSize
+{
     int width, height;
 };
 // Offered when a device gives a range of sizes rather than a list.
@@ -74,11 +74,16 @@ QString deviceProperty(const GstStructure *props, const char *key)
 
 } // namespace
 
-struct CameraDeviceList::Monitor {
+struct CameraDeviceList::Monitor
+{
     GstHandle<GstDeviceMonitor> monitor;
 };
 
-CameraDeviceList::CameraDeviceList(QObject *parent) : QObject(parent), m_sources(offered({})) {}
+CameraDeviceList::CameraDeviceList(QObject *parent)
+    : QObject(parent)
+    , m_sources(offered({}))
+{
+}
 
 CameraDeviceList::~CameraDeviceList()
 {
@@ -181,8 +186,7 @@ std::optional<CaptureSource> CameraDeviceList::cameraFromDevice(GstDevice *devic
     return s;
 }
 
-namespace
-{
+namespace {
 QList<CaptureSource> camerasOf(GstDeviceMonitor *monitor)
 {
     QList<CaptureSource> cameras;

@@ -5,7 +5,8 @@
 #include <QString>
 
 // A frame rate as GStreamer gives it, numerator / denominator.
-struct FrameRate {
+struct FrameRate
+{
     int numerator = 0;
     int denominator = 1;
 
@@ -15,7 +16,8 @@ struct FrameRate {
 };
 
 // One picture size a source delivers, in one encoding, with its frame rates.
-struct CaptureMode {
+struct CaptureMode
+{
     QString mediaType; // "video/x-raw" or "image/jpeg"
     int width = 0;
     int height = 0;
@@ -26,8 +28,12 @@ struct CaptureMode {
 
 // A source of video the operator can choose: a V4L2 camera, or the test
 // picture that stands in when the machine has no camera.
-struct CaptureSource {
-    enum class Kind { TestPicture, Camera };
+struct CaptureSource
+{
+    enum class Kind {
+        TestPicture,
+        Camera
+    };
 
     Kind kind = Kind::TestPicture;
     QString name;       // shown to the operator
@@ -39,7 +45,8 @@ struct CaptureSource {
 
 // What the next OpenPreview starts: the source, and the size and rate asked
 // of it (0 and an invalid rate leave them to the source).
-struct CaptureSettings {
+struct CaptureSettings
+{
     CaptureSource::Kind kind = CaptureSource::Kind::TestPicture;
     QString devicePath;
     QString deviceName;

@@ -12,13 +12,14 @@
 
 #include <QDialog>
 
-namespace
-{
+namespace {
 const QString ClosedNote = QStringLiteral("摄像头未打开");
 }
 
 GstCaptureControl::GstCaptureControl(QObject *parent)
-    : CaptureControl(parent), m_pipeline(new GstFramePipeline(this)), m_view(new VideoView)
+    : CaptureControl(parent)
+    , m_pipeline(new GstFramePipeline(this))
+    , m_view(new VideoView)
 {
     m_view->setFixedSize(m_windowSize);
     m_view->setCropSize(m_crop);

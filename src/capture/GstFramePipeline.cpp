@@ -10,8 +10,7 @@
 
 #include <chrono>
 
-namespace
-{
+namespace {
 
 // What the operator reads: the usual camera troubles in plain words, with
 // GStreamer's own text behind them for whoever has to look further.
@@ -28,18 +27,11 @@ QString describe(GError *err, const gchar *debug)
             // What v4l2src reports when the device goes away under it.
             plain = QStringLiteral("读不到画面，摄像头可能已被拔出");
             break;
-        case GST_RESOURCE_ERROR_NOT_FOUND:
-            plain = QStringLiteral("找不到摄像头设备");
-            break;
+        case GST_RESOURCE_ERROR_NOT_FOUND: plain = QStringLiteral("找不到摄像头设备"); break;
         case GST_RESOURCE_ERROR_OPEN_READ:
-        case GST_RESOURCE_ERROR_OPEN_READ_WRITE:
-            plain = QStringLiteral("无法打开摄像头设备");
-            break;
-        case GST_RESOURCE_ERROR_BUSY:
-            plain = QStringLiteral("摄像头正被其他程序使用");
-            break;
-        default:
-            break;
+        case GST_RESOURCE_ERROR_OPEN_READ_WRITE: plain = QStringLiteral("无法打开摄像头设备"); break;
+        case GST_RESOURCE_ERROR_BUSY: plain = QStringLiteral("摄像头正被其他程序使用"); break;
+        default: break;
         }
     }
     if (plain.isEmpty() || detail.isEmpty())
@@ -49,7 +41,10 @@ QString describe(GError *err, const gchar *debug)
 
 } // namespace
 
-GstFramePipeline::GstFramePipeline(QObject *parent) : QObject(parent) {}
+GstFramePipeline::GstFramePipeline(QObject *parent)
+    : QObject(parent)
+{
+}
 
 GstFramePipeline::~GstFramePipeline()
 {
@@ -79,7 +74,8 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
 
     const bool camera = settings.kind == CaptureSource::Kind::Camera;
     const bool jpeg = settings.mediaType == QLatin1String("image/jpeg");
-    struct Part {
+    struct Part
+    {
         const char *factory;
         GstElement *element;
     };

@@ -5,21 +5,24 @@
 #include <memory>
 
 // Owning pointers to GStreamer objects: the deleter drops the reference we hold.
-struct GstObjectUnref {
+struct GstObjectUnref
+{
     void operator()(gpointer object) const
     {
         if (object)
             gst_object_unref(object);
     }
 };
-struct GstCapsUnref {
+struct GstCapsUnref
+{
     void operator()(GstCaps *caps) const
     {
         if (caps)
             gst_caps_unref(caps);
     }
 };
-struct GstMessageUnref {
+struct GstMessageUnref
+{
     void operator()(GstMessage *message) const
     {
         if (message)

@@ -4,8 +4,7 @@
 
 #include <mutex>
 
-namespace
-{
+namespace {
 std::once_flag initOnce;
 bool initOk = false;
 QString initError;

@@ -1,7 +1,6 @@
 #include "capture/PictureControlSet.h"
 
-namespace
-{
+namespace {
 // Lists and switches first (automatic white balance, exposure mode), then the
 // values they govern: while an automatic mode is on its value may be refused.
 bool setInOrder(PictureControlSet &set, const QHash<quint32, int> &wanted)

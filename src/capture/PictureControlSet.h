@@ -7,8 +7,14 @@
 
 // One picture control of a video source, as the picture settings dialog
 // shows it: a slider, a check box, a list or a button.
-struct PictureControl {
-    enum class Type { Integer, Boolean, Menu, Button };
+struct PictureControl
+{
+    enum class Type {
+        Integer,
+        Boolean,
+        Menu,
+        Button
+    };
 
     quint32 id = 0;
     QString name;

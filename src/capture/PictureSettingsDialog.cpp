@@ -10,7 +10,8 @@
 #include <QVBoxLayout>
 
 PictureSettingsDialog::PictureSettingsDialog(PictureControlSet *controls, QWidget *parent)
-    : QDialog(parent), m_set(controls)
+    : QDialog(parent)
+    , m_set(controls)
 {
     setWindowTitle(QStringLiteral("图片设置"));
     setObjectName(QStringLiteral("PictureSettingsDialog"));

@@ -7,8 +7,7 @@
 #include <QImageWriter>
 #include <QSaveFile>
 
-namespace
-{
+namespace {
 // 96 dots per inch in dots per metre, the resolution photo programs expect
 // from a screen-sized picture.
 constexpr int DotsPerMetre96 = 3780;

@@ -11,7 +11,10 @@
 class StillWriter
 {
 public:
-    enum class Format { Jpeg, Bmp };
+    enum class Format {
+        Jpeg,
+        Bmp
+    };
 
     // The largest crop side accepted; larger sizes would need gigabytes.
     static constexpr int MaxSide = 16384;

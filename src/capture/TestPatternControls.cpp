@@ -8,12 +8,12 @@
 #include <algorithm>
 
 TestPatternControls::TestPatternControls(int current, std::function<void(int)> apply)
-    : m_pattern(current), m_apply(std::move(apply))
+    : m_pattern(current)
+    , m_apply(std::move(apply))
 {
 }
 
-namespace
-{
+namespace {
 QList<QPair<int, QString>> loadPatterns()
 {
     static const QHash<QString, QString> captions{

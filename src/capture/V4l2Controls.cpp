@@ -9,8 +9,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 int xioctl(int fd, unsigned long request, void *arg)
 {
@@ -97,12 +96,8 @@ QList<PictureControl> V4l2Controls::controls()
         c.inactive = q.flags & V4L2_CTRL_FLAG_INACTIVE;
         bool keep = !(q.flags & V4L2_CTRL_FLAG_DISABLED);
         switch (q.type) {
-        case V4L2_CTRL_TYPE_INTEGER:
-            c.type = PictureControl::Type::Integer;
-            break;
-        case V4L2_CTRL_TYPE_BOOLEAN:
-            c.type = PictureControl::Type::Boolean;
-            break;
+        case V4L2_CTRL_TYPE_INTEGER: c.type = PictureControl::Type::Integer; break;
+        case V4L2_CTRL_TYPE_BOOLEAN: c.type = PictureControl::Type::Boolean; break;
         case V4L2_CTRL_TYPE_MENU:
         case V4L2_CTRL_TYPE_INTEGER_MENU:
             c.type = PictureControl::Type::Menu;
@@ -118,11 +113,8 @@ QList<PictureControl> V4l2Controls::controls()
             }
             keep = keep && !c.menu.isEmpty();
             break;
-        case V4L2_CTRL_TYPE_BUTTON:
-            c.type = PictureControl::Type::Button;
-            break;
-        default:
-            keep = false; // control classes, strings, 64-bit and compound controls
+        case V4L2_CTRL_TYPE_BUTTON: c.type = PictureControl::Type::Button; break;
+        default: keep = false; // control classes, strings, 64-bit and compound controls
         }
         if (keep && c.type != PictureControl::Type::Button) {
             v4l2_control value{};
@@ -155,41 +147,23 @@ bool V4l2Controls::setValue(quint32 id, int value)
 QString V4l2Controls::captionFor(quint32 id, const QString &driverName)
 {
     switch (id) {
-    case V4L2_CID_BRIGHTNESS:
-        return QStringLiteral("亮度");
-    case V4L2_CID_CONTRAST:
-        return QStringLiteral("对比度");
-    case V4L2_CID_SATURATION:
-        return QStringLiteral("饱和度");
-    case V4L2_CID_HUE:
-        return QStringLiteral("色调");
-    case V4L2_CID_GAIN:
-        return QStringLiteral("增益");
-    case V4L2_CID_SHARPNESS:
-        return QStringLiteral("清晰度");
-    case V4L2_CID_GAMMA:
-        return QStringLiteral("伽马");
-    case V4L2_CID_AUTO_WHITE_BALANCE:
-        return QStringLiteral("自动白平衡");
-    case V4L2_CID_WHITE_BALANCE_TEMPERATURE:
-        return QStringLiteral("白平衡色温");
-    case V4L2_CID_BACKLIGHT_COMPENSATION:
-        return QStringLiteral("逆光补偿");
-    case V4L2_CID_POWER_LINE_FREQUENCY:
-        return QStringLiteral("电源频率");
-    case V4L2_CID_EXPOSURE_AUTO:
-        return QStringLiteral("曝光模式");
-    case V4L2_CID_EXPOSURE_ABSOLUTE:
-        return QStringLiteral("曝光时间");
-    case V4L2_CID_EXPOSURE_AUTO_PRIORITY:
-        return QStringLiteral("曝光优先");
-    case V4L2_CID_FOCUS_AUTO:
-        return QStringLiteral("自动对焦");
-    case V4L2_CID_FOCUS_ABSOLUTE:
-        return QStringLiteral("对焦");
-    case V4L2_CID_ZOOM_ABSOLUTE:
-        return QStringLiteral("缩放");
-    default:
-        return driverName;
+    case V4L2_CID_BRIGHTNESS: return QStringLiteral("亮度");
+    case V4L2_CID_CONTRAST: return QStringLiteral("对比度");
+    case V4L2_CID_SATURATION: return QStringLiteral("饱和度");
+    case V4L2_CID_HUE: return QStringLiteral("色调");
+    case V4L2_CID_GAIN: return QStringLiteral("增益");
+    case V4L2_CID_SHARPNESS: return QStringLiteral("清晰度");
+    case V4L2_CID_GAMMA: return QStringLiteral("伽马");
+    case V4L2_CID_AUTO_WHITE_BALANCE: return QStringLiteral("自动白平衡");
+    case V4L2_CID_WHITE_BALANCE_TEMPERATURE: return QStringLiteral("白平衡色温");
+    case V4L2_CID_BACKLIGHT_COMPENSATION: return QStringLiteral("逆光补偿");
+    case V4L2_CID_POWER_LINE_FREQUENCY: return QStringLiteral("电源频率");
+    case V4L2_CID_EXPOSURE_AUTO: return QStringLiteral("曝光模式");
+    case V4L2_CID_EXPOSURE_ABSOLUTE: return QStringLiteral("曝光时间");
+    case V4L2_CID_EXPOSURE_AUTO_PRIORITY: return QStringLiteral("曝光优先");
+    case V4L2_CID_FOCUS_AUTO: return QStringLiteral("自动对焦");
+    case V4L2_CID_FOCUS_ABSOLUTE: return QStringLiteral("对焦");
+    case V4L2_CID_ZOOM_ABSOLUTE: return QStringLiteral("缩放");
+    default: return driverName;
     }
 }

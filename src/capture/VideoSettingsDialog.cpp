@@ -8,8 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace
-{
+namespace {
 QString sizeCaption(const CaptureMode &m)
 {
     QString text = QStringLiteral("%1 × %2").arg(m.width).arg(m.height);
@@ -28,7 +27,9 @@ QString rateCaption(const FrameRate &r)
 
 VideoSettingsDialog::VideoSettingsDialog(CameraDeviceList *devices, const CaptureSettings &current,
                                          QWidget *parent)
-    : QDialog(parent), m_devices(devices), m_current(current)
+    : QDialog(parent)
+    , m_devices(devices)
+    , m_current(current)
 {
     setWindowTitle(QStringLiteral("视频设置"));
     setObjectName(QStringLiteral("VideoSettingsDialog"));

@@ -5,7 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
-VideoView::VideoView(QWidget *parent) : QWidget(parent)
+VideoView::VideoView(QWidget *parent)
+    : QWidget(parent)
 {
     setObjectName(QStringLiteral("WEBCAPPICTUREOCX1"));
     setAttribute(Qt::WA_OpaquePaintEvent);

@@ -15,7 +15,7 @@ struct DataSource
     QList<qint16> fieldTypes; // DAO type code per field position (from 0)
     QList<qint16> keyColumns; // 1-based positions of the key fields = grid columns
     qint16 keyCount = 0;
-    QString whereClause;      // "" or " where ...", appended to the table name on load
+    QString whereClause; // "" or " where ...", appended to the table name on load
 
     bool hasTable() const { return !tableName.isEmpty() && !databasePath.isEmpty(); }
 };

@@ -76,7 +76,8 @@ FilterClause BuildFilterClause(int combo1Index, const QString &column, const QSt
         result.error = QStringLiteral("列名“%1”不能用于筛选").arg(column);
         return result;
     }
-    const std::optional<QString> condition = SqlText::equals(name, fieldTypes.at(combo1Index - 1), value, &result.error);
+    const std::optional<QString> condition =
+        SqlText::equals(name, fieldTypes.at(combo1Index - 1), value, &result.error);
     if (!condition)
         return result;
     result.ok = true;

@@ -33,9 +33,9 @@ bool RefillFilterValues(const DataSource &ds, const QComboBox &Combo1, QComboBox
 // checked and bare, dates between "#", booleans True/False).
 struct FilterClause
 {
-    bool ok = false;   // false: no clause could be built; keep the previous one
-    QString clause;    // "" or " where ..."
-    QString error;     // why not, for the window's status line
+    bool ok = false; // false: no clause could be built; keep the previous one
+    QString clause;  // "" or " where ..."
+    QString error;   // why not, for the window's status line
 };
 FilterClause BuildFilterClause(int combo1Index, const QString &column, const QString &value,
                                const QList<qint16> &fieldTypes);

@@ -26,8 +26,8 @@ QString columnName(const QString &name)
 {
     if (isPlainName(name))
         return name;
-    if (name.isEmpty() || name.contains(QLatin1Char(']')) || name.contains(QLatin1Char('\n'))
-        || name.contains(QLatin1Char('\r')))
+    if (name.isEmpty() || name.contains(QLatin1Char(']')) || name.contains(QLatin1Char('\n')) ||
+        name.contains(QLatin1Char('\r')))
         return {};
     return QLatin1Char('[') + name + QLatin1Char(']');
 }
@@ -50,8 +50,7 @@ std::optional<QString> literal(qint16 type, const QString &value, QString *why)
 {
     switch (type) {
     case DaoText:
-    case DaoMemo:
-        return quoted(value);
+    case DaoMemo: return quoted(value);
     case DaoByte:
     case DaoInteger:
     case DaoLong:
@@ -70,7 +69,8 @@ std::optional<QString> literal(qint16 type, const QString &value, QString *why)
         const QString text = value.trimmed();
         const QDateTime withTime = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         if (withTime.isValid())
-            return QLatin1Char('#') + withTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('#');
+            return QLatin1Char('#') + withTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                   QLatin1Char('#');
         const QDate date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
         if (date.isValid())
             return QLatin1Char('#') + date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('#');
@@ -86,9 +86,7 @@ std::optional<QString> literal(qint16 type, const QString &value, QString *why)
         fail(why, QStringLiteral("“%1”不是是/否值").arg(value));
         return std::nullopt;
     }
-    default:
-        fail(why, QStringLiteral("此类型的列（%1）不能比较").arg(type));
-        return std::nullopt;
+    default: fail(why, QStringLiteral("此类型的列（%1）不能比较").arg(type)); return std::nullopt;
     }
 }
 

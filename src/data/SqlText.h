@@ -35,6 +35,7 @@ std::optional<QString> literal(qint16 type, const QString &value, QString *why =
 // holds the value the grid shows: column + "=" + literal. An empty text of
 // a text or memo column also takes a Null, which the grid shows as the same
 // empty cell: "(XM='' or XM is null)". Refused as literal() refuses.
-std::optional<QString> equals(const QString &column, qint16 type, const QString &value, QString *why = nullptr);
+std::optional<QString> equals(const QString &column, qint16 type, const QString &value,
+                              QString *why = nullptr);
 
 } // namespace SqlText

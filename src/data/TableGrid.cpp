@@ -160,16 +160,13 @@ QVariant TableGridModel::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
-        return cell(index.row() + 1, index.column() + 1);
+    case Qt::ToolTipRole: return cell(index.row() + 1, index.column() + 1);
     case Qt::TextAlignmentRole:
         if (m_codes.value(index.column() + 1) == 5)
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return int(Qt::AlignLeft | Qt::AlignVCenter);
-    case Qt::BackgroundRole:
-        return index.row() % 2 ? QVariant(m_alternate) : QVariant();
-    default:
-        return {};
+    case Qt::BackgroundRole: return index.row() % 2 ? QVariant(m_alternate) : QVariant();
+    default: return {};
     }
 }
 
@@ -185,7 +182,8 @@ QVariant TableGridModel::headerData(int section, Qt::Orientation orientation, in
 }
 
 TableGrid::TableGrid(QWidget *parent)
-    : QTableView(parent), m_model(new TableGridModel(this))
+    : QTableView(parent)
+    , m_model(new TableGridModel(this))
 {
     setModel(m_model);
     setSelectionBehavior(QAbstractItemView::SelectItems);

@@ -44,7 +44,11 @@ public:
     int columnFormat(int column) const { return m_formats.value(column, 0); }
     QChar rowHeaderAttribute(int row) const;
     bool inBulk() const { return m_bulk; }
-    void setColors(const QColor &fixed, const QColor &alternate) { m_fixed = fixed; m_alternate = alternate; }
+    void setColors(const QColor &fixed, const QColor &alternate)
+    {
+        m_fixed = fixed;
+        m_alternate = alternate;
+    }
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -54,16 +58,16 @@ public:
 private:
     struct Row
     {
-        QStringList cells;   // data columns 1..n (index c - 1), may be shorter
-        QString rowHeader;   // column 0
+        QStringList cells; // data columns 1..n (index c - 1), may be shorter
+        QString rowHeader; // column 0
         QChar attribute;
     };
-    int m_columns = 4;              // data columns
-    QStringList m_header;           // row 0, columns 1..n (index c - 1)
-    QString m_corner;               // cell (0, 0)
+    int m_columns = 4;    // data columns
+    QStringList m_header; // row 0, columns 1..n (index c - 1)
+    QString m_corner;     // cell (0, 0)
     QList<Row> m_rows;
-    QHash<int, int> m_codes;        // column -> display code (5: numbers, right-aligned)
-    QHash<int, int> m_formats;      // column -> second display code
+    QHash<int, int> m_codes;   // column -> display code (5: numbers, right-aligned)
+    QHash<int, int> m_formats; // column -> second display code
     QColor m_fixed{231, 235, 247};
     QColor m_alternate{239, 243, 255};
     bool m_bulk = false;
@@ -104,8 +108,8 @@ public:
     void refresh() { viewport()->update(); }
     void setGridColors(const QColor &fixed, const QColor &alternate);
 
-    int currentRow = 1;      // the data row the operator is on
-    int resumeRow = 0;       // the cell made active after every reload
+    int currentRow = 1; // the data row the operator is on
+    int resumeRow = 0;  // the cell made active after every reload
     int resumeColumn = 0;
     bool columnsListed = false;
     // The filter suffix of the load the grid shows in full ("" = every

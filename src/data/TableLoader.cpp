@@ -83,7 +83,7 @@ QStringList RowTexts(const Recordset &rows, qsizetype j)
 {
     QStringList parts = rows.parts(j, 0);
     if (parts.isEmpty())
-        parts << rows.value(j, 0).toText();  // a single field is no join
+        parts << rows.value(j, 0).toText(); // a single field is no join
     return parts;
 }
 

@@ -16,8 +16,8 @@ class Database;
 // What one load put into the grid.
 struct TableLoad
 {
-    qsizetype records = 0;  // records read (0: the grid shows the empty-result marker)
-    QString caption;        // "数据表[N]" for the grid's frame; empty when it stays as it was
+    qsizetype records = 0; // records read (0: the grid shows the empty-result marker)
+    QString caption;       // "数据表[N]" for the grid's frame; empty when it stays as it was
 };
 
 // Opens the database the DataSource names (not exclusive, not read-only,
@@ -35,7 +35,10 @@ QString FieldQuery(const QString &tableName);
 QString RowQuery(const QStringList &fieldNames, const QString &tableName, const QString &whereClause);
 
 // The text of the row that stands for an empty result.
-inline QString NoRecordsMarker() { return QStringLiteral(" [没有记录]"); }
+inline QString NoRecordsMarker()
+{
+    return QStringLiteral(" [没有记录]");
+}
 
 // The cell texts (one per field) that a load of tableName + whereClause
 // shows for one record, or nothing when the filter does not show it.

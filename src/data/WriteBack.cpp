@@ -48,8 +48,9 @@ QString StoredFileName(const QString &photoName, bool withExtension, const QStri
     return withExtension ? photoName + QLatin1Char('.') + extension : photoName;
 }
 
-WriteBackStatement BuildUpdateStatement(const QString &tableName, const QString &targetColumn, qint16 targetType,
-                                        const QString &storedValue, const QList<WriteBackKey> &keys)
+WriteBackStatement BuildUpdateStatement(const QString &tableName, const QString &targetColumn,
+                                        qint16 targetType, const QString &storedValue,
+                                        const QList<WriteBackKey> &keys)
 {
     WriteBackStatement result;
     const QString target = SqlText::columnName(targetColumn);
@@ -57,8 +58,8 @@ WriteBackStatement BuildUpdateStatement(const QString &tableName, const QString 
         result.error = QStringLiteral("列名“%1”不能用于语句").arg(targetColumn);
         return result;
     }
-    const bool storable = targetType == DaoText || targetType == DaoMemo || targetType == DaoDouble
-                          || targetType == DaoDate;
+    const bool storable =
+        targetType == DaoText || targetType == DaoMemo || targetType == DaoDouble || targetType == DaoDate;
     if (!storable) {
         result.error = QStringLiteral("目标列“%1”不是文本型").arg(targetColumn);
         return result;
@@ -73,8 +74,8 @@ WriteBackStatement BuildUpdateStatement(const QString &tableName, const QString 
     if (!conditions.ok)
         return conditions;
     result.ok = true;
-    result.statement = QStringLiteral("update ") + tableName + QStringLiteral(" set ") + target + QLatin1Char('=')
-                       + *value + QStringLiteral(" where ") + conditions.statement;
+    result.statement = QStringLiteral("update ") + tableName + QStringLiteral(" set ") + target +
+                       QLatin1Char('=') + *value + QStringLiteral(" where ") + conditions.statement;
     return result;
 }
 
@@ -91,7 +92,8 @@ QList<WriteBackKey> RowKeys(const DataSource &ds, const TableGrid &grid, int row
     return keys;
 }
 
-WriteBackStatement BuildWriteBack(const DataSource &ds, const TableGrid &grid, const WriteBackRequest &request)
+WriteBackStatement BuildWriteBack(const DataSource &ds, const TableGrid &grid,
+                                  const WriteBackRequest &request)
 {
     const int k = request.targetIndex;
     if (k < 0 || k >= ds.fieldTypes.size() || k + 1 >= grid.cols()) {
@@ -108,27 +110,21 @@ QString WriteBackResult::statusText() const
 {
     switch (status) {
     case Status::Written:
-    case Status::SwitchedOff:
-        return {};
-    case Status::NoKeys:
-        return QStringLiteral("文件名未写入数据表：打开数据表时没有指定主键");
-    case Status::NoTarget:
-        return QStringLiteral("文件名未写入数据表：没有选择存放文件名的列");
-    case Status::NotBuilt:
-        return QStringLiteral("文件名未写入数据表：") + reason;
-    case Status::Failed:
-        return QStringLiteral("文件名未写入数据表：") + reason;
-    case Status::NotAPerson:
-        return QStringLiteral("文件名未写入数据表：当前行不是数据表中的记录");
-    case Status::NoMatch:
-        return QStringLiteral("关键字段没有匹配到记录，文件名未写入数据表");
+    case Status::SwitchedOff: return {};
+    case Status::NoKeys: return QStringLiteral("文件名未写入数据表：打开数据表时没有指定主键");
+    case Status::NoTarget: return QStringLiteral("文件名未写入数据表：没有选择存放文件名的列");
+    case Status::NotBuilt: return QStringLiteral("文件名未写入数据表：") + reason;
+    case Status::Failed: return QStringLiteral("文件名未写入数据表：") + reason;
+    case Status::NotAPerson: return QStringLiteral("文件名未写入数据表：当前行不是数据表中的记录");
+    case Status::NoMatch: return QStringLiteral("关键字段没有匹配到记录，文件名未写入数据表");
     case Status::Ambiguous:
         return QStringLiteral("关键字段匹配到 %1 条记录，文件名未写入数据表").arg(matched);
     }
     return {};
 }
 
-WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid, const WriteBackRequest &request)
+WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid,
+                                  const WriteBackRequest &request)
 {
     WriteBackResult result;
     if (!request.enabled)
@@ -172,7 +168,8 @@ WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid, c
     if (result.changed == 1)
         result.status = WriteBackResult::Status::Written;
     else
-        result.status = result.matched == 0 ? WriteBackResult::Status::NoMatch : WriteBackResult::Status::Ambiguous;
+        result.status =
+            result.matched == 0 ? WriteBackResult::Status::NoMatch : WriteBackResult::Status::Ambiguous;
     return result;
 }
 
@@ -187,7 +184,8 @@ bool RefreshWrittenRow(const DataSource &ds, TableGrid &grid, int row, qsizetype
 {
     const std::unique_ptr<Database> db = OpenDatabase(ds);
     if (!grid.loadedClause)
-        throw EngineError(QStringLiteral("the grid shows no complete load"), QStringLiteral("表格没有完整载入"));
+        throw EngineError(QStringLiteral("the grid shows no complete load"),
+                          QStringLiteral("表格没有完整载入"));
     const std::optional<QStringList> texts = LoadRecordTexts(*db, ds.tableName, *grid.loadedClause, record);
     if (texts) {
         for (int c = 1; c < grid.cols(); ++c)

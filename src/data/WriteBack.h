@@ -12,12 +12,12 @@ class TableGrid;
 // What the window's controls say at the moment of the write-back.
 struct WriteBackRequest
 {
-    bool enabled = false;     // Chezd ticked
-    int targetIndex = -1;     // Comzd's selected entry: field position; -1 = none
+    bool enabled = false;       // Chezd ticked
+    int targetIndex = -1;       // Comzd's selected entry: field position; -1 = none
     bool withExtension = false; // Chekzm ticked
-    QString extension;        // Comgs: "jpg" or "bmp"
-    QString photoName;        // no folder, no extension
-    int row = 0;              // the grid's currentRow
+    QString extension;          // Comgs: "jpg" or "bmp"
+    QString photoName;          // no folder, no extension
+    int row = 0;                // the grid's currentRow
 };
 
 // One key of the record: its column's name, type code and the row's text.
@@ -32,7 +32,7 @@ struct WriteBackStatement
 {
     bool ok = false;
     QString statement;
-    QString error;   // why no statement, for the status line
+    QString error; // why no statement, for the status line
 };
 
 // "h='v' and k=3 and d=#2009-04-19#": one condition per key, in order;
@@ -47,35 +47,37 @@ QString StoredFileName(const QString &photoName, bool withExtension, const QStri
 // "update " + table + " set " + target + "=" + literal + " where " + conditions,
 // the literal made for the target's type (text and memo quoted with
 // apostrophes doubled, double and date checked).
-WriteBackStatement BuildUpdateStatement(const QString &tableName, const QString &targetColumn, qint16 targetType,
-                                        const QString &storedValue, const QList<WriteBackKey> &keys);
+WriteBackStatement BuildUpdateStatement(const QString &tableName, const QString &targetColumn,
+                                        qint16 targetType, const QString &storedValue,
+                                        const QList<WriteBackKey> &keys);
 
 // The keys of a grid row, from the DataSource's key columns and the grid's
 // header row and cells.
 QList<WriteBackKey> RowKeys(const DataSource &ds, const TableGrid &grid, int row);
 
 // The statement for the request, or why there is none.
-WriteBackStatement BuildWriteBack(const DataSource &ds, const TableGrid &grid, const WriteBackRequest &request);
+WriteBackStatement BuildWriteBack(const DataSource &ds, const TableGrid &grid,
+                                  const WriteBackRequest &request);
 
 struct WriteBackResult
 {
     enum class Status {
-        Written,        // exactly one record matched and was changed
-        SwitchedOff,    // the write-back is not switched on: nothing to say
-        NoKeys,         // the table was opened without key columns
-        NoTarget,       // no (valid) target column chosen
-        NotAPerson,     // the row is the trailing empty row or the "no records" marker
-        NotBuilt,       // a key is blank, or a key or the value does not fit its column's type
-        Failed,         // the engine refused: file locked or read-only, value too long, ...
-        NoMatch,        // no record has these key values
-        Ambiguous,      // several records have these key values: none was written
+        Written,     // exactly one record matched and was changed
+        SwitchedOff, // the write-back is not switched on: nothing to say
+        NoKeys,      // the table was opened without key columns
+        NoTarget,    // no (valid) target column chosen
+        NotAPerson,  // the row is the trailing empty row or the "no records" marker
+        NotBuilt,    // a key is blank, or a key or the value does not fit its column's type
+        Failed,      // the engine refused: file locked or read-only, value too long, ...
+        NoMatch,     // no record has these key values
+        Ambiguous,   // several records have these key values: none was written
     };
     Status status = Status::SwitchedOff;
-    qsizetype changed = 0;   // records written: 1 or 0
-    qsizetype matched = 0;   // records the key conditions picked
-    qsizetype record = -1;   // the record written (engine numbering), or -1
-    QString statement;   // what was sent, when something was
-    QString reason;      // the builder's or the engine's words
+    qsizetype changed = 0; // records written: 1 or 0
+    qsizetype matched = 0; // records the key conditions picked
+    qsizetype record = -1; // the record written (engine numbering), or -1
+    QString statement;     // what was sent, when something was
+    QString reason;        // the builder's or the engine's words
 
     bool written() const { return status == Status::Written; }
     // One line for the window's status line; empty when written or switched off.
@@ -86,7 +88,8 @@ struct WriteBackResult
 // database, runs it when the key conditions pick exactly one record, and
 // closes it. Never throws. The caller brings the grid up to date
 // (RefreshWrittenRow or a reload through the filter) when it is written().
-WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid, const WriteBackRequest &request);
+WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid,
+                                  const WriteBackRequest &request);
 
 // Whether the grid row is one person's record: not the header, the trailing
 // empty row nor the " [没有记录]" marker row.

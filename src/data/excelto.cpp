@@ -38,8 +38,11 @@ QString excelto::kindExtension(int kind)
 }
 
 excelto::excelto(DialogService *dialogs, QWidget *parent)
-    : QDialog(parent), ui(std::make_unique<Ui::excelto>()), m_ds(std::make_unique<DataSource>()), m_dialogs(dialogs),
-      m_kinds(new QButtonGroup(this))
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::excelto>())
+    , m_ds(std::make_unique<DataSource>())
+    , m_dialogs(dialogs)
+    , m_kinds(new QButtonGroup(this))
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -83,7 +86,8 @@ void excelto::browse()
 {
     const QString ext = m_ds->fileExtension;
     const QString filter = QStringLiteral("数据文件(*.") + ext + QStringLiteral(")|*.") + ext;
-    const QString path = m_dialogs ? m_dialogs->openFileName(this, windowTitle(), QString(), filter) : QString();
+    const QString path =
+        m_dialogs ? m_dialogs->openFileName(this, windowTitle(), QString(), filter) : QString();
     if (path.isEmpty())
         return;
     m_ds->databasePath = path;

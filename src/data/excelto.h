@@ -41,6 +41,7 @@ signals:
     // and keys (its filter is empty). The main window takes them over and
     // selects its data-table option.
     void tableChosen(const DataSource &chosen);
+
 public:
     // What the window has chosen so far.
     const DataSource &choice() const { return *m_ds; }

@@ -10,7 +10,13 @@ class QWidget;
 class MessageService
 {
 public:
-    enum class Icon { None, Information, Warning, Critical, Question };
+    enum class Icon {
+        None,
+        Information,
+        Warning,
+        Critical,
+        Question
+    };
 
     virtual ~MessageService() = default;
     virtual void showMessage(QWidget *parent, const QString &text, const QString &title, Icon icon) = 0;

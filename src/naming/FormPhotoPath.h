@@ -10,7 +10,8 @@ class TableGrid;
 
 // What FormPhotoPath reads from the window's naming controls. A picker index
 // k stands for grid column k + 1; -1 (no selection) therefore reads column 0.
-struct NamingInputs {
+struct NamingInputs
+{
     QString saveFolder;        // Text1
     bool tableMode = false;    // Option1 "数据表保存" selected
     bool subFolder1On = false; // Chekb1
@@ -34,7 +35,8 @@ using RowCellReader = std::function<std::optional<QString>(int column)>;
 // read. The grid must outlive the reader.
 RowCellReader currentRowCells(const TableGrid &grid);
 
-struct PhotoPathResult {
+struct PhotoPathResult
+{
     NamingState state;            // the new naming state
     std::optional<QString> text2; // new text of Text2; nullopt keeps the old one
     QString message;              // to show with an OK button; empty for none

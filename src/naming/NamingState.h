@@ -6,7 +6,8 @@
 // folder, the current row and the typed name. The main window keeps one for
 // the whole run; it is empty until the first successful FormPhotoPath and is
 // never stored.
-struct NamingState {
+struct NamingState
+{
     QString baseFolder;  // the save folder, always ending with "/"
     QString subFolder1;  // first variable sub-folder, as last read from the grid
     QString subFolder2;  // second variable sub-folder, as last read from the grid

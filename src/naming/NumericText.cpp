@@ -3,8 +3,7 @@
 #include <QByteArray>
 #include <cmath>
 
-namespace
-{
+namespace {
 
 bool isBlank(QChar c)
 {
@@ -22,7 +21,10 @@ bool isDigit(QChar c)
 class NumberReader
 {
 public:
-    explicit NumberReader(QStringView text) : m_text(text) {}
+    explicit NumberReader(QStringView text)
+        : m_text(text)
+    {
+    }
 
     QByteArray read()
     {

@@ -11,7 +11,11 @@
 
 SaveFlow::SaveFlow(SaveHost &host, TableGrid &grid, CaptureControl &camera, MessageService &messages,
                    QWidget *dialogParent)
-    : m_host(host), m_grid(grid), m_camera(camera), m_messages(messages), m_parent(dialogParent)
+    : m_host(host)
+    , m_grid(grid)
+    , m_camera(camera)
+    , m_messages(messages)
+    , m_parent(dialogParent)
 {
 }
 

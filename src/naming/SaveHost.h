@@ -12,7 +12,7 @@ enum class SaveButton {
 // How a write-back went, as the save flow needs to know it.
 struct WriteBackNote
 {
-    QString text;            // why nothing was written, for the status line; empty when there is nothing to say
+    QString text; // why nothing was written, for the status line; empty when there is nothing to say
     bool rowRemoved = false; // the saved row left the grid (the filter no longer shows it): the
                              // next person now stands on the same row
 };
@@ -25,7 +25,7 @@ class SaveHost
 public:
     virtual ~SaveHost() = default;
 
-    virtual void focusTypedName() = 0;          // keyboard focus into Texfname
+    virtual void focusTypedName() = 0; // keyboard focus into Texfname
     // Sets Texqbm; its change handling forms the next path.
     virtual void setNumberText(const QString &text) = 0;
     // WriteBackFileName for the grid's currentRow; it may reload the grid

@@ -15,36 +15,35 @@ using namespace lumora::engine;
 
 namespace {
 
-const char usage[] =
-    "Usage: lumora-sql [--kind excel|access|foxpro|dbase] FILE [STATEMENT]\n"
-    "\n"
-    "Opens FILE with Lumora's table engine. The kind follows from the extension\n"
-    "(.xls excel, .mdb access, .dbf dbase, in any letter case) unless --kind\n"
-    "names it. A dBase or FoxPro database is the folder holding FILE.\n"
-    "\n"
-    "Without STATEMENT, lists every table and its fields:\n"
-    "  TABLE<TAB>name\n"
-    "  FIELD<TAB>position<TAB>name<TAB>type code\n"
-    "where position counts the table's fields from 0 (grid column position+1)\n"
-    "and the type code is the old engine's (10 text, 7 double, 8 date ...).\n"
-    "A table that cannot be read is left out of the listing with a note on\n"
-    "standard error (\"lumora-sql: note: message\"), as is anything else worth\n"
-    "knowing about a table that was read (a record count its header overstates,\n"
-    "a code page guessed).\n"
-    "\n"
-    "A select statement (or a table name) prints one line per record, the\n"
-    "values tab-separated as the grid shows them, in UTF-8. An update\n"
-    "statement prints the number of records changed.\n"
-    "\n"
-    "Every name and value is written as in PostgreSQL's COPY text format: a\n"
-    "tab, line feed, carriage return or backslash inside it is written as\n"
-    "\\t, \\n, \\r or \\\\, so each line is one record and each tab ends a value.\n"
-    "\n"
-    "In a statement a name in brackets may hold \"]\" written twice:\n"
-    "[a]]b] is the table a]b.\n"
-    "\n"
-    "Exit status 0 on success; on failure one line \"lumora-sql: message\" on\n"
-    "standard error and status 1 (2 for a wrong command line).\n";
+const char usage[] = "Usage: lumora-sql [--kind excel|access|foxpro|dbase] FILE [STATEMENT]\n"
+                     "\n"
+                     "Opens FILE with Lumora's table engine. The kind follows from the extension\n"
+                     "(.xls excel, .mdb access, .dbf dbase, in any letter case) unless --kind\n"
+                     "names it. A dBase or FoxPro database is the folder holding FILE.\n"
+                     "\n"
+                     "Without STATEMENT, lists every table and its fields:\n"
+                     "  TABLE<TAB>name\n"
+                     "  FIELD<TAB>position<TAB>name<TAB>type code\n"
+                     "where position counts the table's fields from 0 (grid column position+1)\n"
+                     "and the type code is the old engine's (10 text, 7 double, 8 date ...).\n"
+                     "A table that cannot be read is left out of the listing with a note on\n"
+                     "standard error (\"lumora-sql: note: message\"), as is anything else worth\n"
+                     "knowing about a table that was read (a record count its header overstates,\n"
+                     "a code page guessed).\n"
+                     "\n"
+                     "A select statement (or a table name) prints one line per record, the\n"
+                     "values tab-separated as the grid shows them, in UTF-8. An update\n"
+                     "statement prints the number of records changed.\n"
+                     "\n"
+                     "Every name and value is written as in PostgreSQL's COPY text format: a\n"
+                     "tab, line feed, carriage return or backslash inside it is written as\n"
+                     "\\t, \\n, \\r or \\\\, so each line is one record and each tab ends a value.\n"
+                     "\n"
+                     "In a statement a name in brackets may hold \"]\" written twice:\n"
+                     "[a]]b] is the table a]b.\n"
+                     "\n"
+                     "Exit status 0 on success; on failure one line \"lumora-sql: message\" on\n"
+                     "standard error and status 1 (2 for a wrong command line).\n";
 
 struct Kind
 {
@@ -123,10 +122,22 @@ public:
                 continue;
             }
             switch (c) {
-            case '\t': *p++ = '\\'; *p++ = 't'; break;
-            case '\n': *p++ = '\\'; *p++ = 'n'; break;
-            case '\r': *p++ = '\\'; *p++ = 'r'; break;
-            case '\\': *p++ = '\\'; *p++ = '\\'; break;
+            case '\t':
+                *p++ = '\\';
+                *p++ = 't';
+                break;
+            case '\n':
+                *p++ = '\\';
+                *p++ = 'n';
+                break;
+            case '\r':
+                *p++ = '\\';
+                *p++ = 'r';
+                break;
+            case '\\':
+                *p++ = '\\';
+                *p++ = '\\';
+                break;
             default: *p++ = char(c);
             }
             ++s;
@@ -136,7 +147,7 @@ public:
     void cell(const Value &v)
     {
         if (!v.isNull()) {
-            const QString text = v.toText();  // a Text value's own string, shared
+            const QString text = v.toText(); // a Text value's own string, shared
             cell(QStringView(text));
         }
     }
@@ -168,8 +179,8 @@ int fail(const QString &message, int status = 1)
 bool isUpdate(const QString &statement)
 {
     const QString t = statement.trimmed();
-    return t.startsWith(QLatin1String("update"), Qt::CaseInsensitive)
-           && (t.size() == 6 || t.at(6).isSpace() || t.at(6) == QLatin1Char('['));
+    return t.startsWith(QLatin1String("update"), Qt::CaseInsensitive) &&
+           (t.size() == 6 || t.at(6).isSpace() || t.at(6) == QLatin1Char('['));
 }
 
 } // namespace
@@ -204,9 +215,11 @@ int main(int argc, char **argv)
     const QString file = positional.at(0);
     const Kind *kind = nullptr;
     for (const Kind &k : kinds) {
-        const bool named = !kindName.isEmpty() && kindName.compare(QLatin1String(k.name), Qt::CaseInsensitive) == 0;
-        const bool byExtension = kindName.isEmpty() && k.extension
-                                 && QFileInfo(file).suffix().compare(QLatin1String(k.extension), Qt::CaseInsensitive) == 0;
+        const bool named =
+            !kindName.isEmpty() && kindName.compare(QLatin1String(k.name), Qt::CaseInsensitive) == 0;
+        const bool byExtension =
+            kindName.isEmpty() && k.extension &&
+            QFileInfo(file).suffix().compare(QLatin1String(k.extension), Qt::CaseInsensitive) == 0;
         if (named || byExtension) {
             kind = &k;
             break;
@@ -214,8 +227,11 @@ int main(int argc, char **argv)
     }
     if (!kind)
         return kindName.isEmpty()
-                   ? fail(QStringLiteral("cannot tell the kind of %1 from its extension; use --kind").arg(file), 2)
-                   : fail(QStringLiteral("unknown kind \"%1\": excel, access, foxpro or dbase").arg(kindName), 2);
+                   ? fail(QStringLiteral("cannot tell the kind of %1 from its extension; use --kind")
+                              .arg(file),
+                          2)
+                   : fail(QStringLiteral("unknown kind \"%1\": excel, access, foxpro or dbase").arg(kindName),
+                          2);
 
     try {
         auto db = Database::open(file, QString::fromLatin1(kind->connect));
@@ -225,8 +241,9 @@ int main(int argc, char **argv)
             const QFileInfo named(file);
             QString failure;
             for (const QString &table : db->tableNames()) {
-                const QString bracketed = QLatin1Char('[') + QString(table).replace(QLatin1String("]"), QLatin1String("]]"))
-                                          + QLatin1Char(']');
+                const QString bracketed = QLatin1Char('[') +
+                                          QString(table).replace(QLatin1String("]"), QLatin1String("]]")) +
+                                          QLatin1Char(']');
                 QList<FieldInfo> fields;
                 QStringList notes;
                 try {
@@ -243,7 +260,10 @@ int main(int argc, char **argv)
                     note(n);
                 out(QStringLiteral("TABLE\t") + escaped(table));
                 for (int i = 0; i < fields.size(); ++i)
-                    out(QStringLiteral("FIELD\t%1\t%2\t%3").arg(i).arg(escaped(fields.at(i).name)).arg(fields.at(i).daoType));
+                    out(QStringLiteral("FIELD\t%1\t%2\t%3")
+                            .arg(i)
+                            .arg(escaped(fields.at(i).name))
+                            .arg(fields.at(i).daoType));
             }
             if (!failure.isNull()) {
                 std::fflush(stdout);

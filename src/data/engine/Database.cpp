@@ -46,8 +46,9 @@ const BackendKind backendKinds[] = {
     // Access: the connect string is empty or carries only options (";pwd=...").
     {[](const QString &c) { return c.trimmed().isEmpty() || c.trimmed().startsWith(QLatin1Char(';')); },
      [](const QString &path) -> std::unique_ptr<Backend> {
-         throw EngineError(QStringLiteral("Access databases cannot be opened yet: %1").arg(path),
-                           QStringLiteral("暂时还不能打开 Access 数据库：%1").arg(QFileInfo(path).fileName()));
+         throw EngineError(
+             QStringLiteral("Access databases cannot be opened yet: %1").arg(path),
+             QStringLiteral("暂时还不能打开 Access 数据库：%1").arg(QFileInfo(path).fileName()));
      }},
 };
 
@@ -134,7 +135,10 @@ bool accepts(const SqlSelect &select, const TableSource &source, qsizetype recor
 
 } // namespace
 
-Database::Database(std::unique_ptr<Backend> backend) : m_backend(std::move(backend)) {}
+Database::Database(std::unique_ptr<Backend> backend)
+    : m_backend(std::move(backend))
+{
+}
 
 Database::~Database() = default;
 
@@ -145,8 +149,9 @@ std::unique_ptr<Database> Database::open(const QString &path, const QString &con
     for (const BackendKind &kind : backendKinds)
         if (kind.matches(connect))
             return fromBackend(kind.open(path));
-    throw EngineError(QStringLiteral("unknown connect string \"%1\" for %2").arg(connect, path),
-                      QStringLiteral("不认识文件 %1 的连接字符串“%2”").arg(QFileInfo(path).fileName(), connect));
+    throw EngineError(
+        QStringLiteral("unknown connect string \"%1\" for %2").arg(connect, path),
+        QStringLiteral("不认识文件 %1 的连接字符串“%2”").arg(QFileInfo(path).fileName(), connect));
 }
 
 std::unique_ptr<Database> Database::fromBackend(std::unique_ptr<Backend> backend)
@@ -183,7 +188,8 @@ TableSource &Database::table(const QString &name, int offset) const
         throw EngineError(what, chinese);
     };
     if (matches.isEmpty())
-        return refuse(QStringLiteral("unknown table \"%1\"").arg(name), QStringLiteral("没有数据表“%1”").arg(name));
+        return refuse(QStringLiteral("unknown table \"%1\"").arg(name),
+                      QStringLiteral("没有数据表“%1”").arg(name));
     if (matches.size() > 1)
         return refuse(QStringLiteral("table name \"%1\" is ambiguous: it could be %2; name one exactly")
                           .arg(name, matches.join(QStringLiteral(" or "))),
@@ -245,7 +251,8 @@ Recordset Database::runSelect(const QString &statement, qsizetype first, qsizety
     SqlStatement parsed = SqlParser::parse(statement);
     auto *select = std::get_if<SqlSelect>(&parsed);
     if (!select)
-        throw SqlError(QStringLiteral("expected a select statement"), QStringLiteral("这里要的是 select 语句"), 0);
+        throw SqlError(QStringLiteral("expected a select statement"),
+                       QStringLiteral("这里要的是 select 语句"), 0);
     const TableSource &source = table(select->table.name, select->table.offset);
     const QList<FieldInfo> &fields = source.fields();
     for (auto &column : select->columns)
@@ -280,7 +287,8 @@ Recordset Database::selectJoins(const SqlSelect &select, const TableSource &sour
             continue;
         QList<QStringList> parts(width);
         for (int c = 0; c < width; ++c)
-            allNull[size_t(c)] = !SqlEvaluator::joinParts(*select.columns[size_t(c)].expr, source, r, parts[c]);
+            allNull[size_t(c)] =
+                !SqlEvaluator::joinParts(*select.columns[size_t(c)].expr, source, r, parts[c]);
         rs.appendJoinedRow(std::move(parts), allNull);
     }
     return rs;
@@ -346,7 +354,8 @@ UpdateResult Database::runUpdate(const QString &statement, qsizetype expected)
     SqlStatement parsed = SqlParser::parse(statement);
     auto *update = std::get_if<SqlUpdate>(&parsed);
     if (!update)
-        throw SqlError(QStringLiteral("expected an update statement"), QStringLiteral("这里要的是 update 语句"), 0);
+        throw SqlError(QStringLiteral("expected an update statement"),
+                       QStringLiteral("这里要的是 update 语句"), 0);
     TableSource &target = table(update->table.name, update->table.offset);
     const QList<FieldInfo> fields = target.fields();
     for (SqlAssignment &a : update->assignments) {
@@ -391,7 +400,8 @@ UpdateResult Database::runUpdate(const QString &statement, qsizetype expected)
     for (qsizetype m = 0; m < matches.size(); ++m) {
         for (size_t i = 0; i < perRecord; ++i) {
             try {
-                target.update(matches.at(m), update->assignments[i].field, values.at(m * qsizetype(perRecord) + qsizetype(i)));
+                target.update(matches.at(m), update->assignments[i].field,
+                              values.at(m * qsizetype(perRecord) + qsizetype(i)));
             } catch (const EngineError &e) {
                 if (m == 0)
                     throw;

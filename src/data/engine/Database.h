@@ -15,8 +15,8 @@ struct SqlSelect;
 // What an update statement matched and whether it wrote.
 struct UpdateResult
 {
-    QList<qsizetype> records;  // the matched records, in file order
-    bool written = false;      // false: the statement was held back, nothing changed
+    QList<qsizetype> records; // the matched records, in file order
+    bool written = false;     // false: the statement was held back, nothing changed
     qsizetype matched() const { return records.size(); }
 };
 

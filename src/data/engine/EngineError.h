@@ -18,13 +18,21 @@ class EngineError : public std::runtime_error
 public:
     enum class Code {
         Other,
-        Locked,  // another program holds a lock on the file; trying again later may work
+        Locked, // another program holds a lock on the file; trying again later may work
     };
 
     EngineError(const QString &message, const QString &chinese, Code code = Code::Other)
-        : std::runtime_error(message.toStdString()), m_message(message), m_chinese(chinese), m_code(code) {}
+        : std::runtime_error(message.toStdString())
+        , m_message(message)
+        , m_chinese(chinese)
+        , m_code(code)
+    {
+    }
     // An error with no Chinese wording (from code outside the engine).
-    explicit EngineError(const QString &message, Code code = Code::Other) : EngineError(message, QString(), code) {}
+    explicit EngineError(const QString &message, Code code = Code::Other)
+        : EngineError(message, QString(), code)
+    {
+    }
 
     // Both texts from templates whose %1, %2 ... take the same facts, in
     // one pass: a fact that itself holds "%1" stays as it is.
@@ -45,8 +53,7 @@ public:
     static QString factText(QChar c) { return QString(c); }
     static QString factText(std::integral auto n) { return QString::number(n); }
 
-    template <typename... Facts>
-    static QString fill(QStringView text, const Facts &...facts)
+    template <typename... Facts> static QString fill(QStringView text, const Facts &...facts)
     {
         if constexpr (sizeof...(Facts) == 0)
             return text.toString();

@@ -22,7 +22,10 @@ class Recordset
 {
 public:
     Recordset() = default;
-    explicit Recordset(QList<FieldInfo> fields) : m_fields(std::move(fields)) {}
+    explicit Recordset(QList<FieldInfo> fields)
+        : m_fields(std::move(fields))
+    {
+    }
 
     const QList<FieldInfo> &fields() const { return m_fields; }
     qsizetype size() const { return m_rows.size(); }

@@ -11,9 +11,9 @@ namespace lumora::engine {
 // What the engine knows of one field of a table.
 struct FieldInfo
 {
-    QString name;        // as the file spells it
-    qint16 daoType = 0;  // DaoType code
-    int width = 0;       // bytes or characters the format allows; 0 when unbounded
+    QString name;       // as the file spells it
+    qint16 daoType = 0; // DaoType code
+    int width = 0;      // bytes or characters the format allows; 0 when unbounded
     int decimals = 0;
     bool nullable = false;
 };

@@ -57,10 +57,10 @@ QString Value::formatNumber(double d)
     if (std::isinf(d))
         return d < 0 ? QStringLiteral("-Infinity") : QStringLiteral("Infinity");
     if (d == 0)
-        return QStringLiteral("0");  // also for -0
+        return QStringLiteral("0"); // also for -0
     char buf[400];
-    const auto fmt = (std::fabs(d) >= 1e21 || std::fabs(d) < 1e-7) ? std::chars_format::general
-                                                                      : std::chars_format::fixed;
+    const auto fmt =
+        (std::fabs(d) >= 1e21 || std::fabs(d) < 1e-7) ? std::chars_format::general : std::chars_format::fixed;
     const auto res = std::to_chars(buf, buf + sizeof buf, d, fmt);
     return QString::fromLatin1(buf, res.ptr - buf);
 }

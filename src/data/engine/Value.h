@@ -32,7 +32,16 @@ enum DaoType : qint16 {
 class Value
 {
 public:
-    enum class Kind { Null, Boolean, Integer, Double, Currency, Text, DateTime, Binary };
+    enum class Kind {
+        Null,
+        Boolean,
+        Integer,
+        Double,
+        Currency,
+        Text,
+        DateTime,
+        Binary
+    };
 
     Value() = default;
     static Value null() { return {}; }
@@ -47,14 +56,17 @@ public:
 
     Kind kind() const { return m_kind; }
     bool isNull() const { return m_kind == Kind::Null; }
-    bool isNumber() const { return m_kind == Kind::Integer || m_kind == Kind::Double || m_kind == Kind::Currency; }
+    bool isNumber() const
+    {
+        return m_kind == Kind::Integer || m_kind == Kind::Double || m_kind == Kind::Currency;
+    }
 
-    bool toBool() const;           // Boolean only; false otherwise
-    qint64 toInteger() const;      // Integer, or Currency in ten-thousandths
-    double toDouble() const;       // any number kind as a double
-    QString textValue() const;     // Text only
-    QDateTime toDateTime() const;  // DateTime only (held as Qt::UTC, read as wall-clock time)
-    QByteArray toBinary() const;   // Binary only
+    bool toBool() const;          // Boolean only; false otherwise
+    qint64 toInteger() const;     // Integer, or Currency in ten-thousandths
+    double toDouble() const;      // any number kind as a double
+    QString textValue() const;    // Text only
+    QDateTime toDateTime() const; // DateTime only (held as Qt::UTC, read as wall-clock time)
+    QByteArray toBinary() const;  // Binary only
 
     // The value as text, the way the engine renders it in concatenations and
     // in the grid: numbers in their shortest exact decimal form ("3", "3.5",
@@ -72,8 +84,12 @@ public:
 
 private:
     using Payload = std::variant<std::monostate, bool, qint64, double, QString, QDateTime, QByteArray>;
-    template<typename T>
-    Value(Kind k, T v) : m_kind(k), m_payload(std::move(v)) {}
+    template <typename T>
+    Value(Kind k, T v)
+        : m_kind(k)
+        , m_payload(std::move(v))
+    {
+    }
 
     Kind m_kind = Kind::Null;
     Payload m_payload;

@@ -16,7 +16,11 @@ namespace lumora::engine {
 class ByteCursor
 {
 public:
-    ByteCursor(QByteArrayView bytes, QString what) : m_bytes(bytes), m_what(std::move(what)) {}
+    ByteCursor(QByteArrayView bytes, QString what)
+        : m_bytes(bytes)
+        , m_what(std::move(what))
+    {
+    }
 
     qsizetype size() const { return m_bytes.size(); }
     bool has(qint64 offset, qint64 length) const
@@ -42,8 +46,8 @@ public:
     quint32 u32le(qint64 offset) const
     {
         require(offset, 4);
-        return quint32(byteAt(offset)) | quint32(byteAt(offset + 1)) << 8 | quint32(byteAt(offset + 2)) << 16 |
-               quint32(byteAt(offset + 3)) << 24;
+        return quint32(byteAt(offset)) | quint32(byteAt(offset + 1)) << 8 |
+               quint32(byteAt(offset + 2)) << 16 | quint32(byteAt(offset + 3)) << 24;
     }
     quint32 u32be(qint64 offset) const
     {
@@ -76,9 +80,10 @@ private:
     void require(qint64 offset, qint64 length) const
     {
         if (!has(offset, length))
-            throw EngineError::format(u"%1 is damaged: it ends before offset %2 (%3 bytes needed, %4 present)",
-                                      u"文件 %1 已损坏：内容在第 %2 个字节之前就结束了（需要 %3 个字节，只有 %4 个）",
-                                      m_what, offset + length, length, m_bytes.size());
+            throw EngineError::format(
+                u"%1 is damaged: it ends before offset %2 (%3 bytes needed, %4 present)",
+                u"文件 %1 已损坏：内容在第 %2 个字节之前就结束了（需要 %3 个字节，只有 %4 个）", m_what,
+                offset + length, length, m_bytes.size());
     }
 
     QByteArrayView m_bytes;

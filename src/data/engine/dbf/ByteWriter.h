@@ -15,7 +15,10 @@ namespace lumora::engine {
 class ByteWriter
 {
 public:
-    explicit ByteWriter(QByteArray &bytes) : m_bytes(bytes) {}
+    explicit ByteWriter(QByteArray &bytes)
+        : m_bytes(bytes)
+    {
+    }
 
     ByteWriter &u8(qsizetype offset, quint8 v)
     {

@@ -14,7 +14,8 @@ namespace {
 class DbfFolder : public Backend
 {
 public:
-    explicit DbfFolder(const QString &folder) : m_dir(folder)
+    explicit DbfFolder(const QString &folder)
+        : m_dir(folder)
     {
         if (!m_dir.exists())
             throw EngineError::format(u"The folder %1 does not exist", u"文件夹 %1 不存在", folder);
@@ -47,7 +48,8 @@ public:
         }
         const QStringList &matches = exact.isEmpty() ? folded : exact;
         if (matches.isEmpty())
-            throw EngineError::format(u"There is no table %1 in %2", u"文件夹 %2 中没有数据表 %1", name, m_dir.path());
+            throw EngineError::format(u"There is no table %1 in %2", u"文件夹 %2 中没有数据表 %1", name,
+                                      m_dir.path());
         if (matches.size() > 1)
             throw EngineError(QStringLiteral("The table name %1 is ambiguous in %2: it could be %3")
                                   .arg(name, m_dir.path(), matches.join(QStringLiteral(" or "))),

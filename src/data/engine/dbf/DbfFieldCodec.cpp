@@ -113,7 +113,6 @@ std::optional<QDate> parseDate(QByteArrayView b)
 
 // ---- encoding helpers --------------------------------------------------
 
-
 // Digits after the point in the shortest text that reads back as `d`.
 int decimalsOf(double d)
 {
@@ -169,7 +168,8 @@ Value DbfFieldCodec::decode(const DbfField &f, QByteArrayView record, int nullFl
         // Numbers are doubles, as the old engine held them, except whole
         // numbers a double cannot hold: an 18-digit identity number stays
         // exact, so it shows, compares and writes back as stored.
-        if (const auto whole = parseWhole(raw); whole && (*whole > kExactInDouble || *whole < -kExactInDouble))
+        if (const auto whole = parseWhole(raw);
+            whole && (*whole > kExactInDouble || *whole < -kExactInDouble))
             return Value::integer(*whole);
         const auto d = parseNumber(raw);
         return d ? Value::real(*d) : Value::null();
@@ -180,16 +180,19 @@ Value DbfFieldCodec::decode(const DbfField &f, QByteArrayView record, int nullFl
     }
     case 'L':
         switch (raw.isEmpty() ? ' ' : raw[0]) {
-        case 'T': case 't': case 'Y': case 'y': return Value::boolean(true);
-        case 'F': case 'f': case 'N': case 'n': return Value::boolean(false);
+        case 'T':
+        case 't':
+        case 'Y':
+        case 'y': return Value::boolean(true);
+        case 'F':
+        case 'f':
+        case 'N':
+        case 'n': return Value::boolean(false);
         default: return Value::null();
         }
-    case 'I':
-        return Value::integer(cursor().i32le(f.offset));
-    case 'B':
-        return Value::real(cursor().f64le(f.offset));
-    case 'Y':
-        return Value::currency(cursor().i64le(f.offset));
+    case 'I': return Value::integer(cursor().i32le(f.offset));
+    case 'B': return Value::real(cursor().f64le(f.offset));
+    case 'Y': return Value::currency(cursor().i64le(f.offset));
     case 'T': {
         const qint32 day = cursor().i32le(f.offset);
         const qint32 ms = cursor().i32le(f.offset + 4);
@@ -201,7 +204,8 @@ Value DbfFieldCodec::decode(const DbfField &f, QByteArrayView record, int nullFl
         const QDate date = QDate::fromJulianDay(day + seconds / 86400);
         if (!date.isValid())
             return Value::null();
-        return Value::dateTime(QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(seconds % 86400) * 1000), Qt::UTC));
+        return Value::dateTime(
+            QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(seconds % 86400) * 1000), Qt::UTC));
     }
     case 'V':
     case 'Q': {
@@ -212,7 +216,7 @@ Value DbfFieldCodec::decode(const DbfField &f, QByteArrayView record, int nullFl
             data = cutText(raw);
         return f.type == 'Q' ? Value::binary(data.toByteArray()) : Value::text(codec.decode(data));
     }
-    default:  // C, and types this codec does not know, as text
+    default: // C, and types this codec does not know, as text
         return Value::text(codec.decode(cutText(raw)));
     }
 }
@@ -265,13 +269,14 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
 
     if (v.isNull()) {
         switch (f.type) {
-        case 'C': case 'N': case 'F': case 'D': case 'L':
-            return QByteArray(f.length, ' ');
-        case 'T':
-            return QByteArray(f.length, '\0');
-        case 'V': case 'Q':
-            *varLength = 0;
-            return QByteArray(f.length, f.type == 'V' ? ' ' : '\0');
+        case 'C':
+        case 'N':
+        case 'F':
+        case 'D':
+        case 'L': return QByteArray(f.length, ' ');
+        case 'T': return QByteArray(f.length, '\0');
+        case 'V':
+        case 'Q': *varLength = 0; return QByteArray(f.length, f.type == 'V' ? ' ' : '\0');
         default:
             if (f.nullBit >= 0)
                 return QByteArray(f.length, '\0');
@@ -291,7 +296,8 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
             bytes = v.toBinary();
         } else {
             if (v.kind() == Value::Kind::Binary)
-                throw refuse(QStringLiteral("holds text, not bytes"), QStringLiteral("只能存放文字，不能存放二进制数据"));
+                throw refuse(QStringLiteral("holds text, not bytes"),
+                             QStringLiteral("只能存放文字，不能存放二进制数据"));
             bytes = encodeText(v.toText());
         }
         if (bytes.size() > f.length)
@@ -323,9 +329,11 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
                 text += '.' + QByteArray(f.decimals, '0');
             if (text.size() > f.length)
                 throw refuse(QStringLiteral("is %1 characters wide; %2 needs %3")
-                                 .arg(QString::number(f.length), QString::fromLatin1(text), QString::number(text.size())),
+                                 .arg(QString::number(f.length), QString::fromLatin1(text),
+                                      QString::number(text.size())),
                              QStringLiteral("只有 %1 个字符宽，放不下 %2（需要 %3 个字符）")
-                                 .arg(QString::number(f.length), QString::fromLatin1(text), QString::number(text.size())));
+                                 .arg(QString::number(f.length), QString::fromLatin1(text),
+                                      QString::number(text.size())));
             return text.rightJustified(f.length, ' ');
         }
         const std::optional<double> d = numberOf(v);
@@ -333,18 +341,21 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
             throw refuse(QStringLiteral("holds numbers; \"%1\" is not one").arg(v.toText()),
                          QStringLiteral("只能存放数字，“%1”不是数字").arg(v.toText()));
         if (decimalsOf(*d) > f.decimals)
-            throw refuse(QStringLiteral("allows %1 decimals; %2 has more").arg(f.decimals).arg(Value::formatNumber(*d)),
+            throw refuse(QStringLiteral("allows %1 decimals; %2 has more")
+                             .arg(f.decimals)
+                             .arg(Value::formatNumber(*d)),
                          QStringLiteral("最多只能有 %1 位小数，%2 的小数位太多")
                              .arg(f.decimals)
                              .arg(Value::formatNumber(*d)));
         QByteArray text = QByteArray::number(*d, 'f', f.decimals);
         if (text.startsWith('-') && text.count('0') + text.count('.') == text.size() - 1)
-            text.remove(0, 1);  // no "-0"
+            text.remove(0, 1); // no "-0"
         if (text.size() > f.length)
-            throw refuse(QStringLiteral("is %1 characters wide; %2 needs %3")
-                             .arg(QString::number(f.length), QString::fromLatin1(text), QString::number(text.size())),
-                         QStringLiteral("只有 %1 个字符宽，放不下 %2（需要 %3 个字符）")
-                             .arg(QString::number(f.length), QString::fromLatin1(text), QString::number(text.size())));
+            throw refuse(
+                QStringLiteral("is %1 characters wide; %2 needs %3")
+                    .arg(QString::number(f.length), QString::fromLatin1(text), QString::number(text.size())),
+                QStringLiteral("只有 %1 个字符宽，放不下 %2（需要 %3 个字符）")
+                    .arg(QString::number(f.length), QString::fromLatin1(text), QString::number(text.size())));
         return text.rightJustified(f.length, ' ');
     }
     case 'D': {
@@ -388,10 +399,12 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
     case 'I': {
         const std::optional<double> d = numberOf(v);
         if (!d || *d != std::floor(*d) || *d < -2147483648.0 || *d > 2147483647.0)
-            throw refuse(QStringLiteral("holds whole numbers up to 2147483647; \"%1\" is not one").arg(v.toText()),
-                         QStringLiteral("只能存放不超过 2147483647 的整数，不能存放“%1”").arg(v.toText()));
+            throw refuse(
+                QStringLiteral("holds whole numbers up to 2147483647; \"%1\" is not one").arg(v.toText()),
+                QStringLiteral("只能存放不超过 2147483647 的整数，不能存放“%1”").arg(v.toText()));
         QByteArray out(4, '\0');
-        ByteWriter(out).le32(0, quint32(qint32(v.kind() == Value::Kind::Integer ? v.toInteger() : qint64(*d))));
+        ByteWriter(out).le32(0,
+                             quint32(qint32(v.kind() == Value::Kind::Integer ? v.toInteger() : qint64(*d))));
         return out;
     }
     case 'B': {
@@ -417,8 +430,9 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
         } else {
             const std::optional<double> d = numberOf(v);
             if (!d || !std::isfinite(*d) || std::fabs(*d) > 9.0e14 || decimalsOf(*d) > 4)
-                throw refuse(QStringLiteral("holds amounts with up to 4 decimals; \"%1\" is not one").arg(v.toText()),
-                             QStringLiteral("只能存放最多 4 位小数的金额，不能存放“%1”").arg(v.toText()));
+                throw refuse(
+                    QStringLiteral("holds amounts with up to 4 decimals; \"%1\" is not one").arg(v.toText()),
+                    QStringLiteral("只能存放最多 4 位小数的金额，不能存放“%1”").arg(v.toText()));
             units = std::llround(*d * 10000.0);
         }
         QByteArray out(8, '\0');

@@ -27,8 +27,8 @@ public:
     // from its deletion flag on. Bytes that do not read as the field's type
     // (a number field holding letters, a date of 30 February) are Null.
     // Throws EngineError naming `table` when the field lies outside the record.
-    static Value decode(const DbfField &f, QByteArrayView record, int nullFlagsOffset, const DbfTextCodec &codec,
-                        const QString &table);
+    static Value decode(const DbfField &f, QByteArrayView record, int nullFlagsOffset,
+                        const DbfTextCodec &codec, const QString &table);
 
     // The memo block a memo field's bytes point to (10 ASCII digits, or 4
     // bytes little-endian on Visual FoxPro); nothing for a field with no memo.
@@ -39,9 +39,9 @@ public:
     // What encode() gives for one value.
     struct Encoded
     {
-        QByteArray bytes;     // exactly the field's length
-        bool isNull = false;  // the field becomes Null (its _NullFlags bit is to be set)
-        int varLength = -1;   // V/Q: the length a short value keeps in the last byte, else -1
+        QByteArray bytes;    // exactly the field's length
+        bool isNull = false; // the field becomes Null (its _NullFlags bit is to be set)
+        int varLength = -1;  // V/Q: the length a short value keeps in the last byte, else -1
     };
     // The bytes field `f` (not a memo) holds for `v` in code page `codec`.
     // Throws EngineError naming `table` when `v` does not fit exactly: too

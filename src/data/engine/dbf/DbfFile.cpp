@@ -21,7 +21,8 @@ constexpr int kLockRetryMs = 50;
 
 } // namespace
 
-DbfFile::DbfFile(const QString &path, QString what, Mode mode) : m_what(std::move(what))
+DbfFile::DbfFile(const QString &path, QString what, Mode mode)
+    : m_what(std::move(what))
 {
     const bool writing = mode == Mode::WriteLocked;
     m_fd = ::open(QFile::encodeName(path).constData(), (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC);
@@ -37,16 +38,18 @@ DbfFile::DbfFile(const QString &path, QString what, Mode mode) : m_what(std::mov
 DbfFile::~DbfFile()
 {
     if (m_fd >= 0)
-        ::close(m_fd);  // also releases the lock
+        ::close(m_fd); // also releases the lock
 }
 
 void DbfFile::lock()
 {
-    struct flock lock {};
+    struct flock lock
+    {
+    };
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
-    lock.l_len = 0;  // to the end, however far it grows
+    lock.l_len = 0; // to the end, however far it grows
     // xBase programs lock a record with one byte far past the end of the
     // file and may hold it for as long as a form is open: waiting for the
     // lock (F_SETLKW) could freeze the window for good.
@@ -63,9 +66,10 @@ void DbfFile::lock()
         if (waited >= kLockWaitMs) {
             ::close(m_fd);
             m_fd = -1;
-            throw EngineError(QStringLiteral("%1 is locked by another program; close it there and try again").arg(m_what),
-                              QStringLiteral("数据表被其他程序锁定：%1，请在那个程序中关闭它后再试").arg(m_what),
-                              EngineError::Code::Locked);
+            throw EngineError(
+                QStringLiteral("%1 is locked by another program; close it there and try again").arg(m_what),
+                QStringLiteral("数据表被其他程序锁定：%1，请在那个程序中关闭它后再试").arg(m_what),
+                EngineError::Code::Locked);
         }
         ::usleep(kLockRetryMs * 1000);
         waited += kLockRetryMs;
@@ -74,7 +78,9 @@ void DbfFile::lock()
 
 qint64 DbfFile::size() const
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(m_fd, &st) != 0)
         fail(u"cannot be measured", u"无法取得大小");
     return qint64(st.st_size);
@@ -107,7 +113,8 @@ void DbfFile::write(qint64 offset, QByteArrayView bytes) const
 {
     qint64 done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(m_fd, bytes.data() + done, size_t(bytes.size() - done), off_t(offset + done));
+        const ssize_t n =
+            ::pwrite(m_fd, bytes.data() + done, size_t(bytes.size() - done), off_t(offset + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -18,7 +18,10 @@ namespace lumora::engine {
 class DbfFile
 {
 public:
-    enum class Mode { Read, WriteLocked };
+    enum class Mode {
+        Read,
+        WriteLocked
+    };
 
     DbfFile(const QString &path, QString what, Mode mode);
     ~DbfFile();

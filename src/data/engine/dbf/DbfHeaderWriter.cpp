@@ -8,9 +8,9 @@ namespace lumora::engine {
 
 namespace {
 
-constexpr int kPrologue = 32;    // fixed part of the header
-constexpr int kDescriptor = 32;  // one field descriptor
-constexpr int kNameLength = 10;  // a field name's bytes before its terminating NUL
+constexpr int kPrologue = 32;   // fixed part of the header
+constexpr int kDescriptor = 32; // one field descriptor
+constexpr int kNameLength = 10; // a field name's bytes before its terminating NUL
 
 } // namespace
 
@@ -32,7 +32,7 @@ QByteArray DbfHeaderWriter::header(const DbfHeader &h, const DbfTextCodec &codec
     int pos = kPrologue;
     for (const DbfField &f : h.fields) {
         const QByteArray name = codec.encode(f.name).value_or(QByteArray()).left(kNameLength);
-        std::copy(name.begin(), name.end(), out.begin() + pos);  // bytes 0-10, NUL-padded
+        std::copy(name.begin(), name.end(), out.begin() + pos); // bytes 0-10, NUL-padded
         w.u8(pos + 11, quint8(f.type));
         if (vfp)
             w.le32(pos + 12, quint32(f.offset));

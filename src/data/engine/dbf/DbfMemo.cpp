@@ -25,7 +25,10 @@ namespace {
 class BytesSource : public DbfMemo::Source
 {
 public:
-    explicit BytesSource(QByteArray bytes) : m_bytes(std::move(bytes)) {}
+    explicit BytesSource(QByteArray bytes)
+        : m_bytes(std::move(bytes))
+    {
+    }
     qint64 size() const override { return m_bytes.size(); }
     QByteArray read(qint64 offset, qint64 length) const override
     {
@@ -42,7 +45,10 @@ private:
 class FileSource : public DbfMemo::Source
 {
 public:
-    FileSource(const QString &path, const QString &what) : m_file(path, what, DbfFile::Mode::Read) {}
+    FileSource(const QString &path, const QString &what)
+        : m_file(path, what, DbfFile::Mode::Read)
+    {
+    }
 
     qint64 size() const override { return m_file.size(); }
     QByteArray read(qint64 offset, qint64 length) const override
@@ -55,7 +61,8 @@ public:
             out.resize(length);
         } catch (const std::bad_alloc &) {
             throw EngineError::format(u"%1: a memo of %2 bytes is too large to read",
-                                      u"文件 %1 中有一条 %2 个字节的备注，太大，读不进来", m_file.what(), length);
+                                      u"文件 %1 中有一条 %2 个字节的备注，太大，读不进来", m_file.what(),
+                                      length);
         }
         out.truncate(m_file.read(offset, out.data(), length));
         return out;
@@ -68,14 +75,20 @@ private:
 } // namespace
 
 DbfMemo::DbfMemo(Kind kind, QByteArray bytes, bool dbase4, QString what)
-    : m_kind(kind), m_source(std::make_shared<BytesSource>(std::move(bytes))), m_what(std::move(what)),
-      m_dbase4(dbase4), m_present(true)
+    : m_kind(kind)
+    , m_source(std::make_shared<BytesSource>(std::move(bytes)))
+    , m_what(std::move(what))
+    , m_dbase4(dbase4)
+    , m_present(true)
 {
     readHeader();
 }
 
 DbfMemo::DbfMemo(Kind kind, const QString &path, bool dbase4, QString what)
-    : m_kind(kind), m_what(std::move(what)), m_dbase4(dbase4), m_present(true)
+    : m_kind(kind)
+    , m_what(std::move(what))
+    , m_dbase4(dbase4)
+    , m_present(true)
 {
     m_source = std::make_shared<FileSource>(path, m_what);
     readHeader();
@@ -91,8 +104,8 @@ void DbfMemo::readHeader()
     if (m_kind == Kind::Fpt) {
         m_blockSize = in.u16be(6);
         if (m_blockSize == 0)
-            throw EngineError::format(u"%1 is damaged: its memo block size is 0", u"文件 %1 已损坏：备注块大小是 0",
-                                      m_what);
+            throw EngineError::format(u"%1 is damaged: its memo block size is 0",
+                                      u"文件 %1 已损坏：备注块大小是 0", m_what);
     } else {
         const quint32 stated = in.has(20, 2) ? in.u16le(20) : 0;
         m_blockSize = (stated != 0 && stated % 64 == 0) ? stated : 512;
@@ -113,8 +126,8 @@ QByteArray DbfMemo::read(quint32 block) const
                                   u"文件 %1 已损坏：有记录指向文件之外的备注块 %2", m_what, block);
     const auto tooLong = [&](quint32 length) {
         return EngineError::format(u"%1 is damaged: memo block %2 says %3 bytes, more than the file holds",
-                                   u"文件 %1 已损坏：备注块 %2 说有 %3 个字节，比文件里剩下的多", m_what, block,
-                                   length);
+                                   u"文件 %1 已损坏：备注块 %2 说有 %3 个字节，比文件里剩下的多", m_what,
+                                   block, length);
     };
     const QByteArray head = m_source->read(start, 8);
     const ByteCursor in(head, m_what);

@@ -21,7 +21,10 @@ namespace lumora::engine {
 class DbfMemo
 {
 public:
-    enum class Kind { Dbt, Fpt };
+    enum class Kind {
+        Dbt,
+        Fpt
+    };
 
     DbfMemo() = default;
     // A memo file held in `bytes`; `dbase4` says a .dbt gets dBase IV block

@@ -25,7 +25,11 @@ constexpr qint64 kBlockBytes = 128 * 1024;
 
 // ---- opening -------------------------------------------------------------
 
-DbfTable::DbfTable(QString name, QString path) : m_name(std::move(name)), m_path(std::move(path)) {}
+DbfTable::DbfTable(QString name, QString path)
+    : m_name(std::move(name))
+    , m_path(std::move(path))
+{
+}
 
 DbfTable::~DbfTable() = default;
 
@@ -39,7 +43,8 @@ void DbfTable::load(const QByteArray &codecName)
     const QString what = this->what();
     // The prologue and field descriptors; the records are read when asked for.
     const qint64 fileSize = m_file ? m_file->size() : m_memoryBytes.size();
-    QByteArray head = m_file ? m_file->read(0, 32) : m_memoryBytes.first(std::min<qsizetype>(32, m_memoryBytes.size()));
+    QByteArray head =
+        m_file ? m_file->read(0, 32) : m_memoryBytes.first(std::min<qsizetype>(32, m_memoryBytes.size()));
     if (head.size() >= 12) {
         const qint64 headerLength = ByteCursor(head, what).u16le(8);
         if (headerLength > head.size())
@@ -53,11 +58,12 @@ void DbfTable::load(const QByteArray &codecName)
     m_codec = DbfTextCodec(codePage.isEmpty() ? QByteArray("GBK") : codePage);
     if (codePage.isEmpty()) {
         m_unknownDriver = driver;
-        m_notes.append(QStringLiteral("%1: its language-driver byte 0x%2 names no code page this program knows; its "
-                                      "text is read as GBK and none is written into it (a .cpg file beside it naming "
-                                      "the code page, such as CP1252, settles it)")
-                           .arg(what)
-                           .arg(driver, 2, 16, QLatin1Char('0')));
+        m_notes.append(
+            QStringLiteral("%1: its language-driver byte 0x%2 names no code page this program knows; its "
+                           "text is read as GBK and none is written into it (a .cpg file beside it naming "
+                           "the code page, such as CP1252, settles it)")
+                .arg(what)
+                .arg(driver, 2, 16, QLatin1Char('0')));
     }
     m_header = DbfHeader::parse(head, fileSize, m_codec, what);
     for (const DbfField &f : m_header.fields)
@@ -120,7 +126,8 @@ QByteArrayView DbfTable::recordAt(quint32 physical) const
         return QByteArrayView(m_memoryBytes).sliced(recordOffset(physical), length);
     if (m_blockRecords == 0 || physical < m_blockFirst || physical - m_blockFirst >= m_blockRecords) {
         // A block of records from this one on, never past the last one present.
-        const qint64 wanted = std::min<qint64>(std::max<qint64>(1, kBlockBytes / length), m_present - physical);
+        const qint64 wanted =
+            std::min<qint64>(std::max<qint64>(1, kBlockBytes / length), m_present - physical);
         m_blockRecords = 0;
         m_block.resize(wanted * length);
         const qint64 got = m_file->read(recordOffset(physical), m_block.data(), wanted * length);
@@ -137,7 +144,8 @@ void DbfTable::attachMemo(QString memoPath, QByteArray memoBytes, DbfMemo::Kind 
 {
     m_memoPath = std::move(memoPath);
     const bool dbase4 = m_header.version == 0x8B || m_header.version == 0xCB || m_header.version == 0x8E;
-    const QString what = m_memoPath.isEmpty() ? m_name + QStringLiteral(" (memo)") : QFileInfo(m_memoPath).fileName();
+    const QString what =
+        m_memoPath.isEmpty() ? m_name + QStringLiteral(" (memo)") : QFileInfo(m_memoPath).fileName();
     if (m_memoPath.isEmpty())
         m_memo = DbfMemo(kind, std::move(memoBytes), dbase4, what);
     else
@@ -163,7 +171,8 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString &path, const QString &nam
     if (table->m_header.hasMemoFields()) {
         const QString fpt = DbfFile::sibling(path, QStringLiteral("fpt"));
         const QString dbt = DbfFile::sibling(path, QStringLiteral("dbt"));
-        QString memo = table->m_header.prefersFpt() ? (fpt.isEmpty() ? dbt : fpt) : (dbt.isEmpty() ? fpt : dbt);
+        QString memo =
+            table->m_header.prefersFpt() ? (fpt.isEmpty() ? dbt : fpt) : (dbt.isEmpty() ? fpt : dbt);
         if (!memo.isEmpty()) {
             const DbfMemo::Kind kind = memo == fpt ? DbfMemo::Kind::Fpt : DbfMemo::Kind::Dbt;
             table->attachMemo(memo, {}, kind);
@@ -197,10 +206,11 @@ EngineError DbfTable::memoMissing() const
 void DbfTable::checkIndex(qsizetype record, int field) const
 {
     if (record < 0 || record >= recordCount())
-        throw EngineError::format(u"Table %1 has no record %2 (it has %3)", u"数据表 %1 中没有记录 %2（共 %3 条）", m_name,
-                                  record, recordCount());
+        throw EngineError::format(u"Table %1 has no record %2 (it has %3)",
+                                  u"数据表 %1 中没有记录 %2（共 %3 条）", m_name, record, recordCount());
     if (field < 0 || field >= m_fields.size())
-        throw EngineError::format(u"Table %1 has no field %2", u"数据表 %1 中没有第 %2 号字段", m_name, field);
+        throw EngineError::format(u"Table %1 has no field %2", u"数据表 %1 中没有第 %2 号字段", m_name,
+                                  field);
 }
 
 Value DbfTable::value(qsizetype record, int field) const
@@ -228,24 +238,28 @@ QByteArray DbfTable::memoData(const DbfField &f, const Value &v) const
     QByteArray data;
     if (f.isBinaryMemo()) {
         if (v.kind() != Value::Kind::Binary)
-            throw EngineError(QStringLiteral("Field %1 of table %2 holds bytes, not text").arg(f.name, m_name),
-                              QStringLiteral("字段 %1 只能存放二进制数据，不能存放文字").arg(f.name));
+            throw EngineError(
+                QStringLiteral("Field %1 of table %2 holds bytes, not text").arg(f.name, m_name),
+                QStringLiteral("字段 %1 只能存放二进制数据，不能存放文字").arg(f.name));
         data = v.toBinary();
     } else {
         if (v.kind() == Value::Kind::Binary)
-            throw EngineError(QStringLiteral("Field %1 of table %2 holds text, not bytes").arg(f.name, m_name),
-                              QStringLiteral("字段 %1 只能存放文字，不能存放二进制数据").arg(f.name));
+            throw EngineError(
+                QStringLiteral("Field %1 of table %2 holds text, not bytes").arg(f.name, m_name),
+                QStringLiteral("字段 %1 只能存放文字，不能存放二进制数据").arg(f.name));
         const std::optional<QByteArray> bytes = m_codec.encode(v.toText());
         if (!bytes)
-            throw EngineError(QStringLiteral("Field %1 of table %2 cannot hold \"%3\": it has characters that code "
-                                             "page %4 lacks")
-                                  .arg(f.name, m_name, v.toText(), QString::fromLatin1(m_codec.name())),
-                              QStringLiteral("字段 %1 放不下“%2”：其中有代码页 %3 里没有的字符")
-                                  .arg(f.name, v.toText(), QString::fromLatin1(m_codec.name())));
+            throw EngineError(
+                QStringLiteral("Field %1 of table %2 cannot hold \"%3\": it has characters that code "
+                               "page %4 lacks")
+                    .arg(f.name, m_name, v.toText(), QString::fromLatin1(m_codec.name())),
+                QStringLiteral("字段 %1 放不下“%2”：其中有代码页 %3 里没有的字符")
+                    .arg(f.name, v.toText(), QString::fromLatin1(m_codec.name())));
         data = *bytes;
         if (m_memo.usesEndMarker() && data.contains('\x1A'))
-            throw EngineError(QStringLiteral("Field %1 of table %2 cannot hold the character 0x1A").arg(f.name, m_name),
-                              QStringLiteral("字段 %1 不能存放字符 0x1A").arg(f.name));
+            throw EngineError(
+                QStringLiteral("Field %1 of table %2 cannot hold the character 0x1A").arg(f.name, m_name),
+                QStringLiteral("字段 %1 不能存放字符 0x1A").arg(f.name));
     }
     if (!m_memo.isPresent())
         throw memoMissing();
@@ -275,7 +289,8 @@ QByteArray DbfTable::memoPointer(const DbfField &f, qint64 start, qint64 blocks)
         pointer = QByteArray::number(start).rightJustified(f.length, ' ');
     if (start + blocks > qint64(0xFFFFFFFFu) || pointer.size() > f.length)
         throw EngineError::format(u"%1 is full: no block number is left for a new memo",
-                                  u"备注文件 %1 已满：没有块号可以给新的备注了", QFileInfo(m_memoPath).fileName());
+                                  u"备注文件 %1 已满：没有块号可以给新的备注了",
+                                  QFileInfo(m_memoPath).fileName());
     if (f.length == 4)
         ByteWriter(pointer).le32(0, quint32(start));
     return pointer;
@@ -289,7 +304,8 @@ QByteArray DbfTable::appendMemo(const DbfField &f, QByteArrayView data)
     const DbfFile memo(m_memoPath, what, DbfFile::Mode::WriteLocked);
     const QByteArray head = memo.read(0, 8);
     if (head.size() < 8)
-        throw EngineError::format(u"%1 is damaged: its header is missing", u"文件 %1 已损坏：缺少文件头", what);
+        throw EngineError::format(u"%1 is damaged: its header is missing", u"文件 %1 已损坏：缺少文件头",
+                                  what);
     const qint64 start = memoStart(memo.size());
     const qint64 next = start + block.size() / blockSize;
     const QByteArray pointer = memoPointer(f, start, block.size() / blockSize);
@@ -313,12 +329,13 @@ DbfTable::Prepared DbfTable::prepareUpdate(qsizetype record, int field, const Va
     // Text is not encoded in a code page that was only guessed.
     const bool text = f.type == 'C' || f.type == 'V' || (f.isMemo() && !f.isBinaryMemo());
     if (m_unknownDriver >= 0 && text && !v.isNull())
-        throw EngineError::format(u"Field %1 of table %2 is not written: the table's language-driver byte 0x%3 "
-                                  u"names no code page this program knows (a .cpg file beside it naming the "
-                                  u"code page settles it)",
-                                  u"字段 %1 没有写入：数据表 %2 的语言驱动字节 0x%3 不对应本程序认识的任何代码页"
-                                  u"（在它旁边放一个写明代码页的 .cpg 文件即可）",
-                                  f.name, m_name, hexByte(unsigned(m_unknownDriver)));
+        throw EngineError::format(
+            u"Field %1 of table %2 is not written: the table's language-driver byte 0x%3 "
+            u"names no code page this program knows (a .cpg file beside it naming the "
+            u"code page settles it)",
+            u"字段 %1 没有写入：数据表 %2 的语言驱动字节 0x%3 不对应本程序认识的任何代码页"
+            u"（在它旁边放一个写明代码页的 .cpg 文件即可）",
+            f.name, m_name, hexByte(unsigned(m_unknownDriver)));
     Prepared p;
     p.isNull = v.isNull();
     if (!f.isMemo()) {

@@ -69,8 +69,8 @@ private:
     // What update() writes for a value, worked out before the file is touched.
     struct Prepared
     {
-        QByteArray fieldBytes;  // the field's new bytes; for a memo, filled when the memo is appended
-        QByteArray memo;        // a memo's data in the table's code page
+        QByteArray fieldBytes; // the field's new bytes; for a memo, filled when the memo is appended
+        QByteArray memo;       // a memo's data in the table's code page
         bool isNull = false;
         int varLength = -1;
     };
@@ -84,7 +84,7 @@ private:
     QByteArray appendMemo(const DbfField &f, QByteArrayView data);
 
     QString m_name;
-    QString m_path;        // empty for a table read from memory
+    QString m_path; // empty for a table read from memory
     QString m_memoPath;
     std::unique_ptr<DbfFile> m_file;  // the open .dbf; null for a table read from memory
     QByteArray m_memoryBytes;         // the whole .dbf of a table read from memory
@@ -100,7 +100,7 @@ private:
     quint32 m_liveCount = 0;     // of those, the live ones
     std::vector<quint32> m_live; // the file's record number of each live record; empty while none is deleted
     QStringList m_notes;
-    int m_unknownDriver = -1;    // the language-driver byte when it names no known code page and no .cpg does
+    int m_unknownDriver = -1; // the language-driver byte when it names no known code page and no .cpg does
 };
 
 } // namespace lumora::engine

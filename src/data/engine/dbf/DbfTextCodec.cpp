@@ -57,15 +57,31 @@ bool endsInsideUtf8(QByteArrayView bytes)
 QByteArray nameForCodePageNumber(int number)
 {
     switch (number) {
-    case 437: case 737: case 850: case 852: case 857: case 860: case 861: case 862: case 863: case 865: case 866:
-        return "IBM" + QByteArray::number(number);
+    case 437:
+    case 737:
+    case 850:
+    case 852:
+    case 857:
+    case 860:
+    case 861:
+    case 862:
+    case 863:
+    case 865:
+    case 866: return "IBM" + QByteArray::number(number);
     case 874: return "windows-874";
     case 932: return "Shift_JIS";
     case 936: return "GBK";
     case 949: return "windows-949";
     case 950: return "Big5";
-    case 1250: case 1251: case 1252: case 1253: case 1254: case 1255: case 1256: case 1257: case 1258:
-        return "windows-" + QByteArray::number(number);
+    case 1250:
+    case 1251:
+    case 1252:
+    case 1253:
+    case 1254:
+    case 1255:
+    case 1256:
+    case 1257:
+    case 1258: return "windows-" + QByteArray::number(number);
     case 10000: return "macintosh";
     case 10006: return "x-mac-greek";
     case 10007: return "x-mac-cyrillic";
@@ -83,40 +99,81 @@ QByteArray nameForCodePageNumber(int number)
 int codePageOfLanguageDriver(quint8 driver)
 {
     switch (driver) {
-    case 0x01: case 0x09: case 0x0B: case 0x0D: case 0x0F: case 0x11: case 0x15: case 0x18: case 0x19: case 0x1B:
-    case 0x5E: case 0x5F:
-        return 437;
-    case 0x02: case 0x0A: case 0x0C: case 0x0E: case 0x10: case 0x12: case 0x14: case 0x16: case 0x1A: case 0x1D:
-    case 0x25: case 0x37: case 0x60: case 0x9C:
-        return 850;
-    case 0x03: case 0x58: case 0x59: case 0x61: case 0x62:
-        return 1252;
+    case 0x01:
+    case 0x09:
+    case 0x0B:
+    case 0x0D:
+    case 0x0F:
+    case 0x11:
+    case 0x15:
+    case 0x18:
+    case 0x19:
+    case 0x1B:
+    case 0x5E:
+    case 0x5F: return 437;
+    case 0x02:
+    case 0x0A:
+    case 0x0C:
+    case 0x0E:
+    case 0x10:
+    case 0x12:
+    case 0x14:
+    case 0x16:
+    case 0x1A:
+    case 0x1D:
+    case 0x25:
+    case 0x37:
+    case 0x60:
+    case 0x9C: return 850;
+    case 0x03:
+    case 0x58:
+    case 0x59:
+    case 0x61:
+    case 0x62: return 1252;
     case 0x04: return 10000;
-    case 0x08: case 0x17: case 0x66: return 865;
-    case 0x13: case 0x56: case 0x7B: return 932;
-    case 0x1C: case 0x6C: return 863;
-    case 0x1F: case 0x22: case 0x23: case 0x40: case 0x64: case 0x87: return 852;
+    case 0x08:
+    case 0x17:
+    case 0x66: return 865;
+    case 0x13:
+    case 0x56:
+    case 0x7B: return 932;
+    case 0x1C:
+    case 0x6C: return 863;
+    case 0x1F:
+    case 0x22:
+    case 0x23:
+    case 0x40:
+    case 0x64:
+    case 0x87: return 852;
     case 0x24: return 860;
-    case 0x26: case 0x65: return 866;
-    case 0x4D: case 0x7A: return 936;
-    case 0x4E: case 0x79: return 949;
-    case 0x4F: case 0x78: return 950;
-    case 0x50: case 0x7C: return 874;
+    case 0x26:
+    case 0x65: return 866;
+    case 0x4D:
+    case 0x7A: return 936;
+    case 0x4E:
+    case 0x79: return 949;
+    case 0x4F:
+    case 0x78: return 950;
+    case 0x50:
+    case 0x7C: return 874;
     case 0x67: return 861;
-    case 0x6A: case 0x86: return 737;
-    case 0x6B: case 0x88: return 857;
+    case 0x6A:
+    case 0x86: return 737;
+    case 0x6B:
+    case 0x88: return 857;
     case 0x7D: return 1255;
     case 0x7E: return 1256;
     case 0x85: return 862;
     case 0x96: return 10007;
     case 0x97: return 10029;
     case 0x98: return 10006;
-    case 0x9B: case 0xC8: return 1250;
+    case 0x9B:
+    case 0xC8: return 1250;
     case 0xC9: return 1251;
     case 0xCA: return 1254;
     case 0xCB: return 1253;
     case 0xCC: return 1257;
-    case 0xF0: return 65001;  // not in the formats' lists, but some writers mark UTF-8 tables so
+    case 0xF0: return 65001; // not in the formats' lists, but some writers mark UTF-8 tables so
     default: return 0;
     }
 }
@@ -175,7 +232,9 @@ const DbfTextCodec::PairTable *DbfTextCodec::pairTable() const
 }
 
 DbfTextCodec::DbfTextCodec(const QByteArray &name)
-    : m_name(name), m_decoder(name.constData()), m_encoder(name.constData())
+    : m_name(name)
+    , m_decoder(name.constData())
+    , m_encoder(name.constData())
 {
     if (!m_decoder.isValid() || !m_encoder.isValid()) {
         m_name = "GBK";
@@ -184,13 +243,14 @@ DbfTextCodec::DbfTextCodec(const QByteArray &name)
     }
     const QByteArray upper = m_name.toUpper();
     if (upper == "GBK" || upper == "BIG5" || upper == "SHIFT_JIS" || upper == "WINDOWS-949" ||
-        upper == "CP936" || upper == "CP950" || upper == "CP949" || upper == "CP932" || upper == "WINDOWS-932" ||
-        upper == "WINDOWS-936" || upper == "WINDOWS-950")
+        upper == "CP936" || upper == "CP950" || upper == "CP949" || upper == "CP932" ||
+        upper == "WINDOWS-932" || upper == "WINDOWS-936" || upper == "WINDOWS-950")
         m_width = Width::DoubleByte;
     else if (upper == "UTF-8" || upper == "UTF8")
         m_width = Width::Utf8;
     else if (upper.startsWith("WINDOWS-125") || upper.startsWith("IBM") || upper.startsWith("ISO-8859") ||
-             upper == "WINDOWS-874" || upper.startsWith("CP125") || upper == "MACINTOSH" || upper.startsWith("X-MAC-"))
+             upper == "WINDOWS-874" || upper.startsWith("CP125") || upper == "MACINTOSH" ||
+             upper.startsWith("X-MAC-"))
         m_width = Width::Single;
 }
 

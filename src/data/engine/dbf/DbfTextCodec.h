@@ -46,7 +46,12 @@ public:
     using PairTable = std::array<char16_t, 0x8000>;
 
 private:
-    enum class Width { Single, DoubleByte, Utf8, Other };
+    enum class Width {
+        Single,
+        DoubleByte,
+        Utf8,
+        Other
+    };
 
     // The pair table of this code page, made on first use and shared by
     // every codec of the same name; null when ICU's mapping does not fit one.

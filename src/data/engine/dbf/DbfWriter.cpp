@@ -2,8 +2,8 @@
 
 #include "data/engine/EngineError.h"
 #include "data/engine/SystemErrorText.h"
-#include "data/engine/dbf/DbfHeader.h"
 #include "data/engine/dbf/DbfFieldCodec.h"
+#include "data/engine/dbf/DbfHeader.h"
 #include "data/engine/dbf/DbfHeaderWriter.h"
 #include "data/engine/dbf/DbfTextCodec.h"
 
@@ -20,14 +20,15 @@ void DbfWriter::write(const QString &path, const QList<Field> &fields, const QLi
     const QString table = QFileInfo(path).completeBaseName();
     const QByteArray codePage = DbfTextCodec::nameForLanguageDriver(languageDriver);
     if (codePage.isEmpty())
-        throw EngineError::format(u"Table %1 cannot be written with language driver 0x%2: it names no code page "
-                                  u"this program knows",
-                                  u"数据表 %1 无法用语言驱动 0x%2 写出：它不对应本程序认识的任何代码页", table,
-                                  hexByte(languageDriver));
+        throw EngineError::format(
+            u"Table %1 cannot be written with language driver 0x%2: it names no code page "
+            u"this program knows",
+            u"数据表 %1 无法用语言驱动 0x%2 写出：它不对应本程序认识的任何代码页", table,
+            hexByte(languageDriver));
     const DbfTextCodec codec(codePage);
     if (fields.isEmpty() || fields.size() > 255)
-        throw EngineError::format(u"Table %1 needs 1 to 255 fields, not %2", u"数据表 %1 要有 1 到 255 个字段，不能是 %2 个",
-                                  table, fields.size());
+        throw EngineError::format(u"Table %1 needs 1 to 255 fields, not %2",
+                                  u"数据表 %1 要有 1 到 255 个字段，不能是 %2 个", table, fields.size());
 
     DbfHeader header;
     int recordLength = 1;
@@ -40,17 +41,18 @@ void DbfWriter::write(const QString &path, const QList<Field> &fields, const QLi
         f.offset = recordLength;
         const std::optional<QByteArray> name = codec.encode(field.name);
         if (!name || name->isEmpty() || name->size() > 10)
-            throw EngineError::format(u"Table %1 cannot have a field named \"%2\"", u"数据表 %1 不能有名为“%2”的字段",
-                                      table, field.name);
-        if (!QByteArrayView("CNDL").contains(field.type) || f.length < 1 || f.length > 254 || f.decimals < 0 ||
-            (f.decimals > 0 && f.decimals >= f.length))
+            throw EngineError::format(u"Table %1 cannot have a field named \"%2\"",
+                                      u"数据表 %1 不能有名为“%2”的字段", table, field.name);
+        if (!QByteArrayView("CNDL").contains(field.type) || f.length < 1 || f.length > 254 ||
+            f.decimals < 0 || (f.decimals > 0 && f.decimals >= f.length))
             throw EngineError::format(u"Field %1 of table %2 has an unsupported type or width",
                                       u"数据表 %2 的字段 %1 的类型或宽度不受支持", field.name, table);
         recordLength += f.length;
         header.fields.append(f);
     }
     if (recordLength > 0xFFFF)
-        throw EngineError::format(u"The records of table %1 would be too long", u"数据表 %1 的记录会太长", table);
+        throw EngineError::format(u"The records of table %1 would be too long", u"数据表 %1 的记录会太长",
+                                  table);
 
     const QDate today = QDate::currentDate();
     header.version = 0x03;
@@ -70,8 +72,8 @@ void DbfWriter::write(const QString &path, const QList<Field> &fields, const QLi
         const QList<Value> &record = records[r];
         if (record.size() != layout.size())
             throw EngineError::format(u"Record %1 for table %2 has %3 values for %4 fields",
-                                      u"数据表 %2 的第 %1 条记录有 %3 个值，而字段有 %4 个", r, table, record.size(),
-                                      layout.size());
+                                      u"数据表 %2 的第 %1 条记录有 %3 个值，而字段有 %4 个", r, table,
+                                      record.size(), layout.size());
         bytes += ' ';
         for (int i = 0; i < layout.size(); ++i)
             bytes += DbfFieldCodec::encode(layout[i], record[i], codec, table).bytes;

@@ -19,10 +19,10 @@ class DbfWriter
 public:
     struct Field
     {
-        QString name;      // at most 10 bytes in the table's code page
-        char type = 'C';   // C, N, D or L
-        int length = 10;   // width in bytes (D: 8, L: 1); 1-254
-        int decimals = 0;  // N only
+        QString name;     // at most 10 bytes in the table's code page
+        char type = 'C';  // C, N, D or L
+        int length = 10;  // width in bytes (D: 8, L: 1); 1-254
+        int decimals = 0; // N only
     };
 
     // Writes `records` (one Value per field, in order; Null leaves the field

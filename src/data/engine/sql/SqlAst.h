@@ -25,7 +25,14 @@ struct SqlExpr
         Compare, // args[0] cmp args[1]
         IsNull,  // args[0] is [not] null; negated for "is not"
     };
-    enum class Cmp { Eq, Ne, Lt, Le, Gt, Ge };
+    enum class Cmp {
+        Eq,
+        Ne,
+        Lt,
+        Le,
+        Gt,
+        Ge
+    };
 
     Op op = Op::Literal;
     Cmp cmp = Cmp::Eq;
@@ -33,7 +40,7 @@ struct SqlExpr
     Value value;
     QString name;
     int field = -1;
-    int offset = 0; // where the node starts in the statement, from 0
+    int offset = 0;        // where the node starts in the statement, from 0
     bool constant = false; // value holds the result, computed when bound
     bool tab = false;      // isTabSeparator(), worked out when bound
     std::vector<std::unique_ptr<SqlExpr>> args;

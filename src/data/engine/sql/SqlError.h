@@ -14,8 +14,8 @@ class SqlError : public EngineError
 public:
     SqlError(const QString &what, const QString &chinese, int offset)
         : EngineError(QStringLiteral("%1 at character %2").arg(what, QString::number(offset + 1)),
-                      QStringLiteral("语句第 %1 个字符处：%2").arg(QString::number(offset + 1), chinese)),
-          m_position(offset + 1)
+                      QStringLiteral("语句第 %1 个字符处：%2").arg(QString::number(offset + 1), chinese))
+        , m_position(offset + 1)
     {
     }
     // Both texts from templates taking the same facts, as EngineError::format.

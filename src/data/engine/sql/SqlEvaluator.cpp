@@ -12,7 +12,14 @@ namespace lumora::engine {
 
 namespace {
 
-enum class Class { Null, Boolean, Number, Text, Date, Binary };
+enum class Class {
+    Null,
+    Boolean,
+    Number,
+    Text,
+    Date,
+    Binary
+};
 
 Class classOf(const Value &v)
 {
@@ -32,8 +39,7 @@ Class classOf(const Value &v)
 // Whole numbers beyond 2^53 have no exact double; below it every one has.
 constexpr qint64 kExactInDouble = qint64(1) << 53;
 
-template<typename T>
-int sign(const T &a, const T &b)
+template <typename T> int sign(const T &a, const T &b)
 {
     return a < b ? -1 : (b < a ? 1 : 0);
 }
@@ -306,7 +312,8 @@ Value SqlEvaluator::evaluateJoin(const SqlExpr &expr, const TableSource &table, 
     return join(expr, table, record, &parts);
 }
 
-bool SqlEvaluator::joinParts(const SqlExpr &expr, const TableSource &table, qsizetype record, QStringList &parts)
+bool SqlEvaluator::joinParts(const SqlExpr &expr, const TableSource &table, qsizetype record,
+                             QStringList &parts)
 {
     bool anyValue = false;
     parts.reserve(parts.size() + qsizetype(expr.args.size()));
@@ -315,7 +322,8 @@ bool SqlEvaluator::joinParts(const SqlExpr &expr, const TableSource &table, qsiz
             anyValue = true;
             continue;
         }
-        Value v = arg->op == SqlExpr::Op::Field ? table.value(record, arg->field) : evaluate(*arg, table, record);
+        Value v =
+            arg->op == SqlExpr::Op::Field ? table.value(record, arg->field) : evaluate(*arg, table, record);
         anyValue = anyValue || !v.isNull();
         parts.append(std::move(v).toText());
     }
@@ -386,7 +394,8 @@ Value SqlEvaluator::convertForField(const Value &v, const FieldInfo &field)
             if (t.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
                 return Value::boolean(false);
         }
-        const bool binary = field.daoType == DaoBinary || field.daoType == DaoLongBinary || field.daoType == DaoGuid;
+        const bool binary =
+            field.daoType == DaoBinary || field.daoType == DaoLongBinary || field.daoType == DaoGuid;
         const auto number = binary ? std::nullopt : SqlLexer::readNumber(v.textValue());
         if (!number)
             refuse(v, field, binary ? "binary data" : "a number", binary ? u"二进制数据" : u"数字");
@@ -394,8 +403,7 @@ Value SqlEvaluator::convertForField(const Value &v, const FieldInfo &field)
     }
     switch (field.daoType) {
     case DaoText:
-    case DaoMemo:
-        return v.kind() == Value::Kind::Text ? v : Value::text(v.toText());
+    case DaoMemo: return v.kind() == Value::Kind::Text ? v : Value::text(v.toText());
     case DaoByte:
     case DaoInteger:
     case DaoLong: {
@@ -417,8 +425,8 @@ Value SqlEvaluator::convertForField(const Value &v, const FieldInfo &field)
             refuse(v, field, "a number", u"数字");
         // A whole number beyond a double's precision stays exact (as the
         // dBase codec reads one back); the field decides how it is stored.
-        if (n.kind() == Value::Kind::Integer && field.daoType != DaoSingle
-            && (n.toInteger() > kExactInDouble || n.toInteger() < -kExactInDouble))
+        if (n.kind() == Value::Kind::Integer && field.daoType != DaoSingle &&
+            (n.toInteger() > kExactInDouble || n.toInteger() < -kExactInDouble))
             return n;
         return Value::real(asDouble(n));
     case DaoCurrency: {

@@ -46,7 +46,8 @@ public:
 
     // The parts of evaluateJoin() without the joined value, appended to
     // `parts`; returns false when every operand is Null (the join is Null).
-    static bool joinParts(const SqlExpr &expr, const TableSource &table, qsizetype record, QStringList &parts);
+    static bool joinParts(const SqlExpr &expr, const TableSource &table, qsizetype record,
+                          QStringList &parts);
 
     // Whether a where clause accepts the record: only a true boolean or a
     // non-zero number does; Null does not. Throws SqlError for a condition

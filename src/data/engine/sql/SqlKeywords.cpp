@@ -13,9 +13,9 @@ static_assert(std::size(grammarWords) == size_t(SqlKeyword::False) + 1);
 
 // Words of Jet SQL the grammar does not read yet; bracketing them now keeps
 // statements written today readable when it does.
-const char *const reservedWords[] = {"all",   "asc",    "between", "by",    "delete", "desc",  "eqv",
-                                     "group", "having", "imp",     "in",    "inner",  "insert", "into",
-                                     "join",  "left",   "like",    "mod",   "on",     "order", "right",
+const char *const reservedWords[] = {"all",   "asc",    "between", "by",  "delete", "desc",   "eqv",
+                                     "group", "having", "imp",     "in",  "inner",  "insert", "into",
+                                     "join",  "left",   "like",    "mod", "on",     "order",  "right",
                                      "top",   "union",  "values",  "xor"};
 
 bool isReservedWord(QStringView word)

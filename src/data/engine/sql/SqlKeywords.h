@@ -14,7 +14,20 @@ namespace lumora::engine {
 // The words the parser reads as keywords, in any letter case. A bare word
 // that is one of them never names a field or a table.
 enum class SqlKeyword {
-    Select, Distinct, From, Where, As, Update, Set, And, Or, Not, Is, Null, True, False,
+    Select,
+    Distinct,
+    From,
+    Where,
+    As,
+    Update,
+    Set,
+    And,
+    Or,
+    Not,
+    Is,
+    Null,
+    True,
+    False,
 };
 
 // The keyword as the grammar writes it, in lower case: "select".

@@ -181,7 +181,8 @@ QList<SqlToken> SqlLexer::tokenize(const QString &statement)
             while (true) {
                 const qsizetype close = statement.indexOf(QLatin1Char(']'), j);
                 if (close < 0)
-                    throw SqlError(QStringLiteral("unterminated name in brackets"), QStringLiteral("方括号中的名称缺少“]”"), int(i));
+                    throw SqlError(QStringLiteral("unterminated name in brackets"),
+                                   QStringLiteral("方括号中的名称缺少“]”"), int(i));
                 text += statement.mid(j, close - j);
                 if (close + 1 < n && statement[close + 1] == QLatin1Char(']')) {
                     text += QLatin1Char(']');
@@ -194,14 +195,16 @@ QList<SqlToken> SqlLexer::tokenize(const QString &statement)
             token.kind = SqlToken::Kind::QuotedName;
             token.text = text;
             if (token.text.isEmpty())
-                throw SqlError(QStringLiteral("empty name in brackets"), QStringLiteral("方括号中没有名称"), int(i));
+                throw SqlError(QStringLiteral("empty name in brackets"), QStringLiteral("方括号中没有名称"),
+                               int(i));
             i = j;
         } else if (u == '\'' || u == '"') {
             QString text;
             qsizetype j = i + 1;
             while (true) {
                 if (j >= n)
-                    throw SqlError(QStringLiteral("unterminated text literal"), QStringLiteral("文字缺少结尾的引号"), int(i));
+                    throw SqlError(QStringLiteral("unterminated text literal"),
+                                   QStringLiteral("文字缺少结尾的引号"), int(i));
                 if (statement[j] == c) {
                     if (j + 1 < n && statement[j + 1] == c) {
                         text += c;
@@ -220,7 +223,8 @@ QList<SqlToken> SqlLexer::tokenize(const QString &statement)
         } else if (u == '#') {
             const qsizetype close = statement.indexOf(QLatin1Char('#'), i + 1);
             if (close < 0)
-                throw SqlError(QStringLiteral("unterminated date literal"), QStringLiteral("日期缺少结尾的“#”"), int(i));
+                throw SqlError(QStringLiteral("unterminated date literal"),
+                               QStringLiteral("日期缺少结尾的“#”"), int(i));
             const QStringView inside = QStringView(statement).mid(i + 1, close - i - 1);
             const auto date = readDate(inside);
             if (!date)
@@ -260,7 +264,8 @@ QList<SqlToken> SqlLexer::tokenize(const QString &statement)
         } else if (u == '<' || u == '>') {
             token.kind = SqlToken::Kind::Symbol;
             qsizetype len = 1;
-            if (i + 1 < n && (statement[i + 1] == QLatin1Char('=') || (u == '<' && statement[i + 1] == QLatin1Char('>'))))
+            if (i + 1 < n &&
+                (statement[i + 1] == QLatin1Char('=') || (u == '<' && statement[i + 1] == QLatin1Char('>'))))
                 len = 2;
             token.text = statement.mid(i, len);
             i += len;

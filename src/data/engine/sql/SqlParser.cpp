@@ -40,23 +40,24 @@ QString describeInChinese(const SqlToken &t)
 
 struct DepthGuard
 {
-    DepthGuard(int &depth, int offset) : m_depth(depth)
+    DepthGuard(int &depth, int offset)
+        : m_depth(depth)
     {
         if (++m_depth > maxDepth)
-            throw SqlError(QStringLiteral("expression nested too deeply"), QStringLiteral("表达式嵌套太深"), offset);
+            throw SqlError(QStringLiteral("expression nested too deeply"), QStringLiteral("表达式嵌套太深"),
+                           offset);
     }
     ~DepthGuard() { --m_depth; }
     int &m_depth;
 };
-
 
 } // namespace
 
 bool SqlExpr::isTabSeparator() const
 {
     if (op == Op::Chr)
-        return args.size() == 1 && args[0]->op == Op::Literal && args[0]->value.kind() == Value::Kind::Integer
-               && args[0]->value.toInteger() == 9;
+        return args.size() == 1 && args[0]->op == Op::Literal &&
+               args[0]->value.kind() == Value::Kind::Integer && args[0]->value.toInteger() == 9;
     return op == Op::Literal && value.kind() == Value::Kind::Text && value.textValue() == QLatin1String("\t");
 }
 
@@ -178,9 +179,13 @@ std::unique_ptr<SqlExpr> SqlParser::parseNot()
 std::unique_ptr<SqlExpr> SqlParser::parseCompare()
 {
     auto left = parseConcat();
-    static const struct { const char *symbol; SqlExpr::Cmp cmp; } ops[] = {
-        {"=", SqlExpr::Cmp::Eq}, {"<>", SqlExpr::Cmp::Ne}, {"<", SqlExpr::Cmp::Lt},
-        {"<=", SqlExpr::Cmp::Le}, {">", SqlExpr::Cmp::Gt}, {">=", SqlExpr::Cmp::Ge},
+    static const struct
+    {
+        const char *symbol;
+        SqlExpr::Cmp cmp;
+    } ops[] = {
+        {"=", SqlExpr::Cmp::Eq},  {"<>", SqlExpr::Cmp::Ne}, {"<", SqlExpr::Cmp::Lt},
+        {"<=", SqlExpr::Cmp::Le}, {">", SqlExpr::Cmp::Gt},  {">=", SqlExpr::Cmp::Ge},
     };
     for (const auto &op : ops) {
         if (atSymbol(op.symbol)) {
@@ -258,7 +263,8 @@ std::unique_ptr<SqlExpr> SqlParser::parsePrimary()
         }
         if (grammarKeyword(t.text))
             unexpected(QStringLiteral("a value or a field name"), QStringLiteral("值或字段名"));
-        const bool call = m_tokens.at(m_pos + 1).kind == SqlToken::Kind::Symbol && m_tokens.at(m_pos + 1).text == QLatin1String("(");
+        const bool call = m_tokens.at(m_pos + 1).kind == SqlToken::Kind::Symbol &&
+                          m_tokens.at(m_pos + 1).text == QLatin1String("(");
         if (call) {
             if (t.text.compare(QLatin1String("chr"), Qt::CaseInsensitive) != 0)
                 throw SqlError::format(t.offset, u"unknown function \"%1\"", u"不认识的函数“%1”", t.text);
@@ -281,8 +287,7 @@ std::unique_ptr<SqlExpr> SqlParser::parsePrimary()
             return e;
         }
         break;
-    case SqlToken::Kind::End:
-        break;
+    case SqlToken::Kind::End: break;
     }
     unexpected(QStringLiteral("a value or a field name"), QStringLiteral("值或字段名"));
 }
@@ -332,7 +337,8 @@ void SqlParser::expectSymbol(const char *symbol)
 void SqlParser::unexpected(const QString &wanted, const QString &chinese) const
 {
     throw SqlError(QStringLiteral("unexpected %1, expected %2").arg(describe(peek()), wanted),
-                   QStringLiteral("此处应是%1，而不是%2").arg(chinese, describeInChinese(peek())), peek().offset);
+                   QStringLiteral("此处应是%1，而不是%2").arg(chinese, describeInChinese(peek())),
+                   peek().offset);
 }
 
 } // namespace lumora::engine

@@ -30,7 +30,10 @@ public:
     static SqlStatement parse(const QString &statement);
 
 private:
-    explicit SqlParser(QList<SqlToken> tokens) : m_tokens(std::move(tokens)) {}
+    explicit SqlParser(QList<SqlToken> tokens)
+        : m_tokens(std::move(tokens))
+    {
+    }
 
     SqlSelect parseSelect();
     SqlUpdate parseUpdate();

@@ -17,8 +17,8 @@ struct SqlToken
         Symbol,     // & = <> < > <= >= ( ) , * - + ;
     };
     Kind kind = Kind::End;
-    QString text; // the name, the symbol, or the literal as written
-    Value value;  // Literal only
+    QString text;   // the name, the symbol, or the literal as written
+    Value value;    // Literal only
     int offset = 0; // of the first character, from 0
 };
 
