@@ -21,7 +21,7 @@ add_library(lumora_isolated_home OBJECT ${CMAKE_SOURCE_DIR}/tests/IsolatedHome.c
 # the camera lumora_capture alone, so none of them can come to depend on a
 # window; every other one links the window's library.
 set(LUMORA_ENGINE_PROGRAMS
-  tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_sqlevaluator
+  tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
   tst_sqllexer tst_sqlparser tst_value tst_writebackcrash writeback_child
   bench_dbf bench_scale bench_sql)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture bench_capture)
