@@ -282,14 +282,14 @@ Recordset Database::selectJoins(const SqlSelect &select, const TableSource &sour
     rs.joinLazily(std::move(tabs));
     rs.reserve(select.where ? 0 : records.end - records.first);
     std::vector<bool> allNull(static_cast<size_t>(width));
+    QStringList parts; // reused: each row is packed into one string
     for (qsizetype r = records.first; r < records.end; ++r) {
         if (!accepts(select, source, r))
             continue;
-        QList<QStringList> parts(width);
+        parts.clear();
         for (int c = 0; c < width; ++c)
-            allNull[size_t(c)] =
-                !SqlEvaluator::joinParts(*select.columns[size_t(c)].expr, source, r, parts[c]);
-        rs.appendJoinedRow(std::move(parts), allNull);
+            allNull[size_t(c)] = !SqlEvaluator::joinParts(*select.columns[size_t(c)].expr, source, r, parts);
+        rs.appendJoinedRow(parts, allNull);
     }
     return rs;
 }

@@ -4,6 +4,8 @@ namespace lumora::engine {
 
 const QList<Value> &Recordset::row(qsizetype i) const
 {
+    if (!m_tabs.isEmpty() && m_rows.size() != m_packed.size())
+        m_rows.resize(m_packed.size());
     const QList<Value> &r = m_rows.at(i);
     if (r.isEmpty() && !m_tabs.isEmpty())
         buildRow(i);
@@ -13,7 +15,7 @@ const QList<Value> &Recordset::row(qsizetype i) const
 void Recordset::buildRow(qsizetype i) const
 {
     const qsizetype width = m_tabs.size();
-    const QList<QStringList> &texts = m_parts.at(i);
+    const QString &packed = m_packed.at(i);
     QList<Value> row;
     row.reserve(width);
     for (qsizetype c = 0; c < width; ++c) {
@@ -22,18 +24,18 @@ void Recordset::buildRow(qsizetype i) const
             continue;
         }
         const QList<bool> &tabs = m_tabs.at(c);
-        const QStringList &part = texts.at(c);
+        qsizetype k = m_firstPart.at(c);
         qsizetype length = 0;
-        for (const QString &p : part)
-            length += p.size();
+        for (const bool tab : tabs)
+            length += tab ? 1 : PackedTexts::at(packed, k++).size();
         QString text;
-        text.reserve(length + tabs.size());
-        qsizetype k = 0;
+        text.reserve(length);
+        k = m_firstPart.at(c);
         for (const bool tab : tabs) {
             if (tab)
                 text += QLatin1Char('\t');
             else
-                text += part.at(k++);
+                text += PackedTexts::at(packed, k++);
         }
         row.append(Value::text(std::move(text)));
     }
@@ -42,16 +44,31 @@ void Recordset::buildRow(qsizetype i) const
 
 QStringList Recordset::parts(qsizetype row, int field) const
 {
+    if (!m_tabs.isEmpty()) {
+        if (row < 0 || row >= m_packed.size() || field < 0 || field >= m_tabs.size())
+            return {};
+        const qsizetype first = m_firstPart.at(field);
+        const qsizetype end = field + 1 < m_firstPart.size() ? m_firstPart.at(field + 1) : -1;
+        return PackedTexts::list(m_packed.at(row), first, end < 0 ? -1 : end - first);
+    }
     if (row < 0 || row >= m_parts.size() || field < 0 || field >= m_parts.at(row).size())
         return {};
     return m_parts.at(row).at(field);
 }
 
+QString Recordset::packedParts(qsizetype row) const
+{
+    if (m_tabs.size() != 1 || row < 0 || row >= m_packed.size())
+        return {};
+    return m_packed.at(row);
+}
+
 void Recordset::reserve(qsizetype rows)
 {
-    m_rows.reserve(rows);
-    if (!m_tabs.isEmpty()) {
-        m_parts.reserve(rows);
+    if (m_tabs.isEmpty()) {
+        m_rows.reserve(rows);
+    } else {
+        m_packed.reserve(rows);
         m_allNull.reserve(size_t(rows * m_tabs.size()));
     }
 }
@@ -71,14 +88,19 @@ void Recordset::joinLazily(QList<QList<bool>> tabs)
 {
     Q_ASSERT(m_rows.isEmpty() && tabs.size() == m_fields.size());
     m_tabs = std::move(tabs);
+    qsizetype first = 0;
+    m_firstPart.reserve(m_tabs.size());
+    for (const QList<bool> &operands : std::as_const(m_tabs)) {
+        m_firstPart.append(first);
+        first += operands.count(false);
+    }
 }
 
-void Recordset::appendJoinedRow(QList<QStringList> parts, const std::vector<bool> &allNull)
+void Recordset::appendJoinedRow(const QStringList &parts, const std::vector<bool> &allNull)
 {
-    Q_ASSERT(!m_tabs.isEmpty() && parts.size() == m_tabs.size() && allNull.size() == size_t(m_tabs.size()));
+    Q_ASSERT(!m_tabs.isEmpty() && allNull.size() == size_t(m_tabs.size()));
     m_allNull.insert(m_allNull.end(), allNull.begin(), allNull.end());
-    m_rows.emplace_back();
-    m_parts.append(std::move(parts));
+    m_packed.append(PackedTexts::pack(parts));
 }
 
 } // namespace lumora::engine

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/engine/PackedTexts.h"
 #include "data/engine/TableSource.h"
 
 #include <QList>
@@ -17,7 +18,8 @@ namespace lumora::engine {
 // first time value() or row() asks for it: the grid wants the parts, and
 // building 50,000 joined texts nobody reads costs as much as the parts do.
 // That cache makes the const readers write, so one recordset must not be
-// read from two threads at once.
+// read from two threads at once. The parts of a row are packed into one
+// string (see PackedTexts), a cell costing its characters and four bytes.
 class Recordset
 {
 public:
@@ -28,8 +30,8 @@ public:
     }
 
     const QList<FieldInfo> &fields() const { return m_fields; }
-    qsizetype size() const { return m_rows.size(); }
-    bool isEmpty() const { return m_rows.isEmpty(); }
+    qsizetype size() const { return m_tabs.isEmpty() ? m_rows.size() : m_packed.size(); }
+    bool isEmpty() const { return size() == 0; }
     const QList<Value> &row(qsizetype i) const;
     const Value &value(qsizetype row, int field) const { return this->row(row).at(field); }
 
@@ -37,6 +39,10 @@ public:
     // operand, in order, with the Chr(9) separators left out. A value that
     // holds a tab therefore stays one part. Empty for other columns.
     QStringList parts(qsizetype row, int field) const;
+    // For a lazily joined result whose only column is a join: the parts of
+    // the row packed as PackedTexts, shared rather than copied. Null
+    // otherwise.
+    QString packedParts(qsizetype row) const;
 
     // Filling, by the statement that makes the result.
     void reserve(qsizetype rows);
@@ -51,17 +57,20 @@ public:
     // A row of a lazily joined result: per field the texts of the operands
     // that are no separator, and whether every operand was Null (the joined
     // value is then Null).
-    void appendJoinedRow(QList<QStringList> parts, const std::vector<bool> &allNull);
+    // The parts of every field follow one another in `parts`.
+    void appendJoinedRow(const QStringList &parts, const std::vector<bool> &allNull);
 
 private:
     void buildRow(qsizetype i) const;
 
     QList<FieldInfo> m_fields;
-    // [row][field]. A row left empty while m_tabs is set is built from
-    // m_parts when it is first read.
+    // [row][field]. While m_tabs is set the list stays empty until a row is
+    // first read, and a row left empty is built from m_packed then.
     mutable QList<QList<Value>> m_rows;
-    QList<QList<QStringList>> m_parts; // [row][field], empty when no column joins
+    QList<QList<QStringList>> m_parts; // [row][field] of eager rows, empty when no column joins
     QList<QList<bool>> m_tabs;         // [field][operand]; empty when rows are built eagerly
+    QList<qsizetype> m_firstPart;      // [field]: index of its first part in a packed row
+    QList<QString> m_packed;           // [row]: the parts of every field, packed
     std::vector<bool> m_allNull;       // [row * width + field]: every operand was Null
 };
 
