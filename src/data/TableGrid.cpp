@@ -1,7 +1,11 @@
 #include "data/TableGrid.h"
 
+#include "data/engine/PackedTexts.h"
+
 #include <QHeaderView>
 #include <QItemSelectionModel>
+
+using lumora::engine::PackedTexts;
 
 void TableGridModel::setGridRows(int rows)
 {
@@ -35,8 +39,8 @@ void TableGridModel::setGridColumns(int columns)
     if (m_header.size() > wanted)
         m_header.resize(wanted);
     for (Row &row : m_rows)
-        if (row.cells.size() > wanted)
-            row.cells.resize(wanted);
+        if (PackedTexts::count(row.cells) > wanted)
+            row.cells = PackedTexts::pack(PackedTexts::list(row.cells), wanted);
     if (!m_bulk)
         endResetModel();
 }
@@ -48,7 +52,7 @@ QString TableGridModel::cell(int row, int column) const
     if (row == 0)
         return column == 0 ? m_corner : m_header.value(column - 1);
     const Row &r = m_rows.at(row - 1);
-    return column == 0 ? r.rowHeader : r.cells.value(column - 1);
+    return column == 0 ? r.rowHeader : PackedTexts::at(r.cells, column - 1).toString();
 }
 
 void TableGridModel::setCell(int row, int column, const QString &text)
@@ -74,9 +78,7 @@ void TableGridModel::setCell(int row, int column, const QString &text)
             emit headerDataChanged(Qt::Vertical, row - 1, row - 1);
         return;
     }
-    if (r.cells.size() < column)
-        r.cells.resize(column);
-    r.cells[column - 1] = text;
+    r.cells = PackedTexts::replaced(r.cells, column - 1, text);
     if (!m_bulk) {
         const QModelIndex i = index(row - 1, column - 1);
         emit dataChanged(i, i, {Qt::DisplayRole});
@@ -99,8 +101,20 @@ void TableGridModel::removeGridRow(int row)
 
 void TableGridModel::appendRow(const QStringList &parts, bool notify)
 {
+    appendGridRow(PackedTexts::pack(parts, m_columns), notify);
+}
+
+void TableGridModel::appendPackedRow(QString packed, bool notify)
+{
+    if (PackedTexts::count(packed) > m_columns)
+        packed = PackedTexts::pack(PackedTexts::list(packed), m_columns);
+    appendGridRow(std::move(packed), notify);
+}
+
+void TableGridModel::appendGridRow(QString cells, bool notify)
+{
     Row row;
-    row.cells = parts.mid(0, m_columns);
+    row.cells = std::move(cells);
     if (notify && !m_bulk) {
         beginInsertRows({}, int(m_rows.size()), int(m_rows.size()));
         m_rows.append(std::move(row));

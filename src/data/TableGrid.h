@@ -27,6 +27,9 @@ public:
     // Appends one data row; part k goes to column k + 1. With notify false
     // nothing is signalled until endBulk().
     void appendRow(const QStringList &parts, bool notify);
+    // The same with the parts packed as lumora::engine::PackedTexts, taken
+    // as they are (shared, not copied) when they fit the columns.
+    void appendPackedRow(QString packed, bool notify);
     // Removes grid row `row` (1 or more); the rows below move up by one.
     void removeGridRow(int row);
     // Room for this many data rows, so a bulk load does not regrow the list.
@@ -56,9 +59,13 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
+    void appendGridRow(QString cells, bool notify);
+
+    // A row's data cells are packed into one string (PackedTexts): a large
+    // roster then costs about its characters, not an allocation per cell.
     struct Row
     {
-        QStringList cells; // data columns 1..n (index c - 1), may be shorter
+        QString cells;     // data columns 1..n (text c - 1, packed), may be shorter
         QString rowHeader; // column 0
         QChar attribute;
     };
@@ -101,6 +108,10 @@ public:
     int gridColumnWidth(int column) const;
     void selectRange(int row1, int column1, int row2, int column2);
     void appendRow(const QStringList &parts, bool repaint = true) { m_model->appendRow(parts, repaint); }
+    void appendPackedRow(QString packed, bool repaint = true)
+    {
+        m_model->appendPackedRow(std::move(packed), repaint);
+    }
     // Removes one row below the header; the rows after it move up.
     void removeRow(int row) { m_model->removeGridRow(row); }
     // Suspends (false) or resumes (true) repainting around a bulk load.

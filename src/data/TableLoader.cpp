@@ -139,7 +139,12 @@ TableLoad LoadTable(Database &db, const QString &tableName, const QString &where
     const qsizetype count = rows.size();
     cells->reserveRows(count + 1);
     for (qsizetype j = 0; j < count; ++j) {
-        grid.appendRow(RowTexts(rows, j), false);
+        // The packed parts are shared with the result: no copy per row.
+        QString packed = rows.packedParts(j);
+        if (packed.isNull())
+            grid.appendRow(RowTexts(rows, j), false);
+        else
+            grid.appendPackedRow(std::move(packed), false);
         cells->setRowHeaderAttribute(int(j) + 1, QLatin1Char('U'));
     }
     result.records = count;
