@@ -3,9 +3,11 @@
 // camera is a stand-in whose still is a 640 x 480 frame written by the real
 // StillWriter (crop, scale to 150 x 200, JPEG, temporary file renamed over
 // the target); the write-back is off, as when no key columns are chosen.
+// The roster is held in memory, reached through the window's database
+// opener, so the window's own loading and pickers run.
 // Taking each new still is not timed.
 
-#include "ScriptedServices.h"
+#include "WindowHarness.h"
 #include "app/Form1.h"
 #include "capture/CaptureControl.h"
 #include "capture/StillWriter.h"
@@ -69,80 +71,42 @@ private:
     QWidget *m_widget = nullptr;
 };
 
-// The window with a roster of Rows people put into the grid as the loader
-// leaves it.
-class RosterForm1 : public Form1
-{
-public:
-    using Form1::Form1;
-
-protected:
-    void endProgram() override {}
-    bool loadTableIntoGrid() override
-    {
-        TableGrid *g = grid();
-        g->setRedraw(false);
-        g->setRows(1);
-        g->setCols(5);
-        const QStringList header = {QStringLiteral("学号"), QStringLiteral("姓名"), QStringLiteral("班级"),
-                                    QStringLiteral("照片")};
-        for (int c = 0; c < header.size(); ++c)
-            g->setCellText(0, c + 1, header.at(c));
-        for (int r = 1; r <= Rows; ++r)
-            g->appendRow({QString::number(2024000000 + r), QStringLiteral("学生%1").arg(r),
-                          QStringLiteral("%1班").arg(r % 12 + 1), QString()},
-                         false);
-        g->appendRow({}, false);
-        g->setRedraw(true);
-        g->setActiveCell(g->resumeRow, g->resumeColumn);
-        return true;
-    }
-    void refreshColumnPickers() override
-    {
-        for (const char *name : {"Comkb1", "Comkb2", "Comfname1", "Comfname2", "Comzd"}) {
-            auto *picker = findChild<QComboBox *>(QLatin1String(name));
-            picker->clear();
-            for (int c = 1; c < grid()->cols(); ++c)
-                picker->addItem(grid()->cellText(0, c));
-            picker->setCurrentIndex(0);
-        }
-    }
-};
-
 template <class T> T *child(QWidget *form, const char *name)
 {
     return form->findChild<T *>(QLatin1String(name));
 }
 
+// The window on a roster of Rows people held in memory: the name from 姓名,
+// the first sub-folder from 班级, the number on.
 struct Session
 {
     Session()
     {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Lumora"),
-                  QStringLiteral("Lumora"))
-            .clear();
-        QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/default.bmp"),
-                    program.filePath(QStringLiteral("default.bmp")));
-        form = std::make_unique<RosterForm1>(&camera, &messages, &dialogs, program.path());
-        form->dataSource().databasePath = QStringLiteral("roster.dbf");
-        form->dataSource().tableName = QStringLiteral("[roster]");
-        child<QRadioButton>(form.get(), "Option1")->setChecked(true);
-        child<QLineEdit>(form.get(), "Text1")->setText(save.path());
-        child<QComboBox>(form.get(), "Comfname1")->setCurrentIndex(1);
-        child<QCheckBox>(form.get(), "Chekb1")->setChecked(true);
-        child<QComboBox>(form.get(), "Comkb1")->setCurrentIndex(2);
-        child<QCheckBox>(form.get(), "Cheqbm")->setChecked(true);
+        clearStore();
+        h.build(&camera);
+        QList<QStringList> people;
+        people.reserve(Rows);
+        for (int r = 1; r <= Rows; ++r)
+            people.append({QString::number(2024000000 + r), QStringLiteral("学生%1").arg(r),
+                           QStringLiteral("%1班").arg(r % 12 + 1), QString()});
+        h.memoryRoster(
+            {QStringLiteral("学号"), QStringLiteral("姓名"), QStringLiteral("班级"), QStringLiteral("照片")},
+            people);
+        form = h.form.get();
+        child<QRadioButton>(form, "Option1")->setChecked(true);
+        child<QLineEdit>(form, "Text1")->setText(h.save.path());
+        child<QComboBox>(form, "Comfname1")->setCurrentIndex(1);
+        child<QCheckBox>(form, "Chekb1")->setChecked(true);
+        child<QComboBox>(form, "Comkb1")->setCurrentIndex(2);
+        child<QCheckBox>(form, "Cheqbm")->setChecked(true);
         form->show();
         QCoreApplication::processEvents();
-        child<QAbstractButton>(form.get(), "Command1")->click();
+        child<QAbstractButton>(form, "Command1")->click();
     }
 
-    QTemporaryDir program;
-    QTemporaryDir save;
-    FrameCamera camera;
-    RecordingMessages messages;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<RosterForm1> form;
+    FrameCamera camera; // outlives the window
+    WindowHarness h;
+    Form1 *form = nullptr;
 };
 
 } // namespace
@@ -151,10 +115,10 @@ static void BM_SaveToNextRow(benchmark::State &state)
 {
     Session s;
     TableGrid *grid = s.form->grid();
-    QAction *save = child<QAction>(s.form.get(), "savezhao");
+    QAction *save = child<QAction>(s.form, "savezhao");
     // Start in the middle of the roster, where a reload would hurt most.
     grid->setActiveCell(Rows / 2, 1);
-    QAbstractButton *take = child<QAbstractButton>(s.form.get(), "Command3");
+    QAbstractButton *take = child<QAbstractButton>(s.form, "Command3");
     for (auto _ : state) {
         // A new still for each person, not timed.
         state.PauseTiming();
@@ -197,24 +161,11 @@ BENCHMARK(BM_RowChange)->Unit(benchmark::kMicrosecond);
 // photograph), so every save also drops the saved person from the grid.
 namespace {
 
-class EngineForm1 : public Form1
-{
-public:
-    using Form1::Form1;
-
-protected:
-    void endProgram() override {}
-};
-
 struct EngineSession
 {
     EngineSession()
     {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Lumora"),
-                  QStringLiteral("Lumora"))
-            .clear();
-        QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/default.bmp"),
-                    program.filePath(QStringLiteral("default.bmp")));
+        clearStore();
         using lumora::engine::Value;
         QList<QList<Value>> records;
         records.reserve(Rows);
@@ -226,7 +177,7 @@ struct EngineSession
         lumora::engine::DbfWriter::write(
             roster, {{"学号", 'C', 10}, {"姓名", 'C', 20}, {"班级", 'C', 10}, {"照片", 'C', 20}}, records);
 
-        form = std::make_unique<EngineForm1>(&camera, &messages, &dialogs, program.path());
+        form = &h.build(&camera);
         DataSource &ds = form->dataSource();
         ds.connectString = QStringLiteral("dBASE IV");
         ds.databasePath = roster;
@@ -234,22 +185,22 @@ struct EngineSession
         ds.fieldTypes = {10, 10, 10, 10};
         ds.keyColumns = {1};
         ds.keyCount = 1;
-        child<QRadioButton>(form.get(), "Option1")->setChecked(true);
-        child<QLineEdit>(form.get(), "Text1")->setText(save.path());
-        child<QComboBox>(form.get(), "Comfname1")->setCurrentIndex(1);
-        child<QCheckBox>(form.get(), "Cheqbm")->setChecked(true);
-        child<QCheckBox>(form.get(), "Chezd")->setChecked(true);
-        child<QComboBox>(form.get(), "Comzd")->setCurrentIndex(3);
+        child<QRadioButton>(form, "Option1")->setChecked(true);
+        child<QLineEdit>(form, "Text1")->setText(h.save.path());
+        child<QComboBox>(form, "Comfname1")->setCurrentIndex(1);
+        child<QCheckBox>(form, "Cheqbm")->setChecked(true);
+        child<QCheckBox>(form, "Chezd")->setChecked(true);
+        child<QComboBox>(form, "Comzd")->setCurrentIndex(3);
         form->show();
         QCoreApplication::processEvents();
-        child<QAbstractButton>(form.get(), "Command1")->click();
+        child<QAbstractButton>(form, "Command1")->click();
     }
 
     // Picks 照片 in Combo1 and its empty value in Combo2, as the operator does.
     bool filterOnEmptyPhoto()
     {
-        auto *combo1 = child<QComboBox>(form.get(), "Combo1");
-        auto *combo2 = child<QComboBox>(form.get(), "Combo2");
+        auto *combo1 = child<QComboBox>(form, "Combo1");
+        auto *combo2 = child<QComboBox>(form, "Combo2");
         combo1->setCurrentIndex(4);
         const int empty = combo2->findText(QString());
         if (empty < 0)
@@ -259,14 +210,11 @@ struct EngineSession
         return form->grid()->rows() == Rows + 2;
     }
 
-    QTemporaryDir program;
-    QTemporaryDir save;
     QTemporaryDir data;
     QString roster;
-    FrameCamera camera;
-    RecordingMessages messages;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<EngineForm1> form;
+    FrameCamera camera; // outlives the window
+    WindowHarness h;
+    Form1 *form = nullptr;
 };
 
 } // namespace
@@ -280,8 +228,8 @@ static void BM_SaveWithWriteBack(benchmark::State &state)
         return;
     }
     TableGrid *grid = s.form->grid();
-    QAction *save = child<QAction>(s.form.get(), "savezhao");
-    QAbstractButton *take = child<QAbstractButton>(s.form.get(), "Command3");
+    QAction *save = child<QAction>(s.form, "savezhao");
+    QAbstractButton *take = child<QAbstractButton>(s.form, "Command3");
     grid->setActiveCell(Rows / 2, 1);
     for (auto _ : state) {
         state.PauseTiming();

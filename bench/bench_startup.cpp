@@ -1,6 +1,6 @@
 // Time from constructing the main window to the window shown, on the
 // recording camera double (no camera, no GStreamer start).
-#include "Form1Harness.h"
+#include "WindowHarness.h"
 
 #include "QtBenchmarkMain.h"
 #include <QApplication>
@@ -9,7 +9,7 @@
 static void BM_StartUpToShown(benchmark::State &state)
 {
     clearStore();
-    Form1Harness h;
+    WindowHarness h;
     for (auto _ : state) {
         h.build().show();
         QCoreApplication::processEvents();

@@ -40,6 +40,8 @@ int main(int argc, char *argv[])
     std::unique_ptr<CaptureControl> capture = createCaptureControl();
 
     Form1 window(capture.get(), &messages, &dialogs, programFolder);
+    // 退出: the program ends at once, without the close handling.
+    QObject::connect(&window, &Form1::quitRequested, &app, [] { QCoreApplication::exit(0); });
     // An installed program's files are everyone's: even the superuser's
     // temp.jpg goes to the per-user cache, not into the package's folder.
     window.setProgramFolderShared(QDir(programFolder) != QDir(executableFolder));

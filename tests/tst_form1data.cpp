@@ -1,7 +1,7 @@
-#include "DataWindow.h"
 #include "DbfMaker.h"
 #include "RecordingCaptureControl.h"
 #include "ScriptedServices.h"
+#include "WindowHarness.h"
 
 #include "app/Form1.h"
 #include "data/TableGrid.h"
@@ -88,6 +88,7 @@ void TstForm1Data::initTestCase()
 
 void TstForm1Data::init()
 {
+    clearStore();
     ++m_copies;
 }
 
@@ -122,7 +123,8 @@ QString TstForm1Data::makeClassTable(const QString &name)
 
 void TstForm1Data::rosterOpensThroughTheWindow()
 {
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     const QString path = copyRoster();
     QVERIFY(!path.isEmpty());
     QVERIFY(d.openTable(path, {0}));
@@ -165,7 +167,8 @@ void TstForm1Data::rosterOpensThroughTheWindow()
 
 void TstForm1Data::secondTableRefillsThePickers()
 {
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     QVERIFY(d.openTable(makeClassTable(), {0}));
     QCOMPARE(items(d.w<QComboBox>("Comzd")), (QStringList{"学号", "姓名", "班级", "照片", "成绩"}));
     // A filter on the first table.
@@ -222,7 +225,8 @@ void TstForm1Data::filter()
     QFETCH(QStringList, ids);
     QFETCH(QString, caption);
 
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     QVERIFY(d.openTable(makeClassTable(), {0}));
     auto *combo2 = d.w<QComboBox>("Combo2");
     d.w<QComboBox>("Combo1")->setCurrentIndex(combo1);
@@ -245,7 +249,8 @@ void TstForm1Data::filter()
 
 void TstForm1Data::filterBackToAllRows()
 {
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     QVERIFY(d.openTable(makeClassTable(), {0}));
     auto *combo1 = d.w<QComboBox>("Combo1");
     auto *combo2 = d.w<QComboBox>("Combo2");
@@ -269,7 +274,8 @@ void TstForm1Data::filterBackToAllRows()
 
 void TstForm1Data::filterValuesOfAnUnreadableColumn()
 {
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     const QString path = makeClassTable();
     QVERIFY(d.openTable(path, {0}));
     auto *combo2 = d.w<QComboBox>("Combo2");
@@ -284,7 +290,8 @@ void TstForm1Data::filterValuesOfAnUnreadableColumn()
 
 void TstForm1Data::writeBackWithFilterSet()
 {
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     const QString path = makeClassTable();
     QVERIFY(d.openTable(path, {0}));
     d.w<QCheckBox>("Chezd")->setChecked(true);
@@ -324,7 +331,8 @@ void TstForm1Data::writeBackWithFilterSet()
 // reload after a write-back keeps the class filter instead of emptying the grid.
 void TstForm1Data::writeBackKeepsFilterWhenNoValuePicked()
 {
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     const QString path = makeClassTable();
     QVERIFY(d.openTable(path, {0}));
     d.w<QCheckBox>("Chezd")->setChecked(true);
@@ -347,7 +355,8 @@ void TstForm1Data::writeBackKeepsFilterWhenNoValuePicked()
 
 void TstForm1Data::writeBackByLabelClick()
 {
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     const QString path = makeClassTable();
     QVERIFY(d.openTable(path, {0}));
     d.form->show();
@@ -385,7 +394,8 @@ void TstForm1Data::writeBackByLabelClick()
 void TstForm1Data::writeBackRefusedIsSaid()
 {
     // The roster's photo column is one character wide: no name fits.
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     const QString path = copyRoster();
     QVERIFY(d.openTable(path, {0}));
     QFile file(path);
@@ -413,7 +423,8 @@ void TstForm1Data::writeBackRefusedIsSaid()
 
 void TstForm1Data::writeBackSwitchWithoutKeys()
 {
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     QVERIFY(d.openTable(makeClassTable(), {}));
     auto *chezd = d.w<QCheckBox>("Chezd");
     d.messages.clear();
@@ -447,7 +458,8 @@ void TstForm1Data::targetColumnCheck()
     QFETCH(QStringList, messages);
     QFETCH(int, selected);
 
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     QVERIFY(d.openTable(makeClassTable(), keyRows));
     auto *comzd = d.w<QComboBox>("Comzd");
     comzd->setCurrentIndex(2);
@@ -464,7 +476,8 @@ void TstForm1Data::numberFirstColumnWarnsOnce()
     QDir().mkpath(m_dir.filePath(QString::number(m_copies)));
     const QString path = m_dir.filePath(QStringLiteral("%1/scores.dbf").arg(m_copies));
     QVERIFY(t.write(path));
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     QVERIFY(d.openTable(path, {1}));
     QCOMPARE(d.messages.texts(), QStringList{notTextMessage});
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
@@ -479,7 +492,8 @@ void TstForm1Data::numberFirstColumnWarnsOnce()
 
 void TstForm1Data::tableThatCannotLoad()
 {
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     const QString path = makeClassTable();
     QVERIFY(d.openTable(path, {0}));
     d.w<QRadioButton>("Option2")->setChecked(true);

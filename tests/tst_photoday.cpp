@@ -3,8 +3,8 @@
 // keys differing only in letter case, a filter on the photo column, a second
 // roster browsed to and cancelled.
 
-#include "DataWindow.h"
 #include "DbfMaker.h"
+#include "WindowHarness.h"
 
 #include "data/DataSource.h"
 #include "data/TableGrid.h"
@@ -92,6 +92,7 @@ private:
 
 void TstPhotoDay::init()
 {
+    clearStore();
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
 }
@@ -107,7 +108,8 @@ void TstPhotoDay::everyoneIsPhotographedAndOnlyUniqueKeysAreWritten()
 {
     // GIVEN the roster open with XH as key, the name into ZP, and the grid
     // filtered on the people without a photo (ZP = '')
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     const QString path = roster(QStringLiteral("day"));
     const QList<QStringList> before = recordsOf(path);
     QVERIFY(d.openTable(path, {0}));
@@ -167,7 +169,8 @@ void TstPhotoDay::everyoneIsPhotographedAndOnlyUniqueKeysAreWritten()
 
 void TstPhotoDay::cancelledBrowseLeavesTheRosterInCharge()
 {
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     const QString first = roster(QStringLiteral("first"));
     const QString second = roster(QStringLiteral("second"));
     const QByteArray secondBefore = bytesOf(second);
@@ -209,7 +212,8 @@ void TstPhotoDay::cancelledBrowseLeavesTheRosterInCharge()
 
 void TstPhotoDay::newRosterStartsOnItsFirstPerson()
 {
-    DataWindow d;
+    WindowHarness d;
+    d.build();
     QVERIFY(d.openTable(roster(QStringLiteral("a")), {0}));
     TableGrid *grid = d.form->grid();
     grid->setActiveCell(6, 2);

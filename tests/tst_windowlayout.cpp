@@ -1,7 +1,7 @@
 // The main window fits a school laptop's screen and grows without moving
 // its parts.
 
-#include "Form1Harness.h"
+#include "WindowHarness.h"
 
 #include "app/WindowLayout.h"
 
@@ -54,7 +54,7 @@ private slots:
 
 void TstWindowLayout::startsWithinASchoolLaptopScreen()
 {
-    Form1Harness h;
+    WindowHarness h;
     Form1 &form = h.build();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -80,7 +80,7 @@ void TstWindowLayout::everySettingsPageShowsWhole()
 {
     QFETCH(int, page);
     QFETCH(bool, tableMode);
-    Form1Harness h;
+    WindowHarness h;
     Form1 &form = h.build();
     form.show();
     form.SetTableModeControls(tableMode);
@@ -96,7 +96,7 @@ void TstWindowLayout::everySettingsPageShowsWhole()
 
 void TstWindowLayout::aBiggerWindowGivesTheGridMoreRows()
 {
-    Form1Harness h;
+    WindowHarness h;
     Form1 &form = h.build();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -125,7 +125,7 @@ void TstWindowLayout::aBiggerWindowGivesTheGridMoreRows()
 
 void TstWindowLayout::neverSmallerThanItsParts()
 {
-    Form1Harness h;
+    WindowHarness h;
     Form1 &form = h.build();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -153,7 +153,7 @@ void TstWindowLayout::statusLineShowsTheWholeReason()
 {
     QFETCH(QString, message);
     QFETCH(bool, cut);
-    Form1Harness h;
+    WindowHarness h;
     Form1 &form = h.build();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -176,7 +176,7 @@ void TstWindowLayout::statusLineShowsTheWholeReason()
 
 void TstWindowLayout::statusLineOutlivesMenuHints()
 {
-    Form1Harness h;
+    WindowHarness h;
     Form1 &form = h.build();
     form.show();
     form.setStatus(QStringLiteral("文件名未写入数据表：主键“学号”为空"));

@@ -30,7 +30,7 @@
 #include <limits>
 
 Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *dialogs,
-             const QString &programFolder, QWidget *parent)
+             const QString &programFolder, DatabaseOpener opener, QWidget *parent)
     : QMainWindow(parent)
     , m_ui(new Ui::Form1)
     , m_capture(capture)
@@ -38,6 +38,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     , m_dialogs(dialogs)
     , m_programFolder(programFolder)
 {
+    m_dataSource.opener = std::move(opener);
     m_ui->setupUi(this);
     m_statusLine = new StatusLine(statusBar());
     // Permanent: a menu hint shown in the bar never hides it.
@@ -113,14 +114,9 @@ void Form1::connectHandlers()
     connect(ui->Command8, &QPushButton::clicked, this, [this] { saveHandling(); });
     connect(ui->savezhao, &QAction::triggered, this, [this] { saveHandling(); });
 
-    connect(ui->pageset, &QAction::triggered, this, [this] { pageSetup(); });
-    connect(ui->previewprint, &QAction::triggered, this, [this] { printPreview(); });
-    // outexcel ("导出为Excel(&E)") has no action.
+    // Page setup, print preview, frame colour and the help items are not
+    // built yet; outexcel ("导出为Excel(&E)") has no action.
     connect(ui->quit, &QAction::triggered, this, &Form1::quit);
-    connect(ui->bgcolor, &QAction::triggered, this, [this] { chooseFrameColour(); });
-    connect(ui->helpzxs, &QAction::triggered, this, [this] { showHelp(); });
-    connect(ui->about, &QAction::triggered, this, [this] { showAbout(); });
-    connect(ui->indexzx, &QAction::triggered, this, [this] { openHomePage(); });
 
     connect(ui->Option1, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
@@ -299,14 +295,6 @@ void Form1::quit()
 {
     m_quitting = true;
     emit quitRequested();
-    endProgram();
-}
-
-void Form1::endProgram()
-{
-    // exit(), not quit(): quit() would close the windows and run the close
-    // handling, which writes the settings.
-    QCoreApplication::exit(0);
 }
 
 void Form1::setStatus(const QString &text)
@@ -363,7 +351,7 @@ void Form1::selectTableMode()
         ui->Option2->setChecked(true);
         return;
     }
-    if (!loadTableIntoGrid())
+    if (!m_data->loadIntoGrid())
         return;
     SetTableModeControls(true);
     ui->Chelock->setEnabled(true);
@@ -373,12 +361,12 @@ void Form1::selectTableMode()
         // them filled afresh, and the filter of the old table goes with them.
         if (m_data->loadedTableIdentity() != m_pickersTable) {
             m_dataSource.whereClause.clear();
-            refreshColumnPickers();
+            m_data->refreshColumnPickers();
             m_pickersTable = m_data->loadedTableIdentity();
         }
         g->selectRange(g->resumeRow, 1, g->resumeRow, g->cols() - 1);
     } else {
-        refreshColumnPickers();
+        m_data->refreshColumnPickers();
         m_pickersTable = m_data->loadedTableIdentity();
         redzpsvset();
         g->columnsListed = true;
@@ -460,15 +448,6 @@ void Form1::setOverlayColour(int packed)
     m_ui->fLabel->setPalette(palette);
 }
 
-// ------------------------- print, frame colour and help (not built yet)
-
-void Form1::pageSetup() {}
-void Form1::printPreview() {}
-void Form1::chooseFrameColour() {}
-void Form1::showHelp() {}
-void Form1::showAbout() {}
-void Form1::openHomePage() {}
-
 // ------------------------------------------------------- naming and saving
 
 void Form1::connectNamingHandlers()
@@ -520,7 +499,7 @@ void Form1::gridClicked()
 void Form1::saveHandling()
 {
     WindowSaveHost host({m_ui->Texfname, m_ui->Texqbm, m_camera, m_preview,
-                         [this] { return writeBackFileName(); },
+                         [this] { return writeBackForCurrentRow(); },
                          [this](const QString &text) { setStatus(text); }});
     if (!m_capture) {
         // Nothing can be written without the camera component: end as any
@@ -537,11 +516,6 @@ void Form1::saveHandling()
     const QString problem = m_namingPanel->problem();
     if (!problem.isEmpty() && !statusText().contains(problem))
         setStatus(statusText() + QStringLiteral("；") + problem);
-}
-
-WriteBackNote Form1::writeBackFileName()
-{
-    return writeBackForCurrentRow();
 }
 
 // -------------------------------------------------------------- data table
@@ -569,21 +543,6 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_ui->centralwidget && event->type() == QEvent::Resize)
         layOutWindow();
     return QMainWindow::eventFilter(watched, event);
-}
-
-void Form1::openTableWindow()
-{
-    m_data->openTableWindow();
-}
-
-bool Form1::loadTableIntoGrid()
-{
-    return m_data->loadIntoGrid();
-}
-
-void Form1::refreshColumnPickers()
-{
-    m_data->refreshColumnPickers();
 }
 
 WriteBackNote Form1::writeBackForCurrentRow()

@@ -34,9 +34,10 @@ class Form1 : public QMainWindow
 public:
     // programFolder holds default.bmp and, when it can be written, temp.jpg.
     // capture may be nullptr (no camera component): the window then says so
-    // in its status line and the camera commands do nothing.
+    // in its status line and the camera commands do nothing. opener reaches
+    // the roster's database; empty: the file the open-table window chose.
     Form1(CaptureControl *capture, MessageService *messages, DialogService *dialogs,
-          const QString &programFolder, QWidget *parent = nullptr);
+          const QString &programFolder, DatabaseOpener opener = {}, QWidget *parent = nullptr);
     ~Form1() override;
 
     TableGrid *grid() const;
@@ -85,7 +86,8 @@ public:
     void setStatus(const QString &text);
     QString statusText() const;
 
-    // "退出(&Q)": ends the program at once; the settings are not written.
+    // "退出(&Q)": asks for the program's end at once (quitRequested); the
+    // settings are not written when the window then closes.
     void quit();
 
     // Writes naming().photoName into the Comzd column of the grid's current
@@ -97,42 +99,15 @@ public:
     WriteBackNote writeBackForCurrentRow();
 
 signals:
+    // The program should end now, without the close handling: the owner of
+    // the event loop ends it (exit(), not quit(), which would close the
+    // windows the normal way and write the settings).
     void quitRequested();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
     // Label5 has no click signal of its own: its clicks are caught here.
     bool eventFilter(QObject *watched, QEvent *event) override;
-
-    // Ends the event loop without closing the window the normal way.
-    virtual void endProgram();
-
-    // --- steps a test or benchmark may replace ---
-    // Data-table mode, steps after the open-table check: open the database,
-    // load the table unfiltered into the grid and make the resume cell
-    // active. False when the load failed (the mode handler then ends; the
-    // status line says why).
-    virtual bool loadTableIntoGrid();
-    // Fills the nine column pickers from the grid's header row.
-    virtual void refreshColumnPickers();
-    // Recomputes the naming state and Text2.
-    virtual void formPhotoPath();
-    // "保存照片(&S)": Command8 and savezhao.
-    virtual void saveHandling();
-    // Writes the saved photo's file name into the current row's record and
-    // reloads the grid when it did (writeBackForCurrentRow). Returns why
-    // nothing was written when the operator should know it, else an empty text.
-    virtual WriteBackNote writeBackFileName();
-    // "打开表": Command9 and opentable.
-    virtual void openTableWindow();
-    // Print, frame colour and help commands: not built yet, they do nothing.
-    virtual void pageSetup();
-    virtual void printPreview();
-    // "相框颜色&C)", the caption as the menu shows it.
-    virtual void chooseFrameColour();
-    virtual void showHelp();
-    virtual void showAbout();
-    virtual void openHomePage();
 
     // Mode handlers.
     void selectTableMode();
@@ -147,6 +122,10 @@ protected:
     void gridClicked();
 
 private:
+    // Recomputes the naming state and Text2.
+    void formPhotoPath();
+    // "保存照片(&S)": Command8 and savezhao.
+    void saveHandling();
     void hostVideoWidget();
     // Places the grid frame, the settings tabs and the path line under the
     // top row for the window's present size.

@@ -3,6 +3,18 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+#include <memory>
+
+namespace lumora::engine {
+class Database;
+}
+struct DataSource;
+
+// Opens the database a DataSource names. The program opens files
+// (OpenDatabase); a test may hand the window tables held in memory.
+using DatabaseOpener = std::function<std::unique_ptr<lumora::engine::Database>(const DataSource &)>;
+
 // The open data table, shared by the open-table window, the grid, the row
 // filter and the write-back. One instance lives for the whole run; the
 // open-table window overwrites it piecewise.
@@ -16,6 +28,10 @@ struct DataSource
     QList<qint16> keyColumns; // 1-based positions of the key fields = grid columns
     qint16 keyCount = 0;
     QString whereClause; // "" or " where ...", appended to the table name on load
+    // How this instance reaches its database; empty: the file at
+    // databasePath with connectString. Not handed over by the open-table
+    // window, which always opens files.
+    DatabaseOpener opener;
 
     bool hasTable() const { return !tableName.isEmpty() && !databasePath.isEmpty(); }
 };

@@ -14,6 +14,8 @@ using namespace lumora::engine;
 
 std::unique_ptr<Database> OpenDatabase(const DataSource &ds)
 {
+    if (ds.opener)
+        return ds.opener(ds);
     return Database::open(ds.databasePath, ds.connectString);
 }
 

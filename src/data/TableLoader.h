@@ -21,7 +21,8 @@ struct TableLoad
 };
 
 // Opens the database the DataSource names (not exclusive, not read-only,
-// with its connect string). Throws lumora::engine::EngineError.
+// with its connect string), or hands the work to its opener when it has
+// one. Throws lumora::engine::EngineError.
 std::unique_ptr<lumora::engine::Database> OpenDatabase(const DataSource &ds);
 
 // The two statements of a load: the field query and the row query. The field
