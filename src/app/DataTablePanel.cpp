@@ -101,7 +101,19 @@ bool DataTablePanel::loadIntoGrid()
         m_c.Frame4->setTitle(loaded.load.caption);
     fitColumns();
     g->setActiveCell(g->resumeRow, g->resumeColumn);
+    emit gridReloaded();
     return true;
+}
+
+void DataTablePanel::reloadThroughFilter()
+{
+    QString error;
+    m_c.Frame4->setTitle(ReloadThroughFilter(m_ds, *m_c.Grid1, &error));
+    fitColumns();
+    m_c.Grid1->setActiveCell(1, 1);
+    if (!error.isEmpty())
+        emit status(QStringLiteral("数据表无法载入：") + error);
+    emit gridReloaded();
 }
 
 QString DataTablePanel::loadedTableIdentity() const
@@ -156,6 +168,7 @@ void DataTablePanel::filterValuePicked(int index)
     // The operator goes on from the first row shown.
     m_c.Grid1->setActiveCell(1, 1);
     emit status(error.isEmpty() ? QString() : QStringLiteral("筛选未生效：") + error);
+    emit gridReloaded();
 }
 
 void DataTablePanel::writeBackSwitchToggled(bool checked)
@@ -254,6 +267,7 @@ WriteBackNote DataTablePanel::writeBackForCurrentRow()
                                                m_c.Combo1->currentText(), m_c.Combo2->currentText(), &error)
                                  : ReloadThroughFilter(m_ds, *g, &error));
         fitColumns();
+        emit gridReloaded();
     }
     if (!error.isEmpty())
         note.text = QStringLiteral("文件名已写入数据表，表格未能重新载入：") + error;

@@ -54,6 +54,9 @@ public:
     // makes the resume cell active. False when the load failed (the status
     // line says why).
     bool loadIntoGrid();
+    // Reads the table again through the filter in force (rows dropped from
+    // the grid come back) and makes the first row active.
+    void reloadThroughFilter();
     // The table the pickers describe: file, table and field names.
     QString loadedTableIdentity() const;
     // Fills the nine column pickers from the grid's header row.
@@ -73,6 +76,9 @@ signals:
     // window selects data-table mode, which loads it.
     void tableChosen();
     void status(const QString &text);
+    // The grid was filled afresh from the table (a load, a filter, a reload
+    // after a write-back).
+    void gridReloaded();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -4,6 +4,7 @@
 #include "app/CameraPanel.h"
 #include "app/DataTablePanel.h"
 #include "app/NamingPanel.h"
+#include "app/PhotoDayPanel.h"
 #include "app/PreviewPanel.h"
 #include "app/SettingsBinding.h"
 #include "app/SettingsStore.h"
@@ -64,6 +65,32 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
                                  m_ui->Comt1, m_ui->Comt2},
                                 m_dataSource, m_naming, messages, dialogs, this);
     connect(m_data, &DataTablePanel::status, this, &Form1::setStatus);
+    Ui::Form1 *ui = m_ui;
+    m_photoDay = new PhotoDayPanel(
+        {ui->Grid1,
+         ui->Frame4,
+         ui->Combo1,
+         ui->Label4,
+         ui->Combo2,
+         ui->datebase,
+         {ui->Text1, ui->Chekb1, ui->Comkb1, ui->Chekb2, ui->Comkb2, ui->Comfname1, ui->Chefname2,
+          ui->Comfname2, ui->Cheqbm, ui->Comgs, ui->Option1}},
+        m_dataSource,
+        [this] {
+            RosterCheckInput in{namingInputs(), {}};
+            in.writeBack = {m_ui->Chezd->isChecked(),
+                            m_ui->Comzd->currentIndex(),
+                            m_ui->Chekzm->isChecked(),
+                            m_ui->Comgs->currentText(),
+                            QString(),
+                            0};
+            return in;
+        },
+        dialogs, this);
+    connect(m_photoDay, &PhotoDayPanel::status, this, &Form1::setStatus);
+    connect(m_photoDay, &PhotoDayPanel::reloadRequested, m_data, &DataTablePanel::reloadThroughFilter);
+    connect(m_data, &DataTablePanel::gridReloaded, m_photoDay, &PhotoDayPanel::gridReloaded);
+    layOutWindow();
     // Selecting the option loads the table; when it is already selected the
     // new table must still be loaded.
     connect(m_data, &DataTablePanel::tableChosen, this, [this] {
@@ -71,6 +98,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
             selectTableMode();
         else
             m_ui->Option1->setChecked(true);
+        m_photoDay->checkRoster(true);
     });
     startUp();
 }
@@ -371,6 +399,7 @@ void Form1::selectTableMode()
         redzpsvset();
         g->columnsListed = true;
     }
+    m_photoDay->refresh();
 }
 
 void Form1::selectOrdinaryMode()
@@ -382,6 +411,7 @@ void Form1::selectOrdinaryMode()
     g->setRows(1);
     for (int c = 1; c < g->cols(); ++c)
         g->setCellText(0, c, QString());
+    m_photoDay->refresh();
 }
 
 void Form1::formatChosen(int index)
@@ -499,7 +529,13 @@ void Form1::gridClicked()
 void Form1::saveHandling()
 {
     WindowSaveHost host({m_ui->Texfname, m_ui->Texqbm, m_camera, m_preview,
-                         [this] { return writeBackForCurrentRow(); },
+                         [this] {
+                             const int savedRow = grid()->currentRow;
+                             m_photoDay->beginSave();
+                             WriteBackNote note = writeBackForCurrentRow();
+                             m_photoDay->afterWriteBack(savedRow, note);
+                             return note;
+                         },
                          [this](const QString &text) { setStatus(text); }});
     if (!m_capture) {
         // Nothing can be written without the camera component: end as any
@@ -533,6 +569,8 @@ void Form1::layOutWindow()
     for (QWidget *w : {static_cast<QWidget *>(ui->Label5), static_cast<QWidget *>(ui->Combo1),
                        static_cast<QWidget *>(ui->Label4), static_cast<QWidget *>(ui->Combo2)})
         w->move(w->x(), l.filterRowY + 2);
+    if (m_photoDay)
+        m_photoDay->layOutFilterRow(l.filterRowY);
     ui->SSTab1->setGeometry(l.tabs);
     ui->Text2->setGeometry(l.pathLine);
     ui->centralwidget->setMinimumSize(MinimumCentralSize(top.bottom() + 1, top.right() + 1));

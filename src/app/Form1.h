@@ -14,6 +14,7 @@ class MessageService;
 class CameraPanel;
 class DataTablePanel;
 class NamingPanel;
+class PhotoDayPanel;
 class PreviewPanel;
 class SettingsBinding;
 class StatusLine;
@@ -146,6 +147,7 @@ private:
     CameraPanel *m_camera = nullptr;
     DataTablePanel *m_data = nullptr;
     NamingPanel *m_namingPanel = nullptr;
+    PhotoDayPanel *m_photoDay = nullptr;
     StatusLine *m_statusLine = nullptr;
 
     DataSource m_dataSource;

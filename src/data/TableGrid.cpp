@@ -99,6 +99,41 @@ void TableGridModel::removeGridRow(int row)
     endRemoveRows();
 }
 
+void TableGridModel::markRowHeaders(const QBitArray &marked, const QString &mark)
+{
+    bool changed = false;
+    for (qsizetype i = 0; i < m_rows.size(); ++i) {
+        const qsizetype row = i + 1;
+        const QString &wanted = row < marked.size() && marked.testBit(row) ? mark : QString();
+        if (m_rows.at(i).rowHeader != wanted) {
+            m_rows[i].rowHeader = wanted;
+            changed = true;
+        }
+    }
+    if (changed && !m_bulk && !m_rows.isEmpty())
+        emit headerDataChanged(Qt::Vertical, 0, int(m_rows.size()) - 1);
+}
+
+int TableGridModel::keepGridRows(const QBitArray &keep)
+{
+    QList<Row> kept;
+    kept.reserve(m_rows.size());
+    for (qsizetype i = 0; i < m_rows.size(); ++i) {
+        const qsizetype row = i + 1;
+        if (row >= keep.size() || keep.testBit(row))
+            kept.append(m_rows.at(i));
+    }
+    const int dropped = int(m_rows.size() - kept.size());
+    if (dropped == 0)
+        return 0;
+    if (!m_bulk)
+        beginResetModel();
+    m_rows = std::move(kept);
+    if (!m_bulk)
+        endResetModel();
+    return dropped;
+}
+
 void TableGridModel::appendRow(const QStringList &parts, bool notify)
 {
     appendGridRow(PackedTexts::pack(parts, m_columns), notify);

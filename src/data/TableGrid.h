@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QBitArray>
 #include <QColor>
 #include <QStringList>
 #include <QTableView>
@@ -32,6 +33,12 @@ public:
     void appendPackedRow(QString packed, bool notify);
     // Removes grid row `row` (1 or more); the rows below move up by one.
     void removeGridRow(int row);
+    // Sets the row header of every data row to `mark` where its grid row bit
+    // is set in `marked`, else empties it; one header change for all.
+    void markRowHeaders(const QBitArray &marked, const QString &mark);
+    // Keeps the data rows whose grid row bit is set in `keep` (rows past its
+    // end are kept) and drops the others at once; returns how many went.
+    int keepGridRows(const QBitArray &keep);
     // Room for this many data rows, so a bulk load does not regrow the list.
     void reserveRows(qsizetype rows) { m_rows.reserve(rows); }
     void beginBulk();
@@ -114,6 +121,12 @@ public:
     }
     // Removes one row below the header; the rows after it move up.
     void removeRow(int row) { m_model->removeGridRow(row); }
+    void markRowHeaders(const QBitArray &marked, const QString &mark)
+    {
+        m_model->markRowHeaders(marked, mark);
+    }
+    // Keeps the rows marked in `keep` (grid rows), drops the others.
+    int keepRows(const QBitArray &keep) { return m_model->keepGridRows(keep); }
     // Suspends (false) or resumes (true) repainting around a bulk load.
     void setRedraw(bool on);
     void refresh() { viewport()->update(); }

@@ -121,7 +121,9 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming, const NamingInputs &i
             status += QStringLiteral("；") + note.text;
         // The saved person left the filtered grid: whoever moved up into
         // the row is next.
-        if (note.rowRemoved)
+        if (note.nextRow > 0)
+            m_grid.resumeRow = note.nextRow;
+        else if (note.rowRemoved)
             m_grid.resumeRow = savedRow;
         m_grid.setActiveCell(m_grid.resumeRow, m_grid.resumeColumn);
         status += QStringLiteral("；转到第 %1 行").arg(m_grid.resumeRow);

@@ -15,6 +15,8 @@ struct WriteBackNote
     QString text; // why nothing was written, for the status line; empty when there is nothing to say
     bool rowRemoved = false; // the saved row left the grid (the filter no longer shows it): the
                              // next person now stands on the same row
+    int nextRow = 0;         // > 0: rows left the grid around the saved one, and the next person
+                             // now stands on this row
 };
 
 // What the save flow does to the main window: the routines of other parts

@@ -210,6 +210,16 @@ QList<FieldInfo> Database::fields(const QString &tableName) const
     return table(unbracket(tableName)).fields();
 }
 
+void Database::checkValue(const QString &tableName, int field, const Value &value) const
+{
+    TableSource &t = table(unbracket(tableName));
+    if (field < 0 || field >= t.fields().size())
+        throw EngineError::format(u"table %1 has no field %2", u"数据表 %1 没有第 %2 个字段", tableName,
+                                  QString::number(field + 1));
+    if (t.recordCount() > 0)
+        t.checkUpdate(0, field, value);
+}
+
 QStringList Database::notes(const QString &tableName) const
 {
     return table(unbracket(tableName)).notes();

@@ -41,6 +41,10 @@ public:
     // 0 over the live records, as UpdateResult::records gives them): one row
     // when the record passes the where clause, none when it does not.
     Recordset openRecordset(const QString &statement, qsizetype record);
+    // Throws, writing nothing, exactly when an update would refuse `value`
+    // for that field of the table (its width, type, code page ...); checks
+    // nothing in a table without records.
+    void checkValue(const QString &table, int field, const Value &value) const;
     // An update statement; returns the number of records changed.
     qsizetype execute(const QString &statement);
     // An update statement that writes only when its where clause matches

@@ -1,0 +1,194 @@
+#include "data/RosterCheck.h"
+
+#include "data/DataSource.h"
+#include "data/FailureText.h"
+#include "data/TableGrid.h"
+#include "data/TableLoader.h"
+#include "data/engine/Database.h"
+#include "data/engine/EngineError.h"
+#include "naming/SafeName.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QMap>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace lumora::engine;
+
+namespace {
+
+QString rowLine(int row, const QString &text)
+{
+    return QStringLiteral("第 %1 行：%2").arg(row).arg(text);
+}
+
+// The cell of a naming column, or nothing when the picker points nowhere.
+std::optional<QString> namingCell(const TableGrid &grid, int row, int pickerIndex)
+{
+    const int column = pickerIndex + 1;
+    if (column < 1 || column >= grid.cols())
+        return std::nullopt;
+    return grid.cellText(row, column);
+}
+
+// The naming parts of a row the save would not use as they stand.
+void checkNameParts(const TableGrid &grid, int row, const NamingInputs &in, QStringList &lines)
+{
+    struct Part
+    {
+        bool on;
+        int index;
+        bool folder;
+    };
+    const Part parts[] = {{in.subFolder1On, in.subFolder1Index, true},
+                          {in.subFolder1On && in.subFolder2On, in.subFolder2Index, true},
+                          {true, in.name1Index, false},
+                          {in.name2On, in.name2Index, false}};
+    for (const Part &p : parts) {
+        if (!p.on)
+            continue;
+        const std::optional<QString> cell = namingCell(grid, row, p.index);
+        if (!cell)
+            continue;
+        const QString safe = safeNamePart(*cell);
+        if (safe != *cell)
+            lines << rowLine(
+                row, QStringLiteral("“%1”含有“/”或控制字符，保存时写作“%2”")
+                         .arg(QString(*cell).replace(QLatin1Char('\n'), QStringLiteral("\\n")), safe));
+        if (p.folder && !isUsableFolderName(safe))
+            lines << rowLine(row, QStringLiteral("“%1”不能用作文件夹名，这一行的照片无法保存").arg(safe));
+    }
+}
+
+} // namespace
+
+QString RosterHeldOpen(const QString &path)
+{
+    const QFileInfo info(path);
+    const QDir dir = info.dir();
+    const QString name = info.fileName();
+    for (const QString &lock :
+         {QStringLiteral("~$") + name, QStringLiteral(".~lock.") + name + QLatin1Char('#'),
+          info.completeBaseName() + QStringLiteral(".ldb"),
+          info.completeBaseName() + QStringLiteral(".laccdb")}) {
+        if (dir.exists(lock))
+            return QStringLiteral("锁定文件 %1").arg(lock);
+    }
+    if (info.suffix().compare(QStringLiteral("dbf"), Qt::CaseInsensitive) != 0)
+        return {};
+    // A lock another process holds on any part of the table (dBase programs
+    // lock records and the header while they write).
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    struct flock probe = {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = 0;
+    probe.l_len = 0;
+    QString held;
+    if (::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK)
+        held = QStringLiteral("进程 %1 锁定了它").arg(probe.l_pid);
+    ::close(fd);
+    return held;
+}
+
+QStringList CheckRoster(const DataSource &ds, const TableGrid &grid, const RosterCheckInput &input)
+{
+    QStringList lines;
+    if (!ds.hasTable())
+        return lines;
+    const int last = grid.rows() - 2;
+    const NamingInputs &in = input.naming;
+
+    // The file first: nothing is written back into a file that cannot be written.
+    const QFileInfo file(ds.databasePath);
+    if (file.exists() && !file.isWritable())
+        lines << QStringLiteral("数据表文件是只读的，文件名无法写入：%1").arg(ds.databasePath);
+    if (file.exists()) {
+        const QString held = RosterHeldOpen(ds.databasePath);
+        if (!held.isEmpty())
+            lines << QStringLiteral("数据表文件正被其他程序打开（%1）：%2").arg(held, ds.databasePath);
+    }
+
+    // The write-back column, when the write-back is on: the table is asked
+    // whether each name fits, as a write-back would ask it.
+    std::unique_ptr<Database> db;
+    int targetField = -1;
+    QString targetName;
+    const WriteBackRequest &wb = input.writeBack;
+    if (wb.enabled && wb.targetIndex >= 0 && wb.targetIndex + 1 < grid.cols()) {
+        targetName = grid.cellText(0, wb.targetIndex + 1);
+        try {
+            db = OpenDatabase(ds);
+            const QList<FieldInfo> fields = db->fields(ds.tableName);
+            for (int f = 0; f < fields.size() && targetField < 0; ++f)
+                if (fields.at(f).name.compare(targetName, Qt::CaseInsensitive) == 0)
+                    targetField = f;
+        } catch (...) {
+            lines << QStringLiteral("数据表无法打开：%1").arg(CurrentFailureText());
+        }
+    }
+
+    // Lines by row; rows that share keys or a file name are gathered first
+    // and each of them gets its line once every row was seen.
+    QMap<int, QStringList> byRow;
+    QHash<QString, QList<int>> keyRows;  // key conditions → rows
+    QHash<QString, QList<int>> pathRows; // photo path → rows
+    for (int row = 1; row <= last; ++row) {
+        QStringList &here = byRow[row];
+        if (!ds.keyColumns.isEmpty()) {
+            const WriteBackStatement keys = BuildKeyConditions(RowKeys(ds, grid, row));
+            if (!keys.ok)
+                here << keys.error + QStringLiteral("，文件名不会写入数据表");
+            else
+                keyRows[keys.statement] << row;
+        }
+        if (!in.tableMode)
+            continue;
+        checkNameParts(grid, row, in, here);
+        const RowCellReader cells = [&grid, row](int column) -> std::optional<QString> {
+            if (column < 0 || column >= grid.cols())
+                return std::nullopt;
+            return grid.cellText(row, column);
+        };
+        const NamingState s = FormPhotoPath(in, cells, NamingState{}).state;
+        if (!in.numberOn && !s.photoPath.isEmpty()) {
+            pathRows[s.photoPath] << row;
+            if (QFileInfo::exists(s.photoPath))
+                here << QStringLiteral("照片已经存在，再保存会覆盖它：%1").arg(s.photoPath);
+        }
+        if (db && targetField >= 0 && !s.photoName.isEmpty()) {
+            const QString stored = StoredFileName(s.photoName, wb.withExtension, wb.extension);
+            try {
+                db->checkValue(ds.tableName, targetField, Value::text(stored));
+            } catch (const EngineError &e) {
+                here << QStringLiteral("文件名“%1”写不进列“%2”：%3")
+                            .arg(stored, targetName, e.chinese().isEmpty() ? e.message() : e.chinese());
+            }
+        }
+    }
+    const auto others = [](const QList<int> &rows, int row) {
+        QStringList list;
+        for (int r : rows)
+            if (r != row)
+                list << QStringLiteral("第 %1 行").arg(r);
+        return list.join(QStringLiteral("、"));
+    };
+    for (auto it = keyRows.cbegin(); it != keyRows.cend(); ++it)
+        if (it->size() > 1)
+            for (int row : *it)
+                byRow[row] << QStringLiteral("主键与%1相同（%2），文件名不会写入数据表")
+                                  .arg(others(*it, row), it.key());
+    for (auto it = pathRows.cbegin(); it != pathRows.cend(); ++it)
+        if (it->size() > 1)
+            for (int row : *it)
+                byRow[row] << QStringLiteral("照片文件名与%1相同：%2").arg(others(*it, row), it.key());
+    for (auto it = byRow.cbegin(); it != byRow.cend(); ++it)
+        for (const QString &text : *it)
+            lines << rowLine(it.key(), text);
+    return lines;
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "naming/FormPhotoPath.h"
+
+#include <QBitArray>
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+class TableGrid;
+
+// Which people of the grid already have their photo: a row counts as taken
+// when a file exists in the save folder under the name the naming settings
+// form for that row. With the distinguishing number on, the number a photo
+// got is not known afterwards, so any file of the row's name followed by
+// digits counts (张三10001.jpg for 张三).
+//
+// Each folder is listed once, however many rows share it: a roster of
+// 50,000 people costs a few directory listings, not 50,000 lookups.
+class PhotoRoll
+{
+public:
+    // Rows 1 .. rows - 2 of the grid (the records; the header, the trailing
+    // empty row and the " [没有记录]" marker row are nobody).
+    static PhotoRoll ofGrid(const TableGrid &grid, const NamingInputs &inputs);
+
+    // taken.testBit(row) for grid rows; bits 0 and the rows that are no
+    // record stay clear.
+    const QBitArray &taken() const { return m_taken; }
+    bool isTaken(int row) const { return row >= 0 && row < m_taken.size() && m_taken.testBit(row); }
+    int takenCount() const { return m_takenCount; }
+    int people() const { return m_people; }
+    // The path the photo of each record row would be saved under (empty when
+    // the settings form none for it), numbers left out when numbered.
+    const QStringList &paths() const { return m_paths; }
+
+private:
+    // The files of one folder: their names, and with numbering their names
+    // with the trailing digits before the extension dropped.
+    struct Folder
+    {
+        QSet<QString> names;
+        QSet<QString> stems;
+    };
+    const Folder &folder(const QString &path, const QString &extension);
+
+    QBitArray m_taken;
+    QStringList m_paths;
+    int m_takenCount = 0;
+    int m_people = 0;
+    QHash<QString, Folder> m_folders;
+};
