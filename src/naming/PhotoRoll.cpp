@@ -1,24 +1,28 @@
 #include "naming/PhotoRoll.h"
 
 #include "data/TableGrid.h"
+#include "naming/SafeName.h"
 
-#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <dirent.h>
 
 namespace {
 
-// "张三10001.jpg" → "张三.jpg"; nothing when the name has no digits before
-// its extension.
-QString withoutNumber(const QString &fileName)
+// Whether a file of `name` followed by one or more digits is among the
+// sorted names: they all sort right after the name itself.
+bool hasNumbered(const QStringList &sorted, const QString &name)
 {
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    if (dot <= 0)
-        return {};
-    qsizetype end = dot;
-    while (end > 0 && fileName.at(end - 1).isDigit() && fileName.at(end - 1).unicode() < 128)
-        --end;
-    if (end == dot)
-        return {};
-    return fileName.left(end) + fileName.mid(dot);
+    for (auto it = std::upper_bound(sorted.cbegin(), sorted.cend(), name);
+         it != sorted.cend() && it->startsWith(name); ++it) {
+        const QStringView rest = QStringView(*it).mid(name.size());
+        if (!rest.isEmpty() && std::all_of(rest.cbegin(), rest.cend(), [](QChar c) {
+                return c.unicode() >= u'0' && c.unicode() <= u'9';
+            }))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -29,17 +33,25 @@ const PhotoRoll::Folder &PhotoRoll::folder(const QString &path, const QString &e
     if (it != m_folders.constEnd())
         return *it;
     Folder f;
-    const QStringList files = QDir(path).entryList({QStringLiteral("*.") + extension}, QDir::Files);
-    for (const QString &name : files) {
-        f.names.insert(name);
-        const QString stem = withoutNumber(name);
-        if (!stem.isEmpty())
-            f.stems.insert(stem);
+    // readdir itself, not QDirIterator: the entry's type comes with its name,
+    // where a stat per file would cost more than everything else here.
+    const QString suffix = QLatin1Char('.') + extension;
+    if (DIR *dir = ::opendir(QFile::encodeName(path).constData())) {
+        while (const dirent *entry = ::readdir(dir)) {
+            if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+                continue;
+            const QString file = QFile::decodeName(entry->d_name);
+            if (!file.endsWith(suffix) || file.size() == suffix.size())
+                continue;
+            f.sorted << file.chopped(suffix.size());
+        }
+        ::closedir(dir);
     }
+    std::sort(f.sorted.begin(), f.sorted.end());
     return *m_folders.insert(path, f);
 }
 
-PhotoRoll PhotoRoll::ofGrid(const TableGrid &grid, const NamingInputs &inputs)
+PhotoRoll PhotoRoll::ofGrid(const TableGrid &grid, const NamingInputs &in)
 {
     PhotoRoll roll;
     const int rows = grid.rows();
@@ -47,26 +59,46 @@ PhotoRoll PhotoRoll::ofGrid(const TableGrid &grid, const NamingInputs &inputs)
     // The header, the records, the trailing empty row; an empty result is
     // the header and the marker row alone.
     const int last = rows - 2;
-    if (!inputs.tableMode || last < 1)
+    if (!in.tableMode || last < 1)
         return roll;
-    NamingInputs in = inputs;
-    const bool numbered = in.numberOn;
-    in.numberOn = false; // the name alone; the number is matched apart
     roll.m_people = last;
-    roll.m_paths.reserve(last);
+    // No save folder: no path is formed for anyone.
+    if (in.saveFolder.isEmpty())
+        return roll;
+    const QString base =
+        in.saveFolder.endsWith(QLatin1Char('/')) ? in.saveFolder : in.saveFolder + QLatin1Char('/');
+
+    // The path as FormPhotoPath forms it, without the number: the base
+    // folder, the variable sub-folders, the name columns.
+    const int columns = grid.cols();
+    const auto readable = [columns](int index) { return index + 1 >= 0 && index + 1 < columns; };
+    if ((in.subFolder1On && !readable(in.subFolder1Index)) ||
+        (in.subFolder1On && in.subFolder2On && !readable(in.subFolder2Index)) || !readable(in.name1Index) ||
+        (in.name2On && !readable(in.name2Index)))
+        return roll;
     for (int row = 1; row <= last; ++row) {
-        const RowCellReader cells = [&grid, row](int column) -> std::optional<QString> {
-            if (column < 0 || column >= grid.cols())
-                return std::nullopt;
-            return grid.cellText(row, column);
-        };
-        const NamingState s = FormPhotoPath(in, cells, NamingState{}).state;
-        roll.m_paths << s.photoPath;
-        if (s.photoPath.isEmpty() || s.photoName.isEmpty())
+        QString folderPath = base;
+        if (in.subFolder1On) {
+            const QString sub1 = safeNamePart(grid.cellText(row, in.subFolder1Index + 1));
+            if (!isUsableFolderName(sub1))
+                continue;
+            folderPath += sub1 + QLatin1Char('/');
+            if (in.subFolder2On) {
+                const QString sub2 = safeNamePart(grid.cellText(row, in.subFolder2Index + 1));
+                if (!isUsableFolderName(sub2))
+                    continue;
+                folderPath += sub2 + QLatin1Char('/');
+            }
+        }
+        QString name = safeNamePart(grid.cellText(row, in.name1Index + 1));
+        if (in.name2On)
+            name += safeNamePart(grid.cellText(row, in.name2Index + 1));
+        if (name.isEmpty())
             continue;
-        const Folder &f = roll.folder(s.photoFolder, in.format);
-        const QString file = s.photoName + QLatin1Char('.') + in.format;
-        if (numbered ? f.stems.contains(file) : f.names.contains(file)) {
+        const Folder &f = roll.folder(folderPath, in.format);
+        const bool taken = in.numberOn ? hasNumbered(f.sorted, name)
+                                       : std::binary_search(f.sorted.cbegin(), f.sorted.cend(), name);
+        if (taken) {
             roll.m_taken.setBit(row);
             ++roll.m_takenCount;
         }

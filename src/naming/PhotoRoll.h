@@ -4,8 +4,8 @@
 
 #include <QBitArray>
 #include <QHash>
-#include <QSet>
 #include <QString>
+#include <QStringList>
 
 class TableGrid;
 
@@ -13,7 +13,8 @@ class TableGrid;
 // when a file exists in the save folder under the name the naming settings
 // form for that row. With the distinguishing number on, the number a photo
 // got is not known afterwards, so any file of the row's name followed by
-// digits counts (张三10001.jpg for 张三).
+// digits counts (张三10001.jpg for 张三, and for 张三1 too: the number
+// cannot be told from a name that ends in digits).
 //
 // Each folder is listed once, however many rows share it: a roster of
 // 50,000 people costs a few directory listings, not 50,000 lookups.
@@ -30,22 +31,16 @@ public:
     bool isTaken(int row) const { return row >= 0 && row < m_taken.size() && m_taken.testBit(row); }
     int takenCount() const { return m_takenCount; }
     int people() const { return m_people; }
-    // The path the photo of each record row would be saved under (empty when
-    // the settings form none for it), numbers left out when numbered.
-    const QStringList &paths() const { return m_paths; }
 
 private:
-    // The files of one folder: their names, and with numbering their names
-    // with the trailing digits before the extension dropped.
+    // The photos of one folder, by name without the extension, sorted.
     struct Folder
     {
-        QSet<QString> names;
-        QSet<QString> stems;
+        QStringList sorted;
     };
     const Folder &folder(const QString &path, const QString &extension);
 
     QBitArray m_taken;
-    QStringList m_paths;
     int m_takenCount = 0;
     int m_people = 0;
     QHash<QString, Folder> m_folders;

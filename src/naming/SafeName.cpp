@@ -1,7 +1,16 @@
 #include "naming/SafeName.h"
 
+#include <algorithm>
+
 QString safeNamePart(const QString &text)
 {
+    // Most names need nothing: share the text instead of copying it.
+    const auto needsChange = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u == u'/' || u < 0x20 || u == 0x7F;
+    };
+    if (std::none_of(text.cbegin(), text.cend(), needsChange))
+        return text;
     QString out = text;
     for (QChar &c : out) {
         const char16_t u = c.unicode();
