@@ -14,9 +14,12 @@
 #include "data/TableGrid.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
+#include "help/HelpMenu.h"
 #include "naming/FolderBrowser.h"
 #include "naming/FormPhotoPath.h"
 #include "naming/SaveFlow.h"
+#include "print/GridPrintEngine.h"
+#include "print/RowPhotos.h"
 #include "ui_Form1.h"
 
 #include <QCloseEvent>
@@ -114,9 +117,14 @@ void Form1::connectHandlers()
     connect(ui->Command8, &QPushButton::clicked, this, [this] { saveHandling(); });
     connect(ui->savezhao, &QAction::triggered, this, [this] { saveHandling(); });
 
-    // Page setup, print preview, frame colour and the help items are not
-    // built yet; outexcel ("导出为Excel(&E)") has no action.
+    // The frame colour is not built yet; outexcel ("导出为Excel(&E)") has no action.
     connect(ui->quit, &QAction::triggered, this, &Form1::quit);
+    m_print = new GridPrintEngine(
+        ui->Grid1, m_dialogs, m_messages,
+        [this](int row) { return PhotoOfRow(namingInputs(), m_naming, *grid(), row); }, this);
+    m_print->connectMenu(ui->pageset, ui->previewprint, this);
+    m_help = new HelpMenu(m_programFolder, m_messages, this);
+    m_help->connectMenu(ui->helpzxs, ui->about, ui->indexzx);
 
     connect(ui->Option1, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
@@ -295,6 +303,11 @@ void Form1::quit()
 {
     m_quitting = true;
     emit quitRequested();
+}
+
+void Form1::setShell(ShellService *shell)
+{
+    m_help->setShell(shell);
 }
 
 void Form1::setStatus(const QString &text)

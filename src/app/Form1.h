@@ -11,8 +11,11 @@
 class CaptureControl;
 class DialogService;
 class MessageService;
+class ShellService;
 class CameraPanel;
 class DataTablePanel;
+class GridPrintEngine;
+class HelpMenu;
 class NamingPanel;
 class PreviewPanel;
 class SettingsBinding;
@@ -82,6 +85,9 @@ public:
     QString appliedBackgroundHeight() const { return m_appliedBgHeight; }
     QString appliedBackgroundWidth() const { return m_appliedBgWidth; }
 
+    // Where the help page and the home page go (none: they do nothing).
+    void setShell(ShellService *shell);
+
     // The window's status line.
     void setStatus(const QString &text);
     QString statusText() const;
@@ -147,6 +153,8 @@ private:
     DataTablePanel *m_data = nullptr;
     NamingPanel *m_namingPanel = nullptr;
     StatusLine *m_statusLine = nullptr;
+    GridPrintEngine *m_print = nullptr;
+    HelpMenu *m_help = nullptr;
 
     DataSource m_dataSource;
     NamingState m_naming;
