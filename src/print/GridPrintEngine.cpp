@@ -200,6 +200,8 @@ bool GridPrintEngine::ShowPrintPreview(QWidget *owner)
     setUpPrinter(printer);
     QPrintPreviewDialog dialog(&printer, owner);
     dialog.setObjectName(QStringLiteral("printPreview"));
+    if (owner)
+        dialog.resize(owner->window()->size() * 0.9);
     connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [this, &dialog](QPrinter *target) {
         // The preview paints into its own pages; a real print goes to the
         // printer the operator chose.

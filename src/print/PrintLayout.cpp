@@ -5,9 +5,10 @@
 
 namespace {
 
-// A page holds what fits, give or take this much, so that rows that fill a
-// page exactly are not pushed to the next one by rounding.
-constexpr double kSlack = 1e-6;
+// A page holds what fits, give or take this much (points), so that rows
+// that fill a page exactly are not pushed to the next one by the rounding
+// of single-precision paper sizes.
+constexpr double kSlack = 1e-3;
 
 double widthOf(const GridMetrics &grid, const QList<int> &columns)
 {
@@ -87,7 +88,7 @@ PrintLayout LayOutPages(const PageSetup &setup, const GridMetrics &grid,
     if (columnBands.isEmpty())
         columnBands << QList<int>();
 
-    const int rowsPerPage = grid.rowHeight > 0 ? std::max(1, int(std::floor(roomH / grid.rowHeight + kSlack)))
+    const int rowsPerPage = grid.rowHeight > 0 ? std::max(1, int(std::floor((roomH + kSlack) / grid.rowHeight)))
                                                : std::max(1, rows);
     const int bodyRows = std::max(0, bodyEnd - bodyFirst);
     const int rowBands = std::max(1, (bodyRows + rowsPerPage - 1) / rowsPerPage);
@@ -154,8 +155,8 @@ ThumbnailLayout LayOutThumbnails(const QRectF &body, const QSizeF &cellSize)
     t.body = body;
     t.cell = cellSize;
     if (cellSize.width() > 0)
-        t.perRow = std::max(1, int(std::floor(body.width() / cellSize.width() + kSlack)));
+        t.perRow = std::max(1, int(std::floor((body.width() + kSlack) / cellSize.width())));
     if (cellSize.height() > 0)
-        t.rowsPerPage = std::max(1, int(std::floor(body.height() / cellSize.height() + kSlack)));
+        t.rowsPerPage = std::max(1, int(std::floor((body.height() + kSlack) / cellSize.height())));
     return t;
 }
