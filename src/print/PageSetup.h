@@ -26,6 +26,7 @@ struct PaperSizeEntry
     QString Name;
     float Width = 0;
     float Height = 0;
+    bool operator==(const PaperSizeEntry &) const = default;
 };
 
 // The grid print engine's page setup. Lengths are in centimetres; the paper
