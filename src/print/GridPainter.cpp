@@ -68,6 +68,7 @@ void PaintGridPage(QPainter &painter, const PrintLayout &layout, int index, cons
         PaperFont(source.font, source.font.pointSizeF() > 0 ? source.font.pointSizeF() : 9, painter);
     painter.setFont(font);
     const QFontMetricsF fm(font, painter.device());
+    const double maxCharWidth = std::max(fm.maxWidth(), fm.horizontalAdvance(QChar(0x6C38)));
     const double pad = 2;
 
     QList<double> xs; // left edge of each page column, then the right edge
@@ -107,7 +108,9 @@ void PaintGridPage(QPainter &painter, const PrintLayout &layout, int index, cons
                 align |= Qt::AlignHCenter;
             else
                 align |= source.rightAligned && source.rightAligned(column) ? Qt::AlignRight : Qt::AlignLeft;
-            const QString shown = fm.horizontalAdvance(text) > cellWidth
+            // Measured only when it may not fit: most cells are short.
+            const bool mayOverflow = double(text.size()) * maxCharWidth > cellWidth;
+            const QString shown = mayOverflow && fm.horizontalAdvance(text) > cellWidth
                                       ? fm.elidedText(text, Qt::ElideRight, cellWidth)
                                       : text;
             painter.drawText(QRectF(xs.at(j) + pad, y, cellWidth, h), align, shown);

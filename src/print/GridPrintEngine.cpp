@@ -202,10 +202,10 @@ bool GridPrintEngine::ShowPrintPreview(QWidget *owner)
     dialog.setObjectName(QStringLiteral("printPreview"));
     if (owner)
         dialog.resize(owner->window()->size() * 0.9);
-    connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [this, &dialog](QPrinter *target) {
-        // The preview paints into its own pages; a real print goes to the
-        // printer the operator chose.
-        print(target, dialog.isVisible() ? &dialog : nullptr);
+    connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [this, &dialog, owner](QPrinter *target) {
+        // The preview paints every page when it is built: the progress (and
+        // its cancel) belongs to the preview once it shows, before to the window.
+        print(target, dialog.isVisible() ? &dialog : owner);
     });
     if (QToolBar *bar = dialog.findChild<QToolBar *>()) {
         bar->addSeparator();

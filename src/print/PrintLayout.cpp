@@ -88,8 +88,9 @@ PrintLayout LayOutPages(const PageSetup &setup, const GridMetrics &grid,
     if (columnBands.isEmpty())
         columnBands << QList<int>();
 
-    const int rowsPerPage = grid.rowHeight > 0 ? std::max(1, int(std::floor((roomH + kSlack) / grid.rowHeight)))
-                                               : std::max(1, rows);
+    const int rowsPerPage = grid.rowHeight > 0
+                                ? std::max(1, int(std::floor((roomH + kSlack) / grid.rowHeight)))
+                                : std::max(1, rows);
     const int bodyRows = std::max(0, bodyEnd - bodyFirst);
     const int rowBands = std::max(1, (bodyRows + rowsPerPage - 1) / rowsPerPage);
 
