@@ -104,6 +104,7 @@ private slots:
     void longTextStaysInItsCell();
     void photoPage();
     void trailingRowNotPrinted();
+    void paperChangedAtThePrinter();
 
 private:
     QTemporaryDir m_dir;
@@ -343,6 +344,34 @@ void TstGridPrint::trailingRowNotPrinted()
     QCOMPARE(engine.source().metrics.rows, 5); // header + 4
     grid.setCellText(grid.rows() - 1, 3, QStringLiteral("x"));
     QCOMPARE(engine.source().metrics.rows, 6);
+}
+
+// Turning the paper in the preview or choosing another in the print dialog
+// lays the pages out for that paper; the page setup stays as it was.
+void TstGridPrint::paperChangedAtThePrinter()
+{
+    TableGrid grid;
+    fill(grid, names(150));
+    GridPrintEngine engine(&grid, nullptr, nullptr, {});
+    QVERIFY(engine.layOut());
+    const qsizetype upright = engine.layout().pages.size();
+    PageSetup turned = engine.pageSetup();
+    turned.Orientation = 2;
+    const qsizetype expected = LayOutPages(turned, engine.source().metrics).pages.size();
+    QVERIFY(expected > upright);
+
+    const QString pdf = m_dir.filePath(QStringLiteral("turned.pdf"));
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    engine.setUpPrinter(printer);
+    printer.setPageOrientation(QPageLayout::Landscape);
+    QCOMPARE(engine.print(&printer), int(expected));
+    QCOMPARE(engine.pageSetup().Orientation, 1);
+    const QString info = run(QStringLiteral("pdfinfo"), {pdf});
+    QVERIFY2(info.contains(QStringLiteral("842 x 595 pts")), qPrintable(info));
+    const QString text = run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    QVERIFY(text.contains(grid.cellText(150, 1)));
 }
 
 QTEST_MAIN(TstGridPrint)

@@ -14,6 +14,7 @@
 #include <QProgressDialog>
 #include <QToolBar>
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -140,6 +141,19 @@ void GridPrintEngine::setUpPrinter(QPrinter &printer) const
 
 int GridPrintEngine::print(QPrinter *printer, QWidget *progressOwner)
 {
+    // The preview's own buttons (orientation, its page setup) and the print
+    // dialog can change the paper: the pages are then laid out for it.
+    const QSizeF paper = printer->pageLayout().fullRectPoints().size();
+    if (!paper.isEmpty() && (std::abs(paper.width() - m_layout.paper.width()) > 1 ||
+                             std::abs(paper.height() - m_layout.paper.height()) > 1)) {
+        const PageSetup kept = m_setup;
+        const QSizeF upright = paper.width() <= paper.height() ? paper : paper.transposed();
+        m_setup.PaperWidth = float(upright.width() / kPointsPerCm);
+        m_setup.PaperHeight = float(upright.height() / kPointsPerCm);
+        m_setup.Orientation = paper.width() > paper.height() ? 2 : 1;
+        layOut();
+        m_setup = kept;
+    }
     const int count = pageCount();
     int first = 0;
     int last = count - 1;

@@ -445,7 +445,7 @@ void frmPageSetup::writeBack()
 
     const int position = m_paper->currentIndex();
     QString refused;
-    if (position + 1 == m_paper->count())
+    if (position + 1 == m_paper->count() || position < 0 || position >= s.PaperSizes.size())
         refused = s.setPaperSize(float(numericValue(m_width->text())), float(numericValue(m_height->text())));
     else
         refused = s.setPaperSize(s.PaperSizes.at(position).Width, s.PaperSizes.at(position).Height);
