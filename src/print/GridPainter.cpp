@@ -70,6 +70,7 @@ void PaintGridPage(QPainter &painter, const PrintLayout &layout, int index, cons
     const QFontMetricsF fm(font, painter.device());
     const double maxCharWidth = std::max(fm.maxWidth(), fm.horizontalAdvance(QChar(0x6C38)));
     const double pad = 2;
+    const double baseline = (h - fm.height()) / 2 + fm.ascent();
 
     QList<double> xs; // left edge of each page column, then the right edge
     xs.reserve(page.columns.size() + 1);
@@ -103,17 +104,24 @@ void PaintGridPage(QPainter &painter, const PrintLayout &layout, int index, cons
             if (cellWidth <= 0)
                 continue;
             const bool fixed = row < m.fixedRows || column < m.fixedColumns;
-            int align = Qt::AlignVCenter | Qt::TextSingleLine;
-            if (fixed)
-                align |= Qt::AlignHCenter;
-            else
-                align |= source.rightAligned && source.rightAligned(column) ? Qt::AlignRight : Qt::AlignLeft;
-            // Measured only when it may not fit: most cells are short.
+            const bool right = !fixed && source.rightAligned && source.rightAligned(column);
+            // Measured only when it may not fit or must be placed by its
+            // width: most cells are short, left-aligned texts.
             const bool mayOverflow = double(text.size()) * maxCharWidth > cellWidth;
-            const QString shown = mayOverflow && fm.horizontalAdvance(text) > cellWidth
-                                      ? fm.elidedText(text, Qt::ElideRight, cellWidth)
-                                      : text;
-            painter.drawText(QRectF(xs.at(j) + pad, y, cellWidth, h), align, shown);
+            double advance = mayOverflow || fixed || right ? fm.horizontalAdvance(text) : 0;
+            QString shown = text;
+            if (advance > cellWidth) {
+                shown = fm.elidedText(text, Qt::ElideRight, cellWidth);
+                advance = fm.horizontalAdvance(shown);
+            }
+            // Drawn at a point: a text laid out in a rectangle costs several
+            // times as much, and the text already fits its cell.
+            double x = xs.at(j) + pad;
+            if (right)
+                x += cellWidth - advance;
+            else if (fixed)
+                x += (cellWidth - advance) / 2;
+            painter.drawText(QPointF(x, y + baseline), shown);
         }
     }
 
