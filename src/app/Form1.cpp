@@ -14,12 +14,10 @@
 #include "data/TableGrid.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
-#include "help/HelpMenu.h"
 #include "naming/FolderBrowser.h"
 #include "naming/FormPhotoPath.h"
 #include "naming/SaveFlow.h"
 #include "print/GridPrintEngine.h"
-#include "print/RowPhotos.h"
 #include "ui_Form1.h"
 
 #include <QCloseEvent>
@@ -119,10 +117,9 @@ void Form1::connectHandlers()
 
     // The frame colour is not built yet; outexcel ("导出为Excel(&E)") has no action.
     connect(ui->quit, &QAction::triggered, this, &Form1::quit);
-    m_print = new GridPrintEngine(
-        ui->Grid1, m_dialogs, m_messages,
-        [this](int row) { return PhotoOfRow(namingInputs(), m_naming, *grid(), row); }, this);
-    m_print->connectMenu(ui->pageset, ui->previewprint, this);
+    auto photoOfRow = [this](int row) { return PhotoOfRow(namingInputs(), m_naming, *grid(), row); };
+    (new GridPrintEngine(ui->Grid1, m_dialogs, m_messages, photoOfRow, this))
+        ->connectMenu(ui->pageset, ui->previewprint, this);
     m_help = new HelpMenu(m_programFolder, m_messages, this);
     m_help->connectMenu(ui->helpzxs, ui->about, ui->indexzx);
 
@@ -303,11 +300,6 @@ void Form1::quit()
 {
     m_quitting = true;
     emit quitRequested();
-}
-
-void Form1::setShell(ShellService *shell)
-{
-    m_help->setShell(shell);
 }
 
 void Form1::setStatus(const QString &text)

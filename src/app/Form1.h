@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/DataSource.h"
+#include "help/HelpMenu.h"
 #include "naming/NamingState.h"
 #include "naming/SaveHost.h"
 
@@ -14,8 +15,6 @@ class MessageService;
 class ShellService;
 class CameraPanel;
 class DataTablePanel;
-class GridPrintEngine;
-class HelpMenu;
 class NamingPanel;
 class PreviewPanel;
 class SettingsBinding;
@@ -86,7 +85,7 @@ public:
     QString appliedBackgroundWidth() const { return m_appliedBgWidth; }
 
     // Where the help page and the home page go (none: they do nothing).
-    void setShell(ShellService *shell);
+    void setShell(ShellService *shell) { m_help->setShell(shell); }
 
     // The window's status line.
     void setStatus(const QString &text);
@@ -153,7 +152,6 @@ private:
     DataTablePanel *m_data = nullptr;
     NamingPanel *m_namingPanel = nullptr;
     StatusLine *m_statusLine = nullptr;
-    GridPrintEngine *m_print = nullptr;
     HelpMenu *m_help = nullptr;
 
     DataSource m_dataSource;

@@ -3,6 +3,7 @@
 #include "print/GridPainter.h"
 #include "print/PageSetup.h"
 #include "print/PrintLayout.h"
+#include "print/RowPhotos.h"
 
 #include <QObject>
 
