@@ -4,6 +4,7 @@
 #include "capture/CaptureFactory.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
+#include "dialogs/ShellService.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,11 +36,13 @@ int main(int argc, char *argv[])
 
     QtMessageService messages;
     QtDialogService dialogs;
+    QtShellService shell;
     // Declared before the window: the window hosts the camera's video widget
     // and hands it back when it goes.
     std::unique_ptr<CaptureControl> capture = createCaptureControl();
 
     Form1 window(capture.get(), &messages, &dialogs, programFolder);
+    window.setShell(&shell);
     // 退出: the program ends at once, without the close handling.
     QObject::connect(&window, &Form1::quitRequested, &app, [] { QCoreApplication::exit(0); });
     // An installed program's files are everyone's: even the superuser's

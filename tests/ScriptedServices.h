@@ -4,10 +4,12 @@
 
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
+#include "dialogs/ShellService.h"
 
 #include <QList>
 #include <QQueue>
 #include <QStringList>
+#include <QUrl>
 
 struct RecordedMessage
 {
@@ -81,4 +83,16 @@ public:
     QQueue<QString> folders; // answers of the folder dialog; empty = cancel
     QQueue<QColor> colors;
     QQueue<FontChoice> fonts;
+};
+
+// Records what the program handed to the desktop to open.
+class RecordingShell : public ShellService
+{
+public:
+    bool open(const QUrl &url) override
+    {
+        opened << url;
+        return true;
+    }
+    QList<QUrl> opened;
 };

@@ -63,6 +63,7 @@ struct WindowHarness
     {
         form =
             std::make_unique<Form1>(camera ? camera : &capture, &messages, &dialogs, folder.path(), opener());
+        form->setShell(&shell);
         return *form;
     }
 
@@ -155,6 +156,7 @@ struct WindowHarness
     RecordingCaptureControl capture;
     RecordingMessages messages;
     ScriptedDialogs dialogs;
+    RecordingShell shell;
     MemoryBackend memory;
     std::unique_ptr<Form1> form; // goes before the capture control
 

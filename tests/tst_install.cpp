@@ -61,6 +61,7 @@ void TestInstall::installsExactlyTheseFiles()
         QStringLiteral("share/icons/hicolor/256x256/apps/lumora.png"),
         QStringLiteral("share/icons/hicolor/scalable/apps/lumora.svg"),
         QStringLiteral("share/lumora/default.bmp"),
+        QStringLiteral("share/lumora/qvpkhelp.html"),
     };
     QCOMPARE(files, expected);
 }

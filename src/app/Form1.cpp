@@ -18,6 +18,7 @@
 #include "naming/FolderBrowser.h"
 #include "naming/FormPhotoPath.h"
 #include "naming/SaveFlow.h"
+#include "print/GridPrintEngine.h"
 #include "ui_Form1.h"
 
 #include <QCloseEvent>
@@ -142,9 +143,13 @@ void Form1::connectHandlers()
     connect(ui->Command8, &QPushButton::clicked, this, [this] { saveHandling(); });
     connect(ui->savezhao, &QAction::triggered, this, [this] { saveHandling(); });
 
-    // Page setup, print preview, frame colour and the help items are not
-    // built yet; outexcel ("导出为Excel(&E)") has no action.
+    // The frame colour is not built yet; outexcel ("导出为Excel(&E)") has no action.
     connect(ui->quit, &QAction::triggered, this, &Form1::quit);
+    auto photoOfRow = [this](int row) { return PhotoOfRow(namingInputs(), m_naming, *grid(), row); };
+    (new GridPrintEngine(ui->Grid1, m_dialogs, m_messages, photoOfRow, this))
+        ->connectMenu(ui->pageset, ui->previewprint, this);
+    m_help = new HelpMenu(m_programFolder, m_messages, this);
+    m_help->connectMenu(ui->helpzxs, ui->about, ui->indexzx);
 
     connect(ui->Option1, &QRadioButton::toggled, this, [this](bool on) {
         if (on)

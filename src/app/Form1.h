@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/DataSource.h"
+#include "help/HelpMenu.h"
 #include "naming/NamingState.h"
 #include "naming/SaveHost.h"
 
@@ -11,6 +12,7 @@
 class CaptureControl;
 class DialogService;
 class MessageService;
+class ShellService;
 class CameraPanel;
 class DataTablePanel;
 class NamingPanel;
@@ -83,6 +85,9 @@ public:
     QString appliedBackgroundHeight() const { return m_appliedBgHeight; }
     QString appliedBackgroundWidth() const { return m_appliedBgWidth; }
 
+    // Where the help page and the home page go (none: they do nothing).
+    void setShell(ShellService *shell) { m_help->setShell(shell); }
+
     // The window's status line.
     void setStatus(const QString &text);
     QString statusText() const;
@@ -149,6 +154,7 @@ private:
     NamingPanel *m_namingPanel = nullptr;
     PhotoDayPanel *m_photoDay = nullptr;
     StatusLine *m_statusLine = nullptr;
+    HelpMenu *m_help = nullptr;
 
     DataSource m_dataSource;
     NamingState m_naming;
