@@ -1,0 +1,103 @@
+#include "data/engine/xls/XlsBook.h"
+
+#include "data/engine/EngineError.h"
+#include "data/engine/dbf/DbfFile.h"
+#include "data/engine/xls/CompoundFile.h"
+#include "data/engine/xls/XlsContainer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace lumora::engine {
+
+XlsBook::XlsBook(QString path)
+    : m_path(std::move(path))
+    , m_what(QFileInfo(m_path).fileName())
+{
+    const DbfFile file(m_path, m_what, DbfFile::Mode::Read);
+    load(file.read(0, file.size()));
+}
+
+XlsBook::XlsBook(QByteArray file, QString what)
+    : m_what(std::move(what))
+{
+    load(std::move(file));
+}
+
+void XlsBook::load(QByteArray file)
+{
+    auto workbook = std::make_unique<XlsWorkbook>(readWorkbookStream(file, m_what), m_what);
+    m_file = std::move(file);
+    m_workbook = std::move(workbook);
+}
+
+void XlsBook::checkNotInUse() const
+{
+    if (m_path.isEmpty())
+        throw EngineError::format(u"%1 was read from memory and cannot be written",
+                                  u"%1 是从内存读取的，无法写入", m_what);
+    // Excel and WPS leave "~$name", LibreOffice ".~lock.name#", beside a
+    // workbook they have open; Word-style owner files drop the name's first
+    // two characters.
+    const QFileInfo info(m_path);
+    const QDir dir = info.dir();
+    const QString name = info.fileName();
+    QStringList lockFiles{QStringLiteral("~$") + name, QStringLiteral(".~lock.") + name + QLatin1Char('#')};
+    if (info.completeBaseName().size() > 6)
+        lockFiles.append(QStringLiteral("~$") + name.mid(2));
+    for (const QString &lock : lockFiles)
+        if (QFileInfo::exists(dir.filePath(lock)))
+            throw EngineError(
+                QStringLiteral(
+                    "%1 is open in another program (its lock file %2 exists); close it there and try "
+                    "again")
+                    .arg(m_what, lock),
+                QStringLiteral("数据表被其他程序锁定：%1（存在锁定文件 %2），请在那个程序中关闭它后再试")
+                    .arg(m_what, lock),
+                EngineError::Code::Locked);
+}
+
+QByteArray XlsBook::fileWithStream(const QByteArray &stream) const
+{
+    const CompoundFile container(m_file, m_what);
+    const int entry = container.find(u"Workbook");
+    if (entry < 0 || container.streamBytes(entry) != m_workbook->stream())
+        throw EngineError::format(
+            u"%1 is not written: its compound file's tables do not lead to the workbook "
+            u"stream they hold",
+            u"没有写入 %1：其复合文档的分配表与其中的工作簿数据流对不上", m_what);
+    QByteArray out = container.withStream(entry, stream);
+    // The new file must give back exactly the new stream, read the way it
+    // is read when opened.
+    QByteArray expected = stream;
+    if (expected.size() < 4096)
+        expected.append(QByteArray(4096 - expected.size(), '\0'));
+    if (readWorkbookStream(out, m_what) != expected)
+        throw EngineError::format(u"%1 is not written: the rewritten file does not read back as written",
+                                  u"没有写入 %1：改写后的文件读回来与写入的不一致", m_what);
+    return out;
+}
+
+void XlsBook::writeStream(const QByteArray &stream)
+{
+    checkNotInUse();
+    const QByteArray out = fileWithStream(stream);
+
+    // The lock keeps another copy of this program from writing at the same
+    // time, and refuses while a program that locks files has it open.
+    const DbfFile original(m_path, m_what, DbfFile::Mode::WriteLocked);
+    if (original.read(0, original.size() + 1) != m_file)
+        throw EngineError::format(u"%1 was changed by another program since it was opened; open it again",
+                                  u"文件 %1 在打开之后被其他程序改过了，请重新打开", m_what);
+    QSaveFile save(m_path);
+    save.setDirectWriteFallback(false);
+    if (!save.open(QIODevice::WriteOnly) || !save.setPermissions(QFile::permissions(m_path)) ||
+        save.write(out) != out.size() || !save.commit())
+        throw EngineError(QStringLiteral("%1 cannot be written: %2").arg(m_what, save.errorString()),
+                          QStringLiteral("无法写入 %1：%2").arg(m_what, save.errorString()));
+    load(out);
+}
+
+} // namespace lumora::engine
