@@ -266,7 +266,7 @@ QByteArray XlsTable::prepare(qsizetype record, int field, const Value &v) const
             throw EngineError::format(
                 u"Field %1 of table %2 cannot hold a text of %3 characters: a cell holds "
                 u"at most %4",
-                u"字段 %1 放不下 %3 个字符的文字：一个单元格最多只能放 %4 个字符", f.name, m_name,
+                u"数据表 %2 的字段 %1 放不下 %3 个字符的文字：一个单元格最多只能放 %4 个字符", f.name, m_name,
                 v.textValue().size(), kMaxCellText);
         break;
     case Value::Kind::Boolean:
@@ -289,16 +289,16 @@ QByteArray XlsTable::prepare(qsizetype record, int field, const Value &v) const
         cv.number = v.toDouble();
         if (v.kind() == Value::Kind::Integer && double(qint64(cv.number)) != cv.number)
             throw EngineError::format(u"Field %1 of table %2 cannot hold %3 exactly: a cell holds a double",
-                                      u"字段 %1 无法精确存放 %3：单元格里只能存放双精度数", f.name, m_name,
-                                      v.toText());
+                                      u"数据表 %2 的字段 %1 无法精确存放 %3：单元格里只能存放双精度数",
+                                      f.name, m_name, v.toText());
         if (f.daoType == DaoDate)
             cv.style = XlsNumberStyle::Date;
         else if (f.daoType == DaoCurrency)
             cv.style = XlsNumberStyle::Currency;
         break;
     case Value::Kind::Binary:
-        throw EngineError::format(u"Field %1 of table %2 cannot hold bytes", u"字段 %1 不能存放二进制数据",
-                                  f.name, m_name);
+        throw EngineError::format(u"Field %1 of table %2 cannot hold bytes",
+                                  u"数据表 %2 的字段 %1 不能存放二进制数据", f.name, m_name);
     }
 
     const XlsSheet &sheet = wb.sheet(m_area.sheet);
