@@ -63,7 +63,7 @@ QByteArray XlsBook::fileWithStream(const QByteArray &stream) const
 {
     const CompoundFile container(m_file, m_what);
     const int entry = container.find(u"Workbook");
-    if (entry < 0 || container.streamBytes(entry) != m_workbook->stream())
+    if (entry < 0)
         throw EngineError::format(
             u"%1 is not written: its compound file's tables do not lead to the workbook "
             u"stream they hold",
@@ -80,10 +80,16 @@ QByteArray XlsBook::fileWithStream(const QByteArray &stream) const
     return out;
 }
 
-void XlsBook::writeStream(const QByteArray &stream)
+const XlsWorkbook &XlsBook::workbook() const
+{
+    if (!m_workbook)
+        m_workbook = std::make_unique<XlsWorkbook>(readWorkbookStream(m_file, m_what), m_what);
+    return *m_workbook;
+}
+
+void XlsBook::writeFile(const QByteArray &out)
 {
     checkNotInUse();
-    const QByteArray out = fileWithStream(stream);
 
     // The lock keeps another copy of this program from writing at the same
     // time, and refuses while a program that locks files has it open.
@@ -97,7 +103,9 @@ void XlsBook::writeStream(const QByteArray &stream)
         save.write(out) != out.size() || !save.commit())
         throw EngineError(QStringLiteral("%1 cannot be written: %2").arg(m_what, save.errorString()),
                           QStringLiteral("无法写入 %1：%2").arg(m_what, save.errorString()));
-    load(out);
+    m_file = out;
+    m_workbook.reset();
+    ++m_generation;
 }
 
 } // namespace lumora::engine

@@ -22,17 +22,22 @@ public:
     const QString &path() const { return m_path; }
     const QString &what() const { return m_what; }
     const QByteArray &file() const { return m_file; }
-    const XlsWorkbook &workbook() const { return *m_workbook; }
+    // The parsed workbook; after a write, parsed again when first asked for.
+    const XlsWorkbook &workbook() const;
+    // Counts the writes, so that work prepared for one state of the file is
+    // not used on another.
+    int generation() const { return m_generation; }
 
-    // Writes `stream` as the file's new Workbook stream, every other byte of
-    // the container kept, through a temporary file renamed over the file;
-    // then reads the result back. Throws EngineError, having written
-    // nothing, when an office program holds the file open, another program
-    // changed it since it was read, or the file cannot be replaced.
-    void writeStream(const QByteArray &stream);
-    // The whole file as writeStream() would write it, checked by reading its
-    // Workbook stream back through libgsf.
+    // The whole file with `stream` as its Workbook stream, every other byte
+    // of the container kept, checked by reading the stream back through
+    // libgsf. Throws EngineError when the container cannot be patched.
     QByteArray fileWithStream(const QByteArray &stream) const;
+    // Replaces the file by `file` (from fileWithStream) through a temporary
+    // file renamed over it, with the original's permissions. Throws
+    // EngineError, having written nothing, when an office program holds the
+    // file open, another program changed it since it was read, or the file
+    // cannot be replaced.
+    void writeFile(const QByteArray &file);
     // Throws the error writeStream() gives when an office program holds
     // the file open (its lock file lies beside it).
     void checkNotInUse() const;
@@ -43,7 +48,8 @@ private:
     QString m_path; // empty for a workbook read from memory
     QString m_what;
     QByteArray m_file;
-    std::unique_ptr<XlsWorkbook> m_workbook;
+    mutable std::unique_ptr<XlsWorkbook> m_workbook;
+    int m_generation = 0;
 };
 
 } // namespace lumora::engine

@@ -318,21 +318,27 @@ QByteArray XlsTable::prepare(qsizetype record, int field, const Value &v) const
             if (const XlsCell *c = sheet.cell(r, col); sameKind(c))
                 xf = c->xf, found = true;
     }
-    return XlsPatcher(wb).cell(m_area.sheet, row, col, cv, xf);
+    const QByteArray stream = XlsPatcher(wb).cell(m_area.sheet, row, col, cv, xf);
+    return stream.isEmpty() ? stream : m_book->fileWithStream(stream);
 }
 
 void XlsTable::checkUpdate(qsizetype record, int field, const Value &value) const
 {
-    const QByteArray stream = prepare(record, field, value);
-    if (!stream.isEmpty())
-        m_book->fileWithStream(stream);
+    QByteArray file = prepare(record, field, value);
+    m_prepared = {record, field, value, m_book->generation(), std::move(file)};
 }
 
 void XlsTable::update(qsizetype record, int field, const Value &value)
 {
-    const QByteArray stream = prepare(record, field, value);
-    if (!stream.isEmpty())
-        m_book->writeStream(stream);
+    QByteArray file;
+    if (m_prepared.record == record && m_prepared.field == field && m_prepared.value == value &&
+        m_prepared.generation == m_book->generation())
+        file = std::move(m_prepared.file);
+    else
+        file = prepare(record, field, value);
+    m_prepared = {};
+    if (!file.isEmpty())
+        m_book->writeFile(file);
 }
 
 } // namespace lumora::engine

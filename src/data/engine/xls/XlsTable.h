@@ -45,9 +45,20 @@ public:
 
 private:
     void checkIndex(qsizetype record, int field) const;
-    // The new Workbook stream for the change, or an empty one when the
-    // file need not change.
+    // The new file for the change, or an empty one when the file need not
+    // change.
     QByteArray prepare(qsizetype record, int field, const Value &value) const;
+
+    // What checkUpdate() prepared, for the update() that follows it.
+    struct Prepared
+    {
+        qsizetype record = -1;
+        int field = -1;
+        Value value;
+        int generation = -1;
+        QByteArray file;
+    };
+    mutable Prepared m_prepared;
 
     std::shared_ptr<XlsBook> m_book;
     QString m_name;

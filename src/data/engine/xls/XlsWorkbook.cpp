@@ -503,6 +503,7 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
             u"文件 %1 已损坏：工作表 %2 不在工作簿所说的位置（第 %3 个字节）开始", m_what, entry.name,
             entry.bof);
     std::vector<XlsCell> &cells = sheet->cells;
+    cells.reserve(size_t(std::max<qint64>(0, m_stream.size() - entry.bof)) / 16);
     int depth = 1;
     qint64 pendingString = -1; // a formula cell waiting for its STRING record
     const auto cellAt = [&](const Header &r, XlsCell::Kind kind) -> XlsCell & {
@@ -669,9 +670,11 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
         }
     }
     sheet->end = h.next();
-    std::stable_sort(cells.begin(), cells.end(), [](const XlsCell &a, const XlsCell &b) {
+    const auto before = [](const XlsCell &a, const XlsCell &b) {
         return a.row != b.row ? a.row < b.row : a.col < b.col;
-    });
+    };
+    if (!std::is_sorted(cells.begin(), cells.end(), before))
+        std::stable_sort(cells.begin(), cells.end(), before);
     // Two records for one cell: the later one counts, as in Excel.
     const auto kept = std::unique(cells.rbegin(), cells.rend(), [](const XlsCell &a, const XlsCell &b) {
         return a.row == b.row && a.col == b.col;
@@ -679,6 +682,12 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
     cells.erase(cells.begin(), kept.base());
     std::sort(sheet->rows.begin(), sheet->rows.end(),
               [](const XlsRow &a, const XlsRow &b) { return a.row < b.row; });
+    const quint32 lastRow = cells.empty() ? 0 : cells.back().row;
+    sheet->rowStart.assign(size_t(lastRow) + 2, quint32(cells.size()));
+    for (size_t i = cells.size(); i-- > 0;)
+        sheet->rowStart[cells[i].row] = quint32(i);
+    for (size_t r = lastRow + 1; r-- > 0;)
+        sheet->rowStart[r] = std::min(sheet->rowStart[r], sheet->rowStart[r + 1]);
     return sheet;
 }
 
@@ -686,21 +695,18 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
 
 std::pair<size_t, size_t> XlsSheet::rowCells(quint32 row) const
 {
-    const auto lo = std::lower_bound(cells.begin(), cells.end(), row,
-                                     [](const XlsCell &c, quint32 r) { return c.row < r; });
-    auto hi = lo;
-    while (hi != cells.end() && hi->row == row)
-        ++hi;
-    return {size_t(lo - cells.begin()), size_t(hi - cells.begin())};
+    if (size_t(row) + 1 >= rowStart.size())
+        return {cells.size(), cells.size()};
+    return {rowStart[row], rowStart[size_t(row) + 1]};
 }
 
 const XlsCell *XlsSheet::cell(quint32 row, quint16 col) const
 {
-    const auto it =
-        std::lower_bound(cells.begin(), cells.end(), std::pair(row, col), [](const XlsCell &c, auto key) {
-            return c.row != key.first ? c.row < key.first : c.col < key.second;
-        });
-    return it != cells.end() && it->row == row && it->col == col ? &*it : nullptr;
+    const auto [from, to] = rowCells(row);
+    for (size_t i = from; i < to; ++i)
+        if (cells[i].col == col)
+            return &cells[i];
+    return nullptr;
 }
 
 const XlsRow *XlsSheet::rowRecord(quint32 row) const

@@ -93,7 +93,9 @@ struct XlsRow
 struct XlsSheet
 {
     std::vector<XlsCell> cells;
-    std::vector<XlsRow> rows;    // sorted by row
+    std::vector<quint32>
+        rowStart;             // index into cells of each row's first cell, one past the last row at the end
+    std::vector<XlsRow> rows; // sorted by row
     std::vector<qint64> dbCells; // offsets of its DBCELL records, in stream order
     qint64 dimensions = -1;      // offset of DIMENSIONS, or -1
     qint64 index = -1;           // offset of INDEX, or -1
