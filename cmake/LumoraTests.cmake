@@ -106,11 +106,13 @@ if(TARGET tst_writebackcrash)
   add_dependencies(tst_writebackcrash writeback_child)
 endif()
 
-# The workbook suite reads the written files' streams through libgsf, as an
+# The workbook suites read the written files' streams through libgsf, as an
 # independent reader of the container.
-if(TARGET tst_xls)
-  target_link_libraries(tst_xls PRIVATE PkgConfig::GSF)
-endif()
+foreach(suite tst_xls tst_excelroster)
+  if(TARGET ${suite})
+    target_link_libraries(${suite} PRIVATE PkgConfig::GSF)
+  endif()
+endforeach()
 
 # The install suite installs this build into a temporary prefix and checks
 # that the installed program finds its files the way main() looks for them.
