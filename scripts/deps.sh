@@ -12,7 +12,7 @@ packages=(
   xvfb xauth fonts-wqy-microhei
   qt6-translations-l10n
   gdal-bin
-  libgsf-1-dev gnumeric
+  libgsf-1-dev gnumeric libreoffice-calc
   desktop-file-utils dpkg-dev file
 )
 
