@@ -148,6 +148,31 @@ QByteArray handmadeStream(bool uses1904)
     bs.append('\x01');
     g += rec(0x0085, bs + wide(QStringLiteral("名单")));
 
+    // A defined name over A1:B3 of the sheet, through the workbook's
+    // reference to itself.
+    QByteArray supBook;
+    le16(supBook, 1);
+    le16(supBook, 0x0401);
+    g += rec(0x01AE, supBook);
+    QByteArray externSheet;
+    le16(externSheet, 1);
+    le16(externSheet, 0);
+    le16(externSheet, 0);
+    le16(externSheet, 0);
+    g += rec(0x0017, externSheet);
+    QByteArray name;
+    le16(name, 0);
+    name.append('\0');
+    name.append(char(3)); // three characters
+    le16(name, 11);       // an expression of 11 bytes
+    name += QByteArray(8, '\0');
+    name.append('\x01');
+    name += wide(QStringLiteral("花名册"));
+    name.append('\x3B'); // ptgArea3d
+    for (quint16 v : {0, 0, 2, 0, 1})
+        le16(name, v);
+    g += rec(0x0018, name);
+
     // SST: 学号 | ABCDEFGH中文 (split, flag switch) | 张三 (rich + phonetic, split) | 2024001A
     QByteArray sst;
     le32(sst, 6);
@@ -621,7 +646,13 @@ void TstXls::readsHandmadeRecords()
 {
     QFETCH(bool, uses1904);
     auto backend = openXlsBytes(container(handmadeStream(uses1904)), QStringLiteral("handmade.xls"));
-    QCOMPARE(backend->tableNames(), QStringList{"名单$"});
+    QCOMPARE(backend->tableNames(), (QStringList{"名单$", "花名册"}));
+    auto named = backend->openTable(QStringLiteral("花名册"));
+    QCOMPARE(named->fields().size(), 2);
+    QCOMPARE(named->fields()[1].name, QStringLiteral("姓名"));
+    QCOMPARE(allValues(*named),
+             (QList<QList<Value>>{{Value::text("2024001"), Value::text("张三")},
+                                  {Value::text("2024001A"), Value::text("ABCDEFGH中文")}}));
     auto t = backend->openTable(QStringLiteral("名单$"));
     QStringList names;
     QList<qint16> types;

@@ -523,6 +523,12 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
                 u"文件 %1 已损坏：工作表 %2 没有结束记录（EOF），文件被截断了", m_what, entry.name);
         h = header(c, at, m_what);
         at = h.next();
+        if (pendingString >= 0 && h.type != biff::String && h.type != 0x04BC && h.type != 0x0221 &&
+            h.type != 0x0236 && h.type != biff::Continue) {
+            // A text formula without its STRING record: its value is unknown.
+            cells[size_t(pendingString)].kind = XlsCell::Kind::Error;
+            pendingString = -1;
+        }
         if (h.type == biff::Bof) {
             ++depth;
             continue;
@@ -661,12 +667,6 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
             }
             break;
         default: break;
-        }
-        if (h.type != biff::String && h.type != biff::Formula && h.type != 0x04BC && h.type != 0x0221 &&
-            h.type != 0x0236 && h.type != biff::Continue && pendingString >= 0) {
-            // A text formula without its STRING record: its value is unknown.
-            cells[size_t(pendingString)].kind = XlsCell::Kind::Error;
-            pendingString = -1;
         }
     }
     sheet->end = h.next();
