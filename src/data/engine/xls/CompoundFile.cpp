@@ -98,6 +98,12 @@ CompoundFile::CompoundFile(QByteArray bytes, QString what)
         }
     if (m_entries.isEmpty() || m_entries.first().type != 5)
         damaged(QStringLiteral("its directory has no root entry"), QStringLiteral("目录中没有根目录项"));
+    const quint32 count = quint32(m_entries.size());
+    for (const Entry &e : std::as_const(m_entries))
+        for (quint32 link : {e.left, e.right, e.child})
+            if (e.type != 0 && link != kFree && link >= count)
+                damaged(QStringLiteral("its directory links to entry %1 of %2").arg(link).arg(count),
+                        QStringLiteral("目录指向第 %1 项，而目录只有 %2 项").arg(link).arg(count));
 
     m_miniFatSectors = chain(m_fat, c.u32le(60), "mini allocation table");
     for (quint32 s : m_miniFatSectors)

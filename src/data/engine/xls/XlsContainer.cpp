@@ -61,6 +61,10 @@ QByteArray readWorkbookStream(const QByteArray &file, const QString &what)
 {
     if (!CompoundFile::hasSignature(file))
         throw notCompound(file, what);
+    // Our own reading of the sector tables refuses a damaged container
+    // before libgsf sees it: libgsf leaks memory on some damaged
+    // directories, and its refusals name no cause a person can act on.
+    CompoundFile(file, what);
     GsfHandle<GsfInput> input(
         gsf_input_memory_new(reinterpret_cast<const guint8 *>(file.constData()), file.size(), FALSE));
     GError *error = nullptr;
