@@ -144,6 +144,24 @@ struct Header
     qint64 next() const { return body + length; }
 };
 
+// Reads inside a record's body whose length was checked against the
+// stream (header() does) and against what is read (the caller does):
+// the sheet's cells are read this way, hundreds of thousands of them.
+struct Body
+{
+    const uchar *p;
+    quint8 u8(qint64 k) const { return p[k]; }
+    quint16 u16le(qint64 k) const { return quint16(p[k] | p[k + 1] << 8); }
+    quint32 u32le(qint64 k) const { return quint32(u16le(k)) | quint32(u16le(k + 2)) << 16; }
+    double f64le(qint64 k) const
+    {
+        const quint64 bits = quint64(u32le(k)) | quint64(u32le(k + 4)) << 32;
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        return d;
+    }
+};
+
 Header header(const ByteCursor &c, qint64 at, const QString &what)
 {
     if (!c.has(at, 4))
@@ -496,8 +514,9 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
     const XlsSheetEntry &entry = m_sheets.at(i);
     const ByteCursor c(m_stream, m_what);
     auto sheet = std::make_unique<XlsSheet>();
+    const uchar *data = reinterpret_cast<const uchar *>(m_stream.constData());
     Header h = header(c, entry.bof, m_what);
-    if (h.type != biff::Bof || h.length < 4 || c.u16le(h.body + 2) != 0x0010)
+    if (h.type != biff::Bof || h.length < 4 || Body{data + h.body}.u16le(2) != 0x0010)
         throw EngineError::format(
             u"%1 is damaged: sheet %2 does not start where the workbook says (offset %3)",
             u"文件 %1 已损坏：工作表 %2 不在工作簿所说的位置（第 %3 个字节）开始", m_what, entry.name,
@@ -507,10 +526,11 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
     int depth = 1;
     qint64 pendingString = -1; // a formula cell waiting for its STRING record
     const auto cellAt = [&](const Header &r, XlsCell::Kind kind) -> XlsCell & {
+        const Body rb{data + r.body};
         XlsCell &cell = cells.emplace_back();
-        cell.row = c.u16le(r.body);
-        cell.col = c.u16le(r.body + 2);
-        cell.xf = c.u16le(r.body + 4);
+        cell.row = rb.u16le(0);
+        cell.col = rb.u16le(2);
+        cell.xf = rb.u16le(4);
         cell.kind = kind;
         cell.offset = r.body - 4;
         cell.length = 4 + r.length;
@@ -523,6 +543,7 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
                 u"文件 %1 已损坏：工作表 %2 没有结束记录（EOF），文件被截断了", m_what, entry.name);
         h = header(c, at, m_what);
         at = h.next();
+        const Body b{data + h.body};
         if (pendingString >= 0 && h.type != biff::String && h.type != 0x04BC && h.type != 0x0221 &&
             h.type != 0x0236 && h.type != biff::Continue) {
             // A text formula without its STRING record: its value is unknown.
@@ -545,22 +566,21 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
         case biff::DbCell: sheet->dbCells.push_back(h.body - 4); break;
         case biff::Row:
             if (h.length >= 6)
-                sheet->rows.push_back({c.u16le(h.body), h.body - 4});
+                sheet->rows.push_back({b.u16le(0), h.body - 4});
             break;
         case biff::ColInfo:
             if (h.length >= 8)
-                sheet->colInfo.push_back({c.u16le(h.body), c.u16le(h.body + 2), c.u16le(h.body + 6)});
+                sheet->colInfo.push_back({b.u16le(0), b.u16le(2), b.u16le(6)});
             break;
         case biff::LabelSst:
             if (h.length >= 10) {
-                const quint32 isst = c.u32le(h.body + 6);
+                const quint32 isst = b.u32le(6);
                 if (isst >= m_sst.starts.size())
                     throw EngineError::format(
                         u"%1 is damaged: cell %2 of sheet %3 refers to shared text %4, but there are only %5",
                         u"文件 %1 已损坏：工作表 %3 的单元格 %2 引用了第 %4 个共享字符串，但总共只有 %5 个",
-                        m_what,
-                        QStringLiteral("R%1C%2").arg(c.u16le(h.body) + 1).arg(c.u16le(h.body + 2) + 1),
-                        entry.name, isst, m_sst.starts.size());
+                        m_what, QStringLiteral("R%1C%2").arg(b.u16le(0) + 1).arg(b.u16le(2) + 1), entry.name,
+                        isst, m_sst.starts.size());
                 cellAt(h, XlsCell::Kind::Text).text = qint32(isst);
             }
             break;
@@ -574,17 +594,17 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
             break;
         case biff::Number:
             if (h.length >= 14)
-                cellAt(h, XlsCell::Kind::Number).number = c.f64le(h.body + 6);
+                cellAt(h, XlsCell::Kind::Number).number = b.f64le(6);
             break;
         case biff::Rk:
             if (h.length >= 10)
-                cellAt(h, XlsCell::Kind::Number).number = rkValue(c.u32le(h.body + 6));
+                cellAt(h, XlsCell::Kind::Number).number = rkValue(b.u32le(6));
             break;
         case biff::BoolErr:
             if (h.length >= 8) {
-                const bool error = c.u8(h.body + 7) != 0;
+                const bool error = b.u8(7) != 0;
                 XlsCell &cell = cellAt(h, error ? XlsCell::Kind::Error : XlsCell::Kind::Boolean);
-                cell.number = error ? 0 : (c.u8(h.body + 6) != 0);
+                cell.number = error ? 0 : (b.u8(6) != 0);
             }
             break;
         case biff::Blank:
@@ -597,17 +617,17 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
             const int each = rk ? 6 : 2;
             if (h.length < 6)
                 break;
-            const quint16 row = c.u16le(h.body);
-            const quint16 first = c.u16le(h.body + 2);
+            const quint16 row = b.u16le(0);
+            const quint16 first = b.u16le(2);
             const int n = (h.length - 6) / each;
             for (int k = 0; k < n; ++k) {
                 XlsCell &cell = cells.emplace_back();
                 cell.row = row;
                 cell.col = quint16(first + k);
-                cell.xf = c.u16le(h.body + 4 + each * k);
+                cell.xf = b.u16le(4 + each * k);
                 cell.kind = rk ? XlsCell::Kind::Number : XlsCell::Kind::Blank;
                 if (rk)
-                    cell.number = rkValue(c.u32le(h.body + 6 + each * k));
+                    cell.number = rkValue(b.u32le(6 + each * k));
                 cell.record = rk ? XlsCell::Record::MulRk : XlsCell::Record::MulBlank;
                 cell.offset = h.body - 4;
                 cell.length = 4 + h.length;
@@ -617,18 +637,18 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
         case biff::Formula:
             if (h.length >= 22) {
                 XlsCell &cell = cellAt(h, XlsCell::Kind::Number);
-                const quint8 ptg = h.length > 22 ? c.u8(h.body + 22) : 0;
+                const quint8 ptg = h.length > 22 ? b.u8(22) : 0;
                 cell.record =
                     ptg == 0x01 || ptg == 0x02 ? XlsCell::Record::SharedFormula : XlsCell::Record::Formula;
-                if (c.u16le(h.body + 12) == 0xFFFF) {
-                    switch (c.u8(h.body + 6)) {
+                if (b.u16le(12) == 0xFFFF) {
+                    switch (b.u8(6)) {
                     case 0:
                         cell.kind = XlsCell::Kind::Text;
                         pendingString = qint64(cells.size()) - 1;
                         break;
                     case 1:
                         cell.kind = XlsCell::Kind::Boolean;
-                        cell.number = c.u8(h.body + 8) != 0;
+                        cell.number = b.u8(8) != 0;
                         break;
                     case 3:
                         cell.kind = XlsCell::Kind::Text;
@@ -638,7 +658,7 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
                     default: cell.kind = XlsCell::Kind::Error; break;
                     }
                 } else {
-                    cell.number = c.f64le(h.body + 6);
+                    cell.number = b.f64le(6);
                 }
             }
             break;
