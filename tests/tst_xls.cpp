@@ -455,9 +455,25 @@ QStringList brokenOffsets(const QByteArray &file)
                 if (u16(u32(sheet.index + 4 + k)) != 0x00D7)
                     broken << QStringLiteral("INDEX %1 entry %2").arg(s.name).arg(k / 4 - 4);
         }
-        for (qint64 d : sheet.dbCells)
-            if (u32(d + 4) != 0 && u16(d - u32(d + 4)) != 0x0208)
+        for (qint64 d : sheet.dbCells) {
+            if (u32(d + 4) == 0)
+                continue;
+            const qint64 firstRow = d - u32(d + 4);
+            if (u16(firstRow) != 0x0208) {
                 broken << QStringLiteral("DBCELL %1 at %2").arg(s.name).arg(d);
+                continue;
+            }
+            // Each offset leads to the first cell of its row, counted from
+            // the second ROW record, then from the previous row's first cell.
+            qint64 target = firstRow + 20;
+            for (int k = 0; 4 + 2 * (k + 1) <= u16(d + 2) && u16(firstRow + 20 * k) == 0x0208; ++k) {
+                target += u16(d + 8 + 2 * k);
+                const quint16 row = u16(firstRow + 20 * k + 4);
+                const auto [from, to] = sheet.rowCells(row);
+                if (from < to && target != qint64(sheet.cells[from].offset))
+                    broken << QStringLiteral("DBCELL %1 at %2 row %3").arg(s.name).arg(d).arg(row + 1);
+            }
+        }
     }
     const XlsSstLayout &sst = wb.sst();
     if (sst.extSst >= 0) {

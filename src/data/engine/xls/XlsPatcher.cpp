@@ -377,7 +377,10 @@ QByteArray XlsPatcher::cell(int sheetIndex, quint32 row, quint16 col, const XlsC
             const qint64 oldTarget = oldPrev + c.u16le(d + 8 + 2 * k);
             qint64 newTarget = map(oldTarget);
             const qint64 rowAt = firstRow + qint64(k) * kRowRecord;
-            if (rowWasEmpty && c.has(rowAt, 6) && c.u16le(rowAt) == biff::Row && c.u16le(rowAt + 4) == row)
+            // A cell inserted before the row's first one (or into a row
+            // that had none) is the row's first cell now.
+            if (!old && (rowWasEmpty || point <= oldTarget) && c.has(rowAt, 6) &&
+                c.u16le(rowAt) == biff::Row && c.u16le(rowAt + 4) == row)
                 newTarget = newCellAt;
             w.le16(newD + 8 + 2 * k, quint16(newTarget - newPrev));
             oldPrev = oldTarget;
