@@ -17,7 +17,16 @@ XlsBook::XlsBook(QString path)
     , m_what(QFileInfo(m_path).fileName())
 {
     const DbfFile file(m_path, m_what, DbfFile::Mode::Read);
-    load(file.read(0, file.size()));
+    try {
+        load(file.read(0, file.size()));
+    } catch (const EngineError &e) {
+        // The English text, for lumora-sql and logs, names the whole path;
+        // the window's Chinese text the file's name.
+        const qsizetype at = e.message().indexOf(m_what);
+        if (at < 0)
+            throw;
+        throw EngineError(QString(e.message()).replace(at, m_what.size(), m_path), e.chinese(), e.code());
+    }
 }
 
 XlsBook::XlsBook(QByteArray file, QString what)
