@@ -500,6 +500,8 @@ private slots:
     void fixtureTypes();
     void readsHandmadeRecords_data();
     void readsHandmadeRecords();
+    void numbersInTextColumns_data();
+    void numbersInTextColumns();
     void writesHandmadeCells_data();
     void writesHandmadeCells();
     void writesBackOneCell_data();
@@ -687,6 +689,29 @@ void TstXls::readsHandmadeRecords()
         {Value::text("2024003"), Value(), Value(), Value(), Value(), Value(), Value()},
     };
     QCOMPARE(allValues(*t), expected);
+}
+
+void TstXls::numbersInTextColumns_data()
+{
+    QTest::addColumn<double>("number");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("student number") << 2024000001.0 << "2024000001";
+    QTest::newRow("computed sum") << 0.1 + 0.2 << "0.3";
+    QTest::newRow("negative") << -0.25 << "-0.25";
+    QTest::newRow("15 digits") << 123456789012345.0 << "123456789012345";
+    QTest::newRow("18-digit ID as stored") << 123456789012345678.0 << "123456789012345680";
+}
+
+// A number in a text column reads as Excel shows it under General.
+void TstXls::numbersInTextColumns()
+{
+    QFETCH(double, number);
+    QFETCH(QString, text);
+    const XlsWorkbook wb(handmadeStream(false), QStringLiteral("handmade.xls"));
+    XlsCell cell;
+    cell.kind = XlsCell::Kind::Number;
+    cell.number = number;
+    QCOMPARE(XlsTable::cellText(wb, cell), text);
 }
 
 // Changing a cell of the handmade sheet changes that value alone: a cell

@@ -71,6 +71,15 @@ qint16 daoTypeOf(Category c)
     }
 }
 
+// A number shown as text the way Excel shows it under the General format:
+// to 15 significant digits, so a computed 1.69 reads "1.69", not
+// "1.6900000000000002"; a whole number of more digits in full.
+QString numberText(double d)
+{
+    const QString shown = QString::number(d, 'g', 15);
+    return shown.contains(QLatin1Char('e')) ? Value::formatNumber(d) : shown;
+}
+
 const QDate kEpoch1900(1899, 12, 30);
 const QDate kEpoch1904(1904, 1, 1);
 
@@ -135,7 +144,7 @@ QString XlsTable::cellText(const XlsWorkbook &wb, const XlsCell &cell)
     case XlsCell::Kind::Number:
         if (wb.style(cell.xf) == XlsNumberStyle::Date)
             return serialToDate(cell.number, wb.uses1904()).toText();
-        return Value::formatNumber(cell.number);
+        return numberText(cell.number);
     default: return QString();
     }
 }
