@@ -68,11 +68,17 @@ const QString &rosterPath()
     return path;
 }
 
+// Two copies in turn: the engine keeps the last workbook it parsed for the
+// next open of the same bytes, and this measures an open that parses.
 void BM_OpenAndLoad(benchmark::State &state)
 {
-    const QString path = rosterPath();
+    static QTemporaryDir dir;
+    const QStringList paths{dir.filePath(QStringLiteral("a.xls")), dir.filePath(QStringLiteral("b.xls"))};
+    for (const QString &p : paths)
+        QFile::copy(rosterPath(), p);
+    int i = 0;
     for (auto _ : state) {
-        auto db = Database::open(path, QStringLiteral("Excel 8.0"));
+        auto db = Database::open(paths[i++ % 2], QStringLiteral("Excel 8.0"));
         const Recordset rs = db->openRecordset(kTable);
         qsizetype chars = 0;
         for (qsizetype r = 0; r < rs.size(); ++r)
@@ -81,7 +87,7 @@ void BM_OpenAndLoad(benchmark::State &state)
         benchmark::DoNotOptimize(chars);
     }
     state.SetItemsProcessed(state.iterations() * kRows);
-    state.counters["file_MB"] = double(QFile(path).size()) / 1e6;
+    state.counters["file_MB"] = double(QFile(paths[0]).size()) / 1e6;
 }
 BENCHMARK(BM_OpenAndLoad)->Unit(benchmark::kMillisecond);
 
@@ -113,7 +119,8 @@ void BM_WriteBack(benchmark::State &state)
 BENCHMARK(BM_WriteBack)->Unit(benchmark::kMillisecond);
 
 // The write-back and the reload of the whole table after it: the time from
-// "save" to the next row ready in the grid.
+// "save" to the next row ready in the grid. As in the program, the
+// write-back opens the workbook the previous reload read.
 void BM_WriteBackAndReload(benchmark::State &state)
 {
     const QString path = QTemporaryDir().path() + QStringLiteral(".xls");

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <mutex>
+
 namespace lumora::engine {
 
 XlsBook::XlsBook(QString path)
@@ -35,11 +37,32 @@ XlsBook::XlsBook(QByteArray file, QString what)
     load(std::move(file));
 }
 
+std::shared_ptr<const XlsWorkbook> XlsBook::parse(const QByteArray &file, const QString &what)
+{
+    // One entry, for the one thread the engine runs on at a time; a
+    // workbook's sheets are parsed when first asked for, under this lock
+    // only as far as the cache itself goes.
+    static std::mutex lock;
+    static QByteArray lastFile;
+    static QString lastWhat;
+    static std::shared_ptr<const XlsWorkbook> last;
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (last && lastWhat == what && lastFile == file)
+            return last;
+    }
+    auto parsed = std::make_shared<const XlsWorkbook>(readWorkbookStream(file, what), what);
+    const std::lock_guard<std::mutex> guard(lock);
+    lastFile = file;
+    lastWhat = what;
+    last = parsed;
+    return parsed;
+}
+
 void XlsBook::load(QByteArray file)
 {
-    auto workbook = std::make_unique<XlsWorkbook>(readWorkbookStream(file, m_what), m_what);
+    m_workbook = parse(file, m_what);
     m_file = std::move(file);
-    m_workbook = std::move(workbook);
 }
 
 void XlsBook::checkNotInUse() const
@@ -92,7 +115,7 @@ QByteArray XlsBook::fileWithStream(const QByteArray &stream) const
 const XlsWorkbook &XlsBook::workbook() const
 {
     if (!m_workbook)
-        m_workbook = std::make_unique<XlsWorkbook>(readWorkbookStream(m_file, m_what), m_what);
+        m_workbook = parse(m_file, m_what);
     return *m_workbook;
 }
 

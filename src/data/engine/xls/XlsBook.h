@@ -44,11 +44,15 @@ public:
 
 private:
     void load(QByteArray file);
+    // The parsed workbook of these bytes: the one parsed last when it was
+    // parsed from the same bytes under the same name, else a new one. The
+    // write-back opens a roster the grid has just read, unchanged since.
+    static std::shared_ptr<const XlsWorkbook> parse(const QByteArray &file, const QString &what);
 
     QString m_path; // empty for a workbook read from memory
     QString m_what;
     QByteArray m_file;
-    mutable std::unique_ptr<XlsWorkbook> m_workbook;
+    mutable std::shared_ptr<const XlsWorkbook> m_workbook;
     int m_generation = 0;
 };
 

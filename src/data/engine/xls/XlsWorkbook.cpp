@@ -541,7 +541,10 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
             throw EngineError::format(
                 u"%1 is damaged: sheet %2 has no end (EOF record); the file is truncated",
                 u"文件 %1 已损坏：工作表 %2 没有结束记录（EOF），文件被截断了", m_what, entry.name);
-        h = header(c, at, m_what);
+        // header() without its checks of the 4 bytes just checked.
+        h = {Body{data + at}.u16le(0), Body{data + at}.u16le(2), at + 4};
+        if (h.next() > m_stream.size())
+            h = header(c, at, m_what); // throws, naming the record
         at = h.next();
         const Body b{data + h.body};
         if (pendingString >= 0 && h.type != biff::String && h.type != 0x04BC && h.type != 0x0221 &&
@@ -700,8 +703,9 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
         return a.row == b.row && a.col == b.col;
     });
     cells.erase(cells.begin(), kept.base());
-    std::sort(sheet->rows.begin(), sheet->rows.end(),
-              [](const XlsRow &a, const XlsRow &b) { return a.row < b.row; });
+    const auto rowOrder = [](const XlsRow &a, const XlsRow &b) { return a.row < b.row; };
+    if (!std::is_sorted(sheet->rows.begin(), sheet->rows.end(), rowOrder))
+        std::sort(sheet->rows.begin(), sheet->rows.end(), rowOrder);
     const quint32 lastRow = cells.empty() ? 0 : cells.back().row;
     sheet->rowStart.assign(size_t(lastRow) + 2, quint32(cells.size()));
     for (size_t i = cells.size(); i-- > 0;)
