@@ -872,7 +872,7 @@ void TstXls::libreOfficeOpensWrittenFiles()
 {
     if (!have("soffice"))
         QSKIP("LibreOffice (libreoffice-calc) is not installed");
-    QStringList files;
+    QStringList files, firstSheetWritten;
     for (const QString &f : fixtures()) {
         const QString path = copyOf(f);
         auto db = Database::open(path, kExcel);
@@ -885,6 +885,8 @@ void TstXls::libreOfficeOpensWrittenFiles()
             for (int f = 0; f < n; ++f)
                 if (source->fields()[f].daoType == DaoText)
                     source->update(0, f, Value::text(QStringLiteral("写回%1").arg(f)));
+            if (t == db->tableNames().first())
+                firstSheetWritten << path;
             break;
         }
         files << path;
@@ -895,14 +897,18 @@ void TstXls::libreOfficeOpensWrittenFiles()
                      QStringLiteral("-env:UserInstallation=file://") +
                          out.filePath(QStringLiteral("profile")),
                      QStringLiteral("--convert-to"),
-                     QStringLiteral("csv"),
+                     QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76"), // UTF-8
                      QStringLiteral("--outdir"),
                      out.path()};
     QCOMPARE(run(QStringLiteral("soffice"), args + files, 600000), 0);
     for (const QString &f : files) {
         const QString csv = out.filePath(QFileInfo(f).completeBaseName() + QStringLiteral(".csv"));
         QVERIFY2(QFileInfo::exists(csv), qPrintable(f));
+        // The conversion holds the first sheet: the written texts are there.
+        if (firstSheetWritten.contains(f))
+            QVERIFY2(readText(csv).contains(QStringLiteral("写回")), qPrintable(f));
     }
+    QVERIFY(firstSheetWritten.size() >= 5);
 }
 
 // ---- refusing ------------------------------------------------------------
