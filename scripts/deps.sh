@@ -13,6 +13,7 @@ packages=(
   qt6-translations-l10n
   gdal-bin
   poppler-utils
+  libgsf-1-dev gnumeric libreoffice-calc
   desktop-file-utils dpkg-dev file
 )
 

@@ -87,9 +87,10 @@ void TestDatabase::openRefuses_data()
     QTest::newRow("missing file") << "missing.xls"
                                   << "Excel 8.0"
                                   << "file not found: ";
-    QTest::newRow("excel") << "book.xls"
-                           << "Excel 8.0"
-                           << "Excel workbooks cannot be opened yet";
+    QTest::newRow("empty workbook")
+        << "book.xls"
+        << "Excel 8.0"
+        << "book.xls cannot be opened as an Excel 97-2003 workbook: the file is empty";
     QTest::newRow("access") << "db.mdb"
                             << ""
                             << "Access databases cannot be opened yet";

@@ -92,8 +92,9 @@ void TestLumoraSql::failures_data()
     QTest::newRow("unknown extension") << QStringList{"a.txt"} << 2 << "cannot tell the kind of a.txt";
     QTest::newRow("missing file") << QStringList{"missing.DBF"} << 1 << "file not found: missing.DBF";
     QTest::newRow("excel, by extension in upper case") << QStringList{"@/book.XLS"} << 1 << "file not found";
-    QTest::newRow("excel not yet") << QStringList{"@/book.xls"} << 1
-                                   << "Excel workbooks cannot be opened yet";
+    QTest::newRow("empty workbook")
+        << QStringList{"@/book.xls"} << 1
+        << "book.xls cannot be opened as an Excel 97-2003 workbook: the file is empty";
     QTest::newRow("access not yet") << QStringList{"--kind=access", "@/book.xls"} << 1
                                     << "Access databases cannot be opened yet";
     QTest::newRow("access by extension")

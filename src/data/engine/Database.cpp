@@ -6,6 +6,7 @@
 #include "data/engine/sql/SqlEvaluator.h"
 #include "data/engine/sql/SqlKeywords.h"
 #include "data/engine/sql/SqlParser.h"
+#include "data/engine/xls/XlsBackend.h"
 
 #include <QFileInfo>
 #include <QSet>
@@ -16,8 +17,8 @@ namespace lumora::engine {
 
 namespace {
 
-// Which backend opens a file, by connect string. Excel and Access readers
-// join this table as they are written.
+// Which backend opens a file, by connect string. The Access reader joins
+// this table when it is written.
 struct BackendKind
 {
     bool (*matches)(const QString &connect);
@@ -38,11 +39,7 @@ std::unique_ptr<Backend> openDbf(const QString &path)
 
 const BackendKind backendKinds[] = {
     {[](const QString &c) { return startsWith(c, "foxpro") || startsWith(c, "dbase"); }, openDbf},
-    {[](const QString &c) { return startsWith(c, "excel"); },
-     [](const QString &path) -> std::unique_ptr<Backend> {
-         throw EngineError(QStringLiteral("Excel workbooks cannot be opened yet: %1").arg(path),
-                           QStringLiteral("暂时还不能打开 Excel 工作簿：%1").arg(QFileInfo(path).fileName()));
-     }},
+    {[](const QString &c) { return startsWith(c, "excel"); }, openXlsWorkbook},
     // Access: the connect string is empty or carries only options (";pwd=...").
     {[](const QString &c) { return c.trimmed().isEmpty() || c.trimmed().startsWith(QLatin1Char(';')); },
      [](const QString &path) -> std::unique_ptr<Backend> {

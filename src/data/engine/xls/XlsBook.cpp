@@ -1,0 +1,143 @@
+#include "data/engine/xls/XlsBook.h"
+
+#include "data/engine/EngineError.h"
+#include "data/engine/dbf/DbfFile.h"
+#include "data/engine/xls/CompoundFile.h"
+#include "data/engine/xls/XlsContainer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <mutex>
+
+namespace lumora::engine {
+
+XlsBook::XlsBook(QString path)
+    : m_path(std::move(path))
+    , m_what(QFileInfo(m_path).fileName())
+{
+    const DbfFile file(m_path, m_what, DbfFile::Mode::Read);
+    try {
+        load(file.read(0, file.size()));
+    } catch (const EngineError &e) {
+        // The English text, for lumora-sql and logs, names the whole path;
+        // the window's Chinese text the file's name.
+        const qsizetype at = e.message().indexOf(m_what);
+        if (at < 0)
+            throw;
+        throw EngineError(QString(e.message()).replace(at, m_what.size(), m_path), e.chinese(), e.code());
+    }
+}
+
+XlsBook::XlsBook(QByteArray file, QString what)
+    : m_what(std::move(what))
+{
+    load(std::move(file));
+}
+
+std::shared_ptr<const XlsWorkbook> XlsBook::parse(const QByteArray &file, const QString &what)
+{
+    // One entry, for the one thread the engine runs on at a time; a
+    // workbook's sheets are parsed when first asked for, under this lock
+    // only as far as the cache itself goes.
+    static std::mutex lock;
+    static QByteArray lastFile;
+    static QString lastWhat;
+    static std::shared_ptr<const XlsWorkbook> last;
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (last && lastWhat == what && lastFile == file)
+            return last;
+    }
+    auto parsed = std::make_shared<const XlsWorkbook>(readWorkbookStream(file, what), what);
+    const std::lock_guard<std::mutex> guard(lock);
+    lastFile = file;
+    lastWhat = what;
+    last = parsed;
+    return parsed;
+}
+
+void XlsBook::load(QByteArray file)
+{
+    m_workbook = parse(file, m_what);
+    m_file = std::move(file);
+}
+
+void XlsBook::checkNotInUse() const
+{
+    if (m_path.isEmpty())
+        throw EngineError::format(u"%1 was read from memory and cannot be written",
+                                  u"%1 是从内存读取的，无法写入", m_what);
+    // Excel and WPS leave "~$name", LibreOffice ".~lock.name#", beside a
+    // workbook they have open; Word-style owner files drop the name's first
+    // two characters.
+    const QFileInfo info(m_path);
+    const QDir dir = info.dir();
+    const QString name = info.fileName();
+    QStringList lockFiles{QStringLiteral("~$") + name, QStringLiteral(".~lock.") + name + QLatin1Char('#')};
+    if (info.completeBaseName().size() > 6)
+        lockFiles.append(QStringLiteral("~$") + name.mid(2));
+    for (const QString &lock : lockFiles)
+        if (QFileInfo::exists(dir.filePath(lock)))
+            throw EngineError(
+                QStringLiteral(
+                    "%1 is open in another program (its lock file %2 exists); close it there and try "
+                    "again")
+                    .arg(m_what, lock),
+                QStringLiteral("数据表被其他程序锁定：%1（存在锁定文件 %2），请在那个程序中关闭它后再试")
+                    .arg(m_what, lock),
+                EngineError::Code::Locked);
+}
+
+QByteArray XlsBook::fileWithStream(const QByteArray &stream) const
+{
+    const CompoundFile container(m_file, m_what);
+    const int entry = container.find(u"Workbook");
+    if (entry < 0)
+        throw EngineError::format(
+            u"%1 is not written: its compound file's tables do not lead to the workbook "
+            u"stream they hold",
+            u"没有写入 %1：其复合文档的分配表与其中的工作簿数据流对不上", m_what);
+    QByteArray out = container.withStream(entry, stream);
+    // The new file must give back exactly the new stream, read the way it
+    // is read when opened.
+    QByteArray expected = stream;
+    if (expected.size() < 4096)
+        expected.append(QByteArray(4096 - expected.size(), '\0'));
+    if (readWorkbookStream(out, m_what) != expected)
+        throw EngineError::format(u"%1 is not written: the rewritten file does not read back as written",
+                                  u"没有写入 %1：改写后的文件读回来与写入的不一致", m_what);
+    return out;
+}
+
+const XlsWorkbook &XlsBook::workbook() const
+{
+    if (!m_workbook)
+        m_workbook = parse(m_file, m_what);
+    return *m_workbook;
+}
+
+void XlsBook::writeFile(const QByteArray &out)
+{
+    checkNotInUse();
+
+    // The lock keeps another copy of this program from writing at the same
+    // time, and refuses while a program that locks files has it open.
+    const DbfFile original(m_path, m_what, DbfFile::Mode::WriteLocked);
+    if (original.read(0, original.size() + 1) != m_file)
+        throw EngineError::format(u"%1 was changed by another program since it was opened; open it again",
+                                  u"文件 %1 在打开之后被其他程序改过了，请重新打开", m_what);
+    QSaveFile save(m_path);
+    save.setDirectWriteFallback(false);
+    if (!save.open(QIODevice::WriteOnly) || !save.setPermissions(QFile::permissions(m_path)) ||
+        save.write(out) != out.size() || !save.commit())
+        throw EngineError(QStringLiteral("%1 cannot be written: %2").arg(m_what, save.errorString()),
+                          QStringLiteral("无法写入 %1：%2").arg(m_what, save.errorString()));
+    m_file = out;
+    m_workbook.reset();
+    ++m_generation;
+}
+
+} // namespace lumora::engine

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "data/engine/xls/XlsWorkbook.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+namespace lumora::engine {
+
+// One .xls file as the tables opened from it share it: the file's bytes as
+// read, and its Workbook stream parsed. A write replaces both, so every
+// table of the file sees the new cells.
+class XlsBook
+{
+public:
+    // Reads and parses the file; throws EngineError naming it.
+    explicit XlsBook(QString path);
+    // A workbook from bytes in memory (tests, fuzzing); it cannot be written.
+    XlsBook(QByteArray file, QString what);
+
+    const QString &path() const { return m_path; }
+    const QString &what() const { return m_what; }
+    const QByteArray &file() const { return m_file; }
+    // The parsed workbook; after a write, parsed again when first asked for.
+    const XlsWorkbook &workbook() const;
+    // Counts the writes, so that work prepared for one state of the file is
+    // not used on another.
+    int generation() const { return m_generation; }
+
+    // The whole file with `stream` as its Workbook stream, every other byte
+    // of the container kept, checked by reading the stream back through
+    // libgsf. Throws EngineError when the container cannot be patched.
+    QByteArray fileWithStream(const QByteArray &stream) const;
+    // Replaces the file by `file` (from fileWithStream) through a temporary
+    // file renamed over it, with the original's permissions. Throws
+    // EngineError, having written nothing, when an office program holds the
+    // file open, another program changed it since it was read, or the file
+    // cannot be replaced.
+    void writeFile(const QByteArray &file);
+    // Throws the error writeStream() gives when an office program holds
+    // the file open (its lock file lies beside it).
+    void checkNotInUse() const;
+
+private:
+    void load(QByteArray file);
+    // The parsed workbook of these bytes: the one parsed last when it was
+    // parsed from the same bytes under the same name, else a new one. The
+    // write-back opens a roster the grid has just read, unchanged since.
+    static std::shared_ptr<const XlsWorkbook> parse(const QByteArray &file, const QString &what);
+
+    QString m_path; // empty for a workbook read from memory
+    QString m_what;
+    QByteArray m_file;
+    mutable std::shared_ptr<const XlsWorkbook> m_workbook;
+    int m_generation = 0;
+};
+
+} // namespace lumora::engine

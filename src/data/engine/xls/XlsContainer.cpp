@@ -1,0 +1,125 @@
+#include "data/engine/xls/XlsContainer.h"
+
+#include "data/engine/EngineError.h"
+#include "data/engine/xls/CompoundFile.h"
+
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-memory.h>
+#include <gsf/gsf-input.h>
+
+#include <memory>
+
+namespace lumora::engine {
+
+namespace {
+
+struct GObjectUnref
+{
+    void operator()(void *p) const
+    {
+        if (p)
+            g_object_unref(p);
+    }
+};
+template <typename T> using GsfHandle = std::unique_ptr<T, GObjectUnref>;
+
+EngineError notAWorkbook(const QString &what, const QString &why, const QString &chinese)
+{
+    return EngineError(QStringLiteral("%1 cannot be opened as an Excel 97-2003 workbook: %2").arg(what, why),
+                       QStringLiteral("%1 无法作为 Excel 97-2003 工作簿打开：%2").arg(what, chinese));
+}
+
+// What a file that is no compound file most likely is.
+EngineError notCompound(const QByteArray &file, const QString &what)
+{
+    if (file.startsWith("PK\x03\x04"))
+        return notAWorkbook(
+            what,
+            QStringLiteral("it is a zip file, such as an Excel 2007 or later workbook (.xlsx) "
+                           "renamed .xls; save it in Excel 97-2003 format (.xls)"),
+            QStringLiteral("它是 zip 文件（例如改名为 .xls 的 Excel 2007 及以后版本的 .xlsx 工作簿），"
+                           "请另存为 Excel 97-2003 格式（.xls）"));
+    // A bare BIFF2 to BIFF4 stream starts with its BOF record.
+    if (file.size() >= 4 && quint8(file[1]) <= 0x08 && quint8(file[0]) == 0x09 &&
+        (quint8(file[1]) == 0x00 || quint8(file[1]) == 0x02 || quint8(file[1]) == 0x04 ||
+         quint8(file[1]) == 0x08))
+        return notAWorkbook(
+            what,
+            QStringLiteral("it was written by Excel 4.0 or older; save it in Excel 97-2003 "
+                           "format (.xls)"),
+            QStringLiteral("它是 Excel 4.0 或更早版本写的，请另存为 Excel 97-2003 格式（.xls）"));
+    if (file.isEmpty())
+        return notAWorkbook(what, QStringLiteral("the file is empty"), QStringLiteral("文件是空的"));
+    return notAWorkbook(what, QStringLiteral("it is not an OLE2 compound file"),
+                        QStringLiteral("它不是 OLE2 复合文档"));
+}
+
+} // namespace
+
+QByteArray readWorkbookStream(const QByteArray &file, const QString &what)
+{
+    if (!CompoundFile::hasSignature(file))
+        throw notCompound(file, what);
+    // Our own reading of the sector tables refuses a damaged container
+    // before libgsf sees it: libgsf leaks memory on some damaged
+    // directories, and its refusals name no cause a person can act on.
+    CompoundFile(file, what);
+    GsfHandle<GsfInput> input(
+        gsf_input_memory_new(reinterpret_cast<const guint8 *>(file.constData()), file.size(), FALSE));
+    GError *error = nullptr;
+    GsfHandle<GsfInfile> ole(gsf_infile_msole_new(input.get(), &error));
+    if (!ole) {
+        const QString why = error ? QString::fromUtf8(error->message) : QString();
+        if (error)
+            g_error_free(error);
+        throw EngineError(
+            QStringLiteral("%1 is damaged: its OLE2 container cannot be read (%2)").arg(what, why),
+            QStringLiteral("文件 %1 已损坏：无法读取其 OLE2 复合文档结构（%2）").arg(what, why));
+    }
+
+    // Excel 97 and later name the stream "Workbook"; Excel 5 and 95 "Book".
+    GsfHandle<GsfInput> stream;
+    bool oldBook = false;
+    const int n = gsf_infile_num_children(ole.get());
+    for (int i = 0; i < n && !stream; ++i) {
+        const char *name = gsf_infile_name_by_index(ole.get(), i);
+        if (!name)
+            continue;
+        const QString s = QString::fromUtf8(name);
+        if (s.compare(QLatin1String("Workbook"), Qt::CaseInsensitive) == 0)
+            stream.reset(gsf_infile_child_by_index(ole.get(), i));
+        else if (s.compare(QLatin1String("Book"), Qt::CaseInsensitive) == 0)
+            oldBook = true;
+    }
+    if (!stream) {
+        if (oldBook)
+            throw notAWorkbook(
+                what,
+                QStringLiteral("it was written by Excel 5.0 or Excel 95; save it in Excel "
+                               "97-2003 format (.xls)"),
+                QStringLiteral("它是 Excel 5.0 或 Excel 95 写的，请另存为 Excel 97-2003 格式（.xls）"));
+        throw notAWorkbook(what,
+                           QStringLiteral("the compound file holds no workbook (a Word or other document?)"),
+                           QStringLiteral("这个复合文档里没有工作簿（也许是 Word 或其他文档）"));
+    }
+    const gsf_off_t size = gsf_input_size(stream.get());
+    if (size < 0 || size > file.size())
+        throw EngineError(
+            QStringLiteral("%1 is damaged: its workbook stream claims %2 bytes in a file of %3")
+                .arg(what)
+                .arg(size)
+                .arg(file.size()),
+            QStringLiteral("文件 %1 已损坏：工作簿数据流自称有 %2 个字节，而整个文件只有 %3 个字节")
+                .arg(what)
+                .arg(size)
+                .arg(file.size()));
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+    if (size > 0 && !gsf_input_read(stream.get(), size_t(size), reinterpret_cast<guint8 *>(bytes.data())))
+        throw EngineError(
+            QStringLiteral("%1 is damaged: its workbook stream cannot be read in full").arg(what),
+            QStringLiteral("文件 %1 已损坏：无法完整读取其工作簿数据流").arg(what));
+    return bytes;
+}
+
+} // namespace lumora::engine
