@@ -8,6 +8,8 @@ set(LUMORA_TEST_ENV
   "TZ=UTC"
   "LUMORA_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data"
   "LUMORA_RESOURCES=${CMAKE_SOURCE_DIR}/resources"
+  "LUMORA_TEST_SOURCES=${CMAKE_SOURCE_DIR}/tests"
+  "LUMORA_NPM=${CMAKE_BINARY_DIR}/npm"
   "GST_DEBUG=0"
   "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
   "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
@@ -22,7 +24,7 @@ add_library(lumora_isolated_home OBJECT ${CMAKE_SOURCE_DIR}/tests/IsolatedHome.c
 # window; every other one links the window's library.
 set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
-  tst_sqllexer tst_sqlparser tst_value tst_writebackcrash writeback_child
+  tst_sqllexer tst_sqlparser tst_value tst_writebackcrash writeback_child tst_mdb
   bench_dbf bench_scale bench_sql)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture bench_capture)
 
@@ -90,6 +92,14 @@ if(LUMORA_BENCH)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     add_dependencies(${name} lumora_resources)
   endforeach()
+endif()
+
+# The Access suite compares with the npm package mdb-reader, installed
+# (pinned) into the build folder before it runs.
+if(TARGET tst_mdb)
+  add_test(NAME npm_test_tools COMMAND ${CMAKE_SOURCE_DIR}/scripts/npm-test-tools.sh ${CMAKE_BINARY_DIR}/npm)
+  set_tests_properties(npm_test_tools PROPERTIES FIXTURES_SETUP npm_tools TIMEOUT 400)
+  set_tests_properties(tst_mdb PROPERTIES FIXTURES_REQUIRED npm_tools)
 endif()
 
 # The command-line tool's suite runs the tool built beside it.

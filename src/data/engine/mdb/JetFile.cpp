@@ -287,6 +287,8 @@ void JetFile::writePages(const std::vector<PageWrite> &pages, const std::vector<
     const int pageSize = m_format->pageSize;
     DbfFile file(m_path, m_what, DbfFile::Mode::WriteLocked);
     const auto unchanged = [&](quint32 n) {
+        if (n >= m_pageCount)
+            return; // a page added at the end
         const QByteArray onDisk = file.read(qint64(n) * pageSize, pageSize);
         QByteArray expected = page(n).toByteArray();
         if (n == 0) // kept unscrambled
@@ -304,6 +306,7 @@ void JetFile::writePages(const std::vector<PageWrite> &pages, const std::vector<
         file.write(qint64(w.number) * pageSize, w.bytes);
         file.sync();
         m_pages[w.number] = w.bytes;
+        m_pageCount = std::max(m_pageCount, w.number + 1);
     }
 }
 

@@ -60,7 +60,8 @@ public:
     // anything is written, every page in `read` (the pages the change was
     // worked out from) and in `pages` must still hold on the disk what
     // page() gave; otherwise another program has changed the file and
-    // nothing is written. Pages are written in the order given, each
+    // nothing is written. A page numbered past the end is added to the
+    // file (the caller lists such pages in order). Pages are written in the order given, each
     // flushed before the next, so a writer stopped half way leaves whole
     // pages only.
     struct PageWrite

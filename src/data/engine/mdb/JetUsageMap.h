@@ -30,6 +30,12 @@ public:
     std::optional<JetFile::PageWrite> with(const std::function<QByteArray(quint32)> &current,
                                            const JetFormat &format, quint32 page, bool held) const;
 
+    // Where the map's row is, and its kind (0 inline, 1 reference).
+    quint32 rowPage() const { return m_rowPage; }
+    int rowStart() const { return m_rowStart; }
+    int rowLength() const { return m_rowLength; }
+    quint8 kind() const { return m_kind; }
+
 private:
     quint32 m_rowPage = 0; // the data page holding the map's row
     int m_rowStart = 0;    // where the row starts on it

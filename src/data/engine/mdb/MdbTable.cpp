@@ -362,16 +362,36 @@ MdbTable::Plan MdbTable::plan(qsizetype record, int field, const Value &v) const
                 break;
             }
         }
-        if (!target)
-            throw EngineError::format(
-                u"Record %1 of %2 grows to %3 bytes and no page of the table has room for "
-                u"it; compact the database in Access and try again",
-                u"%2 的第 %1 条记录变为 %3 个字节，数据表中没有一页放得下；请在 Access "
-                u"中压缩修复数据库后再试",
-                record + 1, what(), row->size());
+        std::optional<JetFile::PageWrite> ownedMap;
+        if (!target) {
+            // A new page at the end of the file, listed in the table's page
+            // map, as Jet adds one when a table's pages are full.
+            targetPage = m_db->pageCount();
+            QByteArray fresh(f.pageSize, '\0');
+            fresh[0] = char(JetPage::kDataPage);
+            fresh[1] = 0x01;
+            qToLittleEndian<quint16>(quint16(f.pageSize - f.rowOffsetAt), fresh.data() + 2);
+            qToLittleEndian<quint32>(m_def.page, fresh.data() + 4);
+            target = JetPage::repack(f, fresh, {}, 0, *row, JetPage::kDeleted);
+            ownedMap = JetUsageMap::read(*m_db, m_def.usedPages, m_name).with(current, f, targetPage, true);
+            if (!target || !ownedMap || targetPage > 0xFFFFFF)
+                throw EngineError::format(
+                    u"Record %1 of %2 grows to %3 bytes and no page of the table has room "
+                    u"for it, nor can its page map name a new one; compact the database "
+                    u"in Access and try again",
+                    u"%2 的第 %1 条记录变为 %3 个字节，数据表中没有一页放得下，也无法添加新页；"
+                    u"请在 Access 中压缩修复数据库后再试",
+                    record + 1, what(), row->size());
+            targetSlot = 0;
+        } else {
+            plan.read.push_back(targetPage);
+        }
         plan.moved = true;
-        plan.read.push_back(targetPage);
         put(targetPage, *target);
+        if (ownedMap) {
+            put(ownedMap->number, ownedMap->bytes);
+            plan.read.push_back(ownedMap->number);
+        }
         QByteArray pointer(4, '\0');
         qToLittleEndian<quint32>(targetPage << 8 | quint32(targetSlot), pointer.data());
         if (r.page == r.dataPage) {
@@ -436,6 +456,7 @@ void MdbTable::update(qsizetype record, int field, const Value &value)
     const Plan p = plan(record, field, value);
     checkLockFile();
     m_db->writePages(p.pages, p.read);
+    m_dataPages = JetUsageMap::read(*m_db, m_def.usedPages, m_name).pages();
     loadRecords();
 }
 

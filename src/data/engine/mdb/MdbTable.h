@@ -34,6 +34,7 @@ public:
     QStringList notes() const override { return m_notes; }
 
     const JetTableDef &definition() const { return m_def; }
+    const std::shared_ptr<JetFile> &file() const { return m_db; }
     // The data pages of the table, as its page map lists them.
     const std::vector<quint32> &dataPages() const { return m_dataPages; }
 
