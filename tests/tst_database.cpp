@@ -90,9 +90,9 @@ void TestDatabase::openRefuses_data()
     QTest::newRow("excel") << "book.xls"
                            << "Excel 8.0"
                            << "Excel workbooks cannot be opened yet";
-    QTest::newRow("access") << "db.mdb"
-                            << ""
-                            << "Access databases cannot be opened yet";
+    QTest::newRow("access, not a database") << "db.mdb"
+                                            << ""
+                                            << "is not an Access database (Jet 3 or Jet 4 .mdb)";
     QTest::newRow("unknown connect string") << "db.mdb"
                                             << "Paradox 5.x"
                                             << "unknown connect string \"Paradox 5.x\"";

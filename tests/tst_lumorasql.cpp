@@ -94,10 +94,10 @@ void TestLumoraSql::failures_data()
     QTest::newRow("excel, by extension in upper case") << QStringList{"@/book.XLS"} << 1 << "file not found";
     QTest::newRow("excel not yet") << QStringList{"@/book.xls"} << 1
                                    << "Excel workbooks cannot be opened yet";
-    QTest::newRow("access not yet") << QStringList{"--kind=access", "@/book.xls"} << 1
-                                    << "Access databases cannot be opened yet";
+    QTest::newRow("access, a workbook")
+        << QStringList{"--kind=access", "@/book.xls"} << 1 << "is not an Access database";
     QTest::newRow("access by extension")
-        << QStringList{"@/data.mdb", "select * from T"} << 1 << "Access databases cannot be opened yet";
+        << QStringList{"@/data.mdb", "select * from T"} << 1 << "is not an Access database";
 }
 
 void TestLumoraSql::failures()

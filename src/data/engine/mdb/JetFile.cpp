@@ -106,21 +106,25 @@ void JetFile::readHeader(const Options &options)
     const qint64 size = m_file ? m_file->size() : m_memory.size();
     QByteArray head =
         m_file ? m_file->read(0, 4096) : m_memory.first(std::min<qsizetype>(4096, m_memory.size()));
+    // Errors that refuse the whole file name its full path in English (for
+    // lumora-sql and logs) and its name in Chinese (for the window).
+    const QString where = m_path.isEmpty() ? m_what : m_path;
+    const auto refuse = [&](QStringView english, QStringView chinese) {
+        return EngineError(EngineError::fill(english, where), EngineError::fill(chinese, m_what));
+    };
     const auto notJet = [&] {
-        return EngineError::format(u"%1 is not an Access database (Jet 3 or Jet 4 .mdb)",
-                                   u"%1 不是 Access 数据库（Jet 3 或 Jet 4 的 .mdb 文件）", m_what);
+        return refuse(u"%1 is not an Access database (Jet 3 or Jet 4 .mdb)",
+                      u"%1 不是 Access 数据库（Jet 3 或 Jet 4 的 .mdb 文件）");
     };
     if (head.size() < 0x20 || head.mid(1, 3) != QByteArrayView("\x01\x00\x00", 3) || head[0] != 0)
         throw notJet();
     const QByteArray engine = head.mid(4, 15);
     if (engine == "Standard ACE DB" || (engine == "Standard Jet DB" && quint8(head[kVersionAt]) >= 2))
-        throw EngineError::format(
-            u"%1 is an Access 2007 or later database (.accdb); only Access 97 to 2003 "
-            u"databases (.mdb) can be opened: save it in Access as an .mdb of the "
-            u"2002-2003 format",
-            u"%1 是 Access 2007 及以后的数据库（.accdb），本程序只能打开 Access 97 至 2003 "
-            u"的 .mdb 文件：请在 Access 中另存为 2002-2003 格式的 .mdb",
-            m_what);
+        throw refuse(u"%1 is an Access 2007 or later database (.accdb); only Access 97 to 2003 "
+                     u"databases (.mdb) can be opened: save it in Access as an .mdb of the "
+                     u"2002-2003 format",
+                     u"%1 是 Access 2007 及以后的数据库（.accdb），本程序只能打开 Access 97 至 2003 "
+                     u"的 .mdb 文件：请在 Access 中另存为 2002-2003 格式的 .mdb");
     if (engine != "Standard Jet DB")
         throw notJet();
     const quint8 version = quint8(head[kVersionAt]);
@@ -134,10 +138,9 @@ void JetFile::readHeader(const Options &options)
     const ByteCursor page0(head, m_what);
 
     if (page0.u32le(kDatabaseKeyAt) != 0)
-        throw EngineError::format(
-            u"%1 is encrypted; decrypt it in Access (Tools, Security, Encode/Decode "
-            u"Database) and open the decrypted copy",
-            u"%1 是加密的数据库；请先在 Access 中解密（工具、安全、编码/解码数据库）后再打开", m_what);
+        throw refuse(u"%1 is encrypted; decrypt it in Access (Tools, Security, Encode/Decode "
+                     u"Database) and open the decrypted copy",
+                     u"%1 是加密的数据库；请先在 Access 中解密（工具、安全、编码/解码数据库）后再打开");
 
     // The password: in Jet 4 masked with the creation date's whole days.
     QByteArray password = head.mid(kPasswordAt, m_format->passwordSize);
@@ -163,8 +166,8 @@ void JetFile::readHeader(const Options &options)
             }
         }
         if (stored != options.password)
-            throw EngineError::format(u"%1 is protected by a password; it cannot be opened without it",
-                                      u"%1 设有数据库密码，没有密码无法打开", m_what);
+            throw refuse(u"%1 is protected by a password; it cannot be opened without it",
+                         u"%1 设有数据库密码，没有密码无法打开");
     }
 
     // Jet 3 text is in a code page: the one forced, else the one the sort
