@@ -24,7 +24,7 @@ add_library(lumora_isolated_home OBJECT ${CMAKE_SOURCE_DIR}/tests/IsolatedHome.c
 # window; every other one links the window's library.
 set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
-  tst_sqllexer tst_sqlparser tst_value tst_writebackcrash writeback_child tst_mdb
+  tst_sqllexer tst_sqlparser tst_value tst_writebackcrash writeback_child tst_mdb tst_mdbwritebackcrash
   bench_dbf bench_scale bench_sql)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture bench_capture)
 
@@ -114,6 +114,10 @@ if(TARGET tst_writebackcrash)
   target_link_libraries(writeback_child PRIVATE ${library})
   target_include_directories(writeback_child PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_dependencies(tst_writebackcrash writeback_child)
+  if(TARGET tst_mdbwritebackcrash)
+    add_dependencies(tst_mdbwritebackcrash writeback_child)
+    set_tests_properties(tst_mdbwritebackcrash PROPERTIES FIXTURES_REQUIRED npm_tools)
+  endif()
 endif()
 
 # The install suite installs this build into a temporary prefix and checks

@@ -81,7 +81,8 @@ void MdbTable::loadRecords()
 {
     const JetFormat &f = m_db->format();
     m_records.clear();
-    m_records.reserve(m_def.rows);
+    // The definition's count is a hint only: a page holds at most 256 rows.
+    m_records.reserve(std::min<size_t>(m_def.rows, m_dataPages.size() * 256));
     m_crackedRecord = -1;
     m_crackedRow.reset();
     int foreign = 0;
@@ -224,7 +225,7 @@ QByteArray MdbTable::longValue(QByteArrayView field, qsizetype record) const
                                   record + 1, hexByte(kind));
     // A chain of rows, each a u32 page-row of the next (0 at the end) and data.
     QByteArray out;
-    out.reserve(length);
+    out.reserve(std::min<quint32>(length, 1u << 16)); // the length is the file's word only
     quint32 at = pageRow;
     for (int hops = 0; at != 0 && out.size() < qsizetype(length); ++hops) {
         if (hops > kMaxHops + int(length / 1024))
