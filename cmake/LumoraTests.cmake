@@ -25,7 +25,7 @@ add_library(lumora_isolated_home OBJECT ${CMAKE_SOURCE_DIR}/tests/IsolatedHome.c
 set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
   tst_sqllexer tst_sqlparser tst_value tst_writebackcrash writeback_child tst_mdb tst_mdbwritebackcrash
-  bench_dbf bench_scale bench_sql)
+  bench_dbf bench_scale bench_sql bench_mdb)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture bench_capture)
 
 # The library a test or benchmark program links, by its name.
@@ -92,6 +92,9 @@ if(LUMORA_BENCH)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     add_dependencies(${name} lumora_resources)
   endforeach()
+  if(TARGET bench_mdb)
+    target_compile_definitions(bench_mdb PRIVATE LUMORA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  endif()
 endif()
 
 # The Access suite compares with the npm package mdb-reader, installed

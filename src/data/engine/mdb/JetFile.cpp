@@ -206,9 +206,14 @@ void JetFile::readHeader(const Options &options)
 
 QByteArrayView JetFile::page(quint32 n) const
 {
+    if (m_last && m_lastNumber == n)
+        return *m_last;
     const auto it = m_pages.find(n);
-    if (it != m_pages.end())
+    if (it != m_pages.end()) {
+        m_lastNumber = n;
+        m_last = &it->second;
         return it->second;
+    }
     const int pageSize = m_format->pageSize;
     if (n >= m_pageCount)
         throw EngineError::format(u"%1 is damaged: it refers to page %2, but holds only %3 pages",
@@ -235,21 +240,25 @@ QString JetFile::decodeText(QByteArrayView bytes) const
     const auto *p = reinterpret_cast<const quint8 *>(bytes.data());
     const qsizetype n = bytes.size();
     if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
-        out.reserve(n - 2);
+        // At most one character per byte after the marker.
+        out.resize(n - 2);
+        char16_t *d = reinterpret_cast<char16_t *>(out.data());
+        qsizetype length = 0;
         bool compressed = true;
         for (qsizetype i = 2; i < n;) {
             if (p[i] == 0) {
                 compressed = !compressed;
                 ++i;
             } else if (compressed) {
-                out.append(QChar(char16_t(p[i++])));
+                d[length++] = char16_t(p[i++]);
             } else if (i + 1 < n) {
-                out.append(QChar(char16_t(p[i] | p[i + 1] << 8)));
+                d[length++] = char16_t(p[i] | p[i + 1] << 8);
                 i += 2;
             } else {
                 break;
             }
         }
+        out.truncate(length);
         return out;
     }
     out.resize(n / 2);

@@ -81,7 +81,9 @@ private:
     QByteArray m_memory;
     const JetFormat *m_format = &kJet4;
     quint32 m_pageCount = 0;
-    mutable std::unordered_map<quint32, QByteArray> m_pages;
+    mutable std::unordered_map<quint32, QByteArray> m_pages; // its nodes stay put: m_last may point into it
+    mutable quint32 m_lastNumber = 0;
+    mutable const QByteArray *m_last = nullptr; // the page asked for last, page m_lastNumber
     DbfTextCodec m_codec{"windows-1252"};
     QStringList m_notes;
 };

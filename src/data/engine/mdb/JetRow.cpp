@@ -21,29 +21,37 @@ int u16at(QByteArrayView b, qsizetype at)
 std::optional<JetRow> JetRow::crack(const JetFormat &format, QByteArrayView row, bool variable)
 {
     JetRow r;
+    if (!crackInto(format, row, variable, r))
+        return std::nullopt;
+    return r;
+}
+
+bool JetRow::crackInto(const JetFormat &format, QByteArrayView row, bool variable, JetRow &r)
+{
+    r.m_offsets.clear();
     r.m_row = row;
     const int n = int(row.size());
     const int countSize = format.rowColumnCountSize;
     if (n < countSize)
-        return std::nullopt;
+        return false;
     r.m_countSize = countSize;
     r.m_columns = countSize == 1 ? quint8(row[0]) : u16at(row, 0);
     r.m_maskSize = (r.m_columns + 7) / 8;
     r.m_maskAt = n - r.m_maskSize;
     if (r.m_maskAt < countSize)
-        return std::nullopt;
+        return false;
     if (!variable) {
         r.m_fixedEnd = r.m_maskAt;
         r.m_offsets.append(r.m_maskAt);
-        return r;
+        return true;
     }
     if (format.version == 4) {
         if (r.m_maskAt - 2 < countSize)
-            return std::nullopt;
+            return false;
         const int count = u16at(row, r.m_maskAt - 2);
         const int tableAt = r.m_maskAt - 2 - 2 * (count + 1);
         if (tableAt < countSize)
-            return std::nullopt;
+            return false;
         for (int i = 0; i <= count; ++i)
             r.m_offsets.append(u16at(row, r.m_maskAt - 4 - 2 * i));
     } else {
@@ -51,12 +59,12 @@ std::optional<JetRow> JetRow::crack(const JetFormat &format, QByteArrayView row,
         // dummy when the variable data ends below that many 256s.
         const int countAt = r.m_maskAt - 1;
         if (countAt < countSize)
-            return std::nullopt;
+            return false;
         const int count = quint8(row[countAt]);
         int jumps = (n - 1) / 256;
         const int pointer = countAt - jumps - 1; // offset 0's byte
         if (pointer - count < countSize)
-            return std::nullopt;
+            return false;
         if ((pointer - count) / 256 < jumps)
             --jumps;
         int used = 0;
@@ -68,8 +76,8 @@ std::optional<JetRow> JetRow::crack(const JetFormat &format, QByteArrayView row,
     }
     r.m_fixedEnd = r.m_offsets.front();
     if (r.m_fixedEnd < countSize || r.m_fixedEnd > r.m_maskAt)
-        return std::nullopt;
-    return r;
+        return false;
+    return true;
 }
 
 bool JetRow::present(const JetColumn &column) const

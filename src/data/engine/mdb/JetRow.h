@@ -24,6 +24,8 @@ public:
     // The layout of `row`; nothing when the row cannot hold what it says.
     // `variable`: whether the table has variable-length columns at all.
     static std::optional<JetRow> crack(const JetFormat &format, QByteArrayView row, bool variable);
+    // The same into `out`, reusing its storage; false when the row is damaged.
+    static bool crackInto(const JetFormat &format, QByteArrayView row, bool variable, JetRow &out);
 
     int columns() const { return m_columns; }
     int varCount() const { return int(m_offsets.size()) - 1; }

@@ -84,7 +84,6 @@ void MdbTable::loadRecords()
     // The definition's count is a hint only: a page holds at most 256 rows.
     m_records.reserve(std::min<size_t>(m_def.rows, m_dataPages.size() * 256));
     m_crackedRecord = -1;
-    m_crackedRow.reset();
     int foreign = 0;
     const auto damaged = [&](quint32 page, int slot) {
         return EngineError::format(u"%1 is damaged: row %3 of page %2 lies outside its page",
@@ -152,14 +151,14 @@ const JetRow &MdbTable::cracked(qsizetype record) const
     if (record != m_crackedRecord) {
         const Record &r = m_records[size_t(record)];
         const QByteArrayView row = m_db->page(r.dataPage).sliced(r.start, r.length);
-        m_crackedRow = JetRow::crack(m_db->format(), row, m_def.varColumns > 0);
-        if (!m_crackedRow)
+        m_crackedRecord = -1;
+        if (!JetRow::crackInto(m_db->format(), row, m_def.varColumns > 0, m_crackedRow))
             throw EngineError::format(u"%1 is damaged: row %3 of page %2 does not hold what its header says",
                                       u"文件 %1 已损坏：第 %2 页第 %3 行的内容与其开头不符", what(),
                                       r.dataPage, r.dataSlot);
         m_crackedRecord = record;
     }
-    return *m_crackedRow;
+    return m_crackedRow;
 }
 
 void MdbTable::checkIndex(qsizetype record, int field) const

@@ -78,7 +78,7 @@ private:
     std::vector<Record> m_records;
     QStringList m_notes;
     mutable qsizetype m_crackedRecord = -1;
-    mutable std::optional<JetRow> m_crackedRow;
+    mutable JetRow m_crackedRow;
 };
 
 // Whether another program has the database at `mdbPath` open: its lock
