@@ -44,13 +44,14 @@ struct DataWindow
 
     // 打开表 → dBase数据库 → Browse (answered with path) → the table → the
     // key rows of List2 → 打开(&O). False when a step could not be taken.
-    bool openTable(const QString &path, const QList<int> &keyRows)
+    // kind: the Option1 button of the file kind (3 dBase, 1 Access ...).
+    bool openTable(const QString &path, const QList<int> &keyRows, int kind = 3)
     {
         w<QPushButton>("Command9")->click();
         QPointer<excelto> window = form->findChild<excelto *>();
         if (!window || !window->isVisible())
             return false;
-        window->findChild<QRadioButton *>(QStringLiteral("Option1_3"))->click();
+        window->findChild<QRadioButton *>(QStringLiteral("Option1_%1").arg(kind))->click();
         dialogs.files.enqueue(path);
         window->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
         auto *tables = window->findChild<QListWidget *>(QStringLiteral("List1"));
