@@ -329,6 +329,32 @@ private slots:
         checkReaders(path, expected, codePage);
     }
 
+    // Jet 3 text in GBK, read without the connect string saying so: a .cpg
+    // file beside the database names the code page, as for dBase tables.
+    void codePageFromCpgFile()
+    {
+        const QString path = copyOf(m_dir, QStringLiteral("jackcess_test2V1997.mdb"));
+        const QString table = QStringLiteral("MSP_PROJECTS");
+        const QString name = QStringLiteral("王小明.jpg");
+        int f = -1;
+        {
+            const auto backend = openMdb(path, QStringLiteral(";charset=GBK"));
+            const auto source = backend->openTable(table);
+            while (source->fields()[++f].name != QLatin1String("PROJ_VERSION")) {
+            }
+            source->update(0, f, Value::text(name));
+        }
+        QVERIFY(openMdb(path, {})->openTable(table)->value(0, f).toText() != name);
+        QFile cpg(m_dir.filePath(QStringLiteral("jackcess_test2V1997.CPG")));
+        QVERIFY(cpg.open(QIODevice::WriteOnly));
+        cpg.write("936\n");
+        cpg.close();
+        const auto source = openMdb(path, {})->openTable(table);
+        QCOMPARE(source->value(0, f).toText(), name);
+        QVERIFY(source->notes().join(u' ').contains(QLatin1String("GBK")));
+        QFile::remove(cpg.fileName());
+    }
+
     // A row that outgrows a full page moves to another page of the table
     // behind a pointer, as often as it has to; the readers still see every
     // row once.

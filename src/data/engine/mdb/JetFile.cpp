@@ -181,6 +181,8 @@ void JetFile::readHeader(const Options &options)
                 throw EngineError::format(u"The code page %1 given for %2 is not one this program knows",
                                           u"为 %2 指定的代码页 %1 无法识别",
                                           QString::fromLatin1(options.codePage), m_what);
+            m_notes.append(QStringLiteral("%1: its text is read in the code page %2, as asked")
+                               .arg(m_what, QString::fromLatin1(name)));
         } else if (const int fromSort = codePageOfSortOrder(page0.u16le(m_format->sortOrderAt))) {
             name = DbfTextCodec::nameForCpg(QByteArray::number(fromSort));
         } else if (const int stated = page0.u16le(kCodePageAt)) {

@@ -11,6 +11,8 @@ namespace lumora::engine {
 // connect string: empty, or options after ";" such as ";pwd=secret" (the
 // database password) and ";charset=GBK" (the code page of Jet 3 text, when
 // the database's sort order does not tell it: "GBK", "CP936", "Big5" ...).
+// Without that option, a .cpg file beside the database (roster.cpg for
+// roster.mdb, holding for instance "936" or "GBK") names the code page.
 // Throws EngineError when the file is no database this reader can open.
 std::unique_ptr<Backend> openMdb(const QString &path, const QString &connect);
 // The same over bytes in memory, for the fuzz target; nothing can be written.
