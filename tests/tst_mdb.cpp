@@ -246,6 +246,27 @@ private slots:
         }
     }
 
+    // A password-protected database opens with its password in the
+    // connect string, as ";pwd=..." gives it to the old engine.
+    void passwordGivenOpens()
+    {
+        QFile f(dataDir() + QStringLiteral("/ucanaccess_weirdObjectNames.mdb"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray bytes = f.readAll();
+        // The header is scrambled by a stream cipher: flipping a bit of the
+        // stored bytes flips the same bit of the password, here "A".
+        bytes[0x42] = char(quint8(bytes[0x42]) ^ 0x41);
+        const QString path = m_dir.filePath(QStringLiteral("guarded.mdb"));
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(bytes);
+        out.close();
+        QVERIFY_THROWS_EXCEPTION(EngineError, Database::open(path, QStringLiteral(";pwd=a")));
+        const auto db = Database::open(path, QStringLiteral(";PWD=A"));
+        QCOMPARE(db->openRecordset(QStringLiteral("[19 MB 01 BEZAHLT ???]")).value(0, 1).toText(),
+                 QStringLiteral("foo"));
+    }
+
     // Every prefix of every database at a page boundary and a few bytes
     // past it opens with all values or fails with an EngineError.
     void truncatedFilesNeverCrash()
@@ -254,8 +275,10 @@ private slots:
             QFile f(dataDir() + QLatin1Char('/') + file);
             QVERIFY(f.open(QIODevice::ReadOnly));
             const QByteArray all = f.readAll();
-            for (qsizetype n = 0; n < all.size(); n += 2048) {
+            for (qsizetype n = 0; n <= all.size(); n += 2048) {
                 for (const qsizetype cut : {n, n + 7}) {
+                    if (cut > all.size())
+                        continue;
                     try {
                         const auto backend = mdbFromBytes(all.left(cut));
                         for (const QString &t : backend->tableNames()) {
@@ -264,8 +287,9 @@ private slots:
                                 for (int c = 0; c < source->fields().size(); ++c)
                                     source->value(r, c);
                         }
-                        QCOMPARE(cut >= all.size() - 2048 || true, true);
-                    } catch (const EngineError &) {
+                    } catch (const EngineError &e) {
+                        // Only a cut file may fail, and never for a page it has.
+                        QVERIFY2(cut < all.size(), qPrintable(e.message()));
                     }
                 }
             }

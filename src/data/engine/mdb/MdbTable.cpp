@@ -249,6 +249,10 @@ std::optional<QByteArray> MdbTable::encodeField(const JetColumn &col, const Valu
                                   u"Access databases",
                                   u"%2 的字段 %1 是 %3 类型；Access 数据库中只能写入文本和备注字段", col.name,
                                   what(), typeName(col.type));
+    if (col.fixed())
+        throw EngineError::format(u"Field %1 of %2 is a fixed-length text field, which this program does not "
+                                  u"write",
+                                  u"%2 的字段 %1 是定长文本字段，本程序不写入这种字段", col.name, what());
     const std::vector<const JetIndex *> indexes = m_def.indexesOf(col);
     if (!indexes.empty()) {
         QStringList names;
