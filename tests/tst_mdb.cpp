@@ -353,6 +353,65 @@ private slots:
         checkReaders(path, expected, codePage);
     }
 
+    // A column deleted in Access leaves its data in the rows until the
+    // database is compacted: the remaining columns keep their numbers (and
+    // so their null-mask bits) and offsets. Made here by removing column ID
+    // and its two indexes from the table definition, as Access does.
+    void deletedColumnKeepsItsBytes()
+    {
+        const QString path = copyOf(m_dir, QStringLiteral("ucanaccess_weirdObjectNames.mdb"));
+        const QString table = QStringLiteral("19 MB 01 BEZAHLT ???");
+        quint32 tdefPage = 0;
+        {
+            const auto source = openMdb(path, {})->openTable(table);
+            tdefPage = dynamic_cast<MdbTable *>(source.get())->definition().page;
+        }
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(qint64(tdefPage) * 4096);
+        const QByteArray original = f.read(4096);
+        const auto u16 = [&](int at) { return int(quint8(original[at]) | quint8(original[at + 1]) << 8); };
+        // 63: two real index entries of 12 bytes, then two column entries of
+        // 25 bytes (ID, TextField), their names, and the indexes.
+        QCOMPARE(u16(45), 2);
+        QCOMPARE(u16(51), 2);
+        const int columns = 63 + 2 * 12;
+        const int names = columns + 2 * 25;
+        const int idName = 2 + u16(names);
+        const int textName = 2 + u16(names + idName);
+        const int end = 8 + int(quint32(u16(8)) | quint32(u16(10)) << 16);
+        QByteArray tdef = original.left(63);
+        tdef += original.mid(columns + 25, 25);         // TextField's entry
+        tdef += original.mid(names + idName, textName); // its name
+        tdef += original.mid(end - 10, 10);             // the definition's closing bytes
+        tdef[45] = 1;                                   // one column
+        tdef[47] = tdef[48] = tdef[49] = tdef[50] = 0;  // no logical index
+        tdef[51] = tdef[52] = tdef[53] = tdef[54] = 0;  // no real index
+        const quint32 length = quint32(tdef.size() - 8);
+        for (int i = 0; i < 4; ++i)
+            tdef[8 + i] = char(length >> (8 * i));
+        tdef.append(QByteArray(4096 - tdef.size(), '\0'));
+        f.seek(qint64(tdefPage) * 4096);
+        f.write(tdef);
+        f.close();
+
+        Tables state = MdbOracles::lumora(path);
+        QCOMPARE(state[table].fields, QStringList{QStringLiteral("TextField")});
+        QCOMPARE(state[table].rows, QList<QStringList>{{QStringLiteral("foo")}});
+        checkReaders(path, state);
+        state = writeOne(path, {}, table, QStringLiteral("TextField"), 0,
+                         Value::text(QStringLiteral("照片1.jpg")), state);
+        checkReaders(path, state);
+        // With the definition as it was, the deleted column's value is back.
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(qint64(tdefPage) * 4096);
+        f.write(original);
+        f.close();
+        const Tables restored = MdbOracles::lumora(path);
+        QCOMPARE(restored.at(table).rows,
+                 (QList<QStringList>{{QStringLiteral("1"), QStringLiteral("照片1.jpg")}}));
+    }
+
     // Jet 3 text in GBK, read without the connect string saying so: a .cpg
     // file beside the database names the code page, as for dBase tables.
     void codePageFromCpgFile()
