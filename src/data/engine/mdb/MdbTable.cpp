@@ -55,6 +55,7 @@ MdbTable::MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definition
     , m_name(std::move(name))
     , m_notes(std::move(notes))
 {
+    m_what = QStringLiteral("%1 (table %2)").arg(m_db->what(), m_name);
     m_def = JetTableDef::read(*m_db, definitionPage, m_name);
     for (const JetColumn &col : m_def.columns) {
         FieldInfo info;
@@ -70,11 +71,6 @@ MdbTable::MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definition
     }
     m_dataPages = JetUsageMap::read(*m_db, m_def.usedPages, m_name).pages();
     loadRecords();
-}
-
-QString MdbTable::what() const
-{
-    return QStringLiteral("%1 (table %2)").arg(m_db->what(), m_name);
 }
 
 void MdbTable::loadRecords()
@@ -170,7 +166,8 @@ void MdbTable::checkIndex(qsizetype record, int field) const
 
 Value MdbTable::value(qsizetype record, int field) const
 {
-    checkIndex(record, field);
+    if (record < 0 || record >= qsizetype(m_records.size()) || field < 0 || field >= m_fields.size())
+        checkIndex(record, field);
     const JetRow &row = cracked(record);
     const JetColumn &col = m_def.columns[size_t(field)];
     if (col.type == quint8(JetType::Boolean))

@@ -60,7 +60,8 @@ private:
         quint16 length;
     };
     void loadRecords();
-    QString what() const;
+    // The file and table, as messages name them.
+    const QString &what() const { return m_what; }
     const JetRow &cracked(qsizetype record) const;
     // A Memo or OLE field's bytes, wherever they are kept.
     QByteArray longValue(QByteArrayView field, qsizetype record) const;
@@ -72,6 +73,7 @@ private:
 
     std::shared_ptr<JetFile> m_db;
     QString m_name;
+    QString m_what;
     JetTableDef m_def;
     QList<FieldInfo> m_fields;
     std::vector<quint32> m_dataPages;
