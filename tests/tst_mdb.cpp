@@ -246,6 +246,83 @@ private slots:
         }
     }
 
+    // The catalogue lists user tables only; a query or a linked table is
+    // left out with a note on the tables that are listed, a system table
+    // silently. Made by changing the type or flags of Table4 in MSysObjects.
+    void catalogueListsUserTablesOnly_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("query") << "Type" << qint64(5) << "the queries Table4 are not listed";
+        QTest::newRow("linked table") << "Type" << qint64(6) << "the linked tables Table4 are not listed";
+        QTest::newRow("linked through ODBC")
+            << "Type" << qint64(4) << "the linked tables Table4 are not listed";
+        QTest::newRow("system table") << "Flags" << qint64(0x80000000) << "";
+    }
+    void catalogueListsUserTablesOnly()
+    {
+        QFETCH(QString, column);
+        QFETCH(qint64, value);
+        QFETCH(QString, note);
+        const QString path = copyOf(m_dir, QStringLiteral("jackcess_testV1997.mdb"));
+        qint64 at = -1;
+        int size = 0;
+        {
+            const MdbTable catalog(std::shared_ptr<JetFile>(JetFile::open(path, {})),
+                                   QStringLiteral("MSysObjects"), 2, {});
+            int name = 0, field = 0;
+            for (int i = 0; i < catalog.fields().size(); ++i) {
+                if (catalog.fields()[i].name == QLatin1String("Name"))
+                    name = i;
+                if (catalog.fields()[i].name == column)
+                    field = i;
+            }
+            for (qsizetype r = 0; r < catalog.recordCount(); ++r) {
+                if (catalog.value(r, name).toText() != QLatin1String("Table4"))
+                    continue;
+                // Where the field's bytes are in the file: find them on the record's page.
+                const JetColumn &col = catalog.definition().columns[size_t(field)];
+                size = col.fixedSize();
+                for (const quint32 page : catalog.dataPages()) {
+                    const QByteArrayView bytes = catalog.file()->page(page);
+                    // The field's bytes as they stand, before Table4's name in its row.
+                    QByteArray needle(size, '\0');
+                    const qint64 v = catalog.value(r, field).toInteger();
+                    for (int i = 0; i < size; ++i)
+                        needle[i] = char(v >> (8 * i));
+                    const qsizetype nameAt = bytes.indexOf(QByteArrayView("Table4"));
+                    if (nameAt < 0)
+                        continue;
+                    const qsizetype found = bytes.first(nameAt).lastIndexOf(needle);
+                    QVERIFY(found >= 0);
+                    at = qint64(page) * 2048 + found;
+                }
+            }
+        }
+        QVERIFY(at >= 0);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(at);
+        QByteArray bytes(size, '\0');
+        for (int i = 0; i < size; ++i)
+            bytes[i] = char(value >> (8 * i));
+        f.write(bytes);
+        f.close();
+        const auto db = Database::open(path, QString());
+        QCOMPARE(db->tableNames(), (QStringList{"Table1", "Table2", "Table3"}));
+        const QString notes = db->notes(QStringLiteral("[Table1]")).join(u'\n');
+        if (note.isEmpty())
+            QVERIFY2(!notes.contains(QLatin1String("Table4")), qPrintable(notes));
+        else
+            QVERIFY2(notes.contains(note), qPrintable(notes));
+        // mdb-tables agrees on what is a user table.
+        if (note.isEmpty() || value == 5)
+            QCOMPARE(MdbOracles::run(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), path})
+                         .split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+                     db->tableNames());
+    }
+
     // A password-protected database opens with its password in the
     // connect string, as ";pwd=..." gives it to the old engine.
     void passwordGivenOpens()

@@ -85,9 +85,8 @@ public:
                                "other files")
                     .arg(m_db->what(), linked.join(QStringLiteral(", "))));
         if (!queries.isEmpty())
-            m_notes.append(QStringLiteral("%1: its %2 queries are not listed: only tables are")
-                               .arg(m_db->what())
-                               .arg(queries.size()));
+            m_notes.append(QStringLiteral("%1: the queries %2 are not listed: only tables are")
+                               .arg(m_db->what(), queries.join(QStringLiteral(", "))));
     }
 
     QStringList tableNames() const override { return m_tables; }
