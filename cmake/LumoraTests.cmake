@@ -8,6 +8,8 @@ set(LUMORA_TEST_ENV
   "TZ=UTC"
   "LUMORA_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data"
   "LUMORA_RESOURCES=${CMAKE_SOURCE_DIR}/resources"
+  "LUMORA_TEST_SOURCES=${CMAKE_SOURCE_DIR}/tests"
+  "LUMORA_NPM=${CMAKE_BINARY_DIR}/npm"
   "GST_DEBUG=0"
   "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
   "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
@@ -22,8 +24,8 @@ add_library(lumora_isolated_home OBJECT ${CMAKE_SOURCE_DIR}/tests/IsolatedHome.c
 # window; every other one links the window's library.
 set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
-  tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls writeback_child
-  bench_dbf bench_scale bench_sql bench_xls)
+  tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls writeback_child tst_mdb tst_mdbwritebackcrash
+  bench_dbf bench_scale bench_sql bench_xls bench_mdb)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture bench_capture)
 
 # The library a test or benchmark program links, by its name.
@@ -90,6 +92,17 @@ if(LUMORA_BENCH)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     add_dependencies(${name} lumora_resources)
   endforeach()
+  if(TARGET bench_mdb)
+    target_compile_definitions(bench_mdb PRIVATE LUMORA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  endif()
+endif()
+
+# The Access suite compares with the npm package mdb-reader, installed
+# (pinned) into the build folder before it runs.
+if(TARGET tst_mdb)
+  add_test(NAME npm_test_tools COMMAND ${CMAKE_SOURCE_DIR}/scripts/npm-test-tools.sh ${CMAKE_BINARY_DIR}/npm)
+  set_tests_properties(npm_test_tools PROPERTIES FIXTURES_SETUP npm_tools TIMEOUT 400)
+  set_tests_properties(tst_mdb PROPERTIES FIXTURES_REQUIRED npm_tools)
 endif()
 
 # The command-line tool's suite runs the tool built beside it.
@@ -104,6 +117,10 @@ if(TARGET tst_writebackcrash)
   target_link_libraries(writeback_child PRIVATE ${library})
   target_include_directories(writeback_child PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_dependencies(tst_writebackcrash writeback_child)
+  if(TARGET tst_mdbwritebackcrash)
+    add_dependencies(tst_mdbwritebackcrash writeback_child)
+    set_tests_properties(tst_mdbwritebackcrash PROPERTIES FIXTURES_REQUIRED npm_tools)
+  endif()
 endif()
 
 # The workbook suites read the written files' streams through libgsf, as an

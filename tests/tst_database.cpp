@@ -91,9 +91,9 @@ void TestDatabase::openRefuses_data()
         << "book.xls"
         << "Excel 8.0"
         << "book.xls cannot be opened as an Excel 97-2003 workbook: the file is empty";
-    QTest::newRow("access") << "db.mdb"
-                            << ""
-                            << "Access databases cannot be opened yet";
+    QTest::newRow("access, not a database") << "db.mdb"
+                                            << ""
+                                            << "is not an Access database (Jet 3 or Jet 4 .mdb)";
     QTest::newRow("unknown connect string") << "db.mdb"
                                             << "Paradox 5.x"
                                             << "unknown connect string \"Paradox 5.x\"";

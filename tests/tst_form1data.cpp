@@ -1,4 +1,6 @@
 #include "DbfMaker.h"
+#include "MdbOracles.h"
+#include "MdbRowInserter.h"
 #include "RecordingCaptureControl.h"
 #include "ScriptedServices.h"
 #include "WindowHarness.h"
@@ -58,6 +60,7 @@ private slots:
     void initTestCase();
     void init();
     void rosterOpensThroughTheWindow();
+    void accessRosterWritesBackThroughTheWindow();
     void secondTableRefillsThePickers();
     void filter_data();
     void filter();
@@ -163,6 +166,49 @@ void TstForm1Data::rosterOpensThroughTheWindow()
     QCOMPARE(grid->currentRow, 7);
     grid->setActiveCell(3, 1);
     QCOMPARE(grid->currentRow, 3);
+}
+
+// Access数据库, a roster .mdb, its table, the key ID, 打开(&O); three
+// photos' names written back; mdb-export sees those three and nothing else.
+void TstForm1Data::accessRosterWritesBackThroughTheWindow()
+{
+    WindowHarness d;
+    d.build();
+    QDir().mkpath(m_dir.filePath(QString::number(m_copies)));
+    const QString path = m_dir.filePath(QStringLiteral("%1/roster.mdb").arg(m_copies));
+    QVERIFY(QFile::copy(qEnvironmentVariable("LUMORA_TEST_DATA") +
+                            QStringLiteral("/mdb/ucanaccess_weirdObjectNames.mdb"),
+                        path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    const QString table = QStringLiteral("19 MB 01 BEZAHLT ???");
+    MdbRowInserter::append(path, table, 5, [](int i) {
+        return std::map<int, lumora::engine::Value>{{0, lumora::engine::Value::integer(i + 2)},
+                                                    {1, lumora::engine::Value::null()}};
+    });
+    const MdbOracles::Tables before = MdbOracles::lumora(path);
+    QVERIFY(d.openTable(path, {0}, 1));
+    QVERIFY(d.dialogs.calls.contains(QStringLiteral("open:打开数据表|数据文件(*.mdb)|*.mdb")));
+    QCOMPARE(d.form->dataSource().connectString, QString());
+    QCOMPARE(d.form->dataSource().tableName, QStringLiteral("[19 MB 01 BEZAHLT ???]"));
+    TableGrid *grid = d.form->grid();
+    QCOMPARE(grid->rows(), 8);
+    QCOMPARE(grid->cellText(0, 2), QStringLiteral("TextField"));
+
+    d.w<QCheckBox>("Chezd")->setChecked(true);
+    d.w<QComboBox>("Comzd")->setCurrentIndex(1);
+    d.w<QCheckBox>("Chekzm")->setChecked(true);
+    MdbOracles::Tables expected = before;
+    for (int row : {2, 4, 6}) {
+        grid->setActiveCell(row, 1);
+        const QString name = QStringLiteral("照片%1").arg(grid->cellText(row, 1));
+        d.form->naming().photoName = name;
+        QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
+        QCOMPARE(grid->cellText(row, 2), name + QStringLiteral(".jpg"));
+        expected[table].rows[row - 1][1] = name + QStringLiteral(".jpg");
+    }
+    QCOMPARE(MdbOracles::lumora(path)[table].rows, expected[table].rows);
+    const MdbOracles::Tables exported = MdbOracles::mdbExport(path, expected);
+    QCOMPARE(exported.at(table).rows, expected.at(table).rows);
 }
 
 void TstForm1Data::secondTableRefillsThePickers()

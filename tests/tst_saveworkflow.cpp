@@ -3,6 +3,8 @@
 // way an operator drives them (buttons, menu items, keys).
 
 #include "DbfMaker.h"
+#include "MdbOracles.h"
+#include "MdbRowInserter.h"
 #include "WindowHarness.h"
 #include "app/Form1.h"
 #include "app/SettingsStore.h"
@@ -10,6 +12,7 @@
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
+#include "data/excelto.h"
 #include "naming/FolderBrowser.h"
 #include "naming/FormPhotoPath.h"
 #include "naming/SaveFlow.h"
@@ -22,8 +25,10 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -125,6 +130,7 @@ private slots:
     void clickReformsThePath();
     void refusedSubFolderIsReported();
     void engineSessionWritesNamesBack();
+    void accessRosterThroughTheWindowWithThreePhotos();
     void rosterFixtureToItsEnd();
 };
 
@@ -750,6 +756,65 @@ void SaveWorkflowSuite::rosterFixtureToItsEnd()
     win.button("Command8")->click();
     QCOMPARE(win.messages.texts(), QStringList{kPastLastRowMessage});
     QCOMPARE(win.buttons(), QStringLiteral("01010"));
+}
+
+// As a new user would: 打开表, Access数据库, a roster .mdb, its table, the
+// key, 打开(&O); three photos with write-back on. mdb-export then shows the
+// three names and nothing else changed.
+void SaveWorkflowSuite::accessRosterThroughTheWindowWithThreePhotos()
+{
+    RecordingCaptureControl camera;
+    Window win(&camera);
+    const QString roster = win.path(QStringLiteral("roster.mdb"));
+    QVERIFY(QFile::copy(qEnvironmentVariable("LUMORA_TEST_DATA") +
+                            QStringLiteral("/mdb/ucanaccess_weirdObjectNames.mdb"),
+                        roster));
+    QFile::setPermissions(roster, QFile::ReadOwner | QFile::WriteOwner);
+    const QString table = QStringLiteral("19 MB 01 BEZAHLT ???");
+    using lumora::engine::Value;
+    MdbRowInserter::append(roster, table, 2, [](int i) {
+        return std::map<int, Value>{{0, Value::integer(i + 2)}, {1, Value::null()}};
+    });
+    const MdbOracles::Tables before = MdbOracles::lumora(roster);
+
+    win.button("Command9")->click();
+    QPointer<excelto> open = win.form->findChild<excelto *>();
+    QVERIFY(open);
+    open->findChild<QRadioButton *>(QStringLiteral("Option1_1"))->click();
+    win.dialogs.files.enqueue(roster);
+    open->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+    auto *tables = open->findChild<QListWidget *>(QStringLiteral("List1"));
+    QCOMPARE(tables->count(), 1);
+    QCOMPARE(tables->item(0)->text(), table);
+    tables->setCurrentRow(0);
+    open->findChild<QListWidget *>(QStringLiteral("List2"))->item(0)->setSelected(true);
+    open->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    QVERIFY(QTest::qWaitFor([&] { return open.isNull(); }));
+
+    TableGrid *grid = win.form->grid();
+    QCOMPARE(grid->rows(), 5);
+    win.w<QLineEdit>("Text1")->setText(win.save.path());
+    win.w<QCheckBox>("Cheqbm")->click();
+    win.w<QCheckBox>("Chezd")->setChecked(true);
+    win.w<QComboBox>("Comzd")->setCurrentIndex(1);
+    win.w<QCheckBox>("Chekzm")->setChecked(true);
+    win.messages.clear();
+
+    win.button("Command1")->click();
+    MdbOracles::Tables expected = before;
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            win.button("Command4")->click();
+        win.button("Command3")->click();
+        win.button("Command8")->click();
+        const QString name = QStringLiteral("%1%2.jpg").arg(i + 1).arg(10001 + i);
+        QCOMPARE(pictureSize(win.path(name)), QSize(150, 200));
+        QCOMPARE(grid->cellText(i + 1, 2), name);
+        QCOMPARE(grid->currentRow, i + 2);
+        expected[table].rows[i][1] = name;
+    }
+    QVERIFY(win.messages.texts().isEmpty());
+    QCOMPARE(MdbOracles::mdbExport(roster, expected).at(table).rows, expected.at(table).rows);
 }
 
 QTEST_MAIN(SaveWorkflowSuite)

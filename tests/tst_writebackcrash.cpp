@@ -7,6 +7,7 @@
 // many times, and checks the table after each kill. The delays come from a
 // seed printed at the start; LUMORA_CRASH_SEED=<seed> replays them.
 
+#include "WriteBackChild.h"
 #include "WriteBackPlan.h"
 
 #include "data/engine/Database.h"
@@ -105,33 +106,6 @@ QStringList ogrValues(const QString &ogrinfo, const QString &path, const QString
                 line.mid(prefix.size()) == QLatin1String("(null)") ? QString() : line.mid(prefix.size());
     }
     return values;
-}
-
-// The numbers the child printed after "ready": each a finished update, in
-// order from 0. Returns how many, or -1 when the output is not that.
-qint64 finishedUpdates(const QByteArray &output)
-{
-    QList<QByteArray> lines = output.split('\n');
-    if (lines.isEmpty() || lines.first() != "ready" || !lines.last().isEmpty())
-        return -1; // a line cut short: the child writes each one whole
-    lines.removeFirst();
-    lines.removeLast();
-    for (qsizetype i = 0; i < lines.size(); ++i)
-        if (lines.at(i) != QByteArray::number(i))
-            return -1;
-    return lines.size();
-}
-
-// Waits until the child has opened the table.
-bool waitReady(QProcess &child)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!child.peek(6).startsWith("ready\n")) {
-        if (clock.elapsed() > 30000 || !child.waitForReadyRead(30000 - int(clock.elapsed())))
-            return false;
-    }
-    return true;
 }
 
 } // namespace

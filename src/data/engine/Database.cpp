@@ -2,6 +2,7 @@
 
 #include "data/engine/EngineError.h"
 #include "data/engine/dbf/DbfBackend.h"
+#include "data/engine/mdb/MdbBackend.h"
 #include "data/engine/sql/SqlError.h"
 #include "data/engine/sql/SqlEvaluator.h"
 #include "data/engine/sql/SqlKeywords.h"
@@ -23,6 +24,8 @@ struct BackendKind
 {
     bool (*matches)(const QString &connect);
     std::unique_ptr<Backend> (*open)(const QString &path);
+    // For a kind that reads options from the connect string: used instead.
+    std::unique_ptr<Backend> (*openWith)(const QString &path, const QString &connect) = nullptr;
 };
 
 bool startsWith(const QString &connect, const char *prefix)
@@ -42,11 +45,7 @@ const BackendKind backendKinds[] = {
     {[](const QString &c) { return startsWith(c, "excel"); }, openXlsWorkbook},
     // Access: the connect string is empty or carries only options (";pwd=...").
     {[](const QString &c) { return c.trimmed().isEmpty() || c.trimmed().startsWith(QLatin1Char(';')); },
-     [](const QString &path) -> std::unique_ptr<Backend> {
-         throw EngineError(
-             QStringLiteral("Access databases cannot be opened yet: %1").arg(path),
-             QStringLiteral("暂时还不能打开 Access 数据库：%1").arg(QFileInfo(path).fileName()));
-     }},
+     nullptr, openMdb},
 };
 
 // A table name as the program passes it, brackets allowed; inside them a
@@ -145,7 +144,7 @@ std::unique_ptr<Database> Database::open(const QString &path, const QString &con
         throw EngineError::format(u"file not found: %1", u"找不到文件 %1", path);
     for (const BackendKind &kind : backendKinds)
         if (kind.matches(connect))
-            return fromBackend(kind.open(path));
+            return fromBackend(kind.openWith ? kind.openWith(path, connect) : kind.open(path));
     throw EngineError(
         QStringLiteral("unknown connect string \"%1\" for %2").arg(connect, path),
         QStringLiteral("不认识文件 %1 的连接字符串“%2”").arg(QFileInfo(path).fileName(), connect));

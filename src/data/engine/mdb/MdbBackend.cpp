@@ -1,0 +1,144 @@
+#include "data/engine/mdb/MdbBackend.h"
+
+#include "data/engine/EngineError.h"
+#include "data/engine/dbf/DbfFile.h"
+#include "data/engine/mdb/JetFile.h"
+#include "data/engine/mdb/MdbTable.h"
+
+#include <QFile>
+
+namespace lumora::engine {
+
+namespace {
+
+// MSysObjects, the catalogue, is defined on page 2 of every Jet database.
+constexpr quint32 kCatalogPage = 2;
+// Its object types and the flags of system objects.
+constexpr qint64 kTypeTable = 1;
+constexpr qint64 kTypeLinkedOdbc = 4;
+constexpr qint64 kTypeQuery = 5;
+constexpr qint64 kTypeLinked = 6;
+constexpr qint64 kSystemFlags = 0x80000002;
+
+JetFile::Options optionsOf(const QString &connect)
+{
+    JetFile::Options options;
+    for (const QString &part : connect.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const qsizetype eq = part.indexOf(QLatin1Char('='));
+        if (eq < 0)
+            continue;
+        const QString key = part.left(eq).trimmed();
+        const QString value = part.mid(eq + 1);
+        if (key.compare(QLatin1String("pwd"), Qt::CaseInsensitive) == 0)
+            options.password = value;
+        else if (key.compare(QLatin1String("charset"), Qt::CaseInsensitive) == 0)
+            options.codePage = value.trimmed().toLatin1();
+    }
+    return options;
+}
+
+class MdbDatabase : public Backend
+{
+public:
+    explicit MdbDatabase(std::shared_ptr<JetFile> db)
+        : m_db(std::move(db))
+    {
+        const MdbTable catalog(m_db, QStringLiteral("MSysObjects"), kCatalogPage, {});
+        int id = -1, name = -1, type = -1, flags = -1;
+        const QList<FieldInfo> &fields = catalog.fields();
+        for (int i = 0; i < fields.size(); ++i) {
+            const QString &n = fields[i].name;
+            if (n.compare(QLatin1String("Id"), Qt::CaseInsensitive) == 0)
+                id = i;
+            else if (n.compare(QLatin1String("Name"), Qt::CaseInsensitive) == 0)
+                name = i;
+            else if (n.compare(QLatin1String("Type"), Qt::CaseInsensitive) == 0)
+                type = i;
+            else if (n.compare(QLatin1String("Flags"), Qt::CaseInsensitive) == 0)
+                flags = i;
+        }
+        if (id < 0 || name < 0 || type < 0 || flags < 0)
+            throw EngineError::format(
+                u"%1 is damaged: its catalogue lacks the columns Id, Name, Type and Flags",
+                u"文件 %1 已损坏：其目录表缺少 Id、Name、Type、Flags 列", m_db->what());
+        QStringList linked, queries;
+        for (qsizetype r = 0; r < catalog.recordCount(); ++r) {
+            const qint64 t = catalog.value(r, type).toInteger();
+            const QString objectName = catalog.value(r, name).toText();
+            if (t == kTypeTable) {
+                const qint64 f = catalog.value(r, flags).toInteger();
+                if ((f & kSystemFlags) != 0 ||
+                    objectName.startsWith(QLatin1String("MSys"), Qt::CaseInsensitive))
+                    continue;
+                m_tables.append(objectName);
+                m_pages.append(quint32(catalog.value(r, id).toInteger() & 0xFFFFFF));
+            } else if (t == kTypeLinked || t == kTypeLinkedOdbc) {
+                linked.append(objectName);
+            } else if (t == kTypeQuery) {
+                queries.append(objectName);
+            }
+        }
+        m_notes = m_db->notes();
+        if (!linked.isEmpty())
+            m_notes.append(
+                QStringLiteral("%1: the linked tables %2 are not listed: their records are kept in "
+                               "other files")
+                    .arg(m_db->what(), linked.join(QStringLiteral(", "))));
+        if (!queries.isEmpty())
+            m_notes.append(QStringLiteral("%1: the queries %2 are not listed: only tables are")
+                               .arg(m_db->what(), queries.join(QStringLiteral(", "))));
+    }
+
+    QStringList tableNames() const override { return m_tables; }
+
+    std::unique_ptr<TableSource> openTable(const QString &name) override
+    {
+        qsizetype found = m_tables.indexOf(name);
+        if (found < 0) {
+            for (qsizetype i = 0; i < m_tables.size(); ++i) {
+                if (m_tables[i].compare(name, Qt::CaseInsensitive) != 0)
+                    continue;
+                if (found >= 0)
+                    throw EngineError::format(u"The table name %1 is ambiguous in %2",
+                                              u"%2 中的数据表名 %1 不明确", name, m_db->what());
+                found = i;
+            }
+        }
+        if (found < 0)
+            throw EngineError::format(u"There is no table %1 in %2", u"%2 中没有数据表 %1", name,
+                                      m_db->what());
+        return std::make_unique<MdbTable>(m_db, m_tables[found], m_pages[found], m_notes);
+    }
+
+private:
+    std::shared_ptr<JetFile> m_db;
+    QStringList m_tables;
+    QList<quint32> m_pages;
+    QStringList m_notes;
+};
+
+} // namespace
+
+std::unique_ptr<Backend> openMdb(const QString &path, const QString &connect)
+{
+    JetFile::Options options = optionsOf(connect);
+    // A .cpg file beside the database names the code page of its Jet 3
+    // text, as it does for a dBase table, when the connect string does not.
+    if (options.codePage.isEmpty()) {
+        const QString cpg = DbfFile::sibling(path, QStringLiteral("cpg"));
+        if (!cpg.isEmpty()) {
+            QFile file(cpg);
+            if (file.open(QIODevice::ReadOnly))
+                options.codePage = file.read(64).trimmed();
+        }
+    }
+    return std::make_unique<MdbDatabase>(std::shared_ptr<JetFile>(JetFile::open(path, options)));
+}
+
+std::unique_ptr<Backend> mdbFromBytes(const QByteArray &bytes, const QString &connect)
+{
+    return std::make_unique<MdbDatabase>(std::shared_ptr<JetFile>(
+        JetFile::fromBytes(bytes, QStringLiteral("memory.mdb"), optionsOf(connect))));
+}
+
+} // namespace lumora::engine

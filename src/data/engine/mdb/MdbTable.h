@@ -1,0 +1,92 @@
+#pragma once
+
+#include "data/engine/TableSource.h"
+#include "data/engine/mdb/JetFile.h"
+#include "data/engine/mdb/JetRow.h"
+#include "data/engine/mdb/JetTableDef.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace lumora::engine {
+
+// One table of an Access database. Opening reads its definition and walks
+// its data pages once, listing where each live row lies (a moved row where
+// it lives now); values are decoded from the pages when asked for. update()
+// rewrites one text or memo field of one row under a lock on the file:
+// in place when the row keeps its length, with the page repacked when the
+// page has room, else moved to another page of the table with a pointer
+// left in its slot, as Jet itself moves rows. One table must not be read
+// from two threads at once.
+class MdbTable : public TableSource
+{
+public:
+    // `notes`: what the database noted, to pass on with the table's own.
+    MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definitionPage, QStringList notes);
+
+    QString name() const override { return m_name; }
+    const QList<FieldInfo> &fields() const override { return m_fields; }
+    qsizetype recordCount() const override { return qsizetype(m_records.size()); }
+    Value value(qsizetype record, int field) const override;
+    void update(qsizetype record, int field, const Value &value) override;
+    void checkUpdate(qsizetype record, int field, const Value &value) const override;
+    QStringList notes() const override { return m_notes; }
+
+    const JetTableDef &definition() const { return m_def; }
+    const std::shared_ptr<JetFile> &file() const { return m_db; }
+    // The data pages of the table, as its page map lists them.
+    const std::vector<quint32> &dataPages() const { return m_dataPages; }
+
+    // What update() writes, worked out without writing.
+    struct Plan
+    {
+        std::vector<JetFile::PageWrite> pages;
+        std::vector<quint32> read; // pages the plan was worked out from
+        bool moved = false;        // the row went to another page
+    };
+    Plan plan(qsizetype record, int field, const Value &value) const;
+
+private:
+    // Where one live row is: its slot, and where its bytes are (another
+    // page's slot when the row was moved).
+    struct Record
+    {
+        quint32 page;
+        quint32 dataPage;
+        quint16 slot;
+        quint16 dataSlot;
+        quint16 start; // of the bytes on dataPage
+        quint16 length;
+    };
+    void loadRecords();
+    // The file and table, as messages name them.
+    const QString &what() const { return m_what; }
+    const JetRow &cracked(qsizetype record) const;
+    // A Memo or OLE field's bytes, wherever they are kept.
+    QByteArray longValue(QByteArrayView field, qsizetype record) const;
+    // The new bytes of the field (nothing for Null), or throws when the
+    // value cannot be written exactly.
+    std::optional<QByteArray> encodeField(const JetColumn &column, const Value &value) const;
+    void checkIndex(qsizetype record, int field) const;
+    void checkLockFile() const;
+
+    std::shared_ptr<JetFile> m_db;
+    QString m_name;
+    QString m_what;
+    JetTableDef m_def;
+    QList<FieldInfo> m_fields;
+    std::vector<quint32> m_dataPages;
+    std::vector<Record> m_records;
+    QStringList m_notes;
+    mutable qsizetype m_crackedRecord = -1;
+    mutable JetRow m_crackedRow;
+};
+
+// Whether another program has the database at `mdbPath` open: its lock
+// file (the same name with .ldb, any letter case) exists and some process
+// holds a lock on it. A lock file nobody holds is what a program that
+// stopped without cleaning up leaves behind, and does not count.
+bool mdbOpenElsewhere(const QString &mdbPath, QString *lockFile = nullptr);
+
+} // namespace lumora::engine
