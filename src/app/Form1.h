@@ -14,6 +14,8 @@ class DialogService;
 class MessageService;
 class ShellService;
 class CameraPanel;
+class CaptionPanel;
+class CropFramePanel;
 class DataTablePanel;
 class NamingPanel;
 class PhotoDayPanel;
@@ -79,11 +81,11 @@ public:
     // Overlay font size (points) and colour (packed) shown by fLabel.
     double overlayFontSize() const;
     void setOverlayFontSize(double points);
-    int overlayColour() const { return m_overlayColour; }
+    int overlayColour() const;
     void setOverlayColour(int packed);
     // The background size last applied, as text (height, width).
-    QString appliedBackgroundHeight() const { return m_appliedBgHeight; }
-    QString appliedBackgroundWidth() const { return m_appliedBgWidth; }
+    QString appliedBackgroundHeight() const;
+    QString appliedBackgroundWidth() const;
 
     // Where the help page and the home page go (none: they do nothing).
     void setShell(ShellService *shell) { m_help->setShell(shell); }
@@ -133,6 +135,8 @@ private:
     // "保存照片(&S)": Command8 and savezhao.
     void saveHandling();
     void hostVideoWidget();
+    // The camera's video widget, or the label standing in its place.
+    QWidget *videoArea() const;
     // Places the grid frame, the settings tabs and the path line under the
     // top row for the window's present size.
     void layOutWindow();
@@ -155,14 +159,13 @@ private:
     PhotoDayPanel *m_photoDay = nullptr;
     StatusLine *m_statusLine = nullptr;
     HelpMenu *m_help = nullptr;
+    CropFramePanel *m_cropFrame = nullptr;
+    CaptionPanel *m_caption = nullptr;
 
     DataSource m_dataSource;
     NamingState m_naming;
     QString m_pickersTable; // the loaded table's identity when the pickers were filled
 
-    int m_overlayColour = 0;
-    QString m_appliedBgHeight;
-    QString m_appliedBgWidth;
     int m_lastPage = 1;
     bool m_quitting = false;
 };
