@@ -11,6 +11,7 @@
 #include "dialogs/MessageService.h"
 
 #include <QAction>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
@@ -128,6 +129,10 @@ void CropFramePanel::resizeParts(int dx, int dy)
 void CropFramePanel::fitWindowOnScreen(QSize wanted)
 {
     QMainWindow *window = m_c.window;
+    // The parts' new minimum must bind before the window is resized: a
+    // window that shrinks would otherwise keep its old minimum.
+    if (window->layout())
+        window->layout()->activate();
     wanted = wanted.expandedTo(window->minimumSizeHint());
     const QSize decoration = window->frameGeometry().size() - window->size();
     QRect frame(window->frameGeometry().topLeft(), wanted + decoration);
