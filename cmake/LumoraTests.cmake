@@ -25,7 +25,7 @@ set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
   tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls writeback_child
   bench_dbf bench_scale bench_sql bench_xls)
-set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture bench_capture)
+set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter bench_capture)
 
 # The library a test or benchmark program links, by its name.
 function(lumora_library_for name out)
