@@ -29,18 +29,21 @@ void TstSmallScreen::windowStaysOnTheScreen_data()
 {
     QTest::addColumn<QString>("height");
     QTest::addColumn<QString>("width");
+    QTest::addColumn<int>("sideways"); // scrolls sideways: 1 yes, 0 no, -1 not looked at
     QTest::newRow("as it starts") << "345"
-                                  << "449";
+                                  << "449" << -1;
     QTest::newRow("largest video window") << "800"
-                                          << "800";
+                                          << "800" << 1;
+    // The screen is wide enough for the parts and the upright scroll bar.
     QTest::newRow("tall and narrow") << "800"
-                                     << "260";
+                                     << "260" << 0;
 }
 
 void TstSmallScreen::windowStaysOnTheScreen()
 {
     QFETCH(QString, height);
     QFETCH(QString, width);
+    QFETCH(int, sideways);
     WindowHarness h;
     Form1 &form = h.build();
     form.move(200, 100);
@@ -71,6 +74,8 @@ void TstSmallScreen::windowStaysOnTheScreen()
     QVERIFY(parts->width() >= parts->minimumWidth() && parts->height() >= parts->minimumHeight());
     QCOMPARE(scroll->horizontalScrollBar()->maximum(), qMax(0, parts->width() - scroll->viewport()->width()));
     QCOMPARE(scroll->verticalScrollBar()->maximum(), qMax(0, parts->height() - scroll->viewport()->height()));
+    if (sideways >= 0)
+        QCOMPARE(scroll->horizontalScrollBar()->maximum() > 0, bool(sideways));
     for (const char *name : {"Text2", "Command8", "SSTab1", "Grid1", "Frame3"}) {
         QWidget *part = h.w<QWidget>(name);
         QVERIFY2(parts->rect().contains(QRect(part->mapTo(parts, QPoint(0, 0)), part->size())), name);

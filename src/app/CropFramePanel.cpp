@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 
 CropFramePanel::CropFramePanel(const Controls &controls, CaptureControl *capture, PreviewPanel &preview,
                                MessageService *messages, DialogService *dialogs,
@@ -136,8 +137,16 @@ void CropFramePanel::fitWindowOnScreen(QSize wanted)
     wanted = wanted.expandedTo(window->minimumSizeHint());
     const QSize decoration = window->frameGeometry().size() - window->size();
     QRect frame(window->frameGeometry().topLeft(), wanted + decoration);
-    if (const QScreen *screen = window->screen())
-        frame = FitWithin(frame, screen->availableGeometry());
+    if (const QScreen *screen = window->screen()) {
+        const QRect available = screen->availableGeometry();
+        QRect fitted = FitWithin(frame, available);
+        // Where the parts scroll one way, the scroll bar takes room the
+        // other way: give it that room when the screen has it.
+        const int bar = window->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, window);
+        const QSize more(fitted.height() < frame.height() ? bar : 0,
+                         fitted.width() < frame.width() ? bar : 0);
+        frame = more.isNull() ? fitted : FitWithin(QRect(frame.topLeft(), frame.size() + more), available);
+    }
     window->resize(frame.size() - decoration);
     if (window->isVisible() && frame.topLeft() != window->frameGeometry().topLeft())
         window->move(frame.topLeft());
