@@ -29,7 +29,6 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QScreen>
-#include <QScrollArea>
 #include <QStandardPaths>
 #include <QStatusBar>
 
@@ -47,14 +46,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
 {
     m_dataSource.opener = std::move(opener);
     m_ui->setupUi(this);
-    // A window that grew past the screen (a larger video window) scrolls its
-    // parts rather than hide them off the edge.
-    auto *scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("centralScroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setWidget(takeCentralWidget());
-    setCentralWidget(scroll);
+    ScrollCentralWidget(this);
     m_statusLine = new StatusLine(statusBar());
     // Permanent: a menu hint shown in the bar never hides it.
     statusBar()->addPermanentWidget(m_statusLine, 1);
@@ -482,36 +474,6 @@ void Form1::ShowListedPhoto(int row)
 int Form1::frameColour() const
 {
     return m_preview->frameColour();
-}
-
-double Form1::overlayFontSize() const
-{
-    return m_caption->fontSize();
-}
-
-void Form1::setOverlayFontSize(double points)
-{
-    m_caption->setFontSize(points);
-}
-
-int Form1::overlayColour() const
-{
-    return m_caption->colour();
-}
-
-void Form1::setOverlayColour(int packed)
-{
-    m_caption->setColour(packed);
-}
-
-QString Form1::appliedBackgroundHeight() const
-{
-    return m_cropFrame->appliedHeight();
-}
-
-QString Form1::appliedBackgroundWidth() const
-{
-    return m_cropFrame->appliedWidth();
 }
 
 // ------------------------------------------------------- naming and saving

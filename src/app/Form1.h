@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/CaptionPanel.h"
+#include "app/CropFramePanel.h"
 #include "data/DataSource.h"
 #include "help/HelpMenu.h"
 #include "naming/NamingState.h"
@@ -14,8 +16,6 @@ class DialogService;
 class MessageService;
 class ShellService;
 class CameraPanel;
-class CaptionPanel;
-class CropFramePanel;
 class DataTablePanel;
 class NamingPanel;
 class PhotoDayPanel;
@@ -79,13 +79,13 @@ public:
     // The frame colour behind the preview, packed red | green << 8 | blue << 16.
     int frameColour() const;
     // Overlay font size (points) and colour (packed) shown by fLabel.
-    double overlayFontSize() const;
-    void setOverlayFontSize(double points);
-    int overlayColour() const;
-    void setOverlayColour(int packed);
+    double overlayFontSize() const { return m_caption->fontSize(); }
+    void setOverlayFontSize(double points) { m_caption->setFontSize(points); }
+    int overlayColour() const { return m_caption->colour(); }
+    void setOverlayColour(int packed) { m_caption->setColour(packed); }
     // The background size last applied, as text (height, width).
-    QString appliedBackgroundHeight() const;
-    QString appliedBackgroundWidth() const;
+    QString appliedBackgroundHeight() const { return m_cropFrame->appliedHeight(); }
+    QString appliedBackgroundWidth() const { return m_cropFrame->appliedWidth(); }
 
     // Where the help page and the home page go (none: they do nothing).
     void setShell(ShellService *shell) { m_help->setShell(shell); }

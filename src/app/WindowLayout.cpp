@@ -1,5 +1,7 @@
 #include "app/WindowLayout.h"
 
+#include <QMainWindow>
+#include <QScrollArea>
 #include <QtGlobal>
 
 using namespace WindowLayout;
@@ -48,4 +50,14 @@ QRect FitWithin(QRect frame, QRect available)
     fitted.moveLeft(qBound(available.left(), fitted.left(), available.right() + 1 - fitted.width()));
     fitted.moveTop(qBound(available.top(), fitted.top(), available.bottom() + 1 - fitted.height()));
     return fitted;
+}
+
+void ScrollCentralWidget(QMainWindow *window)
+{
+    auto *scroll = new QScrollArea(window);
+    scroll->setObjectName(QStringLiteral("centralScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(window->takeCentralWidget());
+    window->setCentralWidget(scroll);
 }

@@ -46,3 +46,10 @@ QSize MinimumCentralSize(QRect video, int topRowBottom, int topRowRight);
 // lies within `available` (the screen less its panels): what a window that
 // grew may take without a part going off the screen.
 QRect FitWithin(QRect frame, QRect available);
+
+class QMainWindow;
+
+// Puts the window's central widget into a scroll area (objectName
+// "centralScroll"): a window that grew past the screen (a larger video
+// window) scrolls its parts rather than hide them off the edge.
+void ScrollCentralWidget(QMainWindow *window);
