@@ -33,7 +33,8 @@ void LeaveCheck::run()
 
 bool LeaveCheck::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_box && event->type() == QEvent::FocusOut) {
+    // A box that is being hidden with its window is not left by the operator.
+    if (watched == m_box && event->type() == QEvent::FocusOut && m_box->isVisible()) {
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
             run();
