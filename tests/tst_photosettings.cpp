@@ -24,6 +24,8 @@ namespace {
 // The operator leaves the box for the next control.
 void leave(QLineEdit *box)
 {
+    box->window()->show();
+    QVERIFY(box->isVisible());
     QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
     QCoreApplication::sendEvent(box, &out);
 }
@@ -139,6 +141,19 @@ void TstPhotoSettings::leavingTheBoxRunsItsCheck()
     QCOMPARE(h.messages.texts(), QStringList(2, PictureText::NotDigits));
     QCOMPARE(texg->text(), QStringLiteral("200"));
     QTRY_VERIFY(texg->hasFocus());
+
+    // Turning to the other page leaves the box too.
+    texg->setText(QStringLiteral("1x"));
+    h.w<QTabWidget>("SSTab1")->setCurrentIndex(0);
+    QCOMPARE(h.messages.texts(), QStringList(3, PictureText::NotDigits));
+    QCOMPARE(texg->text(), QStringLiteral("200"));
+    // Closing the window does not.
+    h.w<QTabWidget>("SSTab1")->setCurrentIndex(1);
+    texg->setFocus();
+    QTRY_VERIFY(texg->hasFocus());
+    texg->setText(QStringLiteral("abc"));
+    h.form->close();
+    QCOMPARE(h.messages.texts().size(), 3);
 }
 
 void TstPhotoSettings::cropChangeTakesEffectAtOnce()
@@ -463,6 +478,7 @@ void TstPhotoSettings::captionPositionChecks()
     QFETCH(QString, after);
     WindowHarness h;
     h.build();
+    h.w<QCheckBox>("Check1")->click();
     auto *edit = h.w<QLineEdit>(qPrintable(box));
     edit->setText(text);
     leave(edit);

@@ -33,8 +33,9 @@ void LeaveCheck::run()
 
 bool LeaveCheck::eventFilter(QObject *watched, QEvent *event)
 {
-    // A box that is being hidden with its window is not left by the operator.
-    if (watched == m_box && event->type() == QEvent::FocusOut && m_box->isVisible()) {
+    // A box whose window is being hidden is not left by the operator; one on
+    // a settings page the operator turns away from is.
+    if (watched == m_box && event->type() == QEvent::FocusOut && m_box->window()->isVisible()) {
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
             run();
