@@ -27,8 +27,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QMenuBar>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
 
@@ -98,16 +96,15 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     connect(m_data, &DataTablePanel::gridReloaded, m_photoDay, &PhotoDayPanel::gridReloaded);
     layOutWindow();
     m_cropFrame = new CropFramePanel(
-        {m_ui->Texg, m_ui->Textk, m_ui->Command10, m_ui->Tebg, m_ui->Tebk, m_ui->Command12, m_ui->Comsc,
-         m_ui->bgcolor, this, m_ui->Frame2, m_ui->Frame3},
+        {ui->Texg, ui->Textk, ui->Command10, ui->Tebg, ui->Tebk, ui->Command12, ui->Comsc, ui->bgcolor, this,
+         ui->Frame2, ui->Frame3},
         capture, *m_preview, messages, dialogs, [this] { return videoArea(); }, [this] { layOutWindow(); },
         this);
     connect(m_cropFrame, &CropFramePanel::status, this, &Form1::setStatus);
-    m_caption =
-        new CaptionPanel({m_ui->Check1, m_ui->Frame5, m_ui->Comtext, m_ui->Comt1, m_ui->Cheta, m_ui->Comt2,
-                          m_ui->Textt, m_ui->Texleft, m_ui->Textop, m_ui->fLabel, m_ui->Command11,
-                          m_ui->Labet, m_ui->Texg, m_ui->Textk, m_ui->Option1, m_ui->Text2},
-                         *grid(), m_naming, capture, messages, dialogs, this);
+    m_caption = new CaptionPanel({ui->Check1, ui->Frame5, ui->Comtext, ui->Comt1, ui->Cheta, ui->Comt2,
+                                  ui->Textt, ui->Texleft, ui->Textop, ui->fLabel, ui->Command11, ui->Labet,
+                                  ui->Texg, ui->Textk, ui->Option1, ui->Text2},
+                                 *grid(), m_naming, capture, messages, dialogs, this);
     // Selecting the option loads the table; when it is already selected the
     // new table must still be loaded.
     connect(m_data, &DataTablePanel::tableChosen, this, [this] {
@@ -579,11 +576,7 @@ void Form1::layOutWindow()
     const QSize parts = MinimumCentralSize(video, top.bottom() + 1, top.right() + 1);
     ui->centralwidget->setMinimumSize(parts);
     // The window may be smaller than its parts only where the screen is.
-    QSize room = parts;
-    if (const QScreen *s = screen())
-        room = s->availableGeometry().size() - (frameGeometry().size() - size()) -
-               QSize(0, menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
-    centralWidget()->setMinimumSize(parts.boundedTo(room.expandedTo(QSize(200, 150))));
+    centralWidget()->setMinimumSize(parts.boundedTo(RoomOnScreen(*this)));
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

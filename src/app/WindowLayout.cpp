@@ -1,7 +1,10 @@
 #include "app/WindowLayout.h"
 
 #include <QMainWindow>
+#include <QMenuBar>
+#include <QScreen>
 #include <QScrollArea>
+#include <QStatusBar>
 #include <QtGlobal>
 
 using namespace WindowLayout;
@@ -60,4 +63,16 @@ void ScrollCentralWidget(QMainWindow *window)
     scroll->setWidgetResizable(true);
     scroll->setWidget(window->takeCentralWidget());
     window->setCentralWidget(scroll);
+}
+
+QSize RoomOnScreen(const QMainWindow &window)
+{
+    const QScreen *screen = window.screen();
+    if (!screen)
+        return {QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
+    const int bars = (window.menuBar() ? window.menuBar()->sizeHint().height() : 0) +
+                     (window.statusBar() ? window.statusBar()->sizeHint().height() : 0);
+    const QSize room =
+        screen->availableGeometry().size() - (window.frameGeometry().size() - window.size()) - QSize(0, bars);
+    return room.expandedTo(QSize(200, 150));
 }

@@ -53,3 +53,7 @@ class QMainWindow;
 // "centralScroll"): a window that grew past the screen (a larger video
 // window) scrolls its parts rather than hide them off the edge.
 void ScrollCentralWidget(QMainWindow *window);
+
+// The largest central area the window's screen can show: its available
+// size less the window's frame, menu bar and status bar (at least 200 x 150).
+QSize RoomOnScreen(const QMainWindow &window);
