@@ -1,7 +1,9 @@
 // Taking a photo: GrabStill + SaveStill of a 1280 x 720 frame, through the
 // live test-picture pipeline, and the save path alone (crop, scale, encode,
-// rename) on a given frame.
+// rename) on a given frame, with and without a caption; and one paint of the
+// video window, with and without the caption over it.
 
+#include "capture/CaptionPainter.h"
 #include "capture/GstCaptureControl.h"
 #include "capture/StillWriter.h"
 
@@ -61,6 +63,45 @@ void BM_SaveStill_Frame(benchmark::State &state)
     }
 }
 BENCHMARK(BM_SaveStill_Frame)->Args({150, 200})->Args({600, 800})->Unit(benchmark::kMillisecond);
+
+const Caption &benchCaption()
+{
+    static const Caption caption{QStringLiteral("初三（二）班 2013A7 张三"), {10, 165}, 9, Qt::white, {}};
+    return caption;
+}
+
+void BM_SaveStill_Captioned(benchmark::State &state)
+{
+    const QImage frame = cameraLikeFrame();
+    const QSize crop(int(state.range(0)), int(state.range(1)));
+    const QString path = folder().filePath(QStringLiteral("captioned.jpg"));
+    QString error;
+    for (auto _ : state) {
+        if (!StillWriter::write(frame, crop, StillWriter::Format::Jpeg, path, &error, benchCaption())) {
+            state.SkipWithError(error.toUtf8().constData());
+            break;
+        }
+    }
+}
+BENCHMARK(BM_SaveStill_Captioned)->Args({150, 200})->Args({600, 800})->Unit(benchmark::kMillisecond);
+
+// One paint of the 449 x 345 video window showing a 1280 x 720 frame;
+// argument 1 with the caption over it.
+void BM_VideoView_Paint(benchmark::State &state)
+{
+    VideoView view;
+    view.resize(449, 345);
+    view.setLiveFrame(cameraLikeFrame());
+    view.setCropSize({150, 200});
+    if (state.range(0))
+        view.setCaption(benchCaption());
+    QImage target(view.size(), QImage::Format_RGB32);
+    for (auto _ : state) {
+        view.render(&target);
+        benchmark::DoNotOptimize(target.constBits());
+    }
+}
+BENCHMARK(BM_VideoView_Paint)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void BM_GrabAndSave_Live(benchmark::State &state)
 {

@@ -51,7 +51,8 @@ public:
     bool ShowPictureSettings() override { return true; }
     bool SaveStill(const QString &path) override
     {
-        return StillWriter::write(m_frame, m_crop, StillWriter::formatFromText(m_format), path, &m_error);
+        return StillWriter::write(m_frame, m_crop, StillWriter::formatFromText(m_format), path, &m_error,
+                                  m_caption);
     }
     void SetSaveFormat(const QString &format) override { m_format = format; }
     QString SaveFormat() const override { return m_format; }
@@ -59,6 +60,8 @@ public:
     void SetCropHeight(qint32 height) override { m_crop.setHeight(height); }
     qint32 CropWidth() const override { return m_crop.width(); }
     qint32 CropHeight() const override { return m_crop.height(); }
+    void SetCaption(const Caption &caption) override { m_caption = caption; }
+    Caption caption() const override { return m_caption; }
     QSize windowSize() const override { return {449, 345}; }
     void setWindowSize(const QSize &) override {}
     QString lastError() const override { return m_error; }
@@ -67,6 +70,7 @@ private:
     QImage m_frame;
     QSize m_crop{150, 200};
     QString m_format;
+    Caption m_caption;
     QString m_error;
     QWidget *m_widget = nullptr;
 };

@@ -38,7 +38,7 @@ public:
         QImage frame(m_windowSize, QImage::Format_RGB32);
         frame.fill(stillColour);
         return StillWriter::write(frame, QSize(m_cropWidth, m_cropHeight),
-                                  StillWriter::formatFromText(m_format), path, &m_error);
+                                  StillWriter::formatFromText(m_format), path, &m_error, m_caption);
     }
 
     void SetSaveFormat(const QString &format) override
@@ -59,6 +59,11 @@ public:
     }
     qint32 CropWidth() const override { return m_cropWidth; }
     qint32 CropHeight() const override { return m_cropHeight; }
+
+    // Kept, not recorded among the calls: the window sends it whenever the
+    // line's source changes.
+    void SetCaption(const Caption &caption) override { m_caption = caption; }
+    Caption caption() const override { return m_caption; }
 
     QSize windowSize() const override { return m_windowSize; }
     void setWindowSize(const QSize &size) override { m_windowSize = size; }
@@ -104,6 +109,7 @@ private:
     // The crop the window sets at start-up.
     qint32 m_cropWidth = 150;
     qint32 m_cropHeight = 200;
+    Caption m_caption;
     QSize m_windowSize{640, 480};
     QString m_error;
 };

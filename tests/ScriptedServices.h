@@ -48,19 +48,24 @@ public:
 class ScriptedDialogs : public DialogService
 {
 public:
-    QString openFileName(QWidget *, const QString &title, const QString &, const QString &filter) override
+    QString openFileName(QWidget *, const QString &title, const QString &folder,
+                         const QString &filter) override
     {
         calls << QStringLiteral("open:") + title + QLatin1Char('|') + filter;
+        startFolders << folder;
         return files.isEmpty() ? QString() : files.dequeue();
     }
-    QString saveFileName(QWidget *, const QString &title, const QString &, const QString &filter) override
+    QString saveFileName(QWidget *, const QString &title, const QString &folder,
+                         const QString &filter) override
     {
         calls << QStringLiteral("save:") + title + QLatin1Char('|') + filter;
+        startFolders << folder;
         return files.isEmpty() ? QString() : files.dequeue();
     }
-    QString existingFolder(QWidget *, const QString &title, const QString &) override
+    QString existingFolder(QWidget *, const QString &title, const QString &start) override
     {
         calls << QStringLiteral("folder:") + title;
+        startFolders << start;
         return folders.isEmpty() ? QString() : folders.dequeue();
     }
     std::optional<QColor> color(QWidget *, const QColor &initial) override
@@ -70,12 +75,21 @@ public:
             return std::nullopt;
         return colors.dequeue();
     }
-    std::optional<FontChoice> font(QWidget *, const QFont &, const QColor &, bool) override
+    std::optional<FontChoice> font(QWidget *, const QFont &initial, const QColor &initialColor,
+                                   bool withEffects) override
     {
         calls << QStringLiteral("font");
+        fontsShown << FontChoice{initial, initialColor};
+        fontEffects << withEffects;
         if (fonts.isEmpty())
             return std::nullopt;
         return fonts.dequeue();
+    }
+    bool printer(QWidget *, PrinterDialog kind) override
+    {
+        calls << (kind == PrinterDialog::Choose ? QStringLiteral("printer")
+                                                : QStringLiteral("printer properties"));
+        return printerAnswers.isEmpty() ? false : printerAnswers.dequeue();
     }
 
     QStringList calls;       // every dialog shown, in order
@@ -83,6 +97,10 @@ public:
     QQueue<QString> folders; // answers of the folder dialog; empty = cancel
     QQueue<QColor> colors;
     QQueue<FontChoice> fonts;
+    QQueue<bool> printerAnswers;  // empty = cancel
+    QStringList startFolders;     // where each file or folder dialog opened
+    QList<FontChoice> fontsShown; // each font dialog's initial font and colour
+    QList<bool> fontEffects;      // whether it offered the colour
 };
 
 // Records what the program handed to the desktop to open.

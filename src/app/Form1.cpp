@@ -2,6 +2,8 @@
 
 #include "app/ButtonMnemonics.h"
 #include "app/CameraPanel.h"
+#include "app/CaptionPanel.h"
+#include "app/CropFramePanel.h"
 #include "app/DataTablePanel.h"
 #include "app/NamingPanel.h"
 #include "app/PhotoDayPanel.h"
@@ -42,6 +44,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
 {
     m_dataSource.opener = std::move(opener);
     m_ui->setupUi(this);
+    ScrollCentralWidget(this);
     m_statusLine = new StatusLine(statusBar());
     // Permanent: a menu hint shown in the bar never hides it.
     statusBar()->addPermanentWidget(m_statusLine, 1);
@@ -92,6 +95,16 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     connect(m_photoDay, &PhotoDayPanel::reloadRequested, m_data, &DataTablePanel::reloadThroughFilter);
     connect(m_data, &DataTablePanel::gridReloaded, m_photoDay, &PhotoDayPanel::gridReloaded);
     layOutWindow();
+    m_cropFrame = new CropFramePanel(
+        {ui->Texg, ui->Textk, ui->Command10, ui->Tebg, ui->Tebk, ui->Command12, ui->Comsc, ui->bgcolor, this,
+         ui->Frame2, ui->Frame3},
+        capture, *m_preview, messages, dialogs, [this] { return videoArea(); }, [this] { layOutWindow(); },
+        this);
+    connect(m_cropFrame, &CropFramePanel::status, this, &Form1::setStatus);
+    m_caption = new CaptionPanel({ui->Check1, ui->Frame5, ui->Comtext, ui->Comt1, ui->Cheta, ui->Comt2,
+                                  ui->Textt, ui->Texleft, ui->Textop, ui->fLabel, ui->Command11, ui->Labet,
+                                  ui->Texg, ui->Textk, ui->Option1, ui->Text2},
+                                 *grid(), m_naming, capture, messages, dialogs, this);
     // Selecting the option loads the table; when it is already selected the
     // new table must still be loaded.
     connect(m_data, &DataTablePanel::tableChosen, this, [this] {
@@ -143,7 +156,8 @@ void Form1::connectHandlers()
     connect(ui->Command8, &QPushButton::clicked, this, [this] { saveHandling(); });
     connect(ui->savezhao, &QAction::triggered, this, [this] { saveHandling(); });
 
-    // The frame colour is not built yet; outexcel ("导出为Excel(&E)") has no action.
+    // outexcel ("导出为Excel(&E)") has no action; the frame colour belongs to
+    // the crop and frame panel.
     connect(ui->quit, &QAction::triggered, this, &Form1::quit);
     auto photoOfRow = [this](int row) { return PhotoOfRow(namingInputs(), m_naming, *grid(), row); };
     (new GridPrintEngine(ui->Grid1, m_dialogs, m_messages, photoOfRow, this))
@@ -170,11 +184,7 @@ void Form1::startUp()
     Ui::Form1 *ui = m_ui;
 
     // 1. Background size boxes from the video window.
-    const QSize video = m_capture ? m_capture->windowSize() : ui->videoPlaceholder->size();
-    ui->Tebg->setText(QString::number(video.height()));
-    ui->Tebk->setText(QString::number(video.width()));
-    m_appliedBgHeight = ui->Tebg->text();
-    m_appliedBgWidth = ui->Tebk->text();
+    m_cropFrame->startUp(m_capture ? m_capture->windowSize() : ui->videoPlaceholder->size());
 
     // 2. Frame colour. A stored value that is no colour must not stop the
     // start-up half-way: the default is used instead.
@@ -292,7 +302,7 @@ SettingsBinding Form1::settingsBinding()
         if (control == QLatin1String("fLabel (font size)"))
             return QString::number(float(overlayFontSize()), 'g', 7);
         if (control == QLatin1String("fLabel (text colour)"))
-            return QString::number(m_overlayColour);
+            return QString::number(overlayColour());
         return QString();
     });
 }
@@ -463,26 +473,6 @@ int Form1::frameColour() const
     return m_preview->frameColour();
 }
 
-double Form1::overlayFontSize() const
-{
-    return m_ui->fLabel->font().pointSizeF();
-}
-
-void Form1::setOverlayFontSize(double points)
-{
-    QFont font = m_ui->fLabel->font();
-    font.setPointSizeF(points);
-    m_ui->fLabel->setFont(font);
-}
-
-void Form1::setOverlayColour(int packed)
-{
-    m_overlayColour = packed;
-    QPalette palette = m_ui->fLabel->palette();
-    palette.setColor(QPalette::WindowText, PackedColour(packed));
-    m_ui->fLabel->setPalette(palette);
-}
-
 // ------------------------------------------------------- naming and saving
 
 void Form1::connectNamingHandlers()
@@ -533,6 +523,7 @@ void Form1::gridClicked()
 
 void Form1::saveHandling()
 {
+    m_caption->refresh();
     WindowSaveHost host({m_ui->Texfname, m_ui->Texqbm, m_camera, m_preview,
                          [this] {
                              const int savedRow = grid()->currentRow;
@@ -561,13 +552,17 @@ void Form1::saveHandling()
 
 // -------------------------------------------------------------- data table
 
+QWidget *Form1::videoArea() const
+{
+    return m_videoWidget ? m_videoWidget.data() : m_ui->videoPlaceholder;
+}
+
 void Form1::layOutWindow()
 {
     Ui::Form1 *ui = m_ui;
-    QRect top = ui->Frame2->geometry().united(ui->Frame3->geometry());
-    if (QWidget *video = m_videoWidget ? m_videoWidget.data() : ui->videoPlaceholder)
-        top = top.united(video->geometry());
-    const LowerLayout l = LayOutLower(ui->centralwidget->size(), top.bottom() + 1);
+    const QRect video = videoArea()->geometry();
+    const QRect top = ui->Frame2->geometry().united(ui->Frame3->geometry()).united(video);
+    const LowerLayout l = LayOutLower(ui->centralwidget->size(), video, top.bottom() + 1);
     ui->Frame4->setGeometry(l.frame4);
     ui->Grid1->setGeometry(l.grid);
     ui->Command9->move(ui->Command9->x(), l.filterRowY);
@@ -578,7 +573,10 @@ void Form1::layOutWindow()
         m_photoDay->layOutFilterRow(l.filterRowY);
     ui->SSTab1->setGeometry(l.tabs);
     ui->Text2->setGeometry(l.pathLine);
-    ui->centralwidget->setMinimumSize(MinimumCentralSize(top.bottom() + 1, top.right() + 1));
+    const QSize parts = MinimumCentralSize(video, top.bottom() + 1, top.right() + 1);
+    ui->centralwidget->setMinimumSize(parts);
+    // The window may be smaller than its parts only where the screen is.
+    centralWidget()->setMinimumSize(parts.boundedTo(RoomOnScreen(*this)));
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/CaptionPanel.h"
+#include "app/CropFramePanel.h"
 #include "data/DataSource.h"
 #include "help/HelpMenu.h"
 #include "naming/NamingState.h"
@@ -77,13 +79,13 @@ public:
     // The frame colour behind the preview, packed red | green << 8 | blue << 16.
     int frameColour() const;
     // Overlay font size (points) and colour (packed) shown by fLabel.
-    double overlayFontSize() const;
-    void setOverlayFontSize(double points);
-    int overlayColour() const { return m_overlayColour; }
-    void setOverlayColour(int packed);
+    double overlayFontSize() const { return m_caption->fontSize(); }
+    void setOverlayFontSize(double points) { m_caption->setFontSize(points); }
+    int overlayColour() const { return m_caption->colour(); }
+    void setOverlayColour(int packed) { m_caption->setColour(packed); }
     // The background size last applied, as text (height, width).
-    QString appliedBackgroundHeight() const { return m_appliedBgHeight; }
-    QString appliedBackgroundWidth() const { return m_appliedBgWidth; }
+    QString appliedBackgroundHeight() const { return m_cropFrame->appliedHeight(); }
+    QString appliedBackgroundWidth() const { return m_cropFrame->appliedWidth(); }
 
     // Where the help page and the home page go (none: they do nothing).
     void setShell(ShellService *shell) { m_help->setShell(shell); }
@@ -133,6 +135,8 @@ private:
     // "保存照片(&S)": Command8 and savezhao.
     void saveHandling();
     void hostVideoWidget();
+    // The camera's video widget, or the label standing in its place.
+    QWidget *videoArea() const;
     // Places the grid frame, the settings tabs and the path line under the
     // top row for the window's present size.
     void layOutWindow();
@@ -155,14 +159,13 @@ private:
     PhotoDayPanel *m_photoDay = nullptr;
     StatusLine *m_statusLine = nullptr;
     HelpMenu *m_help = nullptr;
+    CropFramePanel *m_cropFrame = nullptr;
+    CaptionPanel *m_caption = nullptr;
 
     DataSource m_dataSource;
     NamingState m_naming;
     QString m_pickersTable; // the loaded table's identity when the pickers were filled
 
-    int m_overlayColour = 0;
-    QString m_appliedBgHeight;
-    QString m_appliedBgWidth;
     int m_lastPage = 1;
     bool m_quitting = false;
 };

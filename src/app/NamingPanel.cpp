@@ -86,7 +86,7 @@ void NamingPanel::formPhotoPath()
 void NamingPanel::chooseSaveFolder()
 {
     // A cancelled choice empties Text1, so that the operator is told to choose.
-    m_c.Text1->setText(::browseSaveFolder(*m_dialogs, m_window));
+    m_c.Text1->setText(::browseSaveFolder(*m_dialogs, m_window, m_c.Text1->text()));
 }
 
 void NamingPanel::subFolder1Toggled(bool on)

@@ -10,11 +10,6 @@
 #include <QPixmap>
 #include <QStandardPaths>
 
-QColor PackedColour(int packed)
-{
-    return QColor(packed & 0xff, (packed >> 8) & 0xff, (packed >> 16) & 0xff);
-}
-
 QString JoinPath(const QString &folder, const QString &name)
 {
     if (folder.isEmpty() || folder.endsWith(QLatin1Char('/')))

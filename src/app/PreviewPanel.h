@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dialogs/PackedColour.h"
+
 #include <QObject>
 #include <QString>
 
@@ -46,7 +48,5 @@ private:
     int m_frameColour = 1000;
 };
 
-// A colour stored as red | green << 8 | blue << 16.
-QColor PackedColour(int packed);
 // `name` in `folder`, with one "/" between them.
 QString JoinPath(const QString &folder, const QString &name);

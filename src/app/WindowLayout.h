@@ -7,9 +7,11 @@
 // preview, camera buttons) keeps its place and size; under it the grid frame
 // (Frame4) and the settings tabs (SSTab1) take whatever height is left above
 // the path line (Text2), which runs along the bottom at the window's width.
-// A bigger window gives the grid more rows, never moves the top row.
+// A bigger window gives the grid more rows, never moves the top row. The grid
+// frame is as wide as the video window above it (at least as wide as its
+// filter row), the tabs stand beside it.
 //
-//     const LowerLayout l = LayOutLower(centralWidget->size(), topRowBottom);
+//     const LowerLayout l = LayOutLower(centralWidget->size(), video->geometry(), topRowBottom);
 //     ui->Frame4->setGeometry(l.frame4);
 struct LowerLayout
 {
@@ -25,16 +27,33 @@ constexpr int margin = 8; // around the parts, left and right
 constexpr int gap = 6;    // between the rows
 constexpr int pathLineHeight = 24;
 constexpr int lowerMinimum = 256; // the tallest settings page and its tab bar
-constexpr int frame4Width = 449;
-constexpr int tabsX = 465;
 constexpr int tabsWidth = 518;
-constexpr int minimumWidth = tabsX + tabsWidth + margin;
+// The grid frame's row of filter controls needs this much: a narrower video
+// window leaves the frame at this width.
+constexpr int frame4MinimumWidth = 449;
 } // namespace WindowLayout
 
 // The lower parts for a central area of `central` whose top row ends at
-// `topRowBottom` (in the central widget's coordinates). Below the minimum
-// size the parts keep their minimum and run past the edge.
-LowerLayout LayOutLower(QSize central, int topRowBottom);
+// `topRowBottom`, under the video window at `video` (in the central widget's
+// coordinates). Below the minimum size the parts keep their minimum and run
+// past the edge.
+LowerLayout LayOutLower(QSize central, QRect video, int topRowBottom);
 
 // The smallest central area that shows every part whole.
-QSize MinimumCentralSize(int topRowBottom, int topRowRight);
+QSize MinimumCentralSize(QRect video, int topRowBottom, int topRowRight);
+
+// A window's frame rectangle moved and, if need be, made smaller so that it
+// lies within `available` (the screen less its panels): what a window that
+// grew may take without a part going off the screen.
+QRect FitWithin(QRect frame, QRect available);
+
+class QMainWindow;
+
+// Puts the window's central widget into a scroll area (objectName
+// "centralScroll"): a window that grew past the screen (a larger video
+// window) scrolls its parts rather than hide them off the edge.
+void ScrollCentralWidget(QMainWindow *window);
+
+// The largest central area the window's screen can show: its available
+// size less the window's frame, menu bar and status bar (at least 200 x 150).
+QSize RoomOnScreen(const QMainWindow &window);

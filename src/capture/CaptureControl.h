@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/Caption.h"
+
 #include <QObject>
 #include <QSize>
 #include <QString>
@@ -39,6 +41,11 @@ public:
     virtual void SetCropHeight(qint32 height) = 0;
     virtual qint32 CropWidth() const = 0;
     virtual qint32 CropHeight() const = 0;
+
+    // The line drawn into every saved still and shown over the live video
+    // where it will land; an empty caption draws nothing.
+    virtual void SetCaption(const Caption &caption) = 0;
+    virtual Caption caption() const = 0;
 
     virtual QSize windowSize() const = 0;
     virtual void setWindowSize(const QSize &size) = 0;

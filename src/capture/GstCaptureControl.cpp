@@ -186,7 +186,8 @@ bool GstCaptureControl::SaveStill(const QString &path)
     if (m_still.isNull())
         return fail(QStringLiteral("还没有拍摄照片"));
     QString why;
-    if (!StillWriter::write(m_still, m_crop, StillWriter::formatFromText(m_saveFormat), path, &why))
+    if (!StillWriter::write(m_still, m_crop, StillWriter::formatFromText(m_saveFormat), path, &why,
+                            m_caption))
         return fail(why);
     return true;
 }
@@ -208,6 +209,13 @@ void GstCaptureControl::SetCropHeight(qint32 height)
     m_crop.setHeight(height);
     if (m_view)
         m_view->setCropSize(m_crop);
+}
+
+void GstCaptureControl::SetCaption(const Caption &caption)
+{
+    m_caption = caption;
+    if (m_view)
+        m_view->setCaption(caption);
 }
 
 void GstCaptureControl::setWindowSize(const QSize &size)

@@ -47,6 +47,9 @@ public:
     qint32 CropWidth() const override { return m_crop.width(); }
     qint32 CropHeight() const override { return m_crop.height(); }
 
+    void SetCaption(const Caption &caption) override;
+    Caption caption() const override { return m_caption; }
+
     QSize windowSize() const override { return m_windowSize; }
     void setWindowSize(const QSize &size) override;
 
@@ -89,6 +92,7 @@ private:
     QImage m_still;
     QString m_saveFormat;
     QSize m_crop{150, 200};
+    Caption m_caption;
     QSize m_windowSize{449, 345};
     QString m_error;
 };

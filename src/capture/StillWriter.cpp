@@ -1,5 +1,6 @@
 #include "capture/StillWriter.h"
 
+#include "capture/CaptionPainter.h"
 #include "capture/CropGeometry.h"
 
 #include <QDir>
@@ -39,7 +40,8 @@ QImage StillWriter::cropped(const QImage &frame, QSize crop)
     return out;
 }
 
-bool StillWriter::write(const QImage &frame, QSize crop, Format format, const QString &path, QString *error)
+bool StillWriter::write(const QImage &frame, QSize crop, Format format, const QString &path, QString *error,
+                        const Caption &caption)
 {
     auto fail = [error](const QString &why) {
         if (error)
@@ -60,9 +62,10 @@ bool StillWriter::write(const QImage &frame, QSize crop, Format format, const QS
     if (target.isDir())
         return fail(QStringLiteral("保存路径是一个文件夹：%1").arg(QDir::toNativeSeparators(path)));
 
-    const QImage out = cropped(frame, crop);
+    QImage out = cropped(frame, crop);
     if (out.isNull())
         return fail(QStringLiteral("无法裁剪照片"));
+    CaptionPainter::paint(out, caption);
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))

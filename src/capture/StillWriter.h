@@ -1,13 +1,15 @@
 #pragma once
 
+#include "capture/Caption.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
 
 // Writes a camera frame as a photo: the centred region with the crop's aspect
 // ratio, scaled smoothly to exactly the crop size, encoded as JPEG (quality 95)
-// or Windows bitmap, at 96 dpi. The file goes to a temporary name in the
-// target's folder and is renamed over the target, so it is complete or absent.
+// or Windows bitmap, at 96 dpi, with the caption (if any) drawn into it. The file goes to a temporary name in
+// the target's folder and is renamed over the target, so it is complete or absent.
 class StillWriter
 {
 public:
@@ -28,5 +30,6 @@ public:
 
     // false with the reason in *error when the picture could not be written;
     // no file is left behind then.
-    static bool write(const QImage &frame, QSize crop, Format format, const QString &path, QString *error);
+    static bool write(const QImage &frame, QSize crop, Format format, const QString &path, QString *error,
+                      const Caption &caption = {});
 };

@@ -1,5 +1,6 @@
 #include "capture/VideoView.h"
 
+#include "capture/CaptionPainter.h"
 #include "capture/CropGeometry.h"
 
 #include <QPainter>
@@ -43,6 +44,14 @@ void VideoView::showNote(const QString &note)
 void VideoView::setCropSize(QSize crop)
 {
     m_crop = crop;
+    update();
+}
+
+void VideoView::setCaption(const Caption &caption)
+{
+    if (caption == m_caption)
+        return;
+    m_caption = caption;
     update();
 }
 
@@ -95,4 +104,14 @@ void VideoView::paintEvent(QPaintEvent *)
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
     p.drawRect(guide.adjusted(1, 1, -1, -1));
+
+    // The caption in photo pixels, scaled onto the guide: the same painter
+    // draws it into the saved photo.
+    if (!m_caption.isEmpty() && !m_crop.isEmpty()) {
+        p.save();
+        p.translate(guide.topLeft());
+        p.scale(double(guide.width()) / m_crop.width(), double(guide.height()) / m_crop.height());
+        CaptionPainter::paint(p, m_caption, m_crop);
+        p.restore();
+    }
 }

@@ -5,7 +5,7 @@
 #include "data/FailureText.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
-#include "dialogs/DialogService.h"
+#include "dialogs/CCommonDialogs.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -86,10 +86,15 @@ void excelto::browse()
 {
     const QString ext = m_ds->fileExtension;
     const QString filter = QStringLiteral("数据文件(*.") + ext + QStringLiteral(")|*.") + ext;
-    const QString path =
-        m_dialogs ? m_dialogs->openFileName(this, windowTitle(), QString(), filter) : QString();
-    if (path.isEmpty())
+    // Rosters of one kind or another usually lie together: the dialog
+    // starts where the last one was chosen.
+    CCommonDialogs dialog(m_dialogs, QStringLiteral("roster"));
+    dialog.Init(this);
+    dialog.SetTitle(windowTitle());
+    dialog.SetFilter(filter);
+    if (!dialog.ShowOpen())
         return;
+    const QString path = dialog.filename();
     m_ds->databasePath = path;
     ui->Text1->setText(path);
     showError(QString());

@@ -3,6 +3,10 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
 
 QStringList QtDialogService::qtFilters(const QString &barFilter)
 {
@@ -61,4 +65,20 @@ std::optional<DialogService::FontChoice> QtDialogService::font(QWidget *parent, 
             color = picked;
     }
     return FontChoice{chosen, color};
+}
+
+bool QtDialogService::printer(QWidget *parent, PrinterDialog kind)
+{
+    if (QPrinterInfo::defaultPrinter().isNull() && QPrinterInfo::availablePrinters().isEmpty())
+        return false;
+    QPrinter printer;
+    if (kind == PrinterDialog::Properties) {
+        QPageSetupDialog dialog(&printer, parent);
+        return dialog.exec() == QDialog::Accepted;
+    }
+    QPrintDialog dialog(&printer, parent);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+    return dialog.exec() == QDialog::Accepted;
 }

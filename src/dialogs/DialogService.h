@@ -19,6 +19,11 @@ public:
         QColor color;
     };
 
+    enum class PrinterDialog {
+        Choose,     // the printer dialog: no page range, no selection, no print to file
+        Properties, // the settings of the default printer
+    };
+
     virtual ~DialogService() = default;
     // filter in bar syntax: "description|pattern|description|pattern...";
     // patterns match regardless of letter case.
@@ -30,6 +35,9 @@ public:
     virtual std::optional<QColor> color(QWidget *parent, const QColor &initial) = 0;
     virtual std::optional<FontChoice> font(QWidget *parent, const QFont &initial, const QColor &initialColor,
                                            bool withEffects) = 0;
+    // True when the operator confirmed; false when cancelled or when there
+    // is no printer.
+    virtual bool printer(QWidget *parent, PrinterDialog kind) = 0;
 };
 
 class QtDialogService : public DialogService
@@ -43,6 +51,7 @@ public:
     std::optional<QColor> color(QWidget *parent, const QColor &initial) override;
     std::optional<FontChoice> font(QWidget *parent, const QFont &initial, const QColor &initialColor,
                                    bool withEffects) override;
+    bool printer(QWidget *parent, PrinterDialog kind) override;
 
     // "数据文件(*.XLS)|*.XLS" -> Qt's "数据文件(*.XLS) (*.XLS *.xls)" entries;
     // Linux names are case-sensitive, the bar filters were not.

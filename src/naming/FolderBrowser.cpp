@@ -1,13 +1,12 @@
 #include "naming/FolderBrowser.h"
 
-#include "dialogs/DialogService.h"
+#include "dialogs/CCommonDialogs.h"
 
-#include <QDir>
-
-QString browseSaveFolder(DialogService &dialogs, QWidget *parent)
+QString browseSaveFolder(DialogService &dialogs, QWidget *parent, const QString &current)
 {
-    const QString chosen = dialogs.existingFolder(parent, kFolderBrowserTitle, QStringLiteral("/"));
-    if (chosen.isEmpty())
-        return {};
-    return QDir::cleanPath(chosen);
+    CCommonDialogs browser(&dialogs, QStringLiteral("save folder"));
+    browser.Init(parent);
+    browser.SetTitle(kFolderBrowserTitle);
+    browser.SetPath(current);
+    return browser.ShowFolder() ? browser.Path() : QString();
 }
