@@ -151,3 +151,11 @@ list(FILTER LUMORA_GST_ONLY EXCLUDE REGEX "lib(glib|gobject)-2\\.0")
 add_test(NAME engine_symbols COMMAND ${CMAKE_SOURCE_DIR}/cmake/check-engine-symbols.sh
   $<TARGET_FILE:lumora_engine> $<TARGET_FILE:Qt6::Gui> $<TARGET_FILE:Qt6::Widgets>
   $<TARGET_FILE:Qt6::PrintSupport> ${LUMORA_GST_ONLY})
+
+# The Excel roster suite runs on Qt's own offscreen screen: with the screen
+# configuration file loaded beside libgsf, LeakSanitizer's own thread tracer
+# crashes when the program ends (in the sanitizer, not in the program), so
+# the leak check could not run at all. Its window needs no particular size.
+if(TARGET tst_excelroster)
+  set_property(TEST tst_excelroster APPEND PROPERTY ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endif()
