@@ -215,17 +215,23 @@ void DataTablePanel::writeBackColumnChosen(int index)
     m_c.Comzd->setCurrentIndex(0);
 }
 
-WriteBackNote DataTablePanel::writeBackForCurrentRow()
+WriteBackRequest DataTablePanel::writeBackRequest() const
 {
-    TableGrid *g = m_c.Grid1;
-    WriteBackNote note;
     WriteBackRequest request;
     request.enabled = m_c.Chezd->isChecked();
     request.targetIndex = m_c.Comzd->currentIndex();
     request.withExtension = m_c.Chekzm->isChecked();
     request.extension = m_c.Comgs->currentText();
     request.photoName = m_naming.photoName;
-    request.row = g->currentRow;
+    request.row = m_c.Grid1->currentRow;
+    return request;
+}
+
+WriteBackNote DataTablePanel::writeBackForCurrentRow()
+{
+    TableGrid *g = m_c.Grid1;
+    WriteBackNote note;
+    const WriteBackRequest request = writeBackRequest();
     const WriteBackResult result = WriteBackFileName(m_ds, *g, request);
     if (!result.written()) {
         note.text = result.statusText();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/DataSource.h"
+#include "data/WriteBack.h"
 #include "naming/NamingState.h"
 #include "naming/SaveHost.h"
 
@@ -70,6 +71,8 @@ public:
     // written or the grid could not be brought up to date (empty when there
     // is nothing to say) and whether the row left the grid.
     WriteBackNote writeBackForCurrentRow();
+    // What the write-back controls say now, for the current row and photo.
+    WriteBackRequest writeBackRequest() const;
 
 signals:
     // A table was chosen in the open-table window and taken over: the

@@ -81,14 +81,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
           ui->Comfname2, ui->Cheqbm, ui->Comgs, ui->Option1}},
         m_dataSource,
         [this] {
-            RosterCheckInput in{namingInputs(), {}};
-            in.writeBack = {m_ui->Chezd->isChecked(),
-                            m_ui->Comzd->currentIndex(),
-                            m_ui->Chekzm->isChecked(),
-                            m_ui->Comgs->currentText(),
-                            QString(),
-                            0};
-            return in;
+            return RosterCheckInput{namingInputs(), m_data->writeBackRequest()};
         },
         dialogs, this);
     connect(m_photoDay, &PhotoDayPanel::status, this, &Form1::setStatus);

@@ -150,12 +150,7 @@ QStringList CheckRoster(const DataSource &ds, const TableGrid &grid, const Roste
         if (!in.tableMode)
             continue;
         checkNameParts(grid, row, in, here);
-        const RowCellReader cells = [&grid, row](int column) -> std::optional<QString> {
-            if (column < 0 || column >= grid.cols())
-                return std::nullopt;
-            return grid.cellText(row, column);
-        };
-        const NamingState s = FormPhotoPath(in, cells, NamingState{}).state;
+        const NamingState s = FormPhotoPath(in, rowCells(grid, row), NamingState{}).state;
         if (!in.numberOn && !s.photoPath.isEmpty()) {
             pathRows[s.photoPath] << row;
             if (QFileInfo::exists(s.photoPath))

@@ -3,14 +3,25 @@
 #include "data/TableGrid.h"
 #include "naming/SafeName.h"
 
+namespace {
+
+std::optional<QString> cellOf(const TableGrid &grid, int row, int column)
+{
+    if (row < 0 || row >= grid.rows() || column < 0 || column >= grid.cols())
+        return std::nullopt;
+    return grid.cellText(row, column);
+}
+
+} // namespace
+
 RowCellReader currentRowCells(const TableGrid &grid)
 {
-    return [&grid](int column) -> std::optional<QString> {
-        const int row = grid.currentRow;
-        if (row < 0 || row >= grid.rows() || column < 0 || column >= grid.cols())
-            return std::nullopt;
-        return grid.cellText(row, column);
-    };
+    return [&grid](int column) { return cellOf(grid, grid.currentRow, column); };
+}
+
+RowCellReader rowCells(const TableGrid &grid, int row)
+{
+    return [&grid, row](int column) { return cellOf(grid, row, column); };
 }
 
 PhotoPathResult FormPhotoPath(const NamingInputs &in, const RowCellReader &cells, const NamingState &previous)

@@ -34,6 +34,8 @@ using RowCellReader = std::function<std::optional<QString>(int column)>;
 // Reads cells of grid.currentRow. A row or column outside the grid cannot be
 // read. The grid must outlive the reader.
 RowCellReader currentRowCells(const TableGrid &grid);
+// The same for one fixed row.
+RowCellReader rowCells(const TableGrid &grid, int row);
 
 struct PhotoPathResult
 {
