@@ -25,7 +25,7 @@ add_library(lumora_isolated_home OBJECT ${CMAKE_SOURCE_DIR}/tests/IsolatedHome.c
 # window; every other one links the window's library.
 set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
-  tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls writeback_child tst_mdb tst_mdbwritebackcrash
+  tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls writeback_child mdb_grow tst_mdb tst_mdbwritebackcrash
   bench_dbf bench_scale bench_sql bench_xls bench_mdb)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter bench_capture)
 
@@ -118,6 +118,11 @@ if(TARGET tst_writebackcrash)
   target_link_libraries(writeback_child PRIVATE ${library})
   target_include_directories(writeback_child PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_dependencies(tst_writebackcrash writeback_child)
+  # Grows an Access roster for the checks run by hand (scripts/roster-stress.py).
+  add_executable(mdb_grow ${CMAKE_SOURCE_DIR}/tests/mdb_grow.cpp)
+  target_link_libraries(mdb_grow PRIVATE lumora_engine)
+  target_include_directories(mdb_grow PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  add_dependencies(tst_writebackcrash mdb_grow)
   if(TARGET tst_mdbwritebackcrash)
     add_dependencies(tst_mdbwritebackcrash writeback_child)
     set_tests_properties(tst_mdbwritebackcrash PROPERTIES FIXTURES_REQUIRED npm_tools)
