@@ -2,6 +2,7 @@
 // the npm package mdb-reader) on every database in tests/data/mdb, and the
 // row writer on copies: after each write both readers must see exactly the
 // one value changed.
+#include "LockHolder.h"
 #include "MdbOracles.h"
 #include "MdbRowInserter.h"
 
@@ -671,26 +672,8 @@ private slots:
         source->update(0, 1, Value::text(QStringLiteral("stale lock file")));
         QVERIFY(!mdbOpenElsewhere(path));
         // A child process holds a byte-range lock on the lock file, as Jet does.
-        int pipeFds[2];
-        QVERIFY(::pipe(pipeFds) == 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const int fd = ::open(QFile::encodeName(ldb).constData(), O_RDWR);
-            struct flock l
-            {
-            };
-            l.l_type = F_WRLCK;
-            l.l_whence = SEEK_SET;
-            l.l_start = 0x10000000;
-            l.l_len = 1;
-            ::fcntl(fd, F_SETLK, &l);
-            char c = 'x';
-            (void)!::write(pipeFds[1], &c, 1);
-            ::pause();
-            ::_exit(0);
-        }
-        char c;
-        QCOMPARE(::read(pipeFds[0], &c, 1), ssize_t(1));
+        LockHolder jet(ldb, 0x10000000, 1);
+        QVERIFY(jet.locked());
         QVERIFY(mdbOpenElsewhere(path));
         try {
             source->update(0, 1, Value::text(QStringLiteral("while open")));
@@ -699,8 +682,7 @@ private slots:
             QCOMPARE(e.code(), EngineError::Code::Locked);
             QVERIFY2(e.message().contains(QLatin1String("open in another program")), qPrintable(e.message()));
         }
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
+        jet.release();
         QCOMPARE(source->value(0, 1).toText(), QStringLiteral("stale lock file"));
     }
 

@@ -4,6 +4,7 @@
 // there, a roster that is read-only or held open.
 
 #include "DbfMaker.h"
+#include "LockHolder.h"
 #include "WindowHarness.h"
 
 #include "data/DataSource.h"
@@ -256,29 +257,11 @@ void TstRosterCheck::heldOpenRoster()
     QVERIFY(RosterHeldOpen(r.path).isEmpty());
 
     // A lock another process holds on the table itself.
-    int ready[2];
-    QVERIFY(::pipe(ready) == 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int fd = ::open(QFile::encodeName(r.path).constData(), O_RDWR);
-        struct flock lock = {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = 0;
-        lock.l_len = 1;
-        const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? '1' : '0';
-        (void)!::write(ready[1], &ok, 1);
-        ::pause();
-        ::_exit(0);
-    }
-    char ok = '0';
-    QCOMPARE(::read(ready[0], &ok, 1), ssize_t(1));
-    QCOMPARE(ok, '1');
+    LockHolder other(r.path, 0, 1);
+    QVERIFY(other.locked());
+    const pid_t child = other.pid();
     const QString held = RosterHeldOpen(r.path);
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
+    other.release();
     QCOMPARE(held, QStringLiteral("进程 %1 锁定了它").arg(child));
     QVERIFY(RosterHeldOpen(r.path).isEmpty());
 }
