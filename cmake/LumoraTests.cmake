@@ -104,6 +104,7 @@ if(TARGET tst_mdb)
   add_test(NAME npm_test_tools COMMAND ${CMAKE_SOURCE_DIR}/scripts/npm-test-tools.sh ${CMAKE_BINARY_DIR}/npm)
   set_tests_properties(npm_test_tools PROPERTIES FIXTURES_SETUP npm_tools TIMEOUT 400)
   set_tests_properties(tst_mdb PROPERTIES FIXTURES_REQUIRED npm_tools)
+  add_dependencies(tst_mdb lumora-sql) # runs the tool for what its listing prints
 endif()
 
 # The command-line tool's suite runs the tool built beside it.
