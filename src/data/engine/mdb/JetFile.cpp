@@ -319,9 +319,12 @@ void JetFile::writePages(const std::vector<PageWrite> &pages, const std::vector<
         QByteArray expected = page(n).toByteArray();
         if (n == 0) // kept unscrambled
             jetRc4(expected, kScrambledAt, m_format->scrambledBytes, kHeaderKey, 4);
-        if (onDisk != expected)
-            throw EngineError::format(u"%1 was changed by another program since it was opened; open it again",
-                                      u"文件 %1 在打开之后被其他程序改过了，请重新打开", m_what);
+        if (onDisk != expected) {
+            const EngineError e =
+                EngineError::format(u"%1 was changed by another program since it was opened; open it again",
+                                    u"文件 %1 在打开之后被其他程序改过了，请重新打开", m_what);
+            throw JetChangedElsewhere(e.message(), e.chinese());
+        }
     };
     for (quint32 n : read)
         unchanged(n);
@@ -334,6 +337,18 @@ void JetFile::writePages(const std::vector<PageWrite> &pages, const std::vector<
         m_pages[w.number] = w.bytes;
         m_pageCount = std::max(m_pageCount, w.number + 1);
     }
+}
+
+void JetFile::forget()
+{
+    if (!m_file)
+        return;
+    QByteArray head = std::move(m_pages[0]);
+    m_pages.clear();
+    m_pages.emplace(0, std::move(head));
+    m_last = nullptr;
+    m_size = m_file->size();
+    m_pageCount = quint32(std::min<qint64>(m_size / m_format->pageSize, 0xFFFFFF));
 }
 
 } // namespace lumora::engine

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/engine/EngineError.h"
 #include "data/engine/dbf/DbfTextCodec.h"
 #include "data/engine/mdb/JetFormat.h"
 
@@ -14,6 +15,14 @@
 namespace lumora::engine {
 
 class DbfFile;
+
+// What JetFile::writePages() throws when another program changed the pages
+// a change was worked out from: reading again may let it be made.
+class JetChangedElsewhere : public EngineError
+{
+public:
+    using EngineError::EngineError;
+};
 
 // One Jet 3 or Jet 4 database file, page by page: the only place the Access
 // codec reads or writes the file. Opening checks page 0 (the file is a Jet
@@ -80,6 +89,9 @@ public:
         QByteArray bytes;
     };
     void writePages(const std::vector<PageWrite> &pages, const std::vector<quint32> &read);
+    // Forgets every page read (page 0 aside, whose header is taken as it
+    // was) and the file's size, so that pages are read again from the disk.
+    void forget();
 
 private:
     JetFile(QString path, QString what);

@@ -66,7 +66,7 @@ MdbTable::MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definition
     loadRecords();
     chooseCodec();
     if (m_pagesPastEnd > 0)
-        m_notes.append(QStringLiteral("%1: the file is cut short (it ends after %2 bytes, page %3): %4 pages "
+        m_notes.append(QStringLiteral("%1: the file is cut short (it holds %2 bytes, %3 pages): %4 pages "
                                       "of the table lie past its end, and %5 of the %6 records its "
                                       "definition counts are missing")
                            .arg(what())
@@ -591,9 +591,37 @@ void MdbTable::checkUpdate(qsizetype record, int field, const Value &value) cons
 
 void MdbTable::update(qsizetype record, int field, const Value &value)
 {
-    const Plan p = plan(record, field, value);
-    checkLockFile();
-    m_db->writePages(p.pages, p.read);
+    // Another writer may change pages this change was worked out from
+    // between the reading and the lock. Then the table is read again, and
+    // the change made again when the record is still the row in the same
+    // slot (a row keeps its slot when it moves) with every field as it
+    // was read; else it is refused.
+    for (int attempt = 0;; ++attempt) {
+        const Plan p = plan(record, field, value);
+        checkLockFile();
+        try {
+            m_db->writePages(p.pages, p.read);
+            break;
+        } catch (const JetChangedElsewhere &) {
+            if (attempt >= 8)
+                throw;
+            const Record was = m_records[size_t(record)];
+            QList<Value> values;
+            for (int c = 0; c < m_fields.size(); ++c)
+                values.append(MdbTable::value(record, c));
+            m_db->forget();
+            const JetUsageMap used = JetUsageMap::read(*m_db, m_def.usedPages, m_name);
+            m_dataPages = used.pages();
+            m_pagesPastEnd = used.pagesPastEnd();
+            loadRecords();
+            bool same = record < recordCount() && m_records[size_t(record)].page == was.page &&
+                        m_records[size_t(record)].slot == was.slot;
+            for (int c = 0; same && c < m_fields.size(); ++c)
+                same = MdbTable::value(record, c) == values[c];
+            if (!same)
+                throw;
+        }
+    }
     m_dataPages = JetUsageMap::read(*m_db, m_def.usedPages, m_name).pages();
     loadRecords();
 }

@@ -18,8 +18,10 @@ namespace lumora::engine {
 // in place when the row keeps its length, with the page repacked when the
 // page has room, else moved to another page of the table with a pointer
 // left in its slot, as Jet itself moves rows. A row written before columns
-// were added grows to hold them. One table must not be read from two
-// threads at once.
+// were added grows to hold them. When another writer changed the pages
+// between the reading and the lock, the table is read again and the change
+// made again if the record is unchanged. One table must not be read from
+// two threads at once.
 //
 // A move writes two pages: first the new copy, flagged as the target of a
 // move (Access and Lumora show it only through the pointer), then the
