@@ -109,7 +109,13 @@ void MdbTable::chooseCodec()
             if (!m_codec->assigns(col.nameBytes))
                 return false;
         for (qsizetype r = 0; r < recordCount(); ++r) {
-            const JetRow &row = cracked(r);
+            const JetRow *cracked = nullptr;
+            try {
+                cracked = &this->cracked(r);
+            } catch (const EngineError &) {
+                continue; // a damaged row says so when it is read
+            }
+            const JetRow &row = *cracked;
             for (const JetColumn &col : m_def.columns) {
                 const bool memo = col.type == quint8(JetType::Memo);
                 if ((col.type != quint8(JetType::Text) && !memo) || !row.present(col))
@@ -157,8 +163,8 @@ void MdbTable::loadRecords()
         return JetPage::rowSlots(f, bytes);
     };
     const int tableStart = f.rowOffsetAt;
-    std::vector<quint32> targets,
-        pointedAt; // page-rows flagged as the target of a move; reached by a pointer
+    std::vector<quint32> targets;   // page-rows flagged as the target of a move
+    std::vector<quint32> pointedAt; // page-rows a moved row's pointer names
     for (const quint32 page : m_dataPages) {
         const auto rowSlots = ownPage(page);
         if (!rowSlots) {
