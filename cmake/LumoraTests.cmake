@@ -104,6 +104,7 @@ if(TARGET tst_mdb)
   add_test(NAME npm_test_tools COMMAND ${CMAKE_SOURCE_DIR}/scripts/npm-test-tools.sh ${CMAKE_BINARY_DIR}/npm)
   set_tests_properties(npm_test_tools PROPERTIES FIXTURES_SETUP npm_tools TIMEOUT 400)
   set_tests_properties(tst_mdb PROPERTIES FIXTURES_REQUIRED npm_tools)
+  add_dependencies(tst_mdb lumora-sql) # runs the tool for what its listing prints
 endif()
 
 # The command-line tool's suite runs the tool built beside it.
@@ -124,7 +125,7 @@ if(TARGET tst_writebackcrash)
   target_include_directories(mdb_grow PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_dependencies(tst_writebackcrash mdb_grow)
   if(TARGET tst_mdbwritebackcrash)
-    add_dependencies(tst_mdbwritebackcrash writeback_child)
+    add_dependencies(tst_mdbwritebackcrash writeback_child lumora-sql)
     set_tests_properties(tst_mdbwritebackcrash PROPERTIES FIXTURES_REQUIRED npm_tools)
   endif()
 endif()

@@ -9,7 +9,7 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-plugins-base-apps
   libbenchmark-dev
-  mdbtools
+  mdbtools strace
   xvfb xauth fonts-wqy-microhei
   qt6-translations-l10n
   gdal-bin

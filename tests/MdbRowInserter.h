@@ -6,7 +6,8 @@
 // the inline one cannot name them); the table's indexes are not updated,
 // so a database grown this way is for reading and for writing fields that
 // no index covers. Each row is made from the table's first record with the
-// given text fields replaced.
+// given text fields replaced. addColumn() adds a column to a table's
+// definition as Access does when a field is added to a table that has rows.
 
 #include "data/engine/EngineError.h"
 #include "data/engine/dbf/ByteWriter.h"
@@ -75,8 +76,8 @@ inline void append(const QString &path, const QString &table, int count, const R
             std::optional<QByteArray> bytes;
             if (!value.isNull())
                 bytes = db->encodeText(value.toText(), col.extFlags & 0x01);
-            row =
-                *cracked->withVariable(f, col, bytes ? std::optional<QByteArrayView>(*bytes) : std::nullopt);
+            row = *cracked->withVariable(f, col, bytes ? std::optional<QByteArrayView>(*bytes) : std::nullopt,
+                                         def.rowShape());
         }
         auto packed = JetPage::repack(f, current, slotList, int(slotList.size()), row, 0);
         if (!packed) {
@@ -140,6 +141,66 @@ inline void append(const QString &path, const QString &table, int count, const R
         read.push_back(n);
     }
     db->writePages(pages, read);
+}
+
+// Adds column `name` to the definition of `table`: a copy of the entry of
+// column `like` (type, length, flags), numbered after every column the
+// table had, its data placed after every other column's, as Access adds a
+// field in design view. Rows already written keep every byte: they predate
+// the column. Only a definition of one page with room for the entry.
+inline void addColumn(const QString &path, const QString &table, const QString &name, const QString &like)
+{
+    using namespace lumora::engine;
+    const auto backend = openMdb(path, {});
+    const auto source = backend->openTable(table);
+    const auto *t = dynamic_cast<const MdbTable *>(source.get());
+    const std::shared_ptr<JetFile> db = t->file();
+    const JetFormat &f = db->format();
+    const JetTableDef &def = t->definition();
+    QByteArray tdef = db->page(def.page).toByteArray();
+    const auto u16 = [&](int at) { return int(qFromLittleEndian<quint16>(tdef.constData() + at)); };
+    const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(tdef.constData() + at); };
+    if (u32(4) != 0)
+        throw EngineError(QStringLiteral("the definition of %1 runs over more than one page").arg(table));
+    const int count = u16(f.tdefColumnsAt);
+    const int entries = f.tdefRealIndexStart + int(u32(f.tdefRealIndexesAt)) * f.realIndexEntrySize;
+    // The names follow the entries, in the same order; find `like` and their end.
+    int at = entries + count * f.columnEntrySize, likeAt = -1;
+    for (int i = 0; i < count; ++i) {
+        const int length = f.nameLengthSize == 1 ? quint8(tdef[at]) : u16(at);
+        if (db->decodeText(tdef.mid(at + f.nameLengthSize, length)) == like)
+            likeAt = entries + i * f.columnEntrySize;
+        at += f.nameLengthSize + length;
+    }
+    if (likeAt < 0)
+        throw EngineError(QStringLiteral("%1 has no column %2").arg(table, like));
+    const JetRowShape shape = def.rowShape();
+    QByteArray entry = tdef.mid(likeAt, f.columnEntrySize);
+    const bool fixed = quint8(entry[f.colFlagsAt]) & 0x01;
+    ByteWriter w(entry);
+    w.le16(f.colNumberAt, quint16(shape.columns)).le16(f.colIndexAt, quint16(count));
+    if (fixed)
+        w.le16(f.colFixedOffsetAt, quint16(shape.fixedSize));
+    else
+        w.le16(f.colVarIndexAt, quint16(shape.varCount));
+    const QByteArray nameBytes = *db->encodeText(name, false);
+    QByteArray nameField(f.nameLengthSize, '\0');
+    nameField[0] = char(nameBytes.size());
+    nameField.append(nameBytes);
+
+    const int used = 8 + int(u32(8)); // the definition's bytes: u32 at 8 counts those after it
+    QByteArray grown = tdef.left(used);
+    grown.insert(at, nameField);
+    grown.insert(entries + count * f.columnEntrySize, entry);
+    if (grown.size() > f.pageSize)
+        throw EngineError(QStringLiteral("no room for another column in the definition of %1").arg(table));
+    grown.append(QByteArray(f.pageSize - grown.size(), '\0'));
+    ByteWriter(grown)
+        .le16(f.tdefColumnsAt, quint16(count + 1))
+        .le16(f.tdefMaxColumnsAt, quint16(shape.columns + 1))
+        .le16(f.tdefVarColumnsAt, quint16(u16(f.tdefVarColumnsAt) + (fixed ? 0 : 1)))
+        .le32(8, quint32(used - 8 + entry.size() + nameField.size()));
+    db->writePages({{def.page, grown}}, {def.page});
 }
 
 } // namespace MdbRowInserter

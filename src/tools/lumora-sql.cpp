@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QSet>
 #include <QStringEncoder>
 #include <QStringList>
 #include <cstdio>
@@ -240,6 +241,7 @@ int main(int argc, char **argv)
             // Only the table FILE names itself makes the listing fail.
             const QFileInfo named(file);
             QString failure;
+            QSet<QString> noted;
             for (const QString &table : db->tableNames()) {
                 const QString bracketed = QLatin1Char('[') +
                                           QString(table).replace(QLatin1String("]"), QLatin1String("]]")) +
@@ -256,8 +258,12 @@ int main(int argc, char **argv)
                         note(e.message());
                     continue;
                 }
+                // A note on the whole file comes with each of its tables: once is enough.
                 for (const QString &n : std::as_const(notes))
-                    note(n);
+                    if (!noted.contains(n)) {
+                        noted.insert(n);
+                        note(n);
+                    }
                 out(QStringLiteral("TABLE\t") + escaped(table));
                 for (int i = 0; i < fields.size(); ++i)
                     out(QStringLiteral("FIELD\t%1\t%2\t%3")

@@ -3,6 +3,7 @@
 #include <QMutex>
 #include <QVarLengthArray>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -293,6 +294,33 @@ QString DbfTextCodec::decode(QByteArrayView bytes) const
     if (cut)
         text += QChar::ReplacementCharacter;
     return text;
+}
+
+bool DbfTextCodec::assigns(QByteArrayView bytes) const
+{
+    if (isAscii(bytes))
+        return true;
+    const auto unassigned = [](char16_t u) {
+        return u == 0 || u == 0xFFFD || u == 0x1A || (u >= 0xE000 && u <= 0xF8FF);
+    };
+    if (m_width == Width::DoubleByte) {
+        if (const PairTable *pairs = pairTable()) {
+            const qsizetype n = bytes.size();
+            for (qsizetype i = 0; i < n;) {
+                const uchar c = uchar(bytes[i]);
+                if (c < 0x80) {
+                    ++i;
+                    continue;
+                }
+                if (i + 1 >= n || unassigned((*pairs)[size_t((c - 0x80) << 8 | uchar(bytes[i + 1]))]))
+                    return false;
+                i += 2;
+            }
+            return true;
+        }
+    }
+    const QString text = decode(bytes);
+    return std::none_of(text.begin(), text.end(), [&](QChar c) { return unassigned(c.unicode()); });
 }
 
 std::optional<QByteArray> DbfTextCodec::encode(const QString &text) const

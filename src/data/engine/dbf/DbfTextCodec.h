@@ -27,6 +27,10 @@ public:
     QString decode(QByteArrayView bytes) const;
     // Encodes `text`; nothing when a character has no form in this code page.
     std::optional<QByteArray> encode(const QString &text) const;
+    // Whether `bytes` are text in this code page: no invalid or cut-off
+    // sequence, and no character of a user-defined area (which decodes to
+    // Unicode's private use area). Text in another code page seldom is.
+    bool assigns(QByteArrayView bytes) const;
 
     // The code page a language-driver byte (header offset 29) names, for
     // every byte the dBase, FoxPro and Visual FoxPro formats define (0x03

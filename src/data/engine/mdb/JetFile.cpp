@@ -171,10 +171,17 @@ void JetFile::readHeader(const Options &options)
     }
 
     // Jet 3 text is in a code page: the one forced, else the one the sort
-    // order implies (a Chinese database's is GBK), else the one written in
-    // the header, else windows-1252.
+    // order implies (a Chinese database's is GBK). A database sorted in the
+    // general order whose header says windows-1252 (or nothing) is most
+    // often a Chinese one made on a system set up otherwise: its text is
+    // read as GBK, as dBase tables without a code page mark are, and a
+    // table whose bytes are no GBK text falls back to the header's code
+    // page. A header naming any other code page is believed.
     if (m_format->version == 3) {
         QByteArray name;
+        const int stated = page0.u16le(kCodePageAt);
+        const QByteArray statedName =
+            stated ? DbfTextCodec::nameForCpg(QByteArray::number(stated)) : QByteArray();
         if (!options.codePage.isEmpty()) {
             name = DbfTextCodec::nameForCpg(options.codePage);
             if (name.isEmpty())
@@ -185,18 +192,21 @@ void JetFile::readHeader(const Options &options)
                                .arg(m_what, QString::fromLatin1(name)));
         } else if (const int fromSort = codePageOfSortOrder(page0.u16le(m_format->sortOrderAt))) {
             name = DbfTextCodec::nameForCpg(QByteArray::number(fromSort));
-        } else if (const int stated = page0.u16le(kCodePageAt)) {
-            name = DbfTextCodec::nameForCpg(QByteArray::number(stated));
-            if (name.isEmpty())
-                m_notes.append(
-                    QStringLiteral("%1: its code page %2 is not one this program knows; its text is "
-                                   "read as windows-1252")
-                        .arg(m_what)
-                        .arg(stated));
+        } else if (stated != 0 && stated != 1252 && !statedName.isEmpty()) {
+            name = statedName;
+        } else {
+            name = "GBK";
+            m_fallback.emplace(statedName.isEmpty() ? QByteArray("windows-1252") : statedName);
+            m_notes.append(
+                QStringLiteral("%1: no code page is named for its text (its header says %2, and neither "
+                               "a .cpg file, the connect string nor its sort order names one), so GBK "
+                               "is assumed")
+                    .arg(m_what, stated ? QString::number(stated) : QStringLiteral("none")));
         }
         m_codec = DbfTextCodec(name.isEmpty() ? QByteArray("windows-1252") : name);
     }
 
+    m_size = size;
     m_pageCount = quint32(std::min<qint64>(size / pageSize, 0xFFFFFF));
     if (size % pageSize != 0)
         m_notes.append(QStringLiteral("%1: the file ends %2 bytes into page %3, which is not read")
@@ -218,9 +228,10 @@ QByteArrayView JetFile::page(quint32 n) const
     }
     const int pageSize = m_format->pageSize;
     if (n >= m_pageCount)
-        throw EngineError::format(u"%1 is damaged: it refers to page %2, but holds only %3 pages",
-                                  u"文件 %1 已损坏：引用了第 %2 页，但文件只有 %3 页", m_what, n,
-                                  m_pageCount);
+        throw EngineError::format(u"%1 is damaged: it refers to page %2, but holds only %3 pages "
+                                  u"(%4 bytes): the file was cut short",
+                                  u"文件 %1 已损坏：引用了第 %2 页，但文件只有 %3 页（%4 字节），文件不完整",
+                                  m_what, n, m_pageCount, m_size);
     QByteArray bytes;
     if (m_file) {
         bytes = m_file->read(qint64(n) * pageSize, pageSize);
@@ -234,10 +245,10 @@ QByteArrayView JetFile::page(quint32 n) const
     return m_pages.emplace(n, std::move(bytes)).first->second;
 }
 
-QString JetFile::decodeText(QByteArrayView bytes) const
+QString JetFile::decodeText(QByteArrayView bytes, const DbfTextCodec *codec) const
 {
     if (m_format->version == 3)
-        return m_codec.decode(bytes);
+        return (codec ? *codec : m_codec).decode(bytes);
     QString out;
     const auto *p = reinterpret_cast<const quint8 *>(bytes.data());
     const qsizetype n = bytes.size();
@@ -270,10 +281,11 @@ QString JetFile::decodeText(QByteArrayView bytes) const
     return out;
 }
 
-std::optional<QByteArray> JetFile::encodeText(const QString &text, bool compressible) const
+std::optional<QByteArray> JetFile::encodeText(const QString &text, bool compressible,
+                                              const DbfTextCodec *codec) const
 {
     if (m_format->version == 3)
-        return m_codec.encode(text);
+        return (codec ? *codec : m_codec).encode(text);
     const bool narrow = compressible && !text.isEmpty() && text.size() <= 1024 &&
                         std::all_of(text.begin(), text.end(),
                                     [](QChar c) { return c.unicode() >= 1 && c.unicode() <= 0xFF; });
@@ -307,9 +319,12 @@ void JetFile::writePages(const std::vector<PageWrite> &pages, const std::vector<
         QByteArray expected = page(n).toByteArray();
         if (n == 0) // kept unscrambled
             jetRc4(expected, kScrambledAt, m_format->scrambledBytes, kHeaderKey, 4);
-        if (onDisk != expected)
-            throw EngineError::format(u"%1 was changed by another program since it was opened; open it again",
-                                      u"文件 %1 在打开之后被其他程序改过了，请重新打开", m_what);
+        if (onDisk != expected) {
+            const EngineError e =
+                EngineError::format(u"%1 was changed by another program since it was opened; open it again",
+                                    u"文件 %1 在打开之后被其他程序改过了，请重新打开", m_what);
+            throw JetChangedElsewhere(e.message(), e.chinese());
+        }
     };
     for (quint32 n : read)
         unchanged(n);
@@ -322,6 +337,18 @@ void JetFile::writePages(const std::vector<PageWrite> &pages, const std::vector<
         m_pages[w.number] = w.bytes;
         m_pageCount = std::max(m_pageCount, w.number + 1);
     }
+}
+
+void JetFile::forget()
+{
+    if (!m_file)
+        return;
+    QByteArray head = std::move(m_pages[0]);
+    m_pages.clear();
+    m_pages.emplace(0, std::move(head));
+    m_last = nullptr;
+    m_size = m_file->size();
+    m_pageCount = quint32(std::min<qint64>(m_size / m_format->pageSize, 0xFFFFFF));
 }
 
 } // namespace lumora::engine

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/engine/EngineError.h"
 #include "data/engine/dbf/DbfTextCodec.h"
 #include "data/engine/mdb/JetFormat.h"
 
@@ -7,12 +8,21 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
 namespace lumora::engine {
 
 class DbfFile;
+
+// What JetFile::writePages() throws when another program changed the pages
+// a change was worked out from: reading again may let it be made.
+class JetChangedElsewhere : public EngineError
+{
+public:
+    using EngineError::EngineError;
+};
 
 // One Jet 3 or Jet 4 database file, page by page: the only place the Access
 // codec reads or writes the file. Opening checks page 0 (the file is a Jet
@@ -45,16 +55,25 @@ public:
     // Page `n` as last read or written; throws when the file has no such page.
     QByteArrayView page(quint32 n) const;
 
-    // Text as Jet keeps it: in Jet 3 in the database's code page, in Jet 4
-    // UTF-16LE or, after the marker FF FE, "compressed" (runs of one-byte
-    // characters U+0001-U+00FF and of UTF-16 units, switched by a 0x00).
-    QString decodeText(QByteArrayView bytes) const;
+    // Text as Jet keeps it: in Jet 3 in the database's code page (or in
+    // `codec`, when given), in Jet 4 UTF-16LE or, after the marker FF FE,
+    // "compressed" (runs of one-byte characters U+0001-U+00FF and of UTF-16
+    // units, switched by a 0x00).
+    QString decodeText(QByteArrayView bytes, const DbfTextCodec *codec = nullptr) const;
     // The bytes of `text`: compressed in Jet 4 when `compressible` and every
     // character allows it; nothing when the Jet 3 code page lacks a character.
-    std::optional<QByteArray> encodeText(const QString &text, bool compressible) const;
+    std::optional<QByteArray> encodeText(const QString &text, bool compressible,
+                                         const DbfTextCodec *codec = nullptr) const;
     // The code page Jet 3 text is read in ("windows-1252", "GBK").
+    const DbfTextCodec &textCodec() const { return m_codec; }
     const QByteArray &codePage() const { return m_codec.name(); }
+    // When nothing named the code page of Jet 3 text and GBK was assumed:
+    // the code page the header names (windows-1252 when none), for a table
+    // whose text is not GBK. Null otherwise.
+    const DbfTextCodec *fallbackCodec() const { return m_fallback ? &*m_fallback : nullptr; }
     QStringList notes() const { return m_notes; }
+    // The file's size in bytes when opened.
+    qint64 size() const { return m_size; }
 
     // Writes whole pages with the file locked, then flushes them. Before
     // anything is written, every page in `read` (the pages the change was
@@ -70,6 +89,9 @@ public:
         QByteArray bytes;
     };
     void writePages(const std::vector<PageWrite> &pages, const std::vector<quint32> &read);
+    // Forgets every page read (page 0 aside, whose header is taken as it
+    // was) and the file's size, so that pages are read again from the disk.
+    void forget();
 
 private:
     JetFile(QString path, QString what);
@@ -81,10 +103,12 @@ private:
     QByteArray m_memory;
     const JetFormat *m_format = &kJet4;
     quint32 m_pageCount = 0;
+    qint64 m_size = 0;
     mutable std::unordered_map<quint32, QByteArray> m_pages; // its nodes stay put: m_last may point into it
     mutable quint32 m_lastNumber = 0;
     mutable const QByteArray *m_last = nullptr; // the page asked for last, page m_lastNumber
     DbfTextCodec m_codec{"windows-1252"};
+    std::optional<DbfTextCodec> m_fallback;
     QStringList m_notes;
 };
 

@@ -19,6 +19,7 @@ struct JetFormat
     int rowOffsetAt; // u16 per slot: offset of the row; flags in the top bits
     // Table definition, first page: 0x00 type 0x02, 0x04 u32 next page.
     int tdefRowsAt;         // u32 number of rows
+    int tdefMaxColumnsAt;   // u16 columns a new row holds: deleted ones included
     int tdefVarColumnsAt;   // u16 number of variable-length columns
     int tdefColumnsAt;      // u16 number of columns
     int tdefIndexesAt;      // u32 number of logical indexes
@@ -31,6 +32,7 @@ struct JetFormat
     int colTypeAt;          // u8 type code
     int colNumberAt;        // u16 column number: its bit in the null mask
     int colVarIndexAt;      // u16 index among the variable-length columns
+    int colIndexAt;         // u16 its place in the table's column order
     int colPrecisionAt;     // u8 (Decimal)
     int colScaleAt;         // u8 (Decimal)
     int colFlagsAt;         // u8: 0x01 fixed length, 0x02 nullable, 0x04 auto number
@@ -58,6 +60,7 @@ inline constexpr JetFormat kJet3{
     .rowCountAt = 8,
     .rowOffsetAt = 10,
     .tdefRowsAt = 12,
+    .tdefMaxColumnsAt = 21,
     .tdefVarColumnsAt = 23,
     .tdefColumnsAt = 25,
     .tdefIndexesAt = 27,
@@ -70,6 +73,7 @@ inline constexpr JetFormat kJet3{
     .colTypeAt = 0,
     .colNumberAt = 1,
     .colVarIndexAt = 3,
+    .colIndexAt = 5,
     .colPrecisionAt = 11,
     .colScaleAt = 12,
     .colFlagsAt = 13,
@@ -96,6 +100,7 @@ inline constexpr JetFormat kJet4{
     .rowCountAt = 12,
     .rowOffsetAt = 14,
     .tdefRowsAt = 16,
+    .tdefMaxColumnsAt = 41,
     .tdefVarColumnsAt = 43,
     .tdefColumnsAt = 45,
     .tdefIndexesAt = 47,
@@ -108,6 +113,7 @@ inline constexpr JetFormat kJet4{
     .colTypeAt = 0,
     .colNumberAt = 5,
     .colVarIndexAt = 7,
+    .colIndexAt = 9,
     .colPrecisionAt = 11,
     .colScaleAt = 12,
     .colFlagsAt = 15,

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QtEndian>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -108,30 +109,50 @@ QByteArrayView JetRow::data(const JetColumn &column) const
 }
 
 std::optional<QByteArray> JetRow::withVariable(const JetFormat &format, const JetColumn &column,
-                                               std::optional<QByteArrayView> bytes) const
+                                               std::optional<QByteArrayView> bytes,
+                                               const JetRowShape &shape) const
 {
-    const int count = varCount();
-    if (column.fixed() || column.number >= m_columns || column.varIndex >= count)
+    const int oldCount = varCount();
+    if (column.fixed())
         return std::nullopt;
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < oldCount; ++i)
         if (m_offsets[i + 1] < m_offsets[i] || m_offsets[i + 1] > m_maskAt)
             return std::nullopt;
+    // A row that predates columns grows: more columns (null-mask bits),
+    // more fixed data (zeros) and more variable-length offsets (empty).
+    const int columns = std::max({m_columns, shape.columns, column.number + 1});
+    const int count = std::max({oldCount, shape.varCount, column.varIndex + 1});
+    const int fixedEnd = std::max(m_fixedEnd, m_countSize + shape.fixedSize);
+    const int maskSize = (columns + 7) / 8;
     QByteArray out;
-    out.reserve(m_row.size() + (bytes ? bytes->size() : 0) + 16);
+    out.reserve(m_row.size() + (bytes ? bytes->size() : 0) + fixedEnd - m_fixedEnd + 2 * (count - oldCount) +
+                maskSize - m_maskSize + 16);
     out.append(m_row.first(m_fixedEnd));
+    if (columns != m_columns) {
+        if (format.rowColumnCountSize == 1) {
+            if (columns > 0xFF)
+                return std::nullopt;
+            out[0] = char(columns);
+        } else {
+            out[0] = char(columns & 0xFF);
+            out[1] = char(columns >> 8);
+        }
+    }
+    out.append(QByteArray(fixedEnd - m_fixedEnd, '\0'));
     QVarLengthArray<int, 32> offsets;
     for (int i = 0; i < count; ++i) {
         offsets.append(int(out.size()));
         if (i == column.varIndex) {
             if (bytes)
                 out.append(*bytes);
-        } else {
+        } else if (i < oldCount) {
             out.append(m_row.sliced(m_offsets[i], m_offsets[i + 1] - m_offsets[i]));
         }
     }
     const int dataEnd = int(out.size());
     offsets.append(dataEnd);
     QByteArray mask = m_row.sliced(m_maskAt, m_maskSize).toByteArray();
+    mask.append(QByteArray(maskSize - m_maskSize, '\0'));
     const quint8 bit = quint8(1u << (column.number % 8));
     mask[column.number / 8] =
         char(bytes ? (quint8(mask[column.number / 8]) | bit) : (quint8(mask[column.number / 8]) & ~bit));
@@ -148,7 +169,7 @@ std::optional<QByteArray> JetRow::withVariable(const JetFormat &format, const Je
     // Jet 3: one jump for each further 256 bytes the offsets reach, plus a
     // dummy when the row's length alone would make the reader expect one.
     const int needed = dataEnd / 256;
-    const int fixedPart = dataEnd + (count + 1) + 1 + m_maskSize;
+    const int fixedPart = dataEnd + (count + 1) + 1 + maskSize;
     int jumps = -1;
     if ((fixedPart + needed - 1) / 256 == needed)
         jumps = needed;

@@ -37,11 +37,15 @@ public:
     QByteArrayView data(const JetColumn &column) const;
 
     // The row with variable-length column `column` holding `bytes` (Null
-    // when nothing): every other byte of the column count, fixed data, other
-    // columns' data and null mask kept. Nothing when the row predates the
-    // column or the new offsets cannot be written.
+    // when nothing): every other column's data and null bit kept. A row
+    // written before columns were added to the table grows to `shape` (the
+    // columns it lacks Null, or No for Yes/No), as a row written now would
+    // be laid out; every other row keeps every byte but the column's.
+    // Nothing when the new offsets cannot be written (a Jet 3 row of more
+    // than 255 variable-length columns, a Jet 4 row past 64 KB).
     std::optional<QByteArray> withVariable(const JetFormat &format, const JetColumn &column,
-                                           std::optional<QByteArrayView> bytes) const;
+                                           std::optional<QByteArrayView> bytes,
+                                           const JetRowShape &shape) const;
 
 private:
     QByteArrayView m_row;

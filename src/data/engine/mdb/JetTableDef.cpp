@@ -54,6 +54,7 @@ JetTableDef JetTableDef::read(const JetFile &db, quint32 first, const QString &t
     JetTableDef def;
     def.page = first;
     def.rows = c.u32le(f.tdefRowsAt);
+    def.maxColumns = c.u16le(f.tdefMaxColumnsAt);
     def.varColumns = c.u16le(f.tdefVarColumnsAt);
     const int columnCount = c.u16le(f.tdefColumnsAt);
     const qint64 logicalCount = c.u32le(f.tdefIndexesAt);
@@ -80,15 +81,18 @@ JetTableDef JetTableDef::read(const JetFile &db, quint32 first, const QString &t
         col.length = c.u16le(at + f.colLengthAt);
         at += f.columnEntrySize;
     }
+    QByteArray nameBytes;
     const auto readName = [&] {
         const int length = f.nameLengthSize == 1 ? c.u8(at) : c.u16le(at);
         at += f.nameLengthSize;
-        const QString name = db.decodeText(c.view(at, length));
+        nameBytes = c.view(at, length).toByteArray();
         at += length;
-        return name;
+        return db.decodeText(nameBytes);
     };
-    for (JetColumn &col : def.columns)
+    for (JetColumn &col : def.columns) {
         col.name = readName();
+        col.nameBytes = nameBytes;
+    }
 
     // Real indexes: the columns each covers. Logical indexes: a name and
     // the real index they use.
@@ -127,6 +131,20 @@ JetTableDef JetTableDef::read(const JetFile &db, quint32 first, const QString &t
                                       col.name, table, col.varIndex);
     }
     return def;
+}
+
+JetRowShape JetTableDef::rowShape() const
+{
+    JetRowShape shape;
+    shape.columns = maxColumns;
+    for (const JetColumn &col : columns) {
+        shape.columns = std::max(shape.columns, col.number + 1);
+        if (col.fixed())
+            shape.fixedSize = std::max(shape.fixedSize, col.fixedOffset + col.fixedSize());
+        else
+            shape.varCount = std::max(shape.varCount, col.varIndex + 1);
+    }
+    return shape;
 }
 
 std::vector<const JetIndex *> JetTableDef::indexesOf(const JetColumn &column) const

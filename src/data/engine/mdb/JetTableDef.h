@@ -30,6 +30,7 @@ enum class JetType : quint8 {
 struct JetColumn
 {
     QString name;
+    QByteArray nameBytes;    // the name as stored (Jet 3: in the database's code page)
     quint8 type = 0;         // JetType
     quint16 number = 0;      // its bit in a row's null mask; deleted columns leave gaps
     quint16 varIndex = 0;    // its place among the variable-length columns
@@ -42,6 +43,15 @@ struct JetColumn
     bool fixed() const { return flags & 0x01; }
     // Bytes of a fixed column's data in a row (0 for Boolean, held in the null mask).
     int fixedSize() const;
+};
+
+// What a row written now holds, as the table definition has it: a row
+// written before columns were added holds fewer.
+struct JetRowShape
+{
+    int columns = 0;   // the column count: one null-mask bit each, deleted columns included
+    int fixedSize = 0; // bytes of fixed-length data after the column count
+    int varCount = 0;  // variable-length columns in the offset table
 };
 
 // One index as Access shows it, with the columns of the index it uses.
@@ -59,6 +69,7 @@ struct JetTableDef
 {
     quint32 page = 0;   // the definition's first page, which names the table's data pages
     quint32 rows = 0;   // as the definition counts them
+    int maxColumns = 0; // the column count of a row written now
     int varColumns = 0; // how many columns are of variable length
     std::vector<JetColumn> columns;
     std::vector<JetIndex> indexes;
@@ -66,6 +77,7 @@ struct JetTableDef
     quint32 freePages = 0; // page-row of the map of its data pages with room
 
     static JetTableDef read(const JetFile &db, quint32 page, const QString &table);
+    JetRowShape rowShape() const;
     // The indexes `column` belongs to.
     std::vector<const JetIndex *> indexesOf(const JetColumn &column) const;
 };

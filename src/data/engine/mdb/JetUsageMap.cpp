@@ -10,7 +10,8 @@ namespace lumora::engine {
 
 namespace {
 
-void addBits(std::vector<quint32> &pages, QByteArrayView bitmap, quint64 first, quint32 pageCount)
+void addBits(std::vector<quint32> &pages, quint32 &pastEnd, QByteArrayView bitmap, quint64 first,
+             quint32 pageCount)
 {
     for (qsizetype byte = 0; byte < bitmap.size(); ++byte) {
         const quint8 bits = quint8(bitmap[byte]);
@@ -21,6 +22,8 @@ void addBits(std::vector<quint32> &pages, QByteArrayView bitmap, quint64 first, 
                 const quint64 page = first + quint64(byte) * 8 + quint64(bit);
                 if (page < pageCount)
                     pages.push_back(quint32(page));
+                else
+                    ++pastEnd;
             }
     }
 }
@@ -47,7 +50,7 @@ JetUsageMap JetUsageMap::read(const JetFile &db, quint32 pageRow, const QString 
     map.m_kind = quint8(row[0]);
     if (map.m_kind == 0) {
         map.m_first = c.u32le(1);
-        addBits(map.m_pages, row.sliced(5), map.m_first, db.pageCount());
+        addBits(map.m_pages, map.m_pastEnd, row.sliced(5), map.m_first, db.pageCount());
     } else if (map.m_kind == 1) {
         const quint64 perPage = quint64(f.pageSize - 4) * 8;
         for (qsizetype at = 1; at + 4 <= row.size(); at += 4) {
@@ -55,13 +58,18 @@ JetUsageMap JetUsageMap::read(const JetFile &db, quint32 pageRow, const QString 
             map.m_mapPages.push_back(mapPage);
             if (mapPage == 0)
                 continue;
+            if (mapPage >= db.pageCount()) {
+                ++map.m_pastEnd;
+                continue;
+            }
             const QByteArrayView bitmap = db.page(mapPage);
             if (quint8(bitmap[0]) != JetPage::kUsageMapPage)
                 throw EngineError::format(u"%1 is damaged: page %2, part of the page map of table %3, is no "
                                           u"page map",
                                           u"文件 %1 已损坏：第 %2 页属于数据表 %3 的页面表，但不是页面表",
                                           db.what(), mapPage, table);
-            addBits(map.m_pages, bitmap.sliced(4), perPage * (map.m_mapPages.size() - 1), db.pageCount());
+            addBits(map.m_pages, map.m_pastEnd, bitmap.sliced(4), perPage * (map.m_mapPages.size() - 1),
+                    db.pageCount());
         }
     } else {
         throw EngineError::format(u"%1 is damaged: the page map of table %2 is of unknown kind %3",

@@ -21,8 +21,11 @@ public:
     // is not there or is of an unknown kind.
     static JetUsageMap read(const JetFile &db, quint32 pageRow, const QString &table);
 
-    // Every page the map holds, in ascending order.
+    // Every page the map holds that the file has, in ascending order.
     const std::vector<quint32> &pages() const { return m_pages; }
+    // How many pages the map names past the end of the file (a file cut
+    // short); a bitmap page past the end counts as one.
+    quint32 pagesPastEnd() const { return m_pastEnd; }
     bool contains(quint32 page) const;
     // The page to write so that the map holds `page` (or not), made from
     // `current(n)`, the bytes page n will have before it; nothing when the
@@ -44,6 +47,7 @@ private:
     quint32 m_first = 0;             // inline: the page of bit 0
     std::vector<quint32> m_mapPages; // reference: the bitmap pages, 0 where none
     std::vector<quint32> m_pages;
+    quint32 m_pastEnd = 0;
 };
 
 } // namespace lumora::engine

@@ -6,6 +6,7 @@
 #include "data/engine/mdb/MdbTable.h"
 
 #include <QFile>
+#include <optional>
 
 namespace lumora::engine {
 
@@ -43,7 +44,18 @@ public:
     explicit MdbDatabase(std::shared_ptr<JetFile> db)
         : m_db(std::move(db))
     {
-        const MdbTable catalog(m_db, QStringLiteral("MSysObjects"), kCatalogPage, {});
+        // A catalogue that cannot be read refuses the file: listing no
+        // tables would look like an empty database.
+        std::optional<MdbTable> read;
+        try {
+            read.emplace(m_db, QStringLiteral("MSysObjects"), kCatalogPage, QStringList());
+        } catch (const EngineError &e) {
+            throw EngineError(
+                QStringLiteral("%1: its catalogue, the list of its tables, cannot be read: %2")
+                    .arg(m_db->what(), e.message()),
+                QStringLiteral("%1 的目录表（数据表清单）无法读取：%2").arg(m_db->what(), e.chinese()));
+        }
+        const MdbTable &catalog = *read;
         int id = -1, name = -1, type = -1, flags = -1;
         const QList<FieldInfo> &fields = catalog.fields();
         for (int i = 0; i < fields.size(); ++i) {
@@ -78,7 +90,26 @@ public:
                 queries.append(objectName);
             }
         }
-        m_notes = m_db->notes();
+        if (catalog.missingRecords() > 0) {
+            if (m_tables.isEmpty())
+                throw EngineError::format(
+                    u"%1 is damaged: %2 of the %3 entries of its catalogue, the list of its tables, are "
+                    u"missing (the file is %4 bytes long: it may have been cut short), and no table is left "
+                    u"to list",
+                    u"文件 %1 已损坏：目录表（数据表清单）的 %3 项中缺少 %2 项（文件长 %4 "
+                    u"字节，可能不完整），"
+                    u"列不出任何数据表",
+                    m_db->what(), catalog.missingRecords(), catalog.definition().rows, m_db->size());
+            m_notes.append(
+                QStringLiteral("%1: %2 of the %3 entries of its catalogue are missing (the file is %4 "
+                               "bytes long: it may have been cut short), so tables may be missing "
+                               "from the list")
+                    .arg(m_db->what())
+                    .arg(catalog.missingRecords())
+                    .arg(catalog.definition().rows)
+                    .arg(m_db->size()));
+        }
+        m_notes = m_db->notes() + m_notes;
         if (!linked.isEmpty())
             m_notes.append(
                 QStringLiteral("%1: the linked tables %2 are not listed: their records are kept in "

@@ -12,8 +12,11 @@ namespace lumora::engine {
 // database password) and ";charset=GBK" (the code page of Jet 3 text, when
 // the database's sort order does not tell it: "GBK", "CP936", "Big5" ...).
 // Without that option, a .cpg file beside the database (roster.cpg for
-// roster.mdb, holding for instance "936" or "GBK") names the code page.
-// Throws EngineError when the file is no database this reader can open.
+// roster.mdb, holding for instance "936" or "GBK") names the code page;
+// when nothing names it, GBK is assumed (see JetFile). A file cut short is
+// read with notes on what is missing; one whose catalogue cannot be read,
+// or lists nothing for want of its pages, is refused. Throws EngineError
+// when the file is no database this reader can open.
 std::unique_ptr<Backend> openMdb(const QString &path, const QString &connect);
 // The same over bytes in memory, for the fuzz target; nothing can be written.
 std::unique_ptr<Backend> mdbFromBytes(const QByteArray &bytes, const QString &connect = {});

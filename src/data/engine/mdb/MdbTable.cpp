@@ -9,8 +9,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <iterator>
 #include <map>
 #include <unistd.h>
 
@@ -57,6 +59,32 @@ MdbTable::MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definition
 {
     m_what = QStringLiteral("%1 (table %2)").arg(m_db->what(), m_name);
     m_def = JetTableDef::read(*m_db, definitionPage, m_name);
+    m_codec = &m_db->textCodec();
+    const JetUsageMap used = JetUsageMap::read(*m_db, m_def.usedPages, m_name);
+    m_dataPages = used.pages();
+    m_pagesPastEnd = used.pagesPastEnd();
+    loadRecords();
+    chooseCodec();
+    if (m_pagesPastEnd > 0)
+        m_notes.append(QStringLiteral("%1: the file is cut short (it holds %2 bytes, %3 pages): %4 pages "
+                                      "of the table lie past its end, and %5 of the %6 records its "
+                                      "definition counts are missing")
+                           .arg(what())
+                           .arg(m_db->size())
+                           .arg(m_db->pageCount())
+                           .arg(m_pagesPastEnd)
+                           .arg(m_missing)
+                           .arg(m_def.rows));
+    else if (m_missing > 0)
+        m_notes.append(QStringLiteral("%1: its definition counts %2 records, but only %3 were found")
+                           .arg(what())
+                           .arg(m_def.rows)
+                           .arg(recordCount()));
+    if (!m_orphans.empty())
+        m_notes.append(QStringLiteral("%1: %2 copies of rows left by a write that was stopped half way are "
+                                      "not shown; the next write removes them")
+                           .arg(what())
+                           .arg(m_orphans.size()));
     for (const JetColumn &col : m_def.columns) {
         FieldInfo info;
         info.name = col.name;
@@ -69,8 +97,50 @@ MdbTable::MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definition
         info.nullable = col.flags & 0x02;
         m_fields.append(info);
     }
-    m_dataPages = JetUsageMap::read(*m_db, m_def.usedPages, m_name).pages();
-    loadRecords();
+}
+
+void MdbTable::chooseCodec()
+{
+    const DbfTextCodec *fallback = m_db->fallbackCodec();
+    if (!fallback)
+        return;
+    const auto clean = [&]() -> bool {
+        for (const JetColumn &col : m_def.columns)
+            if (!m_codec->assigns(col.nameBytes))
+                return false;
+        for (qsizetype r = 0; r < recordCount(); ++r) {
+            const JetRow *cracked = nullptr;
+            try {
+                cracked = &this->cracked(r);
+            } catch (const EngineError &) {
+                continue; // a damaged row says so when it is read
+            }
+            const JetRow &row = *cracked;
+            for (const JetColumn &col : m_def.columns) {
+                const bool memo = col.type == quint8(JetType::Memo);
+                if ((col.type != quint8(JetType::Text) && !memo) || !row.present(col))
+                    continue;
+                QByteArrayView bytes = row.data(col);
+                if (memo) {
+                    // Only memos kept in the row: the others are read when asked for.
+                    if (bytes.size() < kLongHeader || quint8(bytes[3]) != kLongInline)
+                        continue;
+                    bytes = bytes.sliced(kLongHeader);
+                }
+                if (!m_codec->assigns(bytes))
+                    return false;
+            }
+        }
+        return true;
+    };
+    if (clean())
+        return;
+    m_codec = fallback;
+    for (JetColumn &col : m_def.columns)
+        col.name = m_db->decodeText(col.nameBytes, m_codec);
+    m_notes.append(
+        QStringLiteral("%1: its text is not GBK, so it is read in the code page %2 its header names")
+            .arg(what(), QString::fromLatin1(m_codec->name())));
 }
 
 void MdbTable::loadRecords()
@@ -93,6 +163,8 @@ void MdbTable::loadRecords()
         return JetPage::rowSlots(f, bytes);
     };
     const int tableStart = f.rowOffsetAt;
+    std::vector<quint32> targets;   // page-rows flagged as the target of a move
+    std::vector<quint32> pointedAt; // page-rows a moved row's pointer names
     for (const quint32 page : m_dataPages) {
         const auto rowSlots = ownPage(page);
         if (!rowSlots) {
@@ -102,6 +174,8 @@ void MdbTable::loadRecords()
         const int tableEnd = tableStart + 2 * int(rowSlots->size());
         for (int i = 0; i < int(rowSlots->size()); ++i) {
             const JetPage::Slot &s = (*rowSlots)[size_t(i)];
+            if (s.flags == JetPage::kDeleted && s.length() > 0)
+                targets.push_back(page << 8 | quint32(i));
             if (s.flags & JetPage::kDeleted)
                 continue; // deleted, or the new place of a moved row (reached through its pointer)
             if (s.start < tableEnd || s.end > f.pageSize || s.start > s.end)
@@ -124,6 +198,7 @@ void MdbTable::loadRecords()
                 const JetPage::Slot &t = (*toSlots)[size_t(toSlot)];
                 if (t.start < tableStart + 2 * int(toSlots->size()) || t.end > f.pageSize || t.start > t.end)
                     throw damaged(toPage, toSlot);
+                pointedAt.push_back(pointer);
                 r.dataPage = toPage;
                 r.dataSlot = quint16(toSlot);
                 r.start = quint16(t.start);
@@ -135,6 +210,12 @@ void MdbTable::loadRecords()
         }
     }
     m_records.shrink_to_fit();
+    std::sort(targets.begin(), targets.end());
+    std::sort(pointedAt.begin(), pointedAt.end());
+    m_orphans.clear();
+    std::set_difference(targets.begin(), targets.end(), pointedAt.begin(), pointedAt.end(),
+                        std::back_inserter(m_orphans));
+    m_missing = qsizetype(m_def.rows) > recordCount() ? qsizetype(m_def.rows) - recordCount() : 0;
     if (foreign > 0 && m_notes.filter(QStringLiteral("pages that are not its own")).isEmpty())
         m_notes.append(
             QStringLiteral("%1: its page map lists %2 pages that are not its own; they are skipped")
@@ -176,8 +257,8 @@ Value MdbTable::value(qsizetype record, int field) const
         return {};
     const QByteArrayView bytes = row.data(col);
     switch (JetType(col.type)) {
-    case JetType::Text: return Value::text(m_db->decodeText(bytes));
-    case JetType::Memo: return Value::text(m_db->decodeText(longValue(bytes, record)));
+    case JetType::Text: return Value::text(m_db->decodeText(bytes, m_codec));
+    case JetType::Memo: return Value::text(m_db->decodeText(longValue(bytes, record), m_codec));
     case JetType::Ole: return Value::binary(longValue(bytes, record));
     case JetType::Binary: return Value::binary(bytes.toByteArray());
     default: return col.fixed() && bytes.isEmpty() ? Value() : decodeJetFixed(col, bytes);
@@ -270,11 +351,11 @@ std::optional<QByteArray> MdbTable::encodeField(const JetColumn &col, const Valu
         throw EngineError::format(u"Field %1 of %2 holds text; bytes cannot be written into it",
                                   u"%2 的字段 %1 是文本字段，不能写入二进制数据", col.name, what());
     const QString text = v.toText();
-    const std::optional<QByteArray> bytes = m_db->encodeText(text, col.extFlags & 0x01);
+    const std::optional<QByteArray> bytes = m_db->encodeText(text, col.extFlags & 0x01, m_codec);
     if (!bytes)
         throw EngineError::format(u"The text \"%1\" has characters that code page %2 of %3 cannot hold",
                                   u"文本“%1”中有 %3 的代码页 %2 无法表示的字符", text,
-                                  QString::fromLatin1(m_db->codePage()), what());
+                                  QString::fromLatin1(m_codec->name()), what());
     const JetFormat &f = m_db->format();
     if (!memo) {
         const int limit = f.version == 4 ? col.length / 2 : col.length;
@@ -307,14 +388,23 @@ MdbTable::Plan MdbTable::plan(qsizetype record, int field, const Value &v) const
     const JetColumn &col = m_def.columns[size_t(field)];
     const std::optional<QByteArray> bytes = encodeField(col, v);
     const Record &r = m_records[size_t(record)];
-    const std::optional<QByteArray> row =
-        cracked(record).withVariable(f, col, bytes ? std::optional<QByteArrayView>(*bytes) : std::nullopt);
+    checkWhole();
+    const std::optional<QByteArray> row = cracked(record).withVariable(
+        f, col, bytes ? std::optional<QByteArrayView>(*bytes) : std::nullopt, m_def.rowShape());
     if (!row)
+        throw EngineError::format(u"Record %1 of %2 cannot take a value for field %3: its row cannot be laid "
+                                  u"out with it",
+                                  u"%2 的第 %1 条记录无法写入字段 %3：写入后的记录无法排布", record + 1,
+                                  what(), col.name);
+    // One slot and the row must fit on an empty page.
+    const int rowLimit = f.pageSize - f.rowOffsetAt - 2;
+    if (row->size() > rowLimit)
         throw EngineError::format(
-            u"Record %1 of %2 was written before field %3 was added; open the database in "
-            u"Access and compact it, then try again",
-            u"%2 的第 %1 条记录写于字段 %3 加入之前；请在 Access 中压缩修复数据库后再试", record + 1, what(),
-            col.name);
+            u"The value for field %1 is too long for a row: record %2 of %3 would take %4 "
+            u"bytes, and a row holds at most %5",
+            u"字段 %1 的值太长，一条记录放不下：%3 的第 %2 条记录将占 %4 个字节，而一条记录最多 "
+            u"%5 个字节",
+            col.name, record + 1, what(), row->size(), rowLimit);
 
     Plan plan;
     std::map<quint32, QByteArray> pending; // pages as the plan leaves them
@@ -348,7 +438,7 @@ MdbTable::Plan MdbTable::plan(qsizetype record, int field, const Value &v) const
         for (const quint32 candidate : m_dataPages) {
             if (candidate == r.dataPage || candidate == r.page)
                 continue;
-            const QByteArrayView bytes = m_db->page(candidate);
+            const QByteArray bytes = current(candidate);
             if (quint8(bytes[0]) != JetPage::kDataPage || ByteCursor(bytes, what()).u32le(4) != m_def.page)
                 continue;
             const auto candidateSlots = JetPage::rowSlots(f, bytes);
@@ -366,8 +456,14 @@ MdbTable::Plan MdbTable::plan(qsizetype record, int field, const Value &v) const
         std::optional<JetFile::PageWrite> ownedMap;
         if (!target) {
             // A new page at the end of the file, listed in the table's page
-            // map, as Jet adds one when a table's pages are full.
+            // map, as Jet adds one when a table's pages are full. A page of
+            // the table left at the end, unlisted, by a writer stopped
+            // before it listed it is taken again.
             targetPage = m_db->pageCount();
+            if (leftAtEnd(targetPage - 1)) {
+                --targetPage;
+                plan.read.push_back(targetPage);
+            }
             QByteArray fresh(f.pageSize, '\0');
             fresh[0] = char(JetPage::kDataPage);
             fresh[1] = 0x01;
@@ -379,9 +475,9 @@ MdbTable::Plan MdbTable::plan(qsizetype record, int field, const Value &v) const
                 throw EngineError::format(
                     u"Record %1 of %2 grows to %3 bytes and no page of the table has room "
                     u"for it, nor can its page map name a new one; compact the database "
-                    u"in Access and try again",
-                    u"%2 的第 %1 条记录变为 %3 个字节，数据表中没有一页放得下，也无法添加新页；"
-                    u"请在 Access 中压缩修复数据库后再试",
+                    u"in Access (which rewrites the page map) and try again",
+                    u"%2 的第 %1 条记录变为 %3 个字节，数据表中没有一页放得下，页面表也无法再添加新页；"
+                    u"请在 Access 中压缩修复数据库（会重写页面表）后再试",
                     record + 1, what(), row->size());
             targetSlot = 0;
         } else {
@@ -420,6 +516,30 @@ MdbTable::Plan MdbTable::plan(qsizetype record, int field, const Value &v) const
         }
     }
 
+    // Copies left by a move that was stopped half way are marked deleted
+    // and their bytes freed. Whether a pointer names one was read from
+    // every data page: they must all still be as read.
+    if (!m_orphans.empty()) {
+        for (const quint32 orphan : m_orphans) {
+            const quint32 n = JetPage::pageOf(orphan);
+            const int slotNumber = JetPage::rowOf(orphan);
+            QByteArray bytes = current(n);
+            const auto orphanSlots = *JetPage::rowSlots(f, bytes);
+            const quint16 hidden = JetPage::kDeleted | JetPage::kMoved;
+            if (const auto freed = JetPage::isPacked(f, bytes, orphanSlots)
+                                       ? JetPage::repack(f, bytes, orphanSlots, slotNumber, {}, hidden)
+                                       : std::nullopt) {
+                put(n, *freed);
+            } else {
+                const quint16 raw = quint16(orphanSlots[size_t(slotNumber)].start | hidden);
+                bytes[f.rowOffsetAt + 2 * slotNumber] = char(raw & 0xFF);
+                bytes[f.rowOffsetAt + 2 * slotNumber + 1] = char(raw >> 8);
+                put(n, bytes);
+            }
+        }
+        plan.read.insert(plan.read.end(), m_dataPages.begin(), m_dataPages.end());
+    }
+
     // The map of pages with room follows what the pages now hold: a page
     // the table's smallest row no longer fits on leaves it.
     int smallest = f.rowColumnCountSize + (int(m_def.columns.size()) + 7) / 8;
@@ -446,6 +566,29 @@ MdbTable::Plan MdbTable::plan(qsizetype record, int field, const Value &v) const
     return plan;
 }
 
+void MdbTable::checkWhole() const
+{
+    if (m_pagesPastEnd > 0)
+        throw EngineError::format(
+            u"%1 is cut short: %2 pages of the table lie past the end of the file and %3 "
+            u"records are missing, so nothing is written into it (restore a complete "
+            u"copy)",
+            u"%1 不完整：数据表有 %2 页在文件末尾之外，缺少 %3 条记录，因此不写入"
+            u"（请换用完整的副本）",
+            what(), m_pagesPastEnd, m_missing);
+}
+
+bool MdbTable::leftAtEnd(quint32 n) const
+{
+    if (n == 0 || n >= m_db->pageCount() || std::binary_search(m_dataPages.begin(), m_dataPages.end(), n))
+        return false;
+    const QByteArrayView bytes = m_db->page(n);
+    if (quint8(bytes[0]) != JetPage::kDataPage || ByteCursor(bytes, what()).u32le(4) != m_def.page)
+        return false;
+    return std::none_of(m_records.begin(), m_records.end(),
+                        [n](const Record &r) { return r.page == n || r.dataPage == n; });
+}
+
 void MdbTable::checkUpdate(qsizetype record, int field, const Value &value) const
 {
     plan(record, field, value);
@@ -454,9 +597,37 @@ void MdbTable::checkUpdate(qsizetype record, int field, const Value &value) cons
 
 void MdbTable::update(qsizetype record, int field, const Value &value)
 {
-    const Plan p = plan(record, field, value);
-    checkLockFile();
-    m_db->writePages(p.pages, p.read);
+    // Another writer may change pages this change was worked out from
+    // between the reading and the lock. Then the table is read again, and
+    // the change made again when the record is still the row in the same
+    // slot (a row keeps its slot when it moves) with every field as it
+    // was read; else it is refused.
+    for (int attempt = 0;; ++attempt) {
+        const Plan p = plan(record, field, value);
+        checkLockFile();
+        try {
+            m_db->writePages(p.pages, p.read);
+            break;
+        } catch (const JetChangedElsewhere &) {
+            if (attempt >= 8)
+                throw;
+            const Record was = m_records[size_t(record)];
+            QList<Value> values;
+            for (int c = 0; c < m_fields.size(); ++c)
+                values.append(MdbTable::value(record, c));
+            m_db->forget();
+            const JetUsageMap used = JetUsageMap::read(*m_db, m_def.usedPages, m_name);
+            m_dataPages = used.pages();
+            m_pagesPastEnd = used.pagesPastEnd();
+            loadRecords();
+            bool same = record < recordCount() && m_records[size_t(record)].page == was.page &&
+                        m_records[size_t(record)].slot == was.slot;
+            for (int c = 0; same && c < m_fields.size(); ++c)
+                same = MdbTable::value(record, c) == values[c];
+            if (!same)
+                throw;
+        }
+    }
     m_dataPages = JetUsageMap::read(*m_db, m_def.usedPages, m_name).pages();
     loadRecords();
 }

@@ -17,8 +17,20 @@ namespace lumora::engine {
 // rewrites one text or memo field of one row under a lock on the file:
 // in place when the row keeps its length, with the page repacked when the
 // page has room, else moved to another page of the table with a pointer
-// left in its slot, as Jet itself moves rows. One table must not be read
-// from two threads at once.
+// left in its slot, as Jet itself moves rows. A row written before columns
+// were added grows to hold them. When another writer changed the pages
+// between the reading and the lock, the table is read again and the change
+// made again if the record is unchanged. One table must not be read from
+// two threads at once.
+//
+// A move writes two pages: first the new copy, flagged as the target of a
+// move (Access and Lumora show it only through the pointer), then the
+// pointer. libmdb and mdb-reader show a row unless it is flagged "moved"
+// and never follow pointers, so no flag hides the new copy from them and
+// lets Access follow the pointer to it: a writer stopped between the two
+// writes leaves a copy that they show beside the old row. Lumora hides
+// such an orphan (no pointer names it), and the next write marks it
+// deleted (both flags, as Access deletes rows) and frees its bytes.
 class MdbTable : public TableSource
 {
 public:
@@ -37,6 +49,11 @@ public:
     const std::shared_ptr<JetFile> &file() const { return m_db; }
     // The data pages of the table, as its page map lists them.
     const std::vector<quint32> &dataPages() const { return m_dataPages; }
+    // Records the definition counts that were not found (a file cut short).
+    qsizetype missingRecords() const { return m_missing; }
+    // Rows an interrupted move left behind: hidden, and reclaimed by the
+    // next write. Each a page-row.
+    const std::vector<quint32> &orphans() const { return m_orphans; }
 
     // What update() writes, worked out without writing.
     struct Plan
@@ -60,6 +77,9 @@ private:
         quint16 length;
     };
     void loadRecords();
+    // Picks the code page of the table's Jet 3 text, when the database's
+    // was only assumed: its names and texts must all be text in it.
+    void chooseCodec();
     // The file and table, as messages name them.
     const QString &what() const { return m_what; }
     const JetRow &cracked(qsizetype record) const;
@@ -69,6 +89,11 @@ private:
     // value cannot be written exactly.
     std::optional<QByteArray> encodeField(const JetColumn &column, const Value &value) const;
     void checkIndex(qsizetype record, int field) const;
+    // Refuses writes into a table of a file cut short.
+    void checkWhole() const;
+    // Whether page `n` is one of the table's, left unlisted at the end of
+    // the file by a writer stopped before it listed it.
+    bool leftAtEnd(quint32 n) const;
     void checkLockFile() const;
 
     std::shared_ptr<JetFile> m_db;
@@ -78,6 +103,10 @@ private:
     QList<FieldInfo> m_fields;
     std::vector<quint32> m_dataPages;
     std::vector<Record> m_records;
+    std::vector<quint32> m_orphans;
+    qsizetype m_missing = 0;
+    quint32 m_pagesPastEnd = 0;
+    const DbfTextCodec *m_codec = nullptr; // of Jet 3 text: the database's, or its fallback
     QStringList m_notes;
     mutable qsizetype m_crackedRecord = -1;
     mutable JetRow m_crackedRow;
