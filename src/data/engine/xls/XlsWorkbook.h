@@ -129,7 +129,8 @@ struct XlsSheetEntry
 struct XlsDefinedName
 {
     QString name;
-    int sheet = -1; // index into sheets()
+    int scope = -1; // the sheet it is defined for (NAME's itab - 1), -1 for the whole workbook
+    int sheet = -1; // index into sheets() of the sheet it refers to
     quint32 firstRow = 0, lastRow = 0;
     quint16 firstCol = 0, lastCol = 0;
 };
