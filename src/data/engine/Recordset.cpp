@@ -91,6 +91,7 @@ void Recordset::reserve(qsizetype rows)
 {
     if (m_tabs.isEmpty()) {
         m_rowEnds.reserve(size_t(rows));
+        m_expectedRows = rows;
     } else {
         m_packed.reserve(rows);
         m_allNull.reserve(size_t(rows * m_tabs.size()));
@@ -105,13 +106,24 @@ void Recordset::appendRow(QList<Value> values, QList<QStringList> parts)
         m_parts.resize(qsizetype(m_rowEnds.size()));
         m_parts.append(std::move(parts));
     }
-    for (qsizetype f = 0; f < values.size(); ++f) {
-        if (values[f].isNull())
-            continue;
-        m_values.push_back(std::move(values[f]));
-        m_valueFields.push_back(int(f));
+    for (qsizetype f = 0; f < values.size(); ++f)
+        if (!values[f].isNull())
+            appendValue(int(f), std::move(values[f]));
+    endRow();
+}
+
+void Recordset::appendValue(int field, Value value)
+{
+    Q_ASSERT(m_tabs.isEmpty() && field >= 0 && field < m_fields.size());
+    const size_t rows = m_rowEnds.size();
+    if (m_values.size() == m_values.capacity() && rows > 0 && qsizetype(rows) < m_expectedRows) {
+        // Room for the rows still to come, as many values each as so far.
+        const size_t each = m_values.size() / rows + 1;
+        m_values.reserve(m_values.size() + each * size_t(m_expectedRows - qsizetype(rows)));
+        m_valueFields.reserve(m_values.capacity());
     }
-    m_rowEnds.push_back(m_values.size());
+    m_values.push_back(std::move(value));
+    m_valueFields.push_back(field);
 }
 
 void Recordset::joinLazily(QList<QList<bool>> tabs)

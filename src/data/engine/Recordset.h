@@ -58,6 +58,10 @@ public:
     // (one list per field, an empty one for a column that is no join; no
     // list at all when no column joins).
     void appendRow(QList<Value> values, QList<QStringList> parts = {});
+    // A row given a value at a time, without a list for it: the values that
+    // are not Null, their fields ascending, then endRow().
+    void appendValue(int field, Value value);
+    void endRow() { m_rowEnds.push_back(m_values.size()); }
     // Makes every column a lazily built join: tabs[field][operand] is true
     // for an operand that is a Chr(9) separator. Rows are then added with
     // appendJoinedRow() only.
@@ -78,6 +82,7 @@ private:
     std::vector<Value> m_values;
     std::vector<int> m_valueFields;
     std::vector<size_t> m_rowEnds;
+    qsizetype m_expectedRows = 0;      // as reserve() said
     QList<QList<QStringList>> m_parts; // [row][field] of eager rows, empty when no column joins
     // Lazily joined rows. While m_tabs is set, m_built stays empty until
     // value() first reads a row, and a row left empty is built from m_packed

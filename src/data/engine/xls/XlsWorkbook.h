@@ -91,10 +91,14 @@ struct XlsRow
 // A worksheet's records: cells sorted by row and column, and where the
 // records that describe the cells lie. It costs memory for the cells it
 // holds, not for the area they span: four cells at A1 and IV65536 are four
-// cells, and a cell is found by binary search.
+// cells, found by binary search; an index of the rows is kept only where it
+// costs less than the cells do.
 struct XlsSheet
 {
     std::vector<XlsCell> cells;
+    // Index into cells of each row's first cell, one past the last row at
+    // the end; empty when the rows are sparse.
+    std::vector<quint32> rowStart;
     std::vector<XlsRow> rows;    // sorted by row
     std::vector<qint64> dbCells; // offsets of its DBCELL records, in stream order
     qint64 dimensions = -1;      // offset of DIMENSIONS, or -1
