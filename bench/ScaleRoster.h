@@ -6,6 +6,8 @@
 // reset before the operation, minus its resident size then) and their ratio
 // (added_per_file).
 
+#include "PeakMemory.h"
+
 #include "data/engine/Value.h"
 #include "data/engine/dbf/ByteWriter.h"
 #include "data/engine/dbf/DbfWriter.h"
@@ -14,12 +16,12 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 #include <map>
 
 namespace scale_roster {
 
 using namespace lumora::engine;
+using peak_memory::statusKb;
 
 constexpr int kTemplateRows = 10000;
 constexpr int kHeaderLength = 32 + 10 * 32 + 1;
@@ -85,33 +87,14 @@ inline QString rosterPath(int rows)
     return made[rows] = path;
 }
 
-// A line of /proc/self/status, in kB.
-inline qint64 statusKb(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').first().toLongLong();
-    return 0;
-}
-
 // Runs `op` once per iteration; records time and the memory it added.
 template <typename Op> void measure(benchmark::State &state, Op op)
 {
     const int rows = int(state.range(0));
     const QString path = rosterPath(rows);
     qint64 added = 0;
-    for (auto _ : state) {
-        malloc_trim(0); // what the last iteration freed no longer counts as resident
-        QFile clear(QStringLiteral("/proc/self/clear_refs"));
-        if (clear.open(QIODevice::WriteOnly))
-            clear.write("5"); // resets the peak resident size to the current one
-        clear.close();
-        const qint64 before = statusKb("VmRSS:");
-        op(path);
-        added = std::max(added, statusKb("VmHWM:") - before);
-    }
+    for (auto _ : state)
+        added = std::max(added, peak_memory::measure([&] { op(path); }).addedKb);
     const double fileMb = double(QFileInfo(path).size()) / (1024 * 1024);
     state.counters["file_MB"] = fileMb;
     state.counters["added_MB"] = double(added) / 1024;

@@ -2,7 +2,11 @@
 // (gnumeric's ssconvert when LibreOffice is missing), and the write-back of
 // one photo's name followed by the reload that makes the next row ready.
 // LUMORA_BENCH_KEEP=path leaves a copy of the workbook for comparisons with
-// other readers.
+// other readers. The sparse workbook's benchmarks report the memory a read
+// takes at its peak (peak_MB: the whole process; added_MB: the read's own).
+#include "PeakMemory.h"
+#include "SparseWorkbook.h"
+
 #include "data/engine/Database.h"
 
 #include <QCoreApplication>
@@ -136,6 +140,59 @@ void BM_WriteBackAndReload(benchmark::State &state)
     QFile::remove(path);
 }
 BENCHMARK(BM_WriteBackAndReload)->Unit(benchmark::kMillisecond);
+
+// The sparse workbook opened and read with "select *", every value touched:
+// what lumora-sql does with it.
+void BM_SparseSheetSelectAll(benchmark::State &state)
+{
+    const QString path = sparse_workbook::path();
+    peak_memory::Peak most;
+    for (auto _ : state) {
+        const peak_memory::Peak peak = peak_memory::measure([&] {
+            auto db = Database::open(path, QStringLiteral("Excel 8.0"));
+            const QString table = QLatin1Char('[') + db->tableNames().first() + QLatin1Char(']');
+            const Recordset rs = db->openRecordset(QStringLiteral("select * from ") + table);
+            qsizetype values = 0;
+            for (qsizetype r = 0; r < rs.size(); ++r)
+                for (const Value &v : rs.row(r))
+                    values += !v.isNull();
+            if (rs.size() != sparse_workbook::kRecords || values != 2)
+                qFatal("the sparse workbook read %lld records, %lld values", qlonglong(rs.size()),
+                       qlonglong(values));
+        });
+        most = {std::max(most.addedKb, peak.addedKb), std::max(most.peakKb, peak.peakKb)};
+    }
+    state.counters["peak_MB"] = double(most.peakKb) / 1024;
+    state.counters["added_MB"] = double(most.addedKb) / 1024;
+    state.SetItemsProcessed(state.iterations() * sparse_workbook::kRecords);
+}
+BENCHMARK(BM_SparseSheetSelectAll)->Unit(benchmark::kMillisecond);
+
+// The grid's loading query on the sparse workbook: every field joined with
+// tabs, one packed row per record.
+void BM_SparseSheetRowQuery(benchmark::State &state)
+{
+    const QString path = sparse_workbook::path();
+    peak_memory::Peak most;
+    for (auto _ : state) {
+        const peak_memory::Peak peak = peak_memory::measure([&] {
+            auto db = Database::open(path, QStringLiteral("Excel 8.0"));
+            const QString table = QLatin1Char('[') + db->tableNames().first() + QLatin1Char(']');
+            QStringList names;
+            for (const FieldInfo &f : db->fields(table))
+                names << QLatin1Char('[') + f.name + QLatin1Char(']');
+            const Recordset rs =
+                db->openRecordset(QStringLiteral("select %1 as Item  from %2")
+                                      .arg(names.join(QStringLiteral(" & Chr(9) & ")), table));
+            benchmark::DoNotOptimize(rs.size());
+        });
+        most = {std::max(most.addedKb, peak.addedKb), std::max(most.peakKb, peak.peakKb)};
+    }
+    state.counters["peak_MB"] = double(most.peakKb) / 1024;
+    state.counters["added_MB"] = double(most.addedKb) / 1024;
+    state.SetItemsProcessed(state.iterations() * sparse_workbook::kRecords);
+}
+BENCHMARK(BM_SparseSheetRowQuery)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -29,6 +29,7 @@ private slots:
     void blankInAFieldNameLoads();
     void missingTableThrowsAndResumesRepaint();
     void rosterFixture();
+    void sparseWorkbookShowsItsCorners();
     void pickersRefilledForASecondTable();
 
 private:
@@ -215,6 +216,42 @@ void TstLoadTable::rosterFixture()
     QCOMPARE(grid.cellText(1, 5), QStringLiteral("2009-04-19"));
     QCOMPARE(grid.cellText(7, 3), QString());
     QCOMPARE(grid.cells()->columnCode(4), 5);
+}
+
+// A workbook whose four cells sit at A1, IV1, A65536 and IV65536: the grid
+// shows 65,535 records of 256 fields, the two values of the last record in
+// its first and last column, and the view scrolls to that corner.
+void TstLoadTable::sparseWorkbookShowsItsCorners()
+{
+    const QString file = qEnvironmentVariable("LUMORA_TEST_DATA") +
+                         QStringLiteral("/generated/sparse/corners_libreoffice.xls");
+    auto db = Database::open(file, QStringLiteral("Excel 8.0"));
+    TableGrid grid;
+    grid.resize(600, 400);
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+    const TableLoad load = LoadTable(*db, QStringLiteral("[corners$]"), QString(), grid);
+    QCOMPARE(load.records, 65535);
+    QCOMPARE(grid.rows(), 65537);
+    QCOMPARE(grid.cols(), 257);
+    QCOMPARE(grid.cellText(0, 256), QStringLiteral("IV1"));
+    QCOMPARE(grid.cellText(65535, 1), QStringLiteral("A65536"));
+    QCOMPARE(grid.cellText(65535, 256), QStringLiteral("IV65536"));
+    for (const int row : {1, 2, 32768, 65534, 65536})
+        for (const int column : {1, 2, 128, 255, 256})
+            QCOMPARE(grid.cellText(row, column), QString());
+    QCoreApplication::processEvents(); // the view lays out the loaded rows
+    grid.setActiveCell(65535, 256);
+    QCOMPARE(grid.activeRow(), 65535);
+    QCOMPARE(grid.activeColumn(), 256);
+    const QModelIndex corner = grid.cells()->index(65534, 255);
+    QVERIFY2(grid.viewport()->rect().contains(grid.visualRect(corner)),
+             qPrintable(QStringLiteral("%1,%2 %3x%4")
+                            .arg(grid.visualRect(corner).x())
+                            .arg(grid.visualRect(corner).y())
+                            .arg(grid.viewport()->width())
+                            .arg(grid.viewport()->height())));
+    QVERIFY(!grid.grab().isNull());
 }
 
 void TstLoadTable::pickersRefilledForASecondTable()

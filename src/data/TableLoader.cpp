@@ -141,12 +141,13 @@ TableLoad LoadTable(Database &db, const QString &tableName, const QString &where
     const qsizetype count = rows.size();
     cells->reserveRows(count + 1);
     for (qsizetype j = 0; j < count; ++j) {
-        // The packed parts are shared with the result: no copy per row.
-        QString packed = rows.packedParts(j);
-        if (packed.isNull())
-            grid.appendRow(RowTexts(rows, j), false);
+        // The packed parts are shared with the result: no copy per row, and
+        // nothing at all for a row of empty cells (a sheet whose used area
+        // reaches IV65536 through four cells is mostly such rows).
+        if (rows.packsParts())
+            grid.appendPackedRow(rows.packedParts(j), false);
         else
-            grid.appendPackedRow(std::move(packed), false);
+            grid.appendRow(RowTexts(rows, j), false);
         cells->setRowHeaderAttribute(int(j) + 1, QLatin1Char('U'));
     }
     result.records = count;

@@ -243,11 +243,10 @@ Recordset Database::readTable(const QString &name) const
     const qsizetype n = source.recordCount();
     rs.reserve(n);
     for (qsizetype r = 0; r < n; ++r) {
-        QList<Value> row;
-        row.reserve(width);
         for (int f = 0; f < width; ++f)
-            row.append(source.value(r, f));
-        rs.appendRow(std::move(row));
+            if (Value v = source.value(r, f); !v.isNull())
+                rs.appendValue(f, std::move(v));
+        rs.endRow();
     }
     return rs;
 }

@@ -1,18 +1,41 @@
 #include "data/engine/Recordset.h"
 
+#include <algorithm>
+
 namespace lumora::engine {
 
-const QList<Value> &Recordset::row(qsizetype i) const
+QList<Value> Recordset::row(qsizetype i) const
 {
-    if (!m_tabs.isEmpty() && m_rows.size() != m_packed.size())
-        m_rows.resize(m_packed.size());
-    const QList<Value> &r = m_rows.at(i);
-    if (r.isEmpty() && !m_tabs.isEmpty())
-        buildRow(i);
-    return m_rows.at(i);
+    if (!m_tabs.isEmpty())
+        return m_built.size() == m_packed.size() && !m_built.at(i).isEmpty() ? m_built.at(i) : joinedRow(i);
+    QList<Value> out(m_fields.size());
+    const size_t from = i == 0 ? 0 : m_rowEnds.at(size_t(i - 1));
+    for (size_t k = from; k < m_rowEnds.at(size_t(i)); ++k)
+        out[m_valueFields[k]] = m_values[k];
+    return out;
 }
 
-void Recordset::buildRow(qsizetype i) const
+const Value &Recordset::value(qsizetype row, int field) const
+{
+    static const Value null;
+    if (!m_tabs.isEmpty()) {
+        if (m_built.size() != m_packed.size())
+            m_built.resize(m_packed.size());
+        if (m_built.at(row).isEmpty())
+            m_built[row] = joinedRow(row);
+        return m_built.at(row).at(field);
+    }
+    Q_ASSERT(field >= 0 && field < m_fields.size());
+    const auto begin = m_valueFields.begin() + qsizetype(row == 0 ? 0 : m_rowEnds.at(size_t(row - 1)));
+    const auto end = m_valueFields.begin() + qsizetype(m_rowEnds.at(size_t(row)));
+    // A row without Nulls holds every field in place.
+    if (end - begin == m_fields.size())
+        return m_values[size_t(begin - m_valueFields.begin() + field)];
+    const auto it = std::lower_bound(begin, end, field);
+    return it != end && *it == field ? m_values[size_t(it - m_valueFields.begin())] : null;
+}
+
+QList<Value> Recordset::joinedRow(qsizetype i) const
 {
     const qsizetype width = m_tabs.size();
     const QString &packed = m_packed.at(i);
@@ -39,7 +62,7 @@ void Recordset::buildRow(qsizetype i) const
         }
         row.append(Value::text(std::move(text)));
     }
-    m_rows[i] = std::move(row);
+    return row;
 }
 
 QStringList Recordset::parts(qsizetype row, int field) const
@@ -47,9 +70,10 @@ QStringList Recordset::parts(qsizetype row, int field) const
     if (!m_tabs.isEmpty()) {
         if (row < 0 || row >= m_packed.size() || field < 0 || field >= m_tabs.size())
             return {};
-        const qsizetype first = m_firstPart.at(field);
-        const qsizetype end = field + 1 < m_firstPart.size() ? m_firstPart.at(field + 1) : -1;
-        return PackedTexts::list(m_packed.at(row), first, end < 0 ? -1 : end - first);
+        // The empty parts at the row's end were not kept.
+        QStringList out = PackedTexts::list(m_packed.at(row), m_firstPart.at(field), m_partCount.at(field));
+        out.resize(m_partCount.at(field));
+        return out;
     }
     if (row < 0 || row >= m_parts.size() || field < 0 || field >= m_parts.at(row).size())
         return {};
@@ -58,7 +82,7 @@ QStringList Recordset::parts(qsizetype row, int field) const
 
 QString Recordset::packedParts(qsizetype row) const
 {
-    if (m_tabs.size() != 1 || row < 0 || row >= m_packed.size())
+    if (!packsParts() || row < 0 || row >= m_packed.size())
         return {};
     return m_packed.at(row);
 }
@@ -66,7 +90,8 @@ QString Recordset::packedParts(qsizetype row) const
 void Recordset::reserve(qsizetype rows)
 {
     if (m_tabs.isEmpty()) {
-        m_rows.reserve(rows);
+        m_rowEnds.reserve(size_t(rows));
+        m_expectedRows = rows;
     } else {
         m_packed.reserve(rows);
         m_allNull.reserve(size_t(rows * m_tabs.size()));
@@ -75,24 +100,43 @@ void Recordset::reserve(qsizetype rows)
 
 void Recordset::appendRow(QList<Value> values, QList<QStringList> parts)
 {
-    Q_ASSERT(m_tabs.isEmpty());
+    Q_ASSERT(m_tabs.isEmpty() && values.size() == m_fields.size());
     if (!parts.isEmpty()) {
         // Rows before the first join keep no parts; parts() reads them as empty.
-        m_parts.resize(m_rows.size());
+        m_parts.resize(qsizetype(m_rowEnds.size()));
         m_parts.append(std::move(parts));
     }
-    m_rows.append(std::move(values));
+    for (qsizetype f = 0; f < values.size(); ++f)
+        if (!values[f].isNull())
+            appendValue(int(f), std::move(values[f]));
+    endRow();
+}
+
+void Recordset::appendValue(int field, Value value)
+{
+    Q_ASSERT(m_tabs.isEmpty() && field >= 0 && field < m_fields.size());
+    const size_t rows = m_rowEnds.size();
+    if (m_values.size() == m_values.capacity() && rows > 0 && qsizetype(rows) < m_expectedRows) {
+        // Room for the rows still to come, as many values each as so far.
+        const size_t each = m_values.size() / rows + 1;
+        m_values.reserve(m_values.size() + each * size_t(m_expectedRows - qsizetype(rows)));
+        m_valueFields.reserve(m_values.capacity());
+    }
+    m_values.push_back(std::move(value));
+    m_valueFields.push_back(field);
 }
 
 void Recordset::joinLazily(QList<QList<bool>> tabs)
 {
-    Q_ASSERT(m_rows.isEmpty() && tabs.size() == m_fields.size());
+    Q_ASSERT(m_rowEnds.empty() && tabs.size() == m_fields.size());
     m_tabs = std::move(tabs);
     qsizetype first = 0;
     m_firstPart.reserve(m_tabs.size());
+    m_partCount.reserve(m_tabs.size());
     for (const QList<bool> &operands : std::as_const(m_tabs)) {
         m_firstPart.append(first);
-        first += operands.count(false);
+        m_partCount.append(operands.count(false));
+        first += m_partCount.last();
     }
 }
 
@@ -100,7 +144,10 @@ void Recordset::appendJoinedRow(const QStringList &parts, const std::vector<bool
 {
     Q_ASSERT(!m_tabs.isEmpty() && allNull.size() == size_t(m_tabs.size()));
     m_allNull.insert(m_allNull.end(), allNull.begin(), allNull.end());
-    m_packed.append(PackedTexts::pack(parts));
+    qsizetype kept = parts.size();
+    while (kept > 0 && parts.at(kept - 1).isEmpty())
+        --kept;
+    m_packed.append(PackedTexts::pack(parts, kept));
 }
 
 } // namespace lumora::engine

@@ -10,8 +10,10 @@
 namespace lumora::engine {
 
 // The materialised result of a select: fields, then rows of values, e.g.
-// value(0, 1) is the second field of the first row. Rows are held in memory;
-// a roster of tens of thousands of rows fits comfortably.
+// value(0, 1) is the second field of the first row. Rows are held in memory,
+// sparsely: a row costs its values that are not Null and eight bytes, so a
+// sheet of four cells spanning A1:IV65536 is four values, not sixteen
+// million Nulls, and a roster of tens of thousands of rows fits comfortably.
 //
 // When every column of a select joins values with "&" (the grid's loading
 // query), only the parts are kept and a record's joined text is built the
@@ -19,7 +21,9 @@ namespace lumora::engine {
 // building 50,000 joined texts nobody reads costs as much as the parts do.
 // That cache makes the const readers write, so one recordset must not be
 // read from two threads at once. The parts of a row are packed into one
-// string (see PackedTexts), a cell costing its characters and four bytes.
+// string (see PackedTexts), a cell costing its characters and four bytes;
+// the empty parts at a row's end are not kept, and a row of empty parts is
+// the null string.
 class Recordset
 {
 public:
@@ -30,18 +34,22 @@ public:
     }
 
     const QList<FieldInfo> &fields() const { return m_fields; }
-    qsizetype size() const { return m_tabs.isEmpty() ? m_rows.size() : m_packed.size(); }
+    qsizetype size() const { return m_tabs.isEmpty() ? qsizetype(m_rowEnds.size()) : m_packed.size(); }
     bool isEmpty() const { return size() == 0; }
-    const QList<Value> &row(qsizetype i) const;
-    const Value &value(qsizetype row, int field) const { return this->row(row).at(field); }
+    // Row i, one value per field, built when asked for (and not kept).
+    QList<Value> row(qsizetype i) const;
+    const Value &value(qsizetype row, int field) const;
 
     // For a column whose expression joins values with "&": the text of each
     // operand, in order, with the Chr(9) separators left out. A value that
     // holds a tab therefore stays one part. Empty for other columns.
     QStringList parts(qsizetype row, int field) const;
-    // For a lazily joined result whose only column is a join: the parts of
-    // the row packed as PackedTexts, shared rather than copied. Null
-    // otherwise.
+    // Whether this is a lazily joined result whose only column is a join:
+    // packedParts() then gives every row's parts.
+    bool packsParts() const { return m_tabs.size() == 1; }
+    // For such a result: the parts of the row packed as PackedTexts, shared
+    // rather than copied, without the empty parts at its end (a row of
+    // empty parts is the null string). Null for any other result.
     QString packedParts(qsizetype row) const;
 
     // Filling, by the statement that makes the result.
@@ -50,6 +58,10 @@ public:
     // (one list per field, an empty one for a column that is no join; no
     // list at all when no column joins).
     void appendRow(QList<Value> values, QList<QStringList> parts = {});
+    // A row given a value at a time, without a list for it: the values that
+    // are not Null, their fields ascending, then endRow().
+    void appendValue(int field, Value value);
+    void endRow() { m_rowEnds.push_back(m_values.size()); }
     // Makes every column a lazily built join: tabs[field][operand] is true
     // for an operand that is a Chr(9) separator. Rows are then added with
     // appendJoinedRow() only.
@@ -61,17 +73,26 @@ public:
     void appendJoinedRow(const QStringList &parts, const std::vector<bool> &allNull);
 
 private:
-    void buildRow(qsizetype i) const;
+    QList<Value> joinedRow(qsizetype i) const;
 
     QList<FieldInfo> m_fields;
-    // [row][field]. While m_tabs is set the list stays empty until a row is
-    // first read, and a row left empty is built from m_packed then.
-    mutable QList<QList<Value>> m_rows;
+    // Rows built eagerly: the values that are not Null, row after row, each
+    // with its field; m_rowEnds[row] is one past the row's last value. A
+    // row's fields ascend, so a value is found by binary search.
+    std::vector<Value> m_values;
+    std::vector<int> m_valueFields;
+    std::vector<size_t> m_rowEnds;
+    qsizetype m_expectedRows = 0;      // as reserve() said
     QList<QList<QStringList>> m_parts; // [row][field] of eager rows, empty when no column joins
-    QList<QList<bool>> m_tabs;         // [field][operand]; empty when rows are built eagerly
-    QList<qsizetype> m_firstPart;      // [field]: index of its first part in a packed row
-    QList<QString> m_packed;           // [row]: the parts of every field, packed
-    std::vector<bool> m_allNull;       // [row * width + field]: every operand was Null
+    // Lazily joined rows. While m_tabs is set, m_built stays empty until
+    // value() first reads a row, and a row left empty is built from m_packed
+    // then; row() builds a row without keeping it.
+    mutable QList<QList<Value>> m_built; // [row][field]
+    QList<QList<bool>> m_tabs;           // [field][operand]; empty when rows are built eagerly
+    QList<qsizetype> m_firstPart;        // [field]: index of its first part in a packed row
+    QList<qsizetype> m_partCount;        // [field]: how many parts it has
+    QList<QString> m_packed;             // [row]: the parts of every field, packed
+    std::vector<bool> m_allNull;         // [row * width + field]: every operand was Null
 };
 
 } // namespace lumora::engine

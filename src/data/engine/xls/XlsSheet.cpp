@@ -12,6 +12,15 @@
 namespace lumora::engine {
 using namespace xlsrecords;
 
+namespace {
+// Compares a cell with a row number, for searching the sorted cells.
+struct RowOrder
+{
+    bool operator()(const XlsCell &c, quint32 row) const { return c.row < row; }
+    bool operator()(quint32 row, const XlsCell &c) const { return row < c.row; }
+};
+} // namespace
+
 // ---- sheets --------------------------------------------------------------
 
 const XlsSheet &XlsWorkbook::sheet(int i) const
@@ -218,12 +227,21 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
     const auto rowOrder = [](const XlsRow &a, const XlsRow &b) { return a.row < b.row; };
     if (!std::is_sorted(sheet->rows.begin(), sheet->rows.end(), rowOrder))
         std::sort(sheet->rows.begin(), sheet->rows.end(), rowOrder);
-    const quint32 lastRow = cells.empty() ? 0 : cells.back().row;
-    sheet->rowStart.assign(size_t(lastRow) + 2, quint32(cells.size()));
-    for (size_t i = cells.size(); i-- > 0;)
-        sheet->rowStart[cells[i].row] = quint32(i);
-    for (size_t r = lastRow + 1; r-- > 0;)
-        sheet->rowStart[r] = std::min(sheet->rowStart[r], sheet->rowStart[r + 1]);
+    // The room reserved from the stream's size is given back when the
+    // records held far fewer cells (a sheet of pictures, or of styles).
+    if (cells.capacity() > 2 * cells.size() + 1024)
+        cells.shrink_to_fit();
+    // A row index costs four bytes for every row up to the last: kept when
+    // that is less than the cells cost, so a roster's cells are found
+    // directly and a few cells far apart cost no index.
+    const size_t lastRow = cells.empty() ? 0 : cells.back().row;
+    if ((lastRow + 2) * sizeof(quint32) <= cells.size() * sizeof(XlsCell)) {
+        sheet->rowStart.assign(lastRow + 2, quint32(cells.size()));
+        for (size_t i = cells.size(); i-- > 0;)
+            sheet->rowStart[cells[i].row] = quint32(i);
+        for (size_t r = lastRow + 1; r-- > 0;)
+            sheet->rowStart[r] = std::min(sheet->rowStart[r], sheet->rowStart[r + 1]);
+    }
     return sheet;
 }
 
@@ -231,18 +249,29 @@ std::unique_ptr<XlsSheet> XlsWorkbook::readSheet(int i) const
 
 std::pair<size_t, size_t> XlsSheet::rowCells(quint32 row) const
 {
-    if (size_t(row) + 1 >= rowStart.size())
-        return {cells.size(), cells.size()};
-    return {rowStart[row], rowStart[size_t(row) + 1]};
+    if (!rowStart.empty()) {
+        if (size_t(row) + 1 >= rowStart.size())
+            return {cells.size(), cells.size()};
+        return {rowStart[row], rowStart[size_t(row) + 1]};
+    }
+    const auto [from, to] = std::equal_range(cells.begin(), cells.end(), row, RowOrder{});
+    return {size_t(from - cells.begin()), size_t(to - cells.begin())};
 }
 
 const XlsCell *XlsSheet::cell(quint32 row, quint16 col) const
 {
-    const auto [from, to] = rowCells(row);
-    for (size_t i = from; i < to; ++i)
-        if (cells[i].col == col)
-            return &cells[i];
-    return nullptr;
+    if (!rowStart.empty()) {
+        const auto [from, to] = rowCells(row);
+        for (size_t i = from; i < to; ++i)
+            if (cells[i].col == col)
+                return &cells[i];
+        return nullptr;
+    }
+    const auto it = std::lower_bound(cells.begin(), cells.end(), std::pair(row, col),
+                                     [](const XlsCell &c, const std::pair<quint32, quint16> &key) {
+                                         return c.row != key.first ? c.row < key.first : c.col < key.second;
+                                     });
+    return it != cells.end() && it->row == row && it->col == col ? &*it : nullptr;
 }
 
 const XlsRow *XlsSheet::rowRecord(quint32 row) const

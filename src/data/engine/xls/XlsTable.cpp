@@ -136,6 +136,18 @@ XlsTable::Area XlsTable::usedArea(const XlsWorkbook &wb, int sheet)
     return a;
 }
 
+XlsTable::Area XlsTable::nameArea(const XlsWorkbook &wb, const XlsDefinedName &n)
+{
+    Area a{n.sheet, n.firstRow, n.firstRow, n.firstCol, n.lastCol, false};
+    const std::vector<XlsCell> &cells = wb.sheet(n.sheet).cells;
+    const auto from = std::lower_bound(cells.begin(), cells.end(), n.firstRow,
+                                       [](const XlsCell &c, quint32 r) { return c.row < r; });
+    for (auto it = from; it != cells.end() && it->row <= n.lastRow; ++it)
+        if (it->kind != XlsCell::Kind::Blank && it->col >= n.firstCol && it->col <= n.lastCol)
+            a.lastRow = std::max(a.lastRow, it->row);
+    return a;
+}
+
 QString XlsTable::cellText(const XlsWorkbook &wb, const XlsCell &cell)
 {
     switch (cell.kind) {

@@ -38,6 +38,8 @@ public:
 
     // The used rectangle of a worksheet: every cell that holds a value.
     static Area usedArea(const XlsWorkbook &workbook, int sheet);
+    // A defined name's rectangle, down to its last row that holds a value.
+    static Area nameArea(const XlsWorkbook &workbook, const XlsDefinedName &name);
     // A cell's value as text, as a header cell gives a field name and a
     // text column shows a number: to 15 significant digits, as Excel shows it.
     static QString cellText(const XlsWorkbook &workbook, const XlsCell &cell);

@@ -251,6 +251,12 @@ void XlsWorkbook::readName(qint64 body, int length, const std::vector<std::array
     const quint16 flags = c.u16le(body);
     if (flags & (0x0001 | 0x0002 | 0x0020)) // hidden, function, built-in (Print_Area ...)
         return;
+    // itab: 0 for a name of the whole workbook, else the 1-based index of
+    // the sheet (in BOUNDSHEET order) the name is defined for. Excel lets
+    // one sheet have a name of its own beside the workbook's of that name.
+    const int itab = c.u16le(body + 8);
+    if (itab > m_sheets.size())
+        return;
     const int cch = c.u8(body + 3);
     const int cce = c.u16le(body + 4);
     const bool wide = c.u8(body + 14) & 1;
@@ -269,6 +275,7 @@ void XlsWorkbook::readName(qint64 body, int length, const std::vector<std::array
     const quint8 ptg = c.u8(formula);
     XlsDefinedName n;
     n.name = text;
+    n.scope = itab - 1;
     quint16 ixti = 0;
     if ((ptg == 0x3B || ptg == 0x5B || ptg == 0x7B) && cce == 11) {
         ixti = c.u16le(formula + 1);

@@ -89,13 +89,17 @@ struct XlsRow
 };
 
 // A worksheet's records: cells sorted by row and column, and where the
-// records that describe the cells lie.
+// records that describe the cells lie. It costs memory for the cells it
+// holds, not for the area they span: four cells at A1 and IV65536 are four
+// cells, found by binary search; an index of the rows is kept only where it
+// costs less than the cells do.
 struct XlsSheet
 {
     std::vector<XlsCell> cells;
-    std::vector<quint32>
-        rowStart;             // index into cells of each row's first cell, one past the last row at the end
-    std::vector<XlsRow> rows; // sorted by row
+    // Index into cells of each row's first cell, one past the last row at
+    // the end; empty when the rows are sparse.
+    std::vector<quint32> rowStart;
+    std::vector<XlsRow> rows;    // sorted by row
     std::vector<qint64> dbCells; // offsets of its DBCELL records, in stream order
     qint64 dimensions = -1;      // offset of DIMENSIONS, or -1
     qint64 index = -1;           // offset of INDEX, or -1
@@ -129,7 +133,8 @@ struct XlsSheetEntry
 struct XlsDefinedName
 {
     QString name;
-    int sheet = -1; // index into sheets()
+    int scope = -1; // the sheet it is defined for (NAME's itab - 1), -1 for the whole workbook
+    int sheet = -1; // index into sheets() of the sheet it refers to
     quint32 firstRow = 0, lastRow = 0;
     quint16 firstCol = 0, lastCol = 0;
 };
