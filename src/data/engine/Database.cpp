@@ -440,36 +440,16 @@ UpdateResult Database::runUpdateOnce(const QString &statement, qsizetype expecte
     if (expected >= 0 && matches.size() != expected)
         return result;
 
-    // Every value the backend would refuse is refused now, before the
-    // first byte is written.
+    QList<CellChange> changes;
+    changes.reserve(values.size());
     for (qsizetype m = 0; m < matches.size(); ++m)
         for (size_t i = 0; i < perRecord; ++i)
-            target.checkUpdate(matches.at(m), update->assignments[i].field,
-                               values.at(m * qsizetype(perRecord) + qsizetype(i)));
-
-    // There is no transaction: a write that fails half-way all the same (a
-    // lock taken by another program, a full disk) leaves the records
-    // before it updated, and the error says how many.
-    for (qsizetype m = 0; m < matches.size(); ++m) {
-        for (size_t i = 0; i < perRecord; ++i) {
-            try {
-                target.update(matches.at(m), update->assignments[i].field,
-                              values.at(m * qsizetype(perRecord) + qsizetype(i)));
-            } catch (const EngineError &e) {
-                if (m == 0)
-                    throw;
-                const QString count = QString::number(m);
-                const QString total = QString::number(matches.size());
-                const QString chinese = e.chinese().isEmpty()
-                                            ? QString()
-                                            : QStringLiteral("%1（在此之前，%2 条记录中已有 %3 条改好了）")
-                                                  .arg(e.chinese(), total, count);
-                throw EngineError(QStringLiteral("%1 (%2 of %3 records were updated before this one)")
-                                      .arg(e.message(), count, total),
-                                  chinese, e.code());
-            }
-        }
-    }
+            changes.append({matches.at(m), update->assignments[i].field,
+                            values.at(m * qsizetype(perRecord) + qsizetype(i))});
+    // Every value the backend would refuse is refused now, before the
+    // first byte is written; then the changes go to the file together.
+    target.checkUpdateAll(changes);
+    target.updateAll(changes);
     result.written = true;
     return result;
 }
