@@ -251,8 +251,32 @@ QByteArray XlsPatcher::cells(int sheetIndex, const std::vector<XlsCellChange> &c
         last[{changes[i].row, changes[i].col}] = i;
     std::vector<Planned> planned;
     int refDelta = 0;
-    QHash<QString, qint32> plainStrings; // the first plain shared string of each text
-    QStringList appended;                // new shared strings, in order
+    QStringList appended;            // new shared strings, in order
+    QHash<QString, qint32> newIndex; // and their indexes
+    // The first plain shared string of a text: looked for one by one for a
+    // few texts, through a table of all for many.
+    const size_t texts = size_t(std::count_if(changes.begin(), changes.end(), [](const XlsCellChange &c) {
+        return c.value.kind == XlsCell::Kind::Text;
+    }));
+    QHash<QString, qint32> plainIndex;
+    bool indexed = false;
+    const auto existing = [&](const QString &text) -> qint32 {
+        const QStringList &strings = m_wb.strings();
+        if (texts <= 8) {
+            for (int s = 0; s < m_wb.sstCount(); ++s)
+                if (sst.plain[size_t(s)] && strings[s] == text)
+                    return s;
+            return -1;
+        }
+        if (!indexed) {
+            indexed = true;
+            plainIndex.reserve(m_wb.sstCount());
+            for (int s = m_wb.sstCount() - 1; s >= 0; --s)
+                if (sst.plain[size_t(s)])
+                    plainIndex.insert(strings[s], s);
+        }
+        return plainIndex.value(text, -1);
+    };
     for (size_t i = 0; i < changes.size(); ++i) {
         const XlsCellChange &change = changes[i];
         if (last[{change.row, change.col}] != i)
@@ -270,18 +294,12 @@ QByteArray XlsPatcher::cells(int sheetIndex, const std::vector<XlsCellChange> &c
         // The shared string: an equal plain one, else a new one at the end.
         if (change.value.kind == XlsCell::Kind::Text && sst.sst >= 0) {
             ++refDelta;
-            if (plainStrings.isEmpty()) {
-                const QStringList &strings = m_wb.strings();
-                for (int s = m_wb.sstCount() - 1; s >= 0; --s)
-                    if (sst.plain[size_t(s)])
-                        plainStrings.insert(strings[s], s);
-            }
-            const auto found = plainStrings.constFind(change.value.text);
-            if (found != plainStrings.constEnd()) {
-                p.sstIndex = *found;
-            } else {
+            p.sstIndex = existing(change.value.text);
+            if (p.sstIndex < 0)
+                p.sstIndex = newIndex.value(change.value.text, -1);
+            if (p.sstIndex < 0) {
                 p.sstIndex = qint32(m_wb.sstCount() + appended.size());
-                plainStrings.insert(change.value.text, p.sstIndex);
+                newIndex.insert(change.value.text, p.sstIndex);
                 appended.append(change.value.text);
             }
         }
