@@ -26,6 +26,7 @@ add_library(lumora_isolated_home OBJECT ${CMAKE_SOURCE_DIR}/tests/IsolatedHome.c
 set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
   tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls writeback_child mdb_grow tst_mdb tst_mdbwritebackcrash
+  tst_safereplace tst_xlswriteback
   bench_dbf bench_scale bench_sql bench_xls bench_mdb)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter bench_capture)
 
@@ -164,4 +165,16 @@ add_test(NAME engine_symbols COMMAND ${CMAKE_SOURCE_DIR}/cmake/check-engine-symb
 # the leak check could not run at all. Its window needs no particular size.
 if(TARGET tst_excelroster)
   set_property(TEST tst_excelroster APPEND PROPERTY ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endif()
+
+# The Excel write-back suite races real writers (lumora-sql, writeback_child)
+# and plays a nearly full disk to lumora-sql through a preloaded library.
+if(TARGET tst_xlswriteback)
+  add_library(nearly_full_disk SHARED ${CMAKE_SOURCE_DIR}/tests/nearly_full_disk.cpp)
+  # Preloaded ahead of everything, it takes no sanitizer runtime along.
+  set_property(TARGET nearly_full_disk PROPERTY COMPILE_OPTIONS -Wall -Wextra)
+  set_property(TARGET nearly_full_disk PROPERTY LINK_OPTIONS "")
+  add_dependencies(tst_xlswriteback lumora-sql writeback_child nearly_full_disk)
+  target_compile_definitions(tst_xlswriteback PRIVATE
+    LUMORA_NEARLY_FULL_DISK="$<TARGET_FILE:nearly_full_disk>")
 endif()

@@ -1,5 +1,6 @@
 // Reads the input as a BIFF8 Workbook stream: every worksheet's cells and
-// the table over them, then changes one cell of each sheet in memory.
+// the table over them, then changes cells of each sheet in memory, one and
+// two at a time.
 #include "data/engine/EngineError.h"
 #include "data/engine/xls/XlsPatcher.h"
 #include "data/engine/xls/XlsTable.h"
@@ -27,6 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 v.text = QStringLiteral("新照片.jpg");
                 XlsPatcher(wb).cell(i, area.lastRow, area.firstCol, v, 15);
                 XlsPatcher(wb).cell(i, area.firstRow + 1, quint16(area.lastCol + 1), v, 15);
+                XlsPatcher(wb).cells(i, {{area.lastRow, area.firstCol, v, 15},
+                                         {area.firstRow + 1, quint16(area.lastCol + 1), v, 15}});
             } catch (const EngineError &) {
                 // A damaged sheet spoils that sheet, not the workbook.
             }

@@ -9,6 +9,7 @@
 #include "data/engine/xls/CompoundFile.h"
 #include "data/engine/xls/XlsBackend.h"
 #include "data/engine/xls/XlsContainer.h"
+#include "data/engine/xls/XlsPatcher.h"
 #include "data/engine/xls/XlsTable.h"
 #include "data/engine/xls/XlsWorkbook.h"
 
@@ -524,6 +525,8 @@ private slots:
     void numbersInTextColumns();
     void writesHandmadeCells_data();
     void writesHandmadeCells();
+    void writesManyCellsAsOneAtATime_data();
+    void writesManyCellsAsOneAtATime();
     void writesBackOneCell_data();
     void writesBackOneCell();
     void libreOfficeOpensWrittenFiles();
@@ -891,6 +894,73 @@ void TstXls::writesHandmadeCells()
     // And read afresh from the file.
     auto again = openXlsWorkbook(path)->openTable(QStringLiteral("名单$"));
     QCOMPARE(allValues(*again), expected);
+}
+
+void TstXls::writesManyCellsAsOneAtATime_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    for (const QString &f : fixtures())
+        QTest::newRow(qPrintable(QFileInfo(f).fileName())) << readWorkbookStream(readAll(f), f);
+    QTest::newRow("handmade") << handmadeStream(false);
+}
+
+// All of a statement's cells in one pass give, byte for byte, the stream
+// that changing them one at a time gives: in every worksheet, cells of
+// every kind of record (both cells of a MULRK or MULBLANK among them) and
+// new cells beside the rows, taking new texts (one twice), shared texts,
+// numbers, booleans and blanks, in no particular order.
+void TstXls::writesManyCellsAsOneAtATime()
+{
+    QFETCH(QByteArray, stream);
+    const XlsWorkbook wb(stream, QStringLiteral("x.xls"));
+    int sheets = 0;
+    for (int i = 0; i < wb.sheets().size(); ++i) {
+        const XlsTable::Area area = wb.sheets()[i].type == 0 ? XlsTable::usedArea(wb, i) : XlsTable::Area{};
+        if (area.empty)
+            continue;
+        const XlsSheet &sheet = wb.sheet(i);
+        std::vector<XlsCellChange> changes;
+        const auto add = [&](quint32 row, quint16 col, int k) {
+            for (const XlsCellChange &c : changes)
+                if (c.row == row && c.col == col)
+                    return; // a cell changed twice is changed once, to its last value
+            XlsCellValue v;
+            v.kind = std::array{XlsCell::Kind::Text, XlsCell::Kind::Number, XlsCell::Kind::Blank,
+                                XlsCell::Kind::Boolean}[k % 4];
+            v.text =
+                k % 8 == 0 && wb.sstCount() > 0 ? wb.strings().at(0) : QStringLiteral("批量%1").arg(k % 7);
+            v.number = k % 4 == 3 ? 1 : k * 1.5;
+            changes.push_back({row, col, v, 15});
+        };
+        int k = 0;
+        for (size_t c = 0; c < sheet.cells.size() && changes.size() < 40; c += 3)
+            if (sheet.cells[c].record != XlsCell::Record::SharedFormula)
+                add(sheet.cells[c].row, sheet.cells[c].col, k++);
+        for (const XlsCell &c : sheet.cells)
+            if (c.record == XlsCell::Record::MulRk || c.record == XlsCell::Record::MulBlank) {
+                for (const XlsCell &same : sheet.cells)
+                    if (same.offset == c.offset)
+                        add(same.row, same.col, k++);
+                break;
+            }
+        for (quint32 row = area.firstRow; row <= area.lastRow && row < area.firstRow + 30; row += 2)
+            if (sheet.rowRecord(row))
+                add(row, quint16(area.lastCol + 1), k++);
+        std::reverse(changes.begin() + qsizetype(changes.size()) / 2, changes.end());
+
+        QByteArray oneAtATime = stream;
+        for (const XlsCellChange &c : changes) {
+            const XlsWorkbook now(oneAtATime, QStringLiteral("x.xls"));
+            const QByteArray out = XlsPatcher(now).cell(i, c.row, c.col, c.value, c.newXf);
+            if (!out.isEmpty())
+                oneAtATime = out;
+        }
+        const QByteArray together = XlsPatcher(wb).cells(i, changes);
+        QVERIFY2((together.isEmpty() ? stream : together) == oneAtATime,
+                 qPrintable(QStringLiteral("sheet %1, %2 changes").arg(i).arg(changes.size())));
+        ++sheets;
+    }
+    QVERIFY(sheets > 0);
 }
 
 // ---- writing back --------------------------------------------------------

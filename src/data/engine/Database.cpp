@@ -10,13 +10,19 @@
 #include "data/engine/xls/XlsBackend.h"
 
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSet>
+#include <QThread>
 
 #include <algorithm>
 
 namespace lumora::engine {
 
 namespace {
+
+// How many times an update statement runs on a file that other programs
+// keep changing under it before it gives up.
+constexpr int kUpdateAttempts = 8;
 
 // Which backend opens a file, by connect string. The Access reader joins
 // this table when it is written.
@@ -143,8 +149,12 @@ std::unique_ptr<Database> Database::open(const QString &path, const QString &con
     if (path.isEmpty() || !QFileInfo::exists(path))
         throw EngineError::format(u"file not found: %1", u"找不到文件 %1", path);
     for (const BackendKind &kind : backendKinds)
-        if (kind.matches(connect))
-            return fromBackend(kind.openWith ? kind.openWith(path, connect) : kind.open(path));
+        if (kind.matches(connect)) {
+            auto db = fromBackend(kind.openWith ? kind.openWith(path, connect) : kind.open(path));
+            db->m_path = path;
+            db->m_connect = connect;
+            return db;
+        }
     throw EngineError(
         QStringLiteral("unknown connect string \"%1\" for %2").arg(connect, path),
         QStringLiteral("不认识文件 %1 的连接字符串“%2”").arg(QFileInfo(path).fileName(), connect));
@@ -155,6 +165,16 @@ std::unique_ptr<Database> Database::fromBackend(std::unique_ptr<Backend> backend
     if (!backend)
         throw EngineError(QStringLiteral("no backend"), QStringLiteral("没有可读取它的数据源"));
     return std::unique_ptr<Database>(new Database(std::move(backend)));
+}
+
+void Database::reopen()
+{
+    for (const BackendKind &kind : backendKinds)
+        if (kind.matches(m_connect)) {
+            m_tables.clear();
+            m_backend = kind.openWith ? kind.openWith(m_path, m_connect) : kind.open(m_path);
+            return;
+        }
 }
 
 QStringList Database::tableNames() const
@@ -353,8 +373,35 @@ UpdateResult Database::executeIfMatches(const QString &statement, qsizetype expe
 }
 
 // Runs an update; with `expected` not negative it writes only when exactly
-// that many records match.
+// that many records match. When another program changed the file between
+// reading it and writing (Code::Changed: nothing was written), the file
+// is read again and the whole statement, its where clause included, runs
+// again on what it holds now, a few times at most.
 UpdateResult Database::runUpdate(const QString &statement, qsizetype expected)
+{
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return runUpdateOnce(statement, expected);
+        } catch (const EngineError &e) {
+            if (e.code() != EngineError::Code::Changed || m_path.isEmpty())
+                throw;
+            if (attempt == kUpdateAttempts)
+                throw EngineError(
+                    EngineError::fill(u"%1 is not written: another program changed it each of the %2 times "
+                                      u"this statement read it; try again",
+                                      QFileInfo(m_path).fileName(), kUpdateAttempts),
+                    EngineError::fill(
+                        u"没有写入 %1：这条语句读了 %2 次，每次它都又被其他程序改过了，请再试一次",
+                        QFileInfo(m_path).fileName(), kUpdateAttempts),
+                    EngineError::Code::Changed);
+        }
+        // Writers that met each other here go on at different moments.
+        QThread::msleep(10 + QRandomGenerator::global()->bounded(40 * attempt));
+        reopen();
+    }
+}
+
+UpdateResult Database::runUpdateOnce(const QString &statement, qsizetype expected)
 {
     SqlStatement parsed = SqlParser::parse(statement);
     auto *update = std::get_if<SqlUpdate>(&parsed);
@@ -392,36 +439,16 @@ UpdateResult Database::runUpdate(const QString &statement, qsizetype expected)
     if (expected >= 0 && matches.size() != expected)
         return result;
 
-    // Every value the backend would refuse is refused now, before the
-    // first byte is written.
+    QList<CellChange> changes;
+    changes.reserve(values.size());
     for (qsizetype m = 0; m < matches.size(); ++m)
         for (size_t i = 0; i < perRecord; ++i)
-            target.checkUpdate(matches.at(m), update->assignments[i].field,
-                               values.at(m * qsizetype(perRecord) + qsizetype(i)));
-
-    // There is no transaction: a write that fails half-way all the same (a
-    // lock taken by another program, a full disk) leaves the records
-    // before it updated, and the error says how many.
-    for (qsizetype m = 0; m < matches.size(); ++m) {
-        for (size_t i = 0; i < perRecord; ++i) {
-            try {
-                target.update(matches.at(m), update->assignments[i].field,
-                              values.at(m * qsizetype(perRecord) + qsizetype(i)));
-            } catch (const EngineError &e) {
-                if (m == 0)
-                    throw;
-                const QString count = QString::number(m);
-                const QString total = QString::number(matches.size());
-                const QString chinese = e.chinese().isEmpty()
-                                            ? QString()
-                                            : QStringLiteral("%1（在此之前，%2 条记录中已有 %3 条改好了）")
-                                                  .arg(e.chinese(), total, count);
-                throw EngineError(QStringLiteral("%1 (%2 of %3 records were updated before this one)")
-                                      .arg(e.message(), count, total),
-                                  chinese, e.code());
-            }
-        }
-    }
+            changes.append({matches.at(m), update->assignments[i].field,
+                            values.at(m * qsizetype(perRecord) + qsizetype(i))});
+    // Every value the backend would refuse is refused now, before the
+    // first byte is written; then the changes go to the file together.
+    target.checkUpdateAll(changes);
+    target.updateAll(changes);
     result.written = true;
     return result;
 }

@@ -75,8 +75,12 @@ private:
     static Recordset selectJoins(const SqlSelect &select, const TableSource &source, Records records);
     static Recordset selectRows(const SqlSelect &select, const TableSource &source, Records records);
     UpdateResult runUpdate(const QString &statement, qsizetype expected);
+    UpdateResult runUpdateOnce(const QString &statement, qsizetype expected);
+    // Opens the file again, after another program changed it.
+    void reopen();
 
     std::unique_ptr<Backend> m_backend;
+    QString m_path, m_connect; // empty for a database over a backend made elsewhere
     mutable std::map<QString, std::unique_ptr<TableSource>> m_tables; // by the backend's spelling
 };
 

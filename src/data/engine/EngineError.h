@@ -18,7 +18,8 @@ class EngineError : public std::runtime_error
 public:
     enum class Code {
         Other,
-        Locked, // another program holds a lock on the file; trying again later may work
+        Locked,  // another program holds a lock on the file; trying again later may work
+        Changed, // the file is no longer what was read, and nothing was written; read it again
     };
 
     EngineError(const QString &message, const QString &chinese, Code code = Code::Other)

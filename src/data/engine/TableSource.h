@@ -18,6 +18,16 @@ struct FieldInfo
     bool nullable = false;
 };
 
+// One field of one record to take a new value: one of an update
+// statement's changes.
+struct CellChange
+{
+    qsizetype record = 0;
+    int field = 0;
+    Value value;
+    friend bool operator==(const CellChange &, const CellChange &) = default;
+};
+
 // One table of a data file, opened by a backend. Records are numbered from 0
 // over the live records only (deleted ones are never seen). Every method
 // throws EngineError on a damaged file or a bad argument.
@@ -40,6 +50,14 @@ public:
     // missing memo file ...). A statement checks every value this way before
     // its first write, so a refused statement writes nothing.
     virtual void checkUpdate(qsizetype record, int field, const Value &value) const = 0;
+    // All of one statement's changes, grouped by record in file order, the
+    // way update() and checkUpdate() make one. The defaults take them one
+    // at a time; a backend that rewrites the whole file for a change
+    // overrides both to rewrite it once. When a write fails after some
+    // records were written, updateAll() throws an error that says how many
+    // (and never with Code::Changed, which promises that nothing was).
+    virtual void updateAll(const QList<CellChange> &changes);
+    virtual void checkUpdateAll(const QList<CellChange> &changes) const;
     // What a person checking the file should know although it opened: a
     // header that promised more records than the file holds, a code page
     // guessed. One sentence each, naming the file.

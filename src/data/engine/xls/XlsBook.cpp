@@ -2,13 +2,13 @@
 
 #include "data/engine/EngineError.h"
 #include "data/engine/dbf/DbfFile.h"
+#include "data/engine/io/SafeReplace.h"
 #include "data/engine/xls/CompoundFile.h"
 #include "data/engine/xls/XlsContainer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <mutex>
 
@@ -18,6 +18,7 @@ XlsBook::XlsBook(QString path)
     : m_path(std::move(path))
     , m_what(QFileInfo(m_path).fileName())
 {
+    SafeReplace::recover(m_path, m_what);
     const DbfFile file(m_path, m_what, DbfFile::Mode::Read);
     try {
         load(file.read(0, file.size()));
@@ -124,17 +125,12 @@ void XlsBook::writeFile(const QByteArray &out)
     checkNotInUse();
 
     // The lock keeps another copy of this program from writing at the same
-    // time, and refuses while a program that locks files has it open.
-    const DbfFile original(m_path, m_what, DbfFile::Mode::WriteLocked);
-    if (original.read(0, original.size() + 1) != m_file)
-        throw EngineError::format(u"%1 was changed by another program since it was opened; open it again",
-                                  u"文件 %1 在打开之后被其他程序改过了，请重新打开", m_what);
-    QSaveFile save(m_path);
-    save.setDirectWriteFallback(false);
-    if (!save.open(QIODevice::WriteOnly) || !save.setPermissions(QFile::permissions(m_path)) ||
-        save.write(out) != out.size() || !save.commit())
-        throw EngineError(QStringLiteral("%1 cannot be written: %2").arg(m_what, save.errorString()),
-                          QStringLiteral("无法写入 %1：%2").arg(m_what, save.errorString()));
+    // time, and refuses while a program that locks files has it open. A
+    // file another program replaced or changed since it was read is not
+    // written over: Code::Changed has the statement read it again.
+    SafeReplace file(m_path, m_what);
+    file.checkHolds(m_file);
+    file.replace(out);
     m_file = out;
     m_workbook.reset();
     ++m_generation;

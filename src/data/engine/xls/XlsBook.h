@@ -14,7 +14,8 @@ namespace lumora::engine {
 class XlsBook
 {
 public:
-    // Reads and parses the file; throws EngineError naming it.
+    // Reads and parses the file, after putting back what a writer that died
+    // while writing it in place had saved; throws EngineError naming it.
     explicit XlsBook(QString path);
     // A workbook from bytes in memory (tests, fuzzing); it cannot be written.
     XlsBook(QByteArray file, QString what);
@@ -32,10 +33,10 @@ public:
     // of the container kept, checked by reading the stream back through
     // libgsf. Throws EngineError when the container cannot be patched.
     QByteArray fileWithStream(const QByteArray &stream) const;
-    // Replaces the file by `file` (from fileWithStream) through a temporary
-    // file renamed over it, with the original's permissions. Throws
-    // EngineError, having written nothing, when an office program holds the
-    // file open, another program changed it since it was read, or the file
+    // Replaces the file by `file` (from fileWithStream) through SafeReplace,
+    // keeping what belongs to the file. Throws EngineError, having written
+    // nothing, when an office program holds the file open, another program
+    // replaced or changed it since it was read (Code::Changed), or the file
     // cannot be replaced.
     void writeFile(const QByteArray &file);
     // Throws the error writeStream() gives when an office program holds

@@ -7,6 +7,8 @@
 #include <QTimeZone>
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <tuple>
 
 namespace lumora::engine {
 
@@ -271,10 +273,21 @@ Value XlsTable::value(qsizetype record, int field) const
 
 // ---- writing -------------------------------------------------------------
 
-QByteArray XlsTable::prepare(qsizetype record, int field, const Value &v) const
+// The cells of each kind in a column of the table's records, by row,
+// gathered when a new cell first needs them.
+struct XlsTable::ColumnCells
 {
+    // column, kind, number style -> (row, XF) of each such cell
+    std::map<std::tuple<quint16, XlsCell::Kind, XlsNumberStyle>, std::vector<std::pair<quint32, quint16>>>
+        cells;
+};
+
+XlsCellChange XlsTable::cellChange(const CellChange &change, ColumnCells &columns) const
+{
+    const qsizetype record = change.record;
+    const int field = change.field;
+    const Value &v = change.value;
     checkIndex(record, field);
-    m_book->checkNotInUse();
     const XlsWorkbook &wb = m_book->workbook();
     const FieldInfo &f = m_fields[field];
     XlsCellValue cv;
@@ -325,38 +338,68 @@ QByteArray XlsTable::prepare(qsizetype record, int field, const Value &v) const
     const XlsSheet &sheet = wb.sheet(m_area.sheet);
     const quint32 row = m_area.firstRow + 1 + quint32(record);
     const quint16 col = quint16(m_area.firstCol + field);
-    // A new cell looks like the nearest one of its kind in its column.
+    // A new cell looks like the nearest one of its kind in its column,
+    // above it if there is one.
     quint16 xf = sheet.columnXf(col);
-    const auto sameKind = [&](const XlsCell *c) {
-        return c && c->kind == cv.kind && (c->kind != XlsCell::Kind::Number || wb.style(c->xf) == cv.style);
-    };
     if (!sheet.cell(row, col)) {
-        bool found = false;
-        for (quint32 r = row; !found && r > m_area.firstRow + 1;)
-            if (const XlsCell *c = sheet.cell(--r, col); sameKind(c))
-                xf = c->xf, found = true;
-        for (quint32 r = row + 1; !found && r <= m_area.lastRow; ++r)
-            if (const XlsCell *c = sheet.cell(r, col); sameKind(c))
-                xf = c->xf, found = true;
+        const XlsNumberStyle style = cv.kind == XlsCell::Kind::Number ? cv.style : XlsNumberStyle::Plain;
+        const auto key = std::make_tuple(col, cv.kind, style);
+        auto it = columns.cells.find(key);
+        if (it == columns.cells.end()) {
+            std::vector<std::pair<quint32, quint16>> same;
+            for (const XlsCell &c : sheet.cells)
+                if (c.col == col && c.row > m_area.firstRow && c.row <= m_area.lastRow && c.kind == cv.kind &&
+                    (c.kind != XlsCell::Kind::Number || wb.style(c.xf) == style))
+                    same.emplace_back(c.row, c.xf);
+            it = columns.cells.emplace(key, std::move(same)).first;
+        }
+        const auto &same = it->second;
+        const auto below = std::lower_bound(same.begin(), same.end(), std::pair<quint32, quint16>(row, 0));
+        if (below != same.begin())
+            xf = std::prev(below)->second;
+        else if (below != same.end())
+            xf = below->second;
     }
-    const QByteArray stream = XlsPatcher(wb).cell(m_area.sheet, row, col, cv, xf);
+    return {row, col, cv, xf};
+}
+
+QByteArray XlsTable::prepare(const QList<CellChange> &changes) const
+{
+    if (changes.isEmpty())
+        return {};
+    m_book->checkNotInUse();
+    std::vector<XlsCellChange> cells;
+    cells.reserve(size_t(changes.size()));
+    ColumnCells columns;
+    for (const CellChange &change : changes)
+        cells.push_back(cellChange(change, columns));
+    const QByteArray stream = XlsPatcher(m_book->workbook()).cells(m_area.sheet, cells);
     return stream.isEmpty() ? stream : m_book->fileWithStream(stream);
 }
 
 void XlsTable::checkUpdate(qsizetype record, int field, const Value &value) const
 {
-    QByteArray file = prepare(record, field, value);
-    m_prepared = {record, field, value, m_book->generation(), std::move(file)};
+    checkUpdateAll({{record, field, value}});
 }
 
 void XlsTable::update(qsizetype record, int field, const Value &value)
 {
+    updateAll({{record, field, value}});
+}
+
+void XlsTable::checkUpdateAll(const QList<CellChange> &changes) const
+{
+    QByteArray file = prepare(changes);
+    m_prepared = {changes, m_book->generation(), std::move(file)};
+}
+
+void XlsTable::updateAll(const QList<CellChange> &changes)
+{
     QByteArray file;
-    if (m_prepared.record == record && m_prepared.field == field && m_prepared.value == value &&
-        m_prepared.generation == m_book->generation())
+    if (m_prepared.generation == m_book->generation() && m_prepared.changes == changes)
         file = std::move(m_prepared.file);
     else
-        file = prepare(record, field, value);
+        file = prepare(changes);
     m_prepared = {};
     if (!file.isEmpty())
         m_book->writeFile(file);

@@ -2,6 +2,7 @@
 
 #include "data/engine/TableSource.h"
 #include "data/engine/xls/XlsBook.h"
+#include "data/engine/xls/XlsPatcher.h"
 
 #include <memory>
 
@@ -13,7 +14,8 @@ namespace lumora::engine {
 // records as the old engine did (majority wins), except that a column whose
 // records mix numbers, booleans and texts is Text, so no cell reads as
 // Null. update() changes the one cell in the file (XlsPatcher), keeping
-// every other byte of the container.
+// every other byte of the container; updateAll() changes all of a
+// statement's cells in one rewrite of the file.
 class XlsTable : public TableSource
 {
 public:
@@ -34,6 +36,8 @@ public:
     Value value(qsizetype record, int field) const override;
     void update(qsizetype record, int field, const Value &value) override;
     void checkUpdate(qsizetype record, int field, const Value &value) const override;
+    void updateAll(const QList<CellChange> &changes) override;
+    void checkUpdateAll(const QList<CellChange> &changes) const override;
     QStringList notes() const override { return m_book->workbook().notes(); }
 
     // The used rectangle of a worksheet: every cell that holds a value.
@@ -48,16 +52,19 @@ public:
 
 private:
     void checkIndex(qsizetype record, int field) const;
-    // The new file for the change, or an empty one when the file need not
+    // The patcher's change for one of a statement's; throws for a value
+    // the field cannot hold. `columns` keeps what it learnt of the sheet's
+    // columns for the statement's next change.
+    struct ColumnCells;
+    XlsCellChange cellChange(const CellChange &change, ColumnCells &columns) const;
+    // The new file for the changes, or an empty one when the file need not
     // change.
-    QByteArray prepare(qsizetype record, int field, const Value &value) const;
+    QByteArray prepare(const QList<CellChange> &changes) const;
 
-    // What checkUpdate() prepared, for the update() that follows it.
+    // What checkUpdateAll() prepared, for the updateAll() that follows it.
     struct Prepared
     {
-        qsizetype record = -1;
-        int field = -1;
-        Value value;
+        QList<CellChange> changes;
         int generation = -1;
         QByteArray file;
     };
