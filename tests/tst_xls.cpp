@@ -412,6 +412,9 @@ bool rowIsEmpty(const Recordset &rs, qsizetype r)
 // "many" when more than one.
 QString onlyDifference(const QMap<QString, Csv> &before, const QMap<QString, Csv> &after, QString *newText)
 {
+    newText->clear();
+    if (after.size() != before.size())
+        return QStringLiteral("many: %1 sheets, were %2").arg(after.size()).arg(before.size());
     QStringList found;
     for (auto it = after.begin(); it != after.end(); ++it) {
         const Csv &a = it.value();
@@ -427,8 +430,6 @@ QString onlyDifference(const QMap<QString, Csv> &before, const QMap<QString, Csv
                 }
             }
     }
-    if (after.size() != before.size())
-        found << QStringLiteral("sheet count");
     return found.size() > 1 ? QStringLiteral("many: ") + found.join(QLatin1Char(' ')) : found.value(0);
 }
 
@@ -455,12 +456,12 @@ QStringList brokenOffsets(const QByteArray &file)
                 if (u16(u32(sheet.index + 4 + k)) != 0x00D7)
                     broken << QStringLiteral("INDEX %1 entry %2").arg(s.name).arg(k / 4 - 4);
         }
-        for (qint64 d : sheet.dbCells) {
+        for (const qint64 &d : sheet.dbCells) {
             if (u32(d + 4) == 0)
                 continue;
             const qint64 firstRow = d - u32(d + 4);
             if (u16(firstRow) != 0x0208) {
-                broken << QStringLiteral("DBCELL %1 at %2").arg(s.name).arg(d);
+                broken << QStringLiteral("DBCELL %1 #%2").arg(s.name).arg(&d - sheet.dbCells.data());
                 continue;
             }
             // Each offset leads to the first cell of its row, counted from
@@ -471,7 +472,10 @@ QStringList brokenOffsets(const QByteArray &file)
                 const quint16 row = u16(firstRow + 20 * k + 4);
                 const auto [from, to] = sheet.rowCells(row);
                 if (from < to && target != qint64(sheet.cells[from].offset))
-                    broken << QStringLiteral("DBCELL %1 at %2 row %3").arg(s.name).arg(d).arg(row + 1);
+                    broken << QStringLiteral("DBCELL %1 #%2 row %3")
+                                  .arg(s.name)
+                                  .arg(&d - sheet.dbCells.data())
+                                  .arg(row + 1);
             }
         }
     }

@@ -29,8 +29,10 @@ public:
     int generation() const { return m_generation; }
 
     // The whole file with `stream` as its Workbook stream, every other byte
-    // of the container kept, checked by reading the stream back through
-    // libgsf. Throws EngineError when the container cannot be patched.
+    // of the container kept, read back before it is returned the way other
+    // readers will read it: the whole container, by libgsf and by a strict
+    // reading of its tables. Throws EngineError, saying the file is not
+    // written, when the container cannot be patched or does not read back.
     QByteArray fileWithStream(const QByteArray &stream) const;
     // Replaces the file by `file` (from fileWithStream) through a temporary
     // file renamed over it, with the original's permissions. Throws
