@@ -6,7 +6,6 @@
 
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
-#include "data/engine/xls/CompoundFile.h"
 #include "data/engine/xls/XlsBackend.h"
 #include "data/engine/xls/XlsContainer.h"
 #include "data/engine/xls/XlsTable.h"
@@ -518,7 +517,6 @@ private slots:
     void refusesWhileOfficeHoldsTheFile_data();
     void refusesWhileOfficeHoldsTheFile();
     void refusesFileChangedSinceOpened();
-    void smallStreamLeavesTheMiniStream();
 
 private:
     QTemporaryDir m_dir;
@@ -1044,23 +1042,6 @@ void TstXls::refusesFileChangedSinceOpened()
     QVERIFY(writeAll(path, other));
     QVERIFY_THROWS_EXCEPTION(EngineError, t->update(0, 5, Value::text(QStringLiteral("x"))));
     QCOMPARE(readAll(path), other);
-}
-
-// A workbook small enough to live in the mini stream (as libgsf writes
-// it) moves to ordinary sectors, padded to the cutoff, and reads back
-// through libgsf; the mini sectors it leaves are free.
-void TstXls::smallStreamLeavesTheMiniStream()
-{
-    const QByteArray stream = handmadeStream(false);
-    QVERIFY(stream.size() < 4096);
-    const CompoundFile small(container(stream), QStringLiteral("x"));
-    QCOMPARE(small.entries().at(small.find(u"Workbook")).size, quint64(stream.size()));
-    const QByteArray grown = stream + QByteArray(5000, '\0');
-    const QByteArray file = small.withStream(small.find(u"Workbook"), grown);
-    QCOMPARE(readWorkbookStream(file, QStringLiteral("x")), grown);
-    const QByteArray shrunk = small.withStream(small.find(u"Workbook"), stream);
-    QCOMPARE(readWorkbookStream(shrunk, QStringLiteral("x")),
-             stream + QByteArray(4096 - stream.size(), '\0'));
 }
 
 QTEST_GUILESS_MAIN(TstXls)
