@@ -2,8 +2,8 @@
 // every fixture rewritten (as it was, grown, shrunk back), also with its
 // Workbook chain running a sector past the stream's size, reads in libgsf,
 // ssconvert and GDAL exactly as before; a small stream leaving the mini
-// stream at the cutoff still opens in GDAL (FreeXL); a damaged rewrite is
-// refused before anything is written.
+// stream at the cutoff still opens in GDAL (FreeXL); a damaged rewrite and
+// a workbook that reads back wrong are refused before anything is written.
 #include "XlsOracles.h"
 
 #include <gsf/gsf-outfile-msole.h>
@@ -14,6 +14,7 @@
 #include "data/engine/xls/CompoundFile.h"
 #include "data/engine/xls/XlsBook.h"
 #include "data/engine/xls/XlsContainer.h"
+#include "data/engine/xls/XlsPatcher.h"
 
 #include <QDirIterator>
 #include <QFileInfo>
@@ -151,6 +152,8 @@ private slots:
     void leavesTheMiniStreamAtTheCutoff();
     void refusesADamagedRewrite_data();
     void refusesADamagedRewrite();
+    void refusesCellsThatReadBackWrong_data();
+    void refusesCellsThatReadBackWrong();
 
 private:
     QTemporaryDir m_dir;
@@ -218,7 +221,7 @@ void TstXlsContainer::rewritesEveryFixtureWhole()
     const QByteArray stream = book->workbook().stream();
     for (int growth : growths) {
         const QByteArray next = stream + QByteArray(growth, '\0');
-        QVERIFY_THROWS_NO_EXCEPTION(book->writeFile(book->fileWithStream(next)));
+        QVERIFY_THROWS_NO_EXCEPTION(book->writeFile(book->fileWithStream(next, {})));
         const QString differ = streamsDiffer(streamsBefore, streams(readAll(path)), next);
         QVERIFY2(differ.isEmpty(), qPrintable(differ));
         QVERIFY2(gsfWarnings.isEmpty(), qPrintable(gsfWarnings.join(u'\n')));
@@ -257,7 +260,7 @@ void TstXlsContainer::leavesTheMiniStreamAtTheCutoff()
 
     XlsBook book(path);
     const QByteArray padded = stream + QByteArray(size - stream.size(), '\0');
-    QVERIFY_THROWS_NO_EXCEPTION(book.writeFile(book.fileWithStream(padded)));
+    QVERIFY_THROWS_NO_EXCEPTION(book.writeFile(book.fileWithStream(padded, {})));
     QCOMPARE(gdalLayers(path), gdalBefore);
     const QString differ = streamsDiffer(streams(original), streams(readAll(path)), padded);
     QVERIFY2(differ.isEmpty(), qPrintable(differ));
@@ -324,6 +327,63 @@ void TstXlsContainer::refusesADamagedRewrite()
                  qPrintable(e.chinese()));
         QVERIFY2(!e.chinese().contains(QChar(0xE000)), qPrintable(e.chinese()));
     }
+}
+
+void TstXlsContainer::refusesCellsThatReadBackWrong_data()
+{
+    QTest::addColumn<QString>("wrong");
+    for (const char *wrong : {"none", "another cell changed", "target unchanged", "shared text out of range",
+                              "formatted shared text reused", "blank left holding a text"})
+        QTest::newRow(wrong) << QString::fromLatin1(wrong);
+}
+
+// The safety net: a rewritten workbook must hold the changed cells and every
+// other cell as before; a fault of the patcher (simulated here) is refused
+// before the file is replaced.
+void TstXlsContainer::refusesCellsThatReadBackWrong()
+{
+    QFETCH(QString, wrong);
+    const QString path = place(readAll(dataDir() + QStringLiteral("/generated/roster_zh_30.xls")),
+                               QStringLiteral("roster_zh_30.xls"));
+    const QByteArray before = readAll(path);
+    XlsBook book(path);
+    const XlsWorkbook &wb = book.workbook();
+    XlsCellChange change{0, 3, 5, {XlsCell::Kind::Text, 0, QStringLiteral("张三.jpg")}};
+    if (wrong == QLatin1String("blank left holding a text"))
+        change = {0, 3, 1, {}};
+    QByteArray stream = XlsPatcher(wb).cell(change.sheet, change.row, change.col, change.value, 15);
+    if (wrong == QLatin1String("another cell changed")) {
+        const XlsWorkbook once(stream, QStringLiteral("x"));
+        stream = XlsPatcher(once).cell(0, 4, 5, change.value, 15);
+    } else if (wrong == QLatin1String("target unchanged") ||
+               wrong == QLatin1String("blank left holding a text")) {
+        stream = wb.stream();
+    } else if (wrong == QLatin1String("shared text out of range")) {
+        const XlsWorkbook once(stream, QStringLiteral("x"));
+        put32(stream, once.sheet(0).cell(3, 5)->offset + 4 + 6, 0x00FFFFFFu);
+    } else if (wrong == QLatin1String("formatted shared text reused")) {
+        const std::vector<bool> &plain = wb.sst().plain;
+        const auto rich = std::find(plain.begin(), plain.end(), false) - plain.begin();
+        QVERIFY(rich < qsizetype(plain.size()));
+        const XlsWorkbook once(stream, QStringLiteral("x"));
+        put32(stream, once.sheet(0).cell(3, 5)->offset + 4 + 6, quint32(rich));
+        change.value.text = wb.strings().at(rich);
+    }
+    if (wrong == QLatin1String("none")) {
+        QVERIFY_THROWS_NO_EXCEPTION(book.writeFile(book.fileWithStream(stream, {change})));
+        QCOMPARE(ssconvertSheets(path).first().value(3).value(5), change.value.text);
+        return;
+    }
+    try {
+        book.writeFile(book.fileWithStream(stream, {change}));
+        QFAIL("a workbook that reads back wrong was written");
+    } catch (const EngineError &e) {
+        QVERIFY2(e.message().startsWith(QStringLiteral("roster_zh_30.xls is not written: ")),
+                 qPrintable(e.message()));
+        QVERIFY2(e.chinese().startsWith(QStringLiteral("没有写入 roster_zh_30.xls：")),
+                 qPrintable(e.chinese()));
+    }
+    QCOMPARE(readAll(path), before);
 }
 
 QTEST_GUILESS_MAIN(TstXlsContainer)

@@ -91,7 +91,7 @@ void XlsBook::checkNotInUse() const
                 EngineError::Code::Locked);
 }
 
-QByteArray XlsBook::fileWithStream(const QByteArray &stream) const
+QByteArray XlsBook::fileWithStream(const QByteArray &stream, const std::vector<XlsCellChange> &changes) const
 {
     const CompoundFile container(m_file, m_what);
     const int entry = container.find(u"Workbook");
@@ -103,6 +103,13 @@ QByteArray XlsBook::fileWithStream(const QByteArray &stream) const
     QByteArray out = container.withStream(entry, stream);
     checkRewrittenContainer(m_file, out, container.entries().at(entry).name, container.stored(stream),
                             m_what);
+    // The workbook read back as it is read when opened.
+    try {
+        const QString copy = rewrittenName(m_what);
+        checkReadsBack(workbook(), XlsWorkbook(readWorkbookStream(out, copy), copy), changes);
+    } catch (const EngineError &e) {
+        throw notWritten(e, m_what);
+    }
     return out;
 }
 

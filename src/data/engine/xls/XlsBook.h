@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/engine/xls/XlsReadBack.h"
 #include "data/engine/xls/XlsWorkbook.h"
 
 #include <QByteArray>
@@ -29,11 +30,12 @@ public:
     int generation() const { return m_generation; }
 
     // The whole file with `stream` as its Workbook stream, every other byte
-    // of the container kept, read back before it is returned the way other
-    // readers will read it: the whole container, by libgsf and by a strict
-    // reading of its tables. Throws EngineError, saying the file is not
+    // of the container kept, read back before it is returned: the whole
+    // container as libgsf and a strict reading of its tables see it, then
+    // the workbook, which must hold `changes` and every other cell as
+    // before (checkReadsBack). Throws EngineError, saying the file is not
     // written, when the container cannot be patched or does not read back.
-    QByteArray fileWithStream(const QByteArray &stream) const;
+    QByteArray fileWithStream(const QByteArray &stream, const std::vector<XlsCellChange> &changes) const;
     // Replaces the file by `file` (from fileWithStream) through a temporary
     // file renamed over it, with the original's permissions. Throws
     // EngineError, having written nothing, when an office program holds the

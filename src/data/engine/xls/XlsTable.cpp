@@ -328,7 +328,7 @@ QByteArray XlsTable::prepare(qsizetype record, int field, const Value &v) const
                 xf = c->xf, found = true;
     }
     const QByteArray stream = XlsPatcher(wb).cell(m_area.sheet, row, col, cv, xf);
-    return stream.isEmpty() ? stream : m_book->fileWithStream(stream);
+    return stream.isEmpty() ? stream : m_book->fileWithStream(stream, {{m_area.sheet, row, col, cv}});
 }
 
 void XlsTable::checkUpdate(qsizetype record, int field, const Value &value) const
