@@ -241,8 +241,9 @@ void TstXlsContainer::leavesTheMiniStreamAtTheCutoff_data()
 }
 
 // A workbook in the mini stream written at sizes about the cutoff: FreeXL
-// reads a Workbook stream of up to 4,096 bytes from the mini stream, so the
-// stream moved out of it must be longer; GDAL then reads it as before.
+// refuses a Workbook stream of exactly 4,096 bytes in ordinary sectors, so
+// the stream moved out of the mini stream must be longer; GDAL then reads
+// it as before.
 void TstXlsContainer::leavesTheMiniStreamAtTheCutoff()
 {
     gsfWarnings.clear();

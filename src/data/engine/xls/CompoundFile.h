@@ -71,9 +71,9 @@ public:
 
     // The bytes withStream() stores for `data`: a stream no longer than the
     // mini-stream cutoff is padded with zero bytes (whole empty records) to
-    // just past it, so that it lives in ordinary sectors. FreeXL reads a
-    // Workbook stream of up to 4,096 bytes from the mini stream, wherever
-    // the directory says it is.
+    // just past it, so that it lives in ordinary sectors. FreeXL (GDAL)
+    // refuses a Workbook stream of exactly 4,096 bytes in ordinary sectors:
+    // it reads one of the cutoff's size as if it were in the mini stream.
     QByteArray stored(const QByteArray &data) const;
     // The whole file with stream `entry` holding stored(data): the sectors
     // it held within its size reused as far as they go, further ones
