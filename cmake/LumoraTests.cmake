@@ -25,8 +25,8 @@ add_library(lumora_isolated_home OBJECT ${CMAKE_SOURCE_DIR}/tests/IsolatedHome.c
 # window; every other one links the window's library.
 set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
-  tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls writeback_child mdb_grow tst_mdb tst_mdbwritebackcrash
-  tst_safereplace tst_xlswriteback
+  tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls tst_xlscontainer writeback_child mdb_grow tst_mdb
+  tst_mdbwritebackcrash tst_safereplace tst_xlswriteback
   bench_dbf bench_scale bench_sql bench_xls bench_mdb)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter bench_capture)
 
@@ -133,7 +133,7 @@ endif()
 
 # The workbook suites read the written files' streams through libgsf, as an
 # independent reader of the container.
-foreach(suite tst_xls tst_excelroster)
+foreach(suite tst_xls tst_xlscontainer tst_excelroster)
   if(TARGET ${suite})
     target_link_libraries(${suite} PRIVATE PkgConfig::GSF)
   endif()

@@ -92,7 +92,7 @@ void XlsBook::checkNotInUse() const
                 EngineError::Code::Locked);
 }
 
-QByteArray XlsBook::fileWithStream(const QByteArray &stream) const
+QByteArray XlsBook::fileWithStream(const QByteArray &stream, const std::vector<XlsWrittenCell> &changes) const
 {
     const CompoundFile container(m_file, m_what);
     const int entry = container.find(u"Workbook");
@@ -102,14 +102,15 @@ QByteArray XlsBook::fileWithStream(const QByteArray &stream) const
             u"stream they hold",
             u"没有写入 %1：其复合文档的分配表与其中的工作簿数据流对不上", m_what);
     QByteArray out = container.withStream(entry, stream);
-    // The new file must give back exactly the new stream, read the way it
-    // is read when opened.
-    QByteArray expected = stream;
-    if (expected.size() < 4096)
-        expected.append(QByteArray(4096 - expected.size(), '\0'));
-    if (readWorkbookStream(out, m_what) != expected)
-        throw EngineError::format(u"%1 is not written: the rewritten file does not read back as written",
-                                  u"没有写入 %1：改写后的文件读回来与写入的不一致", m_what);
+    checkRewrittenContainer(m_file, out, container.entries().at(entry).name, container.stored(stream),
+                            m_what);
+    // The workbook read back as it is read when opened.
+    try {
+        const QString copy = rewrittenName(m_what);
+        checkReadsBack(workbook(), XlsWorkbook(readWorkbookStream(out, copy), copy), changes);
+    } catch (const EngineError &e) {
+        throw notWritten(e, m_what);
+    }
     return out;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/engine/xls/XlsReadBack.h"
 #include "data/engine/xls/XlsWorkbook.h"
 
 #include <QByteArray>
@@ -30,9 +31,12 @@ public:
     int generation() const { return m_generation; }
 
     // The whole file with `stream` as its Workbook stream, every other byte
-    // of the container kept, checked by reading the stream back through
-    // libgsf. Throws EngineError when the container cannot be patched.
-    QByteArray fileWithStream(const QByteArray &stream) const;
+    // of the container kept, read back before it is returned: the whole
+    // container as libgsf and a strict reading of its tables see it, then
+    // the workbook, which must hold `changes` and every other cell as
+    // before (checkReadsBack). Throws EngineError, saying the file is not
+    // written, when the container cannot be patched or does not read back.
+    QByteArray fileWithStream(const QByteArray &stream, const std::vector<XlsWrittenCell> &changes) const;
     // Replaces the file by `file` (from fileWithStream) through SafeReplace,
     // keeping what belongs to the file. Throws EngineError, having written
     // nothing, when an office program holds the file open, another program

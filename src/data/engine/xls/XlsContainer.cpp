@@ -8,6 +8,7 @@
 #include <gsf/gsf-input-memory.h>
 #include <gsf/gsf-input.h>
 
+#include <QMap>
 #include <memory>
 
 namespace lumora::engine {
@@ -55,7 +56,113 @@ EngineError notCompound(const QByteArray &file, const QString &what)
                         QStringLiteral("它不是 OLE2 复合文档"));
 }
 
+// Every stream of the compound file by path, as libgsf reads it; a stream
+// it cannot read in full is left out.
+QMap<QString, QByteArray> gsfStreams(const QByteArray &file, const QString &what)
+{
+    GsfHandle<GsfInput> input(
+        gsf_input_memory_new(reinterpret_cast<const guint8 *>(file.constData()), file.size(), FALSE));
+    GError *error = nullptr;
+    GsfHandle<GsfInfile> ole(gsf_infile_msole_new(input.get(), &error));
+    if (!ole) {
+        const QString why = error ? QString::fromUtf8(error->message) : QString();
+        if (error)
+            g_error_free(error);
+        throw EngineError(
+            QStringLiteral("%1 is damaged: its OLE2 container cannot be read (%2)").arg(what, why),
+            QStringLiteral("文件 %1 已损坏：无法读取其 OLE2 复合文档结构（%2）").arg(what, why));
+    }
+    QMap<QString, QByteArray> out;
+    const auto walk = [&](const auto &self, GsfInfile *dir, const QString &prefix) -> void {
+        const int n = gsf_infile_num_children(dir);
+        for (int i = 0; i < n; ++i) {
+            const char *name = gsf_infile_name_by_index(dir, i);
+            GsfHandle<GsfInput> child(gsf_infile_child_by_index(dir, i));
+            if (!name || !child)
+                continue;
+            const QString path = prefix + QString::fromUtf8(name);
+            if (GSF_IS_INFILE(child.get()) && gsf_infile_num_children(GSF_INFILE(child.get())) >= 0) {
+                self(self, GSF_INFILE(child.get()), path + QLatin1Char('/'));
+                continue;
+            }
+            const gsf_off_t size = gsf_input_size(child.get());
+            if (size < 0 || size > file.size())
+                continue;
+            QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+            if (size == 0 ||
+                gsf_input_read(child.get(), size_t(size), reinterpret_cast<guint8 *>(bytes.data())))
+                out.insert(path, bytes);
+        }
+    };
+    walk(walk, ole.get(), QString());
+    return out;
+}
+
+EngineError damagedCopy(const QString &copy, const QString &why, const QString &chinese)
+{
+    return EngineError(QStringLiteral("%1 is damaged: %2").arg(copy, why),
+                       QStringLiteral("文件 %1 已损坏：%2").arg(copy, chinese));
+}
+
+// Throws unless `after` holds the streams of `before`, `stream` replaced.
+void requireStreams(QMap<QString, QByteArray> before, const QMap<QString, QByteArray> &after,
+                    const QString &stream, const QByteArray &expected, const QString &copy,
+                    const QString &reader, const QString &readerZh)
+{
+    before.insert(stream, expected);
+    QStringList paths = before.keys() + after.keys();
+    paths.removeDuplicates();
+    for (const QString &path : std::as_const(paths))
+        if (!before.contains(path) || !after.contains(path) || before.value(path) != after.value(path))
+            throw damagedCopy(
+                copy, QStringLiteral("%1 does not give back its stream %2 as it should").arg(reader, path),
+                QStringLiteral("%1读出的数据流 %2 与应有的不同").arg(readerZh, path));
+}
+
 } // namespace
+
+QString rewrittenName(const QString &what)
+{
+    return QStringLiteral("\uE000%1\uE000").arg(what);
+}
+
+EngineError notWritten(const EngineError &error, const QString &what)
+{
+    const QString copy = rewrittenName(what);
+    const QString english =
+        QString(error.message()).replace(copy, QStringLiteral("the rewritten copy of %1").arg(what));
+    const QString chinese =
+        QString(error.chinese()).replace(copy, QStringLiteral("%1 改写后的副本").arg(what));
+    return EngineError(QStringLiteral("%1 is not written: %2").arg(what, english),
+                       QStringLiteral("没有写入 %1：%2").arg(what, chinese));
+}
+
+void checkRewrittenContainer(const QByteArray &original, const QByteArray &rewritten, const QString &stream,
+                             const QByteArray &expected, const QString &what)
+{
+    const CompoundFile before(original, what);
+    const QString copy = rewrittenName(what);
+    try {
+        const CompoundFile after(rewritten, copy);
+        for (const CompoundFile::Flaw &flaw : after.flaws())
+            if (!before.flaws().contains(flaw))
+                throw damagedCopy(copy, flaw.english, flaw.chinese);
+        const qint64 lost = after.lostSectors() - before.lostSectors();
+        const qint64 lostMini = after.lostMiniSectors() - before.lostMiniSectors();
+        if (lost > 0 || lostMini > 0)
+            throw damagedCopy(
+                copy,
+                QStringLiteral("%1 more of its sectors are marked in use but belong to nothing")
+                    .arg(std::max(lost, lostMini)),
+                QStringLiteral("又有 %1 个扇区被标为已用，却不属于任何结构").arg(std::max(lost, lostMini)));
+        requireStreams(before.streams(), after.streams(), stream, expected, copy,
+                       QStringLiteral("read through its sector tables, it"), QStringLiteral("按扇区表"));
+        requireStreams(gsfStreams(original, what), gsfStreams(rewritten, copy), stream, expected, copy,
+                       QStringLiteral("read by libgsf, it"), QStringLiteral("libgsf "));
+    } catch (const EngineError &e) {
+        throw notWritten(e, what);
+    }
+}
 
 QByteArray readWorkbookStream(const QByteArray &file, const QString &what)
 {

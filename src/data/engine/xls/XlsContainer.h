@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/engine/EngineError.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -10,5 +12,21 @@ namespace lumora::engine {
 // file is instead: an .xlsx (or other zip) renamed .xls, an Excel 5/95 or
 // older workbook, a compound file without a workbook, a damaged container.
 QByteArray readWorkbookStream(const QByteArray &file, const QString &what);
+
+// Reads `rewritten`, made from `original` by giving its top-level stream
+// `stream` the bytes `expected`, the way other readers will: libgsf reads
+// every stream, and the strict reading of the sector tables (CompoundFile)
+// finds no flaw the original did not have and no more lost sectors; both
+// give every other stream as the original held it. Throws EngineError
+// saying `what`, the original, is not written.
+void checkRewrittenContainer(const QByteArray &original, const QByteArray &rewritten, const QString &stream,
+                             const QByteArray &expected, const QString &what);
+
+// The name under which a rewritten copy of `what` is read, so that an error
+// met reading it can be told from one about the file itself; notWritten()
+// says such an error of the file: "roster.xls is not written: the rewritten
+// copy of roster.xls is damaged: ...".
+QString rewrittenName(const QString &what);
+EngineError notWritten(const EngineError &error, const QString &what);
 
 } // namespace lumora::engine

@@ -374,7 +374,13 @@ QByteArray XlsTable::prepare(const QList<CellChange> &changes) const
     for (const CellChange &change : changes)
         cells.push_back(cellChange(change, columns));
     const QByteArray stream = XlsPatcher(m_book->workbook()).cells(m_area.sheet, cells);
-    return stream.isEmpty() ? stream : m_book->fileWithStream(stream);
+    if (stream.isEmpty())
+        return stream;
+    std::vector<XlsWrittenCell> written;
+    written.reserve(cells.size());
+    for (const XlsCellChange &c : cells)
+        written.push_back({m_area.sheet, c.row, c.col, c.value});
+    return m_book->fileWithStream(stream, written);
 }
 
 void XlsTable::checkUpdate(qsizetype record, int field, const Value &value) const
