@@ -6,6 +6,7 @@
 #include "app/CropFramePanel.h"
 #include "app/DataTablePanel.h"
 #include "app/NamingPanel.h"
+#include "app/PendingPanel.h"
 #include "app/PhotoDayPanel.h"
 #include "app/PreviewPanel.h"
 #include "app/SettingsBinding.h"
@@ -87,6 +88,11 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     connect(m_photoDay, &PhotoDayPanel::status, this, &Form1::setStatus);
     connect(m_photoDay, &PhotoDayPanel::reloadRequested, m_data, &DataTablePanel::reloadThroughFilter);
     connect(m_data, &DataTablePanel::gridReloaded, m_photoDay, &PhotoDayPanel::gridReloaded);
+    m_pending = new PendingPanel({ui->Grid1, ui->Frame4, m_photoDay->progressLabel(), ui->datebase},
+                                 m_dataSource, m_naming, this);
+    connect(m_pending, &PendingPanel::status, this, &Form1::setStatus);
+    connect(m_data, &DataTablePanel::gridReloaded, m_pending, &PendingPanel::rosterShown);
+    connect(m_data, &DataTablePanel::writeBackTried, m_pending, &PendingPanel::writeBackTried);
     layOutWindow();
     m_cropFrame = new CropFramePanel(
         {ui->Texg, ui->Textk, ui->Command10, ui->Tebg, ui->Tebk, ui->Command12, ui->Comsc, ui->bgcolor, this,
@@ -522,6 +528,7 @@ void Form1::saveHandling()
                              const int savedRow = grid()->currentRow;
                              m_photoDay->beginSave();
                              WriteBackNote note = writeBackForCurrentRow();
+                             m_pending->reword(note);
                              m_photoDay->afterWriteBack(savedRow, note);
                              return note;
                          },
