@@ -107,6 +107,8 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     // Selecting the option loads the table; when it is already selected the
     // new table must still be loaded.
     connect(m_data, &DataTablePanel::tableChosen, this, [this] {
+        // What was said about the roster before is not said about this one.
+        setStatus(QString());
         if (m_ui->Option1->isChecked())
             selectTableMode();
         else
