@@ -139,20 +139,34 @@ void TstWindowLayout::neverSmallerThanItsParts()
 void TstWindowLayout::statusLineShowsTheWholeReason_data()
 {
     QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("cut");
-    QTest::newRow("short") << QStringLiteral("照片已保存：/tmp/a.jpg") << false;
+    QTest::addColumn<QString>("end");      // how the line shown ends: "" whole, "…" cut, else these words
+    QTest::addColumn<QStringList>("kept"); // words shown whole, wherever
+    QTest::newRow("short") << QStringLiteral("照片已保存：/tmp/a.jpg") << QString() << QStringList();
     QTest::newRow("longer than the line")
         << QStringLiteral("照片已保存：/home/secretary/Pictures/初三（二）班/2024000001 张三.jpg；")
                    .repeated(6) +
                QStringLiteral("关键字段匹配到 2 条记录，文件名未写入数据表")
-        << true;
-    QTest::newRow("with a line break") << QStringLiteral("第一行\n第二行") << false;
+        << QStringLiteral("…") << QStringList();
+    // The folders in the middle of the paths give way, the advice stays.
+    QTest::newRow("a lock and its advice")
+        << QStringLiteral(
+               "照片已保存：/home/secretary/Pictures/2024年秋季/初三（二）班/2024000001 张三.jpg；"
+               "文件名未写入数据表：数据表被其他程序锁定：/home/secretary/Documents/名单/2024年秋季/"
+               "高一学生名单.xls（存在锁定文件 .~lock.高一学生名单.xls#），请在那个程序中关闭它后再试")
+        << QStringLiteral("，请在那个程序中关闭它后再试")
+        << QStringList{QStringLiteral("照片已保存：/"),
+                       QStringLiteral("/2024000001 张三.jpg；文件名未写入数据表"),
+                       QStringLiteral("数据表被其他程序锁定：/"), QStringLiteral("/高一学生名单.xls（"),
+                       QStringLiteral("…")};
+    QTest::newRow("with a line break") << QStringLiteral("第一行\n第二行") << QString() << QStringList();
 }
 
 void TstWindowLayout::statusLineShowsTheWholeReason()
 {
     QFETCH(QString, message);
-    QFETCH(bool, cut);
+    QFETCH(QString, end);
+    QFETCH(QStringList, kept);
+    const bool cut = !end.isEmpty();
     WindowHarness h;
     Form1 &form = h.build();
     form.show();
@@ -164,7 +178,10 @@ void TstWindowLayout::statusLineShowsTheWholeReason()
     // The line shows what fits, inside the window ...
     QVERIFY(form.rect().contains(inWindow(line)));
     QVERIFY(line->fontMetrics().horizontalAdvance(line->text()) <= line->contentsRect().width());
-    QCOMPARE(line->text().endsWith(QStringLiteral("…")), cut);
+    QVERIFY2(cut ? line->text().endsWith(end) : line->text() == QString(message).replace(u'\n', u' '),
+             qPrintable(line->text()));
+    for (const QString &words : std::as_const(kept))
+        QVERIFY2(line->text().contains(words), qPrintable(words + QStringLiteral(" in ") + line->text()));
     QVERIFY(!line->text().contains(QLatin1Char('\n')));
     // ... and the whole reason is one hover away.
     QCOMPARE(line->toolTip(), cut ? message : QString());
