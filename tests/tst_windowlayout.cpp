@@ -3,6 +3,7 @@
 
 #include "WindowHarness.h"
 
+#include "app/SettingsStore.h"
 #include "app/WindowLayout.h"
 
 #include <QGroupBox>
@@ -50,6 +51,7 @@ private slots:
     void statusLineShowsTheWholeReason_data();
     void statusLineShowsTheWholeReason();
     void statusLineOutlivesMenuHints();
+    void windowComesBackWhereItWas();
 };
 
 void TstWindowLayout::startsWithinASchoolLaptopScreen()
@@ -107,12 +109,15 @@ void TstWindowLayout::aBiggerWindowGivesTheGridMoreRows()
     const QRect grid = h.w<QWidget>("Grid1")->geometry();
     const QRect tabs = h.w<QWidget>("SSTab1")->geometry();
 
+    // Both directions go to the grid; the tabs keep their size at the right.
     form.resize(form.width() + 300, form.height() + 200);
     QTRY_COMPARE(h.w<QWidget>("Grid1")->height(), grid.height() + 200);
+    QCOMPARE(h.w<QWidget>("Grid1")->width(), grid.width() + 300);
     for (int i = 0; i < before.size(); ++i)
         QCOMPARE(inWindow(h.w<QWidget>(topRow[i])), before.at(i));
     QCOMPARE(h.w<QWidget>("SSTab1")->height(), tabs.height() + 200);
-    QCOMPARE(h.w<QWidget>("SSTab1")->pos(), tabs.topLeft());
+    QCOMPARE(h.w<QWidget>("SSTab1")->width(), tabs.width());
+    QCOMPARE(h.w<QWidget>("SSTab1")->pos(), tabs.topLeft() + QPoint(300, 0));
     // The path line runs along the bottom, as wide as the window.
     const QWidget *path = h.w<QWidget>("Text2");
     QCOMPARE(path->geometry().bottom() + 1 + WindowLayout::gap, form.centralWidget()->height());
@@ -206,6 +211,69 @@ void TstWindowLayout::statusLineOutlivesMenuHints()
     }
     QCOMPARE(h.w<QLabel>("statusLine")->text(), QStringLiteral("文件名未写入数据表：主键“学号”为空"));
     QCOMPARE(form.statusText(), QStringLiteral("文件名未写入数据表：主键“学号”为空"));
+}
+
+// Where the window stood at the last close, maximised or not, it stands at
+// the next start, and the grid has the room.
+void TstWindowLayout::windowComesBackWhereItWas()
+{
+    clearStore();
+    const auto stored = [](SettingsStore::WindowKey key) {
+        return SettingsStore::get(QLatin1String(SettingsStore::windowKey(key)), QStringLiteral("none"));
+    };
+    QRect normal;
+    QSize smallest;
+    {
+        WindowHarness h;
+        Form1 &form = h.build();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        smallest = h.w<QWidget>("Grid1")->size();
+        form.setGeometry(QRect(QPoint(40, 30), form.size() + QSize(200, 30)));
+        QTRY_COMPARE(h.w<QWidget>("Grid1")->size(), smallest + QSize(200, 30));
+        normal = form.geometry();
+        form.close();
+        QCOMPARE(stored(SettingsStore::WindowKey::Width), QString::number(normal.width()));
+        QCOMPARE(stored(SettingsStore::WindowKey::Maximised), QStringLiteral("0"));
+    }
+    QSize maximisedGrid;
+    {
+        WindowHarness h;
+        Form1 &form = h.build();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(form.geometry(), normal);
+        form.showMaximized();
+        QTRY_VERIFY(form.isMaximized());
+        QTRY_VERIFY(h.w<QWidget>("Grid1")->height() > smallest.height() + 30);
+        maximisedGrid = h.w<QWidget>("Grid1")->size();
+        form.close();
+        QCOMPARE(stored(SettingsStore::WindowKey::Maximised), QStringLiteral("1"));
+        // The size to go back to is the normal one.
+        QCOMPARE(stored(SettingsStore::WindowKey::Width), QString::number(normal.width()));
+    }
+    {
+        WindowHarness h;
+        Form1 &form = h.build();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTRY_VERIFY(form.isMaximized());
+        QTRY_COMPARE(h.w<QWidget>("Grid1")->size(), maximisedGrid);
+        QVERIFY(maximisedGrid.width() > smallest.width() + 200);
+        form.showNormal();
+        QTRY_COMPARE(form.geometry(), normal);
+        form.close();
+    }
+    // Stored beyond a screen that has since become smaller: back on it.
+    SettingsStore::save(QLatin1String(SettingsStore::windowKey(SettingsStore::WindowKey::Left)),
+                        QStringLiteral("3000"));
+    SettingsStore::save(QLatin1String(SettingsStore::windowKey(SettingsStore::WindowKey::Maximised)),
+                        QStringLiteral("0"));
+    WindowHarness h;
+    Form1 &form = h.build();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(form.screen()->availableGeometry().contains(form.geometry()));
 }
 
 QTEST_MAIN(TstWindowLayout)

@@ -116,6 +116,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
         m_photoDay->checkRoster(true);
     });
     startUp();
+    RestoreWindowPlacement(*this);
 }
 
 Form1::~Form1()
@@ -331,6 +332,7 @@ void Form1::closeEvent(QCloseEvent *event)
     if (!m_quitting) {
         zpsvset();
         zpset();
+        SaveWindowPlacement(*this);
     }
     event->accept();
 }
