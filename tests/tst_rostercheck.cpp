@@ -339,6 +339,8 @@ void TstRosterCheck::checkThroughTheWindow()
         byRow[row] << m.captured(3);
     }
     QCOMPARE(byRow.keys(), (QList<int>{2, 3, 4}));
+    // The empty row after the last person is nobody: no number.
+    QCOMPARE(grid->model()->headerData(grid->rows() - 2, Qt::Vertical).toString(), QString());
     QVERIFY(byRow[2].join(u'|').contains(QStringLiteral("主键“XH”为空")));
     QVERIFY(byRow[3].join(u'|').contains(QStringLiteral("主键与第 4 行相同")));
     QVERIFY(byRow[4].join(u'|').contains(QStringLiteral("主键与第 3 行相同")));

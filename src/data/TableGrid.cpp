@@ -231,8 +231,15 @@ QVariant TableGridModel::headerData(int section, Qt::Orientation orientation, in
         return {};
     if (orientation == Qt::Horizontal)
         return cell(0, section + 1);
-    // The grid row's number, as the roster check counts rows, and its mark.
+    // The grid row's number, as the roster check counts rows, and its mark;
+    // the empty row after the last person is nobody and has no number.
     const QString mark = cell(section + 1, 0);
+    if (section == m_rows.size() - 1 && mark.isEmpty()) {
+        const QString &cells = m_rows.at(section).cells;
+        // Packed: a count, two length characters per text, then the texts.
+        if (cells.size() <= 1 + 2 * PackedTexts::count(cells))
+            return QString();
+    }
     return mark.isEmpty() ? QString::number(section + 1)
                           : QString::number(section + 1) + QLatin1Char(' ') + mark;
 }

@@ -12,7 +12,8 @@
 // handlers address them: row 0 is the header row, column 0 the row-header
 // column, data cells from (1, 1). Row 0 shows as the view's horizontal
 // header and column 0 as its vertical header, where each data row shows its
-// grid row number, then the text of its column-0 cell (a mark such as ✓).
+// grid row number, then the text of its column-0 cell (a mark such as ✓);
+// a last row without any text (the empty row after the last record) shows none.
 class TableGridModel : public QAbstractTableModel
 {
     Q_OBJECT
