@@ -123,7 +123,7 @@ void TstGridPrint::pdfHoldsEveryName()
     const QStringList people = names(120);
     fill(grid, people);
     GridPrintEngine engine(&grid, nullptr, nullptr, {});
-    engine.pageSetup().DocumentName = QStringLiteral("Quivra文档");
+    engine.pageSetup().DocumentName = QStringLiteral("Lumora文档");
     engine.pageSetup().PrintTitleRows = 1;
     QVERIFY(engine.layOut());
     QVERIFY(engine.pageCount() > 2);
@@ -139,7 +139,7 @@ void TstGridPrint::pdfHoldsEveryName()
     const QString info = run(QStringLiteral("pdfinfo"), {pdf});
     QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+%1\\n").arg(engine.pageCount()))),
              qPrintable(info));
-    QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Title:\\s+Quivra文档\\n"))), qPrintable(info));
+    QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Title:\\s+Lumora文档\\n"))), qPrintable(info));
     QVERIFY2(info.contains(QStringLiteral("595 x 842 pts (A4)")), qPrintable(info));
 
     const QString text =

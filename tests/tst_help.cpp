@@ -98,14 +98,24 @@ void TstHelp::helpLookup()
     }
 }
 
+// The home page is the README the build puts beside the program: opened
+// when it is there, said to be missing when it is not.
 void TstHelp::homePage()
 {
+    const QString shipped = QCoreApplication::applicationDirPath() + QLatin1Char('/') + kHomePageName;
+    QFile readme(shipped);
+    QVERIFY2(readme.open(QIODevice::ReadOnly), qPrintable(shipped));
+    QVERIFY(readme.readLine().startsWith("# Lumora"));
     WindowHarness h;
     h.build();
     h.w<QAction>("indexzx")->trigger();
-    QCOMPARE(h.shell.opened, QList<QUrl>{QUrl(kHomePage)});
-    QVERIFY(QUrl(kHomePage).isValid());
-    QCOMPARE(QUrl(kHomePage).scheme(), QStringLiteral("https"));
+    QVERIFY(h.shell.opened.isEmpty());
+    QCOMPARE(h.messages.texts(), QStringList{kNoHomePageMessage});
+
+    QVERIFY(QFile::copy(shipped, h.folder.filePath(kHomePageName)));
+    h.messages.clear();
+    h.w<QAction>("indexzx")->trigger();
+    QCOMPARE(h.shell.opened, QList<QUrl>{QUrl::fromLocalFile(h.folder.filePath(kHomePageName))});
     QVERIFY(h.messages.messages.isEmpty());
 }
 
@@ -126,6 +136,8 @@ void TstHelp::versionText()
     QFETCH(int, revision);
     QFETCH(QString, text);
     QCOMPARE(VersionText(major, minor, revision), text);
+    QCOMPARE(LicenceText(QStringLiteral("GPL-3.0-or-later")), QStringLiteral("许可证：GPL-3.0-or-later"));
+    QCOMPARE(LicenceText(QString()), QStringLiteral("许可证：这个版本没有声明许可证"));
 }
 
 void TstHelp::aboutBox()
@@ -136,7 +148,7 @@ void TstHelp::aboutBox()
     helpOf(h)->runModal = [&](QDialog &dialog) {
         shown = true;
         QCOMPARE(dialog.parentWidget(), h.form.get());
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("关于 Quivra"));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("关于 Lumora"));
         const auto text = [&dialog](const char *name) {
             auto *label = dialog.findChild<QLabel *>(QLatin1String(name));
             return label ? label->text() : QStringLiteral("<missing %1>").arg(QLatin1String(name));
@@ -149,6 +161,9 @@ void TstHelp::aboutBox()
         for (const char *name : {"lblDescription", "Label1", "Label2", "lblDisclaimer"})
             QVERIFY2(!text(name).isEmpty() && !text(name).startsWith(QLatin1Char('<')), name);
         QCOMPARE(text("Label1").count(QLatin1Char('\n')), 1);
+        QCOMPARE(text("Label2"), QStringLiteral("主页：") + h.folder.filePath(kHomePageName));
+        // The licence as the build states it, and no rights it does not.
+        QCOMPARE(text("lblDisclaimer"), BuildLicenceText());
         QCOMPARE(dialog.findChildren<QPushButton *>().size(), 1);
         QCOMPARE(dialog.findChild<QPushButton *>(QStringLiteral("cmdOK"))->text(), QStringLiteral("确定"));
     };
@@ -194,7 +209,9 @@ void TstHelp::shippedHelpPage()
          {QStringLiteral("一个拍照日"), QStringLiteral("名单的种类"), QStringLiteral("照片的目录和文件名"),
           QStringLiteral("把文件名写回名单"), QStringLiteral("只用键盘拍照"), QStringLiteral("打开摄像头"),
           QStringLiteral("保存照片"), QStringLiteral("恢复再拍"),
-          QStringLiteral("图片文件名存入数据表的某一字段")})
+          QStringLiteral("图片文件名存入数据表的某一字段"), QStringLiteral("未写入 N"),
+          QStringLiteral("数据表 → 补写文件名"), QStringLiteral("继续上次的拍摄设置？"),
+          QStringLiteral("双击一行")})
         QVERIFY2(text.contains(part), qPrintable(part));
     // Every link inside the page leads to a part of it.
     static const QRegularExpression links(QStringLiteral("href=\"#([a-z]+)\""));

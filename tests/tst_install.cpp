@@ -60,7 +60,10 @@ void TestInstall::installsExactlyTheseFiles()
         QStringLiteral("share/applications/lumora.desktop"),
         QStringLiteral("share/icons/hicolor/256x256/apps/lumora.png"),
         QStringLiteral("share/icons/hicolor/scalable/apps/lumora.svg"),
+        QStringLiteral("share/lumora/README.md"),
         QStringLiteral("share/lumora/default.bmp"),
+        QStringLiteral("share/lumora/docs/screenshot-main.png"),
+        QStringLiteral("share/lumora/docs/screenshot-session.png"),
         QStringLiteral("share/lumora/qvpkhelp.html"),
     };
     QCOMPARE(files, expected);

@@ -6,6 +6,8 @@
 #include "DbfMaker.h"
 #include "WindowHarness.h"
 
+#include "app/PendingPanel.h"
+#include "app/PendingStore.h"
 #include "data/DataSource.h"
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
@@ -17,6 +19,11 @@
 #include <QImageReader>
 #include <QLineEdit>
 #include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace lumora::engine;
 
@@ -74,6 +81,77 @@ QList<QStringList> gridCells(const TableGrid &grid)
     return out;
 }
 
+// Another program holding a lock on the whole table, as a dBase program
+// does while it writes, until release() or the end of the test.
+class TableLock
+{
+public:
+    explicit TableLock(const QString &path)
+    {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return;
+        m_child = ::fork();
+        if (m_child == 0) {
+            const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR);
+            struct flock lock = {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? '1' : '0';
+            (void)!::write(ready[1], &ok, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        char ok = '0';
+        m_held = m_child > 0 && ::read(ready[0], &ok, 1) == 1 && ok == '1';
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+    ~TableLock() { release(); }
+    bool held() const { return m_held; }
+    void release()
+    {
+        if (m_child > 0) {
+            ::kill(m_child, SIGKILL);
+            ::waitpid(m_child, nullptr, 0);
+        }
+        m_child = -1;
+    }
+
+private:
+    pid_t m_child = -1;
+    bool m_held = false;
+};
+
+// Names from XM, written into ZP with the extension, photos into `photos`.
+void writeNamesBack(WindowHarness &d, const QString &photos)
+{
+    d.w<QLineEdit>("Text1")->setText(photos);
+    d.w<QComboBox>("Comfname1")->setCurrentIndex(1);
+    d.w<QCheckBox>("Chezd")->setChecked(true);
+    d.w<QComboBox>("Comzd")->setCurrentIndex(3);
+    d.w<QCheckBox>("Chekzm")->setChecked(true);
+}
+
+// Take and save a photo of the person on grid row `row`; the status line after.
+QString photograph(WindowHarness &d, int row)
+{
+    d.form->grid()->setActiveCell(row, 1);
+    d.w<QPushButton>("Command3")->click();
+    d.w<QPushButton>("Command8")->click();
+    const QString status = d.form->statusText();
+    d.w<QPushButton>("Command4")->click();
+    return status;
+}
+
+PendingPanel *pendingOf(WindowHarness &d)
+{
+    auto *panel = d.form->findChild<PendingPanel *>();
+    if (!panel)
+        qFatal("the window keeps no names for later");
+    return panel;
+}
+
 } // namespace
 
 class TstPhotoDay : public QObject
@@ -84,6 +162,8 @@ private slots:
     void everyoneIsPhotographedAndOnlyUniqueKeysAreWritten();
     void cancelledBrowseLeavesTheRosterInCharge();
     void newRosterStartsOnItsFirstPerson();
+    void namesRefusedByALockAreWrittenOnceItGoes();
+    void keptNamesFindTheirPeopleInTheMendedRoster();
 
 private:
     QString roster(const QString &folder, const QList<QStringList> &rows = kAwkward);
@@ -222,6 +302,108 @@ void TstPhotoDay::newRosterStartsOnItsFirstPerson()
     QCOMPARE(grid->rows(), 8 + 2);
     QCOMPARE(grid->currentRow, 1);
     QCOMPARE(grid->activeRow(), 1);
+}
+
+// Another program holds the roster through three saves and a restart: the
+// three names wait in the list, survive the restart, and are written by
+// themselves once the lock is gone, into exactly those three records.
+void TstPhotoDay::namesRefusedByALockAreWrittenOnceItGoes()
+{
+    const QList<QStringList> people = {{"101", "张三", "一班", ""},
+                                       {"102", "王五", "二班", ""},
+                                       {"103", "郑一", "一班", ""},
+                                       {"104", "冯二", "二班", ""}};
+    const QString path = roster(QStringLiteral("locked"), people);
+    const QString photos = m_dir->filePath(QStringLiteral("photos"));
+    QDir().mkpath(photos);
+    const QByteArray before = bytesOf(path);
+    WindowHarness d;
+    d.build();
+    QVERIFY(d.openTable(path, {0}));
+    writeNamesBack(d, photos);
+    d.w<QPushButton>("Command1")->click();
+
+    TableLock lock(path);
+    QVERIFY(lock.held());
+    QStringList saves;
+    for (int row = 1; row <= 3; ++row)
+        saves << photograph(d, row);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2(saves.at(i).contains(QStringLiteral("数据表被其他程序锁定，已记入“未写入 %1”").arg(i + 1)),
+                 qPrintable(saves.at(i)));
+    QCOMPARE(bytesOf(path), before);
+    auto *count = d.w<QPushButton>("Labwxr");
+    QCOMPARE(count->text(), QStringLiteral("未写入 3"));
+    QVERIFY(count->isVisibleTo(d.form.get()));
+    QStringList persons;
+    for (const PendingWriteBack &e : pendingOf(d)->entries()) {
+        persons << e.person;
+        QVERIFY2(e.waitsForLock && e.reason.contains(QStringLiteral("锁定")), qPrintable(e.reason));
+    }
+    QCOMPARE(persons, (QStringList{"张三（XH 101）", "王五（XH 102）", "郑一（XH 103）"}));
+
+    // The program is closed and started again while the lock is held.
+    d.form->close();
+    d.build();
+    QVERIFY(d.openTable(path, {0}));
+    count = d.w<QPushButton>("Labwxr");
+    QCOMPARE(count->text(), QStringLiteral("未写入 3"));
+    QVERIFY(count->isVisibleTo(d.form.get()));
+    QTest::qWait(2 * PendingPanel::kLockPollMs);
+    QCOMPARE(pendingOf(d)->entries().size(), 3);
+    QCOMPARE(bytesOf(path), before);
+
+    lock.release();
+    QTRY_COMPARE_WITH_TIMEOUT(pendingOf(d)->entries().size(), 0, 4 * PendingPanel::kLockPollMs);
+    QList<QStringList> expected = people;
+    for (int r = 0; r < 3; ++r)
+        expected[r][3] = people.at(r).at(1) + QStringLiteral(".jpg");
+    QCOMPARE(recordsOf(path), expected);
+    for (int row = 1; row <= 3; ++row)
+        QCOMPARE(d.form->grid()->cellText(row, 4), expected.at(row - 1).at(3));
+    QVERIFY(!count->isVisibleTo(d.form.get()));
+    QVERIFY2(d.form->statusText().contains(QStringLiteral("已写入 3 个")), qPrintable(d.form->statusText()));
+    QVERIFY(PendingStore::load(path, QStringLiteral("[roster]")).isEmpty());
+}
+
+// Names refused for blank and shared keys wait until the operator mends
+// the roster elsewhere; 补写文件名 then finds each person by the rest of
+// their row, even where a key that was theirs is now another person's, and
+// leaves the one still without a key waiting.
+void TstPhotoDay::keptNamesFindTheirPeopleInTheMendedRoster()
+{
+    const QString path = roster(QStringLiteral("mend"));
+    const QString photos = m_dir->filePath(QStringLiteral("photos"));
+    QDir().mkpath(photos);
+    WindowHarness d;
+    d.build();
+    QVERIFY(d.openTable(path, {0}));
+    writeNamesBack(d, photos);
+    d.w<QPushButton>("Command1")->click();
+    // 李四 and 赵六 have no key, 孙八 and 周九 share 105.
+    for (int row : {2, 4, 5, 6})
+        photograph(d, row);
+    QCOMPARE(d.w<QPushButton>("Labwxr")->text(), QStringLiteral("未写入 4"));
+
+    // Mended elsewhere: 李四 takes 105, which 孙八 gives up for 108, and
+    // 周九 gets 107; 赵六 is still without a key.
+    QList<QStringList> mended = kAwkward;
+    mended[1][0] = QStringLiteral("105");
+    mended[4][0] = QStringLiteral("108");
+    mended[5][0] = QStringLiteral("107");
+    QVERIFY(writeRoster(path, mended));
+    d.w<QAction>("buxie")->trigger();
+
+    QList<QStringList> expected = mended;
+    for (int record : {1, 4, 5})
+        expected[record][3] = mended.at(record).at(1) + QStringLiteral(".jpg");
+    QCOMPARE(recordsOf(path), expected);
+    const QList<PendingWriteBack> left = pendingOf(d)->entries();
+    QCOMPARE(left.size(), 1);
+    QCOMPARE(left.at(0).person, QStringLiteral("赵六（XH （空））"));
+    QVERIFY2(left.at(0).reason.contains(QStringLiteral("主键“XH”为空")), qPrintable(left.at(0).reason));
+    QCOMPARE(d.w<QPushButton>("Labwxr")->text(), QStringLiteral("未写入 1"));
+    QVERIFY2(d.form->statusText().contains(QStringLiteral("已写入 3 个")), qPrintable(d.form->statusText()));
 }
 
 QTEST_MAIN(TstPhotoDay)

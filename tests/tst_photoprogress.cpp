@@ -194,7 +194,7 @@ void TstPhotoProgress::checkListsTheRowsThatWouldGoWrong()
     QVERIFY(window->isVisible());
     QVERIFY(!window->isModal());
     QSet<int> rows;
-    static const QRegularExpression rowNumber(QStringLiteral("^第 (\\d+) 行："));
+    static const QRegularExpression rowNumber(QStringLiteral("^第 (\\d+) 行[ ：]"));
     for (const QString &line : window->problems()) {
         const QRegularExpressionMatch m = rowNumber.match(line);
         QVERIFY2(m.hasMatch(), qPrintable(line));

@@ -136,12 +136,12 @@ void TstPrintMenu::previewFixesSevenFields()
     watchPreview(engine, seen);
     h.w<QAction>("previewprint")->trigger();
     QVERIFY(s.CenterHorizontally && s.CenterVertically && s.BlackAndWhite && s.PrintGridlines);
-    QCOMPARE(s.DocumentName, QStringLiteral("Quivra文档"));
+    QCOMPARE(s.DocumentName, QStringLiteral("Lumora文档"));
     QCOMPARE(s.Header, QString());
     QCOMPARE(s.Footer, QString());
     QCOMPARE(s.Zoom, 90);
     QCOMPARE(s.HeaderAlignment, 2);
-    QCOMPARE(seen.title, QStringLiteral("Quivra文档"));
+    QCOMPARE(seen.title, QStringLiteral("Lumora文档"));
 
     bool checked = false;
     engine->runModal = [&checked](QDialog &dialog) {

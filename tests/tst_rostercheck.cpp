@@ -7,16 +7,20 @@
 #include "LockHolder.h"
 #include "WindowHarness.h"
 
+#include "app/RosterCheckWindow.h"
 #include "data/DataSource.h"
 #include "data/RosterCheck.h"
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
 #include "naming/PhotoRoll.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QListWidget>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -93,6 +97,7 @@ private slots:
     void findings();
     void readOnlyRoster();
     void heldOpenRoster();
+    void checkThroughTheWindow();
 };
 
 void TstRosterCheck::rollMatchesALookupPerRow_data()
@@ -203,13 +208,13 @@ void TstRosterCheck::findings_data()
     // ZP holds 8 bytes: "张三.jpg" needs 8, "李四光.jpg" 10 (GBK).
     QTest::newRow("one byte over the column")
         << QList<QStringList>{{"1", "张三", "一班", ""}, {"2", "李四光", "二班", ""}, {"3", "Tom1", "", ""}}
-        << true << QStringList{"第 2 行：文件名“李四光.jpg”写不进列“ZP”", "需要 10 个字节"};
+        << true << QStringList{"第 2 行 李四光（XH 2）：文件名“李四光.jpg”写不进列“ZP”", "需要 10 个字节"};
     QTest::newRow("width not checked with the write-back off")
         << QList<QStringList>{{"1", "李四光", "一班", ""}} << false << QStringList();
     QTest::newRow("slash and control character")
         << QList<QStringList>{{"1", "a/b", "一班", ""}, {"2", "c\td", "二班", ""}} << false
-        << QStringList{"第 1 行：“a/b”含有“/”或控制字符，保存时写作“a／b”",
-                       "第 2 行：“c\td”含有“/”或控制字符，保存时写作“c_d”"};
+        << QStringList{"第 1 行 a/b（XH 1）：“a/b”含有“/”或控制字符，保存时写作“a／b”",
+                       "第 2 行 c\td（XH 2）：“c\td”含有“/”或控制字符，保存时写作“c_d”"};
 }
 
 void TstRosterCheck::findings()
@@ -251,7 +256,7 @@ void TstRosterCheck::heldOpenRoster()
     QVERIFY2(
         lines.at(0).startsWith(QStringLiteral("数据表文件正被其他程序打开（锁定文件 .~lock.roster.dbf#）")),
         qPrintable(lines.at(0)));
-    QCOMPARE(lines.at(1), QStringLiteral("第 1 行：照片已经存在，再保存会覆盖它：") +
+    QCOMPARE(lines.at(1), QStringLiteral("第 1 行 张三（XH 1）：照片已经存在，再保存会覆盖它：") +
                               r.photos.filePath(QStringLiteral("张三.jpg")));
     QVERIFY(QFile::remove(r.dir.filePath(QStringLiteral(".~lock.roster.dbf#"))));
     QVERIFY(RosterHeldOpen(r.path).isEmpty());
@@ -264,6 +269,81 @@ void TstRosterCheck::heldOpenRoster()
     other.release();
     QCOMPARE(held, QStringLiteral("进程 %1 锁定了它").arg(child));
     QVERIFY(RosterHeldOpen(r.path).isEmpty());
+}
+
+// The check through the window on a filtered roster: each line names its
+// grid row once, as the grid numbers it, and the person on it; the list is
+// as wide as its lines; a double-click takes the grid to the row; a clean
+// roster opened next leaves nothing of the check behind.
+void TstRosterCheck::checkThroughTheWindow()
+{
+    clearStore();
+    QTemporaryDir dir;
+    const auto write = [&dir](const QString &name, const QList<QStringList> &rows) {
+        DbfMaker maker({{"XH", 'C', 10}, {"XM", 'C', 20}, {"BJ", 'C', 10}, {"ZP", 'C', 8}});
+        for (const QStringList &row : rows)
+            maker.add(row);
+        const QString path = dir.filePath(name);
+        return maker.write(path) ? path : QString();
+    };
+    const QString roster = write(QStringLiteral("roster.dbf"), {{"1", "张三", "一班", ""},
+                                                                {"2", "李四", "二班", ""},
+                                                                {"", "王五", "二班", ""},
+                                                                {"4", "赵/六", "二班", ""},
+                                                                {"4", "孙七", "二班", ""},
+                                                                {"6", "周八", "一班", ""}});
+    WindowHarness d;
+    d.build();
+    d.activate();
+    QVERIFY(d.openTable(roster, {0}));
+    d.w<QComboBox>("Comfname1")->setCurrentIndex(1);
+    // Only 二班: grid rows 1 to 4 hold records 2 to 5.
+    d.w<QComboBox>("Combo1")->setCurrentIndex(3);
+    auto *combo2 = d.w<QComboBox>("Combo2");
+    pick(combo2, combo2->findText(QStringLiteral("二班")));
+    TableGrid *grid = d.form->grid();
+    QCOMPARE(grid->rows(), 4 + 2);
+    d.w<QAction>("checktable")->trigger();
+    QPointer<RosterCheckWindow> window = d.form->findChild<RosterCheckWindow *>();
+    QVERIFY(window && window->isVisible());
+    QListWidget *list = window->list();
+    QCOMPARE(list->count(), window->problems().size());
+
+    static const QRegularExpression form(QStringLiteral("^第 (\\d+) 行 ([^：]+)：(.*)$"));
+    QMap<int, QStringList> byRow;
+    for (const QString &line : window->problems()) {
+        const QRegularExpressionMatch m = form.match(line);
+        QVERIFY2(m.hasMatch(), qPrintable(line));
+        const int row = m.captured(1).toInt();
+        QVERIFY2(!m.captured(3).startsWith(QStringLiteral("第 ")), qPrintable(line));
+        QCOMPARE(grid->model()->headerData(row - 1, Qt::Vertical).toString().section(u' ', 0, 0),
+                 QString::number(row));
+        QVERIFY2(m.captured(2).startsWith(grid->cellText(row, 2)), qPrintable(line));
+        byRow[row] << m.captured(3);
+    }
+    QCOMPARE(byRow.keys(), (QList<int>{2, 3, 4}));
+    // The empty row after the last person is nobody: no number.
+    QCOMPARE(grid->model()->headerData(grid->rows() - 2, Qt::Vertical).toString(), QString());
+    QVERIFY(byRow[2].join(u'|').contains(QStringLiteral("主键“XH”为空")));
+    QVERIFY(byRow[3].join(u'|').contains(QStringLiteral("主键与第 4 行相同")));
+    QVERIFY(byRow[4].join(u'|').contains(QStringLiteral("主键与第 3 行相同")));
+    // Every line shows whole.
+    QTRY_COMPARE(list->horizontalScrollBar()->maximum(), 0);
+
+    const int last = list->count() - 1;
+    const int row = window->problems().at(last).section(u' ', 1, 1).toInt();
+    grid->setActiveCell(1, 1);
+    // A double-click as QTest makes one: the first click, then the second.
+    const QPoint at = list->visualItemRect(list->item(last)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(grid->activeRow(), row);
+    QCOMPARE(grid->currentRow, row);
+
+    // A clean roster next: the check of the old one is gone from the window.
+    QVERIFY(d.openTable(write(QStringLiteral("clean.dbf"), {{"1", "张三", "一班", ""}}), {0}));
+    QTRY_VERIFY(!window);
+    QVERIFY2(!d.form->statusText().contains(QStringLiteral("问题")), qPrintable(d.form->statusText()));
 }
 
 QTEST_MAIN(TstRosterCheck)

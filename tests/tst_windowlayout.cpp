@@ -3,6 +3,7 @@
 
 #include "WindowHarness.h"
 
+#include "app/SettingsStore.h"
 #include "app/WindowLayout.h"
 
 #include <QGroupBox>
@@ -50,6 +51,7 @@ private slots:
     void statusLineShowsTheWholeReason_data();
     void statusLineShowsTheWholeReason();
     void statusLineOutlivesMenuHints();
+    void windowComesBackWhereItWas();
 };
 
 void TstWindowLayout::startsWithinASchoolLaptopScreen()
@@ -107,12 +109,15 @@ void TstWindowLayout::aBiggerWindowGivesTheGridMoreRows()
     const QRect grid = h.w<QWidget>("Grid1")->geometry();
     const QRect tabs = h.w<QWidget>("SSTab1")->geometry();
 
+    // Both directions go to the grid; the tabs keep their size at the right.
     form.resize(form.width() + 300, form.height() + 200);
     QTRY_COMPARE(h.w<QWidget>("Grid1")->height(), grid.height() + 200);
+    QCOMPARE(h.w<QWidget>("Grid1")->width(), grid.width() + 300);
     for (int i = 0; i < before.size(); ++i)
         QCOMPARE(inWindow(h.w<QWidget>(topRow[i])), before.at(i));
     QCOMPARE(h.w<QWidget>("SSTab1")->height(), tabs.height() + 200);
-    QCOMPARE(h.w<QWidget>("SSTab1")->pos(), tabs.topLeft());
+    QCOMPARE(h.w<QWidget>("SSTab1")->width(), tabs.width());
+    QCOMPARE(h.w<QWidget>("SSTab1")->pos(), tabs.topLeft() + QPoint(300, 0));
     // The path line runs along the bottom, as wide as the window.
     const QWidget *path = h.w<QWidget>("Text2");
     QCOMPARE(path->geometry().bottom() + 1 + WindowLayout::gap, form.centralWidget()->height());
@@ -139,20 +144,34 @@ void TstWindowLayout::neverSmallerThanItsParts()
 void TstWindowLayout::statusLineShowsTheWholeReason_data()
 {
     QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("cut");
-    QTest::newRow("short") << QStringLiteral("照片已保存：/tmp/a.jpg") << false;
+    QTest::addColumn<QString>("end");      // how the line shown ends: "" whole, "…" cut, else these words
+    QTest::addColumn<QStringList>("kept"); // words shown whole, wherever
+    QTest::newRow("short") << QStringLiteral("照片已保存：/tmp/a.jpg") << QString() << QStringList();
     QTest::newRow("longer than the line")
         << QStringLiteral("照片已保存：/home/secretary/Pictures/初三（二）班/2024000001 张三.jpg；")
                    .repeated(6) +
                QStringLiteral("关键字段匹配到 2 条记录，文件名未写入数据表")
-        << true;
-    QTest::newRow("with a line break") << QStringLiteral("第一行\n第二行") << false;
+        << QStringLiteral("…") << QStringList();
+    // The folders in the middle of the paths give way, the advice stays.
+    QTest::newRow("a lock and its advice")
+        << QStringLiteral(
+               "照片已保存：/home/secretary/Pictures/2024年秋季/初三（二）班/2024000001 张三.jpg；"
+               "文件名未写入数据表：数据表被其他程序锁定：/home/secretary/Documents/名单/2024年秋季/"
+               "高一学生名单.xls（存在锁定文件 .~lock.高一学生名单.xls#），请在那个程序中关闭它后再试")
+        << QStringLiteral("，请在那个程序中关闭它后再试")
+        << QStringList{QStringLiteral("照片已保存：/"),
+                       QStringLiteral("/2024000001 张三.jpg；文件名未写入数据表"),
+                       QStringLiteral("数据表被其他程序锁定：/"), QStringLiteral("/高一学生名单.xls（"),
+                       QStringLiteral("…")};
+    QTest::newRow("with a line break") << QStringLiteral("第一行\n第二行") << QString() << QStringList();
 }
 
 void TstWindowLayout::statusLineShowsTheWholeReason()
 {
     QFETCH(QString, message);
-    QFETCH(bool, cut);
+    QFETCH(QString, end);
+    QFETCH(QStringList, kept);
+    const bool cut = !end.isEmpty();
     WindowHarness h;
     Form1 &form = h.build();
     form.show();
@@ -164,7 +183,10 @@ void TstWindowLayout::statusLineShowsTheWholeReason()
     // The line shows what fits, inside the window ...
     QVERIFY(form.rect().contains(inWindow(line)));
     QVERIFY(line->fontMetrics().horizontalAdvance(line->text()) <= line->contentsRect().width());
-    QCOMPARE(line->text().endsWith(QStringLiteral("…")), cut);
+    QVERIFY2(cut ? line->text().endsWith(end) : line->text() == QString(message).replace(u'\n', u' '),
+             qPrintable(line->text()));
+    for (const QString &words : std::as_const(kept))
+        QVERIFY2(line->text().contains(words), qPrintable(words + QStringLiteral(" in ") + line->text()));
     QVERIFY(!line->text().contains(QLatin1Char('\n')));
     // ... and the whole reason is one hover away.
     QCOMPARE(line->toolTip(), cut ? message : QString());
@@ -189,6 +211,69 @@ void TstWindowLayout::statusLineOutlivesMenuHints()
     }
     QCOMPARE(h.w<QLabel>("statusLine")->text(), QStringLiteral("文件名未写入数据表：主键“学号”为空"));
     QCOMPARE(form.statusText(), QStringLiteral("文件名未写入数据表：主键“学号”为空"));
+}
+
+// Where the window stood at the last close, maximised or not, it stands at
+// the next start, and the grid has the room.
+void TstWindowLayout::windowComesBackWhereItWas()
+{
+    clearStore();
+    const auto stored = [](SettingsStore::WindowKey key) {
+        return SettingsStore::get(QLatin1String(SettingsStore::windowKey(key)), QStringLiteral("none"));
+    };
+    QRect normal;
+    QSize smallest;
+    {
+        WindowHarness h;
+        Form1 &form = h.build();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        smallest = h.w<QWidget>("Grid1")->size();
+        form.setGeometry(QRect(QPoint(40, 30), form.size() + QSize(200, 30)));
+        QTRY_COMPARE(h.w<QWidget>("Grid1")->size(), smallest + QSize(200, 30));
+        normal = form.geometry();
+        form.close();
+        QCOMPARE(stored(SettingsStore::WindowKey::Width), QString::number(normal.width()));
+        QCOMPARE(stored(SettingsStore::WindowKey::Maximised), QStringLiteral("0"));
+    }
+    QSize maximisedGrid;
+    {
+        WindowHarness h;
+        Form1 &form = h.build();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(form.geometry(), normal);
+        form.showMaximized();
+        QTRY_VERIFY(form.isMaximized());
+        QTRY_VERIFY(h.w<QWidget>("Grid1")->height() > smallest.height() + 30);
+        maximisedGrid = h.w<QWidget>("Grid1")->size();
+        form.close();
+        QCOMPARE(stored(SettingsStore::WindowKey::Maximised), QStringLiteral("1"));
+        // The size to go back to is the normal one.
+        QCOMPARE(stored(SettingsStore::WindowKey::Width), QString::number(normal.width()));
+    }
+    {
+        WindowHarness h;
+        Form1 &form = h.build();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTRY_VERIFY(form.isMaximized());
+        QTRY_COMPARE(h.w<QWidget>("Grid1")->size(), maximisedGrid);
+        QVERIFY(maximisedGrid.width() > smallest.width() + 200);
+        form.showNormal();
+        QTRY_COMPARE(form.geometry(), normal);
+        form.close();
+    }
+    // Stored beyond a screen that has since become smaller: back on it.
+    SettingsStore::save(QLatin1String(SettingsStore::windowKey(SettingsStore::WindowKey::Left)),
+                        QStringLiteral("3000"));
+    SettingsStore::save(QLatin1String(SettingsStore::windowKey(SettingsStore::WindowKey::Maximised)),
+                        QStringLiteral("0"));
+    WindowHarness h;
+    Form1 &form = h.build();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(form.screen()->availableGeometry().contains(form.geometry()));
 }
 
 QTEST_MAIN(TstWindowLayout)

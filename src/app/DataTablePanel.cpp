@@ -233,6 +233,7 @@ WriteBackNote DataTablePanel::writeBackForCurrentRow()
     WriteBackNote note;
     const WriteBackRequest request = writeBackRequest();
     const WriteBackResult result = WriteBackFileName(m_ds, *g, request);
+    emit writeBackTried(request, result);
     if (!result.written()) {
         note.text = result.statusText();
         return note;

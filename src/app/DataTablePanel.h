@@ -82,6 +82,9 @@ signals:
     // The grid was filled afresh from the table (a load, a filter, a reload
     // after a write-back).
     void gridReloaded();
+    // A write-back ran for grid row request.row, which the grid still shows
+    // as it was: the update has not reached the grid yet.
+    void writeBackTried(const WriteBackRequest &request, const WriteBackResult &result);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

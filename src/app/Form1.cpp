@@ -6,6 +6,7 @@
 #include "app/CropFramePanel.h"
 #include "app/DataTablePanel.h"
 #include "app/NamingPanel.h"
+#include "app/PendingPanel.h"
 #include "app/PhotoDayPanel.h"
 #include "app/PreviewPanel.h"
 #include "app/SettingsBinding.h"
@@ -87,6 +88,11 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     connect(m_photoDay, &PhotoDayPanel::status, this, &Form1::setStatus);
     connect(m_photoDay, &PhotoDayPanel::reloadRequested, m_data, &DataTablePanel::reloadThroughFilter);
     connect(m_data, &DataTablePanel::gridReloaded, m_photoDay, &PhotoDayPanel::gridReloaded);
+    m_pending = new PendingPanel({ui->Grid1, ui->Frame4, m_photoDay->progressLabel(), ui->datebase},
+                                 m_dataSource, m_naming, this);
+    connect(m_pending, &PendingPanel::status, this, &Form1::setStatus);
+    connect(m_data, &DataTablePanel::gridReloaded, m_pending, &PendingPanel::rosterShown);
+    connect(m_data, &DataTablePanel::writeBackTried, m_pending, &PendingPanel::writeBackTried);
     layOutWindow();
     m_cropFrame = new CropFramePanel(
         {ui->Texg, ui->Textk, ui->Command10, ui->Tebg, ui->Tebk, ui->Command12, ui->Comsc, ui->bgcolor, this,
@@ -101,6 +107,8 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     // Selecting the option loads the table; when it is already selected the
     // new table must still be loaded.
     connect(m_data, &DataTablePanel::tableChosen, this, [this] {
+        // What was said about the roster before is not said about this one.
+        setStatus(QString());
         if (m_ui->Option1->isChecked())
             selectTableMode();
         else
@@ -108,6 +116,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
         m_photoDay->checkRoster(true);
     });
     startUp();
+    RestoreWindowPlacement(*this);
 }
 
 Form1::~Form1()
@@ -323,6 +332,7 @@ void Form1::closeEvent(QCloseEvent *event)
     if (!m_quitting) {
         zpsvset();
         zpset();
+        SaveWindowPlacement(*this);
     }
     event->accept();
 }
@@ -522,6 +532,7 @@ void Form1::saveHandling()
                              const int savedRow = grid()->currentRow;
                              m_photoDay->beginSave();
                              WriteBackNote note = writeBackForCurrentRow();
+                             m_pending->reword(note);
                              m_photoDay->afterWriteBack(savedRow, note);
                              return note;
                          },

@@ -18,6 +18,7 @@ class ShellService;
 class CameraPanel;
 class DataTablePanel;
 class NamingPanel;
+class PendingPanel;
 class PhotoDayPanel;
 class PreviewPanel;
 class SettingsBinding;
@@ -157,6 +158,7 @@ private:
     DataTablePanel *m_data = nullptr;
     NamingPanel *m_namingPanel = nullptr;
     PhotoDayPanel *m_photoDay = nullptr;
+    PendingPanel *m_pending = nullptr;
     StatusLine *m_statusLine = nullptr;
     HelpMenu *m_help = nullptr;
     CropFramePanel *m_cropFrame = nullptr;

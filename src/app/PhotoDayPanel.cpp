@@ -232,31 +232,42 @@ QStringList PhotoDayPanel::checkRoster(bool quiet)
             emit status(QStringLiteral("检查数据表：还没有打开数据表"));
         return {};
     }
-    const QStringList lines = CheckRoster(m_ds, *m_c.Grid1, m_settings());
+    const QList<RosterProblem> problems = FindRosterProblems(m_ds, *m_c.Grid1, m_settings());
     const QString table = QFileInfo(m_ds.databasePath).fileName() + m_ds.tableName;
-    if (lines.isEmpty()) {
+    if (problems.isEmpty()) {
         if (m_checkWindow)
             m_checkWindow->close();
         if (!quiet)
             emit status(QStringLiteral("检查数据表：%1 没有发现问题").arg(table));
-        return lines;
+        return {};
     }
+    const bool placed = m_checkWindow;
     if (!m_checkWindow) {
         m_checkWindow = new RosterCheckWindow(m_window);
-        // Beside the main window when the screen has room, so that it hides
-        // none of the controls of the photo day.
+        connect(m_checkWindow, &RosterCheckWindow::rowActivated, this, [this](int row) {
+            TableGrid *g = m_c.Grid1;
+            if (row < 1 || row > g->rows() - 2)
+                return;
+            g->setActiveCell(row, qMax(1, g->activeColumn()));
+            m_window->activateWindow();
+            g->setFocus();
+        });
+    }
+    m_checkWindow->setProblems(table, problems);
+    if (!placed) {
+        // Beside the main window when the screen has room for the list, so
+        // that it hides none of the controls of the photo day.
         const QRect main = m_window->frameGeometry();
         const QScreen *screen = m_window->screen();
-        if (screen && screen->availableGeometry().right() - main.right() >= 360) {
-            const int width =
-                qMin(m_checkWindow->width(), screen->availableGeometry().right() - main.right() - 8);
-            m_checkWindow->setGeometry(main.right() + 8, main.top() + 30, width, m_checkWindow->height());
-        }
+        if (screen && screen->availableGeometry().right() - main.right() >= m_checkWindow->width() + 8)
+            m_checkWindow->move(main.right() + 8, main.top() + 30);
     }
-    m_checkWindow->setProblems(table, lines);
     m_checkWindow->show();
     m_checkWindow->raise();
-    emit status(QStringLiteral("检查数据表：发现 %1 个问题").arg(lines.size()));
+    emit status(QStringLiteral("检查数据表：发现 %1 个问题").arg(problems.size()));
+    QStringList lines;
+    for (const RosterProblem &p : problems)
+        lines << p.line();
     return lines;
 }
 

@@ -55,6 +55,18 @@ QSettings openStore(const QString &app)
 
 } // namespace
 
+const char *SettingsStore::windowKey(WindowKey key)
+{
+    switch (key) {
+    case WindowKey::Left: return "winleft";
+    case WindowKey::Top: return "wintop";
+    case WindowKey::Width: return "winwidth";
+    case WindowKey::Height: return "winheight";
+    case WindowKey::Maximised: return "winmax";
+    }
+    return "";
+}
+
 std::span<const SettingsStore::Key> SettingsStore::keys()
 {
     return kKeys;

@@ -32,6 +32,18 @@ public:
     static constexpr const char *application = "Lumora";
     static constexpr const char *section = "Settings";
 
+    // Keys beside the 29: where the main window stood at the last close, its
+    // normal geometry in pixels ("winleft", "wintop", "winwidth",
+    // "winheight") and "1" when it was maximised ("winmax"), else "0".
+    enum class WindowKey {
+        Left,
+        Top,
+        Width,
+        Height,
+        Maximised
+    };
+    static const char *windowKey(WindowKey key);
+
     // All 29 keys, in the order of the table they come from.
     static std::span<const Key> keys();
     // nullptr for an unknown name.

@@ -2,10 +2,20 @@
 
 #include <QLabel>
 
+class QFontMetrics;
+
+// The text shown for `text` on one line `width` pixels wide: the text
+// itself when it fits; else with the folders in the middle of its paths
+// ("/home/u/照片/高二(20)班/聂姬.jpg" → "/home/…/高二(20)班/聂姬.jpg") and then
+// the middle of the longest file name given up for "…", so that the words
+// around them (the reason, the advice) stay whole; cut at the end only when
+// even that is too long. Line breaks become blanks.
+QString FitStatusText(const QString &text, const QFontMetrics &metrics, int width);
+
 // The window's status line: one message that stays until the next one
 // (hovering a menu does not wipe it, as it wipes QStatusBar's own message),
-// cut with "…" when it is longer than the line, the whole text in its
-// tooltip and selectable for copying.
+// shortened to the line's width as FitStatusText says, the whole text in
+// its tooltip and selectable for copying.
 class StatusLine : public QLabel
 {
     Q_OBJECT
@@ -14,7 +24,7 @@ public:
 
     void setMessage(const QString &text);
     const QString &message() const { return m_message; }
-    // What the line shows now: the message, or its start and "…".
+    // What the line shows now: the message, or the message shortened.
     QString shownText() const { return text(); }
 
     QSize minimumSizeHint() const override;

@@ -1,11 +1,15 @@
 #include "app/WindowLayout.h"
 
+#include "app/SettingsStore.h"
+
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QtGlobal>
+
+#include <optional>
 
 using namespace WindowLayout;
 
@@ -24,9 +28,10 @@ int tabsLeft(QRect video)
 LowerLayout LayOutLower(QSize central, QRect video, int topRowBottom)
 {
     LowerLayout l;
-    const int width = frame4Width(video);
-    const int tabsX = tabsLeft(video);
-    const int minimumWidth = tabsX + tabsWidth + margin;
+    const int minimumWidth = tabsLeft(video) + tabsWidth + margin;
+    // A wider window widens the grid frame; the tabs keep their width at the right.
+    const int width = frame4Width(video) + qMax(0, central.width() - minimumWidth);
+    const int tabsX = video.x() + width + margin;
     const int top = topRowBottom + gap;
     const int pathY = qMax(central.height() - gap - pathLineHeight, top + lowerMinimum + gap);
     const int lowerHeight = pathY - gap - top;
@@ -75,4 +80,45 @@ QSize RoomOnScreen(const QMainWindow &window)
     const QSize room =
         screen->availableGeometry().size() - (window.frameGeometry().size() - window.size()) - QSize(0, bars);
     return room.expandedTo(QSize(200, 150));
+}
+
+namespace {
+// The stored number, or nothing when the key is missing or holds no whole number.
+std::optional<int> storedNumber(const char *key)
+{
+    bool ok = false;
+    const int n = SettingsStore::get(QLatin1String(key), QString()).toInt(&ok);
+    return ok ? std::optional<int>(n) : std::nullopt;
+}
+} // namespace
+
+void SaveWindowPlacement(const QMainWindow &window)
+{
+    using K = SettingsStore::WindowKey;
+    const QRect normal =
+        window.isMaximized() || window.isFullScreen() ? window.normalGeometry() : window.geometry();
+    const int values[] = {normal.x(), normal.y(), normal.width(), normal.height(),
+                          window.isMaximized() ? 1 : 0};
+    for (int k = 0; k < 5; ++k)
+        SettingsStore::save(QLatin1String(SettingsStore::windowKey(K(k))), QString::number(values[k]));
+}
+
+void RestoreWindowPlacement(QMainWindow &window)
+{
+    using K = SettingsStore::WindowKey;
+    const auto x = storedNumber(SettingsStore::windowKey(K::Left));
+    const auto y = storedNumber(SettingsStore::windowKey(K::Top));
+    const auto w = storedNumber(SettingsStore::windowKey(K::Width));
+    const auto h = storedNumber(SettingsStore::windowKey(K::Height));
+    if (x && y && w && h && *w > 0 && *h > 0) {
+        QRect stored(*x, *y, *w, *h);
+        // Within the screen as it is now (another monitor, a smaller
+        // resolution), never smaller than the parts need.
+        if (const QScreen *screen = window.screen())
+            stored = FitWithin(stored, screen->availableGeometry());
+        stored.setSize(stored.size().expandedTo(window.minimumSizeHint()));
+        window.setGeometry(stored);
+    }
+    if (storedNumber(SettingsStore::windowKey(K::Maximised)).value_or(0) == 1)
+        window.setWindowState(window.windowState() | Qt::WindowMaximized);
 }

@@ -7,9 +7,11 @@
 // preview, camera buttons) keeps its place and size; under it the grid frame
 // (Frame4) and the settings tabs (SSTab1) take whatever height is left above
 // the path line (Text2), which runs along the bottom at the window's width.
-// A bigger window gives the grid more rows, never moves the top row. The grid
-// frame is as wide as the video window above it (at least as wide as its
-// filter row), the tabs stand beside it.
+// A bigger window gives the grid more rows and more width, never moves the
+// top row. At the smallest width the grid frame is as wide as the video
+// window above it (at least as wide as its filter row); the tabs stand
+// beside it at the right, always as wide, and every pixel beyond goes to the
+// grid frame.
 //
 //     const LowerLayout l = LayOutLower(centralWidget->size(), video->geometry(), topRowBottom);
 //     ui->Frame4->setGeometry(l.frame4);
@@ -57,3 +59,11 @@ void ScrollCentralWidget(QMainWindow *window);
 // The largest central area the window's screen can show: its available
 // size less the window's frame, menu bar and status bar (at least 200 x 150).
 QSize RoomOnScreen(const QMainWindow &window);
+
+// Where the main window stood when it was last closed, kept under
+// SettingsStore's window keys: its normal geometry (not the maximised one)
+// and whether it was maximised.
+void SaveWindowPlacement(const QMainWindow &window);
+// Puts the window back there (moved and shrunk into the screen it is on now)
+// and maximises it when it was; a first run (nothing stored) leaves it as it is.
+void RestoreWindowPlacement(QMainWindow &window);

@@ -6,6 +6,7 @@
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
+#include "data/engine/mdb/MdbTable.h"
 #include "naming/SafeName.h"
 
 #include <QDir>
@@ -19,11 +20,6 @@
 using namespace lumora::engine;
 
 namespace {
-
-QString rowLine(int row, const QString &text)
-{
-    return QStringLiteral("第 %1 行：%2").arg(row).arg(text);
-}
 
 // The cell of a naming column, or nothing when the picker points nowhere.
 std::optional<QString> namingCell(const TableGrid &grid, int row, int pickerIndex)
@@ -55,11 +51,10 @@ void checkNameParts(const TableGrid &grid, int row, const NamingInputs &in, QStr
             continue;
         const QString safe = safeNamePart(*cell);
         if (safe != *cell)
-            lines << rowLine(
-                row, QStringLiteral("“%1”含有“/”或控制字符，保存时写作“%2”")
-                         .arg(QString(*cell).replace(QLatin1Char('\n'), QStringLiteral("\\n")), safe));
+            lines << QStringLiteral("“%1”含有“/”或控制字符，保存时写作“%2”")
+                         .arg(QString(*cell).replace(QLatin1Char('\n'), QStringLiteral("\\n")), safe);
         if (p.folder && !isUsableFolderName(safe))
-            lines << rowLine(row, QStringLiteral("“%1”不能用作文件夹名，这一行的照片无法保存").arg(safe));
+            lines << QStringLiteral("“%1”不能用作文件夹名，这一行的照片无法保存").arg(safe);
     }
 }
 
@@ -70,13 +65,19 @@ QString RosterHeldOpen(const QString &path)
     const QFileInfo info(path);
     const QDir dir = info.dir();
     const QString name = info.fileName();
-    for (const QString &lock :
-         {QStringLiteral("~$") + name, QStringLiteral(".~lock.") + name + QLatin1Char('#'),
-          info.completeBaseName() + QStringLiteral(".ldb"),
-          info.completeBaseName() + QStringLiteral(".laccdb")}) {
+    // What the engine refuses a write for: an office program's lock file
+    // beside a workbook (Word-style owner files drop the name's first two
+    // characters), a lock file of Access in use.
+    QStringList officeLocks{QStringLiteral("~$") + name, QStringLiteral(".~lock.") + name + QLatin1Char('#')};
+    if (info.completeBaseName().size() > 6)
+        officeLocks << QStringLiteral("~$") + name.mid(2);
+    for (const QString &lock : std::as_const(officeLocks))
         if (dir.exists(lock))
             return QStringLiteral("锁定文件 %1").arg(lock);
-    }
+    QString accessLock;
+    if (info.suffix().compare(QStringLiteral("mdb"), Qt::CaseInsensitive) == 0 &&
+        mdbOpenElsewhere(path, &accessLock))
+        return QStringLiteral("锁定文件 %1").arg(QFileInfo(accessLock).fileName());
     if (info.suffix().compare(QStringLiteral("dbf"), Qt::CaseInsensitive) != 0)
         return {};
     // A lock another process holds on any part of the table (dBase programs
@@ -96,9 +97,50 @@ QString RosterHeldOpen(const QString &path)
     return held;
 }
 
+QString RosterProblem::line() const
+{
+    if (row < 1)
+        return text;
+    return person.isEmpty() ? QStringLiteral("第 %1 行：%2").arg(row).arg(text)
+                            : QStringLiteral("第 %1 行 %2：%3").arg(row).arg(person, text);
+}
+
+QString PersonOnRow(const DataSource &ds, const TableGrid &grid, const NamingInputs &in, int row)
+{
+    QStringList names;
+    if (in.tableMode) {
+        const int parts[] = {in.name1Index, in.name2On ? in.name2Index : -1};
+        for (int index : parts)
+            if (const std::optional<QString> cell = namingCell(grid, row, index);
+                cell && !cell->trimmed().isEmpty())
+                names << cell->trimmed();
+    }
+    QStringList keys;
+    for (const WriteBackKey &key : RowKeys(ds, grid, row)) {
+        if (names.contains(key.value.trimmed()))
+            continue;
+        keys << key.column + QLatin1Char(' ') +
+                    (key.value.trimmed().isEmpty() ? QStringLiteral("（空）") : key.value.trimmed());
+    }
+    const QString name = names.join(QLatin1Char(' '));
+    if (keys.isEmpty())
+        return name;
+    const QString keyText = keys.join(QStringLiteral("，"));
+    return name.isEmpty() ? keyText : name + QStringLiteral("（") + keyText + QStringLiteral("）");
+}
+
 QStringList CheckRoster(const DataSource &ds, const TableGrid &grid, const RosterCheckInput &input)
 {
     QStringList lines;
+    for (const RosterProblem &p : FindRosterProblems(ds, grid, input))
+        lines << p.line();
+    return lines;
+}
+
+QList<RosterProblem> FindRosterProblems(const DataSource &ds, const TableGrid &grid,
+                                        const RosterCheckInput &input)
+{
+    QList<RosterProblem> lines;
     if (!ds.hasTable())
         return lines;
     const int last = grid.rows() - 2;
@@ -107,11 +149,13 @@ QStringList CheckRoster(const DataSource &ds, const TableGrid &grid, const Roste
     // The file first: nothing is written back into a file that cannot be written.
     const QFileInfo file(ds.databasePath);
     if (file.exists() && !file.isWritable())
-        lines << QStringLiteral("数据表文件是只读的，文件名无法写入：%1").arg(ds.databasePath);
+        lines << RosterProblem{
+            0, {}, QStringLiteral("数据表文件是只读的，文件名无法写入：%1").arg(ds.databasePath)};
     if (file.exists()) {
         const QString held = RosterHeldOpen(ds.databasePath);
         if (!held.isEmpty())
-            lines << QStringLiteral("数据表文件正被其他程序打开（%1）：%2").arg(held, ds.databasePath);
+            lines << RosterProblem{
+                0, {}, QStringLiteral("数据表文件正被其他程序打开（%1）：%2").arg(held, ds.databasePath)};
     }
 
     // The write-back column, when the write-back is on: the table is asked
@@ -129,7 +173,7 @@ QStringList CheckRoster(const DataSource &ds, const TableGrid &grid, const Roste
                 if (fields.at(f).name.compare(targetName, Qt::CaseInsensitive) == 0)
                     targetField = f;
         } catch (...) {
-            lines << QStringLiteral("数据表无法打开：%1").arg(CurrentFailureText());
+            lines << RosterProblem{0, {}, QStringLiteral("数据表无法打开：%1").arg(CurrentFailureText())};
         }
     }
 
@@ -184,6 +228,6 @@ QStringList CheckRoster(const DataSource &ds, const TableGrid &grid, const Roste
                 byRow[row] << QStringLiteral("照片文件名与%1相同：%2").arg(others(*it, row), it.key());
     for (auto it = byRow.cbegin(); it != byRow.cend(); ++it)
         for (const QString &text : *it)
-            lines << rowLine(it.key(), text);
+            lines << RosterProblem{it.key(), PersonOnRow(ds, grid, in, it.key()), text};
     return lines;
 }

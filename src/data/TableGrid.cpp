@@ -101,6 +101,10 @@ void TableGridModel::removeGridRow(int row)
 
 void TableGridModel::markRowHeaders(const QBitArray &marked, const QString &mark)
 {
+    m_markShown.clear();
+    for (qsizetype row = 1; row < marked.size() && row <= m_rows.size() && m_markShown.isEmpty(); ++row)
+        if (marked.testBit(row))
+            m_markShown = mark;
     bool changed = false;
     for (qsizetype i = 0; i < m_rows.size(); ++i) {
         const qsizetype row = i + 1;
@@ -227,7 +231,23 @@ QVariant TableGridModel::headerData(int section, Qt::Orientation orientation, in
         return {};
     if (orientation == Qt::Horizontal)
         return cell(0, section + 1);
-    return cell(section + 1, 0);
+    // The grid row's number, as the roster check counts rows, and its mark;
+    // the empty row after the last person is nobody and has no number.
+    const QString mark = cell(section + 1, 0);
+    if (section == m_rows.size() - 1 && mark.isEmpty()) {
+        const QString &cells = m_rows.at(section).cells;
+        // Packed: a count, two length characters per text, then the texts.
+        if (cells.size() <= 1 + 2 * PackedTexts::count(cells))
+            return QString();
+    }
+    return mark.isEmpty() ? QString::number(section + 1)
+                          : QString::number(section + 1) + QLatin1Char(' ') + mark;
+}
+
+QString TableGridModel::widestRowHeader() const
+{
+    const QString number = QString::number(m_rows.size());
+    return m_markShown.isEmpty() ? number : number + QLatin1Char(' ') + m_markShown;
 }
 
 TableGrid::TableGrid(QWidget *parent)
@@ -256,6 +276,20 @@ TableGrid::TableGrid(QWidget *parent)
     connect(this, &QAbstractItemView::clicked, this, [this] { emit cellClicked(); });
     // Connected after the view's own reset handling, so the widths win.
     connect(m_model, &QAbstractItemModel::modelReset, this, &TableGrid::applyColumnWidths);
+    // The row numbers need more room as the rows grow.
+    connect(m_model, &QAbstractItemModel::modelReset, this, &TableGrid::fitRowHeader);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &TableGrid::fitRowHeader);
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &TableGrid::fitRowHeader);
+    connect(m_model, &QAbstractItemModel::headerDataChanged, this, &TableGrid::fitRowHeader);
+}
+
+void TableGrid::fitRowHeader()
+{
+    const int needed =
+        verticalHeader()->fontMetrics().horizontalAdvance(m_model->widestRowHeader()) + kRowHeaderPadding;
+    const int width = qMax(m_rowHeaderMinimum, needed);
+    if (verticalHeader()->width() != width)
+        verticalHeader()->setFixedWidth(width);
 }
 
 void TableGrid::setActiveCell(int row, int column)
@@ -292,7 +326,9 @@ int TableGrid::activeColumn() const
 void TableGrid::setGridColumnWidth(int column, int width)
 {
     if (column == 0) {
+        m_rowHeaderMinimum = width;
         verticalHeader()->setFixedWidth(width);
+        fitRowHeader();
         return;
     }
     if (column < 0 || column >= cols())

@@ -11,7 +11,9 @@
 // The cells of the main window's grid, addressed the way the window's
 // handlers address them: row 0 is the header row, column 0 the row-header
 // column, data cells from (1, 1). Row 0 shows as the view's horizontal
-// header and column 0 as its vertical header.
+// header and column 0 as its vertical header, where each data row shows its
+// grid row number, then the text of its column-0 cell (a mark such as ✓);
+// a last row without any text (the empty row after the last record) shows none.
 class TableGridModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -53,6 +55,9 @@ public:
     void setColumnFormat(int column, int code) { m_formats.insert(column, code); }
     int columnFormat(int column) const { return m_formats.value(column, 0); }
     QChar rowHeaderAttribute(int row) const;
+    // The longest row header shown: the last row's number and, when some
+    // row carries a mark, the mark.
+    QString widestRowHeader() const;
     bool inBulk() const { return m_bulk; }
     void setColors(const QColor &fixed, const QColor &alternate)
     {
@@ -82,6 +87,7 @@ private:
     QList<Row> m_rows;
     QHash<int, int> m_codes;   // column -> display code (5: numbers, right-aligned)
     QHash<int, int> m_formats; // column -> second display code
+    QString m_markShown;       // the mark some row header carries, or empty
     QColor m_fixed{231, 235, 247};
     QColor m_alternate{239, 243, 255};
     bool m_bulk = false;
@@ -148,6 +154,11 @@ signals:
 
 private:
     void applyColumnWidths();
+    // Widens the row header to its widest number and mark (never below the
+    // width asked for column 0).
+    void fitRowHeader();
+    static constexpr int kRowHeaderPadding = 12;
+    int m_rowHeaderMinimum = 30;
 
     TableGridModel *m_model;
     // Widths asked for, by grid column. The view forgets its section sizes

@@ -101,6 +101,16 @@ std::optional<QStringList> LoadRecordTexts(Database &db, const QString &tableNam
     return RowTexts(rows, 0);
 }
 
+QList<QStringList> AllRecordTexts(Database &db, const QString &tableName)
+{
+    const Recordset rows = db.openRecordset(CheckedRowQuery(FieldNames(db, tableName), tableName, QString()));
+    QList<QStringList> texts;
+    texts.reserve(rows.size());
+    for (qsizetype j = 0; j < rows.size(); ++j)
+        texts << RowTexts(rows, j);
+    return texts;
+}
+
 TableLoad LoadTable(Database &db, const QString &tableName, const QString &whereClause, TableGrid &grid)
 {
     grid.loadedClause.reset();

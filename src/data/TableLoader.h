@@ -47,6 +47,10 @@ inline QString NoRecordsMarker()
 std::optional<QStringList> LoadRecordTexts(lumora::engine::Database &db, const QString &tableName,
                                            const QString &whereClause, qsizetype record);
 
+// The cell texts of every record of the table, as a load without a filter
+// shows them, in file order. Throws lumora::engine::EngineError.
+QList<QStringList> AllRecordTexts(lumora::engine::Database &db, const QString &tableName);
+
 // Fills the grid from the open database: header row, one row per record of
 // tableName + whereClause, a trailing empty row, or the " [没有记录]" marker
 // row when nothing matches. Each field value lands in its own cell, tabs

@@ -111,14 +111,24 @@ QString WriteBackResult::statusText() const
     switch (status) {
     case Status::Written:
     case Status::SwitchedOff: return {};
-    case Status::NoKeys: return QStringLiteral("文件名未写入数据表：打开数据表时没有指定主键");
-    case Status::NoTarget: return QStringLiteral("文件名未写入数据表：没有选择存放文件名的列");
-    case Status::NotBuilt: return QStringLiteral("文件名未写入数据表：") + reason;
-    case Status::Failed: return QStringLiteral("文件名未写入数据表：") + reason;
-    case Status::NotAPerson: return QStringLiteral("文件名未写入数据表：当前行不是数据表中的记录");
-    case Status::NoMatch: return QStringLiteral("关键字段没有匹配到记录，文件名未写入数据表");
-    case Status::Ambiguous:
-        return QStringLiteral("关键字段匹配到 %1 条记录，文件名未写入数据表").arg(matched);
+    case Status::NoMatch:
+    case Status::Ambiguous: return why() + QStringLiteral("，文件名未写入数据表");
+    default: return QStringLiteral("文件名未写入数据表：") + why();
+    }
+}
+
+QString WriteBackResult::why() const
+{
+    switch (status) {
+    case Status::Written:
+    case Status::SwitchedOff: return {};
+    case Status::NoKeys: return QStringLiteral("打开数据表时没有指定主键");
+    case Status::NoTarget: return QStringLiteral("没有选择存放文件名的列");
+    case Status::NotBuilt:
+    case Status::Failed: return reason;
+    case Status::NotAPerson: return QStringLiteral("当前行不是数据表中的记录");
+    case Status::NoMatch: return QStringLiteral("关键字段没有匹配到记录");
+    case Status::Ambiguous: return QStringLiteral("关键字段匹配到 %1 条记录").arg(matched);
     }
     return {};
 }
@@ -160,6 +170,11 @@ WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid,
             result.changed = 1;
             result.record = update.records.constFirst();
         }
+    } catch (const EngineError &e) {
+        result.status = WriteBackResult::Status::Failed;
+        result.reason = CurrentFailureText();
+        result.locked = e.code() == EngineError::Code::Locked;
+        return result;
     } catch (...) {
         result.status = WriteBackResult::Status::Failed;
         result.reason = CurrentFailureText();

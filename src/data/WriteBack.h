@@ -78,10 +78,14 @@ struct WriteBackResult
     qsizetype record = -1; // the record written (engine numbering), or -1
     QString statement;     // what was sent, when something was
     QString reason;        // the builder's or the engine's words
+    bool locked = false;   // Failed because another program held the roster: trying later may work
 
     bool written() const { return status == Status::Written; }
     // One line for the window's status line; empty when written or switched off.
     QString statusText() const;
+    // Why nothing was written, without the "文件名未写入数据表" the status line
+    // puts before it; empty when written or switched off.
+    QString why() const;
 };
 
 // WriteBackFileName: builds the update for the request's row, opens the

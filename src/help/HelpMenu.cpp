@@ -48,12 +48,19 @@ void HelpMenu::showHelp()
 
 void HelpMenu::openHomePage()
 {
+    const QFileInfo file(homePagePath());
+    if (!file.isFile()) {
+        if (m_messages)
+            m_messages->showMessage(m_owner, kNoHomePageMessage, QStringLiteral("提示"),
+                                    MessageService::Icon::Warning);
+        return;
+    }
     if (m_shell)
-        m_shell->open(QUrl(kHomePage));
+        m_shell->open(QUrl::fromLocalFile(file.absoluteFilePath()));
 }
 
 void HelpMenu::showAbout()
 {
-    frmAbout about(m_owner);
+    frmAbout about(homePagePath(), m_owner);
     runModal(about);
 }

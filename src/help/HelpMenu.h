@@ -11,8 +11,9 @@ class QAction;
 class QDialog;
 class QWidget;
 
-// The product's home page.
-inline const QString kHomePage = QStringLiteral("https://lumora.example.org/");
+// The product's home page: the README shipped in the program's folder.
+inline const QString kHomePageName = QStringLiteral("README.md");
+inline const QString kNoHomePageMessage = QStringLiteral("主页文件 README.md 不存在。");
 // The help file named for the program, looked up first, and the help page
 // shipped with it, both in the program's folder.
 inline const QString kHelpFileName = QStringLiteral("qvpkhelp.chm");
@@ -33,8 +34,11 @@ public:
     // helpzxs: opens the first of qvpkhelp.chm, qvpkhelp.html found in the
     // program's folder; with neither, says "帮助文件不存在。" (title "提示").
     void showHelp();
-    // indexzx: the home page, no check, no message.
+    // indexzx: the home page, README.md in the program's folder; when it is
+    // not there, says so (title "提示") rather than open nothing.
     void openHomePage();
+    // Where the home page is: README.md in the program's folder.
+    QString homePagePath() const { return fileInFolder(m_programFolder, kHomePageName); }
     // about: frmAbout, modal, owned by the window.
     void showAbout();
 

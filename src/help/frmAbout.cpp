@@ -11,8 +11,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#ifndef LUMORA_VERSION_MAJOR
-#error "the build sets the program's version"
+#if !defined(LUMORA_VERSION_MAJOR) || !defined(LUMORA_LICENSE)
+#error "the build sets the program's version and licence"
 #endif
 
 QString VersionText(int major, int minor, int revision)
@@ -23,6 +23,17 @@ QString VersionText(int major, int minor, int revision)
 QString BuildVersionText()
 {
     return VersionText(LUMORA_VERSION_MAJOR, LUMORA_VERSION_MINOR, LUMORA_VERSION_PATCH);
+}
+
+QString LicenceText(const QString &spdx)
+{
+    return spdx.trimmed().isEmpty() ? QStringLiteral("许可证：这个版本没有声明许可证")
+                                    : QStringLiteral("许可证：") + spdx.trimmed();
+}
+
+QString BuildLicenceText()
+{
+    return LicenceText(QStringLiteral(LUMORA_LICENSE));
 }
 
 namespace {
@@ -37,11 +48,11 @@ QLabel *label(const char *name, const QString &text)
 
 } // namespace
 
-frmAbout::frmAbout(QWidget *parent)
+frmAbout::frmAbout(const QString &homePage, QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
-    setWindowTitle(QStringLiteral("关于 Quivra"));
+    setWindowTitle(QStringLiteral("关于 ") + MessageService::programTitle());
     setModal(true);
 
     auto *picture = new QLabel;
@@ -61,17 +72,18 @@ frmAbout::frmAbout(QWidget *parent)
     QLabel *version = label("lblVersion", BuildVersionText());
     QLabel *description = label("lblDescription", QStringLiteral("Lumora 开发者"));
     QLabel *author =
-        label("Label1", QStringLiteral("作者：Lumora 开发者\n联系：请通过主页上的联系方式与我们联系"));
-    QLabel *homePage = label("Label2", QStringLiteral("主页：") + kHomePage);
+        label("Label1",
+              QStringLiteral("作者：Lumora 开发者\n说明：程序附带的 %1（帮助 → 主页）").arg(kHomePageName));
+    QLabel *home =
+        label("Label2", QStringLiteral("主页：") + (homePage.isEmpty() ? kHomePageName : homePage));
+    home->setWordWrap(true);
 
     auto *rule = new QFrame;
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
 
-    QLabel *disclaimer =
-        label("lblDisclaimer", QStringLiteral("版权所有 © Lumora 开发者。保留所有权利。\n"
-                                              "本程序受著作权法保护。未经许可，不得复制、传播或修改"
-                                              "本程序的全部或任何部分。"));
+    // What the build says, and nothing it does not.
+    QLabel *disclaimer = label("lblDisclaimer", BuildLicenceText());
     disclaimer->setWordWrap(true);
 
     auto *ok = new QPushButton(QStringLiteral("确定"));
@@ -86,7 +98,7 @@ frmAbout::frmAbout(QWidget *parent)
     grid->addWidget(version, 1, 1);
     grid->addWidget(description, 2, 1);
     grid->addWidget(author, 3, 1);
-    grid->addWidget(homePage, 4, 1);
+    grid->addWidget(home, 4, 1);
     grid->addWidget(rule, 5, 0, 1, 2);
     grid->addWidget(disclaimer, 6, 0, 1, 2);
     auto *buttons = new QHBoxLayout;

@@ -7,12 +7,18 @@
 QString VersionText(int major, int minor, int revision);
 // The version this program was built as.
 QString BuildVersionText();
+// "许可证：" and the licence (an SPDX identifier), or that none is stated.
+QString LicenceText(const QString &spdx);
+// The licence this program was built under, as LicenceText words it.
+QString BuildLicenceText();
 
-// The about box: the program's picture, title, version, maker and rights
-// notice, and "确定" (cmdOK), which Enter and Esc both answer.
+// The about box, titled "关于 Lumora": the program's picture, title,
+// version and licence as the build states them, the maker, the home page
+// (the README shipped with the program, at homePage), and "确定" (cmdOK),
+// which Enter and Esc both answer.
 class frmAbout : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmAbout(QWidget *parent = nullptr);
+    explicit frmAbout(const QString &homePage = QString(), QWidget *parent = nullptr);
 };

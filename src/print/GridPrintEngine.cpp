@@ -72,7 +72,7 @@ void GridPrintEngine::previewPrint(QWidget *owner)
     m_setup.BlackAndWhite = true;
     m_setup.PrintGridlines = true;
     m_setup.CenterVertically = true;
-    m_setup.DocumentName = QStringLiteral("Quivra文档");
+    m_setup.DocumentName = QStringLiteral("Lumora文档");
     m_setup.Header.clear();
     m_setup.Footer.clear();
     ShowPrintPreview(owner);
