@@ -1,3 +1,4 @@
+#include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
 #include "data/engine/dbf/DbfBackend.h"
 #include "data/engine/dbf/DbfTable.h"
@@ -11,6 +12,7 @@
 #include <functional>
 
 #include <QElapsedTimer>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -179,6 +181,79 @@ quint32 le32(const QByteArray &b, qsizetype at)
            quint32(quint8(b[at + 3])) << 24;
 }
 
+// Another program in a child process: it takes the lock other programs and
+// the engine take (a POSIX record lock over the whole file), says so on a
+// pipe, holds it for `holdMs`, writes `bytes` as the file's whole new
+// content and ends, which releases the lock. Everything the child needs is
+// made before the fork. The destructor kills and reaps it, however the
+// test ends.
+class LockingWriter
+{
+public:
+    LockingWriter(const QString &path, const QByteArray &bytes, int holdMs)
+    {
+        const QByteArray name = QFile::encodeName(path);
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(fds[0]);
+            const int fd = ::open(name.constData(), O_RDWR);
+            struct flock lock
+            {
+            };
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            if (fd < 0 || ::fcntl(fd, F_SETLK, &lock) != 0 || ::write(fds[1], "L", 1) != 1)
+                ::_exit(2);
+            ::usleep(useconds_t(holdMs) * 1000);
+            for (qsizetype done = 0; done < bytes.size();) {
+                const ssize_t n = ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), done);
+                if (n <= 0)
+                    ::_exit(3);
+                done += n;
+            }
+            if (::ftruncate(fd, off_t(bytes.size())) != 0 || ::fsync(fd) != 0)
+                ::_exit(4);
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        m_ready = fds[0];
+    }
+    ~LockingWriter()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_ready >= 0)
+            ::close(m_ready);
+    }
+    LockingWriter(const LockingWriter &) = delete;
+    LockingWriter &operator=(const LockingWriter &) = delete;
+
+    // Whether the child holds the lock now.
+    bool locked()
+    {
+        char c = 0;
+        return m_pid > 0 && ::read(m_ready, &c, 1) == 1 && c == 'L';
+    }
+    // Waits for the child to end; its exit status (0 when it wrote everything).
+    int finish()
+    {
+        int status = 0;
+        if (m_pid <= 0 || ::waitpid(m_pid, &status, 0) != m_pid)
+            return -1;
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_ready = -1;
+};
+
 } // namespace
 
 class TestDbf : public QObject
@@ -214,6 +289,8 @@ private slots:
     void updatesMemo();
     void updateGivesUpOnAnotherProgramsLock_data();
     void updateGivesUpOnAnotherProgramsLock();
+    void updateMatchesWhatAnotherProgramLeft_data();
+    void updateMatchesWhatAnotherProgramLeft();
     void hugeMemoFileNeedsNoMemory();
     void memoUpdateIgnoresLyingNextFree_data();
     void memoUpdateIgnoresLyingNextFree();
@@ -873,6 +950,93 @@ void TestDbf::updateGivesUpOnAnotherProgramsLock()
     ::close(holder);
     table->update(0, memo, Value::text(QStringLiteral("photo.jpg")));
     QCOMPARE(DbfTable::open(path, "t")->value(0, memo).toText(), QStringLiteral("photo.jpg"));
+}
+
+void TestDbf::updateMatchesWhatAnotherProgramLeft_data()
+{
+    // The table as the other program leaves it: the students of the first
+    // table (0 to 8; 8 is new) in their new places, and their deletion flags.
+    QTest::addColumn<QList<int>>("order");
+    QTest::addColumn<QByteArray>("flags");
+    QTest::addColumn<bool>("widened"); // the name field made a byte wider
+    const QList<int> same = {0, 1, 2, 3, 4, 5, 6, 7};
+    QTest::newRow("two records swapped")
+        << QList<int>{0, 1, 2, 3, 5, 4, 6, 7} << QByteArray("        ") << false;
+    QTest::newRow("a record appended")
+        << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8} << QByteArray("         ") << false;
+    QTest::newRow("packed, a record before it gone")
+        << QList<int>{0, 1, 3, 4, 5, 6, 7} << QByteArray("       ") << false;
+    QTest::newRow("a record before it deleted") << same << QByteArray("  *     ") << false;
+    QTest::newRow("deleted, a copy appended")
+        << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 4} << QByteArray("    *    ") << false;
+    QTest::newRow("its record deleted") << same << QByteArray("    *   ") << false;
+    QTest::newRow("packed away") << QList<int>{0, 1, 2, 3, 5, 6, 7} << QByteArray("       ") << false;
+    QTest::newRow("its fields changed") << same << QByteArray("        ") << true;
+}
+
+// While an update waits for another program's lock, that program moves the
+// records; the update must then match them as they are once it has the
+// lock: the photo name goes into the record that holds the student (not
+// into the one that held him before), or nowhere when he is gone, and no
+// other byte changes. A table whose fields changed is refused untouched.
+void TestDbf::updateMatchesWhatAnotherProgramLeft()
+{
+    QFETCH(QList<int>, order);
+    QFETCH(QByteArray, flags);
+    QFETCH(bool, widened);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("roster.dbf"));
+    QList<DbfWriter::Field> fields = {{QStringLiteral("学号"), 'C', 10},
+                                      {QStringLiteral("姓名"), 'C', 20},
+                                      {QStringLiteral("照片"), 'C', 40}};
+    QList<QList<Value>> students;
+    for (int i = 0; i < 9; ++i)
+        students.append({Value::text(QStringLiteral("202400000%1").arg(i + 1)),
+                         Value::text(QStringLiteral("学生%1").arg(i + 1)), Value::null()});
+    DbfWriter::write(path, fields, students.first(8));
+    QList<QList<Value>> moved;
+    for (const int i : order)
+        moved.append(students.at(i));
+    const QString movedPath = dir.filePath(QStringLiteral("moved.dbf"));
+    fields[1].length += widened ? 1 : 0;
+    DbfWriter::write(movedPath, fields, moved);
+    QByteArray after = readAll(movedPath);
+    const int headerLength = quint8(after[8]) | quint8(after[9]) << 8;
+    const int recordLength = quint8(after[10]) | quint8(after[11]) << 8;
+    for (qsizetype i = 0; i < flags.size(); ++i)
+        after[headerLength + i * recordLength] = flags[i];
+
+    // Student 5 written into whichever live record now holds him.
+    QByteArray expected = after;
+    for (qsizetype i = 0; i < order.size(); ++i)
+        if (order[i] == 4 && flags[i] == ' ' && !widened)
+            expected.replace(headerLength + i * recordLength + 31, 40,
+                             QByteArray("2024000005.jpg").leftJustified(40, ' '));
+
+    const auto db = Database::open(path, QStringLiteral("dBASE IV"));
+    QCOMPARE(db->fields(QStringLiteral("roster")).size(), 3); // opened before the other program writes
+    LockingWriter other(path, after, 500);
+    QVERIFY(other.locked());
+    QElapsedTimer timer;
+    timer.start();
+    UpdateResult result;
+    try {
+        result = db->executeIfMatches(
+            QStringLiteral("update roster set 照片='2024000005.jpg' where 学号='2024000005'"), 1);
+        QVERIFY(!widened);
+    } catch (const EngineError &e) {
+        QVERIFY2(widened &&
+                     e.message() == QStringLiteral("roster.dbf was changed by another program since it "
+                                                   "was opened; open it again"),
+                 qPrintable(e.message()));
+    }
+    const qint64 waited = timer.elapsed();
+    QCOMPARE(other.finish(), 0);
+    QVERIFY2(waited >= 300, qPrintable(QString::number(waited))); // it did wait for the lock
+    QCOMPARE(result.written, expected != after);
+    QByteArray now = readAll(path);
+    now.replace(1, 3, after.mid(1, 3)); // the date of the last update
+    QCOMPARE(differences(now, expected), QList<qsizetype>());
 }
 
 // A memo file of 6 GB (sparse: an earlier writer's block far past the end)
