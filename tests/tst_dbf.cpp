@@ -4,6 +4,7 @@
 #include "data/engine/dbf/DbfTable.h"
 #include "data/engine/dbf/DbfWriter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -296,6 +297,8 @@ private slots:
     void memoUpdateIgnoresLyingNextFree();
     void refusesValuesThatDoNotFit_data();
     void refusesValuesThatDoNotFit();
+    void textReadsBackAsWrittenOrIsRefused_data();
+    void textReadsBackAsWrittenOrIsRefused();
     void writerRoundTrip();
 };
 
@@ -1154,6 +1157,11 @@ void TestDbf::refusesValuesThatDoNotFit_data()
         << lo << 2 << Value::text(QStringLiteral("高二(20)班级")) << "is 10 bytes wide";
     QTest::newRow("character outside GBK")
         << lo << 1 << Value::text(QStringLiteral("😀")) << "code page GBK lacks";
+    QTest::newRow("Chr(0) inside a text")
+        << lo << 1 << Value::text(QStringLiteral("张") + QChar(0) + QStringLiteral("三"))
+        << QStringLiteral("\"张␀三\": it has the character Chr(0)");
+    QTest::newRow("long text quoted in part") << lo << 0 << Value::text(QString(100, QChar(0x957F)))
+                                              << QString(40, QChar(0x957F)) + QStringLiteral("…\"");
     QTest::newRow("number too wide") << lo << 3 << Value::real(123.5) << "is 4 characters wide";
     QTest::newRow("too many decimals") << lo << 3 << Value::real(1.25) << "allows 1 decimals";
     QTest::newRow("text in a number") << lo << 3 << Value::text(QStringLiteral("1,5")) << "is not one";
@@ -1183,8 +1191,70 @@ void TestDbf::refusesValuesThatDoNotFit()
         QFAIL("a value that does not fit was written");
     } catch (const EngineError &e) {
         QVERIFY2(e.message().contains(message), qPrintable(e.message()));
+        QVERIFY(!e.chinese().isEmpty());
     }
     QCOMPARE(readAll(path), before);
+}
+
+void TestDbf::textReadsBackAsWrittenOrIsRefused_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("field");
+    const QDir dir(dataFile(QString()));
+    for (const QString &file : dir.entryList({QStringLiteral("*.dbf")}, QDir::Files, QDir::Name)) {
+        const auto table = DbfTable::open(dir.filePath(file), file);
+        for (const char type : {'C', 'V', 'M'}) {
+            const QList<DbfField> &fields = table->header().fields;
+            const auto f = std::find_if(fields.begin(), fields.end(),
+                                        [type](const DbfField &d) { return d.type == type; });
+            if (f != fields.end())
+                QTest::addRow("%s %c", qPrintable(file), type) << file << int(f - fields.begin());
+        }
+    }
+}
+
+// Every text written into the first text field of a type, in every table
+// here, either reads back as it was written (less the trailing blanks that
+// pad a field) or is refused with the file untouched: a NUL, which ends a
+// field's text, characters the code page lacks, lone surrogates.
+void TestDbf::textReadsBackAsWrittenOrIsRefused()
+{
+    QFETCH(QString, file);
+    QFETCH(int, field);
+    QTemporaryDir dir;
+    const QString base = QFileInfo(file).completeBaseName();
+    QStringList copies;
+    for (const QFileInfo &f : QDir(dataFile(QString())).entryInfoList({base + QStringLiteral(".*")})) {
+        copies << dir.filePath(QStringLiteral("t.") + f.suffix());
+        writeAll(copies.last(), readAll(f.filePath()));
+    }
+    const QString path = dir.filePath(QStringLiteral("t.dbf"));
+    const bool memo = DbfTable::open(path, "t")->header().fields[field].isMemo();
+    const QStringList probes = {QStringLiteral("a") + QChar(0) + QStringLiteral("b"),
+                                QStringLiteral("ab") + QChar(0),
+                                QString(QChar(0)),
+                                QStringLiteral("\tA\x1A\r\n"),
+                                QStringLiteral("张三"),
+                                QStringLiteral("café Ω"),
+                                QStringLiteral("😀"),
+                                QString(QChar(0xFFFD)),
+                                QString(QChar(0xD800)) + QStringLiteral("x")};
+    for (const QString &probe : probes) {
+        QList<QByteArray> before;
+        for (const QString &copy : copies)
+            before << readAll(copy);
+        try {
+            DbfTable::open(path, "t")->update(0, field, Value::text(probe));
+        } catch (const EngineError &e) {
+            for (qsizetype i = 0; i < copies.size(); ++i)
+                QVERIFY2(readAll(copies[i]) == before[i], qPrintable(e.message()));
+            continue;
+        }
+        QString expected = probe;
+        while (!memo && expected.endsWith(QLatin1Char(' ')))
+            expected.chop(1);
+        QCOMPARE(DbfTable::open(path, "t")->value(0, field).toText(), expected);
+    }
 }
 
 void TestDbf::writerRoundTrip()

@@ -344,9 +344,10 @@ QByteArray DbfTable::memoData(const DbfField &f, const Value &v) const
             throw EngineError(
                 QStringLiteral("Field %1 of table %2 cannot hold \"%3\": it has characters that code "
                                "page %4 lacks")
-                    .arg(f.name, m_name, v.toText(), QString::fromLatin1(m_codec.name())),
+                    .arg(f.name, m_name, EngineError::excerpt(v.toText()),
+                         QString::fromLatin1(m_codec.name())),
                 QStringLiteral("字段 %1 放不下“%2”：其中有代码页 %3 里没有的字符")
-                    .arg(f.name, v.toText(), QString::fromLatin1(m_codec.name())));
+                    .arg(f.name, EngineError::excerpt(v.toText()), QString::fromLatin1(m_codec.name())));
         data = *bytes;
         if (m_memo.usesEndMarker() && data.contains('\x1A'))
             throw EngineError(
