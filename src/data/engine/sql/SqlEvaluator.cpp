@@ -407,7 +407,21 @@ Value SqlEvaluator::convertForField(const Value &v, const FieldInfo &field)
     }
     switch (field.daoType) {
     case DaoText:
-    case DaoMemo: return v.kind() == Value::Kind::Text ? v : Value::text(v.toText());
+    case DaoMemo: {
+        Value text = v.kind() == Value::Kind::Text ? v : Value::text(v.toText());
+        // Readers of every format this engine writes end a text at its
+        // first NUL (Chr(0)): what followed would be lost without a word.
+        if (text.textValue().contains(QChar(0))) {
+            const QString shown = EngineError::excerpt(text.textValue());
+            throw EngineError(
+                QStringLiteral("\"%1\" cannot be written into the field \"%2\": it has the "
+                               "character Chr(0), where the text would end when it is read")
+                    .arg(shown, field.name),
+                QStringLiteral("字段 %1 不能写入“%2”：其中有字符 Chr(0)，读取时文字会在那里截断")
+                    .arg(field.name, shown));
+        }
+        return text;
+    }
     case DaoByte:
     case DaoInteger:
     case DaoLong: {
