@@ -18,8 +18,6 @@ private slots:
     void dates();
     void numbers_data();
     void numbers();
-    void utf8Positions_data();
-    void utf8Positions();
     void utf8AgreesWithQt();
 };
 
@@ -198,36 +196,6 @@ void TestSqlLexer::numbers()
 }
 
 QTEST_GUILESS_MAIN(TestSqlLexer)
-void TestSqlLexer::utf8Positions_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("position"); // of the character where the fault is, from 1; 0: none
-    QTest::newRow("UTF-8") << QByteArray("set a='张三😀'") << 0;
-    QTest::newRow("GBK name") << QByteArray("set a='\xd5\xc5\xc8\xfd'") << 8;
-    QTest::newRow("after a pair of surrogates") << QByteArray("\xf0\x9f\x98\x80\x80") << 3;
-    QTest::newRow("cut short at the end") << QByteArray("\xe5\xbc\xa0\xe4\xb8") << 2;
-    QTest::newRow("overlong slash") << QByteArray("a\xc0\xaf") << 2;
-    QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << 1;
-    QTest::newRow("past U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << 1;
-    QTest::newRow("U+10FFFF") << QByteArray("\xf4\x8f\xbf\xbf") << 0;
-}
-
-// A statement's bytes that are not UTF-8 are refused at the character
-// where they stand, never read as U+FFFD.
-void TestSqlLexer::utf8Positions()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, position);
-    try {
-        QCOMPARE(SqlLexer::decodeUtf8(bytes), QString::fromUtf8(bytes));
-        QCOMPARE(position, 0);
-    } catch (const SqlError &e) {
-        QCOMPARE(e.position(), position);
-        QVERIFY2(e.message().contains(QLatin1String("read as UTF-8")), qPrintable(e.message()));
-        QVERIFY(!e.chinese().isEmpty());
-    }
-}
-
 // Every sequence of one or two bytes, and every lead and second byte
 // followed by each kind of byte (continuation or not, at both ends of
 // its range) up to four bytes, is taken exactly when Qt's own decoder
