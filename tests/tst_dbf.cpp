@@ -1,8 +1,10 @@
+#include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
 #include "data/engine/dbf/DbfBackend.h"
 #include "data/engine/dbf/DbfTable.h"
 #include "data/engine/dbf/DbfWriter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -11,6 +13,8 @@
 #include <functional>
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -179,6 +183,79 @@ quint32 le32(const QByteArray &b, qsizetype at)
            quint32(quint8(b[at + 3])) << 24;
 }
 
+// Another program in a child process: it takes the lock other programs and
+// the engine take (a POSIX record lock over the whole file), says so on a
+// pipe, holds it for `holdMs`, writes `bytes` as the file's whole new
+// content and ends, which releases the lock. Everything the child needs is
+// made before the fork. The destructor kills and reaps it, however the
+// test ends.
+class LockingWriter
+{
+public:
+    LockingWriter(const QString &path, const QByteArray &bytes, int holdMs)
+    {
+        const QByteArray name = QFile::encodeName(path);
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(fds[0]);
+            const int fd = ::open(name.constData(), O_RDWR);
+            struct flock lock
+            {
+            };
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            if (fd < 0 || ::fcntl(fd, F_SETLK, &lock) != 0 || ::write(fds[1], "L", 1) != 1)
+                ::_exit(2);
+            ::usleep(useconds_t(holdMs) * 1000);
+            for (qsizetype done = 0; done < bytes.size();) {
+                const ssize_t n = ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), done);
+                if (n <= 0)
+                    ::_exit(3);
+                done += n;
+            }
+            if (::ftruncate(fd, off_t(bytes.size())) != 0 || ::fsync(fd) != 0)
+                ::_exit(4);
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        m_ready = fds[0];
+    }
+    ~LockingWriter()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_ready >= 0)
+            ::close(m_ready);
+    }
+    LockingWriter(const LockingWriter &) = delete;
+    LockingWriter &operator=(const LockingWriter &) = delete;
+
+    // Whether the child holds the lock now.
+    bool locked()
+    {
+        char c = 0;
+        return m_pid > 0 && ::read(m_ready, &c, 1) == 1 && c == 'L';
+    }
+    // Waits for the child to end; its exit status (0 when it wrote everything).
+    int finish()
+    {
+        int status = 0;
+        if (m_pid <= 0 || ::waitpid(m_pid, &status, 0) != m_pid)
+            return -1;
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_ready = -1;
+};
+
 } // namespace
 
 class TestDbf : public QObject
@@ -214,11 +291,15 @@ private slots:
     void updatesMemo();
     void updateGivesUpOnAnotherProgramsLock_data();
     void updateGivesUpOnAnotherProgramsLock();
+    void updateMatchesWhatAnotherProgramLeft_data();
+    void updateMatchesWhatAnotherProgramLeft();
     void hugeMemoFileNeedsNoMemory();
     void memoUpdateIgnoresLyingNextFree_data();
     void memoUpdateIgnoresLyingNextFree();
     void refusesValuesThatDoNotFit_data();
     void refusesValuesThatDoNotFit();
+    void textReadsBackAsWrittenOrIsRefused_data();
+    void textReadsBackAsWrittenOrIsRefused();
     void writerRoundTrip();
 };
 
@@ -875,6 +956,106 @@ void TestDbf::updateGivesUpOnAnotherProgramsLock()
     QCOMPARE(DbfTable::open(path, "t")->value(0, memo).toText(), QStringLiteral("photo.jpg"));
 }
 
+void TestDbf::updateMatchesWhatAnotherProgramLeft_data()
+{
+    // The table as the other program leaves it: the students of the first
+    // table (0 to 8; 8 is new) in their new places, and their deletion flags.
+    QTest::addColumn<QList<int>>("order");
+    QTest::addColumn<QByteArray>("flags");
+    QTest::addColumn<bool>("widened"); // the name field made a byte wider
+    const QList<int> same = {0, 1, 2, 3, 4, 5, 6, 7};
+    QTest::newRow("two records swapped")
+        << QList<int>{0, 1, 2, 3, 5, 4, 6, 7} << QByteArray("        ") << false;
+    QTest::newRow("a record appended")
+        << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8} << QByteArray("         ") << false;
+    QTest::newRow("packed, a record before it gone")
+        << QList<int>{0, 1, 3, 4, 5, 6, 7} << QByteArray("       ") << false;
+    QTest::newRow("a record before it deleted") << same << QByteArray("  *     ") << false;
+    QTest::newRow("deleted, a copy appended")
+        << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 4} << QByteArray("    *    ") << false;
+    QTest::newRow("its record deleted") << same << QByteArray("    *   ") << false;
+    QTest::newRow("packed away") << QList<int>{0, 1, 2, 3, 5, 6, 7} << QByteArray("       ") << false;
+    QTest::newRow("its fields changed") << same << QByteArray("        ") << true;
+}
+
+// While an update waits for another program's lock, that program moves the
+// records; the update must then match them as they are once it has the
+// lock: the photo name goes into the record that holds the student (not
+// into the one that held him before), or nowhere when he is gone, and no
+// other byte changes. A table whose fields changed is refused untouched.
+void TestDbf::updateMatchesWhatAnotherProgramLeft()
+{
+    QFETCH(QList<int>, order);
+    QFETCH(QByteArray, flags);
+    QFETCH(bool, widened);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("roster.dbf"));
+    QList<DbfWriter::Field> fields = {{QStringLiteral("学号"), 'C', 10},
+                                      {QStringLiteral("姓名"), 'C', 20},
+                                      {QStringLiteral("照片"), 'C', 40}};
+    QList<QList<Value>> students;
+    for (int i = 0; i < 9; ++i)
+        students.append({Value::text(QStringLiteral("202400000%1").arg(i + 1)),
+                         Value::text(QStringLiteral("学生%1").arg(i + 1)), Value::null()});
+    DbfWriter::write(path, fields, students.first(8));
+    QList<QList<Value>> moved;
+    for (const int i : order)
+        moved.append(students.at(i));
+    const QString movedPath = dir.filePath(QStringLiteral("moved.dbf"));
+    fields[1].length += widened ? 1 : 0;
+    DbfWriter::write(movedPath, fields, moved);
+    QByteArray after = readAll(movedPath);
+    const int headerLength = quint8(after[8]) | quint8(after[9]) << 8;
+    const int recordLength = quint8(after[10]) | quint8(after[11]) << 8;
+    for (qsizetype i = 0; i < flags.size(); ++i)
+        after[headerLength + i * recordLength] = flags[i];
+
+    // Student 5 written into whichever live record now holds him.
+    QByteArray expected = after;
+    for (qsizetype i = 0; i < order.size(); ++i)
+        if (order[i] == 4 && flags[i] == ' ' && !widened)
+            expected.replace(headerLength + i * recordLength + 31, 40,
+                             QByteArray("2024000005.jpg").leftJustified(40, ' '));
+
+    // LUMORA_DBF_RACE_ROUNDS=n (scripts/dbf-lock-race.sh) runs n rounds
+    // with the lock held for a random time within the update's wait.
+    const QByteArray first = readAll(path);
+    const int rounds = std::max(1, qEnvironmentVariableIntValue("LUMORA_DBF_RACE_ROUNDS"));
+    QList<qint64> waits;
+    for (int round = 0; round < rounds; ++round) {
+        writeAll(path, first);
+        const int holdMs = rounds == 1 ? 500 : QRandomGenerator::global()->bounded(1500);
+        const auto db = Database::open(path, QStringLiteral("dBASE IV"));
+        QCOMPARE(db->fields(QStringLiteral("roster")).size(), 3); // opened before the other program writes
+        LockingWriter other(path, after, holdMs);
+        QVERIFY(other.locked());
+        QElapsedTimer timer;
+        timer.start();
+        UpdateResult result;
+        try {
+            result = db->executeIfMatches(
+                QStringLiteral("update roster set 照片='2024000005.jpg' where 学号='2024000005'"), 1);
+            QVERIFY(!widened);
+        } catch (const EngineError &e) {
+            QVERIFY2(widened &&
+                         e.message() == QStringLiteral("roster.dbf was changed by another program since it "
+                                                       "was opened; open it again"),
+                     qPrintable(e.message()));
+        }
+        waits << timer.elapsed();
+        QCOMPARE(other.finish(), 0);
+        QVERIFY2(waits.last() >= holdMs * 3 / 5, qPrintable(QString::number(waits.last()))); // it did wait
+        QCOMPARE(result.written, expected != after);
+        QByteArray now = readAll(path);
+        now.replace(1, 3, after.mid(1, 3)); // the date of the last update
+        QCOMPARE(differences(now, expected), QList<qsizetype>());
+    }
+    std::sort(waits.begin(), waits.end());
+    if (rounds > 1)
+        qInfo("%d rounds, each right; the update waited %lld to %lld ms (median %lld)", rounds, waits.first(),
+              waits.last(), waits.at(waits.size() / 2));
+}
+
 // A memo file of 6 GB (sparse: an earlier writer's block far past the end)
 // opens, reads and takes a new memo with 1 GB of address space: blocks are
 // read when asked for, never the whole file.
@@ -990,6 +1171,11 @@ void TestDbf::refusesValuesThatDoNotFit_data()
         << lo << 2 << Value::text(QStringLiteral("高二(20)班级")) << "is 10 bytes wide";
     QTest::newRow("character outside GBK")
         << lo << 1 << Value::text(QStringLiteral("😀")) << "code page GBK lacks";
+    QTest::newRow("Chr(0) inside a text")
+        << lo << 1 << Value::text(QStringLiteral("张") + QChar(0) + QStringLiteral("三"))
+        << QStringLiteral("\"张␀三\": it has the character Chr(0)");
+    QTest::newRow("long text quoted in part") << lo << 0 << Value::text(QString(100, QChar(0x957F)))
+                                              << QString(40, QChar(0x957F)) + QStringLiteral("…\"");
     QTest::newRow("number too wide") << lo << 3 << Value::real(123.5) << "is 4 characters wide";
     QTest::newRow("too many decimals") << lo << 3 << Value::real(1.25) << "allows 1 decimals";
     QTest::newRow("text in a number") << lo << 3 << Value::text(QStringLiteral("1,5")) << "is not one";
@@ -1019,8 +1205,70 @@ void TestDbf::refusesValuesThatDoNotFit()
         QFAIL("a value that does not fit was written");
     } catch (const EngineError &e) {
         QVERIFY2(e.message().contains(message), qPrintable(e.message()));
+        QVERIFY(!e.chinese().isEmpty());
     }
     QCOMPARE(readAll(path), before);
+}
+
+void TestDbf::textReadsBackAsWrittenOrIsRefused_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("field");
+    const QDir dir(dataFile(QString()));
+    for (const QString &file : dir.entryList({QStringLiteral("*.dbf")}, QDir::Files, QDir::Name)) {
+        const auto table = DbfTable::open(dir.filePath(file), file);
+        for (const char type : {'C', 'V', 'M'}) {
+            const QList<DbfField> &fields = table->header().fields;
+            const auto f = std::find_if(fields.begin(), fields.end(),
+                                        [type](const DbfField &d) { return d.type == type; });
+            if (f != fields.end())
+                QTest::addRow("%s %c", qPrintable(file), type) << file << int(f - fields.begin());
+        }
+    }
+}
+
+// Every text written into the first text field of a type, in every table
+// here, either reads back as it was written (less the trailing blanks that
+// pad a field) or is refused with the file untouched: a NUL, which ends a
+// field's text, characters the code page lacks, lone surrogates.
+void TestDbf::textReadsBackAsWrittenOrIsRefused()
+{
+    QFETCH(QString, file);
+    QFETCH(int, field);
+    QTemporaryDir dir;
+    const QString base = QFileInfo(file).completeBaseName();
+    QStringList copies;
+    for (const QFileInfo &f : QDir(dataFile(QString())).entryInfoList({base + QStringLiteral(".*")})) {
+        copies << dir.filePath(QStringLiteral("t.") + f.suffix());
+        writeAll(copies.last(), readAll(f.filePath()));
+    }
+    const QString path = dir.filePath(QStringLiteral("t.dbf"));
+    const bool memo = DbfTable::open(path, "t")->header().fields[field].isMemo();
+    const QStringList probes = {QStringLiteral("a") + QChar(0) + QStringLiteral("b"),
+                                QStringLiteral("ab") + QChar(0),
+                                QString(QChar(0)),
+                                QStringLiteral("\tA\x1A\r\n"),
+                                QStringLiteral("张三"),
+                                QStringLiteral("café Ω"),
+                                QStringLiteral("😀"),
+                                QString(QChar(0xFFFD)),
+                                QString(QChar(0xD800)) + QStringLiteral("x")};
+    for (const QString &probe : probes) {
+        QList<QByteArray> before;
+        for (const QString &copy : copies)
+            before << readAll(copy);
+        try {
+            DbfTable::open(path, "t")->update(0, field, Value::text(probe));
+        } catch (const EngineError &e) {
+            for (qsizetype i = 0; i < copies.size(); ++i)
+                QVERIFY2(readAll(copies[i]) == before[i], qPrintable(e.message()));
+            continue;
+        }
+        QString expected = probe;
+        while (!memo && expected.endsWith(QLatin1Char(' ')))
+            expected.chop(1);
+        QCOMPARE(DbfTable::open(path, "t")->value(0, field).toText(), expected);
+    }
 }
 
 void TestDbf::writerRoundTrip()

@@ -29,6 +29,7 @@ private slots:
     void bracketInTableName();
     void refusedUpdateWritesNothing_data();
     void refusedUpdateWritesNothing();
+    void refusesStatementNotInUtf8();
 
 private:
     struct Run
@@ -341,6 +342,36 @@ void TestLumoraSql::refusedUpdateWritesNothing()
     QVERIFY2(r.err.contains(message), qPrintable(r.err));
     for (const QString &f : files)
         QCOMPARE(fileBytes(dir.filePath(f)), before);
+}
+
+// A statement whose bytes are not UTF-8 (a name typed in GBK) is refused
+// at the character where they stand, not read as U+FFFD and written.
+void TestLumoraSql::refusesStatementNotInUtf8()
+{
+    QTemporaryDir dir;
+    DbfMaker table({{"学号", 'C', 10}, {"照片", 'C', 12}});
+    table.add({"101", ""});
+    QVERIFY(table.write(dir.filePath("t.dbf")));
+    const QByteArray before = fileBytes(dir.filePath("t.dbf"));
+    const QString prefix = QStringLiteral("update t set 照片='");
+    // printf's %b writes \0NNN as the byte NNN (octal): 张 in GBK, D5 C5.
+    QProcess p;
+    p.start(QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$1\" \"$(printf %b \"$2\")\""), m_tool,
+             dir.filePath("t.dbf"), prefix + QStringLiteral("\\0325\\0305.jpg'")});
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished();
+        QFAIL("lumora-sql did not finish");
+    }
+    QCOMPARE(p.exitCode(), 1);
+    QCOMPARE(
+        QString::fromUtf8(p.readAllStandardError()),
+        QStringLiteral("lumora-sql: statements are read as UTF-8; byte %1 (0xd5) of this one is not part "
+                       "of any UTF-8 character at character %2\n")
+            .arg(prefix.toUtf8().size() + 1)
+            .arg(prefix.size() + 1));
+    QCOMPARE(fileBytes(dir.filePath("t.dbf")), before);
 }
 
 QTEST_GUILESS_MAIN(TestLumoraSql)

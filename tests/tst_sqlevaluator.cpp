@@ -226,6 +226,9 @@ void TestSqlEvaluator::convertForField_data()
     QTest::newRow("boolean from text")
         << Value::text("true") << int(DaoBoolean) << Value::boolean(true) << false;
     QTest::newRow("text for binary") << Value::text("ab") << int(DaoLongBinary) << Value() << true;
+    QTest::newRow("Chr(0) in a text")
+        << Value::text(QStringLiteral("a") + QChar(0)) << int(DaoText) << Value() << true;
+    QTest::newRow("Chr(0) in a memo") << Value::text(QString(QChar(0))) << int(DaoMemo) << Value() << true;
     QTest::newRow("null stays null") << Value() << int(DaoDouble) << Value() << false;
 }
 

@@ -1,6 +1,7 @@
 #include "data/engine/sql/SqlError.h"
 #include "data/engine/sql/SqlLexer.h"
 
+#include <QStringDecoder>
 #include <QTest>
 
 using namespace lumora::engine;
@@ -17,6 +18,7 @@ private slots:
     void dates();
     void numbers_data();
     void numbers();
+    void utf8AgreesWithQt();
 };
 
 // Tokens written compactly: kind letter and text, e.g. "N:select".
@@ -194,4 +196,36 @@ void TestSqlLexer::numbers()
 }
 
 QTEST_GUILESS_MAIN(TestSqlLexer)
+// Every sequence of one or two bytes, and every lead and second byte
+// followed by each kind of byte (continuation or not, at both ends of
+// its range) up to four bytes, is taken exactly when Qt's own decoder
+// decodes it without a fault.
+void TestSqlLexer::utf8AgreesWithQt()
+{
+    const auto agree = [](const QByteArray &bytes) {
+        QStringDecoder strict(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        const QString text = strict.decode(bytes);
+        bool taken = true;
+        try {
+            SqlLexer::decodeUtf8(bytes);
+        } catch (const SqlError &) {
+            taken = false;
+        }
+        return taken == !strict.hasError();
+    };
+    const QByteArray tails("\x00\x7f\x80\xbf\xc0\xff", 6);
+    for (int a = 0; a < 256; ++a) {
+        QVERIFY(agree(QByteArray(1, char(a))));
+        for (int b = 0; b < 256; ++b) {
+            const QByteArray two = QByteArray(1, char(a)) + char(b);
+            QVERIFY2(agree(two), two.toHex().constData());
+            for (int c = 0; c < tails.size() && a >= 0xE0; ++c)
+                for (int d = -1; d < (a >= 0xF0 ? tails.size() : 0); ++d) {
+                    const QByteArray more = two + tails[c] + (d < 0 ? QByteArray() : QByteArray(1, tails[d]));
+                    QVERIFY2(agree(more), more.toHex().constData());
+                }
+        }
+    }
+}
+
 #include "tst_sqllexer.moc"

@@ -137,6 +137,15 @@ void TestSqlParser::errors_data()
     QTest::newRow("empty number filter value") << "select * from T where n=" << 25 << "expected a value";
     QTest::newRow("lexer error passes through")
         << "select * from T where n='x" << 25 << "unterminated text literal";
+    QTest::newRow("U+FFFD to be written") << "update T set a='x' & '张\uFFFD' where b='\uFFFD'" << 22
+                                          << "\"张\uFFFD\" is not written: it holds U+FFFD";
+    QTest::newRow("half a character to be written")
+        << "update T set a=Chr(65) & '" + QString(QChar(0xDC00)) + "'" << 26 << "half of a character";
+    QTest::newRow("long text quoted in part")
+        << "select * from T where a=1 '" + QString(60, QLatin1Char('x')) + "'" << 27
+        << "unexpected \"'" + QString(39, QLatin1Char('x')) + "…\"";
+    QTest::newRow("long name quoted in part") << "select a from T " + QString(60, QLatin1Char('y')) << 17
+                                              << "unexpected \"" + QString(40, QLatin1Char('y')) + "…\"";
     QTest::newRow("nesting bomb") << "select " + QString(5000, QLatin1Char('(')) + "1" << 208
                                   << "nested too deeply";
     QTest::newRow("minus bomb") << "select " + QString(5000, QLatin1Char('-')) + "1" << 207

@@ -1,5 +1,6 @@
 #include "data/SqlText.h"
 
+#include "data/engine/EngineError.h"
 #include "data/engine/Value.h"
 #include "data/engine/sql/SqlKeywords.h"
 
@@ -60,7 +61,7 @@ std::optional<QString> literal(qint16 type, const QString &value, QString *why)
     case DaoDecimal: {
         const QString number = value.trimmed();
         if (!isNumberText(number)) {
-            fail(why, QStringLiteral("“%1”不是数字").arg(value));
+            fail(why, QStringLiteral("“%1”不是数字").arg(EngineError::excerpt(value)));
             return std::nullopt;
         }
         return number;
@@ -74,7 +75,7 @@ std::optional<QString> literal(qint16 type, const QString &value, QString *why)
         const QDate date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
         if (date.isValid())
             return QLatin1Char('#') + date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('#');
-        fail(why, QStringLiteral("“%1”不是日期").arg(value));
+        fail(why, QStringLiteral("“%1”不是日期").arg(EngineError::excerpt(value)));
         return std::nullopt;
     }
     case DaoBoolean: {
@@ -83,7 +84,7 @@ std::optional<QString> literal(qint16 type, const QString &value, QString *why)
             return QStringLiteral("True");
         if (text.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
             return QStringLiteral("False");
-        fail(why, QStringLiteral("“%1”不是是/否值").arg(value));
+        fail(why, QStringLiteral("“%1”不是是/否值").arg(EngineError::excerpt(value)));
         return std::nullopt;
     }
     default: fail(why, QStringLiteral("此类型的列（%1）不能比较").arg(type)); return std::nullopt;

@@ -3,6 +3,7 @@
 
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
+#include "data/engine/sql/SqlLexer.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -41,7 +42,8 @@ const char usage[] = "Usage: lumora-sql [--kind excel|access|foxpro|dbase] FILE 
                      "\\t, \\n, \\r or \\\\, so each line is one record and each tab ends a value.\n"
                      "\n"
                      "In a statement a name in brackets may hold \"]\" written twice:\n"
-                     "[a]]b] is the table a]b.\n"
+                     "[a]]b] is the table a]b. STATEMENT is read as UTF-8: one that is not\n"
+                     "UTF-8 is refused, as is a value to be written that holds U+FFFD.\n"
                      "\n"
                      "Exit status 0 on success; on failure one line \"lumora-sql: message\" on\n"
                      "standard error and status 1 (2 for a wrong command line).\n";
@@ -189,9 +191,14 @@ bool isUpdate(const QString &statement)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    // The statement is read from its own bytes (see below); the rest as
+    // the system gives them.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
     QString kindName;
     QStringList positional;
+    int statementArg = 0; // its index in argv
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
@@ -208,6 +215,8 @@ int main(int argc, char **argv)
             return fail(QStringLiteral("unknown option %1 (see --help)").arg(a), 2);
         } else {
             positional << a;
+            if (positional.size() == 2)
+                statementArg = int(i) + 1;
         }
     }
     if (positional.isEmpty() || positional.size() > 2)
@@ -235,6 +244,9 @@ int main(int argc, char **argv)
                           2);
 
     try {
+        // Bytes that are not UTF-8 are refused, not read as U+FFFD and written.
+        if (statementArg > 0)
+            positional[1] = SqlLexer::decodeUtf8(QByteArrayView(argv[statementArg]));
         auto db = Database::open(file, QString::fromLatin1(kind->connect));
         if (positional.size() == 1) {
             // A damaged table is left out with a note; the others are listed.

@@ -420,7 +420,10 @@ UpdateResult Database::runUpdateOnce(const QString &statement, qsizetype expecte
         SqlEvaluator::bind(*update->where, fields, update->table.name);
 
     // Decide every match and every new value before the first write, so a
-    // value the field cannot take stops the statement with nothing written.
+    // value the field cannot take stops the statement with nothing written;
+    // and decide them under the hold the writes are made under, so that
+    // another program cannot move the records in between.
+    const std::unique_ptr<TableSource::UpdateHold> hold = target.holdForUpdate();
     const qsizetype n = target.recordCount();
     const size_t perRecord = update->assignments.size();
     QList<qsizetype> matches;

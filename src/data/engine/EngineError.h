@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <algorithm>
 #include <concepts>
 #include <stdexcept>
 
@@ -53,6 +54,25 @@ public:
     static QString factText(QStringView s) { return s.toString(); }
     static QString factText(QChar c) { return QString(c); }
     static QString factText(std::integral auto n) { return QString::number(n); }
+
+    // A value as a refusal quotes it: the first kExcerptLength characters,
+    // then "…" when there are more, so that a long text cannot bury the
+    // reason; and each control character as its visible symbol (Chr(0) as
+    // ␀, a line feed as ␊), so that none can cut or break the message.
+    static constexpr qsizetype kExcerptLength = 40;
+    static QString excerpt(QStringView value)
+    {
+        qsizetype length = std::min(value.size(), kExcerptLength);
+        if (length < value.size() && value[length - 1].isHighSurrogate())
+            --length; // not half a character
+        QString out = value.first(length).toString();
+        for (QChar &c : out)
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+                c = QChar(c.unicode() == 0x7F ? 0x2421 : 0x2400 + c.unicode());
+        if (length < value.size())
+            out += QChar(0x2026);
+        return out;
+    }
 
     template <typename... Facts> static QString fill(QStringView text, const Facts &...facts)
     {

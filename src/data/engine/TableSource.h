@@ -58,6 +58,18 @@ public:
     // (and never with Code::Changed, which promises that nothing was).
     virtual void updateAll(const QList<CellChange> &changes);
     virtual void checkUpdateAll(const QList<CellChange> &changes) const;
+    // Keeps other programs from changing the table until the returned
+    // object is gone, and reads the records again under that hold, so that
+    // an update statement matches and writes the records as they are then
+    // (a dBase table: a lock on the whole file, waited for as update()
+    // waits). An update statement takes it before it matches. Null where
+    // the backend needs none. Throws EngineError when the hold cannot be
+    // had, or the table has changed so that it must be opened again.
+    struct UpdateHold
+    {
+        virtual ~UpdateHold() = default;
+    };
+    virtual std::unique_ptr<UpdateHold> holdForUpdate() { return nullptr; }
     // What a person checking the file should know although it opened: a
     // header that promised more records than the file holds, a code page
     // guessed. One sentence each, naming the file.

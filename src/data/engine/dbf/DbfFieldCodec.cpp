@@ -255,13 +255,22 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
         return EngineError(QStringLiteral("Field %1 of table %2 %3").arg(f.name, table, why),
                            QStringLiteral("字段 %1 %2").arg(f.name, chinese));
     };
+    const auto shown = [&v] { return EngineError::excerpt(v.toText()); };
     const auto encodeText = [&](const QString &text) {
+        // Readers end a field's text at its first NUL byte: what followed
+        // would be lost without a word.
+        if (text.contains(QChar(0)))
+            throw refuse(QStringLiteral("cannot hold \"%1\": it has the character Chr(0), where the text "
+                                        "would end when it is read")
+                             .arg(EngineError::excerpt(text)),
+                         QStringLiteral("放不下“%1”：其中有字符 Chr(0)，读取时文字会在那里截断")
+                             .arg(EngineError::excerpt(text)));
         const std::optional<QByteArray> bytes = codec.encode(text);
         if (!bytes)
             throw refuse(QStringLiteral("cannot hold \"%1\": it has characters that code page %2 lacks")
-                             .arg(text, QString::fromLatin1(codec.name())),
+                             .arg(EngineError::excerpt(text), QString::fromLatin1(codec.name())),
                          QStringLiteral("放不下“%1”：其中有代码页 %2 里没有的字符")
-                             .arg(text, QString::fromLatin1(codec.name())));
+                             .arg(EngineError::excerpt(text), QString::fromLatin1(codec.name())));
         return *bytes;
     };
     *isNull = v.isNull();
@@ -291,8 +300,8 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
         QByteArray bytes;
         if (f.type == 'Q') {
             if (v.kind() != Value::Kind::Binary)
-                throw refuse(QStringLiteral("holds bytes, not %1").arg(v.toText()),
-                             QStringLiteral("只能存放二进制数据，不能存放“%1”").arg(v.toText()));
+                throw refuse(QStringLiteral("holds bytes, not %1").arg(shown()),
+                             QStringLiteral("只能存放二进制数据，不能存放“%1”").arg(shown()));
             bytes = v.toBinary();
         } else {
             if (v.kind() == Value::Kind::Binary)
@@ -302,9 +311,9 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
         }
         if (bytes.size() > f.length)
             throw refuse(QStringLiteral("is %1 bytes wide; \"%2\" needs %3")
-                             .arg(QString::number(f.length), v.toText(), QString::number(bytes.size())),
+                             .arg(QString::number(f.length), shown(), QString::number(bytes.size())),
                          QStringLiteral("只有 %1 个字节宽，放不下“%2”（需要 %3 个字节）")
-                             .arg(QString::number(f.length), v.toText(), QString::number(bytes.size())));
+                             .arg(QString::number(f.length), shown(), QString::number(bytes.size())));
         if (f.type != 'C' && f.lengthBit >= 0 && bytes.size() < f.length) {
             // Shorter than the field: the length goes into the last byte.
             *varLength = int(bytes.size());
@@ -338,8 +347,8 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
         }
         const std::optional<double> d = numberOf(v);
         if (!d || !std::isfinite(*d))
-            throw refuse(QStringLiteral("holds numbers; \"%1\" is not one").arg(v.toText()),
-                         QStringLiteral("只能存放数字，“%1”不是数字").arg(v.toText()));
+            throw refuse(QStringLiteral("holds numbers; \"%1\" is not one").arg(shown()),
+                         QStringLiteral("只能存放数字，“%1”不是数字").arg(shown()));
         if (decimalsOf(*d) > f.decimals)
             throw refuse(QStringLiteral("allows %1 decimals; %2 has more")
                              .arg(f.decimals)
@@ -362,8 +371,8 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
         QDate date;
         if (v.kind() == Value::Kind::DateTime) {
             if (v.toDateTime().time() != QTime(0, 0))
-                throw refuse(QStringLiteral("holds dates; %1 has a time of day").arg(v.toText()),
-                             QStringLiteral("只能存放日期，%1 带有时刻").arg(v.toText()));
+                throw refuse(QStringLiteral("holds dates; %1 has a time of day").arg(shown()),
+                             QStringLiteral("只能存放日期，%1 带有时刻").arg(shown()));
             date = v.toDateTime().date();
         } else if (v.kind() == Value::Kind::Text) {
             const QString text = v.textValue().trimmed();
@@ -372,8 +381,8 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
                 date = QDate::fromString(text, QStringLiteral("yyyyMMdd"));
         }
         if (!date.isValid() || date.year() < 1 || date.year() > 9999)
-            throw refuse(QStringLiteral("holds dates; \"%1\" is not one").arg(v.toText()),
-                         QStringLiteral("只能存放日期，“%1”不是日期").arg(v.toText()));
+            throw refuse(QStringLiteral("holds dates; \"%1\" is not one").arg(shown()),
+                         QStringLiteral("只能存放日期，“%1”不是日期").arg(shown()));
         return QStringLiteral("%1%2%3")
             .arg(date.year(), 4, 10, QLatin1Char('0'))
             .arg(date.month(), 2, 10, QLatin1Char('0'))
@@ -392,16 +401,16 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
                 mark = 'F';
         }
         if (!mark)
-            throw refuse(QStringLiteral("holds True or False, not \"%1\"").arg(v.toText()),
-                         QStringLiteral("只能存放“真”或“假”，不能存放“%1”").arg(v.toText()));
+            throw refuse(QStringLiteral("holds True or False, not \"%1\"").arg(shown()),
+                         QStringLiteral("只能存放“真”或“假”，不能存放“%1”").arg(shown()));
         return QByteArray(1, mark).leftJustified(f.length, ' ');
     }
     case 'I': {
         const std::optional<double> d = numberOf(v);
         if (!d || *d != std::floor(*d) || *d < -2147483648.0 || *d > 2147483647.0)
             throw refuse(
-                QStringLiteral("holds whole numbers up to 2147483647; \"%1\" is not one").arg(v.toText()),
-                QStringLiteral("只能存放不超过 2147483647 的整数，不能存放“%1”").arg(v.toText()));
+                QStringLiteral("holds whole numbers up to 2147483647; \"%1\" is not one").arg(shown()),
+                QStringLiteral("只能存放不超过 2147483647 的整数，不能存放“%1”").arg(shown()));
         QByteArray out(4, '\0');
         ByteWriter(out).le32(0,
                              quint32(qint32(v.kind() == Value::Kind::Integer ? v.toInteger() : qint64(*d))));
@@ -410,8 +419,8 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
     case 'B': {
         const std::optional<double> d = numberOf(v);
         if (!d)
-            throw refuse(QStringLiteral("holds numbers; \"%1\" is not one").arg(v.toText()),
-                         QStringLiteral("只能存放数字，“%1”不是数字").arg(v.toText()));
+            throw refuse(QStringLiteral("holds numbers; \"%1\" is not one").arg(shown()),
+                         QStringLiteral("只能存放数字，“%1”不是数字").arg(shown()));
         quint64 bits;
         std::memcpy(&bits, &*d, sizeof bits);
         QByteArray out(8, '\0');
@@ -424,15 +433,15 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
             units = v.toInteger();
         } else if (v.kind() == Value::Kind::Integer) {
             if (v.toInteger() > 922337203685477 || v.toInteger() < -922337203685477)
-                throw refuse(QStringLiteral("cannot hold %1").arg(v.toText()),
-                             QStringLiteral("放不下 %1").arg(v.toText()));
+                throw refuse(QStringLiteral("cannot hold %1").arg(shown()),
+                             QStringLiteral("放不下 %1").arg(shown()));
             units = v.toInteger() * 10000;
         } else {
             const std::optional<double> d = numberOf(v);
             if (!d || !std::isfinite(*d) || std::fabs(*d) > 9.0e14 || decimalsOf(*d) > 4)
                 throw refuse(
-                    QStringLiteral("holds amounts with up to 4 decimals; \"%1\" is not one").arg(v.toText()),
-                    QStringLiteral("只能存放最多 4 位小数的金额，不能存放“%1”").arg(v.toText()));
+                    QStringLiteral("holds amounts with up to 4 decimals; \"%1\" is not one").arg(shown()),
+                    QStringLiteral("只能存放最多 4 位小数的金额，不能存放“%1”").arg(shown()));
             units = std::llround(*d * 10000.0);
         }
         QByteArray out(8, '\0');
@@ -441,8 +450,8 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
     }
     case 'T': {
         if (v.kind() != Value::Kind::DateTime)
-            throw refuse(QStringLiteral("holds dates and times; \"%1\" is not one").arg(v.toText()),
-                         QStringLiteral("只能存放日期和时间，不能存放“%1”").arg(v.toText()));
+            throw refuse(QStringLiteral("holds dates and times; \"%1\" is not one").arg(shown()),
+                         QStringLiteral("只能存放日期和时间，不能存放“%1”").arg(shown()));
         const QDateTime dt = v.toDateTime();
         QByteArray out(8, '\0');
         ByteWriter(out)

@@ -35,6 +35,22 @@ DbfFile::DbfFile(const QString &path, QString what, Mode mode)
         lock();
 }
 
+DbfFile::DbfFile(int fd, QString what)
+    : m_fd(fd)
+    , m_what(std::move(what))
+{
+}
+
+std::unique_ptr<DbfFile> DbfFile::lockedIfWritable(const QString &path, QString what)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    std::unique_ptr<DbfFile> file(new DbfFile(fd, std::move(what)));
+    file->lock();
+    return file;
+}
+
 DbfFile::~DbfFile()
 {
     if (m_fd >= 0)
@@ -127,6 +143,17 @@ void DbfFile::sync() const
 {
     if (::fsync(m_fd) != 0)
         fail(u"cannot be flushed to disk", u"无法存到磁盘上");
+}
+
+void DbfFile::unlock()
+{
+    struct flock lock
+    {
+    };
+    lock.l_type = F_UNLCK;
+    lock.l_whence = SEEK_SET;
+    while (::fcntl(m_fd, F_SETLK, &lock) != 0 && errno == EINTR) {
+    }
 }
 
 void DbfFile::fail(QStringView doing, QStringView chinese) const

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <memory>
 
 namespace lumora::engine {
 
@@ -25,6 +26,11 @@ public:
 
     DbfFile(const QString &path, QString what, Mode mode);
     ~DbfFile();
+    // The file opened for writing and locked, as Mode::WriteLocked does;
+    // null when it cannot be opened for writing at all (a read-only file),
+    // leaving the refusal to whatever would write. Throws as the
+    // constructor does when the lock cannot be had.
+    static std::unique_ptr<DbfFile> lockedIfWritable(const QString &path, QString what);
     DbfFile(const DbfFile &) = delete;
     DbfFile &operator=(const DbfFile &) = delete;
 
@@ -40,12 +46,17 @@ public:
     void write(qint64 offset, QByteArrayView bytes) const;
     // Returns once everything written is on the disk.
     void sync() const;
+    // Gives up the lock and keeps the file open for reading. (Closing any
+    // descriptor of the file would give up this process's locks on it, so a
+    // lock is never left to the closing of another descriptor.)
+    void unlock();
 
     // The file beside `path` with the same base name and extension `ext`,
     // in any letter case (the exact spelling wins); empty when there is none.
     static QString sibling(const QString &path, const QString &ext);
 
 private:
+    DbfFile(int fd, QString what);
     void lock();
     // Throws the error of the system call that just failed; `doing` says
     // what could not be done, in English and in Chinese.

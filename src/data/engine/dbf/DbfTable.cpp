@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -38,19 +39,25 @@ QString DbfTable::what() const
     return m_path.isEmpty() ? m_name : QFileInfo(m_path).fileName();
 }
 
+QByteArray DbfTable::readHead(const DbfFile *file) const
+{
+    QByteArray head =
+        file ? file->read(0, 32) : m_memoryBytes.first(std::min<qsizetype>(32, m_memoryBytes.size()));
+    if (head.size() >= 12) {
+        const qint64 headerLength = ByteCursor(head, what()).u16le(8);
+        if (headerLength > head.size())
+            head = file ? file->read(0, headerLength)
+                        : m_memoryBytes.first(std::min<qsizetype>(headerLength, m_memoryBytes.size()));
+    }
+    return head;
+}
+
 void DbfTable::load(const QByteArray &codecName)
 {
     const QString what = this->what();
     // The prologue and field descriptors; the records are read when asked for.
     const qint64 fileSize = m_file ? m_file->size() : m_memoryBytes.size();
-    QByteArray head =
-        m_file ? m_file->read(0, 32) : m_memoryBytes.first(std::min<qsizetype>(32, m_memoryBytes.size()));
-    if (head.size() >= 12) {
-        const qint64 headerLength = ByteCursor(head, what).u16le(8);
-        if (headerLength > head.size())
-            head = m_file ? m_file->read(0, headerLength)
-                          : m_memoryBytes.first(std::min<qsizetype>(headerLength, m_memoryBytes.size()));
-    }
+    const QByteArray head = readHead(m_file.get());
     m_prologue = head.first(std::min<qsizetype>(12, head.size()));
 
     const quint8 driver = head.size() > 29 ? quint8(head[29]) : 0;
@@ -68,13 +75,26 @@ void DbfTable::load(const QByteArray &codecName)
     m_header = DbfHeader::parse(head, fileSize, m_codec, what);
     for (const DbfField &f : m_header.fields)
         m_fields.append(f.info());
+    scanRecords();
+    if (m_present < m_header.recordCount)
+        m_notes.append(QStringLiteral("%1: its header promises %2 records, but only %3 are present in full; "
+                                      "those %3 are read")
+                           .arg(what)
+                           .arg(m_header.recordCount)
+                           .arg(m_present));
+}
 
+void DbfTable::scanRecords()
+{
     // One pass over the deletion flags gives the live records. A flag
     // that is neither means the header's lengths are wrong and every value
     // would be read shifted; the end-of-file mark where a record should
     // start ends a table whose header promised more. While no record is
     // deleted, live record i is record i of the file and nothing is kept.
     m_present = m_header.presentRecords;
+    m_blockRecords = 0;
+    m_liveCount = 0;
+    m_live.clear();
     quint32 present = 0;
     bool anyDeleted = false;
     for (; present < m_header.presentRecords; ++present) {
@@ -86,7 +106,7 @@ void DbfTable::load(const QByteArray &codecName)
                                       u"blank (live) nor * (deleted)",
                                       u"文件 %1 已损坏：第 %2 条记录开头（第 %4 个字节处）是 0x%3，"
                                       u"既不是空格（有效记录）也不是 *（已删除）",
-                                      what, present + 1, hexByte(flag), recordOffset(present));
+                                      what(), present + 1, hexByte(flag), recordOffset(present));
         if (flag == '*' && !anyDeleted) {
             anyDeleted = true;
             m_live.reserve(m_header.presentRecords - 1);
@@ -101,12 +121,83 @@ void DbfTable::load(const QByteArray &codecName)
     }
     m_present = present;
     m_live.shrink_to_fit();
-    if (present < m_header.recordCount)
-        m_notes.append(QStringLiteral("%1: its header promises %2 records, but only %3 are present in full; "
-                                      "those %3 are read")
-                           .arg(what)
-                           .arg(m_header.recordCount)
-                           .arg(present));
+}
+
+EngineError DbfTable::changedError() const
+{
+    return EngineError::format(u"%1 was changed by another program since it was opened; open it again",
+                               u"文件 %1 在打开之后被其他程序改过了，请重新打开", what());
+}
+
+// Another program may have appended, deleted, moved or packed away records
+// while this one waited for the lock: the record count and the deletion
+// flags are read again. Fields that changed (another layout, another code
+// page mark) are not followed: the table must be opened again.
+void DbfTable::reload()
+{
+    const DbfFile &file = *m_held;
+    const QByteArray head = readHead(&file);
+    const DbfHeader now = DbfHeader::parse(head, file.size(), m_codec, what());
+    const auto sameField = [](const DbfField &a, const DbfField &b) {
+        return a.name == b.name && a.type == b.type && a.offset == b.offset && a.length == b.length &&
+               a.decimals == b.decimals && a.flags == b.flags && a.nullBit == b.nullBit &&
+               a.lengthBit == b.lengthBit;
+    };
+    if (now.version != m_header.version || now.headerLength != m_header.headerLength ||
+        now.recordLength != m_header.recordLength || now.languageDriver != m_header.languageDriver ||
+        now.nullFlagsOffset != m_header.nullFlagsOffset || now.nullFlagsLength != m_header.nullFlagsLength ||
+        !std::equal(now.fields.begin(), now.fields.end(), m_header.fields.begin(), m_header.fields.end(),
+                    sameField))
+        throw changedError();
+    m_header.recordCount = now.recordCount;
+    m_header.presentRecords = now.presentRecords;
+    m_prologue = head.first(12);
+    scanRecords();
+    // A pack may have put a new memo file in place of the old one.
+    if (!m_memoPath.isEmpty())
+        attachMemo(m_memoPath, {}, m_memo.kind());
+}
+
+class DbfTable::Hold : public TableSource::UpdateHold
+{
+public:
+    explicit Hold(DbfTable *table)
+        : m_table(table)
+    {
+    }
+    ~Hold() override { m_table->releaseHold(); }
+    Hold(const Hold &) = delete;
+    Hold &operator=(const Hold &) = delete;
+
+private:
+    DbfTable *m_table;
+};
+
+std::unique_ptr<TableSource::UpdateHold> DbfTable::holdForUpdate()
+{
+    if (m_path.isEmpty() || m_held || m_changed)
+        return nullptr; // update() refuses a table in memory or one that changed
+    m_held = DbfFile::lockedIfWritable(m_path, what());
+    if (!m_held)
+        return nullptr; // read-only: update() says so
+    auto hold = std::make_unique<Hold>(this);
+    try {
+        reload();
+    } catch (...) {
+        // Half read again: the table cannot be trusted until it is opened again.
+        m_changed = true;
+        throw;
+    }
+    return hold;
+}
+
+void DbfTable::releaseHold() noexcept
+{
+    // Reading goes on from the file as it was under the lock, even when
+    // another program had put a new file in the old one's place; the old
+    // descriptor is closed only once the lock is given up.
+    m_held->unlock();
+    m_file = std::move(m_held);
 }
 
 qint64 DbfTable::recordOffset(quint32 physical) const
@@ -130,10 +221,9 @@ QByteArrayView DbfTable::recordAt(quint32 physical) const
             std::min<qint64>(std::max<qint64>(1, kBlockBytes / length), m_present - physical);
         m_blockRecords = 0;
         m_block.resize(wanted * length);
-        const qint64 got = m_file->read(recordOffset(physical), m_block.data(), wanted * length);
+        const qint64 got = source().read(recordOffset(physical), m_block.data(), wanted * length);
         if (got < length)
-            throw EngineError::format(u"%1 was changed by another program since it was opened; open it again",
-                                      u"文件 %1 在打开之后被其他程序改过了，请重新打开", what());
+            throw changedError();
         m_blockFirst = physical;
         m_blockRecords = quint32(got / length);
     }
@@ -205,6 +295,8 @@ EngineError DbfTable::memoMissing() const
 
 void DbfTable::checkIndex(qsizetype record, int field) const
 {
+    if (m_changed)
+        throw changedError();
     if (record < 0 || record >= recordCount())
         throw EngineError::format(u"Table %1 has no record %2 (it has %3)",
                                   u"数据表 %1 中没有记录 %2（共 %3 条）", m_name, record, recordCount());
@@ -252,9 +344,10 @@ QByteArray DbfTable::memoData(const DbfField &f, const Value &v) const
             throw EngineError(
                 QStringLiteral("Field %1 of table %2 cannot hold \"%3\": it has characters that code "
                                "page %4 lacks")
-                    .arg(f.name, m_name, v.toText(), QString::fromLatin1(m_codec.name())),
+                    .arg(f.name, m_name, EngineError::excerpt(v.toText()),
+                         QString::fromLatin1(m_codec.name())),
                 QStringLiteral("字段 %1 放不下“%2”：其中有代码页 %3 里没有的字符")
-                    .arg(f.name, v.toText(), QString::fromLatin1(m_codec.name())));
+                    .arg(f.name, EngineError::excerpt(v.toText()), QString::fromLatin1(m_codec.name())));
         data = *bytes;
         if (m_memo.usesEndMarker() && data.contains('\x1A'))
             throw EngineError(
@@ -370,15 +463,19 @@ void DbfTable::update(qsizetype record, int field, const Value &v)
     const int varLength = prepared.varLength;
     QByteArray fieldBytes = std::move(prepared.fieldBytes);
 
-    const DbfFile dbf(m_path, what, DbfFile::Mode::WriteLocked);
+    // Under a hold the file is locked already. (A second descriptor would
+    // give up the hold's lock when it closed.)
+    std::unique_ptr<DbfFile> own;
+    if (!m_held)
+        own = std::make_unique<DbfFile>(m_path, what, DbfFile::Mode::WriteLocked);
+    const DbfFile &dbf = m_held ? *m_held : *own;
     const quint32 at = physical(record);
     const qint64 recordOffset = this->recordOffset(at);
     const QByteArray head = dbf.read(0, 32);
     const QByteArray current = dbf.read(recordOffset, m_header.recordLength);
     if (head.size() < 12 || head[0] != m_prologue[0] || head.mid(4, 8) != m_prologue.mid(4, 8) ||
         current.size() != m_header.recordLength || current[0] == '*')
-        throw EngineError::format(u"%1 was changed by another program since it was opened; open it again",
-                                  u"文件 %1 在打开之后被其他程序改过了，请重新打开", what);
+        throw changedError();
 
     if (f.isMemo() && !isNull)
         fieldBytes = appendMemo(f, prepared.memo);

@@ -43,6 +43,12 @@ public:
     Qt::CaseSensitivity textCase() const override { return Qt::CaseSensitive; }
     void update(qsizetype record, int field, const Value &value) override;
     void checkUpdate(qsizetype record, int field, const Value &value) const override;
+    // Locks the whole .dbf (see DbfFile) and reads its header and deletion
+    // flags again: records another program appended, deleted, moved or
+    // packed away while this one waited are seen as they are now. Values
+    // are read and update() writes through the locked file until the hold
+    // is gone. Null for a file that cannot be written.
+    std::unique_ptr<UpdateHold> holdForUpdate() override;
     QStringList notes() const override { return m_notes; }
 
     const DbfHeader &header() const { return m_header; }
@@ -50,9 +56,23 @@ public:
     const QByteArray &codecName() const { return m_codec.name(); }
 
 private:
+    class Hold;
+
     DbfTable(QString name, QString path);
     // Reads the header and the deletion flags from m_file or m_memoryBytes.
     void load(const QByteArray &codecName);
+    // The header's first bytes, through the field descriptors, from `file`
+    // (m_memoryBytes when null).
+    QByteArray readHead(const DbfFile *file) const;
+    // One pass over the deletion flags: m_present, m_liveCount, m_live.
+    void scanRecords();
+    // Under the hold: the header and the deletion flags as they are now.
+    void reload();
+    // Ends the hold: unlocks the file and goes on reading from it.
+    void releaseHold() noexcept;
+    // The file values are read from: the locked one while the hold lasts.
+    const DbfFile &source() const { return m_held ? *m_held : *m_file; }
+    EngineError changedError() const;
     QString what() const;
     // Where record `physical` (counting deleted ones) starts in the file.
     qint64 recordOffset(quint32 physical) const;
@@ -87,6 +107,8 @@ private:
     QString m_path; // empty for a table read from memory
     QString m_memoPath;
     std::unique_ptr<DbfFile> m_file;  // the open .dbf; null for a table read from memory
+    std::unique_ptr<DbfFile> m_held;  // the .dbf opened again and locked, while a hold lasts
+    bool m_changed = false;           // the file changed so that it must be opened again
     QByteArray m_memoryBytes;         // the whole .dbf of a table read from memory
     QByteArray m_prologue;            // the header's first 12 bytes as read, to notice another writer
     mutable QByteArray m_block;       // records read ahead from m_file

@@ -354,7 +354,7 @@ std::optional<QByteArray> MdbTable::encodeField(const JetColumn &col, const Valu
     const std::optional<QByteArray> bytes = m_db->encodeText(text, col.extFlags & 0x01, m_codec);
     if (!bytes)
         throw EngineError::format(u"The text \"%1\" has characters that code page %2 of %3 cannot hold",
-                                  u"文本“%1”中有 %3 的代码页 %2 无法表示的字符", text,
+                                  u"文本“%1”中有 %3 的代码页 %2 无法表示的字符", EngineError::excerpt(text),
                                   QString::fromLatin1(m_codec->name()), what());
     const JetFormat &f = m_db->format();
     if (!memo) {
@@ -366,15 +366,15 @@ std::optional<QByteArray> MdbTable::encodeField(const JetColumn &col, const Valu
                                : u"The text \"%1\" takes %2 bytes; field %3 of %4 holds at most %5",
                 f.version == 4 ? u"文本“%1”有 %2 个字符，%4 的字段 %3 最多只能容纳 %5 个"
                                : u"文本“%1”占 %2 个字节，%4 的字段 %3 最多只能容纳 %5 个字节",
-                text, size, col.name, what(), limit);
+                EngineError::excerpt(text), size, col.name, what(), limit);
         return bytes;
     }
     if (bytes->size() > f.maxInlineMemo)
         throw EngineError::format(
             u"The text \"%1\" takes %2 bytes; this program writes at most %3 bytes into "
             u"memo field %4 of %5",
-            u"文本“%1”占 %2 个字节；本程序写入 %5 的备注字段 %4 时最多写 %3 个字节", text, bytes->size(),
-            f.maxInlineMemo, col.name, what());
+            u"文本“%1”占 %2 个字节；本程序写入 %5 的备注字段 %4 时最多写 %3 个字节",
+            EngineError::excerpt(text), bytes->size(), f.maxInlineMemo, col.name, what());
     QByteArray field(kLongHeader, '\0');
     qToLittleEndian<quint32>(quint32(bytes->size()) | quint32(kLongInline) << 24, field.data());
     field.append(*bytes);

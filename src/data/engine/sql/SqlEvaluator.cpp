@@ -135,7 +135,8 @@ bool truthOf(const Value &v, const SqlExpr &e, std::optional<bool> &out)
     case Class::Number: out = asDouble(v) != 0; return true;
     default: break;
     }
-    throw SqlError::format(e.offset, u"\"%1\" is not a condition", u"“%1”不是条件", v.toText());
+    throw SqlError::format(e.offset, u"\"%1\" is not a condition", u"“%1”不是条件",
+                           EngineError::excerpt(v.toText()));
 }
 
 Value negate(const Value &v, const SqlExpr &e)
@@ -158,7 +159,8 @@ Value negate(const Value &v, const SqlExpr &e)
         break;
     default: break;
     }
-    throw SqlError::format(e.offset, u"\"%1\" is not a number", u"“%1”不是数字", v.toText());
+    throw SqlError::format(e.offset, u"\"%1\" is not a number", u"“%1”不是数字",
+                           EngineError::excerpt(v.toText()));
 }
 
 Value chr(const Value &v, const SqlExpr &e)
@@ -175,7 +177,7 @@ Value chr(const Value &v, const SqlExpr &e)
             return Value::text(QString(QChar(ushort(d))));
     }
     throw SqlError::format(e.offset, u"Chr takes a character code from 0 to 255, not \"%1\"",
-                           u"Chr 只接受 0 到 255 的字符代码，“%1”不在其中", v.toText());
+                           u"Chr 只接受 0 到 255 的字符代码，“%1”不在其中", EngineError::excerpt(v.toText()));
 }
 
 Value join(const SqlExpr &expr, const TableSource &table, qsizetype record, QStringList *parts)
@@ -213,9 +215,10 @@ Value join(const SqlExpr &expr, const TableSource &table, qsizetype record, QStr
 [[noreturn]] void refuse(const Value &v, const FieldInfo &field, const char *what, const char16_t *chinese)
 {
     const QString kind = QString::fromUtf16(chinese);
-    throw EngineError(QStringLiteral("\"%1\" is not %2 for the field \"%3\"")
-                          .arg(v.toText(), QLatin1String(what), field.name),
-                      QStringLiteral("字段 %1 只能存放%2，“%3”不是%2").arg(field.name, kind, v.toText()));
+    const QString shown = EngineError::excerpt(v.toText());
+    throw EngineError(
+        QStringLiteral("\"%1\" is not %2 for the field \"%3\"").arg(shown, QLatin1String(what), field.name),
+        QStringLiteral("字段 %1 只能存放%2，“%3”不是%2").arg(field.name, kind, shown));
 }
 
 } // namespace
@@ -230,10 +233,11 @@ int SqlEvaluator::fieldIndex(const QList<FieldInfo> &fields, const QString &name
 
 SqlError SqlEvaluator::unknownField(const QString &name, const QString &table, int offset)
 {
-    const QString english = QStringLiteral("unknown field \"%1\"").arg(name);
+    const QString shown = EngineError::excerpt(name);
+    const QString english = QStringLiteral("unknown field \"%1\"").arg(shown);
     if (table.isEmpty())
-        return SqlError(english, QStringLiteral("没有字段“%1”").arg(name), offset);
-    return SqlError(english, QStringLiteral("数据表 %1 中没有字段“%2”").arg(table, name), offset);
+        return SqlError(english, QStringLiteral("没有字段“%1”").arg(shown), offset);
+    return SqlError(english, QStringLiteral("数据表 %1 中没有字段“%2”").arg(table, shown), offset);
 }
 
 void SqlEvaluator::bind(SqlExpr &expr, const QList<FieldInfo> &fields, const QString &table)
@@ -403,7 +407,21 @@ Value SqlEvaluator::convertForField(const Value &v, const FieldInfo &field)
     }
     switch (field.daoType) {
     case DaoText:
-    case DaoMemo: return v.kind() == Value::Kind::Text ? v : Value::text(v.toText());
+    case DaoMemo: {
+        Value text = v.kind() == Value::Kind::Text ? v : Value::text(v.toText());
+        // Readers of every format this engine writes end a text at its
+        // first NUL (Chr(0)): what followed would be lost without a word.
+        if (text.textValue().contains(QChar(0))) {
+            const QString shown = EngineError::excerpt(text.textValue());
+            throw EngineError(
+                QStringLiteral("\"%1\" cannot be written into the field \"%2\": it has the "
+                               "character Chr(0), where the text would end when it is read")
+                    .arg(shown, field.name),
+                QStringLiteral("字段 %1 不能写入“%2”：其中有字符 Chr(0)，读取时文字会在那里截断")
+                    .arg(field.name, shown));
+        }
+        return text;
+    }
     case DaoByte:
     case DaoInteger:
     case DaoLong: {

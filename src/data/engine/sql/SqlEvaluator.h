@@ -66,7 +66,7 @@ public:
     // fields, a number of the field's kind for numeric fields, a date for
     // date fields. Throws EngineError naming the field for a value that has
     // no such form (a text that is no number, a fraction for a whole-number
-    // field, a text that is no date).
+    // field, a text that is no date, a text holding Chr(0)).
     static Value convertForField(const Value &v, const FieldInfo &field);
 };
 

@@ -39,7 +39,54 @@ bool expect(QStringView text, qsizetype &i, char c)
     return false;
 }
 
+// How many bytes the UTF-8 character at bytes[i] takes; 0 when none starts
+// there: a stray continuation byte, a sequence cut short, an overlong
+// form, a surrogate or a code point past U+10FFFF.
+int utf8Length(QByteArrayView bytes, qsizetype i)
+{
+    const uchar lead = uchar(bytes[i]);
+    if (lead < 0x80)
+        return 1;
+    int length = 0;
+    char32_t code = 0, least = 0;
+    if ((lead & 0xE0) == 0xC0)
+        length = 2, code = lead & 0x1F, least = 0x80;
+    else if ((lead & 0xF0) == 0xE0)
+        length = 3, code = lead & 0x0F, least = 0x800;
+    else if ((lead & 0xF8) == 0xF0)
+        length = 4, code = lead & 0x07, least = 0x10000;
+    else
+        return 0;
+    if (i + length > bytes.size())
+        return 0;
+    for (int k = 1; k < length; ++k) {
+        const uchar next = uchar(bytes[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        code = code << 6 | (next & 0x3F);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
 } // namespace
+
+QString SqlLexer::decodeUtf8(QByteArrayView statement)
+{
+    for (qsizetype i = 0; i < statement.size();) {
+        const int length = utf8Length(statement, i);
+        if (length == 0)
+            throw SqlError::format(
+                int(QString::fromUtf8(statement.first(i)).size()),
+                u"statements are read as UTF-8; byte %1 (0x%2) of this one is not part of any "
+                u"UTF-8 character",
+                u"语句须用 UTF-8 编码，而这条语句的第 %1 个字节（0x%2）不属于任何 UTF-8 字符", i + 1,
+                hexByte(uchar(statement[i])));
+        i += length;
+    }
+    return QString::fromUtf8(statement);
+}
 
 std::optional<QDateTime> SqlLexer::readDate(QStringView text)
 {
@@ -228,7 +275,8 @@ QList<SqlToken> SqlLexer::tokenize(const QString &statement)
             const QStringView inside = QStringView(statement).mid(i + 1, close - i - 1);
             const auto date = readDate(inside);
             if (!date)
-                throw SqlError::format(int(i), u"\"%1\" is not a date", u"“%1”不是日期", inside.toString());
+                throw SqlError::format(int(i), u"\"%1\" is not a date", u"“%1”不是日期",
+                                       EngineError::excerpt(inside));
             token.kind = SqlToken::Kind::Literal;
             token.value = Value::dateTime(*date);
             token.text = statement.mid(i, close + 1 - i);

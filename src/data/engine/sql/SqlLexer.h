@@ -20,6 +20,11 @@ public:
     // date, or a character that starts no token.
     static QList<SqlToken> tokenize(const QString &statement);
 
+    // A statement given as bytes (a command line, a file) as text. Bytes
+    // that are not UTF-8 are refused with SqlError at the character where
+    // they stand, never read as U+FFFD and written as such.
+    static QString decodeUtf8(QByteArrayView statement);
+
     // The date forms the engine reads, in literals and in texts compared
     // with or stored into dates: m/d/yyyy (month first, as the old engine
     // read them whatever the locale) and yyyy-m-d, each optionally followed

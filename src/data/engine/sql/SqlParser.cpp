@@ -24,8 +24,9 @@ QString describe(const SqlToken &t)
 {
     switch (t.kind) {
     case SqlToken::Kind::End: return QStringLiteral("end of statement");
-    case SqlToken::Kind::QuotedName: return QLatin1Char('[') + t.text + QLatin1Char(']');
-    default: return QLatin1Char('"') + t.text + QLatin1Char('"');
+    case SqlToken::Kind::QuotedName:
+        return QLatin1Char('[') + EngineError::excerpt(t.text) + QLatin1Char(']');
+    default: return QLatin1Char('"') + EngineError::excerpt(t.text) + QLatin1Char('"');
     }
 }
 
@@ -33,9 +34,33 @@ QString describeInChinese(const SqlToken &t)
 {
     switch (t.kind) {
     case SqlToken::Kind::End: return QStringLiteral("语句结尾");
-    case SqlToken::Kind::QuotedName: return QLatin1Char('[') + t.text + QLatin1Char(']');
-    default: return QStringLiteral("“%1”").arg(t.text);
+    case SqlToken::Kind::QuotedName:
+        return QLatin1Char('[') + EngineError::excerpt(t.text) + QLatin1Char(']');
+    default: return QStringLiteral("“%1”").arg(EngineError::excerpt(t.text));
     }
+}
+
+// A text to be written that holds U+FFFD, the mark a decoder leaves for
+// bytes it could not read, or half of a surrogate pair lost text before it
+// got here; writing it would store the loss without a word.
+void refuseLostText(const SqlExpr &e)
+{
+    if (e.op == SqlExpr::Op::Literal && e.value.kind() == Value::Kind::Text) {
+        const QString &text = e.value.textValue();
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+                ++i;
+            else if (c.isSurrogate() || c == QChar::ReplacementCharacter)
+                throw SqlError::format(e.offset,
+                                       u"\"%1\" is not written: it holds U+FFFD, the mark of text that "
+                                       u"could not be read, or half of a character",
+                                       u"“%1”不写入：其中有 U+FFFD（无法读取的文字留下的记号）或半个字符",
+                                       EngineError::excerpt(text));
+        }
+    }
+    for (const auto &arg : e.args)
+        refuseLostText(*arg);
 }
 
 struct DepthGuard
@@ -112,6 +137,7 @@ SqlUpdate SqlParser::parseUpdate()
         a.fieldName = parseName("a field name", u"字段名");
         expectSymbol("=");
         a.value = parseExpr();
+        refuseLostText(*a.value);
         update.assignments.push_back(std::move(a));
     } while (acceptSymbol(","));
     if (acceptKeyword(SqlKeyword::Where))
@@ -267,7 +293,8 @@ std::unique_ptr<SqlExpr> SqlParser::parsePrimary()
                           m_tokens.at(m_pos + 1).text == QLatin1String("(");
         if (call) {
             if (t.text.compare(QLatin1String("chr"), Qt::CaseInsensitive) != 0)
-                throw SqlError::format(t.offset, u"unknown function \"%1\"", u"不认识的函数“%1”", t.text);
+                throw SqlError::format(t.offset, u"unknown function \"%1\"", u"不认识的函数“%1”",
+                                       EngineError::excerpt(t.text));
             auto e = node(SqlExpr::Op::Chr, t.offset);
             m_pos += 2;
             e->args.push_back(parseExpr());
