@@ -400,6 +400,7 @@ void Form1::selectTableMode()
             m_data->refreshColumnPickers();
             m_pickersTable = m_data->loadedTableIdentity();
         }
+        m_data->followKeys();
         g->selectRange(g->resumeRow, 1, g->resumeRow, g->cols() - 1);
     } else {
         m_data->refreshColumnPickers();

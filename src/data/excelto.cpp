@@ -17,13 +17,14 @@ struct Kind
 {
     const char *connect;
     const char *extension;
+    const char *name; // the kind button's caption
 };
 // Index order of the Option1 buttons.
 constexpr Kind kinds[] = {
-    {"Excel 8.0", "XLS"},
-    {"", "mdb"},
-    {"FOXPro3.0", "DBF"},
-    {"dBASE IV", "DBF"},
+    {"Excel 8.0", "XLS", "Excel数据"},
+    {"", "mdb", "Access数据库"},
+    {"FOXPro3.0", "DBF", "FoxPro数据库"},
+    {"dBASE IV", "DBF", "dBase数据库"},
 };
 } // namespace
 
@@ -35,6 +36,14 @@ QString excelto::kindConnectString(int kind)
 QString excelto::kindExtension(int kind)
 {
     return kind >= 0 && kind < 4 ? QString::fromLatin1(kinds[kind].extension) : QString();
+}
+
+QString excelto::kindName(const QString &connectString)
+{
+    for (const Kind &k : kinds)
+        if (connectString.compare(QLatin1String(k.connect), Qt::CaseInsensitive) == 0)
+            return QString::fromUtf8(k.name);
+    return QStringLiteral("数据表");
 }
 
 excelto::excelto(DialogService *dialogs, QWidget *parent)

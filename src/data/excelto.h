@@ -35,6 +35,8 @@ public:
     // FoxPro, dBase).
     static QString kindConnectString(int kind);
     static QString kindExtension(int kind);
+    // The caption of the kind a connect string belongs to ("dBase数据库").
+    static QString kindName(const QString &connectString);
 
 signals:
     // Open was pressed: `chosen` names the kind, file, table, field types
