@@ -58,6 +58,10 @@ private:
     void openTable();
     void showError(const QString &text);
     void releaseDatabase();
+    // Lets go of the chosen table: its fields, types and keys; 打开 disabled.
+    void forgetTable();
+    // Lets go of the file's tables and database as well.
+    void forgetFile();
 
     std::unique_ptr<Ui::excelto> ui;
     std::unique_ptr<DataSource> m_ds;
