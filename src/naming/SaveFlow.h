@@ -43,6 +43,7 @@ public:
 private:
     Outcome interrupted(const QString &status);
     bool makeFolder(const QString &path);
+    static bool putBackFromTrash(const QString &trashed, const QString &original);
     void appendToSavedList(const QString &typedName, const QString &photoPath);
 
     SaveHost &m_host;
