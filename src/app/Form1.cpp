@@ -538,6 +538,7 @@ void Form1::saveHandling()
     }
     SaveFlow flow(host, *grid(), *m_capture, *m_messages, this);
     flow.run(m_naming, namingInputs());
+    m_camera->focusNextStep();
     // The save's own line hides a refused path for the next row: keep both.
     const QString problem = m_namingPanel->problem();
     if (!problem.isEmpty() && !statusText().contains(problem))
