@@ -8,6 +8,7 @@
 #include "app/NamingPanel.h"
 #include "app/PhotoDayPanel.h"
 #include "app/PreviewPanel.h"
+#include "app/RosterResume.h"
 #include "app/SettingsBinding.h"
 #include "app/SettingsStore.h"
 #include "app/StatusLine.h"
@@ -98,13 +99,23 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
                                   ui->Textt, ui->Texleft, ui->Textop, ui->fLabel, ui->Command11, ui->Labet,
                                   ui->Texg, ui->Textk, ui->Option1, ui->Text2},
                                  *grid(), m_naming, capture, messages, dialogs, this);
+    m_resume = std::make_unique<RosterResume>(*this, m_dataSource, messages);
     // Selecting the option loads the table; when it is already selected the
     // new table must still be loaded.
     connect(m_data, &DataTablePanel::tableChosen, this, [this] {
+        // The settings on show belong to the roster opened before.
+        m_resume->leaveRoster();
         if (m_ui->Option1->isChecked())
             selectTableMode();
         else
             m_ui->Option1->setChecked(true);
+        if (m_ui->Option1->isChecked() && m_tableLoaded) {
+            m_data->setProgramChoosing(true);
+            const QString resumed = m_resume->rosterOpened();
+            m_data->setProgramChoosing(false);
+            if (!resumed.isEmpty())
+                setStatus(resumed);
+        }
         m_photoDay->checkRoster(true);
     });
     startUp();
@@ -323,6 +334,7 @@ void Form1::closeEvent(QCloseEvent *event)
     if (!m_quitting) {
         zpsvset();
         zpset();
+        m_resume->leaveRoster();
     }
     event->accept();
 }
@@ -379,6 +391,7 @@ void Form1::lockClicked(bool checked)
 void Form1::selectTableMode()
 {
     Ui::Form1 *ui = m_ui;
+    m_tableLoaded = false;
     if (!m_dataSource.hasTable()) {
         m_messages->show(this, QStringLiteral("请先打开数据表"));
         ui->Option1->setAutoExclusive(false);
@@ -408,6 +421,7 @@ void Form1::selectTableMode()
         redzpsvset();
         g->columnsListed = true;
     }
+    m_tableLoaded = true;
     m_photoDay->refresh();
 }
 

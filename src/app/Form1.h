@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <memory>
+
 class CaptureControl;
 class DialogService;
 class MessageService;
@@ -20,6 +22,7 @@ class DataTablePanel;
 class NamingPanel;
 class PhotoDayPanel;
 class PreviewPanel;
+class RosterResume;
 class SettingsBinding;
 class StatusLine;
 class TableGrid;
@@ -165,6 +168,8 @@ private:
     DataSource m_dataSource;
     NamingState m_naming;
     QString m_pickersTable; // the loaded table's identity when the pickers were filled
+    std::unique_ptr<RosterResume> m_resume;
+    bool m_tableLoaded = false; // the last data-table mode selection loaded its table
 
     int m_lastPage = 1;
     bool m_quitting = false;
