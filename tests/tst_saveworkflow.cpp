@@ -422,13 +422,16 @@ void SaveWorkflowSuite::overwriteAnsweredNo()
     QCOMPARE(win.form->grid()->rows(), 1);
 
     // Yes replaces it, and the earlier photo goes to the trash (the one of
-    // the test's own home), not away.
+    // the test's own home), not away; even from an account whose data
+    // folder does not exist yet.
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    QVERIFY(data.startsWith(qEnvironmentVariable("LUMORA_ISOLATED_HOME")));
+    QVERIFY(QDir(data).removeRecursively());
     win.button("Command8")->click();
     QCOMPARE(pictureSize(file), QSize(150, 200));
     QCOMPARE(win.w<QLineEdit>("Texqbm")->text(), QStringLiteral("10002"));
-    const QString trash =
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
-    QVERIFY(trash.startsWith(qEnvironmentVariable("LUMORA_ISOLATED_HOME")));
+    const QString trash = data + QStringLiteral("/Trash");
+    QVERIFY(!QFileInfo::exists(QStringLiteral("info/DC10001.jpg.trashinfo")));
     QFile trashed(trash + QStringLiteral("/files/DC10001.jpg"));
     QVERIFY(trashed.open(QIODevice::ReadOnly));
     QCOMPARE(trashed.readAll(), QByteArray("earlier photo"));

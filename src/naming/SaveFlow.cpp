@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 SaveFlow::SaveFlow(SaveHost &host, TableGrid &grid, CaptureControl &camera, MessageService &messages,
                    QWidget *dialogParent)
@@ -27,6 +28,26 @@ SaveFlow::Outcome SaveFlow::interrupted(const QString &status)
     m_host.setButtonEnabled(SaveButton::Save, false);
     m_host.setStatus(status);
     return Outcome::Failed;
+}
+
+bool SaveFlow::moveToTrash(const QString &path, QString *trashed)
+{
+    // Without the user's data folder (a new account has no ~/.local/share)
+    // Qt makes its "files" and "info" folders in the working folder,
+    // wherever that is: the folder the home trash lives in is made first,
+    // and a file that went anywhere but an absolute trash is brought back.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    if (!QFile::moveToTrash(path, trashed))
+        return false;
+    if (QFileInfo(*trashed).isAbsolute())
+        return true;
+    const QFileInfo stray(*trashed);
+    putBackFromTrash(stray.absoluteFilePath(), path);
+    // Its folders go too, when nothing else is in them.
+    QDir().rmdir(stray.absolutePath());
+    QDir().rmdir(stray.absoluteDir().filePath(QStringLiteral("../info")));
+    trashed->clear();
+    return false;
 }
 
 // Moves a file the trash took (Trash/files/NAME) back to where it was and
@@ -113,7 +134,7 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming, const NamingInputs &i
     // The picture replaced is not destroyed: it goes to the desktop's
     // trash, where the operator can still get it back.
     QString trashed;
-    if (replacing && !QFile::moveToTrash(s.photoPath, &trashed))
+    if (replacing && !moveToTrash(s.photoPath, &trashed))
         return interrupted(
             QStringLiteral("照片未保存：原有照片 %1 无法移到回收站，没有覆盖它").arg(s.photoPath));
 
