@@ -182,6 +182,9 @@ void excelto::openTable()
     m_ds->keyColumns = keys;
     m_ds->keyCount = qint16(keys.size());
     releaseDatabase();
+    // Out of the way of what the main window asks while it loads the table
+    // (whether to resume the roster's day).
+    hide();
     emit tableChosen(*m_ds);
     close();
 }
