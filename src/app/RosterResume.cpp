@@ -112,7 +112,7 @@ QStringList RosterResume::apply(QWidget &window, const RosterStore &store, bool 
             auto *box = static_cast<QCheckBox *>(control);
             const int state = value.toInt();
             if (name == QLatin1String("Chezd") && state != 0 && !writeBackAllowed) {
-                notes << QStringLiteral("文件名没有存入数据表：这次打开数据表时没有指定主键");
+                notes << QStringLiteral("“图片文件名存入数据表”没有恢复：这次打开数据表时没有指定主键");
                 break;
             }
             box->setCheckState(state == 2 ? Qt::PartiallyChecked : state == 1 ? Qt::Checked : Qt::Unchecked);
