@@ -17,6 +17,7 @@ struct RecordedMessage
     QString title;
     MessageService::Icon icon;
     bool question;
+    MessageService::Default button = MessageService::Default::Yes; // of a question: what Enter answers
 };
 
 class RecordingMessages : public MessageService
@@ -26,9 +27,9 @@ public:
     {
         messages.append({text, title, icon, false});
     }
-    bool askYesNo(QWidget *, const QString &text, const QString &title) override
+    bool askYesNo(QWidget *, const QString &text, const QString &title, Default button) override
     {
-        messages.append({text, title, Icon::Question, true});
+        messages.append({text, title, Icon::Question, true, button});
         return answers.isEmpty() ? defaultAnswer : answers.dequeue();
     }
     QStringList texts() const

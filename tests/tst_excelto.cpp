@@ -36,6 +36,8 @@ private slots:
     void tableWithBlanksThroughTheWholePath();
     void fileThatIsNotATable();
     void cancelClosesAndDeletes();
+    void anotherFileDropsTheFirstChoice_data();
+    void anotherFileDropsTheFirstChoice();
 
 private:
     excelto *openWindow(DataSource &ds, ScriptedDialogs &dialogs);
@@ -245,6 +247,78 @@ void TstExcelto::cancelClosesAndDeletes()
     QTRY_VERIFY(w.isNull());
     QCOMPARE(chosen.count(), 0);
     QVERIFY(ds.tableName.isEmpty()); // the click stayed in the window
+}
+
+void TstExcelto::anotherFileDropsTheFirstChoice_data()
+{
+    QTest::addColumn<QString>("step"); // after roster A's table and key were chosen
+    QTest::newRow("browse to roster B") << "browse";
+    QTest::newRow("browse to a file that is no table") << "bad";
+    QTest::newRow("another kind") << "kind";
+}
+
+// Roster A's table and key chosen, then another file (or kind): nothing of
+// A stays chosen, and 打开 waits for a table of the new file.
+void TstExcelto::anotherFileDropsTheFirstChoice()
+{
+    QFETCH(QString, step);
+    const QString other = m_dir.filePath(QStringLiteral("other/roster b.dbf"));
+    QDir().mkpath(QFileInfo(other).path());
+    DbfMaker b({{"SR", 'D', 8}, {"XM", 'C', 20}});
+    b.add(QStringList{"2009-04-19", "王五"});
+    QVERIFY(b.write(other));
+    const QString bad = m_dir.filePath(QStringLiteral("letters/notes.dbf"));
+    QDir().mkpath(QFileInfo(bad).path());
+    QFile letter(bad);
+    QVERIFY(letter.open(QIODevice::WriteOnly));
+    letter.write("this is a letter, not a table\n");
+    letter.close();
+
+    DataSource ds;
+    ScriptedDialogs dialogs;
+    dialogs.files << m_table << (step == QLatin1String("bad") ? bad : other);
+    QPointer<excelto> w = openWindow(ds, dialogs);
+    QSignalSpy chosen(w.data(), &excelto::tableChosen);
+    auto *browse = w->findChild<QPushButton *>(QStringLiteral("Command1"));
+    auto *list1 = w->findChild<QListWidget *>(QStringLiteral("List1"));
+    auto *list2 = w->findChild<QListWidget *>(QStringLiteral("List2"));
+    auto *open = w->findChild<QPushButton *>(QStringLiteral("Command2"));
+    QTest::mouseClick(w->kindButtons()->button(3), Qt::LeftButton);
+    QTest::mouseClick(browse, Qt::LeftButton);
+    list1->setCurrentRow(0);
+    list2->item(0)->setSelected(true);
+    QVERIFY(open->isEnabled());
+
+    if (step == QLatin1String("kind"))
+        QTest::mouseClick(w->kindButtons()->button(0), Qt::LeftButton);
+    else
+        QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(list2->count(), 0);
+    QVERIFY(!open->isEnabled());
+    QVERIFY(w->choice().tableName.isEmpty());
+    QVERIFY(w->choice().fieldTypes.isEmpty());
+    QVERIFY(w->choice().keyColumns.isEmpty());
+    if (step != QLatin1String("browse")) {
+        // Nothing of A to choose from either; a table that cannot be read
+        // is no choice.
+        QVERIFY(list1->findItems(QStringLiteral("class list"), Qt::MatchExactly).isEmpty());
+        if (list1->count() > 0)
+            list1->setCurrentRow(0);
+        QVERIFY(!open->isEnabled());
+        delete w;
+        QCOMPARE(chosen.count(), 0);
+        return;
+    }
+    // B's table, B's fields, no key: that is what 打开 hands over.
+    list1->setCurrentRow(list1->row(list1->findItems(QStringLiteral("roster b"), Qt::MatchExactly).value(0)));
+    QCOMPARE(list2->count(), 2);
+    QTest::mouseClick(open, Qt::LeftButton);
+    QCOMPARE(chosen.count(), 1);
+    QCOMPARE(ds.databasePath, other);
+    QCOMPARE(ds.tableName, QStringLiteral("[roster b]"));
+    QCOMPARE(ds.fieldTypes, (QList<qint16>{DaoDate, DaoText}));
+    QVERIFY(ds.keyColumns.isEmpty());
+    QTRY_VERIFY(w.isNull());
 }
 
 QTEST_MAIN(TstExcelto)

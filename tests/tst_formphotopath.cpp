@@ -153,9 +153,22 @@ void TestFormPhotoPath::formPhotoPath_data()
         << twoNames << row() << state("/p/", "旧1", "旧2", "/p/", "10003张三10001", "/p/10003张三10001.jpg")
         << "照片保存目录及文件名：/p/10003张三10001.jpg" << QString() << false;
 
+    // A person without a name gets no hidden ".jpg" and no bare number.
     QTest::newRow("empty name cell, number off")
-        << withSub1(tableMode("/p")) << row(QString(), QString())
-        << state("/p/", "一班", "旧2", "/p/一班/", "", "/p/一班/.jpg") << "照片保存目录及文件名：/p/一班/.jpg"
+        << withSub1(tableMode("/p")) << row(QString(), QString()) << state("/p/", "一班", "旧2", "", "", "")
+        << "照片保存目录及文件名：" << QString() << true;
+    QTest::newRow("empty name cell, number on")
+        << withNumber(tableMode("/p")) << row(QString(), QString())
+        << state("/p/", "旧1", "旧2", "", "10001", "") << "照片保存目录及文件名：" << QString() << true;
+    QTest::newRow("name cell of blanks only")
+        << tableMode("/p") << row(QString(), QStringLiteral(" \t "))
+        << state("/p/", "旧1", "旧2", "", " _ ", "") << "照片保存目录及文件名：" << QString() << true;
+    NamingInputs secondName = tableMode("/p");
+    secondName.name2On = true;
+    secondName.name2Index = Id;
+    QTest::newRow("empty name cell, the second name column fills in")
+        << secondName << row(QString(), QString())
+        << state("/p/", "旧1", "旧2", "/p/", "10003", "/p/10003.jpg") << "照片保存目录及文件名：/p/10003.jpg"
         << QString() << false;
 
     NamingInputs noSelection = tableMode("/p");

@@ -21,7 +21,7 @@ private slots:
     void clause();
     void distinctQuery_data();
     void distinctQuery();
-    void distinctValuesSkipNull();
+    void distinctValuesListBlankOnce();
     void comboOneAllGivesSingleEntry();
     void filterThroughTheEngine_data();
     void filterThroughTheEngine();
@@ -78,8 +78,10 @@ void TstRowFilter::clause_data()
                                      << "-0.25" << true << " where CJ=-0.25";
     QTest::newRow("double not a number") << int(DaoDouble) << "CJ"
                                          << "abc" << false << "";
-    QTest::newRow("double empty") << int(DaoDouble) << "CJ"
-                                  << "" << false << "";
+    QTest::newRow("double empty: its Null") << int(DaoDouble) << "CJ"
+                                            << "" << true << " where (CJ is null)";
+    QTest::newRow("double of a blank") << int(DaoDouble) << "CJ"
+                                       << " " << false << "";
     QTest::newRow("double with injection") << int(DaoDouble) << "CJ"
                                            << "1 or 1=1" << false << "";
     QTest::newRow("long") << int(DaoLong) << "ID"
@@ -98,6 +100,8 @@ void TstRowFilter::clause_data()
                           << "2009-04-19" << true << " where SR=#2009-04-19#";
     QTest::newRow("date and time") << int(DaoDate) << "SR"
                                    << "2009-04-19 08:30:00" << true << " where SR=#2009-04-19 08:30:00#";
+    QTest::newRow("date empty: its Null") << int(DaoDate) << "SR"
+                                          << "" << true << " where (SR is null)";
     QTest::newRow("date not a date") << int(DaoDate) << "SR"
                                      << "2009-13-40" << false << "";
     QTest::newRow("date with hash") << int(DaoDate) << "SR"
@@ -110,6 +114,8 @@ void TstRowFilter::clause_data()
                                    << "yes" << false << "";
     QTest::newRow("binary refused") << int(DaoLongBinary) << "PIC"
                                     << "00ff" << false << "";
+    QTest::newRow("binary empty refused") << int(DaoLongBinary) << "PIC"
+                                          << "" << false << "";
     QTest::newRow("guid refused") << int(DaoGuid) << "G"
                                   << "x" << false << "";
     QTest::newRow("blank in column bracketed") << int(DaoText) << "first name"
@@ -152,10 +158,11 @@ void TstRowFilter::distinctQuery()
     QCOMPARE(DistinctQuery(column, QStringLiteral("[学生]")), statement);
 }
 
-void TstRowFilter::distinctValuesSkipNull()
+void TstRowFilter::distinctValuesListBlankOnce()
 {
-    // A blank date is Null; a blank character field is empty text.
-    QCOMPARE(DistinctValues(m_ds, QStringLiteral("SR")), (QStringList{"2009-04-19", "2008-01-02"}));
+    // A blank date is Null; a blank character field is empty text: both
+    // are listed as the one blank entry.
+    QCOMPARE(DistinctValues(m_ds, QStringLiteral("SR")), (QStringList{"2009-04-19", "2008-01-02", ""}));
     QCOMPARE(DistinctValues(m_ds, QStringLiteral("BJ")), (QStringList{"一班", "二班", ""}));
     QCOMPARE(DistinctValues(m_ds, QStringLiteral("CJ")), (QStringList{"88.5", "70", "3"}));
 
@@ -218,6 +225,10 @@ void TstRowFilter::filterThroughTheEngine_data()
                              << "False"
                              << "数据表[2]"
                              << "102";
+    QTest::newRow("blank date: the Null") << 5 << "SR"
+                                          << ""
+                                          << "数据表[1]"
+                                          << "104";
     QTest::newRow("nothing matches") << 3 << "BJ"
                                      << "九班"
                                      << "数据表[0]"

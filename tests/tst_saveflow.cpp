@@ -207,14 +207,12 @@ void TestSaveFlow::lastRecordThenTheEmptyRow()
     QVERIFY(window.status.contains(window.writeBackNote.text));
     QVERIFY(messages.messages.isEmpty());
 
-    // The empty row is nobody: a fresh still is refused there before any
-    // file is written (the path formed from an empty row names no one).
+    // The empty row is nobody: no path is formed for it, and a fresh still
+    // is refused there before any file is written.
     window.buttons = kAfterTake;
     window.stillFiled = false;
-    const QString emptyRowPath = m_base + "/10002.jpg";
-    QCOMPARE(window.naming.photoPath, emptyRowPath);
+    QCOMPARE(window.naming.photoPath, QString());
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Failed);
-    QVERIFY(!QFileInfo::exists(emptyRowPath));
     QCOMPARE(QDir(m_base).entryList(QDir::Files), QStringList{"学生1010001.jpg"});
     QCOMPARE(camera.argumentsOf("SaveStill").size(), 1);
     QCOMPARE(messages.texts(), QStringList{"已移出最后一行！"});

@@ -32,7 +32,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -121,6 +123,8 @@ private slots:
     void ordinaryThreeSavesWithTheCamera();
     void closedCameraComesBackOnRetake();
     void overwriteAnsweredNo();
+    void enterAnswersTheDefault_data();
+    void enterAnswersTheDefault();
     void missingSaveFolderEndsTheSave();
     void listedPhotoFollowsTheRow();
     void keyReachesItsCommand_data();
@@ -408,6 +412,8 @@ void SaveWorkflowSuite::overwriteAnsweredNo()
     QVERIFY(win.messages.messages.first().question);
     QCOMPARE(win.messages.messages.first().text, file + QLatin1Char('\n') + kOverwriteQuestion);
     QCOMPARE(win.messages.messages.first().title, QStringLiteral("Lumora"));
+    // Enter keeps the earlier photo.
+    QCOMPARE(win.messages.messages.first().button, MessageService::Default::No);
     QFile kept(file);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("earlier photo"));
@@ -415,10 +421,61 @@ void SaveWorkflowSuite::overwriteAnsweredNo()
     QCOMPARE(win.buttons(), before);
     QCOMPARE(win.form->grid()->rows(), 1);
 
-    // Yes replaces it.
+    // Yes replaces it, and the earlier photo goes to the trash (the one of
+    // the test's own home), not away; even from an account whose data
+    // folder does not exist yet.
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    QVERIFY(data.startsWith(qEnvironmentVariable("LUMORA_ISOLATED_HOME")));
+    QVERIFY(QDir(data).removeRecursively());
     win.button("Command8")->click();
     QCOMPARE(pictureSize(file), QSize(150, 200));
     QCOMPARE(win.w<QLineEdit>("Texqbm")->text(), QStringLiteral("10002"));
+    const QString trash = data + QStringLiteral("/Trash");
+    QVERIFY(!QFileInfo::exists(QStringLiteral("info/DC10001.jpg.trashinfo")));
+    QFile trashed(trash + QStringLiteral("/files/DC10001.jpg"));
+    QVERIFY(trashed.open(QIODevice::ReadOnly));
+    QCOMPARE(trashed.readAll(), QByteArray("earlier photo"));
+    QVERIFY(QFileInfo(trash + QStringLiteral("/info/DC10001.jpg.trashinfo")).isFile());
+    QVERIFY2(win.form->statusText().contains(QStringLiteral("原有照片已移到回收站")),
+             qPrintable(win.form->statusText()));
+
+    // A replacement the camera cannot write puts the earlier photo back.
+    win.button("Command4")->click();
+    win.button("Command3")->click();
+    win.w<QLineEdit>("Texqbm")->setText(QStringLiteral("10001"));
+    camera.failing << QStringLiteral("SaveStill");
+    win.button("Command8")->click();
+    QCOMPARE(pictureSize(file), QSize(150, 200));
+    QCOMPARE(QDir(trash + QStringLiteral("/files")).entryList(QDir::Files).size(), 1);
+    QCOMPARE(QDir(trash + QStringLiteral("/info")).entryList(QDir::Files).size(), 1);
+    QVERIFY2(win.form->statusText().contains(QStringLiteral("原有照片已放回")),
+             qPrintable(win.form->statusText()));
+}
+
+// The real message box: Enter answers with the button a question names.
+void SaveWorkflowSuite::enterAnswersTheDefault_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("overwrite: 否") << int(MessageService::Default::No) << false;
+    QTest::newRow("resume: 是") << int(MessageService::Default::Yes) << true;
+}
+
+void SaveWorkflowSuite::enterAnswersTheDefault()
+{
+    QFETCH(int, button);
+    QFETCH(bool, yes);
+    QtMessageService boxes;
+    bool pressed = false;
+    QTimer::singleShot(0, [&] {
+        QTRY_VERIFY(QApplication::activeModalWidget());
+        QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
+        pressed = true;
+    });
+    QCOMPARE(boxes.askYesNo(nullptr, QStringLiteral("?"), QStringLiteral("Lumora"),
+                            MessageService::Default(button)),
+             yes);
+    QVERIFY(pressed);
 }
 
 void SaveWorkflowSuite::missingSaveFolderEndsTheSave()
@@ -575,9 +632,9 @@ void SaveWorkflowSuite::tableSessionWalksTheRoster()
                  qPrintable(win.form->statusText()));
     }
     QCOMPARE(win.w<QLineEdit>("Texqbm")->text(), QStringLiteral("10004"));
-    // The trailing empty row: no name, no sub-folder name.
+    // The trailing empty row: no name, so no path.
     QCOMPARE(grid->currentRow, 4);
-    QCOMPARE(win.photoPath(), win.save.path() + QStringLiteral("//10004.jpg"));
+    QCOMPARE(win.photoPath(), QString());
 
     win.button("Command4")->click();
     win.button("Command3")->click();

@@ -94,6 +94,10 @@ void TstWriteBack::statement_data()
     QTest::newRow("no keys") << "ZP" << int(DaoText) << "a" << QList<WriteBackKey>{} << "";
     QTest::newRow("double target with a name")
         << "N" << int(DaoDouble) << "101.jpg" << QList{key("XH", DaoText, "1")} << "";
+    QTest::newRow("the key as target")
+        << "学号" << int(DaoText) << "聂姬" << QList{key("学号", DaoText, "101")} << "";
+    QTest::newRow("the second key as target, another letter case")
+        << "xm" << int(DaoText) << "a" << QList{key("XH", DaoText, "1"), key("XM", DaoText, "张三")} << "";
     QTest::newRow("boolean target refused")
         << "L" << int(DaoBoolean) << "True" << QList{key("XH", DaoText, "1")} << "";
 }

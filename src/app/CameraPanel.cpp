@@ -46,6 +46,16 @@ void CameraPanel::setButtons(int open, int close, int take, int retake, int save
             button->setEnabled(flag == 1);
 }
 
+void CameraPanel::focusNextStep()
+{
+    for (QPushButton *next : {m_c.Command8, m_c.Command3, m_c.Command4, m_c.Command1}) {
+        if (next->isEnabled()) {
+            next->setFocus();
+            return;
+        }
+    }
+}
+
 void CameraPanel::failed(const QString &what)
 {
     const QString reason = m_capture ? m_capture->lastError() : QStringLiteral("没有摄像头组件");
@@ -61,6 +71,7 @@ void CameraPanel::openCamera()
     m_open = true;
     setButtons(0, 1, 1, 0, 0, 1, 1);
     emit status(QString());
+    focusNextStep();
 }
 
 void CameraPanel::closeCamera()
@@ -95,6 +106,7 @@ void CameraPanel::takePhoto()
         m_preview.CentrePreviewPicture();
         m_c.Command1->setEnabled(false);
         emit status(QString());
+        focusNextStep();
         return;
     }
     setButtons(-1, -1, 0, 1, 0, -1, -1);
@@ -119,7 +131,7 @@ void CameraPanel::retakePhoto()
     m_open = true;
     emit status(QString());
     setButtons(0, 1, 1, 0, 0, 1, 1);
-    m_c.Command3->setFocus();
+    focusNextStep();
 }
 
 void CameraPanel::videoSettings()

@@ -45,6 +45,12 @@ public:
     // Command1, 2, 3, 4, 8, 5, 6.
     void setButtons(int open, int close, int take, int retake, int save, int video, int picture);
 
+    // Keyboard focus to the button of the operator's next step: 保存照片
+    // after a take, else 拍摄照片, else 恢复再拍 (after a save, when the take
+    // waits for live video), else 打开摄像头. Space then walks the photo day
+    // and never lands on 锁定保存设置.
+    void focusNextStep();
+
     bool stillFiled() const { return m_stillFiled; }
     void markStillFiled() { m_stillFiled = true; }
 

@@ -38,7 +38,9 @@ DataTablePanel::DataTablePanel(const Controls &controls, DataSource &ds, const N
     connect(m_c.Combo1, &QComboBox::currentIndexChanged, this, &DataTablePanel::filterColumnChosen);
     connect(m_c.Combo2, &QComboBox::activated, this, &DataTablePanel::filterValuePicked);
     connect(m_c.Chezd, &QCheckBox::toggled, this, &DataTablePanel::writeBackSwitchToggled);
-    connect(m_c.Comzd, &QComboBox::currentIndexChanged, this, &DataTablePanel::writeBackColumnChosen);
+    // Every selection of Comzd is checked, the operator's (a pick from the
+    // list ends in this signal too, before activated) and the program's.
+    connect(m_c.Comzd, &QComboBox::currentIndexChanged, this, &DataTablePanel::writeBackColumnChanged);
     m_c.Label5->installEventFilter(this);
 }
 
@@ -147,8 +149,37 @@ void DataTablePanel::fitColumns()
 
 void DataTablePanel::refreshColumnPickers()
 {
+    const QScopedValueRollback quiet(m_programChoosing, true);
     RefreshColumnPickers(*m_c.Grid1, m_c.Combo1, m_c.Combo2, m_c.Comkb1, m_c.Comkb2, m_c.Comfname1,
                          m_c.Comfname2, m_c.Comzd, m_c.Comt1, m_c.Comt2);
+    m_pickerKeys = m_ds.keyColumns;
+}
+
+void DataTablePanel::followKeys()
+{
+    if (m_ds.keyColumns == m_pickerKeys)
+        return;
+    // The same table opened with other keys: the fields are the same, so the
+    // naming pickers keep their choices, but the write-back column is filled
+    // and checked afresh, and a column that became a key is let go.
+    const QScopedValueRollback programs(m_programChoosing, true);
+    const int chosen = m_c.Comzd->currentIndex();
+    {
+        const QSignalBlocker quiet(m_c.Comzd);
+        m_c.Comzd->clear();
+        for (int c = 1; c < m_c.Grid1->cols(); ++c)
+            m_c.Comzd->addItem(m_c.Grid1->cellText(0, c));
+        m_c.Comzd->setCurrentIndex(-1);
+    }
+    m_c.Comzd->setCurrentIndex(chosen < m_c.Comzd->count() ? chosen : -1);
+    m_pickerKeys = m_ds.keyColumns;
+}
+
+bool DataTablePanel::isWriteBackTarget(int index) const
+{
+    using namespace lumora::engine;
+    return index >= 0 && index < m_ds.fieldTypes.size() && m_ds.fieldTypes.at(index) == DaoText &&
+           !m_ds.keyColumns.contains(qint16(index + 1));
 }
 
 void DataTablePanel::filterColumnChosen()
@@ -188,31 +219,32 @@ void DataTablePanel::writeBackSwitchToggled(bool checked)
     m_c.Chekzm->setEnabled(checked);
 }
 
-void DataTablePanel::writeBackColumnChosen(int index)
+void DataTablePanel::writeBackColumnChanged(int index)
 {
     using namespace lumora::engine;
-    if (index < 0 || index >= m_ds.fieldTypes.size())
+    if (index < 0 || isWriteBackTarget(index))
         return;
-    if (m_ds.fieldTypes.at(index) == DaoText) {
-        if (m_ds.keyColumns.contains(qint16(index + 1))) {
-            m_messages->show(m_window,
-                             m_c.Comzd->itemText(index) +
-                                 QStringLiteral(" 已被您在打开Excel时指定为主键,请重新选择一个列!"));
-            m_c.Comzd->setCurrentIndex(-1);
-        }
+    // A key or a column that is no text is never the target, whoever chose
+    // it: the picker is left without a column, so that nothing is written
+    // until the operator picks one (the first entry is no safe stand-in: it
+    // is most often the student number).
+    const QString name = m_c.Comzd->itemText(index);
+    m_c.Comzd->setCurrentIndex(-1);
+    // The program's own choices (filling the pickers, following new keys,
+    // resuming a day) are not the operator's doing: nothing to tell.
+    if (m_programChoosing || index >= m_ds.fieldTypes.size())
         return;
-    }
-    // Not a text column. The first entry is offered instead; when it is no
-    // text column either, no entry is left selected, and the operator is
-    // told once.
-    if (!m_reselectingTarget)
+    if (m_ds.fieldTypes.at(index) == DaoText)
+        m_messages->show(m_window, name + QStringLiteral(" 已被您在打开") +
+                                       excelto::kindName(m_ds.connectString) +
+                                       QStringLiteral("时指定为主键,请重新选择一个列!"));
+    else
         m_messages->show(m_window, QStringLiteral("请选择文本型的列"));
-    if (index == 0) {
-        m_c.Comzd->setCurrentIndex(-1);
-        return;
-    }
-    const QScopedValueRollback guard(m_reselectingTarget, true);
-    m_c.Comzd->setCurrentIndex(0);
+}
+
+void DataTablePanel::setProgramChoosing(bool on)
+{
+    m_programChoosing = on;
 }
 
 WriteBackRequest DataTablePanel::writeBackRequest() const

@@ -62,6 +62,16 @@ public:
     QString loadedTableIdentity() const;
     // Fills the nine column pickers from the grid's header row.
     void refreshColumnPickers();
+    // After the table the pickers were filled for was opened again: when
+    // its keys changed, fills the write-back column's picker afresh and
+    // checks its choice against the new keys.
+    void followKeys();
+    // Whether field position `index` may take the photo's name: a text
+    // column that is not a key.
+    bool isWriteBackTarget(int index) const;
+    // While on, a write-back column the program chooses and this panel lets
+    // go (a key, a column that is no text) is let go without a message.
+    void setProgramChoosing(bool on);
     // Widens the data columns to their header and first rows' texts.
     void fitColumns();
     // Writes the photo's name into the Comzd column of the current row's
@@ -94,7 +104,7 @@ private:
     void filterColumnChosen();
     void filterValuePicked(int index);
     void writeBackSwitchToggled(bool checked);
-    void writeBackColumnChosen(int index);
+    void writeBackColumnChanged(int index);
     void filterLabelClicked();
 
     Controls m_c;
@@ -104,6 +114,7 @@ private:
     DialogService *m_dialogs;
     QWidget *m_window;
     QPointer<excelto> m_tableWindow;
+    QList<qint16> m_pickerKeys; // the keys when the pickers were filled
     bool m_inWriteBackSwitch = false;
-    bool m_reselectingTarget = false;
+    bool m_programChoosing = false;
 };

@@ -9,6 +9,7 @@
 #include "app/PendingPanel.h"
 #include "app/PhotoDayPanel.h"
 #include "app/PreviewPanel.h"
+#include "app/RosterResume.h"
 #include "app/SettingsBinding.h"
 #include "app/SettingsStore.h"
 #include "app/StatusLine.h"
@@ -104,15 +105,25 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
                                   ui->Textt, ui->Texleft, ui->Textop, ui->fLabel, ui->Command11, ui->Labet,
                                   ui->Texg, ui->Textk, ui->Option1, ui->Text2},
                                  *grid(), m_naming, capture, messages, dialogs, this);
+    m_resume = std::make_unique<RosterResume>(*this, m_dataSource, messages);
     // Selecting the option loads the table; when it is already selected the
     // new table must still be loaded.
     connect(m_data, &DataTablePanel::tableChosen, this, [this] {
         // What was said about the roster before is not said about this one.
         setStatus(QString());
+        // The settings on show belong to the roster opened before.
+        m_resume->leaveRoster();
         if (m_ui->Option1->isChecked())
             selectTableMode();
         else
             m_ui->Option1->setChecked(true);
+        if (m_ui->Option1->isChecked() && m_tableLoaded) {
+            m_data->setProgramChoosing(true);
+            const QString resumed = m_resume->rosterOpened();
+            m_data->setProgramChoosing(false);
+            if (!resumed.isEmpty())
+                setStatus(resumed);
+        }
         m_photoDay->checkRoster(true);
     });
     startUp();
@@ -333,6 +344,7 @@ void Form1::closeEvent(QCloseEvent *event)
         zpsvset();
         zpset();
         SaveWindowPlacement(*this);
+        m_resume->leaveRoster();
     }
     event->accept();
 }
@@ -389,6 +401,7 @@ void Form1::lockClicked(bool checked)
 void Form1::selectTableMode()
 {
     Ui::Form1 *ui = m_ui;
+    m_tableLoaded = false;
     if (!m_dataSource.hasTable()) {
         m_messages->show(this, QStringLiteral("请先打开数据表"));
         ui->Option1->setAutoExclusive(false);
@@ -410,6 +423,7 @@ void Form1::selectTableMode()
             m_data->refreshColumnPickers();
             m_pickersTable = m_data->loadedTableIdentity();
         }
+        m_data->followKeys();
         g->selectRange(g->resumeRow, 1, g->resumeRow, g->cols() - 1);
     } else {
         m_data->refreshColumnPickers();
@@ -417,6 +431,7 @@ void Form1::selectTableMode()
         redzpsvset();
         g->columnsListed = true;
     }
+    m_tableLoaded = true;
     m_photoDay->refresh();
 }
 
@@ -548,6 +563,7 @@ void Form1::saveHandling()
     }
     SaveFlow flow(host, *grid(), *m_capture, *m_messages, this);
     flow.run(m_naming, namingInputs());
+    m_camera->focusNextStep();
     // The save's own line hides a refused path for the next row: keep both.
     const QString problem = m_namingPanel->problem();
     if (!problem.isEmpty() && !statusText().contains(problem))

@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <memory>
+
 class CaptureControl;
 class DialogService;
 class MessageService;
@@ -21,6 +23,7 @@ class NamingPanel;
 class PendingPanel;
 class PhotoDayPanel;
 class PreviewPanel;
+class RosterResume;
 class SettingsBinding;
 class StatusLine;
 class TableGrid;
@@ -167,6 +170,8 @@ private:
     DataSource m_dataSource;
     NamingState m_naming;
     QString m_pickersTable; // the loaded table's identity when the pickers were filled
+    std::unique_ptr<RosterResume> m_resume;
+    bool m_tableLoaded = false; // the last data-table mode selection loaded its table
 
     int m_lastPage = 1;
     bool m_quitting = false;

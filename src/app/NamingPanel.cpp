@@ -2,6 +2,7 @@
 
 #include "app/StatusLine.h"
 #include "data/TableGrid.h"
+#include "data/WriteBack.h"
 #include "dialogs/MessageService.h"
 #include "naming/FolderBrowser.h"
 
@@ -72,15 +73,19 @@ void NamingPanel::formPhotoPath()
     // A refused path stays in the status line until a path is formed again.
     if (!result.text2)
         return;
-    if (!result.problem.isEmpty()) {
-        m_status->setMessage(result.problem);
+    // The trailing empty row is nobody: that it has no name is no news.
+    QString problem = result.problem;
+    if (problem == kBlankNameProblem && !IsRecordRow(m_grid, m_grid.currentRow))
+        problem.clear();
+    if (!problem.isEmpty()) {
+        m_status->setMessage(problem);
     } else if (!m_namingProblem.isEmpty() && m_status->message().contains(m_namingProblem)) {
         QString shown = m_status->message();
         shown.remove(QStringLiteral("；") + m_namingProblem);
         shown.remove(m_namingProblem);
         m_status->setMessage(shown);
     }
-    m_namingProblem = result.problem;
+    m_namingProblem = problem;
 }
 
 void NamingPanel::chooseSaveFolder()

@@ -38,7 +38,20 @@ QString SettingsBinding::write(const QString &writtenBy) const
             continue;
         const QString control = QString::fromUtf8(key.control);
         const QWidget *widget = m_window.findChild<const QWidget *>(control);
-        const QString value = widget ? storedText(widget) : m_special(control);
+        QString value = widget ? storedText(widget) : m_special(control);
+        // A column list no table has filled this run holds no choice: the
+        // choice stored by an earlier run stays (or, on a first run, the
+        // key's default), never -1 for the next run's roster to apply.
+        const auto *list = qobject_cast<const QComboBox *>(widget);
+        if (list && list->count() == 0) {
+            const QString name = QLatin1String(key.name);
+            // A stored key reads the same whatever the default.
+            if (SettingsStore::get(name, QString()) == SettingsStore::get(name, QStringLiteral("-")))
+                continue;
+            const QString fallback = SettingsStore::defaultFor(name);
+            if (!fallback.isEmpty())
+                value = fallback;
+        }
         if (!SettingsStore::save(QLatin1String(key.name), value))
             return QLatin1String(key.name);
     }

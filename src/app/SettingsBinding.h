@@ -22,6 +22,9 @@ public:
     // Writes every key that routine `writtenBy` ("zpsvset", "zpset") writes,
     // in the table's order. Stops at the first key the store refuses and
     // returns its name; empty when every key was written.
+    // A list with no entries (a column list before any table was loaded)
+    // leaves its key as stored, or stores the key's default when there is
+    // none yet.
     QString write(const QString &writtenBy) const;
 
     // The stored text of one control's state; empty for an unknown kind.

@@ -194,7 +194,10 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const TableGrid &g
         if (!in.tableMode)
             continue;
         checkNameParts(grid, row, in, here);
-        const NamingState s = FormPhotoPath(in, rowCells(grid, row), NamingState{}).state;
+        const PhotoPathResult formed = FormPhotoPath(in, rowCells(grid, row), NamingState{});
+        const NamingState &s = formed.state;
+        if (formed.problem == kBlankNameProblem)
+            here << QStringLiteral("文件名为空，这个人的照片无法保存");
         if (!in.numberOn && !s.photoPath.isEmpty()) {
             pathRows[s.photoPath] << row;
             if (QFileInfo::exists(s.photoPath))

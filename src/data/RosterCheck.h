@@ -17,6 +17,7 @@ class TableGrid;
 //
 // - key fields blank or unusable (the write-back would refuse the row);
 // - rows sharing their keys (the write-back would refuse both);
+// - rows whose file-name columns are blank (the save refuses them);
 // - rows that would get the same photo file (numbering off);
 // - name and folder parts the save would rewrite ("/", control characters)
 //   or refuse ("." and "..");

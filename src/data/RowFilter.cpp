@@ -30,10 +30,18 @@ QStringList DistinctValues(const DataSource &ds, const QString &column)
     const Recordset values = db->openRecordset(statement);
     QStringList texts;
     texts.reserve(values.size());
+    // The grid shows a Null and an empty text alike: one blank entry stands
+    // for both, where the first of them came.
+    bool blankListed = false;
     for (qsizetype i = 0; i < values.size(); ++i) {
         const Value &v = values.value(i, 0);
-        if (!v.isNull())
-            texts << v.toText();
+        const QString text = v.isNull() ? QString() : v.toText();
+        if (text.isEmpty()) {
+            if (blankListed)
+                continue;
+            blankListed = true;
+        }
+        texts << text;
     }
     return texts;
 }

@@ -16,8 +16,10 @@ class QComboBox;
 // cannot be written.
 QString DistinctQuery(const QString &column, const QString &tableName);
 
-// The distinct non-null values of the column, as text, in the engine's
-// order. Opens and closes the database. Throws lumora::engine::EngineError.
+// The distinct values of the column, as text, in the engine's order; Nulls
+// and empty texts share one empty entry, which filters on both (see
+// SqlText::equals). Opens and closes the database. Throws
+// lumora::engine::EngineError.
 QStringList DistinctValues(const DataSource &ds, const QString &column);
 
 // Handler of Combo1: "全部" (or nothing) selected leaves Combo2 with the

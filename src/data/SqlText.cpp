@@ -91,8 +91,30 @@ std::optional<QString> literal(qint16 type, const QString &value, QString *why)
     }
 }
 
+// Whether literal() makes values of the type.
+static bool hasLiterals(qint16 type)
+{
+    switch (type) {
+    case DaoText:
+    case DaoMemo:
+    case DaoByte:
+    case DaoInteger:
+    case DaoLong:
+    case DaoCurrency:
+    case DaoSingle:
+    case DaoDouble:
+    case DaoDecimal:
+    case DaoDate:
+    case DaoBoolean: return true;
+    default: return false;
+    }
+}
+
 std::optional<QString> equals(const QString &column, qint16 type, const QString &value, QString *why)
 {
+    // A number, date or yes/no that is Null shows as an empty cell too.
+    if (value.isEmpty() && type != DaoText && type != DaoMemo && hasLiterals(type))
+        return QLatin1Char('(') + column + QStringLiteral(" is null)");
     const std::optional<QString> text = literal(type, value, why);
     if (!text)
         return std::nullopt;

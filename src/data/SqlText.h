@@ -34,7 +34,9 @@ std::optional<QString> literal(qint16 type, const QString &value, QString *why =
 // The condition that a column (as it stands in a statement, see columnName)
 // holds the value the grid shows: column + "=" + literal. An empty text of
 // a text or memo column also takes a Null, which the grid shows as the same
-// empty cell: "(XM='' or XM is null)". Refused as literal() refuses.
+// empty cell: "(XM='' or XM is null)"; for a number, date or yes/no column
+// the empty text is its Null alone: "(CJ is null)". Refused as literal()
+// refuses.
 std::optional<QString> equals(const QString &column, qint16 type, const QString &value,
                               QString *why = nullptr);
 

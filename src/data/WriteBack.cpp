@@ -58,6 +58,14 @@ WriteBackStatement BuildUpdateStatement(const QString &tableName, const QString 
         result.error = QStringLiteral("列名“%1”不能用于语句").arg(targetColumn);
         return result;
     }
+    // The keys find the person: a name written into one of them would
+    // replace the very value that identifies the record.
+    for (const WriteBackKey &key : keys) {
+        if (key.column.compare(targetColumn, Qt::CaseInsensitive) == 0) {
+            result.error = QStringLiteral("目标列“%1”是主键，文件名不能写入主键列").arg(targetColumn);
+            return result;
+        }
+    }
     const bool storable =
         targetType == DaoText || targetType == DaoMemo || targetType == DaoDouble || targetType == DaoDate;
     if (!storable) {

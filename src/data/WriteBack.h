@@ -46,7 +46,9 @@ QString StoredFileName(const QString &photoName, bool withExtension, const QStri
 
 // "update " + table + " set " + target + "=" + literal + " where " + conditions,
 // the literal made for the target's type (text and memo quoted with
-// apostrophes doubled, double and date checked).
+// apostrophes doubled, double and date checked). Refused when the target is
+// one of the key columns (names compared ignoring letter case, as the
+// engines do).
 WriteBackStatement BuildUpdateStatement(const QString &tableName, const QString &targetColumn,
                                         qint16 targetType, const QString &storedValue,
                                         const QList<WriteBackKey> &keys);

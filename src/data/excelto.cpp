@@ -17,13 +17,14 @@ struct Kind
 {
     const char *connect;
     const char *extension;
+    const char *name; // the kind button's caption
 };
 // Index order of the Option1 buttons.
 constexpr Kind kinds[] = {
-    {"Excel 8.0", "XLS"},
-    {"", "mdb"},
-    {"FOXPro3.0", "DBF"},
-    {"dBASE IV", "DBF"},
+    {"Excel 8.0", "XLS", "Excel数据"},
+    {"", "mdb", "Access数据库"},
+    {"FOXPro3.0", "DBF", "FoxPro数据库"},
+    {"dBASE IV", "DBF", "dBase数据库"},
 };
 } // namespace
 
@@ -35,6 +36,14 @@ QString excelto::kindConnectString(int kind)
 QString excelto::kindExtension(int kind)
 {
     return kind >= 0 && kind < 4 ? QString::fromLatin1(kinds[kind].extension) : QString();
+}
+
+QString excelto::kindName(const QString &connectString)
+{
+    for (const Kind &k : kinds)
+        if (connectString.compare(QLatin1String(k.connect), Qt::CaseInsensitive) == 0)
+            return QString::fromUtf8(k.name);
+    return QStringLiteral("数据表");
 }
 
 excelto::excelto(DialogService *dialogs, QWidget *parent)
@@ -73,8 +82,34 @@ excelto::~excelto() = default;
 
 void excelto::chooseKind(int kind)
 {
-    m_ds->connectString = kindConnectString(kind);
+    const QString connect = kindConnectString(kind);
+    // A file opened as one kind is no choice of another: it is let go, and
+    // the operator browses again.
+    if (connect != m_ds->connectString && !m_ds->databasePath.isEmpty()) {
+        forgetFile();
+        m_ds->databasePath.clear();
+        ui->Text1->clear();
+    }
+    m_ds->connectString = connect;
     m_ds->fileExtension = kindExtension(kind);
+}
+
+void excelto::forgetTable()
+{
+    m_ds->tableName.clear();
+    m_ds->fieldTypes.clear();
+    m_ds->keyColumns.clear();
+    m_ds->keyCount = 0;
+    ui->List2->clear();
+    ui->Command2->setEnabled(false);
+}
+
+void excelto::forgetFile()
+{
+    forgetTable();
+    releaseDatabase();
+    const QSignalBlocker quiet(ui->List1);
+    ui->List1->clear();
 }
 
 void excelto::showError(const QString &text)
@@ -95,6 +130,9 @@ void excelto::browse()
     if (!dialog.ShowOpen())
         return;
     const QString path = dialog.filename();
+    // Nothing of the file shown before goes with the new one: its tables,
+    // fields, types and keys are gone, and 打开 waits for a table of this file.
+    forgetFile();
     m_ds->databasePath = path;
     ui->Text1->setText(path);
     showError(QString());
@@ -102,8 +140,9 @@ void excelto::browse()
         std::unique_ptr<Database> db = Database::open(path, m_ds->connectString);
         const QStringList names = db->tableNames();
         m_db = std::move(db);
-        ui->List1->clear();
+        const QSignalBlocker quiet(ui->List1);
         ui->List1->addItems(names);
+        ui->List1->setCurrentRow(-1);
     } catch (...) {
         showError(QStringLiteral("无法打开：") + CurrentFailureText());
     }
@@ -111,6 +150,8 @@ void excelto::browse()
 
 void excelto::chooseTable(int row)
 {
+    // The fields and keys shown belong to the table chosen before.
+    forgetTable();
     if (row < 0 || !m_db)
         return;
     const QString name = ui->List1->item(row)->text();
@@ -119,10 +160,8 @@ void excelto::chooseTable(int row)
         // The table's own description gives the names and types: no record
         // needs to be read for them.
         const QList<FieldInfo> fields = m_db->fields(name);
-        m_ds->fieldTypes.clear();
         m_ds->tableName = QLatin1Char('[') + name + QLatin1Char(']');
         ui->Command2->setEnabled(true);
-        ui->List2->clear();
         for (const FieldInfo &field : fields) {
             ui->List2->addItem(field.name);
             m_ds->fieldTypes << field.daoType;
@@ -134,6 +173,8 @@ void excelto::chooseTable(int row)
 
 void excelto::openTable()
 {
+    if (m_ds->tableName.isEmpty() || !m_db)
+        return;
     QList<qint16> keys;
     for (int i = 0; i < ui->List2->count(); ++i)
         if (ui->List2->item(i)->isSelected())
@@ -141,6 +182,9 @@ void excelto::openTable()
     m_ds->keyColumns = keys;
     m_ds->keyCount = qint16(keys.size());
     releaseDatabase();
+    // Out of the way of what the main window asks while it loads the table
+    // (whether to resume the roster's day).
+    hide();
     emit tableChosen(*m_ds);
     close();
 }

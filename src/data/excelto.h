@@ -35,6 +35,8 @@ public:
     // FoxPro, dBase).
     static QString kindConnectString(int kind);
     static QString kindExtension(int kind);
+    // The caption of the kind a connect string belongs to ("dBase数据库").
+    static QString kindName(const QString &connectString);
 
 signals:
     // Open was pressed: `chosen` names the kind, file, table, field types
@@ -56,6 +58,10 @@ private:
     void openTable();
     void showError(const QString &text);
     void releaseDatabase();
+    // Lets go of the chosen table: its fields, types and keys; 打开 disabled.
+    void forgetTable();
+    // Lets go of the file's tables and database as well.
+    void forgetFile();
 
     std::unique_ptr<Ui::excelto> ui;
     std::unique_ptr<DataSource> m_ds;

@@ -16,9 +16,9 @@ void QtMessageService::showMessage(QWidget *parent, const QString &text, const Q
     box.exec();
 }
 
-bool QtMessageService::askYesNo(QWidget *parent, const QString &text, const QString &title)
+bool QtMessageService::askYesNo(QWidget *parent, const QString &text, const QString &title, Default button)
 {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
-    box.setDefaultButton(QMessageBox::Yes);
+    box.setDefaultButton(button == Default::Yes ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }

@@ -20,8 +20,13 @@ public:
 
     virtual ~MessageService() = default;
     virtual void showMessage(QWidget *parent, const QString &text, const QString &title, Icon icon) = 0;
+    // Which button Enter presses.
+    enum class Default {
+        Yes,
+        No
+    };
     // True for Yes.
-    virtual bool askYesNo(QWidget *parent, const QString &text, const QString &title) = 0;
+    virtual bool askYesNo(QWidget *parent, const QString &text, const QString &title, Default button) = 0;
 
     void show(QWidget *parent, const QString &text) { showMessage(parent, text, programTitle(), Icon::None); }
     static QString programTitle() { return QStringLiteral("Lumora"); }
@@ -32,5 +37,5 @@ class QtMessageService : public MessageService
 {
 public:
     void showMessage(QWidget *parent, const QString &text, const QString &title, Icon icon) override;
-    bool askYesNo(QWidget *parent, const QString &text, const QString &title) override;
+    bool askYesNo(QWidget *parent, const QString &text, const QString &title, Default button) override;
 };

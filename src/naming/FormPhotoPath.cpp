@@ -40,6 +40,7 @@ PhotoPathResult FormPhotoPath(const NamingInputs &in, const RowCellReader &cells
     QString subPart;
     QString name;
     bool folderRefused = false;
+    bool nameBlank = false;
     if (in.tableMode) {
         if (in.subFolder1On) {
             const std::optional<QString> cell = cells(in.subFolder1Index + 1);
@@ -62,12 +63,17 @@ PhotoPathResult FormPhotoPath(const NamingInputs &in, const RowCellReader &cells
         if (!name1)
             return result;
         name = safeNamePart(*name1);
+        QString cellTexts = *name1;
         if (in.name2On) {
             const std::optional<QString> name2 = cells(in.name2Index + 1);
             if (!name2)
                 return result;
             name += safeNamePart(*name2);
+            cellTexts += *name2;
         }
+        // A person without a name would get a hidden ".jpg" (or a bare
+        // number), and the next such person would replace it.
+        nameBlank = cellTexts.trimmed().isEmpty();
     } else {
         if (in.typedName.isEmpty()) {
             result.message = kNoTypedNameMessage;
@@ -79,11 +85,13 @@ PhotoPathResult FormPhotoPath(const NamingInputs &in, const RowCellReader &cells
         name += safeNamePart(in.numberText);
 
     s.photoName = name;
-    if (folderRefused) {
+    if (folderRefused || nameBlank) {
         s.photoFolder.clear();
         s.photoPath.clear();
-        result.problem = QStringLiteral("可变目录“%1”不能用作文件夹名，照片无法保存")
-                             .arg(isUsableFolderName(s.subFolder1) ? s.subFolder2 : s.subFolder1);
+        result.problem = folderRefused
+                             ? QStringLiteral("可变目录“%1”不能用作文件夹名，照片无法保存")
+                                   .arg(isUsableFolderName(s.subFolder1) ? s.subFolder2 : s.subFolder1)
+                             : kBlankNameProblem;
     } else {
         s.photoFolder = s.baseFolder + subPart;
         s.photoPath = s.photoFolder + name + QLatin1Char('.') + in.format;

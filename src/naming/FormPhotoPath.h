@@ -48,12 +48,14 @@ struct PhotoPathResult
 inline const QString kNoSaveFolderMessage = QStringLiteral("请点击 浏览 按钮，先设置保存目录！");
 inline const QString kNoTypedNameMessage = QStringLiteral("没有输入文件名，请输入！");
 inline const QString kText2Prefix = QStringLiteral("照片保存目录及文件名：");
+inline const QString kBlankNameProblem = QStringLiteral("这个人的文件名列为空，照片无法保存");
 
 // Forms the folder and file name of the next picture from the inputs and the
 // current row, starting from the previous state. Stops early, keeping what is
 // already updated, when the save folder or the typed name is empty or a cell
 // cannot be read. Cell texts and the typed name go through safeNamePart; a
-// sub-folder named "." or ".." leaves photoFolder and photoPath empty, so that
-// nothing can be saved until the row or the settings change.
+// sub-folder named "." or ".." and, in data-table mode, name columns that are
+// blank for the row (empty or only blanks) leave photoFolder and photoPath
+// empty, so that nothing can be saved until the row or the settings change.
 PhotoPathResult FormPhotoPath(const NamingInputs &inputs, const RowCellReader &cells,
                               const NamingState &previous);

@@ -7,7 +7,9 @@
 #include "naming/SaveHost.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 SaveFlow::SaveFlow(SaveHost &host, TableGrid &grid, CaptureControl &camera, MessageService &messages,
                    QWidget *dialogParent)
@@ -26,6 +28,38 @@ SaveFlow::Outcome SaveFlow::interrupted(const QString &status)
     m_host.setButtonEnabled(SaveButton::Save, false);
     m_host.setStatus(status);
     return Outcome::Failed;
+}
+
+bool SaveFlow::moveToTrash(const QString &path, QString *trashed)
+{
+    // Without the user's data folder (a new account has no ~/.local/share)
+    // Qt makes its "files" and "info" folders in the working folder,
+    // wherever that is: the folder the home trash lives in is made first,
+    // and a file that went anywhere but an absolute trash is brought back.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    if (!QFile::moveToTrash(path, trashed))
+        return false;
+    if (QFileInfo(*trashed).isAbsolute())
+        return true;
+    const QFileInfo stray(*trashed);
+    putBackFromTrash(stray.absoluteFilePath(), path);
+    // Its folders go too, when nothing else is in them.
+    QDir().rmdir(stray.absolutePath());
+    QDir().rmdir(stray.absoluteDir().filePath(QStringLiteral("../info")));
+    trashed->clear();
+    return false;
+}
+
+// Moves a file the trash took (Trash/files/NAME) back to where it was and
+// drops its Trash/info/NAME.trashinfo.
+bool SaveFlow::putBackFromTrash(const QString &trashed, const QString &original)
+{
+    if (QFileInfo::exists(original) || !QFile::rename(trashed, original))
+        return false;
+    const QFileInfo inTrash(trashed);
+    QFile::remove(inTrash.dir().filePath(QStringLiteral("../info/")) + inTrash.fileName() +
+                  QStringLiteral(".trashinfo"));
+    return true;
 }
 
 // Creates one folder level unless something of that name is there already.
@@ -76,10 +110,12 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming, const NamingInputs &i
         }
     }
 
-    // 2. Ask before replacing a picture saved earlier.
-    if (QFileInfo(s.photoPath).isFile()) {
+    // 2. Ask before replacing a picture saved earlier; Enter keeps it.
+    const bool replacing = QFileInfo(s.photoPath).isFile();
+    if (replacing) {
         const QString question = s.photoPath + QLatin1Char('\n') + kOverwriteQuestion;
-        if (!m_messages.askYesNo(m_parent, question, MessageService::programTitle())) {
+        if (!m_messages.askYesNo(m_parent, question, MessageService::programTitle(),
+                                 MessageService::Default::No)) {
             m_host.setStatus(QStringLiteral("照片未保存：保留了原有文件 %1").arg(s.photoPath));
             return Outcome::Declined;
         }
@@ -95,15 +131,29 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming, const NamingInputs &i
     }
     const QString typedName = in.typedName;
 
+    // The picture replaced is not destroyed: it goes to the desktop's
+    // trash, where the operator can still get it back.
+    QString trashed;
+    if (replacing && !moveToTrash(s.photoPath, &trashed))
+        return interrupted(
+            QStringLiteral("照片未保存：原有照片 %1 无法移到回收站，没有覆盖它").arg(s.photoPath));
+
     // 5. The picture itself.
     if (!m_camera.SaveStill(s.photoPath)) {
         const QString reason = m_camera.lastError();
-        return interrupted(reason.isEmpty()
-                               ? QStringLiteral("照片未保存：无法写入 %1").arg(s.photoPath)
-                               : QStringLiteral("照片未保存：无法写入 %1（%2）").arg(s.photoPath, reason));
+        QString status = reason.isEmpty()
+                             ? QStringLiteral("照片未保存：无法写入 %1").arg(s.photoPath)
+                             : QStringLiteral("照片未保存：无法写入 %1（%2）").arg(s.photoPath, reason);
+        if (!trashed.isEmpty())
+            status += putBackFromTrash(trashed, s.photoPath)
+                          ? QStringLiteral("；原有照片已放回")
+                          : QStringLiteral("；原有照片在回收站中：%1").arg(trashed);
+        return interrupted(status);
     }
 
     QString status = QStringLiteral("照片已保存：%1").arg(s.photoPath);
+    if (!trashed.isEmpty())
+        status += QStringLiteral("（原有照片已移到回收站）");
     if (tableMode) {
         m_host.markStillFiled();
         // 6. On to the next row, after the file name went into this one.

@@ -43,6 +43,10 @@ public:
 private:
     Outcome interrupted(const QString &status);
     bool makeFolder(const QString &path);
+    // QFile::moveToTrash into the user's trash; false (and the file where
+    // it was) when it did not go there.
+    static bool moveToTrash(const QString &path, QString *trashed);
+    static bool putBackFromTrash(const QString &trashed, const QString &original);
     void appendToSavedList(const QString &typedName, const QString &photoPath);
 
     SaveHost &m_host;
