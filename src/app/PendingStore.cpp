@@ -1,36 +1,12 @@
 #include "app/PendingStore.h"
 
-#include "app/SettingsStore.h"
+#include "app/RosterStore.h"
 
-#include <QCryptographicHash>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSettings>
 
 namespace {
-
-QSettings openStore()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QLatin1String(SettingsStore::application),
-                     QLatin1String(SettingsStore::application));
-}
-
-QString rosterFile(const QString &path)
-{
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
-}
-
-// "Pending/<first 16 hex digits of SHA-1(file + newline + table)>".
-QString groupOf(const QString &rosterPath, const QString &tableName)
-{
-    const QByteArray id = (rosterFile(rosterPath) + QLatin1Char('\n') + tableName).toUtf8();
-    return QStringLiteral("Pending/") +
-           QString::fromLatin1(QCryptographicHash::hash(id, QCryptographicHash::Sha1).toHex().left(16));
-}
 
 QJsonArray toJson(const QStringList &texts)
 {
@@ -89,10 +65,8 @@ PendingWriteBack fromJson(const QJsonObject &o)
 
 QList<PendingWriteBack> PendingStore::load(const QString &rosterPath, const QString &tableName)
 {
-    QSettings store = openStore();
-    store.beginGroup(groupOf(rosterPath, tableName));
     const QJsonDocument doc =
-        QJsonDocument::fromJson(store.value(QStringLiteral("entries")).toString().toUtf8());
+        QJsonDocument::fromJson(RosterStore(rosterPath, tableName).value(QStringLiteral("pending")).toUtf8());
     QList<PendingWriteBack> entries;
     for (const QJsonValue &v : doc.array())
         entries << fromJson(v.toObject());
@@ -102,21 +76,11 @@ QList<PendingWriteBack> PendingStore::load(const QString &rosterPath, const QStr
 bool PendingStore::save(const QString &rosterPath, const QString &tableName,
                         const QList<PendingWriteBack> &entries)
 {
-    QSettings store = openStore();
-    const QString group = groupOf(rosterPath, tableName);
-    if (entries.isEmpty()) {
-        store.remove(group);
-    } else {
-        QJsonArray list;
-        for (const PendingWriteBack &e : entries)
-            list.append(toJson(e));
-        store.beginGroup(group);
-        store.setValue(QStringLiteral("roster"), rosterFile(rosterPath));
-        store.setValue(QStringLiteral("table"), tableName);
-        store.setValue(QStringLiteral("entries"),
-                       QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
-        store.endGroup();
-    }
-    store.sync();
-    return store.status() == QSettings::NoError;
+    QJsonArray list;
+    for (const PendingWriteBack &e : entries)
+        list.append(toJson(e));
+    return RosterStore(rosterPath, tableName)
+        .setValue(QStringLiteral("pending"),
+                  entries.isEmpty() ? QString()
+                                    : QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
 }

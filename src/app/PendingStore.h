@@ -5,11 +5,9 @@
 #include <QList>
 #include <QString>
 
-// The names not yet written into a roster, kept per roster (its file and
-// table) in the settings file, beside the program's own keys and apart
-// from them (group "Pending"), so that no restart loses one. Each roster's
-// list is one JSON text under a group named after a digest of the file's
-// path and the table, which also stand in the group for a person to read.
+// The names not yet written into a roster, kept with the roster's other
+// values (RosterStore, key "pending": one JSON text), so that no restart
+// loses one.
 //
 //     PendingStore::save(path, "[roster]", entries);  // an empty list removes the group
 //     const QList<PendingWriteBack> kept = PendingStore::load(path, "[roster]");
