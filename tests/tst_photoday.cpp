@@ -161,54 +161,56 @@ PendingPanel *pendingOf(WindowHarness &d)
     if (!panel)
         qFatal("the window keeps no names for later");
     return panel;
-    // The day settings a restart must not lose, as the controls show them.
-    QStringList daySettings(const WindowHarness &d)
-    {
-        QStringList shown;
-        for (const char *name :
-             {"Text1", "Comfname1", "Chefname2", "Comfname2", "Chekb1", "Comkb1", "Chekb2",  "Comkb2",
-              "Comgs", "Cheqbm",    "Texqbm",    "Chekzm",    "Comzd",  "Chezd",  "Comtext", "Comt1",
-              "Cheta", "Comt2",     "Textt",     "Texleft",   "Textop", "Check1"})
-            shown << QLatin1String(name) + QLatin1Char('=') + SettingsBinding::storedText(d.w<QWidget>(name));
-        return shown;
-    }
+}
 
-    // One column of every record, read afresh from the roster's file.
-    QStringList columnOf(const DataSource &ds, int field)
-    {
-        const std::unique_ptr<Database> db = OpenDatabase(ds);
-        const Recordset rs = db->openRecordset(ds.tableName);
-        QStringList out;
-        for (qsizetype r = 0; r < rs.size(); ++r)
-            out << rs.value(r, field).toText();
-        return out;
-    }
+// The day settings a restart must not lose, as the controls show them.
+QStringList daySettings(const WindowHarness &d)
+{
+    QStringList shown;
+    for (const char *name :
+         {"Text1", "Comfname1", "Chefname2", "Comfname2", "Chekb1", "Comkb1", "Chekb2",  "Comkb2",
+          "Comgs", "Cheqbm",    "Texqbm",    "Chekzm",    "Comzd",  "Chezd",  "Comtext", "Comt1",
+          "Cheta", "Comt2",     "Textt",     "Texleft",   "Textop", "Check1"})
+        shown << QLatin1String(name) + QLatin1Char('=') + SettingsBinding::storedText(d.w<QWidget>(name));
+    return shown;
+}
 
-    // Every file under a folder, relative to it.
-    QStringList filesUnder(const QString &folder)
-    {
-        QStringList files;
-        QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            files << QDir(folder).relativeFilePath(it.next());
-        files.sort();
-        return files;
-    }
+// One column of every record, read afresh from the roster's file.
+QStringList columnOf(const DataSource &ds, int field)
+{
+    const std::unique_ptr<Database> db = OpenDatabase(ds);
+    const Recordset rs = db->openRecordset(ds.tableName);
+    QStringList out;
+    for (qsizetype r = 0; r < rs.size(); ++r)
+        out << rs.value(r, field).toText();
+    return out;
+}
 
-    // Takes and saves one photo for each of the rows, from the first given.
-    void photographRows(WindowHarness & d, int first, int count)
-    {
-        TableGrid *grid = d.form->grid();
-        grid->setActiveCell(first, 1);
-        for (int i = 0; i < count; ++i) {
-            if (d.button("Command4")->isEnabled())
-                d.button("Command4")->click();
-            else
-                d.button("Command1")->click();
-            d.button("Command3")->click();
-            d.button("Command8")->click();
-        }
+// Every file under a folder, relative to it.
+QStringList filesUnder(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(folder).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+// Takes and saves one photo for each of the rows, from the first given.
+void photographRows(WindowHarness &d, int first, int count)
+{
+    TableGrid *grid = d.form->grid();
+    grid->setActiveCell(first, 1);
+    for (int i = 0; i < count; ++i) {
+        if (d.button("Command4")->isEnabled())
+            d.button("Command4")->click();
+        else
+            d.button("Command1")->click();
+        d.button("Command3")->click();
+        d.button("Command8")->click();
     }
+}
 
 } // namespace
 
@@ -466,193 +468,195 @@ void TstPhotoDay::keptNamesFindTheirPeopleInTheMendedRoster()
     QVERIFY2(left.at(0).reason.contains(QStringLiteral("主键“XH”为空")), qPrintable(left.at(0).reason));
     QCOMPARE(d.w<QPushButton>("Labwxr")->text(), QStringLiteral("未写入 1"));
     QVERIFY2(d.form->statusText().contains(QStringLiteral("已写入 3 个")), qPrintable(d.form->statusText()));
-    void TstPhotoDay::restartResumesTheDay_data()
-    {
-        QTest::addColumn<QString>("roster"); // which roster file
-        QTest::addColumn<int>("kind");       // the open-table window's kind button
-        QTest::addColumn<int>("key");        // field positions: the key,
-        QTest::addColumn<int>("name");       // the name,
-        QTest::addColumn<int>("folder");     // the sub-folder (-1: none)
-        QTest::addColumn<int>("target");     // and the column the name goes into
-        QTest::newRow("dBase") << "dbf" << 3 << 0 << 1 << 2 << 3;
-        QTest::newRow("Excel, made by LibreOffice") << "xls" << 0 << 0 << 1 << 2 << 5;
-        QTest::newRow("Access") << "mdb" << 1 << 0 << 0 << -1 << 1;
-    }
+}
 
-    // Half a day, a restart (and a run at lunch that opened no roster), the
-    // resume, the other half: the second half's photos and names land exactly
-    // where the first half's did.
-    void TstPhotoDay::restartResumesTheDay()
-    {
-        QFETCH(QString, roster);
-        QFETCH(int, kind);
-        QFETCH(int, key);
-        QFETCH(int, name);
-        QFETCH(int, folder);
-        QFETCH(int, target);
+void TstPhotoDay::restartResumesTheDay_data()
+{
+    QTest::addColumn<QString>("roster"); // which roster file
+    QTest::addColumn<int>("kind");       // the open-table window's kind button
+    QTest::addColumn<int>("key");        // field positions: the key,
+    QTest::addColumn<int>("name");       // the name,
+    QTest::addColumn<int>("folder");     // the sub-folder (-1: none)
+    QTest::addColumn<int>("target");     // and the column the name goes into
+    QTest::newRow("dBase") << "dbf" << 3 << 0 << 1 << 2 << 3;
+    QTest::newRow("Excel, made by LibreOffice") << "xls" << 0 << 0 << 1 << 2 << 5;
+    QTest::newRow("Access") << "mdb" << 1 << 0 << 0 << -1 << 1;
+}
 
-        QString path = m_dir->filePath(QStringLiteral("roster.") + roster);
-        if (roster == QLatin1String("dbf")) {
-            DbfMaker t({{"XH", 'C', 10}, {"XM", 'C', 20}, {"BJ", 'C', 10}, {"ZP", 'C', 40}});
-            for (const QStringList &row : kAwkward.mid(6))
-                t.add(row);
-            QVERIFY(t.write(path));
-        } else {
-            const QString source = roster == QLatin1String("xls")
-                                       ? QStringLiteral("/generated/roster_zh_30.xls")
-                                       : QStringLiteral("/mdb/ucanaccess_weirdObjectNames.mdb");
-            QVERIFY(QFile::copy(qEnvironmentVariable("LUMORA_TEST_DATA") + source, path));
-            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-            if (roster == QLatin1String("mdb"))
-                MdbRowInserter::append(path, QStringLiteral("19 MB 01 BEZAHLT ???"), 4, [](int i) {
-                    return std::map<int, Value>{{0, Value::integer(i + 2)}, {1, Value::null()}};
-                });
-        }
-        const QString photos = m_dir->filePath(QStringLiteral("photos"));
-        QDir().mkpath(photos);
+// Half a day, a restart (and a run at lunch that opened no roster), the
+// resume, the other half: the second half's photos and names land exactly
+// where the first half's did.
+void TstPhotoDay::restartResumesTheDay()
+{
+    QFETCH(QString, roster);
+    QFETCH(int, kind);
+    QFETCH(int, key);
+    QFETCH(int, name);
+    QFETCH(int, folder);
+    QFETCH(int, target);
 
-        // GIVEN the morning: the roster opened for the first time (no question),
-        // the day set up, two people photographed
-        WindowHarness d;
-        d.build();
-        QVERIFY(d.openTable(path, {key}, kind));
-        QVERIFY(d.messages.texts().isEmpty());
-        d.w<QLineEdit>("Text1")->setText(photos);
-        d.w<QComboBox>("Comfname1")->setCurrentIndex(name);
-        if (folder >= 0) {
-            d.w<QCheckBox>("Chekb1")->setChecked(true);
-            d.w<QComboBox>("Comkb1")->setCurrentIndex(folder);
-        }
-        d.w<QComboBox>("Comgs")->setCurrentIndex(1);
-        d.w<QCheckBox>("Cheqbm")->setChecked(true);
-        d.w<QCheckBox>("Chezd")->setChecked(true);
-        pick(d.w<QComboBox>("Comzd"), target);
-        d.w<QCheckBox>("Chekzm")->setChecked(true);
-        d.w<QCheckBox>("Check1")->setChecked(true);
-        d.w<QComboBox>("Comtext")->setCurrentIndex(2);
-        d.w<QLineEdit>("Textt")->setText(QStringLiteral("期末"));
-        photographRows(d, 1, 2);
-        const DataSource ds = d.form->dataSource();
-        const QStringList before = columnOf(ds, target);
-        const QStringList morning = daySettings(d);
-        QVERIFY(d.messages.texts().isEmpty());
-        d.form->close();
-        const QString storedName = SettingsStore::get(QStringLiteral("zpnamecom1"), QString());
-        QCOMPARE(storedName, QString::number(name));
-
-        // ... a run at lunch that ends before any roster is loaded keeps the
-        // stored column choices
-        d.form.reset();
-        d.build();
-        d.form->close();
-        QCOMPARE(SettingsStore::get(QStringLiteral("zpnamecom1"), QString()), storedName);
-
-        // WHEN the program starts again: as before, nothing of the day is back
-        // until the roster is opened; then the resume is offered, Yes by default
-        d.form.reset();
-        d.build();
-        QCOMPARE(d.w<QComboBox>("Comgs")->currentText(), QStringLiteral("jpg"));
-        QVERIFY(!d.w<QCheckBox>("Chezd")->isChecked());
-        QVERIFY(d.openTable(path, {key}, kind));
-        QCOMPARE(d.messages.messages.size(), 1);
-        QVERIFY(d.messages.messages.first().question);
-        QVERIFY(d.messages.messages.first().text.startsWith(kResumeQuestion));
-        QCOMPARE(d.messages.messages.first().button, MessageService::Default::Yes);
-
-        // THEN the day's settings are back, the photos of the morning counted
-        QCOMPARE(daySettings(d), morning);
-        auto *progress = d.form->findChild<QLabel *>(QStringLiteral("Labyipai"));
-        QTRY_VERIFY2(progress->text().startsWith(QStringLiteral("已拍 2 / ")), qPrintable(progress->text()));
-
-        // ... and the afternoon's photos and names land where the morning's did
-        photographRows(d, 3, 2);
-        TableGrid *grid = d.form->grid();
-        QStringList expectedFiles;
-        QStringList expectedColumn = before;
-        for (int row = 1; row <= 4; ++row) {
-            const QString stored =
-                grid->cellText(row, name + 1) + QString::number(10000 + row) + QStringLiteral(".bmp");
-            expectedFiles << (folder >= 0 ? grid->cellText(row, folder + 1) + QLatin1Char('/') : QString()) +
-                                 stored;
-            expectedColumn[row - 1] = stored;
-        }
-        expectedFiles.sort();
-        QCOMPARE(filesUnder(photos), expectedFiles);
-        QCOMPARE(columnOf(ds, target), expectedColumn);
-        QCOMPARE(d.w<QLineEdit>("Texqbm")->text(), QStringLiteral("10005"));
-    }
-
-    // The roster opened without keys, the write-back refused; the same table
-    // opened again with 学号 as key: the write-back column the pickers kept (学号)
-    // is let go, and no name ever reaches a key.
-    void TstPhotoDay::keyColumnNeverTakesTheName()
-    {
-        const QString path = m_dir->filePath(QStringLiteral("roster.xls"));
-        QVERIFY(QFile::copy(
-            qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/generated/roster_zh_30.xls"), path));
+    QString path = m_dir->filePath(QStringLiteral("roster.") + roster);
+    if (roster == QLatin1String("dbf")) {
+        DbfMaker t({{"XH", 'C', 10}, {"XM", 'C', 20}, {"BJ", 'C', 10}, {"ZP", 'C', 40}});
+        for (const QStringList &row : kAwkward.mid(6))
+            t.add(row);
+        QVERIFY(t.write(path));
+    } else {
+        const QString source = roster == QLatin1String("xls")
+                                   ? QStringLiteral("/generated/roster_zh_30.xls")
+                                   : QStringLiteral("/mdb/ucanaccess_weirdObjectNames.mdb");
+        QVERIFY(QFile::copy(qEnvironmentVariable("LUMORA_TEST_DATA") + source, path));
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-        WindowHarness d;
-        d.build();
-        QVERIFY(d.openTable(path, {}, 0));
-        d.w<QComboBox>("Comfname1")->setCurrentIndex(1);
-        d.w<QCheckBox>("Chezd")->click();
-        QVERIFY(!d.w<QCheckBox>("Chezd")->isChecked());
-        QCOMPARE(d.w<QComboBox>("Comzd")->currentText(), QStringLiteral("学号"));
-        const DataSource first = d.form->dataSource();
-        const QStringList ids = columnOf(first, 0);
-
-        QVERIFY(d.openTable(path, {0}, 0));
-        d.w<QCheckBox>("Chezd")->click();
-        QVERIFY(d.w<QCheckBox>("Chezd")->isChecked());
-        QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
-        photographRows(d, 1, 1);
-        QCOMPARE(columnOf(d.form->dataSource(), 0), ids);
-        QVERIFY2(d.form->statusText().contains(QStringLiteral("没有选择存放文件名的列")),
-                 qPrintable(d.form->statusText()));
-
-        // The operator picks the key all the same: told, in the roster's own
-        // kind, and nothing is chosen.
-        d.messages.clear();
-        pick(d.w<QComboBox>("Comzd"), 0);
-        QCOMPARE(d.messages.texts(), QStringList{"学号 已被您在打开Excel数据时指定为主键,请重新选择一个列!"});
-        QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
-        QCOMPARE(columnOf(d.form->dataSource(), 0), ids);
+        if (roster == QLatin1String("mdb"))
+            MdbRowInserter::append(path, QStringLiteral("19 MB 01 BEZAHLT ???"), 4, [](int i) {
+                return std::map<int, Value>{{0, Value::integer(i + 2)}, {1, Value::null()}};
+            });
     }
+    const QString photos = m_dir->filePath(QStringLiteral("photos"));
+    QDir().mkpath(photos);
 
-    // People whose name cell is empty or only blanks get no photo (no hidden
-    // ".jpg", nothing numbered), the save says why, and the roster check names
-    // them beforehand.
-    void TstPhotoDay::blankNameIsRefusedAndChecked()
-    {
-        WindowHarness d;
-        d.build();
-        const QString path =
-            roster(QStringLiteral("blank"),
-                   {{"201", "", "一班", ""}, {"202", "  ", "一班", ""}, {"203", "郑一", "一班", ""}});
-        QVERIFY(d.openTable(path, {0}));
-        const QString photos = m_dir->filePath(QStringLiteral("blank-photos"));
-        QDir().mkpath(photos);
-        d.w<QLineEdit>("Text1")->setText(photos);
-        d.w<QComboBox>("Comfname1")->setCurrentIndex(1);
-        d.w<QCheckBox>("Cheqbm")->setChecked(true);
-        QStringList lines;
-        for (const QString &line : d.form->findChild<PhotoDayPanel *>()->checkRoster(true))
-            if (line.contains(QStringLiteral("文件名为空")))
-                lines << line.section(QStringLiteral("："), 0, 0);
-        QCOMPARE(lines, (QStringList{"第 1 行", "第 2 行"}));
-
-        TableGrid *grid = d.form->grid();
-        for (int row : {1, 2}) {
-            grid->setActiveCell(row, 1);
-            d.button(d.button("Command4")->isEnabled() ? "Command4" : "Command1")->click();
-            d.button("Command3")->click();
-            d.button("Command8")->click();
-            QVERIFY2(d.form->statusText().contains(kBlankNameProblem), qPrintable(d.form->statusText()));
-            QCOMPARE(grid->currentRow, row);
-        }
-        photographRows(d, 3, 1);
-        QCOMPARE(filesUnder(photos), QStringList{"郑一10001.jpg"});
+    // GIVEN the morning: the roster opened for the first time (no question),
+    // the day set up, two people photographed
+    WindowHarness d;
+    d.build();
+    QVERIFY(d.openTable(path, {key}, kind));
+    QVERIFY(d.messages.texts().isEmpty());
+    d.w<QLineEdit>("Text1")->setText(photos);
+    d.w<QComboBox>("Comfname1")->setCurrentIndex(name);
+    if (folder >= 0) {
+        d.w<QCheckBox>("Chekb1")->setChecked(true);
+        d.w<QComboBox>("Comkb1")->setCurrentIndex(folder);
     }
+    d.w<QComboBox>("Comgs")->setCurrentIndex(1);
+    d.w<QCheckBox>("Cheqbm")->setChecked(true);
+    d.w<QCheckBox>("Chezd")->setChecked(true);
+    pick(d.w<QComboBox>("Comzd"), target);
+    d.w<QCheckBox>("Chekzm")->setChecked(true);
+    d.w<QCheckBox>("Check1")->setChecked(true);
+    d.w<QComboBox>("Comtext")->setCurrentIndex(2);
+    d.w<QLineEdit>("Textt")->setText(QStringLiteral("期末"));
+    photographRows(d, 1, 2);
+    const DataSource ds = d.form->dataSource();
+    const QStringList before = columnOf(ds, target);
+    const QStringList morning = daySettings(d);
+    QVERIFY(d.messages.texts().isEmpty());
+    d.form->close();
+    const QString storedName = SettingsStore::get(QStringLiteral("zpnamecom1"), QString());
+    QCOMPARE(storedName, QString::number(name));
 
-    QTEST_MAIN(TstPhotoDay)
+    // ... a run at lunch that ends before any roster is loaded keeps the
+    // stored column choices
+    d.form.reset();
+    d.build();
+    d.form->close();
+    QCOMPARE(SettingsStore::get(QStringLiteral("zpnamecom1"), QString()), storedName);
+
+    // WHEN the program starts again: as before, nothing of the day is back
+    // until the roster is opened; then the resume is offered, Yes by default
+    d.form.reset();
+    d.build();
+    QCOMPARE(d.w<QComboBox>("Comgs")->currentText(), QStringLiteral("jpg"));
+    QVERIFY(!d.w<QCheckBox>("Chezd")->isChecked());
+    QVERIFY(d.openTable(path, {key}, kind));
+    QCOMPARE(d.messages.messages.size(), 1);
+    QVERIFY(d.messages.messages.first().question);
+    QVERIFY(d.messages.messages.first().text.startsWith(kResumeQuestion));
+    QCOMPARE(d.messages.messages.first().button, MessageService::Default::Yes);
+
+    // THEN the day's settings are back, the photos of the morning counted
+    QCOMPARE(daySettings(d), morning);
+    auto *progress = d.form->findChild<QLabel *>(QStringLiteral("Labyipai"));
+    QTRY_VERIFY2(progress->text().startsWith(QStringLiteral("已拍 2 / ")), qPrintable(progress->text()));
+
+    // ... and the afternoon's photos and names land where the morning's did
+    photographRows(d, 3, 2);
+    TableGrid *grid = d.form->grid();
+    QStringList expectedFiles;
+    QStringList expectedColumn = before;
+    for (int row = 1; row <= 4; ++row) {
+        const QString stored =
+            grid->cellText(row, name + 1) + QString::number(10000 + row) + QStringLiteral(".bmp");
+        expectedFiles << (folder >= 0 ? grid->cellText(row, folder + 1) + QLatin1Char('/') : QString()) +
+                             stored;
+        expectedColumn[row - 1] = stored;
+    }
+    expectedFiles.sort();
+    QCOMPARE(filesUnder(photos), expectedFiles);
+    QCOMPARE(columnOf(ds, target), expectedColumn);
+    QCOMPARE(d.w<QLineEdit>("Texqbm")->text(), QStringLiteral("10005"));
+}
+
+// The roster opened without keys, the write-back refused; the same table
+// opened again with 学号 as key: the write-back column the pickers kept (学号)
+// is let go, and no name ever reaches a key.
+void TstPhotoDay::keyColumnNeverTakesTheName()
+{
+    const QString path = m_dir->filePath(QStringLiteral("roster.xls"));
+    QVERIFY(QFile::copy(
+        qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/generated/roster_zh_30.xls"), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    WindowHarness d;
+    d.build();
+    QVERIFY(d.openTable(path, {}, 0));
+    d.w<QComboBox>("Comfname1")->setCurrentIndex(1);
+    d.w<QCheckBox>("Chezd")->click();
+    QVERIFY(!d.w<QCheckBox>("Chezd")->isChecked());
+    QCOMPARE(d.w<QComboBox>("Comzd")->currentText(), QStringLiteral("学号"));
+    const DataSource first = d.form->dataSource();
+    const QStringList ids = columnOf(first, 0);
+
+    QVERIFY(d.openTable(path, {0}, 0));
+    d.w<QCheckBox>("Chezd")->click();
+    QVERIFY(d.w<QCheckBox>("Chezd")->isChecked());
+    QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
+    photographRows(d, 1, 1);
+    QCOMPARE(columnOf(d.form->dataSource(), 0), ids);
+    QVERIFY2(d.form->statusText().contains(QStringLiteral("没有选择存放文件名的列")),
+             qPrintable(d.form->statusText()));
+
+    // The operator picks the key all the same: told, in the roster's own
+    // kind, and nothing is chosen.
+    d.messages.clear();
+    pick(d.w<QComboBox>("Comzd"), 0);
+    QCOMPARE(d.messages.texts(), QStringList{"学号 已被您在打开Excel数据时指定为主键,请重新选择一个列!"});
+    QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
+    QCOMPARE(columnOf(d.form->dataSource(), 0), ids);
+}
+
+// People whose name cell is empty or only blanks get no photo (no hidden
+// ".jpg", nothing numbered), the save says why, and the roster check names
+// them beforehand.
+void TstPhotoDay::blankNameIsRefusedAndChecked()
+{
+    WindowHarness d;
+    d.build();
+    const QString path =
+        roster(QStringLiteral("blank"),
+               {{"201", "", "一班", ""}, {"202", "  ", "一班", ""}, {"203", "郑一", "一班", ""}});
+    QVERIFY(d.openTable(path, {0}));
+    const QString photos = m_dir->filePath(QStringLiteral("blank-photos"));
+    QDir().mkpath(photos);
+    d.w<QLineEdit>("Text1")->setText(photos);
+    d.w<QComboBox>("Comfname1")->setCurrentIndex(1);
+    d.w<QCheckBox>("Cheqbm")->setChecked(true);
+    QStringList lines;
+    for (const QString &line : d.form->findChild<PhotoDayPanel *>()->checkRoster(true))
+        if (line.contains(QStringLiteral("文件名为空")))
+            lines << line.section(QStringLiteral("："), 0, 0);
+    QCOMPARE(lines, (QStringList{"第 1 行", "第 2 行"}));
+
+    TableGrid *grid = d.form->grid();
+    for (int row : {1, 2}) {
+        grid->setActiveCell(row, 1);
+        d.button(d.button("Command4")->isEnabled() ? "Command4" : "Command1")->click();
+        d.button("Command3")->click();
+        d.button("Command8")->click();
+        QVERIFY2(d.form->statusText().contains(kBlankNameProblem), qPrintable(d.form->statusText()));
+        QCOMPARE(grid->currentRow, row);
+    }
+    photographRows(d, 3, 1);
+    QCOMPARE(filesUnder(photos), QStringList{"郑一10001.jpg"});
+}
+
+QTEST_MAIN(TstPhotoDay)
 #include "tst_photoday.moc"
