@@ -676,6 +676,8 @@ void TestDbf::readsCompleteRecordsOfOvercountedTable()
                      .arg(promised)
                      .arg(present)),
              qPrintable(table->notes().first().message));
+    QVERIFY(table->notes().first().warns &&
+            table->notes().first().chinese.contains(QString::number(present)));
     // A table whose count is right has nothing to say.
     QVERIFY(DbfTable::fromBytes(QStringLiteral("ok.dbf"), rawTable({"C:C:4"}, {"abcd"}))->notes().isEmpty());
 }
@@ -743,6 +745,8 @@ void TestDbf::unknownLanguageDriver()
         QVERIFY2(table->notes().first().message.contains(
                      QStringLiteral("odd.dbf: its language-driver byte 0x42 names no code page")),
                  qPrintable(table->notes().first().message));
+        QVERIFY(table->notes().first().warns &&
+                table->notes().first().chinese.contains(QStringLiteral("0x42")));
         try {
             table->update(0, 0, Value::text(QStringLiteral("ab")));
             QFAIL("text was written in a guessed code page");
