@@ -671,11 +671,13 @@ void TestDbf::readsCompleteRecordsOfOvercountedTable()
     for (int r = 0; r < present; ++r)
         QCOMPARE(table->value(r, 0).toText(), values[r]);
     QCOMPARE(table->notes().size(), 1);
-    QVERIFY2(table->notes().first().contains(
+    QVERIFY2(table->notes().first().message.contains(
                  QStringLiteral("over.dbf: its header promises %1 records, but only %2 are present")
                      .arg(promised)
                      .arg(present)),
-             qPrintable(table->notes().first()));
+             qPrintable(table->notes().first().message));
+    QVERIFY(table->notes().first().warns &&
+            table->notes().first().chinese.contains(QString::number(present)));
     // A table whose count is right has nothing to say.
     QVERIFY(DbfTable::fromBytes(QStringLiteral("ok.dbf"), rawTable({"C:C:4"}, {"abcd"}))->notes().isEmpty());
 }
@@ -740,9 +742,11 @@ void TestDbf::unknownLanguageDriver()
         QCOMPARE(table->codecName(), QByteArray("GBK"));
         QCOMPARE(table->value(0, 0).toText(), QStringLiteral("测试"));
         QCOMPARE(table->notes().size(), 1);
-        QVERIFY2(table->notes().first().contains(
+        QVERIFY2(table->notes().first().message.contains(
                      QStringLiteral("odd.dbf: its language-driver byte 0x42 names no code page")),
-                 qPrintable(table->notes().first()));
+                 qPrintable(table->notes().first().message));
+        QVERIFY(table->notes().first().warns &&
+                table->notes().first().chinese.contains(QStringLiteral("0x42")));
         try {
             table->update(0, 0, Value::text(QStringLiteral("ab")));
             QFAIL("text was written in a guessed code page");

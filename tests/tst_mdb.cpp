@@ -30,6 +30,15 @@ using MdbOracles::Tables;
 
 namespace {
 
+// The English texts of a table's notes, one a line.
+QString englishOf(const QList<EngineNote> &notes)
+{
+    QStringList lines;
+    for (const EngineNote &n : notes)
+        lines << n.message;
+    return lines.join(u'\n');
+}
+
 QString dataDir()
 {
     return qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/mdb");
@@ -315,7 +324,7 @@ private slots:
         f.close();
         const auto db = Database::open(path, QString());
         QCOMPARE(db->tableNames(), (QStringList{"Table1", "Table2", "Table3"}));
-        const QString notes = db->notes(QStringLiteral("[Table1]")).join(u'\n');
+        const QString notes = englishOf(db->notes(QStringLiteral("[Table1]")));
         if (note.isEmpty())
             QVERIFY2(!notes.contains(QLatin1String("Table4")), qPrintable(notes));
         else
@@ -395,7 +404,7 @@ private slots:
                     }
                     const QStringList listed = backend->tableNames();
                     for (const auto &[table, records] : whole) {
-                        QStringList notes;
+                        QList<EngineNote> notes;
                         qsizetype found = 0;
                         try {
                             if (!listed.contains(table)) {
@@ -414,13 +423,21 @@ private slots:
                             ++refused;
                             continue;
                         }
+                        // Every note in both languages; records lost are
+                        // said in a note that warns, for the window.
+                        QString warned;
+                        for (const EngineNote &n : std::as_const(notes)) {
+                            QVERIFY2(!n.chinese.isEmpty(), qPrintable(where + n.message));
+                            if (n.warns)
+                                warned += n.message + n.chinese;
+                        }
                         if (found < records) {
                             QVERIFY2(
-                                notes.join(u'\n').contains(QLatin1String("missing")),
+                                warned.contains(QLatin1String("missing")) && warned.contains(u'缺'),
                                 qPrintable(
                                     where + table +
                                     QStringLiteral(": %1 of %2 records, notes: ").arg(found).arg(records) +
-                                    notes.join(u'\n')));
+                                    englishOf(notes)));
                             ++noted;
                         }
                     }
@@ -588,7 +605,7 @@ private slots:
         const auto db = Database::open(path, {});
         const int f = fieldIndex(*db, table, QStringLiteral("PROJ_OPT_CURRENCY_SYMBOL"));
         QCOMPARE(db->openRecordset(QStringLiteral("[MSP_PROJECTS]")).value(0, f).toText(), reads);
-        const QString notes = db->notes(QStringLiteral("[MSP_PROJECTS]")).join(u'\n');
+        const QString notes = englishOf(db->notes(QStringLiteral("[MSP_PROJECTS]")));
         QVERIFY2(notes.contains(note), qPrintable(notes));
 
         const Value name = Value::text(QStringLiteral("王小明.jpg"));

@@ -320,11 +320,10 @@ private slots:
             source->update(count - 1, 1, Value::text(QStringLiteral("next.jpg")));
             const MdbOracles::Tables after = MdbOracles::lumora(path);
             QCOMPARE(ids(after.at(table).rows), expectedIds);
-            QVERIFY2(Database::open(path, {})
-                         ->notes(QLatin1Char('[') + table + QLatin1Char(']'))
-                         .filter(QStringLiteral("stopped half way"))
-                         .isEmpty(),
-                     qPrintable(where + QStringLiteral("a copy is left")));
+            for (const EngineNote &note :
+                 Database::open(path, {})->notes(QLatin1Char('[') + table + QLatin1Char(']')))
+                QVERIFY2(!note.message.contains(QStringLiteral("stopped half way")),
+                         qPrintable(where + QStringLiteral("a copy is left")));
             QCOMPARE(ids(MdbOracles::mdbExport(path, after).at(table).rows), expectedIds);
             if (!MdbOracles::mdbReaderDir().isEmpty())
                 QCOMPARE(ids(MdbOracles::mdbReader(path, after).at(table).rows), expectedIds);

@@ -95,6 +95,9 @@ bool DataTablePanel::loadIntoGrid()
     TableGrid *g = m_c.Grid1;
     // Data-table mode always shows every row, whatever the filter lists say.
     const GridLoad loaded = LoadIntoGrid(m_ds, QString(), *g);
+    m_tableWarnings = loaded.warnings.isEmpty()
+                          ? QString()
+                          : QStringLiteral("注意：") + loaded.warnings.join(QStringLiteral("；"));
     if (!loaded.ok) {
         emit status(QStringLiteral("数据表无法载入：") + loaded.error);
         return false;

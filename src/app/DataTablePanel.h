@@ -55,6 +55,9 @@ public:
     // makes the resume cell active. False when the load failed (the status
     // line says why).
     bool loadIntoGrid();
+    // What the table of the last loadIntoGrid warns about (records missing,
+    // text that may be misread), in one line; empty when nothing.
+    const QString &tableWarnings() const { return m_tableWarnings; }
     // Reads the table again through the filter in force (rows dropped from
     // the grid come back) and makes the first row active.
     void reloadThroughFilter();
@@ -115,6 +118,7 @@ private:
     QWidget *m_window;
     QPointer<excelto> m_tableWindow;
     QList<qint16> m_pickerKeys; // the keys when the pickers were filled
+    QString m_tableWarnings;
     bool m_inWriteBackSwitch = false;
     bool m_programChoosing = false;
 };

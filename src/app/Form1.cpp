@@ -357,7 +357,13 @@ void Form1::quit()
 
 void Form1::setStatus(const QString &text)
 {
-    m_statusLine->setMessage(text);
+    // The table's warnings must not vanish under what is said while it
+    // opens (the resumed settings, the photo day): they follow it.
+    if (m_tableWarnings.isEmpty() || text.contains(m_tableWarnings))
+        m_statusLine->setMessage(text);
+    else
+        m_statusLine->setMessage(text.isEmpty() ? m_tableWarnings
+                                                : text + QStringLiteral("；") + m_tableWarnings);
 }
 
 QString Form1::statusText() const
@@ -410,8 +416,12 @@ void Form1::selectTableMode()
         ui->Option2->setChecked(true);
         return;
     }
+    m_tableWarnings.clear();
     if (!m_data->loadIntoGrid())
         return;
+    m_tableWarnings = m_data->tableWarnings();
+    if (!m_tableWarnings.isEmpty())
+        setStatus(statusText());
     SetTableModeControls(true);
     ui->Chelock->setEnabled(true);
     TableGrid *g = grid();
@@ -437,6 +447,7 @@ void Form1::selectTableMode()
 
 void Form1::selectOrdinaryMode()
 {
+    m_tableWarnings.clear();
     SetTableModeControls(false);
     m_ui->Chelock->setEnabled(false);
     m_ui->Texfname->setText(QStringLiteral("DC"));
@@ -541,6 +552,8 @@ void Form1::gridClicked()
 
 void Form1::saveHandling()
 {
+    // The operator has seen the table's warnings: the save's line replaces them.
+    m_tableWarnings.clear();
     m_caption->refresh();
     WindowSaveHost host({m_ui->Texfname, m_ui->Texqbm, m_camera, m_preview,
                          [this] {

@@ -94,7 +94,9 @@ public:
     // Where the help page and the home page go (none: they do nothing).
     void setShell(ShellService *shell) { m_help->setShell(shell); }
 
-    // The window's status line.
+    // The window's status line. While the table loaded warns of something
+    // (records missing, text that may be misread), the warning follows
+    // `text`, until the operator saves a photo or leaves data-table mode.
     void setStatus(const QString &text);
     QString statusText() const;
 
@@ -170,6 +172,10 @@ private:
     DataSource m_dataSource;
     NamingState m_naming;
     QString m_pickersTable; // the loaded table's identity when the pickers were filled
+    // What the table loaded warns about (a file cut short, a code page
+    // guessed): said with every status until the operator saves a photo,
+    // leaves data-table mode or loads a table again.
+    QString m_tableWarnings;
     std::unique_ptr<RosterResume> m_resume;
     bool m_tableLoaded = false; // the last data-table mode selection loaded its table
 

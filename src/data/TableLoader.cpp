@@ -174,6 +174,9 @@ GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, TableGri
         const std::unique_ptr<Database> db = OpenDatabase(ds);
         result.load = LoadTable(*db, ds.tableName, whereClause, grid);
         result.ok = true;
+        for (const EngineNote &note : db->notes(ds.tableName))
+            if (note.warns && !result.warnings.contains(note.chinese))
+                result.warnings << note.chinese;
     } catch (...) {
         result.error = CurrentFailureText();
     }

@@ -61,12 +61,15 @@ TableLoad LoadTable(lumora::engine::Database &db, const QString &tableName, cons
                     TableGrid &grid);
 // Opens the DataSource's database and loads its table through whereClause
 // into the grid, as LoadTable does. Never throws: on failure `error` says why
-// and the grid is left as far as the load got.
+// and the grid is left as far as the load got. `warnings`: the Chinese texts
+// of the table's notes that warn (records missing, text that may be misread;
+// see EngineNote), each once.
 struct GridLoad
 {
     bool ok = false;
     TableLoad load;
     QString error;
+    QStringList warnings;
 };
 GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, TableGrid &grid);
 

@@ -259,7 +259,7 @@ int main(int argc, char **argv)
                                           QString(table).replace(QLatin1String("]"), QLatin1String("]]")) +
                                           QLatin1Char(']');
                 QList<FieldInfo> fields;
-                QStringList notes;
+                QList<EngineNote> notes;
                 try {
                     fields = db->fields(bracketed);
                     notes = db->notes(bracketed);
@@ -271,10 +271,10 @@ int main(int argc, char **argv)
                     continue;
                 }
                 // A note on the whole file comes with each of its tables: once is enough.
-                for (const QString &n : std::as_const(notes))
-                    if (!noted.contains(n)) {
-                        noted.insert(n);
-                        note(n);
+                for (const EngineNote &n : std::as_const(notes))
+                    if (!noted.contains(n.message)) {
+                        noted.insert(n.message);
+                        note(n.message);
                     }
                 out(QStringLiteral("TABLE\t") + escaped(table));
                 for (int i = 0; i < fields.size(); ++i)

@@ -236,7 +236,7 @@ void Database::checkValue(const QString &tableName, int field, const Value &valu
         t.checkUpdate(0, field, value);
 }
 
-QStringList Database::notes(const QString &tableName) const
+QList<EngineNote> Database::notes(const QString &tableName) const
 {
     return table(unbracket(tableName)).notes();
 }

@@ -34,7 +34,7 @@ public:
     QStringList tableNames() const;
     QList<FieldInfo> fields(const QString &table) const;
     // What the table's backend noted while opening it (see TableSource::notes).
-    QStringList notes(const QString &table) const;
+    QList<EngineNote> notes(const QString &table) const;
     // A bare table name (brackets allowed) or a select statement.
     Recordset openRecordset(const QString &tableOrStatement);
     // The same select looked at one record of its table only (numbered from

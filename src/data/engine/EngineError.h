@@ -88,6 +88,35 @@ private:
     Code m_code = Code::Other;
 };
 
+// What a person checking a file should know although it opened (see
+// TableSource::notes): one sentence naming the file, in the same two texts
+// as an EngineError, `message` in English for lumora-sql, `chinese` for the
+// window. `warns` when records may be missing or text may be misread (a
+// file cut short, a code page guessed); a note that only informs (a code
+// page used as asked, queries not listed) leaves it false, and the window
+// need not show it.
+struct EngineNote
+{
+    QString message;
+    QString chinese;
+    bool warns = true;
+
+    // A warning, both texts from one set of facts as EngineError::format.
+    template <typename... Facts>
+    static EngineNote warning(QStringView english, QStringView chinese, const Facts &...facts)
+    {
+        return {EngineError::fill(english, facts...), EngineError::fill(chinese, facts...), true};
+    }
+    // A note that only informs.
+    template <typename... Facts>
+    static EngineNote information(QStringView english, QStringView chinese, const Facts &...facts)
+    {
+        return {EngineError::fill(english, facts...), EngineError::fill(chinese, facts...), false};
+    }
+
+    bool operator==(const EngineNote &) const = default;
+};
+
 // A byte as two lower-case hexadecimal digits ("1a"), as the messages show
 // header bytes after "0x".
 inline QString hexByte(unsigned value)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/engine/EngineError.h"
 #include "data/engine/Value.h"
 
 #include <QList>
@@ -72,8 +73,8 @@ public:
     virtual std::unique_ptr<UpdateHold> holdForUpdate() { return nullptr; }
     // What a person checking the file should know although it opened: a
     // header that promised more records than the file holds, a code page
-    // guessed. One sentence each, naming the file.
-    virtual QStringList notes() const { return {}; }
+    // guessed. One sentence each, naming the file, in English and Chinese.
+    virtual QList<EngineNote> notes() const { return {}; }
 };
 
 // One data file (or, for dBase and FoxPro, one folder of tables).

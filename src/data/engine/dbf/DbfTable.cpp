@@ -65,23 +65,23 @@ void DbfTable::load(const QByteArray &codecName)
     m_codec = DbfTextCodec(codePage.isEmpty() ? QByteArray("GBK") : codePage);
     if (codePage.isEmpty()) {
         m_unknownDriver = driver;
-        m_notes.append(
-            QStringLiteral("%1: its language-driver byte 0x%2 names no code page this program knows; its "
-                           "text is read as GBK and none is written into it (a .cpg file beside it naming "
-                           "the code page, such as CP1252, settles it)")
-                .arg(what)
-                .arg(driver, 2, 16, QLatin1Char('0')));
+        m_notes.append(EngineNote::warning(
+            u"%1: its language-driver byte 0x%2 names no code page this program knows; its text is read as "
+            u"GBK and none is written into it (a .cpg file beside it naming the code page, such as CP1252, "
+            u"settles it)",
+            u"%1：语言驱动字节 0x%2 不对应本程序认识的任何代码页，文字按 GBK 读取，可能读错，也不会写入文字"
+            u"（在它旁边放一个写明代码页（如 CP1252）的 .cpg 文件即可）",
+            what, hexByte(driver)));
     }
     m_header = DbfHeader::parse(head, fileSize, m_codec, what);
     for (const DbfField &f : m_header.fields)
         m_fields.append(f.info());
     scanRecords();
     if (m_present < m_header.recordCount)
-        m_notes.append(QStringLiteral("%1: its header promises %2 records, but only %3 are present in full; "
-                                      "those %3 are read")
-                           .arg(what)
-                           .arg(m_header.recordCount)
-                           .arg(m_present));
+        m_notes.append(EngineNote::warning(
+            u"%1: its header promises %2 records, but only %3 are present in full; those %3 are read",
+            u"%1：文件头记有 %2 条记录，但完整的只有 %3 条，只读出了这 %3 条，其余记录缺失", what,
+            m_header.recordCount, m_present));
 }
 
 void DbfTable::scanRecords()

@@ -49,7 +49,7 @@ public:
     // are read and update() writes through the locked file until the hold
     // is gone. Null for a file that cannot be written.
     std::unique_ptr<UpdateHold> holdForUpdate() override;
-    QStringList notes() const override { return m_notes; }
+    QList<EngineNote> notes() const override { return m_notes; }
 
     const DbfHeader &header() const { return m_header; }
 
@@ -121,7 +121,7 @@ private:
     quint32 m_present = 0;       // records present in full in the file, deleted ones included
     quint32 m_liveCount = 0;     // of those, the live ones
     std::vector<quint32> m_live; // the file's record number of each live record; empty while none is deleted
-    QStringList m_notes;
+    QList<EngineNote> m_notes;
     int m_unknownDriver = -1; // the language-driver byte when it names no known code page and no .cpg does
 };
 

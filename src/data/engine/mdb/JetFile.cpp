@@ -188,8 +188,9 @@ void JetFile::readHeader(const Options &options)
                 throw EngineError::format(u"The code page %1 given for %2 is not one this program knows",
                                           u"为 %2 指定的代码页 %1 无法识别",
                                           QString::fromLatin1(options.codePage), m_what);
-            m_notes.append(QStringLiteral("%1: its text is read in the code page %2, as asked")
-                               .arg(m_what, QString::fromLatin1(name)));
+            m_notes.append(EngineNote::information(u"%1: its text is read in the code page %2, as asked",
+                                                   u"文件 %1 的文字按指定的代码页 %2 读取", m_what,
+                                                   QString::fromLatin1(name)));
         } else if (const int fromSort = codePageOfSortOrder(page0.u16le(m_format->sortOrderAt))) {
             name = DbfTextCodec::nameForCpg(QByteArray::number(fromSort));
         } else if (stated != 0 && stated != 1252 && !statedName.isEmpty()) {
@@ -197,11 +198,13 @@ void JetFile::readHeader(const Options &options)
         } else {
             name = "GBK";
             m_fallback.emplace(statedName.isEmpty() ? QByteArray("windows-1252") : statedName);
-            m_notes.append(
-                QStringLiteral("%1: no code page is named for its text (its header says %2, and neither "
-                               "a .cpg file, the connect string nor its sort order names one), so GBK "
-                               "is assumed")
-                    .arg(m_what, stated ? QString::number(stated) : QStringLiteral("none")));
+            m_notes.append(EngineNote::warning(
+                u"%1: no code page is named for its text (its header says %2, and neither a .cpg file, the "
+                u"connect string nor its sort order names one), so GBK is assumed",
+                u"文件 %1 没有写明文字的代码页（文件头记的是 %2，.cpg "
+                u"文件、连接字符串和排序方式也都没有写明），"
+                u"文字按 GBK 读取，可能读错",
+                m_what, stated ? QString::number(stated) : QStringLiteral("none")));
         }
         m_codec = DbfTextCodec(name.isEmpty() ? QByteArray("windows-1252") : name);
     }
@@ -209,10 +212,10 @@ void JetFile::readHeader(const Options &options)
     m_size = size;
     m_pageCount = quint32(std::min<qint64>(size / pageSize, 0xFFFFFF));
     if (size % pageSize != 0)
-        m_notes.append(QStringLiteral("%1: the file ends %2 bytes into page %3, which is not read")
-                           .arg(m_what)
-                           .arg(size % pageSize)
-                           .arg(m_pageCount));
+        m_notes.append(
+            EngineNote::warning(u"%1: the file ends %2 bytes into page %3, which is not read",
+                                u"文件 %1 不完整：在第 %3 页的第 %2 个字节处就结束了，这一页没有读取", m_what,
+                                size % pageSize, m_pageCount));
     m_pages.emplace(0, std::move(head));
 }
 

@@ -71,7 +71,7 @@ public:
     // the code page the header names (windows-1252 when none), for a table
     // whose text is not GBK. Null otherwise.
     const DbfTextCodec *fallbackCodec() const { return m_fallback ? &*m_fallback : nullptr; }
-    QStringList notes() const { return m_notes; }
+    QList<EngineNote> notes() const { return m_notes; }
     // The file's size in bytes when opened.
     qint64 size() const { return m_size; }
 
@@ -109,7 +109,7 @@ private:
     mutable const QByteArray *m_last = nullptr; // the page asked for last, page m_lastNumber
     DbfTextCodec m_codec{"windows-1252"};
     std::optional<DbfTextCodec> m_fallback;
-    QStringList m_notes;
+    QList<EngineNote> m_notes;
 };
 
 // RC4 over `bytes` in place: Jet scrambles the header of page 0 with it.

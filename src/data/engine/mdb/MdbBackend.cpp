@@ -48,7 +48,7 @@ public:
         // tables would look like an empty database.
         std::optional<MdbTable> read;
         try {
-            read.emplace(m_db, QStringLiteral("MSysObjects"), kCatalogPage, QStringList());
+            read.emplace(m_db, QStringLiteral("MSysObjects"), kCatalogPage, QList<EngineNote>());
         } catch (const EngineError &e) {
             throw EngineError(
                 QStringLiteral("%1: its catalogue, the list of its tables, cannot be read: %2")
@@ -100,24 +100,23 @@ public:
                     u"字节，可能不完整），"
                     u"列不出任何数据表",
                     m_db->what(), catalog.missingRecords(), catalog.definition().rows, m_db->size());
-            m_notes.append(
-                QStringLiteral("%1: %2 of the %3 entries of its catalogue are missing (the file is %4 "
-                               "bytes long: it may have been cut short), so tables may be missing "
-                               "from the list")
-                    .arg(m_db->what())
-                    .arg(catalog.missingRecords())
-                    .arg(catalog.definition().rows)
-                    .arg(m_db->size()));
+            m_notes.append(EngineNote::warning(
+                u"%1: %2 of the %3 entries of its catalogue are missing (the file is %4 bytes long: it may "
+                u"have been cut short), so tables may be missing from the list",
+                u"文件 %1 的目录表（数据表清单）的 %3 项中缺少 %2 项（文件长 %4 字节，可能不完整），"
+                u"列出的数据表可能不全",
+                m_db->what(), catalog.missingRecords(), catalog.definition().rows, m_db->size()));
         }
         m_notes = m_db->notes() + m_notes;
         if (!linked.isEmpty())
-            m_notes.append(
-                QStringLiteral("%1: the linked tables %2 are not listed: their records are kept in "
-                               "other files")
-                    .arg(m_db->what(), linked.join(QStringLiteral(", "))));
+            m_notes.append(EngineNote::information(
+                u"%1: the linked tables %2 are not listed: their records are kept in other files",
+                u"文件 %1 中的链接表 %2 没有列出：它们的记录存放在其他文件中", m_db->what(),
+                linked.join(QStringLiteral(", "))));
         if (!queries.isEmpty())
-            m_notes.append(QStringLiteral("%1: the queries %2 are not listed: only tables are")
-                               .arg(m_db->what(), queries.join(QStringLiteral(", "))));
+            m_notes.append(EngineNote::information(u"%1: the queries %2 are not listed: only tables are",
+                                                   u"文件 %1 中的查询 %2 没有列出：只列出数据表",
+                                                   m_db->what(), queries.join(QStringLiteral(", "))));
     }
 
     QStringList tableNames() const override { return m_tables; }
@@ -145,7 +144,7 @@ private:
     std::shared_ptr<JetFile> m_db;
     QStringList m_tables;
     QList<quint32> m_pages;
-    QStringList m_notes;
+    QList<EngineNote> m_notes;
 };
 
 } // namespace

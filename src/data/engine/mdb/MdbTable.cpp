@@ -52,7 +52,7 @@ QString typeName(quint8 type)
 
 } // namespace
 
-MdbTable::MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definitionPage, QStringList notes)
+MdbTable::MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definitionPage, QList<EngineNote> notes)
     : m_db(std::move(db))
     , m_name(std::move(name))
     , m_notes(std::move(notes))
@@ -66,25 +66,23 @@ MdbTable::MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definition
     loadRecords();
     chooseCodec();
     if (m_pagesPastEnd > 0)
-        m_notes.append(QStringLiteral("%1: the file is cut short (it holds %2 bytes, %3 pages): %4 pages "
-                                      "of the table lie past its end, and %5 of the %6 records its "
-                                      "definition counts are missing")
-                           .arg(what())
-                           .arg(m_db->size())
-                           .arg(m_db->pageCount())
-                           .arg(m_pagesPastEnd)
-                           .arg(m_missing)
-                           .arg(m_def.rows));
+        m_notes.append(EngineNote::warning(
+            u"%1 (table %2): the file is cut short (it holds %3 bytes, %4 pages): %5 pages of the table lie "
+            u"past its end, and %6 of the %7 records its definition counts are missing",
+            u"文件 %1 不完整（只有 %3 字节，%4 页）：数据表 %2 有 %5 页在文件结尾之后，"
+            u"定义中的 %7 条记录缺少 %6 条",
+            m_db->what(), m_name, m_db->size(), m_db->pageCount(), m_pagesPastEnd, m_missing, m_def.rows));
     else if (m_missing > 0)
-        m_notes.append(QStringLiteral("%1: its definition counts %2 records, but only %3 were found")
-                           .arg(what())
-                           .arg(m_def.rows)
-                           .arg(recordCount()));
+        m_notes.append(
+            EngineNote::warning(u"%1 (table %2): its definition counts %3 records, but only %4 were found",
+                                u"文件 %1 的数据表 %2 定义中记有 %3 条记录，但只找到 %4 条，其余记录缺失",
+                                m_db->what(), m_name, m_def.rows, recordCount()));
     if (!m_orphans.empty())
-        m_notes.append(QStringLiteral("%1: %2 copies of rows left by a write that was stopped half way are "
-                                      "not shown; the next write removes them")
-                           .arg(what())
-                           .arg(m_orphans.size()));
+        m_notes.append(EngineNote::information(
+            u"%1 (table %2): %3 copies of rows left by a write that was stopped half way are not shown; the "
+            u"next write removes them",
+            u"文件 %1 的数据表 %2 中有 %3 份中途停止的写入留下的记录副本，没有显示，下次写入时会清除",
+            m_db->what(), m_name, qsizetype(m_orphans.size())));
     for (const JetColumn &col : m_def.columns) {
         FieldInfo info;
         info.name = col.name;
@@ -138,9 +136,10 @@ void MdbTable::chooseCodec()
     m_codec = fallback;
     for (JetColumn &col : m_def.columns)
         col.name = m_db->decodeText(col.nameBytes, m_codec);
-    m_notes.append(
-        QStringLiteral("%1: its text is not GBK, so it is read in the code page %2 its header names")
-            .arg(what(), QString::fromLatin1(m_codec->name())));
+    m_notes.append(EngineNote::warning(
+        u"%1 (table %2): its text is not GBK, so it is read in the code page %3 its header names",
+        u"文件 %1 的数据表 %2 的文字不是 GBK，改按文件头记的代码页 %3 读取，可能读错", m_db->what(), m_name,
+        QString::fromLatin1(m_codec->name())));
 }
 
 void MdbTable::loadRecords()
@@ -216,11 +215,13 @@ void MdbTable::loadRecords()
     std::set_difference(targets.begin(), targets.end(), pointedAt.begin(), pointedAt.end(),
                         std::back_inserter(m_orphans));
     m_missing = qsizetype(m_def.rows) > recordCount() ? qsizetype(m_def.rows) - recordCount() : 0;
-    if (foreign > 0 && m_notes.filter(QStringLiteral("pages that are not its own")).isEmpty())
-        m_notes.append(
-            QStringLiteral("%1: its page map lists %2 pages that are not its own; they are skipped")
-                .arg(what())
-                .arg(foreign));
+    if (foreign > 0 && !m_foreignNoted) {
+        m_foreignNoted = true;
+        m_notes.append(EngineNote::warning(
+            u"%1 (table %2): its page map lists %3 pages that are not its own; they are skipped",
+            u"文件 %1 已损坏：数据表 %2 的页面表列出了 %3 个不属于它的页，已跳过，可能缺少记录", m_db->what(),
+            m_name, foreign));
+    }
 }
 
 const JetRow &MdbTable::cracked(qsizetype record) const

@@ -35,7 +35,7 @@ class MdbTable : public TableSource
 {
 public:
     // `notes`: what the database noted, to pass on with the table's own.
-    MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definitionPage, QStringList notes);
+    MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definitionPage, QList<EngineNote> notes);
 
     QString name() const override { return m_name; }
     const QList<FieldInfo> &fields() const override { return m_fields; }
@@ -43,7 +43,7 @@ public:
     Value value(qsizetype record, int field) const override;
     void update(qsizetype record, int field, const Value &value) override;
     void checkUpdate(qsizetype record, int field, const Value &value) const override;
-    QStringList notes() const override { return m_notes; }
+    QList<EngineNote> notes() const override { return m_notes; }
 
     const JetTableDef &definition() const { return m_def; }
     const std::shared_ptr<JetFile> &file() const { return m_db; }
@@ -104,10 +104,11 @@ private:
     std::vector<quint32> m_dataPages;
     std::vector<Record> m_records;
     std::vector<quint32> m_orphans;
+    bool m_foreignNoted = false; // the page map's foreign pages are noted once
     qsizetype m_missing = 0;
     quint32 m_pagesPastEnd = 0;
     const DbfTextCodec *m_codec = nullptr; // of Jet 3 text: the database's, or its fallback
-    QStringList m_notes;
+    QList<EngineNote> m_notes;
     mutable qsizetype m_crackedRecord = -1;
     mutable JetRow m_crackedRow;
 };

@@ -38,7 +38,7 @@ public:
     void checkUpdate(qsizetype record, int field, const Value &value) const override;
     void updateAll(const QList<CellChange> &changes) override;
     void checkUpdateAll(const QList<CellChange> &changes) const override;
-    QStringList notes() const override { return m_book->workbook().notes(); }
+    QList<EngineNote> notes() const override { return m_book->workbook().notes(); }
 
     // The used rectangle of a worksheet: every cell that holds a value.
     static Area usedArea(const XlsWorkbook &workbook, int sheet);

@@ -236,10 +236,10 @@ void XlsWorkbook::readSst(qint64 sstOffset, const std::vector<std::pair<qint64, 
         m_sst.plain.push_back(runs == 0 && ext == 0);
     }
     if (m_sst.starts.size() < promised)
-        m_notes.append(QStringLiteral("%1: its shared-string table promises %2 texts but holds %3")
-                           .arg(m_what)
-                           .arg(promised)
-                           .arg(m_sst.starts.size()));
+        m_notes.append(
+            EngineNote::warning(u"%1: its shared-string table promises %2 texts but holds %3",
+                                u"文件 %1 的共享字符串表记有 %2 段文字，但只有 %3 段，缺少的文字读不出",
+                                m_what, promised, qsizetype(m_sst.starts.size())));
 }
 
 void XlsWorkbook::readName(qint64 body, int length, const std::vector<std::array<quint16, 3>> &xti,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/engine/EngineError.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -174,7 +176,7 @@ public:
     // Worksheet i's cells; throws for a sheet that is not a worksheet.
     const XlsSheet &sheet(int i) const;
     XlsNumberStyle style(quint16 xf) const;
-    QStringList notes() const { return m_notes; }
+    QList<EngineNote> notes() const { return m_notes; }
 
     // The offset of every record header, in stream order, stopping at the
     // end of the stream: the map a patch uses to move stored offsets.
@@ -201,7 +203,7 @@ private:
     XlsSstLayout m_sst;
     std::vector<XlsNumberStyle> m_xfStyles;
     mutable std::vector<std::unique_ptr<XlsSheet>> m_parsed;
-    QStringList m_notes;
+    QList<EngineNote> m_notes;
 };
 
 } // namespace lumora::engine
