@@ -574,7 +574,7 @@ void TstXls::readsFixturesAsSsconvert_data()
 // sheet's used cells, value for value what ssconvert reads, every cell
 // outside them empty; chart sheets are no tables, hidden sheets are.
 void TstXls::readsFixturesAsSsconvert()
-{
+try {
     QFETCH(QString, file);
     const QMap<QString, Csv> sheets = ssconvertSheets(file);
     QVERIFY(!sheets.isEmpty());
@@ -629,6 +629,8 @@ void TstXls::readsFixturesAsSsconvert()
             }
         }
     }
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXls::fixtureTypes_data()
@@ -656,7 +658,7 @@ void TstXls::fixtureTypes_data()
 }
 
 void TstXls::fixtureTypes()
-{
+try {
     QFETCH(QString, file);
     QFETCH(QString, table);
     QFETCH(QList<qint16>, types);
@@ -673,6 +675,8 @@ void TstXls::fixtureTypes()
             texts << rs.value(0, f).toText();
         QCOMPARE(texts, firstRecord);
     }
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXls::everyListedTableOpens_data()
@@ -686,7 +690,7 @@ void TstXls::everyListedTableOpens_data()
 // once and opens by its listed spelling, through a statement and through
 // the backend, with as many records as the table says.
 void TstXls::everyListedTableOpens()
-{
+try {
     QFETCH(QString, file);
     auto db = Database::open(file, kExcel);
     const QStringList tables = db->tableNames();
@@ -704,6 +708,8 @@ void TstXls::everyListedTableOpens()
             QFAIL(qPrintable(table + QStringLiteral(": ") + e.message()));
         }
     }
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXls::sheetScopedNames_data()
@@ -718,7 +724,7 @@ void TstXls::sheetScopedNames_data()
 // LibreOffice write such a workbook. Each is a table of its own, its
 // records the cells of its rectangle as ssconvert reads them.
 void TstXls::sheetScopedNames()
-{
+try {
     QFETCH(QString, file);
     auto db = Database::open(file, kExcel);
     QCOMPARE(db->tableNames(),
@@ -745,6 +751,8 @@ void TstXls::sheetScopedNames()
                                         .arg(c)
                                         .arg(rs.value(r, c).toText())));
     }
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXls::sparseSheetHoldsItsCells_data()
@@ -758,7 +766,7 @@ void TstXls::sparseSheetHoldsItsCells_data()
 // 65,535 records; the workbook, a "select *" and the grid's loading query
 // hold the four values, not the area between them.
 void TstXls::sparseSheetHoldsItsCells()
-{
+try {
     QFETCH(QString, file);
     const XlsWorkbook wb(readWorkbookStream(readAll(file), file), file);
     QCOMPARE(std::count_if(wb.sheet(0).cells.begin(), wb.sheet(0).cells.end(),
@@ -795,6 +803,8 @@ void TstXls::sparseSheetHoldsItsCells()
     QCOMPARE(last.first(), QStringLiteral("A65536"));
     QCOMPARE(last.last(), QStringLiteral("IV65536"));
     QCOMPARE(grid.parts(0, 0), QStringList(256));
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXls::readsHandmadeRecords_data()
@@ -805,7 +815,7 @@ void TstXls::readsHandmadeRecords_data()
 }
 
 void TstXls::readsHandmadeRecords()
-{
+try {
     QFETCH(bool, uses1904);
     auto backend = openXlsBytes(container(handmadeStream(uses1904)), QStringLiteral("handmade.xls"));
     QCOMPARE(backend->tableNames(), (QStringList{"名单$", "花名册"}));
@@ -833,6 +843,8 @@ void TstXls::readsHandmadeRecords()
         {Value::text("2024003"), Value(), Value(), Value(), Value(), Value(), Value()},
     };
     QCOMPARE(allValues(*t), expected);
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXls::numbersInTextColumns_data()
@@ -848,7 +860,7 @@ void TstXls::numbersInTextColumns_data()
 
 // A number in a text column reads as Excel shows it under General.
 void TstXls::numbersInTextColumns()
-{
+try {
     QFETCH(double, number);
     QFETCH(QString, text);
     const XlsWorkbook wb(handmadeStream(false), QStringLiteral("handmade.xls"));
@@ -856,6 +868,8 @@ void TstXls::numbersInTextColumns()
     cell.kind = XlsCell::Kind::Number;
     cell.number = number;
     QCOMPARE(XlsTable::cellText(wb, cell), text);
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 // Changing a cell of the handmade sheet changes that value alone: a cell
@@ -877,7 +891,7 @@ void TstXls::writesHandmadeCells_data()
 }
 
 void TstXls::writesHandmadeCells()
-{
+try {
     QFETCH(int, record);
     QFETCH(int, field);
     QFETCH(Value, value);
@@ -893,10 +907,12 @@ void TstXls::writesHandmadeCells()
     // And read afresh from the file.
     auto again = openXlsWorkbook(path)->openTable(QStringLiteral("名单$"));
     QCOMPARE(allValues(*again), expected);
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXls::writesManyCellsAsOneAtATime_data()
-{
+try {
     QTest::addColumn<QByteArray>("stream");
     for (const QString &f : fixtures()) {
         // DBCELL offsets that lead nowhere (gnumeric writes such) are kept
@@ -907,6 +923,8 @@ void TstXls::writesManyCellsAsOneAtATime_data()
         QTest::newRow(qPrintable(QFileInfo(f).fileName())) << readWorkbookStream(file, f);
     }
     QTest::newRow("handmade") << handmadeStream(false);
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 // All of a statement's cells in one pass give, byte for byte, the stream
@@ -915,7 +933,7 @@ void TstXls::writesManyCellsAsOneAtATime_data()
 // new cells beside the rows, taking new texts (one twice), shared texts,
 // numbers, booleans and blanks, in no particular order.
 void TstXls::writesManyCellsAsOneAtATime()
-{
+try {
     QFETCH(QByteArray, stream);
     const XlsWorkbook wb(stream, QStringLiteral("x.xls"));
     int sheets = 0;
@@ -966,6 +984,8 @@ void TstXls::writesManyCellsAsOneAtATime()
         ++sheets;
     }
     QVERIFY(sheets > 0);
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 // ---- writing back --------------------------------------------------------
@@ -985,7 +1005,7 @@ void TstXls::writesBackOneCell_data()
 // every other stream of the container is byte for byte the same, the
 // stored offsets still point where they should, the permissions are kept.
 void TstXls::writesBackOneCell()
-{
+try {
     QFETCH(QString, file);
     QFETCH(QString, how);
     const QString path = copyOf(file);
@@ -1081,12 +1101,14 @@ void TstXls::writesBackOneCell()
         QVERIFY2(!gdalDiff.isEmpty() && !gdalDiff.startsWith(QLatin1String("many")), qPrintable(gdalDiff));
         QCOMPARE(newText, value);
     }
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 // LibreOffice opens every written copy without complaint: a headless
 // conversion of each to CSV succeeds and shows the written texts.
 void TstXls::libreOfficeOpensWrittenFiles()
-{
+try {
     if (!have("soffice"))
         QSKIP("LibreOffice (libreoffice-calc) is not installed");
     QStringList files, firstSheetWritten;
@@ -1126,12 +1148,14 @@ void TstXls::libreOfficeOpensWrittenFiles()
             QVERIFY2(readText(csv).contains(QStringLiteral("写回")), qPrintable(f));
     }
     QVERIFY(firstSheetWritten.size() >= 5);
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 // ---- refusing ------------------------------------------------------------
 
 void TstXls::refusesWhatItCannotRead_data()
-{
+try {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("says");
     const QByteArray roster = readAll(dataDir() + QStringLiteral("/generated/roster_zh_30.xls"));
@@ -1169,6 +1193,8 @@ void TstXls::refusesWhatItCannotRead_data()
     longRecord[afterBof + 2] = char(0xFF);
     longRecord[afterBof + 3] = char(0x7F);
     QTest::newRow("record longer than the stream") << container(longRecord) << "damaged";
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXls::refusesWhatItCannotRead()
@@ -1202,7 +1228,7 @@ void TstXls::textLengthBoundary_data()
 // A cell holds at most 32,767 characters: the longest is written whole and
 // read back by ssconvert, one more is refused with nothing written.
 void TstXls::textLengthBoundary()
-{
+try {
     QFETCH(QString, text);
     QFETCH(bool, fits);
     const QString path = copyOf(dataDir() + QStringLiteral("/generated/roster_zh_30.xls"));
@@ -1220,6 +1246,8 @@ void TstXls::textLengthBoundary()
     QCOMPARE(sheet.value(3).value(5), text);
     QCOMPARE(sheet.value(4).value(5), QStringLiteral("after"));
     QVERIFY(brokenOffsets(readAll(path)).isEmpty());
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXls::refusesWhileOfficeHoldsTheFile_data()
@@ -1230,7 +1258,7 @@ void TstXls::refusesWhileOfficeHoldsTheFile_data()
 }
 
 void TstXls::refusesWhileOfficeHoldsTheFile()
-{
+try {
     QFETCH(QString, lockFile);
     const QString path = copyOf(dataDir() + QStringLiteral("/generated/roster_zh_30.xls"));
     const QByteArray before = readAll(path);
@@ -1246,10 +1274,12 @@ void TstXls::refusesWhileOfficeHoldsTheFile()
                  qPrintable(e.chinese()));
     }
     QCOMPARE(readAll(path), before);
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXls::refusesFileChangedSinceOpened()
-{
+try {
     const QString path = copyOf(dataDir() + QStringLiteral("/generated/roster_zh_30.xls"));
     auto t = openXlsWorkbook(path)->openTable(QStringLiteral("高一 学生名单 roster$"));
     QByteArray other = readAll(path);
@@ -1257,6 +1287,8 @@ void TstXls::refusesFileChangedSinceOpened()
     QVERIFY(writeAll(path, other));
     QVERIFY_THROWS_EXCEPTION(EngineError, t->update(0, 5, Value::text(QStringLiteral("x"))));
     QCOMPARE(readAll(path), other);
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 QTEST_GUILESS_MAIN(TstXls)
