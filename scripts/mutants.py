@@ -17,6 +17,7 @@ from the test command.
 import argparse
 import csv
 import os
+import re
 import subprocess
 import sys
 import time
@@ -88,8 +89,8 @@ def main():
                     verdict = "MISSED"
                     missed += 1
                 else:
-                    failed = [l.split()[-1] for l in out.splitlines() if l.strip().startswith("Failed") or
-                              "***Failed" in l or "(Failed)" in l]
+                    # ctest's summary: "  48 - tst_xls (Failed)", "(Subprocess aborted)" ...
+                    failed = re.findall(r"^\s*\d+ - (\S+) \(", out, re.M)
                     verdict = "caught" + (" by " + ", ".join(sorted(set(failed))[:4]) if failed else "")
                     caught += 1
         finally:
