@@ -333,29 +333,44 @@ void TstXlsContainer::refusesADamagedRewrite()
 void TstXlsContainer::refusesCellsThatReadBackWrong_data()
 {
     QTest::addColumn<QString>("wrong");
-    for (const char *wrong : {"none", "another cell changed", "target unchanged", "shared text out of range",
-                              "formatted shared text reused", "blank left holding a text"})
+    for (const char *wrong : {"none", "another cell changed", "another cell's format changed",
+                              "target unchanged", "shared text out of range", "formatted shared text reused",
+                              "blank left holding a text", "mini stream past the end of the file"})
         QTest::newRow(wrong) << QString::fromLatin1(wrong);
 }
 
 // The safety net: a rewritten workbook must hold the changed cells and every
-// other cell as before; a fault of the patcher (simulated here) is refused
-// before the file is replaced.
+// other cell as before, in a container that reads back whole; a fault of
+// the patcher (simulated here) is refused before the file is replaced. So
+// is a workbook grown into the sectors past the end of a file whose mini
+// stream runs there (as in a file cut short): it would share them.
 void TstXlsContainer::refusesCellsThatReadBackWrong()
 {
     QFETCH(QString, wrong);
-    const QString path = place(readAll(dataDir() + QStringLiteral("/generated/roster_zh_30.xls")),
-                               QStringLiteral("roster_zh_30.xls"));
+    QByteArray original = readAll(dataDir() + QStringLiteral("/generated/roster_zh_30.xls"));
+    if (wrong == QLatin1String("mini stream past the end of the file")) {
+        const qint64 root = (qint64(u32(original, 48)) + 1) * 512;
+        const quint32 past = quint32(original.size() / 512 - 1);
+        put32(original, fatSlot(original, u32(original, root + 116)), past);
+        put32(original, root + 120, 1024);
+    }
+    const QString path = place(original, QStringLiteral("roster_zh_30.xls"));
     const QByteArray before = readAll(path);
     XlsBook book(path);
     const XlsWorkbook &wb = book.workbook();
     XlsWrittenCell change{0, 3, 5, {XlsCell::Kind::Text, 0, QStringLiteral("张三.jpg")}};
     if (wrong == QLatin1String("blank left holding a text"))
         change = {0, 3, 1, {}};
+    else if (wrong == QLatin1String("mini stream past the end of the file"))
+        change.value.text = QString(300, QChar(0x5F20)); // a sector more
     QByteArray stream = XlsPatcher(wb).cell(change.sheet, change.row, change.col, change.value, 15);
     if (wrong == QLatin1String("another cell changed")) {
         const XlsWorkbook once(stream, QStringLiteral("x"));
         stream = XlsPatcher(once).cell(0, 4, 5, change.value, 15);
+    } else if (wrong == QLatin1String("another cell's format changed")) {
+        const XlsWorkbook once(stream, QStringLiteral("x"));
+        const qint64 xf = once.sheet(0).cell(4, 0)->offset + 4 + 4;
+        stream[xf] = char(stream[xf] ^ 1);
     } else if (wrong == QLatin1String("target unchanged") ||
                wrong == QLatin1String("blank left holding a text")) {
         stream = wb.stream();

@@ -4,7 +4,7 @@
 // any moment leaves the workbook whole and no copy behind once the next
 // write has run; a full disk and a folder that takes no new file are
 // refused with the reason; a file the writer cannot give away keeps its
-// owner.
+// owner; what is written is synced before it counts.
 //
 // LUMORA_XLS_ROUNDS=<n> runs n rounds of each race and kill loop instead
 // of the few the suite runs; LUMORA_CRASH_SEED=<seed> replays kill delays.
@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -143,6 +144,8 @@ private slots:
     void refusesWithTheReason_data();
     void refusesWithTheReason();
     void keepsAnOwnerItCannotGiveAway();
+    void syncsWhatItWrites_data();
+    void syncsWhatItWrites();
 
 private:
     // lumora-sql as another user can run it: the build folder may lie
@@ -431,6 +434,65 @@ void TstXlsWriteBack::keepsAnOwnerItCannotGiveAway()
     QCOMPARE(after.st_mode, before.st_mode);
     QCOMPARE(records(path)[7][kPhoto], QStringLiteral("7.jpg"));
     QCOMPARE(copiesBeside(path), QStringList());
+}
+
+void TstXlsWriteBack::syncsWhatItWrites_data()
+{
+    QTest::addColumn<bool>("hardLink");
+    QTest::newRow("renamed over") << false;
+    QTest::newRow("written in place beside a second hard link") << true;
+}
+
+// A sync left out shows in no file, so strace watches lumora-sql write:
+// every file it writes in the folder is synced after its last write, and
+// the folder after the last name in it was made or removed.
+void TstXlsWriteBack::syncsWhatItWrites()
+{
+    QFETCH(bool, hardLink);
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty())
+        QSKIP("strace (scripts/deps.sh installs it) shows the writer's system calls");
+    QTemporaryDir dir, logDir;
+    const QString path = roster(dir);
+    if (hardLink)
+        QVERIFY(::link(QFile::encodeName(path).constData(),
+                       QFile::encodeName(path + QStringLiteral("2")).constData()) == 0);
+    const QString log = logDir.filePath(QStringLiteral("calls"));
+    Children children;
+    QProcess &p = children.start(
+        strace,
+        {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-y"), QStringLiteral("-o"), log,
+         QStringLiteral("-e"),
+         QStringLiteral("trace=write,pwrite64,fsync,fdatasync,rename,renameat,renameat2,unlink,unlinkat"),
+         m_sql, path, update(4, QStringLiteral("4.jpg"))});
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    QCOMPARE(records(path)[4][kPhoto], QStringLiteral("4.jpg"));
+
+    QFile calls(log);
+    QVERIFY(calls.open(QIODevice::ReadOnly));
+    const QString folder = QFileInfo(dir.path()).canonicalFilePath();
+    const QRegularExpression call(QStringLiteral(R"(^(?:\d+ +)?(\w+)\((?:\d+<([^>]*)>)?)"));
+    QSet<QString> unsynced; // files written since they were last synced
+    bool namesUnsynced = false;
+    int written = 0;
+    for (const QByteArray &line : calls.readAll().split('\n')) {
+        const QRegularExpressionMatch m = call.match(QString::fromUtf8(line));
+        const QString name = m.captured(1), file = m.captured(2);
+        if ((name == QLatin1String("write") || name == QLatin1String("pwrite64")) &&
+            file.startsWith(folder + QLatin1Char('/'))) {
+            unsynced.insert(file);
+            ++written;
+        } else if (name == QLatin1String("fsync") || name == QLatin1String("fdatasync")) {
+            unsynced.remove(file);
+            namesUnsynced = namesUnsynced && file != folder;
+        } else if (name.startsWith(QLatin1String("rename")) || name.startsWith(QLatin1String("unlink"))) {
+            namesUnsynced = namesUnsynced || line.contains(QFile::encodeName(folder));
+        }
+    }
+    QVERIFY2(written > 0, "strace saw no write");
+    QVERIFY2(unsynced.isEmpty(), qPrintable(QStringList(unsynced.begin(), unsynced.end()).join(u' ')));
+    QVERIFY2(!namesUnsynced, "the folder is not synced after its names changed");
 }
 
 QTEST_GUILESS_MAIN(TstXlsWriteBack)

@@ -58,6 +58,21 @@ public:
         return p + m_shift[k];
     }
 
+    // The same, except that what was inserted at `p` goes behind it.
+    qint64 before(qint64 p) const
+    {
+        const size_t k =
+            size_t(std::lower_bound(m_splices.begin(), m_splices.end(), p,
+                                    [](const Splice &s, qint64 offset) { return s.from < offset; }) -
+                   m_splices.begin());
+        if (k > 0) {
+            const Splice &s = m_splices[k - 1];
+            if (s.from != s.to && p < s.to)
+                return s.from + m_shift[k - 1] + std::min<qint64>(p - s.from, s.bytes.size());
+        }
+        return p + m_shift[k];
+    }
+
 private:
     const std::vector<Splice> &m_splices;
     std::vector<qint64> m_shift; // m_shift[i]: how far the splices before i move what follows them
@@ -463,7 +478,8 @@ QByteArray XlsPatcher::cells(int sheetIndex, const std::vector<XlsCellChange> &c
     // The DBCELL of each edited block: its offsets point at the first ROW
     // record and at the first cell of each row; they move with what they
     // point at, and a row that gained a cell before its first one (or had
-    // none) points at the new one.
+    // none) points at the new one; one still without cells points where its
+    // cells would go.
     std::set<qint64> edited;
     for (const Splice &s : splices) {
         if (s.row == kNoRow)
@@ -472,6 +488,15 @@ QByteArray XlsPatcher::cells(int sheetIndex, const std::vector<XlsCellChange> &c
         if (d != sheet.dbCells.end())
             edited.insert(*d);
     }
+    // Where the cells of a row that has none would go: past the cells
+    // inserted at `p` for earlier rows, ahead of those for later ones.
+    const auto wouldGo = [&](qint64 p, quint32 row) {
+        qint64 at = map.before(p);
+        for (const Splice &s : splices)
+            if (s.from == p && s.inserted && s.row < row)
+                at += s.bytes.size();
+        return at;
+    };
     for (qint64 d : edited) {
         const qint64 length = c.u16le(d + 2);
         const qint64 firstRow = d - c.u32le(d + 4);
@@ -492,6 +517,8 @@ QByteArray XlsPatcher::cells(int sheetIndex, const std::vector<XlsCellChange> &c
                 const bool rowWasEmpty = sheet.rowCells(row).first == sheet.rowCells(row).second;
                 if (inserted != firstInserted.end() && (rowWasEmpty || inserted->second.first <= oldTarget))
                     newTarget = inserted->second.second;
+                else if (rowWasEmpty)
+                    newTarget = wouldGo(oldTarget, row);
             }
             w.le16(newD + 8 + 2 * k, quint16(newTarget - newPrev));
             oldPrev = oldTarget;
