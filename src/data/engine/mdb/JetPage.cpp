@@ -76,7 +76,8 @@ std::optional<QByteArray> repack(const JetFormat &format, QByteArrayView page,
             i == replace ? row : page.sliced(rowSlots[size_t(i)].start, rowSlots[size_t(i)].length());
         const quint16 rowFlags = i == replace ? flags : rowSlots[size_t(i)].flags;
         end -= int(bytes.size());
-        std::memcpy(out.data() + end, bytes.data(), size_t(bytes.size()));
+        if (!bytes.isEmpty()) // a deleted row keeps no bytes, and its view may hold no pointer
+            std::memcpy(out.data() + end, bytes.data(), size_t(bytes.size()));
         w.le16(format.rowOffsetAt + 2 * i, quint16(end | rowFlags));
     }
     w.le16(format.rowCountAt, quint16(count));
