@@ -8,6 +8,7 @@
 
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
+#include "data/engine/mdb/JetUsageMap.h"
 #include "data/engine/mdb/MdbBackend.h"
 #include "data/engine/mdb/MdbTable.h"
 
@@ -20,6 +21,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -118,6 +120,59 @@ Tables writeOne(const QString &path, const QString &connect, const QString &tabl
     expected[table].rows[record][f] =
         MdbOracles::normal(source->fields()[f].daoType, MdbOracles::ours(value));
     return expected;
+}
+
+// What is wrong with the pages of `table` after a write that was not
+// stopped; empty when nothing. No copy of a row is left behind a move;
+// every page of the file that holds rows of the table is in its page map
+// and counts as free the bytes between its slots and its rows; with
+// `room`, each is also in the map of pages with room exactly when the
+// table's smallest row (every variable-length column Null) and its slot
+// still fit on it.
+QString pagesWrong(const QString &path, const QString &table, bool room)
+{
+    const auto source = openMdb(path, {})->openTable(table);
+    const auto *t = dynamic_cast<const MdbTable *>(source.get());
+    const JetFile &db = *t->file();
+    const JetFormat &f = db.format();
+    const JetTableDef &def = t->definition();
+    const JetUsageMap used = JetUsageMap::read(db, def.usedPages, table);
+    const JetUsageMap withRoom = JetUsageMap::read(db, def.freePages, table);
+    const JetRowShape shape = def.rowShape();
+    const int offsetSize = f.version == 4 ? 2 : 1;
+    const int smallest = f.rowColumnCountSize + shape.fixedSize + (shape.columns + 7) / 8 +
+                         (def.varColumns ? (shape.varCount + 1) * offsetSize + f.rowColumnCountSize : 0);
+    if (!t->orphans().empty())
+        return QStringLiteral("a copy of a row is left on page %1")
+            .arg(JetPage::pageOf(t->orphans().front()));
+    for (quint32 n = 1; n < db.pageCount(); ++n) {
+        const QByteArrayView page = db.page(n);
+        if (quint8(page[0]) != JetPage::kDataPage || qFromLittleEndian<quint32>(page.data() + 4) != def.page)
+            continue;
+        const int gap = JetPage::freeBytes(f, *JetPage::rowSlots(f, page));
+        const bool listed = withRoom.contains(n);
+        const bool nameable =
+            withRoom.with([&](quint32 p) { return db.page(p).toByteArray(); }, f, n, !listed).has_value();
+        if (!used.contains(n))
+            return QStringLiteral("page %1 is not in the page map").arg(n);
+        if (qFromLittleEndian<quint16>(page.data() + 2) != gap)
+            return QStringLiteral("page %1 counts %2 free bytes, but has %3")
+                .arg(n)
+                .arg(qFromLittleEndian<quint16>(page.data() + 2))
+                .arg(gap);
+        if (room && nameable && listed != (gap >= smallest + 2))
+            return QStringLiteral("page %1 has %2 free bytes, and is %3in the map of pages with room")
+                .arg(n)
+                .arg(gap)
+                .arg(listed ? QString() : QStringLiteral("not "));
+    }
+    return {};
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -502,6 +557,7 @@ private slots:
         const Value v = value == QLatin1String("<null>") ? Value() : Value::text(value);
         const Tables expected = writeOne(path, connect, table, field, 0, v, before);
         QCOMPARE(differences(expected, MdbOracles::lumora(path, connect)), QStringList());
+        QCOMPARE(pagesWrong(path, table, true), QString());
         checkReaders(path, expected, codePage);
     }
 
@@ -729,6 +785,7 @@ private slots:
             movedOnce |= t->plan(record, f, Value::text(text)).moved;
             state = writeOne(path, {}, table, field, record, Value::text(text), state);
             QCOMPARE(differences(state, MdbOracles::lumora(path)), QStringList());
+            QCOMPARE(pagesWrong(path, table, false), QString());
             checkReaders(path, state, {}, true);
         }
         QVERIFY(movedOnce);
@@ -768,6 +825,9 @@ private slots:
         QTest::newRow("memo past the inline limit") << "jackcess_fixedNumericTestV2000.mdb"
                                                     << "test"
                                                     << "col1" << QString(1025, u'm') << "at most 1024";
+        QTest::newRow("null where Null is not allowed") << j4 << t4 << "TextField"
+                                                        << "<null>"
+                                                        << "cannot be Null";
     }
     void refusesWrites()
     {
@@ -777,75 +837,154 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QString, says);
         const QString path = copyOf(m_dir, file);
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray before = f.readAll();
-        f.close();
+        // "<null>": Null, into a field made one that may not be Null (the
+        // flag 0x02 of its column's entry cleared).
+        const bool null = value == QLatin1String("<null>");
+        if (null) {
+            const auto source = openMdb(path, {})->openTable(table);
+            const auto *t = dynamic_cast<const MdbTable *>(source.get());
+            const JetFormat &fmt = t->file()->format();
+            QByteArray tdef = t->file()->page(t->definition().page).toByteArray();
+            const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(tdef.constData() + at); };
+            int at = fmt.tdefRealIndexStart +
+                     fmt.realIndexEntrySize *
+                         int(qFromLittleEndian<quint32>(tdef.constData() + fmt.tdefRealIndexesAt));
+            for (int c = 0; c < u16(fmt.tdefColumnsAt); ++c, at += fmt.columnEntrySize)
+                for (const JetColumn &col : t->definition().columns)
+                    if (col.name == field && col.number == u16(at + fmt.colNumberAt))
+                        tdef[at + fmt.colFlagsAt] = char(tdef[at + fmt.colFlagsAt] & ~0x02);
+            t->file()->writePages({{t->definition().page, tdef}}, {});
+        }
+        const QByteArray before = contents(path);
         const auto backend = openMdb(path, {});
         const auto source = backend->openTable(table);
         int i = 0;
         while (source->fields()[i].name != field)
             ++i;
+        QVERIFY(!null || !source->fields()[i].nullable);
+        const Value v = null ? Value() : Value::text(value);
         for (const bool check : {true, false}) {
             try {
                 if (check)
-                    source->checkUpdate(0, i, Value::text(value));
+                    source->checkUpdate(0, i, v);
                 else
-                    source->update(0, i, Value::text(value));
+                    source->update(0, i, v);
                 QFAIL("written");
             } catch (const EngineError &e) {
                 QVERIFY2(e.message().contains(says), qPrintable(e.message()));
             }
         }
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), before);
+        QVERIFY(contents(path) == before);
     }
 
-    // A row that would be larger than a page is refused as too long, not
+    // Jet 3 keeps where each 256th byte of a row's variable-length data
+    // begins in a table of jumps, whose length a reader works out from the
+    // row's. A memo grown one byte at a time, then a second one until the
+    // row is too long for a page, takes a row across every such boundary
+    // and its page's free bytes down to none: after each write the row
+    // reads back whole and the page's maps and free-byte count agree with
+    // the page; both readers see the row each time the memo ends exactly on
+    // a 256th byte. The row one byte too long is refused as too long, not
     // with advice to compact the database, and nothing is written.
-    void rowLargerThanAPageIsTooLong()
+    void jet3RowGrowsByteByByte()
     {
         const QString path = copyOf(m_dir, QStringLiteral("jackcess_test2V1997.mdb"));
+        const QString table = QStringLiteral("MSP_PROJECTS");
+        Tables state = MdbOracles::lumora(path);
+        MdbOracles::Table &shown = state[table];
         const auto backend = openMdb(path, {});
-        const auto source = backend->openTable(QStringLiteral("MSP_PROJECTS"));
+        const auto source = backend->openTable(table);
+        const auto *t = dynamic_cast<const MdbTable *>(source.get());
         QString refusal;
-        for (int f = 0; f < source->fields().size() && refusal.isEmpty(); ++f) {
-            if (source->fields()[f].daoType != DaoMemo)
-                continue;
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray before = file.readAll();
-            file.close();
-            try {
-                source->update(0, f, Value::text(QString(1000, QLatin1Char('m'))));
-            } catch (const EngineError &e) {
-                refusal = e.message();
-                QVERIFY(file.open(QIODevice::ReadOnly));
-                QCOMPARE(file.readAll(), before);
+        int boundaries = 0;
+        for (const char *field : {"PROJ_PROP_AUTHOR", "PROJ_PROP_COMPANY"}) {
+            const int f = int(shown.fields.indexOf(QLatin1String(field)));
+            for (int length = 0; length <= 1024 && refusal.isEmpty(); ++length) {
+                const Value v = Value::text(QString(length, QChar(u'a' + length % 26)));
+                try {
+                    source->update(0, f, v);
+                } catch (const EngineError &e) {
+                    refusal = e.message();
+                    break;
+                }
+                shown.rows[0][f] = MdbOracles::ours(v);
+                QStringList read;
+                for (int c = 0; c < shown.fields.size(); ++c)
+                    read << MdbOracles::normal(shown.daoTypes[c], MdbOracles::ours(source->value(0, c)));
+                QCOMPARE(read, shown.rows[0]);
+                QCOMPARE(pagesWrong(path, table, true), QString());
+                const QByteArrayView page = t->file()->page(t->dataPages().front());
+                const JetPage::Slot slot = JetPage::rowSlots(t->file()->format(), page)->front();
+                const QByteArrayView row = page.sliced(slot.start, slot.length());
+                const QByteArrayView memo =
+                    JetRow::crack(t->file()->format(), row, true)->data(t->definition().columns[size_t(f)]);
+                if ((memo.data() + memo.size() - row.data()) % 256 == 0) {
+                    ++boundaries;
+                    checkReaders(path, state);
+                }
             }
         }
         QVERIFY2(refusal.contains(QLatin1String("too long for a row")) &&
                      !refusal.contains(QLatin1String("compact")),
                  qPrintable(refusal));
+        QCOMPARE(differences(state, MdbOracles::lumora(path)), QStringList());
+        QVERIFY(boundaries >= 4);
     }
 
-    // A table whose pages are all full refuses a longer row.
-    void refusesWhenNoPageHasRoom()
+    // Rows grown one after another fill the table's pages, and new pages
+    // are added at the end of the file, each listed in the table's page
+    // map. With the file padded so that the first page added is the last
+    // its inline map can name, the next row that needs a new page is
+    // refused with nothing written. Once the map lists the pages through a
+    // map page, as Access makes it when a table outgrows the inline one,
+    // new pages are added again. Every reader sees every record throughout.
+    void newPagesUpToWhereThePageMapReaches()
     {
-        const QString path = copyOf(m_dir, QStringLiteral("jackcess_test2V1997.mdb"));
-        const auto backend = openMdb(path, {});
-        const auto source = backend->openTable(QStringLiteral("MSP_PROJECTS"));
-        int f = 0;
-        while (source->fields()[f].name != QLatin1String("PROJ_PROJECT"))
-            ++f;
-        // One page: grow the row by more than the page can take through memos is not
-        // possible, so fill its page with copies first and leave no other.
-        MdbRowInserter::append(path, QStringLiteral("MSP_PROJECTS"), 0,
-                               {}); // no-op: the table stays one page
-        QVERIFY(dynamic_cast<MdbTable *>(source.get())->dataPages().size() == 1);
-        // The single page has room: the write goes through (repacked).
-        source->update(0, f, Value::text(QString(203, u'q')));
-        QCOMPARE(source->value(0, f).toText(), QString(203, u'q'));
+        const QString path = copyOf(m_dir, QStringLiteral("ucanaccess_weirdObjectNames.mdb"));
+        const QString table = QStringLiteral("19 MB 01 BEZAHLT ???");
+        const auto rows = [](int i) {
+            return std::map<int, Value>{{0, Value::integer(i + 2)},
+                                        {1, Value::text(QStringLiteral("r%1").arg(i))}};
+        };
+        MdbRowInserter::append(path, table, 199, rows);
+        quint32 bound = 0; // the first page the inline map cannot name
+        qint64 pageSize = 0;
+        {
+            const auto source = openMdb(path, {})->openTable(table);
+            const auto *t = dynamic_cast<const MdbTable *>(source.get());
+            const JetUsageMap used = JetUsageMap::read(*t->file(), t->definition().usedPages, table);
+            QCOMPARE(used.kind(), quint8(0));
+            const QByteArrayView row =
+                t->file()->page(used.rowPage()).sliced(used.rowStart(), used.rowLength());
+            bound = qFromLittleEndian<quint32>(row.data() + 1) + 8 * quint32(row.size() - 5);
+            pageSize = t->file()->format().pageSize;
+        }
+        QVERIFY(QFile::resize(path, (bound - 1) * pageSize));
+        Tables state = MdbOracles::lumora(path);
+        const Value wide = Value::text(QString(255, u'宽'));
+        qsizetype record = 0;
+        QString refusal;
+        for (; record < 200 && refusal.isEmpty(); ++record) {
+            const QByteArray before = contents(path);
+            try {
+                state = writeOne(path, {}, table, QStringLiteral("TextField"), record, wide, state);
+            } catch (const EngineError &e) {
+                refusal = e.message();
+                QVERIFY(contents(path) == before);
+            }
+        }
+        QVERIFY2(refusal.contains(QLatin1String("page map")), qPrintable(refusal));
+        QCOMPARE(QFileInfo(path).size(), bound * pageSize);
+        QCOMPARE(pagesWrong(path, table, false), QString());
+        checkReaders(path, state, {}, true);
+
+        MdbRowInserter::append(path, table, 1, rows); // turns the map into one with a map page
+        state = MdbOracles::lumora(path);
+        for (const qsizetype last = record + 16; record < last; ++record)
+            state = writeOne(path, {}, table, QStringLiteral("TextField"), record, wide, state);
+        QVERIFY(QFileInfo(path).size() >= (bound + 3) * pageSize);
+        QCOMPARE(pagesWrong(path, table, false), QString());
+        checkReaders(path, state, {}, true);
     }
 
     // Another program holding the database open (a lock on its .ldb) stops
@@ -903,6 +1042,7 @@ private slots:
             const Value v = random.bounded(20) == 0 ? Value() : Value::text(text);
             try {
                 source->update(record, 1, v);
+                QVERIFY(dynamic_cast<MdbTable *>(source.get())->orphans().empty());
                 state[table].rows[record][1] = MdbOracles::ours(v);
             } catch (const EngineError &e) {
                 // The table's pages can fill up; nothing is written then.
@@ -912,6 +1052,7 @@ private slots:
             }
             if (n % 250 == 249) {
                 QCOMPARE(differences(state, MdbOracles::lumora(path)), QStringList());
+                QCOMPARE(pagesWrong(path, table, false), QString());
                 checkReaders(path, state, {}, true);
             }
         }

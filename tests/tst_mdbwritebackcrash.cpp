@@ -238,7 +238,9 @@ private slots:
     // show the copy a move writes first beside the old row until the
     // pointer is written (no flag hides it from them and lets Access find
     // it); the next write marks such a copy deleted, and from then on
-    // every reader sees every record exactly once.
+    // every reader sees every record exactly once. The trace also shows
+    // each page flushed to the disk before the next is written, which no
+    // reading of the file can.
     void stoppedMoveIsReclaimedByTheNextWrite()
     {
         const QString child = QCoreApplication::applicationDirPath() + QStringLiteral("/writeback_child");
@@ -289,12 +291,12 @@ private slots:
             const QString path = dir.filePath(QStringLiteral("roster%1.mdb").arg(k));
             QVERIFY(QFile::copy(roster, path));
             QProcess writer;
-            writer.start(strace,
-                         {QStringLiteral("-qq"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
-                          QStringLiteral("-e"), QStringLiteral("trace=pwrite64"), QStringLiteral("-e"),
-                          QStringLiteral("inject=pwrite64:signal=KILL:when=%1").arg(k), child, path, table,
-                          QStringLiteral("ID"), QStringLiteral("TextField"), QString::number(round),
-                          QString()});
+            const QString log = path + QStringLiteral(".strace");
+            writer.start(strace, {QStringLiteral("-qq"), QStringLiteral("-o"), log, QStringLiteral("-e"),
+                                  QStringLiteral("trace=pwrite64,fsync,fdatasync"), QStringLiteral("-e"),
+                                  QStringLiteral("inject=pwrite64:signal=KILL:when=%1").arg(k), child, path,
+                                  table, QStringLiteral("ID"), QStringLiteral("TextField"),
+                                  QString::number(round), QString()});
             if (!writer.waitForFinished(60000)) {
                 writer.kill();
                 writer.waitForFinished();
@@ -302,6 +304,17 @@ private slots:
             }
             QVERIFY2(finishedUpdates(writer.readAllStandardOutput()) == 0,
                      qPrintable(where + QString::fromUtf8(writer.readAllStandardError())));
+            // Each page reached the disk before the next was written.
+            QFile traced(log);
+            QVERIFY(traced.open(QIODevice::ReadOnly));
+            QString calls; // the names of the calls traced, in order
+            for (const QByteArray &line : traced.readAll().split('\n'))
+                calls += QString::fromLatin1(line.left(line.indexOf('(')))
+                             .replace(QLatin1String("fdatasync"), QLatin1String("fsync")) +
+                         u' ';
+            QVERIFY2(calls.count(QLatin1String("pwrite64 fsync ")) >= k - 1 &&
+                         !calls.contains(QLatin1String("pwrite64 pwrite64")),
+                     qPrintable(where + calls));
 
             // Read as Access reads: every record once, the written one old or new.
             const MdbOracles::Tables now = MdbOracles::lumora(path);
