@@ -110,44 +110,44 @@ def field_names(sql, path, table):
     return names
 
 
-def roster(spec, build, work):
+def roster(kind_info, build, work):
     """The roster to copy from: the committed file, grown when the kind asks for it."""
-    src = os.path.join(DATA, spec["file"])
-    if "grow" not in spec:
+    src = os.path.join(DATA, kind_info["file"])
+    if "grow" not in kind_info:
         return src
     grown = os.path.join(work, "grown-" + os.path.basename(src))
     if not os.path.exists(grown):
         shutil.copyfile(src, grown)
-        run([os.path.join(build, "mdb_grow"), grown, spec["table"], str(spec["grow"])])
+        run([os.path.join(build, "mdb_grow"), grown, kind_info["table"], str(kind_info["grow"])])
     return grown
 
 
-def literal(spec, text):
-    return text if spec.get("grow") else "'%s'" % text.replace("'", "''")
+def literal(kind_info, text):
+    return text if kind_info.get("grow") else "'%s'" % text.replace("'", "''")
 
 
-def race(kind, spec, sql, rounds, writers, rng, work, src):
+def race(kind, kind_info, sql, rounds, writers, rng, work, src):
     path = os.path.join(work, os.path.basename(src))
-    names = field_names(sql, src, spec["table"])
-    base = lumora_rows(sql, src, spec["table"])
-    base_other = independent_rows(kind, src, spec["table"])
-    key_col = names.index(spec["key"])
+    names = field_names(sql, src, kind_info["table"])
+    base = lumora_rows(sql, src, kind_info["table"])
+    base_other = independent_rows(kind, src, kind_info["table"])
+    key_col = names.index(kind_info["key"])
     done_total = refused_total = 0
     reasons = collections.Counter()
     for rnd in range(rounds):
         shutil.copyfile(src, path)
-        cells = spec["cells"][:writers]
+        cells = kind_info["cells"][:writers]
         procs = []
         for i, (key, column) in enumerate(cells):
             value = "r%dw%d.jpg" % (rnd, i)
-            stmt = "update [%s] set [%s]='%s' where [%s]=%s" % (spec["table"], column, value, spec["key"], key)
+            stmt = "update [%s] set [%s]='%s' where [%s]=%s" % (kind_info["table"], column, value, kind_info["key"], key)
             procs.append((key, column, value, subprocess.Popen([sql, path, stmt], stdout=subprocess.PIPE,
                                                                stderr=subprocess.PIPE)))
         expected = {}
         for key, column, value, p in procs:
             out, err = p.communicate()
             if p.returncode == 0 and out.strip() == b"1":
-                row = next(r for r, cells_ in enumerate(base) if literal(spec, cells_[key_col]) == key)
+                row = next(r for r, cells_ in enumerate(base) if literal(kind_info, cells_[key_col]) == key)
                 expected[(row, names.index(column))] = value
                 done_total += 1
             elif p.returncode == 0:
@@ -155,7 +155,7 @@ def race(kind, spec, sql, rounds, writers, rng, work, src):
             else:
                 refused_total += 1
                 reasons[err.decode(errors="replace").strip().split(": ", 1)[-1][:100]] += 1
-        after = lumora_rows(sql, path, spec["table"])
+        after = lumora_rows(sql, path, kind_info["table"])
         changed = changed_cells(base, after)
         if changed != set(expected):
             raise Failure("round %d, %d writers: cells changed %s, updates reported done %s"
@@ -163,7 +163,7 @@ def race(kind, spec, sql, rounds, writers, rng, work, src):
         for (r, c), value in expected.items():
             if after[r][c] != value:
                 raise Failure("round %d: row %d field %d holds %r, not %r" % (rnd, r, c, after[r][c], value))
-        other = independent_rows(kind, path, spec["table"])
+        other = independent_rows(kind, path, kind_info["table"])
         changed_other = changed_cells(base_other, other)
         if len(changed_other) != len(expected):
             raise Failure("round %d: the independent reader sees %d cells changed, %d were written"
@@ -173,17 +173,17 @@ def race(kind, spec, sql, rounds, writers, rng, work, src):
              "".join("\n    %d x %s" % (n, why) for why, n in reasons.most_common(3))))
 
 
-def kills(kind, spec, sql, child, rounds, rng, work, src):
+def kills(kind, kind_info, sql, child, rounds, rng, work, src):
     path = os.path.join(work, os.path.basename(src))
     shutil.copyfile(src, path)
-    names = field_names(sql, path, spec["table"])
-    target = names.index(spec["target"])
-    state = lumora_rows(sql, path, spec["table"])
+    names = field_names(sql, path, kind_info["table"])
+    target = names.index(kind_info["target"])
+    state = lumora_rows(sql, path, kind_info["table"])
     allowed = set(os.listdir(work))
     landed = finished = 0
     for rnd in range(rounds):
         delay = rng.uniform(0.002, 0.06)
-        p = subprocess.Popen([child, path, spec["table"], spec["key"], spec["target"], str(rnd), spec["connect"]],
+        p = subprocess.Popen([child, path, kind_info["table"], kind_info["key"], kind_info["target"], str(rnd), kind_info["connect"]],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
             line = p.stdout.readline()
@@ -201,7 +201,7 @@ def kills(kind, spec, sql, child, rounds, rng, work, src):
         finished += len(out.split())
         where = "round %d, kill after %.1f ms" % (rnd, delay * 1000)
         try:
-            now = lumora_rows(sql, path, spec["table"])
+            now = lumora_rows(sql, path, kind_info["table"])
         except Failure as e:
             raise Failure("%s: Lumora cannot read it: %s" % (where, e))
         for (r, c) in changed_cells(state, now):
@@ -209,17 +209,17 @@ def kills(kind, spec, sql, child, rounds, rng, work, src):
                 raise Failure("%s: record %d field %d: %r became %r" % (where, r, c, state[r][c], now[r][c]))
             landed += 1
         try:
-            other = independent_rows(kind, path, spec["table"])
+            other = independent_rows(kind, path, kind_info["table"])
         except Failure as e:
             raise Failure("%s: the independent reader cannot read it: %s" % (where, e))
         if len(other) != len(now):
             raise Failure("%s: the independent reader sees %d records, Lumora %d" % (where, len(other), len(now)))
         state = now
         # The next write clears what a dead writer left.
-        key = state[0][names.index(spec["key"])]
+        key = state[0][names.index(kind_info["key"])]
         run([sql, path, "update [%s] set [%s]='next.jpg' where [%s]=%s"
-             % (spec["table"], spec["target"], spec["key"], literal(spec, key))])
-        state = lumora_rows(sql, path, spec["table"])
+             % (kind_info["table"], kind_info["target"], kind_info["key"], literal(kind_info, key))])
+        state = lumora_rows(sql, path, kind_info["table"])
         stray = set(os.listdir(work)) - allowed
         if stray:
             raise Failure("%s: left beside the roster after the next write: %s" % (where, sorted(stray)))
@@ -240,14 +240,14 @@ def main():
     print("seed %d" % args.seed)
     try:
         for kind in args.kinds.split(","):
-            spec = KINDS[kind]
+            kind_info = KINDS[kind]
             with tempfile.TemporaryDirectory() as source:
-                src = roster(spec, args.build, source)
+                src = roster(kind_info, args.build, source)
                 for writers in (2, 5):
                     with tempfile.TemporaryDirectory() as work:
-                        race(kind, spec, sql, args.rounds, writers, rng, work, src)
+                        race(kind, kind_info, sql, args.rounds, writers, rng, work, src)
                 with tempfile.TemporaryDirectory() as work:
-                    kills(kind, spec, sql, child, args.rounds, rng, work, src)
+                    kills(kind, kind_info, sql, child, args.rounds, rng, work, src)
     except Failure as e:
         print("FAILED (seed %d): %s" % (args.seed, e))
         return 1

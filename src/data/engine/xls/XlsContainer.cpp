@@ -56,12 +56,12 @@ EngineError notCompound(const QByteArray &file, const QString &what)
                         QStringLiteral("它不是 OLE2 复合文档"));
 }
 
-// Every stream of the compound file by path, as libgsf reads it; a stream
-// it cannot read in full is left out.
-QMap<QString, QByteArray> gsfStreams(const QByteArray &file, const QString &what)
+// The compound file in `file` opened by libgsf, reading through `input`,
+// which must outlive it. Throws EngineError naming `what` when libgsf
+// cannot read the container.
+GsfHandle<GsfInfile> openOle(const QByteArray &file, const QString &what, GsfHandle<GsfInput> &input)
 {
-    GsfHandle<GsfInput> input(
-        gsf_input_memory_new(reinterpret_cast<const guint8 *>(file.constData()), file.size(), FALSE));
+    input.reset(gsf_input_memory_new(reinterpret_cast<const guint8 *>(file.constData()), file.size(), FALSE));
     GError *error = nullptr;
     GsfHandle<GsfInfile> ole(gsf_infile_msole_new(input.get(), &error));
     if (!ole) {
@@ -72,6 +72,15 @@ QMap<QString, QByteArray> gsfStreams(const QByteArray &file, const QString &what
             QStringLiteral("%1 is damaged: its OLE2 container cannot be read (%2)").arg(what, why),
             QStringLiteral("文件 %1 已损坏：无法读取其 OLE2 复合文档结构（%2）").arg(what, why));
     }
+    return ole;
+}
+
+// Every stream of the compound file by path, as libgsf reads it; a stream
+// it cannot read in full is left out.
+QMap<QString, QByteArray> gsfStreams(const QByteArray &file, const QString &what)
+{
+    GsfHandle<GsfInput> input;
+    const GsfHandle<GsfInfile> ole = openOle(file, what, input);
     QMap<QString, QByteArray> out;
     const auto walk = [&](const auto &self, GsfInfile *dir, const QString &prefix) -> void {
         const int n = gsf_infile_num_children(dir);
@@ -172,18 +181,8 @@ QByteArray readWorkbookStream(const QByteArray &file, const QString &what)
     // before libgsf sees it: libgsf leaks memory on some damaged
     // directories, and its refusals name no cause a person can act on.
     CompoundFile(file, what);
-    GsfHandle<GsfInput> input(
-        gsf_input_memory_new(reinterpret_cast<const guint8 *>(file.constData()), file.size(), FALSE));
-    GError *error = nullptr;
-    GsfHandle<GsfInfile> ole(gsf_infile_msole_new(input.get(), &error));
-    if (!ole) {
-        const QString why = error ? QString::fromUtf8(error->message) : QString();
-        if (error)
-            g_error_free(error);
-        throw EngineError(
-            QStringLiteral("%1 is damaged: its OLE2 container cannot be read (%2)").arg(what, why),
-            QStringLiteral("文件 %1 已损坏：无法读取其 OLE2 复合文档结构（%2）").arg(what, why));
-    }
+    GsfHandle<GsfInput> input;
+    const GsfHandle<GsfInfile> ole = openOle(file, what, input);
 
     // Excel 97 and later name the stream "Workbook"; Excel 5 and 95 "Book".
     GsfHandle<GsfInput> stream;
