@@ -555,8 +555,11 @@ MdbTable::Plan MdbTable::plan(qsizetype record, int field, const Value &v) const
     for (const JetFile::PageWrite &w : plan.pages)
         dataPages.push_back(w.number);
     for (const quint32 n : dataPages) {
-        const QByteArray bytes = pending[n];
-        const int room = JetPage::freeBytes(f, *JetPage::rowSlots(f, bytes));
+        // The plan also writes map and definition pages, which hold no rows.
+        const std::optional<std::vector<JetPage::Slot>> onPage = JetPage::rowSlots(f, pending[n]);
+        if (!onPage)
+            continue;
+        const int room = JetPage::freeBytes(f, *onPage);
         if (auto write = freeMap.with(current, f, n, room >= smallest + 2)) {
             put(write->number, write->bytes);
             plan.read.push_back(write->number);
