@@ -181,7 +181,7 @@ QString TstXlsContainer::place(const QByteArray &bytes, const QString &name)
 }
 
 void TstXlsContainer::rewritesEveryFixtureWhole_data()
-{
+try {
     QTest::addColumn<QString>("file");
     QTest::addColumn<bool>("longChain");
     QTest::addColumn<QList<int>>("growths");
@@ -196,6 +196,8 @@ void TstXlsContainer::rewritesEveryFixtureWhole_data()
         QTest::addRow("%s, chain past its size: grown and shrunk back", qPrintable(name))
             << f << true << grownAndBack;
     }
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 // The Workbook stream written with `growths` zero bytes added, one write
@@ -245,7 +247,7 @@ void TstXlsContainer::leavesTheMiniStreamAtTheCutoff_data()
 // the stream moved out of the mini stream must be longer; GDAL then reads
 // it as before.
 void TstXlsContainer::leavesTheMiniStreamAtTheCutoff()
-{
+try {
     gsfWarnings.clear();
     QFETCH(bool, alone);
     QFETCH(int, size);
@@ -266,6 +268,8 @@ void TstXlsContainer::leavesTheMiniStreamAtTheCutoff()
     const QString differ = streamsDiffer(streams(original), streams(readAll(path)), padded);
     QVERIFY2(differ.isEmpty(), qPrintable(differ));
     QVERIFY2(gsfWarnings.isEmpty(), qPrintable(gsfWarnings.join(u'\n')));
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXlsContainer::refusesADamagedRewrite_data()
@@ -280,7 +284,7 @@ void TstXlsContainer::refusesADamagedRewrite_data()
 // The check after writing refuses each way a rewrite could go wrong, naming
 // the copy, not the original, as damaged; a sound rewrite passes.
 void TstXlsContainer::refusesADamagedRewrite()
-{
+try {
     QFETCH(QString, damage);
     const QString what = QStringLiteral("roster_zh_30.xls");
     const QByteArray original = readAll(dataDir() + QStringLiteral("/generated/") + what);
@@ -328,6 +332,8 @@ void TstXlsContainer::refusesADamagedRewrite()
                  qPrintable(e.chinese()));
         QVERIFY2(!e.chinese().contains(QChar(0xE000)), qPrintable(e.chinese()));
     }
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXlsContainer::refusesCellsThatReadBackWrong_data()
@@ -345,7 +351,7 @@ void TstXlsContainer::refusesCellsThatReadBackWrong_data()
 // is a workbook grown into the sectors past the end of a file whose mini
 // stream runs there (as in a file cut short): it would share them.
 void TstXlsContainer::refusesCellsThatReadBackWrong()
-{
+try {
     QFETCH(QString, wrong);
     QByteArray original = readAll(dataDir() + QStringLiteral("/generated/roster_zh_30.xls"));
     if (wrong == QLatin1String("mini stream past the end of the file")) {
@@ -400,6 +406,8 @@ void TstXlsContainer::refusesCellsThatReadBackWrong()
                  qPrintable(e.chinese()));
     }
     QCOMPARE(readAll(path), before);
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 QTEST_GUILESS_MAIN(TstXlsContainer)

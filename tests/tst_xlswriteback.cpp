@@ -188,7 +188,7 @@ void TstXlsWriteBack::concurrentWritersLoseNothing_data()
 // Writers started together, each on a record of its own: every one that
 // says it changed a record did, and nothing else changed.
 void TstXlsWriteBack::concurrentWritersLoseNothing()
-{
+try {
     QFETCH(int, writers);
     QTemporaryDir dir;
     const QString path = roster(dir);
@@ -213,13 +213,15 @@ void TstXlsWriteBack::concurrentWritersLoseNothing()
         QCOMPARE(records(path), expected);
     }
     QCOMPARE(copiesBeside(path), QStringList());
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 // Another program holds the lock, writes its own save to a new file and
 // renames it over the roster while a writer waits for the lock: the writer
 // notices and writes into the new file, so both changes are there.
 void TstXlsWriteBack::renamingSaverIsNotWipedOut()
-{
+try {
     QTemporaryDir dir;
     const QString path = roster(dir);
     const QString saving = dir.filePath(QStringLiteral("saving.xls"));
@@ -255,6 +257,8 @@ void TstXlsWriteBack::renamingSaverIsNotWipedOut()
         QCOMPARE(now[(round + 15) % kRecords][kPhoto], QStringLiteral("other%1.jpg").arg(round));
         QVERIFY2(writerWaited, "the writer never waited for the lock: the race was not run");
     }
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXlsWriteBack::killedWriterLeavesWorkbookWhole_data()
@@ -269,7 +273,7 @@ void TstXlsWriteBack::killedWriterLeavesWorkbookWhole_data()
 // write in place left), every record holds its old or a complete new
 // name, nothing else changed, and after the next write no copy is left.
 void TstXlsWriteBack::killedWriterLeavesWorkbookWhole()
-{
+try {
     QFETCH(bool, hardLink);
     QTemporaryDir dir;
     const QString path = roster(dir);
@@ -337,6 +341,8 @@ void TstXlsWriteBack::killedWriterLeavesWorkbookWhole()
     for (int r = 0; r < kRecords; ++r)
         QVERIFY2(QString::fromUtf8(lines[r + 1]).endsWith(QLatin1Char(',') + expected[r][kPhoto]),
                  lines[r + 1].constData());
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXlsWriteBack::refusesWithTheReason_data()
@@ -409,7 +415,7 @@ void TstXlsWriteBack::refusesWithTheReason()
 // A user who may write the file but not give a new one its owner (it is
 // another user's) writes it in place: owner, group and inode stay.
 void TstXlsWriteBack::keepsAnOwnerItCannotGiveAway()
-{
+try {
     const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
     if (::geteuid() != 0 || setpriv.isEmpty())
         QSKIP("needs root and setpriv (util-linux) to write as a user who does not own the file");
@@ -434,6 +440,8 @@ void TstXlsWriteBack::keepsAnOwnerItCannotGiveAway()
     QCOMPARE(after.st_mode, before.st_mode);
     QCOMPARE(records(path)[7][kPhoto], QStringLiteral("7.jpg"));
     QCOMPARE(copiesBeside(path), QStringList());
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 void TstXlsWriteBack::syncsWhatItWrites_data()
@@ -447,7 +455,7 @@ void TstXlsWriteBack::syncsWhatItWrites_data()
 // every file it writes in the folder is synced after its last write, and
 // the folder after the last name in it was made or removed.
 void TstXlsWriteBack::syncsWhatItWrites()
-{
+try {
     QFETCH(bool, hardLink);
     const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
     if (strace.isEmpty())
@@ -498,6 +506,8 @@ void TstXlsWriteBack::syncsWhatItWrites()
     QVERIFY2(written > 0, "strace saw no write");
     QVERIFY2(unsynced.isEmpty(), qPrintable(QStringList(unsynced.begin(), unsynced.end()).join(u' ')));
     QVERIFY2(!namesUnsynced, "the folder is not synced after its names changed");
+} catch (const EngineError &e) {
+    QFAIL(qPrintable(e.message()));
 }
 
 QTEST_GUILESS_MAIN(TstXlsWriteBack)
