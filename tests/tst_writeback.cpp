@@ -87,6 +87,8 @@ void TstWriteBack::statement_data()
     QTest::newRow("double key not a number")
         << "ZP" << int(DaoText) << "a" << QList{key("BJ", DaoDouble, "三")} << "";
     QTest::newRow("empty double key") << "ZP" << int(DaoText) << "a" << QList{key("BJ", DaoDouble, "")} << "";
+    QTest::newRow("text key of blanks only")
+        << "ZP" << int(DaoText) << "a" << QList{key("XM", DaoText, " \u3000 ")} << "";
     QTest::newRow("bad date key") << "ZP" << int(DaoText) << "a" << QList{key("SR", DaoDate, "19.04.2009")}
                                   << "";
     QTest::newRow("binary key refused")
