@@ -299,6 +299,7 @@ void TstPrintLayout::thumbnails_data()
     QTest::newRow("one more") << QSizeF(500, 600) << 21 << 5 << 20 << 2;
     QTest::newRow("a hair short") << QSizeF(499.9, 600) << 20 << 4 << 16 << 2;
     QTest::newRow("cell larger than body") << QSizeF(50, 50) << 3 << 1 << 1 << 3;
+    QTest::newRow("spare room both ways") << QSizeF(450, 700) << 17 << 4 << 16 << 2;
 }
 
 void TstPrintLayout::thumbnails()
@@ -320,6 +321,12 @@ void TstPrintLayout::thumbnails()
         for (int j = 0; j < i; ++j)
             QVERIFY(!cell.intersected(t.cellRect(j)).isValid() || cell.intersected(t.cellRect(j)).isEmpty());
     }
+    // The spare room goes between the cells: the last column and the last
+    // row end where the body does.
+    if (t.perRow > 1 && body.width() >= 100)
+        QCOMPARE(t.cellRect(t.perRow - 1).right(), t.body.right());
+    if (t.rowsPerPage > 1 && body.height() >= 150)
+        QCOMPARE(t.cellRect(t.perPage() - 1).bottom(), t.body.bottom());
 }
 
 QTEST_GUILESS_MAIN(TstPrintLayout)

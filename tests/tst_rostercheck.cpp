@@ -104,10 +104,12 @@ void TstRosterCheck::rollMatchesALookupPerRow_data()
 {
     QTest::addColumn<bool>("numbered");
     QTest::addColumn<bool>("subFolders");
-    QTest::newRow("plain") << false << false;
-    QTest::newRow("class folders") << false << true;
-    QTest::newRow("numbered") << true << false;
-    QTest::newRow("numbered in class folders") << true << true;
+    QTest::addColumn<bool>("twoParts");
+    QTest::newRow("plain") << false << false << false;
+    QTest::newRow("class folders") << false << true << false;
+    QTest::newRow("numbered") << true << false << false;
+    QTest::newRow("numbered in class folders") << true << true << false;
+    QTest::newRow("name and class, numbered") << true << false << true;
 }
 
 // Random rosters with shared names, a random part photographed: the roll
@@ -116,6 +118,7 @@ void TstRosterCheck::rollMatchesALookupPerRow()
 {
     QFETCH(bool, numbered);
     QFETCH(bool, subFolders);
+    QFETCH(bool, twoParts);
     QRandomGenerator random(numbered * 2 + subFolders + 7);
     const QStringList names = {"张三", "李四", "王五", "a/b", "赵六1", "赵六", "", "孙七"};
     for (int round = 0; round < 20; ++round) {
@@ -134,6 +137,8 @@ void TstRosterCheck::rollMatchesALookupPerRow()
         in.subFolder1On = subFolders;
         in.subFolder1Index = 2;
         in.numberOn = numbered;
+        in.name2On = twoParts;
+        in.name2Index = 2;
         in.numberText = QStringLiteral("10001");
         // Photograph some rows as the save does: under the path formed.
         for (int r = 1; r <= rows; ++r) {
@@ -202,28 +207,37 @@ void TstRosterCheck::findings_data()
 {
     QTest::addColumn<QList<QStringList>>("rows");
     QTest::addColumn<bool>("writeBack");
+    QTest::addColumn<bool>("numbered");
     QTest::addColumn<QStringList>("expected"); // what the lines hold, in order
     const QList<QStringList> fine = {{"1", "张三", "一班", ""}, {"2", "李四", "二班", ""}};
-    QTest::newRow("nothing to say") << fine << true << QStringList();
+    QTest::newRow("nothing to say") << fine << true << false << QStringList();
     // ZP holds 8 bytes: "张三.jpg" needs 8, "李四光.jpg" 10 (GBK).
     QTest::newRow("one byte over the column")
         << QList<QStringList>{{"1", "张三", "一班", ""}, {"2", "李四光", "二班", ""}, {"3", "Tom1", "", ""}}
-        << true << QStringList{"第 2 行 李四光（XH 2）：文件名“李四光.jpg”写不进列“ZP”", "需要 10 个字节"};
+        << true << false
+        << QStringList{"第 2 行 李四光（XH 2）：文件名“李四光.jpg”写不进列“ZP”", "需要 10 个字节"};
     QTest::newRow("width not checked with the write-back off")
-        << QList<QStringList>{{"1", "李四光", "一班", ""}} << false << QStringList();
+        << QList<QStringList>{{"1", "李四光", "一班", ""}} << false << false << QStringList();
     QTest::newRow("slash and control character")
-        << QList<QStringList>{{"1", "a/b", "一班", ""}, {"2", "c\td", "二班", ""}} << false
+        << QList<QStringList>{{"1", "a/b", "一班", ""}, {"2", "c\td", "二班", ""}} << false << false
         << QStringList{"第 1 行 a/b（XH 1）：“a/b”含有“/”或控制字符，保存时写作“a／b”",
                        "第 2 行 c\td（XH 2）：“c\td”含有“/”或控制字符，保存时写作“c_d”"};
+    const QList<QStringList> namesakes = {{"1", "张三", "一班", ""}, {"2", "张三", "二班", ""}};
+    QTest::newRow("namesakes") << namesakes << false << false
+                               << QStringList{"第 1 行 张三（XH 1）：照片文件名与第 2 行相同"};
+    QTest::newRow("namesakes told apart by the number") << namesakes << false << true << QStringList();
 }
 
 void TstRosterCheck::findings()
 {
     QFETCH(QList<QStringList>, rows);
     QFETCH(bool, writeBack);
+    QFETCH(bool, numbered);
     QFETCH(QStringList, expected);
     const Roster r(rows);
-    const QStringList lines = r.check(tableNaming(r.photos.path()), writeBack);
+    NamingInputs naming = tableNaming(r.photos.path());
+    naming.numberOn = numbered;
+    const QStringList lines = r.check(naming, writeBack);
     const QString all = lines.join(QLatin1Char('\n'));
     int at = 0;
     for (const QString &piece : expected) {
