@@ -16,6 +16,7 @@ packages=(
   poppler-utils
   libgsf-1-dev gnumeric libreoffice-calc
   desktop-file-utils dpkg-dev file
+  python3
 )
 
 missing=()

@@ -7,7 +7,6 @@
 #include "data/engine/SystemErrorText.h"
 #include "data/engine/dbf/DbfWriter.h"
 
-#include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -39,7 +38,6 @@ private slots:
     void partialUpdateKeepsBothTextsAndCode();
     void otherFailuresAreFramedInChinese();
     void systemErrorsAnOperatorCanFix();
-    void everyThrowInTheEngineHasChinese();
 };
 
 namespace {
@@ -199,34 +197,6 @@ Provoke statement(const QString &text)
         else
             db->execute(text);
     };
-}
-
-// Where the C++ statement starting at `from` ends: its first ";" outside
-// parentheses, string and character literals.
-qsizetype statementEnd(const QString &source, qsizetype from)
-{
-    int depth = 0;
-    bool inString = false;
-    for (qsizetype i = from; i < source.size(); ++i) {
-        const QChar c = source[i];
-        if (inString) {
-            if (c == QLatin1Char('\\'))
-                ++i;
-            else if (c == QLatin1Char('"'))
-                inString = false;
-        } else if (c == QLatin1Char('"')) {
-            inString = true;
-        } else if (c == QLatin1Char('\'')) {
-            i += source[i + 1] == QLatin1Char('\\') ? 3 : 2; // a character literal
-        } else if (c == QLatin1Char('(')) {
-            ++depth;
-        } else if (c == QLatin1Char(')')) {
-            --depth;
-        } else if (c == QLatin1Char(';') && depth <= 0) {
-            return i;
-        }
-    }
-    return source.size();
 }
 
 } // namespace
@@ -481,46 +451,6 @@ void TstFailureText::systemErrorsAnOperatorCanFix()
     const SystemErrorText other = systemErrorText(EXDEV);
     QVERIFY(hasChinese(other.chinese));
     QVERIFY2(other.chinese.contains(other.english), qPrintable(other.chinese));
-}
-
-// Failures no test provokes (a full disk, a memo file out of block
-// numbers) are covered at the source: every error the engine builds is
-// given a Chinese text in the same statement.
-void TstFailureText::everyThrowInTheEngineHasChinese()
-{
-    const QString engine =
-        qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/../../src/data/engine");
-    static const QRegularExpression built(
-        QStringLiteral("\\b(?:EngineError|SqlError)(?:::format)?\\(|throw "
-                       "refuse\\(|\\brefuse\\(v,|\\bfail\\(u\"|\\bunexpected\\(Q"));
-    int seen = 0;
-    for (QDirIterator it(engine, {"*.cpp", "*.h"}, QDir::Files, QDirIterator::Subdirectories);
-         it.hasNext();) {
-        const QString path = it.next();
-        if (path.endsWith(QLatin1String("/EngineError.h")) || path.endsWith(QLatin1String("/SqlError.h")))
-            continue; // the constructors themselves
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString source = QString::fromUtf8(file.readAll());
-        for (auto m = built.globalMatch(source); m.hasNext();) {
-            const auto match = m.next();
-            const qsizetype end = statementEnd(source, match.capturedStart());
-            const QString statement = source.mid(match.capturedStart(), end - match.capturedStart());
-            const int line =
-                int(QStringView(source).first(match.capturedStart()).count(QLatin1Char('\n'))) + 1;
-            // A Chinese template may hold only full-width punctuation ("%1 %2：%3"),
-            // and a helper passes on the Chinese text it was given.
-            static const QRegularExpression punctuation(
-                QStringLiteral("[\\x{ff01}-\\x{ff5e}\\x{3001}-\\x{301f}\\x{201c}\\x{201d}]"));
-            static const QRegularExpression passedOn(QStringLiteral("\\bchinese\\b"));
-            const bool chinese =
-                hasChinese(statement) || statement.contains(punctuation) || statement.contains(passedOn);
-            QVERIFY2(chinese,
-                     qPrintable(QStringLiteral("%1:%2: %3").arg(it.fileName()).arg(line).arg(statement)));
-            ++seen;
-        }
-    }
-    QVERIFY2(seen > 80, qPrintable(QString::number(seen)));
 }
 
 QTEST_GUILESS_MAIN(TstFailureText)

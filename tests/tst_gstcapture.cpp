@@ -4,6 +4,7 @@
 #include "capture/CaptureFactory.h"
 #include "capture/CropGeometry.h"
 #include "capture/GstCaptureControl.h"
+#include "capture/GstFramePipeline.h"
 #include "capture/GstHandle.h"
 #include "capture/GstRuntime.h"
 #include "capture/PictureSettingsDialog.h"
@@ -602,7 +603,10 @@ void TestGstCapture::unpluggedCameraStopsPreview()
         QVERIFY(control.ResumePreview());
     QTRY_VERIFY(!control.view()->note().contains(QStringLiteral("正在打开")));
 
-    GstElement *source = control.sourceElementForTesting();
+    // The control's pipeline, whose source element tests may reach.
+    const auto *frames = control.findChild<GstFramePipeline *>();
+    QVERIFY(frames);
+    GstElement *source = frames->sourceElement();
     QVERIFY(source);
     // The pipeline's own reference keeps it alive until we look at its state.
     GstHandle<GstElement> pipeline(GST_ELEMENT(gst_object_get_parent(GST_OBJECT(source))));
@@ -620,7 +624,7 @@ void TestGstCapture::unpluggedCameraStopsPreview()
 
     // Stopped for good: no streaming thread, no source, no more frames.
     QVERIFY(!control.isPreviewRunning());
-    QVERIFY(!control.sourceElementForTesting());
+    QVERIFY(!frames->sourceElement());
     GstState state = GST_STATE_VOID_PENDING;
     QCOMPARE(gst_element_get_state(pipeline.get(), &state, nullptr, 0), GST_STATE_CHANGE_SUCCESS);
     QCOMPARE(state, GST_STATE_NULL);

@@ -16,6 +16,9 @@
 #include <QTabBar>
 #include <QtTest>
 
+using Change = std::function<void(PageSetup &)>;
+Q_DECLARE_METATYPE(Change)
+
 namespace {
 
 struct Window
@@ -60,6 +63,8 @@ private slots:
     void extraLines_data();
     void extraLines();
     void okUntouchedWritesWhatWasRead();
+    void eachControlWritesItsOwnField_data();
+    void eachControlWritesItsOwnField();
     void paperChoice_data();
     void paperChoice();
     void customPaperTyped();
@@ -194,6 +199,57 @@ void TstPageSetup::okUntouchedWritesWhatWasRead()
     QCOMPARE(s.HeaderFont, before.HeaderFont);
     QCOMPARE(s.FooterFont, before.FooterFont);
     QVERIFY(s == before);
+}
+
+// A change in one control reaches its own field and no other. Lists go to
+// their first line, boxes turn over, lines read "x", alignments go left.
+void TstPageSetup::eachControlWritesItsOwnField_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<Change>("change");
+    const auto row = [](const char *control, Change change) { QTest::newRow(control) << control << change; };
+    row("txtZoom", [](PageSetup &s) { s.Zoom = 400; });
+    row("txtPrintTitleRows", [](PageSetup &s) { s.PrintTitleRows = 20; });
+    row("txtPrintTitleColumns", [](PageSetup &s) { s.PrintTitleColumns = 20; });
+    row("txtPrintBottomTitleRows", [](PageSetup &s) { s.PrintBottomTitleRows = 20; });
+    row("chkPrintFixedRow", [](PageSetup &s) { s.PrintFixedRow = false; });
+    row("chkPrintFixedColumn", [](PageSetup &s) { s.PrintFixedColumn = false; });
+    row("chkPrintGridlines", [](PageSetup &s) { s.PrintGridlines = false; });
+    row("chkBlackAndWhite", [](PageSetup &s) { s.BlackAndWhite = true; });
+    row("chkCenterHorizontally", [](PageSetup &s) { s.CenterHorizontally = true; });
+    row("chkCenterVertically", [](PageSetup &s) { s.CenterVertically = true; });
+    row("txtTopMargin", [](PageSetup &s) { s.TopMargin = 3.0f; });
+    row("txtBottomMargin", [](PageSetup &s) { s.BottomMargin = 3.0f; });
+    row("txtLeftMargin", [](PageSetup &s) { s.LeftMargin = 3.0f; });
+    row("txtRightMargin", [](PageSetup &s) { s.RightMargin = 3.0f; });
+    row("txtHeaderMargin", [](PageSetup &s) { s.HeaderMargin = 3.0f; });
+    row("txtFooterMargin", [](PageSetup &s) { s.FooterMargin = 3.0f; });
+    row("txtHeader", [](PageSetup &s) { s.Header = QStringLiteral("x"); });
+    row("txtFooter", [](PageSetup &s) { s.Footer = QStringLiteral("x"); });
+    row("cboHeaderAlign", [](PageSetup &s) { s.HeaderAlignment = 0; });
+    row("cboFooterAlign", [](PageSetup &s) { s.FooterAlignment = 0; });
+}
+
+void TstPageSetup::eachControlWritesItsOwnField()
+{
+    QFETCH(QString, control);
+    QFETCH(Change, change);
+    PageSetup s;
+    Window win(s);
+    PageSetup expected = s;
+    change(expected);
+    QVERIFY(!(expected == s));
+    QWidget *w = win.w<QWidget>(qPrintable(control));
+    if (auto *list = qobject_cast<ValueListBox *>(w))
+        list->setScrollPosition(0);
+    else if (auto *box = qobject_cast<QCheckBox *>(w))
+        box->toggle();
+    else if (auto *line = qobject_cast<QLineEdit *>(w))
+        line->setText(QStringLiteral("x"));
+    else if (auto *choice = qobject_cast<QComboBox *>(w))
+        choice->setCurrentIndex(0);
+    win.ok();
+    QVERIFY(s == expected);
 }
 
 void TstPageSetup::paperChoice_data()

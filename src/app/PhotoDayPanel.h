@@ -76,7 +76,6 @@ public:
     void exportMissing();
 
     QLabel *progressLabel() const { return m_progress; }
-    QCheckBox *missingOnlyBox() const { return m_missingOnly; }
 
 signals:
     void status(const QString &text);

@@ -24,8 +24,6 @@ public:
 
     void setMessage(const QString &text);
     const QString &message() const { return m_message; }
-    // What the line shows now: the message, or the message shortened.
-    QString shownText() const { return text(); }
 
     QSize minimumSizeHint() const override;
 

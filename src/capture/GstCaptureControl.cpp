@@ -65,11 +65,6 @@ bool GstCaptureControl::isPreviewRunning() const
     return m_pipeline->isRunning();
 }
 
-GstElement *GstCaptureControl::sourceElementForTesting() const
-{
-    return m_pipeline->sourceElement();
-}
-
 void GstCaptureControl::setCaptureSettings(const CaptureSettings &settings)
 {
     m_settings = settings;

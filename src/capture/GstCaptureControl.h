@@ -8,7 +8,6 @@
 #include <QPointer>
 
 class GstFramePipeline;
-typedef struct _GstElement GstElement;
 class QDialog;
 
 // The camera component on GStreamer: a V4L2 camera through v4l2src, or
@@ -68,11 +67,6 @@ public:
 
     // How long GrabStill waits for the first frame after OpenPreview.
     static constexpr int FirstFrameTimeoutMs = 2000;
-
-    // The running pipeline's source element, or null while closed. Only for
-    // tests, which make it fail the way an unplugged camera does; it belongs
-    // to the pipeline and goes with it.
-    GstElement *sourceElementForTesting() const;
 
 protected:
     // Shows a settings dialog modally and returns its result. Tests override

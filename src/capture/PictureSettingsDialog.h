@@ -19,7 +19,6 @@ public:
     // The editor of one control (QSlider, QCheckBox, QComboBox or
     // QPushButton), named "control_<id>"; nullptr when there is none.
     QWidget *editorFor(quint32 id) const { return m_editors.value(id); }
-    QList<PictureControl> shownControls() const { return m_controls; }
 
 public slots:
     void restoreDefaults();

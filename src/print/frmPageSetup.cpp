@@ -4,12 +4,10 @@
 #include "dialogs/MessageService.h"
 #include "naming/NumericText.h"
 #include "print/ValueListBox.h"
+#include "ui_frmPageSetup.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,29 +16,145 @@
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTimer>
-#include <QVBoxLayout>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <variant>
 
 namespace {
+
+// How a page-setup field is shown, and so which control shows it.
+enum class FieldKind {
+    Zoom,       // a ValueListBox of percentages, written back whole
+    TitleCount, // a ValueListBox of counts, written back whole
+    Margin,     // a ValueListBox of centimetres
+    Check,      // a QCheckBox
+    Text,       // a QLineEdit's text
+    Font,       // a QLineEdit's font
+    Choice,     // a QComboBox's position
+};
+
+using FieldMember = std::variant<qint32 PageSetup::*, float PageSetup::*, bool PageSetup::*,
+                                 QString PageSetup::*, PrintFont PageSetup::*>;
+
+// One page-setup field and the control (by its object name in
+// frmPageSetup.ui) that shows it.
+struct PageField
+{
+    FieldMember member;
+    const char *control;
+    FieldKind kind;
+};
+
+using K = FieldKind;
+
+// Every field the window loads and writes back, in the order "确定" writes
+// them after the orientation and the paper (which are not in the table: the
+// paper may be refused, and the fields after it are then left alone).
+constexpr std::array<PageField, 22> kFields{{
+    {&PageSetup::Zoom, "txtZoom", K::Zoom},
+    {&PageSetup::PrintTitleRows, "txtPrintTitleRows", K::TitleCount},
+    {&PageSetup::PrintTitleColumns, "txtPrintTitleColumns", K::TitleCount},
+    {&PageSetup::PrintBottomTitleRows, "txtPrintBottomTitleRows", K::TitleCount},
+    {&PageSetup::PrintFixedRow, "chkPrintFixedRow", K::Check},
+    {&PageSetup::PrintFixedColumn, "chkPrintFixedColumn", K::Check},
+    {&PageSetup::PrintGridlines, "chkPrintGridlines", K::Check},
+    {&PageSetup::BlackAndWhite, "chkBlackAndWhite", K::Check},
+    {&PageSetup::CenterHorizontally, "chkCenterHorizontally", K::Check},
+    {&PageSetup::CenterVertically, "chkCenterVertically", K::Check},
+    {&PageSetup::LeftMargin, "txtLeftMargin", K::Margin},
+    {&PageSetup::RightMargin, "txtRightMargin", K::Margin},
+    {&PageSetup::TopMargin, "txtTopMargin", K::Margin},
+    {&PageSetup::BottomMargin, "txtBottomMargin", K::Margin},
+    {&PageSetup::HeaderMargin, "txtHeaderMargin", K::Margin},
+    {&PageSetup::FooterMargin, "txtFooterMargin", K::Margin},
+    {&PageSetup::Header, "txtHeader", K::Text},
+    {&PageSetup::HeaderAlignment, "cboHeaderAlign", K::Choice},
+    {&PageSetup::HeaderFont, "txtHeader", K::Font},
+    {&PageSetup::Footer, "txtFooter", K::Text},
+    {&PageSetup::FooterAlignment, "cboFooterAlign", K::Choice},
+    {&PageSetup::FooterFont, "txtFooter", K::Font},
+}};
+
+// The member type each kind keeps (its place in FieldMember).
+constexpr std::size_t memberIndex(FieldKind kind)
+{
+    switch (kind) {
+    case K::Zoom:
+    case K::TitleCount:
+    case K::Choice: return 0;
+    case K::Margin: return 1;
+    case K::Check: return 2;
+    case K::Text: return 3;
+    case K::Font: return 4;
+    }
+    return std::variant_npos;
+}
+static_assert(std::ranges::all_of(kFields,
+                                  [](const PageField &f) { return f.member.index() == memberIndex(f.kind); }),
+              "a page-setup field's member does not have the type its kind shows");
+
+const char *controlClass(FieldKind kind)
+{
+    switch (kind) {
+    case K::Zoom:
+    case K::TitleCount:
+    case K::Margin: return "ValueListBox";
+    case K::Check: return "QCheckBox";
+    case K::Text:
+    case K::Font: return "QLineEdit";
+    case K::Choice: return "QComboBox";
+    }
+    return "";
+}
+
+template <class T> T PageSetup::*memberOf(const PageField &field)
+{
+    return std::get<T PageSetup::*>(field.member);
+}
+
+void loadField(const PageField &field, const PageSetup &s, QWidget *control)
+{
+    switch (field.kind) {
+    case K::Zoom:
+    case K::TitleCount:
+        SelectListValue(*static_cast<ValueListBox *>(control), s.*memberOf<qint32>(field),
+                        field.kind == K::Zoom ? ValueListKind::Zoom : ValueListKind::TitleCount);
+        break;
+    case K::Margin:
+        SelectListValue(*static_cast<ValueListBox *>(control), double(s.*memberOf<float>(field)),
+                        ValueListKind::Margin);
+        break;
+    case K::Check: static_cast<QCheckBox *>(control)->setChecked(s.*memberOf<bool>(field)); break;
+    case K::Text: static_cast<QLineEdit *>(control)->setText(s.*memberOf<QString>(field)); break;
+    case K::Font: control->setFont((s.*memberOf<PrintFont>(field)).toQFont()); break;
+    case K::Choice: static_cast<QComboBox *>(control)->setCurrentIndex(s.*memberOf<qint32>(field)); break;
+    }
+}
+
+void storeField(const PageField &field, PageSetup &s, const QWidget *control)
+{
+    const auto listValue = [control] {
+        return numericValue(CurrentListValue(*static_cast<const ValueListBox *>(control)));
+    };
+    switch (field.kind) {
+    case K::Zoom:
+    case K::TitleCount: s.*memberOf<qint32>(field) = qint32(std::lround(listValue())); break;
+    case K::Margin: s.*memberOf<float>(field) = float(listValue()); break;
+    case K::Check: s.*memberOf<bool>(field) = static_cast<const QCheckBox *>(control)->isChecked(); break;
+    case K::Text: s.*memberOf<QString>(field) = static_cast<const QLineEdit *>(control)->text(); break;
+    case K::Font: s.*memberOf<PrintFont>(field) = PrintFont::fromQFont(control->font()); break;
+    case K::Choice:
+        s.*memberOf<qint32>(field) = static_cast<const QComboBox *>(control)->currentIndex();
+        break;
+    }
+}
 
 // Plain decimal text of a length: 21 -> "21", 29.7f -> "29.7".
 QString plainText(float value)
 {
     return QString::number(double(value), 'g', 7);
-}
-
-template <class T> T *named(T *widget, const char *name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
-QLabel *buddyLabel(const QString &text, QWidget *buddy)
-{
-    auto *label = new QLabel(text);
-    label->setBuddy(buddy);
-    return label;
 }
 
 // A sheet of paper with lines of text, upright or on its side.
@@ -74,229 +188,69 @@ QPixmap gridPicture()
     return pixmap;
 }
 
-void paintLine(QFrame *line, const QColor &colour)
+// A guide line of the diagram away from the focus.
+const QColor kGuideGrey(192, 192, 192);
+
+void paintBackground(QWidget *widget, const QColor &colour)
 {
-    QPalette palette = line->palette();
+    QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colour);
-    line->setPalette(palette);
+    widget->setPalette(palette);
 }
 
 } // namespace
 
 frmPageSetup::frmPageSetup(DialogService *dialogs, MessageService *messages, QWidget *parent)
     : QDialog(parent)
+    , m_ui(std::make_unique<Ui::frmPageSetup>())
     , m_dialogs(dialogs)
     , m_messages(messages)
 {
-    setObjectName(QStringLiteral("frmPageSetup"));
-    setWindowTitle(QStringLiteral("页面设置"));
-    setModal(true);
+    Ui::frmPageSetup *ui = m_ui.get();
+    ui->setupUi(this);
+    // The tabs share the window's width, as a row of file-card tabs does.
+    QTabBar *tabs = ui->tabPages->tabBar();
+    tabs->setObjectName(QStringLiteral("TabStrip1"));
+    tabs->setExpanding(true);
 
-    m_tabs = named(new QTabBar, "TabStrip1");
-    m_tabs->addTab(QStringLiteral(" 页面 "));
-    m_tabs->addTab(QStringLiteral(" 页边距 "));
-    m_tabs->addTab(QStringLiteral("页眉/页脚"));
-    m_tabs->setDrawBase(true);
-
-    auto *panels = new QWidget;
-    auto *stack = new QGridLayout(panels);
-    stack->setContentsMargins(0, 0, 0, 0);
-    m_panels = {buildPaperPanel(), buildMarginPanel(), buildHeaderFooterPanel()};
-    for (QWidget *panel : m_panels)
-        stack->addWidget(panel, 0, 0);
-
-    auto *ok = named(new QPushButton(QStringLiteral("确定")), "mnn");
-    auto *cancel = named(new QPushButton(QStringLiteral("取消")), "cmdCancel");
-    ok->setDefault(true);
-    ok->setAutoDefault(true);
-    connect(ok, &QPushButton::clicked, this, &frmPageSetup::writeBack);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_tabs);
-    layout->addWidget(panels, 1);
-    layout->addLayout(buttons);
-    connect(m_tabs, &QTabBar::currentChanged, this, &frmPageSetup::showPanel);
-    showPanel(0);
-}
-
-ValueListBox *frmPageSetup::valueList(const char *name, const QStringList &lines)
-{
-    auto *box = named(new ValueListBox, name);
-    box->setLines(lines);
-    box->setMinimumWidth(70);
-    return box;
-}
-
-QWidget *frmPageSetup::buildPaperPanel()
-{
-    auto *panel = named(new QWidget, "fraPaper");
-    auto *grid = new QGridLayout(panel);
-
-    auto *orientation = new QGroupBox(QStringLiteral("方向"));
-    auto *o = new QGridLayout(orientation);
-    m_portrait = named(new QRadioButton(QStringLiteral("纵向(&T)")), "optPortrait");
-    m_landscape = named(new QRadioButton(QStringLiteral("横向(&L)")), "optLandscape");
-    auto *portraitPicture = named(new QLabel, "imgPortrait");
-    portraitPicture->setPixmap(orientationPicture(false));
-    auto *landscapePicture = named(new QLabel, "imgLandscape");
-    landscapePicture->setPixmap(orientationPicture(true));
-    o->addWidget(portraitPicture, 0, 0);
-    o->addWidget(m_portrait, 0, 1);
-    o->addWidget(landscapePicture, 1, 0);
-    o->addWidget(m_landscape, 1, 1);
-    grid->addWidget(orientation, 0, 0);
-
-    auto *paper = new QGroupBox(QStringLiteral("纸张"));
-    auto *p = new QGridLayout(paper);
-    m_paper = named(new QComboBox, "cboPaperSize");
-    m_paper->setMaxVisibleItems(20);
-    m_width = named(new QLineEdit, "txtPaperWidth");
-    m_height = named(new QLineEdit, "txtPaperHeight");
-    m_widthLabel = buddyLabel(QStringLiteral("宽度(&W):"), m_width);
-    m_heightLabel = buddyLabel(QStringLiteral("高度(&H):"), m_height);
-    for (QLineEdit *box : {m_width, m_height})
-        box->installEventFilter(this);
-    p->addWidget(buddyLabel(QStringLiteral("大小(&S):"), m_paper), 0, 0);
-    p->addWidget(m_paper, 0, 1, 1, 3);
-    p->addWidget(m_widthLabel, 1, 0);
-    p->addWidget(m_width, 1, 1);
-    p->addWidget(m_heightLabel, 1, 2);
-    p->addWidget(m_height, 1, 3);
-    grid->addWidget(paper, 0, 1);
-    connect(m_paper, &QComboBox::currentIndexChanged, this, &frmPageSetup::paperChosen);
-
-    auto *zoom = new QGroupBox(QStringLiteral("缩放"));
-    auto *z = new QHBoxLayout(zoom);
-    m_zoom = valueList("txtZoom", ZoomLines());
-    z->addWidget(buddyLabel(QStringLiteral("缩放比例(&Z):"), m_zoom));
-    z->addWidget(m_zoom);
-    z->addWidget(new QLabel(QStringLiteral("% 正常尺寸")));
-    z->addStretch(1);
-    grid->addWidget(zoom, 1, 0, 1, 2);
-
-    auto *content = new QGroupBox(QStringLiteral("内容"));
-    auto *c = new QVBoxLayout(content);
-    m_fixedRow = named(new QCheckBox(QStringLiteral("打印固定行(&R)")), "chkPrintFixedRow");
-    m_fixedColumn = named(new QCheckBox(QStringLiteral("打印固定列(&C)")), "chkPrintFixedColumn");
-    m_gridlines = named(new QCheckBox(QStringLiteral("打印网格线(&G)")), "chkPrintGridlines");
-    m_blackAndWhite = named(new QCheckBox(QStringLiteral("单色打印(&W)")), "chkBlackAndWhite");
-    for (QCheckBox *box : {m_fixedRow, m_fixedColumn, m_gridlines, m_blackAndWhite})
-        c->addWidget(box);
-    grid->addWidget(content, 2, 0);
-
-    auto *titles = new QGroupBox(QStringLiteral("标题"));
-    auto *t = new QGridLayout(titles);
-    m_titleRows = valueList("txtPrintTitleRows", TitleCountLines());
-    m_titleColumns = valueList("txtPrintTitleColumns", TitleCountLines());
-    m_bottomTitleRows = valueList("txtPrintBottomTitleRows", TitleCountLines());
-    t->addWidget(buddyLabel(QStringLiteral("标题行数(&I):"), m_titleRows), 0, 0);
-    t->addWidget(m_titleRows, 0, 1);
-    t->addWidget(buddyLabel(QStringLiteral("标题列数(&O):"), m_titleColumns), 1, 0);
-    t->addWidget(m_titleColumns, 1, 1);
-    t->addWidget(buddyLabel(QStringLiteral("底部标题行数(&B):"), m_bottomTitleRows), 2, 0);
-    t->addWidget(m_bottomTitleRows, 2, 1);
-    grid->addWidget(titles, 2, 1);
-    return panel;
-}
-
-QWidget *frmPageSetup::buildMarginPanel()
-{
-    auto *panel = named(new QWidget, "fraMargin");
-    auto *grid = new QGridLayout(panel);
-    m_top = valueList("txtTopMargin", MarginLines());
-    m_bottom = valueList("txtBottomMargin", MarginLines());
-    m_left = valueList("txtLeftMargin", MarginLines());
-    m_right = valueList("txtRightMargin", MarginLines());
-    m_headerMargin = valueList("txtHeaderMargin", MarginLines());
-    m_footerMargin = valueList("txtFooterMargin", MarginLines());
-
-    // The page diagram: a sheet with six guide lines and the grid picture.
-    auto *sheet = named(new QFrame, "fraDiagram");
-    sheet->setFixedSize(150, 190);
-    sheet->setFrameShape(QFrame::Box);
-    sheet->setAutoFillBackground(true);
-    QPalette white = sheet->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    sheet->setPalette(white);
-    const auto line = [sheet](const char *name, const QRect &geometry) {
-        auto *l = named(new QFrame(sheet), name);
-        l->setGeometry(geometry);
-        l->setAutoFillBackground(true);
-        paintLine(l, QColor(192, 192, 192));
-        return l;
-    };
-    m_lineHeader = line("lineHeader", QRect(1, 16, 148, 1));
-    m_lineTop = line("lineTop", QRect(1, 34, 148, 1));
-    m_lineBottom = line("lineBottom", QRect(1, 155, 148, 1));
-    m_lineFooter = line("lineFooter", QRect(1, 173, 148, 1));
-    m_lineLeft = line("lineLeft", QRect(24, 1, 1, 188));
-    m_lineRight = line("lineRight", QRect(125, 1, 1, 188));
-    m_imgGrid = named(new QLabel(sheet), "imgGrid");
-    m_imgGrid->setPixmap(gridPicture());
-    m_imgGrid->resize(m_imgGrid->pixmap().size());
-
-    const QList<std::pair<ValueListBox *, QFrame *>> guides = {
-        {m_top, m_lineTop},     {m_bottom, m_lineBottom},       {m_left, m_lineLeft},
-        {m_right, m_lineRight}, {m_headerMargin, m_lineHeader}, {m_footerMargin, m_lineFooter}};
-    for (const auto &[box, guide] : guides) {
-        QFrame *g = guide;
-        connect(box, &ValueListBox::focusEntered, this, [g] { paintLine(g, Qt::black); });
-        connect(box, &ValueListBox::focusLeft, this, [g] { paintLine(g, QColor(192, 192, 192)); });
+    for (const PageField &field : kFields) {
+        auto *control = findChild<QWidget *>(QLatin1String(field.control));
+        if (!control || !control->inherits(controlClass(field.kind)))
+            qFatal("frmPageSetup.ui has no %s named %s", controlClass(field.kind), field.control);
+        m_fieldControls << control;
     }
 
-    grid->addWidget(buddyLabel(QStringLiteral("上(&T):"), m_top), 0, 0);
-    grid->addWidget(m_top, 0, 1);
-    grid->addWidget(buddyLabel(QStringLiteral("页眉(&H):"), m_headerMargin), 0, 3);
-    grid->addWidget(m_headerMargin, 0, 4);
-    grid->addWidget(buddyLabel(QStringLiteral("左(&L):"), m_left), 1, 0);
-    grid->addWidget(m_left, 1, 1);
-    grid->addWidget(sheet, 1, 2, 3, 1, Qt::AlignCenter);
-    grid->addWidget(buddyLabel(QStringLiteral("右(&R):"), m_right), 1, 3);
-    grid->addWidget(m_right, 1, 4);
-    grid->addWidget(buddyLabel(QStringLiteral("下(&B):"), m_bottom), 4, 0);
-    grid->addWidget(m_bottom, 4, 1);
-    grid->addWidget(buddyLabel(QStringLiteral("页脚(&F):"), m_footerMargin), 4, 3);
-    grid->addWidget(m_footerMargin, 4, 4);
+    ui->imgPortrait->setPixmap(orientationPicture(false));
+    ui->imgLandscape->setPixmap(orientationPicture(true));
+    for (QLineEdit *box : {ui->txtPaperWidth, ui->txtPaperHeight})
+        box->installEventFilter(this);
+    connect(ui->cboPaperSize, &QComboBox::currentIndexChanged, this, &frmPageSetup::paperChosen);
 
-    auto *centring = new QGroupBox(QStringLiteral("居中方式"));
-    auto *c = new QHBoxLayout(centring);
-    m_centreH = named(new QCheckBox(QStringLiteral("水平居中(&Z)")), "chkCenterHorizontally");
-    m_centreV = named(new QCheckBox(QStringLiteral("垂直居中(&V)")), "chkCenterVertically");
-    c->addWidget(m_centreH);
-    c->addWidget(m_centreV);
-    grid->addWidget(centring, 5, 0, 1, 5);
-    connect(m_centreH, &QCheckBox::toggled, this, &frmPageSetup::placeDiagramPicture);
-    connect(m_centreV, &QCheckBox::toggled, this, &frmPageSetup::placeDiagramPicture);
+    ui->txtZoom->setLines(ZoomLines());
+    for (ValueListBox *box : {ui->txtPrintTitleRows, ui->txtPrintTitleColumns, ui->txtPrintBottomTitleRows})
+        box->setLines(TitleCountLines());
+
+    // The page diagram: a sheet with six guide lines and the grid picture.
+    paintBackground(ui->fraDiagram, Qt::white);
+    const QList<std::pair<ValueListBox *, QFrame *>> guides = {
+        {ui->txtTopMargin, ui->lineTop},       {ui->txtBottomMargin, ui->lineBottom},
+        {ui->txtLeftMargin, ui->lineLeft},     {ui->txtRightMargin, ui->lineRight},
+        {ui->txtHeaderMargin, ui->lineHeader}, {ui->txtFooterMargin, ui->lineFooter}};
+    for (const auto &[box, guide] : guides) {
+        QFrame *g = guide;
+        box->setLines(MarginLines());
+        paintBackground(g, kGuideGrey);
+        connect(box, &ValueListBox::focusEntered, this, [g] { paintBackground(g, Qt::black); });
+        connect(box, &ValueListBox::focusLeft, this, [g] { paintBackground(g, kGuideGrey); });
+    }
+    ui->imgGrid->setPixmap(gridPicture());
+    ui->imgGrid->resize(ui->imgGrid->pixmap().size());
+    connect(ui->chkCenterHorizontally, &QCheckBox::toggled, this, &frmPageSetup::placeDiagramPicture);
+    connect(ui->chkCenterVertically, &QCheckBox::toggled, this, &frmPageSetup::placeDiagramPicture);
     placeDiagramPicture();
-    return panel;
-}
 
-QWidget *frmPageSetup::buildHeaderFooterPanel()
-{
-    auto *panel = named(new QWidget, "fraHeaderFooter");
-    auto *grid = new QGridLayout(panel);
-    const QStringList alignments = {QStringLiteral("左对齐"), QStringLiteral("居中对齐"),
-                                    QStringLiteral("右对齐")};
-    m_header = named(new QLineEdit, "txtHeader");
-    m_footer = named(new QLineEdit, "txtFooter");
-    m_headerAlign = named(new QComboBox, "cboHeaderAlign");
-    m_footerAlign = named(new QComboBox, "cboFooterAlign");
-    auto *headerFont = named(new QPushButton(QStringLiteral("设置字体")), "cmdSetFont_0");
-    auto *footerFont = named(new QPushButton(QStringLiteral("设置字体")), "cmdSetFont_1");
-    int row = 0;
-    for (auto [box, align, font, caption] :
-         {std::tuple{m_header, m_headerAlign, headerFont, QStringLiteral("页眉(&H):")},
-          std::tuple{m_footer, m_footerAlign, footerFont, QStringLiteral("页脚(&F):")}}) {
-        align->addItems(alignments);
-        grid->addWidget(buddyLabel(caption, box), row, 0);
-        grid->addWidget(box, row + 1, 0, 1, 3);
-        grid->addWidget(align, row + 2, 1);
-        grid->addWidget(font, row + 2, 2);
+    for (auto [box, align, font] : {std::tuple{ui->txtHeader, ui->cboHeaderAlign, ui->cmdSetFont_0},
+                                    std::tuple{ui->txtFooter, ui->cboFooterAlign, ui->cmdSetFont_1}}) {
         QLineEdit *b = box;
         connect(align, &QComboBox::currentIndexChanged, b, [b](int index) {
             b->setAlignment((index == 2   ? Qt::AlignRight
@@ -305,30 +259,28 @@ QWidget *frmPageSetup::buildHeaderFooterPanel()
                             Qt::AlignVCenter);
         });
         connect(font, &QPushButton::clicked, this, [this, b] { setFontFor(b); });
-        row += 3;
     }
-    grid->setRowStretch(row, 1);
-    return panel;
+
+    connect(ui->mnn, &QPushButton::clicked, this, &frmPageSetup::writeBack);
+    connect(ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void frmPageSetup::showPanel(int index)
-{
-    for (int i = 0; i < m_panels.size(); ++i)
-        m_panels.at(i)->setVisible(i == index);
-}
+frmPageSetup::~frmPageSetup() = default;
 
 void frmPageSetup::SetGrid(PageSetup &setup)
 {
+    Ui::frmPageSetup *ui = m_ui.get();
     m_setup = &setup;
-    (setup.Orientation == 1 ? m_portrait : m_landscape)->setChecked(true);
+    (setup.Orientation == 1 ? ui->optPortrait : ui->optLandscape)->setChecked(true);
 
     setup.refreshPaperSizes();
+    QComboBox *paper = ui->cboPaperSize;
     {
-        const QSignalBlocker block(m_paper);
-        m_paper->clear();
+        const QSignalBlocker block(paper);
+        paper->clear();
         for (const PaperSizeEntry &entry : setup.PaperSizes)
-            m_paper->addItem(entry.Name);
-        m_paper->setCurrentIndex(-1);
+            paper->addItem(entry.Name);
+        paper->setCurrentIndex(-1);
     }
     int position = int(setup.PaperSizes.size()) - 1;
     for (int i = 0; i < setup.PaperSizes.size(); ++i) {
@@ -338,65 +290,49 @@ void frmPageSetup::SetGrid(PageSetup &setup)
             break;
         }
     }
-    m_paper->setCurrentIndex(position);
-    if (position == m_paper->count() - 1) {
-        m_width->setText(plainText(setup.PaperWidth));
-        m_height->setText(plainText(setup.PaperHeight));
+    paper->setCurrentIndex(position);
+    if (position == paper->count() - 1) {
+        ui->txtPaperWidth->setText(plainText(setup.PaperWidth));
+        ui->txtPaperHeight->setText(plainText(setup.PaperHeight));
     }
 
-    SelectListValue(*m_zoom, setup.Zoom, ValueListKind::Zoom);
-    SelectListValue(*m_titleRows, setup.PrintTitleRows, ValueListKind::TitleCount);
-    SelectListValue(*m_titleColumns, setup.PrintTitleColumns, ValueListKind::TitleCount);
-    SelectListValue(*m_bottomTitleRows, setup.PrintBottomTitleRows, ValueListKind::TitleCount);
-
-    m_fixedRow->setChecked(setup.PrintFixedRow);
-    m_fixedColumn->setChecked(setup.PrintFixedColumn);
-    m_gridlines->setChecked(setup.PrintGridlines);
-    m_blackAndWhite->setChecked(setup.BlackAndWhite);
-
-    for (auto [box, value] :
-         {std::pair{m_top, setup.TopMargin}, std::pair{m_bottom, setup.BottomMargin},
-          std::pair{m_left, setup.LeftMargin}, std::pair{m_right, setup.RightMargin},
-          std::pair{m_headerMargin, setup.HeaderMargin}, std::pair{m_footerMargin, setup.FooterMargin}})
-        SelectListValue(*box, double(value), ValueListKind::Margin);
-
-    m_centreH->setChecked(setup.CenterHorizontally);
-    m_centreV->setChecked(setup.CenterVertically);
+    for (std::size_t i = 0; i < kFields.size(); ++i)
+        loadField(kFields[i], setup, m_fieldControls.at(qsizetype(i)));
     placeDiagramPicture();
-
-    m_header->setText(setup.Header);
-    m_header->setFont(setup.HeaderFont.toQFont());
-    m_footer->setText(setup.Footer);
-    m_footer->setFont(setup.FooterFont.toQFont());
-    m_headerAlign->setCurrentIndex(setup.HeaderAlignment);
-    m_footerAlign->setCurrentIndex(setup.FooterAlignment);
 }
 
 void frmPageSetup::paperChosen(int position)
 {
-    const bool custom = position == m_paper->count() - 1;
+    Ui::frmPageSetup *ui = m_ui.get();
+    const bool custom = position == ui->cboPaperSize->count() - 1;
     if (custom && m_setup) {
-        m_width->setText(plainText(m_setup->PaperWidth));
-        m_height->setText(plainText(m_setup->PaperHeight));
+        ui->txtPaperWidth->setText(plainText(m_setup->PaperWidth));
+        ui->txtPaperHeight->setText(plainText(m_setup->PaperHeight));
     }
-    for (QWidget *w : {static_cast<QWidget *>(m_width), static_cast<QWidget *>(m_height),
-                       static_cast<QWidget *>(m_widthLabel), static_cast<QWidget *>(m_heightLabel)})
+    for (QWidget *w : std::initializer_list<QWidget *>{ui->txtPaperWidth, ui->txtPaperHeight,
+                                                       ui->lblPaperWidth, ui->lblPaperHeight})
         w->setVisible(custom);
 }
 
 void frmPageSetup::placeDiagramPicture()
 {
-    const int left = m_lineLeft->x();
-    const int top = m_lineTop->y();
-    const int x = m_centreH->isChecked() ? left + (m_lineRight->x() - left - m_imgGrid->width()) / 2 : left;
-    const int y = m_centreV->isChecked() ? top + (m_lineBottom->y() - top - m_imgGrid->height()) / 2 : top;
-    m_imgGrid->move(x, y);
+    Ui::frmPageSetup *ui = m_ui.get();
+    QLabel *picture = ui->imgGrid;
+    const int left = ui->lineLeft->x();
+    const int top = ui->lineTop->y();
+    const int x = ui->chkCenterHorizontally->isChecked()
+                      ? left + (ui->lineRight->x() - left - picture->width()) / 2
+                      : left;
+    const int y = ui->chkCenterVertically->isChecked()
+                      ? top + (ui->lineBottom->y() - top - picture->height()) / 2
+                      : top;
+    picture->move(x, y);
 }
 
 bool frmPageSetup::eventFilter(QObject *watched, QEvent *event)
 {
     auto *box = qobject_cast<QLineEdit *>(watched);
-    if (box && (box == m_width || box == m_height)) {
+    if (box && (box == m_ui->txtPaperWidth || box == m_ui->txtPaperHeight)) {
         if (event->type() == QEvent::FocusIn) {
             // After the click that brought the focus has placed the cursor.
             QTimer::singleShot(0, box, &QLineEdit::selectAll);
@@ -440,13 +376,15 @@ void frmPageSetup::writeBack()
         accept();
         return;
     }
+    Ui::frmPageSetup *ui = m_ui.get();
     PageSetup &s = *m_setup;
-    s.Orientation = m_portrait->isChecked() ? 1 : 2;
+    s.Orientation = ui->optPortrait->isChecked() ? 1 : 2;
 
-    const int position = m_paper->currentIndex();
+    const int position = ui->cboPaperSize->currentIndex();
     QString refused;
-    if (position + 1 == m_paper->count() || position < 0 || position >= s.PaperSizes.size())
-        refused = s.setPaperSize(float(numericValue(m_width->text())), float(numericValue(m_height->text())));
+    if (position + 1 == ui->cboPaperSize->count() || position < 0 || position >= s.PaperSizes.size())
+        refused = s.setPaperSize(float(numericValue(ui->txtPaperWidth->text())),
+                                 float(numericValue(ui->txtPaperHeight->text())));
     else
         refused = s.setPaperSize(s.PaperSizes.at(position).Width, s.PaperSizes.at(position).Height);
     if (!refused.isEmpty()) {
@@ -455,35 +393,8 @@ void frmPageSetup::writeBack()
         return;
     }
 
-    const auto whole = [](const ValueListBox *box) {
-        return qint32(std::lround(numericValue(CurrentListValue(*box))));
-    };
-    s.Zoom = whole(m_zoom);
-    s.PrintTitleRows = whole(m_titleRows);
-    s.PrintTitleColumns = whole(m_titleColumns);
-    s.PrintBottomTitleRows = whole(m_bottomTitleRows);
-
-    s.PrintFixedRow = m_fixedRow->isChecked();
-    s.PrintFixedColumn = m_fixedColumn->isChecked();
-    s.PrintGridlines = m_gridlines->isChecked();
-    s.BlackAndWhite = m_blackAndWhite->isChecked();
-    s.CenterHorizontally = m_centreH->isChecked();
-    s.CenterVertically = m_centreV->isChecked();
-
-    const auto length = [](const ValueListBox *box) { return float(numericValue(CurrentListValue(*box))); };
-    s.LeftMargin = length(m_left);
-    s.RightMargin = length(m_right);
-    s.TopMargin = length(m_top);
-    s.BottomMargin = length(m_bottom);
-    s.HeaderMargin = length(m_headerMargin);
-    s.FooterMargin = length(m_footerMargin);
-
-    s.Header = m_header->text();
-    s.HeaderAlignment = m_headerAlign->currentIndex();
-    s.HeaderFont = PrintFont::fromQFont(m_header->font());
-    s.Footer = m_footer->text();
-    s.FooterAlignment = m_footerAlign->currentIndex();
-    s.FooterFont = PrintFont::fromQFont(m_footer->font());
+    for (std::size_t i = 0; i < kFields.size(); ++i)
+        storeField(kFields[i], s, m_fieldControls.at(qsizetype(i)));
 
     m_setup = nullptr;
     accept();
