@@ -2,7 +2,7 @@
 
 #include "data/engine/EngineError.h"
 #include "data/engine/FieldNames.h"
-#include "data/engine/dbf/ByteCursor.h"
+#include "data/engine/io/ByteCursor.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "data/engine/dbf/DbfHeaderWriter.h"
 
-#include "data/engine/dbf/ByteWriter.h"
+#include "data/engine/io/ByteWriter.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
 #include "data/engine/dbf/DbfMemo.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
-#include "data/engine/dbf/ByteWriter.h"
 #include "data/engine/dbf/DbfFile.h"
+#include "data/engine/io/ByteCursor.h"
+#include "data/engine/io/ByteWriter.h"
 
 #include <algorithm>
 #include <new>

@@ -1,11 +1,11 @@
 #include "data/engine/dbf/DbfTable.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
-#include "data/engine/dbf/ByteWriter.h"
 #include "data/engine/dbf/DbfFieldCodec.h"
 #include "data/engine/dbf/DbfFile.h"
 #include "data/engine/dbf/DbfHeaderWriter.h"
+#include "data/engine/io/ByteCursor.h"
+#include "data/engine/io/ByteWriter.h"
 
 #include <QFile>
 #include <QFileInfo>

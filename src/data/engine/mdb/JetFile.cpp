@@ -1,8 +1,8 @@
 #include "data/engine/mdb/JetFile.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
 #include "data/engine/dbf/DbfFile.h"
+#include "data/engine/io/ByteCursor.h"
 
 #include <QFileInfo>
 #include <QtEndian>

@@ -1,8 +1,8 @@
 #include "data/engine/mdb/MdbTable.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
 #include "data/engine/dbf/DbfFile.h"
+#include "data/engine/io/ByteCursor.h"
 #include "data/engine/mdb/JetPage.h"
 #include "data/engine/mdb/JetUsageMap.h"
 

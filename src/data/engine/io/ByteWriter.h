@@ -29,7 +29,6 @@ public:
     ByteWriter &le16(qsizetype offset, quint16 v) { return le(offset, v, 2); }
     ByteWriter &le32(qsizetype offset, quint32 v) { return le(offset, v, 4); }
     ByteWriter &le64(qsizetype offset, quint64 v) { return le(offset, v, 8); }
-    ByteWriter &be16(qsizetype offset, quint16 v) { return be(offset, v, 2); }
     ByteWriter &be32(qsizetype offset, quint32 v) { return be(offset, v, 4); }
 
 private:
