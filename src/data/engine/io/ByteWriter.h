@@ -31,7 +31,23 @@ public:
     ByteWriter &le64(qsizetype offset, quint64 v) { return le(offset, v, 8); }
     ByteWriter &be32(qsizetype offset, quint32 v) { return be(offset, v, 4); }
 
+    // Append `v` to the end of `bytes`, least significant byte first: for a
+    // record built up field by field rather than laid out in a block.
+    //
+    //     QByteArray record;
+    //     ByteWriter::appendLe16(record, type);
+    //     ByteWriter::appendLe16(record, quint16(body.size()));
+    static void appendLe16(QByteArray &bytes, quint16 v) { append(bytes, v, 2); }
+    static void appendLe32(QByteArray &bytes, quint32 v) { append(bytes, v, 4); }
+    static void appendLe64(QByteArray &bytes, quint64 v) { append(bytes, v, 8); }
+
 private:
+    static void append(QByteArray &bytes, quint64 v, int width)
+    {
+        const qsizetype at = bytes.size();
+        bytes.resize(at + width);
+        ByteWriter(bytes).le(at, v, width);
+    }
     ByteWriter &le(qsizetype offset, quint64 v, int width)
     {
         Q_ASSERT(offset >= 0 && offset + width <= m_bytes.size());
