@@ -1,8 +1,8 @@
 #include "data/engine/mdb/JetFile.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/DbfFile.h"
 #include "data/engine/io/ByteCursor.h"
+#include "data/engine/io/LockedFile.h"
 
 #include <QFileInfo>
 #include <QtEndian>
@@ -88,7 +88,7 @@ JetFile::~JetFile() = default;
 std::unique_ptr<JetFile> JetFile::open(const QString &path, const Options &options)
 {
     std::unique_ptr<JetFile> db(new JetFile(path, QFileInfo(path).fileName()));
-    db->m_file = std::make_unique<DbfFile>(path, db->m_what, DbfFile::Mode::Read);
+    db->m_file = std::make_unique<LockedFile>(path, db->m_what, LockedFile::Mode::Read);
     db->readHeader(options);
     return db;
 }
@@ -314,7 +314,7 @@ void JetFile::writePages(const std::vector<PageWrite> &pages, const std::vector<
         throw EngineError::format(u"%1 is held in memory and cannot be written", u"%1 在内存中，无法写入",
                                   m_what);
     const int pageSize = m_format->pageSize;
-    DbfFile file(m_path, m_what, DbfFile::Mode::WriteLocked);
+    LockedFile file(m_path, m_what, LockedFile::Mode::WriteLocked);
     const auto unchanged = [&](quint32 n) {
         if (n >= m_pageCount)
             return; // a page added at the end

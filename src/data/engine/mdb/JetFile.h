@@ -14,7 +14,7 @@
 
 namespace lumora::engine {
 
-class DbfFile;
+class LockedFile;
 
 // What JetFile::writePages() throws when another program changed the pages
 // a change was worked out from: reading again may let it be made.
@@ -99,7 +99,7 @@ private:
 
     QString m_path; // empty for a database in memory
     QString m_what;
-    std::unique_ptr<DbfFile> m_file;
+    std::unique_ptr<LockedFile> m_file;
     QByteArray m_memory;
     const JetFormat *m_format = &kJet4;
     quint32 m_pageCount = 0;

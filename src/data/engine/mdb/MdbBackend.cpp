@@ -1,7 +1,7 @@
 #include "data/engine/mdb/MdbBackend.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/DbfFile.h"
+#include "data/engine/io/SiblingFile.h"
 #include "data/engine/mdb/JetFile.h"
 #include "data/engine/mdb/MdbTable.h"
 
@@ -155,7 +155,7 @@ std::unique_ptr<Backend> openMdb(const QString &path, const QString &connect)
     // A .cpg file beside the database names the code page of its Jet 3
     // text, as it does for a dBase table, when the connect string does not.
     if (options.codePage.isEmpty()) {
-        const QString cpg = DbfFile::sibling(path, QStringLiteral("cpg"));
+        const QString cpg = siblingFile(path, QStringLiteral("cpg"));
         if (!cpg.isEmpty()) {
             QFile file(cpg);
             if (file.open(QIODevice::ReadOnly))

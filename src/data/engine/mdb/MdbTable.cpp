@@ -1,20 +1,17 @@
 #include "data/engine/mdb/MdbTable.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/DbfFile.h"
 #include "data/engine/io/ByteCursor.h"
+#include "data/engine/io/LockedFile.h"
+#include "data/engine/io/SiblingFile.h"
 #include "data/engine/mdb/JetPage.h"
 #include "data/engine/mdb/JetUsageMap.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
 #include <iterator>
 #include <map>
-#include <unistd.h>
 
 namespace lumora::engine {
 
@@ -653,28 +650,15 @@ bool mdbOpenElsewhere(const QString &mdbPath, QString *lockFile)
 {
     if (mdbPath.isEmpty())
         return false;
-    const QString ldb = DbfFile::sibling(mdbPath, QStringLiteral("ldb"));
+    const QString ldb = siblingFile(mdbPath, QStringLiteral("ldb"));
     if (ldb.isEmpty())
         return false;
     if (lockFile)
         *lockFile = ldb;
-    const QByteArray name = QFile::encodeName(ldb);
-    int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno != ENOENT; // there, but unreadable: assume it is in use
     // Jet holds byte-range locks on its lock file for as long as the
-    // database is open; F_GETLK reports any lock that conflicts with a
-    // lock of the whole file, held by any other process.
-    struct flock probe
-    {
-    };
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    probe.l_start = 0;
-    probe.l_len = 0;
-    const bool held = ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-    ::close(fd);
-    return held;
+    // database is open. A lock file there but unreadable is taken to be in use.
+    const LockedFile::OtherLock other = LockedFile::heldByOther(ldb);
+    return other.held || other.unopenable;
 }
 
 } // namespace lumora::engine
