@@ -24,7 +24,7 @@ add_library(lumora_isolated_home OBJECT ${CMAKE_SOURCE_DIR}/tests/IsolatedHome.c
 # the camera lumora_capture alone, so none of them can come to depend on a
 # window; every other one links the window's library.
 set(LUMORA_ENGINE_PROGRAMS
-  tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
+  tst_database tst_dbf tst_codepage tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
   tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls tst_xlscontainer writeback_child mdb_grow tst_mdb
   tst_mdbwritebackcrash tst_safereplace tst_xlswriteback
   bench_dbf bench_scale bench_sql bench_xls bench_mdb)

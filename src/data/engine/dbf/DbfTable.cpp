@@ -7,8 +7,8 @@
 #include "data/engine/io/ByteWriter.h"
 #include "data/engine/io/LockedFile.h"
 #include "data/engine/io/SiblingFile.h"
+#include "data/engine/text/CpgFile.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <cstring>
@@ -62,8 +62,8 @@ void DbfTable::load(const QByteArray &codecName)
     m_prologue = head.first(std::min<qsizetype>(12, head.size()));
 
     const quint8 driver = head.size() > 29 ? quint8(head[29]) : 0;
-    const QByteArray codePage = codecName.isEmpty() ? DbfTextCodec::nameForLanguageDriver(driver) : codecName;
-    m_codec = DbfTextCodec(codePage.isEmpty() ? QByteArray("GBK") : codePage);
+    const QByteArray codePage = codecName.isEmpty() ? CodePage::nameForLanguageDriver(driver) : codecName;
+    m_codec = CodePage(codePage.isEmpty() ? QByteArray("GBK") : codePage);
     if (codePage.isEmpty()) {
         m_unknownDriver = driver;
         m_notes.append(EngineNote::warning(
@@ -249,13 +249,7 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString &path, const QString &nam
     if (!QFileInfo(path).isFile())
         throw EngineError(QStringLiteral("The table file %1 does not exist").arg(path),
                           QStringLiteral("数据表文件 %1 不存在").arg(what));
-    QByteArray codecName;
-    const QString cpg = siblingFile(path, QStringLiteral("cpg"));
-    if (!cpg.isEmpty()) {
-        QFile file(cpg);
-        if (file.open(QIODevice::ReadOnly))
-            codecName = DbfTextCodec::nameForCpg(file.read(256));
-    }
+    const QByteArray codecName = CodePage::nameForCpg(cpgTextBeside(path));
     std::unique_ptr<DbfTable> table(new DbfTable(name, path));
     table->m_file = std::make_unique<LockedFile>(path, what, LockedFile::Mode::Read);
     table->load(codecName);

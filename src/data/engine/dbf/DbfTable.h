@@ -4,7 +4,7 @@
 #include "data/engine/TableSource.h"
 #include "data/engine/dbf/DbfHeader.h"
 #include "data/engine/dbf/DbfMemo.h"
-#include "data/engine/dbf/DbfTextCodec.h"
+#include "data/engine/text/CodePage.h"
 
 #include <memory>
 #include <optional>
@@ -114,7 +114,7 @@ private:
     mutable QByteArray m_block;         // records read ahead from m_file
     mutable quint32 m_blockFirst = 0;   // the file's record number of the first of them
     mutable quint32 m_blockRecords = 0;
-    DbfTextCodec m_codec;
+    CodePage m_codec;
     DbfHeader m_header;
     QList<FieldInfo> m_fields;
     DbfMemo m_memo;

@@ -181,9 +181,9 @@ void JetFile::readHeader(const Options &options)
         QByteArray name;
         const int stated = page0.u16le(kCodePageAt);
         const QByteArray statedName =
-            stated ? DbfTextCodec::nameForCpg(QByteArray::number(stated)) : QByteArray();
+            stated ? CodePage::nameForCpg(QByteArray::number(stated)) : QByteArray();
         if (!options.codePage.isEmpty()) {
-            name = DbfTextCodec::nameForCpg(options.codePage);
+            name = CodePage::nameForCpg(options.codePage);
             if (name.isEmpty())
                 throw EngineError::format(u"The code page %1 given for %2 is not one this program knows",
                                           u"为 %2 指定的代码页 %1 无法识别",
@@ -192,7 +192,7 @@ void JetFile::readHeader(const Options &options)
                                                    u"文件 %1 的文字按指定的代码页 %2 读取", m_what,
                                                    QString::fromLatin1(name)));
         } else if (const int fromSort = codePageOfSortOrder(page0.u16le(m_format->sortOrderAt))) {
-            name = DbfTextCodec::nameForCpg(QByteArray::number(fromSort));
+            name = CodePage::nameForCpg(QByteArray::number(fromSort));
         } else if (stated != 0 && stated != 1252 && !statedName.isEmpty()) {
             name = statedName;
         } else {
@@ -206,7 +206,7 @@ void JetFile::readHeader(const Options &options)
                 u"文字按 GBK 读取，可能读错",
                 m_what, stated ? QString::number(stated) : QStringLiteral("none")));
         }
-        m_codec = DbfTextCodec(name.isEmpty() ? QByteArray("windows-1252") : name);
+        m_codec = CodePage(name.isEmpty() ? QByteArray("windows-1252") : name);
     }
 
     m_size = size;
@@ -248,7 +248,7 @@ QByteArrayView JetFile::page(quint32 n) const
     return m_pages.emplace(n, std::move(bytes)).first->second;
 }
 
-QString JetFile::decodeText(QByteArrayView bytes, const DbfTextCodec *codec) const
+QString JetFile::decodeText(QByteArrayView bytes, const CodePage *codec) const
 {
     if (m_format->version == 3)
         return (codec ? *codec : m_codec).decode(bytes);
@@ -285,7 +285,7 @@ QString JetFile::decodeText(QByteArrayView bytes, const DbfTextCodec *codec) con
 }
 
 std::optional<QByteArray> JetFile::encodeText(const QString &text, bool compressible,
-                                              const DbfTextCodec *codec) const
+                                              const CodePage *codec) const
 {
     if (m_format->version == 3)
         return (codec ? *codec : m_codec).encode(text);

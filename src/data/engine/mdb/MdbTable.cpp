@@ -96,7 +96,7 @@ MdbTable::MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definition
 
 void MdbTable::chooseCodec()
 {
-    const DbfTextCodec *fallback = m_db->fallbackCodec();
+    const CodePage *fallback = m_db->fallbackCodec();
     if (!fallback)
         return;
     const auto clean = [&]() -> bool {

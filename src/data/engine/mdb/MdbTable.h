@@ -107,7 +107,7 @@ private:
     bool m_foreignNoted = false; // the page map's foreign pages are noted once
     qsizetype m_missing = 0;
     quint32 m_pagesPastEnd = 0;
-    const DbfTextCodec *m_codec = nullptr; // of Jet 3 text: the database's, or its fallback
+    const CodePage *m_codec = nullptr; // of Jet 3 text: the database's, or its fallback
     QList<EngineNote> m_notes;
     mutable qsizetype m_crackedRecord = -1;
     mutable JetRow m_crackedRow;
