@@ -288,21 +288,16 @@ EngineError DbfTable::memoMissing() const
                        QStringLiteral("数据表 %1 的备注文件 %2 不见了").arg(m_name, base + ext));
 }
 
-void DbfTable::checkIndex(qsizetype record, int field) const
+void DbfTable::checkUsable(qsizetype record, int field) const
 {
     if (m_changed)
         throw changedError();
-    if (record < 0 || record >= recordCount())
-        throw EngineError::format(u"Table %1 has no record %2 (it has %3)",
-                                  u"数据表 %1 中没有记录 %2（共 %3 条）", m_name, record, recordCount());
-    if (field < 0 || field >= m_fields.size())
-        throw EngineError::format(u"Table %1 has no field %2", u"数据表 %1 中没有第 %2 号字段", m_name,
-                                  field);
+    checkIndex(record, recordCount(), field, m_fields.size());
 }
 
 Value DbfTable::value(qsizetype record, int field) const
 {
-    checkIndex(record, field);
+    checkUsable(record, field);
     const DbfField &f = m_header.fields[field];
     const QByteArrayView bytes = recordAt(physical(record));
     if (!f.isMemo())
@@ -409,7 +404,7 @@ QByteArray DbfTable::appendMemo(const DbfField &f, QByteArrayView data)
 
 DbfTable::Prepared DbfTable::prepareUpdate(qsizetype record, int field, const Value &v) const
 {
-    checkIndex(record, field);
+    checkUsable(record, field);
     if (m_path.isEmpty())
         throw EngineError::format(u"Table %1 was read from memory and cannot be written",
                                   u"数据表 %1 是从内存读取的，无法写入", m_name);

@@ -82,7 +82,9 @@ private:
     // the file has become shorter since it was opened.
     QByteArrayView recordAt(quint32 physical) const;
     void attachMemo(QString memoPath, QByteArray memoBytes, DbfMemo::Kind kind);
-    void checkIndex(qsizetype record, int field) const;
+    // Throws when the table has changed so that it must be opened again, or
+    // has no such record or field.
+    void checkUsable(qsizetype record, int field) const;
     // The error for a memo field whose memo file was not found beside the table.
     EngineError memoMissing() const;
 

@@ -236,17 +236,9 @@ const JetRow &MdbTable::cracked(qsizetype record) const
     return m_crackedRow;
 }
 
-void MdbTable::checkIndex(qsizetype record, int field) const
-{
-    if (record < 0 || record >= recordCount() || field < 0 || field >= m_fields.size())
-        throw EngineError::format(u"%1 has no record %2, field %3", u"%1 没有第 %2 条记录的第 %3 个字段",
-                                  what(), record, field);
-}
-
 Value MdbTable::value(qsizetype record, int field) const
 {
-    if (record < 0 || record >= qsizetype(m_records.size()) || field < 0 || field >= m_fields.size())
-        checkIndex(record, field);
+    checkIndex(record, qsizetype(m_records.size()), field, m_fields.size());
     const JetRow &row = cracked(record);
     const JetColumn &col = m_def.columns[size_t(field)];
     if (col.type == quint8(JetType::Boolean))
@@ -381,7 +373,7 @@ std::optional<QByteArray> MdbTable::encodeField(const JetColumn &col, const Valu
 
 MdbTable::Plan MdbTable::plan(qsizetype record, int field, const Value &v) const
 {
-    checkIndex(record, field);
+    checkIndex(record, qsizetype(m_records.size()), field, m_fields.size());
     const JetFormat &f = m_db->format();
     const JetColumn &col = m_def.columns[size_t(field)];
     const std::optional<QByteArray> bytes = encodeField(col, v);

@@ -88,7 +88,6 @@ private:
     // The new bytes of the field (nothing for Null), or throws when the
     // value cannot be written exactly.
     std::optional<QByteArray> encodeField(const JetColumn &column, const Value &value) const;
-    void checkIndex(qsizetype record, int field) const;
     // Refuses writes into a table of a file cut short.
     void checkWhole() const;
     // Whether page `n` is one of the table's, left unlisted at the end of
