@@ -5,9 +5,9 @@
 // encodes them; a missing value, or an empty one in a field that is not
 // character, is written as blanks, as dBase writes a null.
 
+#include "DbfWriter.h"
 #include "data/engine/EngineError.h"
 #include "data/engine/Value.h"
-#include "data/engine/dbf/DbfWriter.h"
 
 #include <QList>
 #include <QStringList>

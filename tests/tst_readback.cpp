@@ -1,3 +1,4 @@
+#include "DbfWriter.h"
 #include "data/DataSource.h"
 #include "data/RowFilter.h"
 #include "data/TableGrid.h"
@@ -5,7 +6,6 @@
 #include "data/WriteBack.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/DbfWriter.h"
 #include "data/engine/io/ByteWriter.h"
 
 #include <QDir>

@@ -7,9 +7,9 @@
 
 namespace lumora::engine {
 
-// The bytes of a .dbf header, the counterpart of DbfHeader::parse: what
-// DbfWriter puts at the start of a new table and what an update writes
-// into the last-update date. Offsets are those DbfHeader's fields name.
+// The bytes of a .dbf header, the counterpart of DbfHeader::parse: the
+// head of a new table and what an update writes into the last-update date. Offsets are those DbfHeader's
+// fields name.
 //
 //     DbfHeader h;  // version, date, counts, lengths, language driver, fields
 //     const QByteArray head = DbfHeaderWriter::header(h, codec);

@@ -1,4 +1,4 @@
-#include "data/engine/dbf/DbfWriter.h"
+#include "DbfWriter.h"
 
 #include "data/engine/EngineError.h"
 #include "data/engine/SystemErrorText.h"
