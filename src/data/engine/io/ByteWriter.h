@@ -31,7 +31,7 @@ public:
     ByteWriter &le64(qsizetype offset, quint64 v) { return le(offset, v, 8); }
     ByteWriter &be32(qsizetype offset, quint32 v) { return be(offset, v, 4); }
 
-    // Append `v` to the end of `bytes`, least significant byte first: for a
+    // Appends `v` to the end of `bytes`, least significant byte first: for a
     // record built up field by field rather than laid out in a block.
     //
     //     QByteArray record;

@@ -53,13 +53,14 @@ public:
     // lock is never left to the closing of another descriptor.)
     void unlock();
 
-    // Another process's lock on any part of the file at `path`, as F_GETLK
+    // Another program's lock on any part of the file at `path`, as F_GETLK
     // sees it: one that would keep a write lock of the whole file from
-    // being had. This process's own locks are never seen.
+    // being had. This process's own record locks are not seen (its
+    // open-file-description locks, as SafeReplace takes, are).
     struct OtherLock
     {
-        bool held = false;       // some other process holds such a lock
-        qint64 pid = 0;          // its holder's process id, when held (-1: an open file's lock)
+        bool held = false;       // such a lock is held
+        qint64 pid = 0;          // its holder's process id; -1 for an open-file-description lock
         bool unopenable = false; // the file is there but cannot be opened to ask
     };
     static OtherLock heldByOther(const QString &path);
