@@ -8,9 +8,9 @@
 
 #include "PeakMemory.h"
 
+#include "DbfWriter.h"
 #include "data/engine/Value.h"
-#include "data/engine/dbf/ByteWriter.h"
-#include "data/engine/dbf/DbfWriter.h"
+#include "data/engine/io/ByteWriter.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // Opening and reading a 50,000-row, 10-column GBK roster, and one in-place
 // update followed by a reopen.
+#include "DbfWriter.h"
 #include "data/engine/dbf/DbfTable.h"
-#include "data/engine/dbf/DbfWriter.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -7,13 +7,13 @@
 // opener, so the window's own loading and pickers run.
 // Taking each new still is not timed.
 
+#include "DbfWriter.h"
 #include "WindowHarness.h"
 #include "app/Form1.h"
 #include "capture/CaptureControl.h"
 #include "capture/StillWriter.h"
 #include "data/DataSource.h"
 #include "data/TableGrid.h"
-#include "data/engine/dbf/DbfWriter.h"
 
 #include "QtBenchmarkMain.h"
 #include <QAbstractButton>

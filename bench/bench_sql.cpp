@@ -3,8 +3,8 @@
 // the statement engine is measured.
 #include "MemoryBackend.h"
 
+#include "DbfWriter.h"
 #include "data/engine/Database.h"
-#include "data/engine/dbf/DbfWriter.h"
 
 #include <QTemporaryDir>
 

@@ -20,24 +20,29 @@ set(LUMORA_TEST_ENV
 # temporary folder of its own (tests/IsolatedHome.cpp), however it is started.
 add_library(lumora_isolated_home OBJECT ${CMAKE_SOURCE_DIR}/tests/IsolatedHome.cpp)
 
+# What the tests and benchmarks of the engine and the window share beyond
+# headers: the maker of dBase rosters (tests/DbfWriter.cpp).
+add_library(lumora_test_support STATIC ${CMAKE_SOURCE_DIR}/tests/DbfWriter.cpp)
+target_link_libraries(lumora_test_support PUBLIC lumora_engine)
+
 # Suites and benchmarks of the engine link lumora_engine alone, and those of
 # the camera lumora_capture alone, so none of them can come to depend on a
 # window; every other one links the window's library.
 set(LUMORA_ENGINE_PROGRAMS
-  tst_database tst_dbf tst_dbftextcodec tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
+  tst_database tst_dbf tst_codepage tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
   tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls tst_xlscontainer writeback_child mdb_grow tst_mdb
   tst_mdbwritebackcrash tst_safereplace tst_xlswriteback
   bench_dbf bench_scale bench_sql bench_xls bench_mdb)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter bench_capture)
 
-# The library a test or benchmark program links, by its name.
+# The libraries a test or benchmark program links, by its name.
 function(lumora_library_for name out)
   if(name IN_LIST LUMORA_ENGINE_PROGRAMS)
-    set(${out} lumora_engine PARENT_SCOPE)
+    set(${out} lumora_engine lumora_test_support PARENT_SCOPE)
   elseif(name IN_LIST LUMORA_CAPTURE_PROGRAMS)
     set(${out} lumora_capture PARENT_SCOPE)
   else()
-    set(${out} lumora_ui PARENT_SCOPE)
+    set(${out} lumora_ui lumora_test_support PARENT_SCOPE)
   endif()
 endfunction()
 

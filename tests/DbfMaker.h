@@ -1,13 +1,13 @@
 #pragma once
 // Small dBase III tables for the tests and benchmarks, given as texts the way
 // the grid shows them: character (C), numeric (N), date (D, "yyyy-MM-dd") and
-// logical (L, "T"/"F") fields, text in GBK. The table engine's own DbfWriter
-// encodes them; a missing value, or an empty one in a field that is not
-// character, is written as blanks, as dBase writes a null.
+// logical (L, "T"/"F") fields, text in GBK. DbfWriter encodes them with the
+// table engine's own codecs; a missing value, or an empty one in a field that
+// is not character, is written as blanks, as dBase writes a null.
 
+#include "DbfWriter.h"
 #include "data/engine/EngineError.h"
 #include "data/engine/Value.h"
-#include "data/engine/dbf/DbfWriter.h"
 
 #include <QList>
 #include <QStringList>

@@ -10,7 +10,7 @@
 // definition as Access does when a field is added to a table that has rows.
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteWriter.h"
+#include "data/engine/io/ByteWriter.h"
 #include "data/engine/mdb/JetPage.h"
 #include "data/engine/mdb/JetUsageMap.h"
 #include "data/engine/mdb/MdbBackend.h"

@@ -1,8 +1,8 @@
+#include "DbfWriter.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
 #include "data/engine/dbf/DbfBackend.h"
 #include "data/engine/dbf/DbfTable.h"
-#include "data/engine/dbf/DbfWriter.h"
 
 #include <QDir>
 #include <QFile>

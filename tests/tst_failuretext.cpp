@@ -1,11 +1,11 @@
 #include "DbfMaker.h"
 #include "MemoryBackend.h"
 
+#include "DbfWriter.h"
 #include "data/FailureText.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
 #include "data/engine/SystemErrorText.h"
-#include "data/engine/dbf/DbfWriter.h"
 
 #include <QFile>
 #include <QRegularExpression>

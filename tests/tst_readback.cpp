@@ -1,3 +1,4 @@
+#include "DbfWriter.h"
 #include "data/DataSource.h"
 #include "data/RowFilter.h"
 #include "data/TableGrid.h"
@@ -5,7 +6,7 @@
 #include "data/WriteBack.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/DbfWriter.h"
+#include "data/engine/io/ByteWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,12 +38,6 @@ private:
 };
 
 namespace {
-
-void putLe32(QByteArray &b, qsizetype at, quint32 v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = char(v >> (8 * i));
-}
 
 // A Visual FoxPro field for hardCases(): name, type, width, flags.
 struct VfpField
@@ -121,7 +116,7 @@ QByteArray hardTable()
         QByteArray d(32, '\0');
         std::copy(f.name.begin(), f.name.end(), d.begin());
         d[11] = f.type;
-        putLe32(d, 12, quint32(offset));
+        ByteWriter(d).le32(12, quint32(offset));
         d[16] = char(f.length);
         d[17] = char(f.decimals);
         d[18] = char(f.flags);
@@ -131,7 +126,7 @@ QByteArray hardTable()
     QByteArray nullFlags(32, '\0');
     std::copy_n("_NullFlags", 10, nullFlags.begin());
     nullFlags[11] = '0';
-    putLe32(nullFlags, 12, quint32(offset));
+    ByteWriter(nullFlags).le32(12, quint32(offset));
     nullFlags[16] = 1;
     nullFlags[18] = 0x05;
     descriptors += nullFlags;
@@ -143,11 +138,10 @@ QByteArray hardTable()
     out[1] = 124;
     out[2] = 1;
     out[3] = 2;
-    putLe32(out, 4, quint32(records.size()));
-    out[8] = char(headerLength & 0xFF);
-    out[9] = char(headerLength >> 8);
-    out[10] = char(recordLength & 0xFF);
-    out[11] = char(recordLength >> 8);
+    ByteWriter(out)
+        .le32(4, quint32(records.size()))
+        .le16(8, quint16(headerLength))
+        .le16(10, quint16(recordLength));
     out[29] = 0x03;
     out += descriptors;
     out += '\x0D';
@@ -163,8 +157,7 @@ QByteArray hardTable()
                 r += QByteArray(f.length, ' ');
             } else if (f.type == 'T') {
                 QByteArray b(8, '\0');
-                putLe32(b, 0, quint32(c.day));
-                putLe32(b, 4, quint32(c.ms));
+                ByteWriter(b).le32(0, quint32(c.day)).le32(4, quint32(c.ms));
                 r += b;
             } else if (c.text.size() > f.length) {
                 qFatal("hard case %s is wider than field %s", c.text.constData(), f.name.constData());

@@ -10,10 +10,10 @@
 #include "WriteBackChild.h"
 #include "WriteBackPlan.h"
 
+#include "DbfWriter.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
 #include "data/engine/dbf/DbfTable.h"
-#include "data/engine/dbf/DbfWriter.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,6 +6,7 @@
 
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
+#include "data/engine/io/ByteWriter.h"
 #include "data/engine/xls/XlsBackend.h"
 #include "data/engine/xls/XlsContainer.h"
 #include "data/engine/xls/XlsPatcher.h"
@@ -19,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -69,22 +71,11 @@ bool writeAll(const QString &path, const QByteArray &bytes)
 
 // ---- a workbook stream built record by record ---------------------------
 
-void le16(QByteArray &b, quint16 v)
-{
-    b.append(char(v & 0xFF));
-    b.append(char(v >> 8));
-}
-void le32(QByteArray &b, quint32 v)
-{
-    le16(b, quint16(v));
-    le16(b, quint16(v >> 16));
-}
+constexpr auto le16 = ByteWriter::appendLe16;
+constexpr auto le32 = ByteWriter::appendLe32;
 void f64(QByteArray &b, double d)
 {
-    quint64 bits;
-    std::memcpy(&bits, &d, 8);
-    le32(b, quint32(bits));
-    le32(b, quint32(bits >> 32));
+    ByteWriter::appendLe64(b, std::bit_cast<quint64>(d));
 }
 QByteArray rec(quint16 type, const QByteArray &body)
 {

@@ -6,6 +6,7 @@
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
+#include "data/engine/io/LockedFile.h"
 #include "data/engine/mdb/MdbTable.h"
 #include "naming/SafeName.h"
 
@@ -13,9 +14,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace lumora::engine;
 
@@ -82,19 +80,8 @@ QString RosterHeldOpen(const QString &path)
         return {};
     // A lock another process holds on any part of the table (dBase programs
     // lock records and the header while they write).
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    struct flock probe = {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    probe.l_start = 0;
-    probe.l_len = 0;
-    QString held;
-    if (::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK)
-        held = QStringLiteral("进程 %1 锁定了它").arg(probe.l_pid);
-    ::close(fd);
-    return held;
+    const LockedFile::OtherLock other = LockedFile::heldByOther(path);
+    return other.held ? QStringLiteral("进程 %1 锁定了它").arg(other.pid) : QString();
 }
 
 QString RosterProblem::line() const

@@ -24,8 +24,8 @@ namespace {
 // keep changing under it before it gives up.
 constexpr int kUpdateAttempts = 8;
 
-// Which backend opens a file, by connect string. The Access reader joins
-// this table when it is written.
+// Which backend opens a file, by connect string: the first kind that
+// matches it.
 struct BackendKind
 {
     bool (*matches)(const QString &connect);

@@ -4,6 +4,15 @@
 
 namespace lumora::engine {
 
+void TableSource::refuseIndex(qsizetype record, qsizetype records, int field, qsizetype fields) const
+{
+    if (record < 0 || record >= records)
+        throw EngineError::format(u"Table %1 has no record %2 (it has %3)",
+                                  u"数据表 %1 中没有记录 %2（共 %3 条）", name(), record, records);
+    Q_ASSERT(field < 0 || field >= fields);
+    throw EngineError::format(u"Table %1 has no field %2", u"数据表 %1 中没有第 %2 号字段", name(), field);
+}
+
 void TableSource::checkUpdateAll(const QList<CellChange> &changes) const
 {
     for (const CellChange &c : changes)

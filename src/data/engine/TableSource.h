@@ -75,6 +75,18 @@ public:
     // header that promised more records than the file holds, a code page
     // guessed. One sentence each, naming the file, in English and Chinese.
     virtual QList<EngineNote> notes() const { return {}; }
+
+protected:
+    // Throws, naming the table, unless `record` is below `records` and
+    // `field` below `fields`: what value() and update() check first.
+    void checkIndex(qsizetype record, qsizetype records, int field, qsizetype fields) const
+    {
+        if (record < 0 || record >= records || field < 0 || field >= fields)
+            refuseIndex(record, records, field, fields);
+    }
+
+private:
+    [[noreturn]] void refuseIndex(qsizetype record, qsizetype records, int field, qsizetype fields) const;
 };
 
 // One data file (or, for dBase and FoxPro, one folder of tables).

@@ -1,8 +1,8 @@
 #include "data/engine/dbf/DbfFieldCodec.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
-#include "data/engine/dbf/ByteWriter.h"
+#include "data/engine/io/ByteCursor.h"
+#include "data/engine/io/ByteWriter.h"
 
 #include <charconv>
 #include <cmath>
@@ -150,7 +150,7 @@ bool DbfFieldCodec::isNull(const DbfField &f, QByteArrayView record, int nullFla
 }
 
 Value DbfFieldCodec::decode(const DbfField &f, QByteArrayView record, int nullFlagsOffset,
-                            const DbfTextCodec &codec, const QString &table)
+                            const CodePage &codec, const QString &table)
 {
     if (isNull(f, record, nullFlagsOffset))
         return Value::null();
@@ -239,14 +239,14 @@ std::optional<quint32> DbfFieldCodec::memoBlock(QByteArrayView pointer)
     return block;
 }
 
-Value DbfFieldCodec::memoValue(const DbfField &f, const QByteArray &data, const DbfTextCodec &codec)
+Value DbfFieldCodec::memoValue(const DbfField &f, const QByteArray &data, const CodePage &codec)
 {
     return f.isBinaryMemo() ? Value::binary(data) : Value::text(codec.decode(data));
 }
 
 namespace {
 
-QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &codec, const QString &table,
+QByteArray encodeBytes(const DbfField &f, const Value &v, const CodePage &codec, const QString &table,
                        bool *isNull, int *varLength)
 {
     // `why` and `chinese` go on from the field's name: "is 1 bytes wide",
@@ -467,7 +467,7 @@ QByteArray encodeBytes(const DbfField &f, const Value &v, const DbfTextCodec &co
 
 } // namespace
 
-DbfFieldCodec::Encoded DbfFieldCodec::encode(const DbfField &f, const Value &v, const DbfTextCodec &codec,
+DbfFieldCodec::Encoded DbfFieldCodec::encode(const DbfField &f, const Value &v, const CodePage &codec,
                                              const QString &table)
 {
     Encoded e;

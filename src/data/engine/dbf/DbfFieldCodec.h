@@ -2,7 +2,7 @@
 
 #include "data/engine/Value.h"
 #include "data/engine/dbf/DbfHeader.h"
-#include "data/engine/dbf/DbfTextCodec.h"
+#include "data/engine/text/CodePage.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -27,14 +27,14 @@ public:
     // from its deletion flag on. Bytes that do not read as the field's type
     // (a number field holding letters, a date of 30 February) are Null.
     // Throws EngineError naming `table` when the field lies outside the record.
-    static Value decode(const DbfField &f, QByteArrayView record, int nullFlagsOffset,
-                        const DbfTextCodec &codec, const QString &table);
+    static Value decode(const DbfField &f, QByteArrayView record, int nullFlagsOffset, const CodePage &codec,
+                        const QString &table);
 
     // The memo block a memo field's bytes point to (10 ASCII digits, or 4
     // bytes little-endian on Visual FoxPro); nothing for a field with no memo.
     static std::optional<quint32> memoBlock(QByteArrayView pointer);
     // The value of memo field `f` whose memo holds `data`.
-    static Value memoValue(const DbfField &f, const QByteArray &data, const DbfTextCodec &codec);
+    static Value memoValue(const DbfField &f, const QByteArray &data, const CodePage &codec);
 
     // What encode() gives for one value.
     struct Encoded
@@ -47,7 +47,7 @@ public:
     // Throws EngineError naming `table` when `v` does not fit exactly: too
     // long, not of the field's type, more decimals than it keeps, a
     // character the code page lacks.
-    static Encoded encode(const DbfField &f, const Value &v, const DbfTextCodec &codec, const QString &table);
+    static Encoded encode(const DbfField &f, const Value &v, const CodePage &codec, const QString &table);
 };
 
 } // namespace lumora::engine

@@ -2,7 +2,7 @@
 
 #include "data/engine/EngineError.h"
 #include "data/engine/FieldNames.h"
-#include "data/engine/dbf/ByteCursor.h"
+#include "data/engine/io/ByteCursor.h"
 
 #include <algorithm>
 
@@ -94,13 +94,12 @@ bool DbfHeader::hasMemoFields() const
     return false;
 }
 
-DbfHeader DbfHeader::parse(QByteArrayView bytes, const DbfTextCodec &codec, const QString &what)
+DbfHeader DbfHeader::parse(QByteArrayView bytes, const CodePage &codec, const QString &what)
 {
     return parse(bytes, bytes.size(), codec, what);
 }
 
-DbfHeader DbfHeader::parse(QByteArrayView head, qint64 fileSize, const DbfTextCodec &codec,
-                           const QString &what)
+DbfHeader DbfHeader::parse(QByteArrayView head, qint64 fileSize, const CodePage &codec, const QString &what)
 {
     const ByteCursor in(head, what);
     if (fileSize < kPrologue + 1)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/engine/TableSource.h"
-#include "data/engine/dbf/DbfTextCodec.h"
+#include "data/engine/text/CodePage.h"
 
 #include <QByteArrayView>
 #include <QList>
@@ -56,12 +56,11 @@ struct DbfHeader
     // holds is not refused: `presentRecords` tells how many are there in
     // full. A header that would shift every value (fields that do not add
     // up to the record length, a field of width 0) is refused.
-    static DbfHeader parse(QByteArrayView bytes, const DbfTextCodec &codec, const QString &what);
+    static DbfHeader parse(QByteArrayView bytes, const CodePage &codec, const QString &what);
     // The same for a file of `fileSize` bytes of which `head` holds the
     // start: at least the header length the prologue states, or the whole
     // file when it is shorter.
-    static DbfHeader parse(QByteArrayView head, qint64 fileSize, const DbfTextCodec &codec,
-                           const QString &what);
+    static DbfHeader parse(QByteArrayView head, qint64 fileSize, const CodePage &codec, const QString &what);
 };
 
 } // namespace lumora::engine

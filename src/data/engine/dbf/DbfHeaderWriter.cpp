@@ -1,6 +1,6 @@
 #include "data/engine/dbf/DbfHeaderWriter.h"
 
-#include "data/engine/dbf/ByteWriter.h"
+#include "data/engine/io/ByteWriter.h"
 
 #include <algorithm>
 
@@ -14,7 +14,7 @@ constexpr int kNameLength = 10; // a field name's bytes before its terminating N
 
 } // namespace
 
-QByteArray DbfHeaderWriter::header(const DbfHeader &h, const DbfTextCodec &codec)
+QByteArray DbfHeaderWriter::header(const DbfHeader &h, const CodePage &codec)
 {
     const int described = kPrologue + int(h.fields.size()) * kDescriptor + 1;
     QByteArray out(std::max<int>(h.headerLength, described), '\0');

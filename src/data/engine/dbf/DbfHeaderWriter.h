@@ -7,9 +7,9 @@
 
 namespace lumora::engine {
 
-// The bytes of a .dbf header, the counterpart of DbfHeader::parse: what
-// DbfWriter puts at the start of a new table and what an update writes
-// into the last-update date. Offsets are those DbfHeader's fields name.
+// The bytes of a .dbf header, the counterpart of DbfHeader::parse: the
+// head of a new table and what an update writes into the last-update date. Offsets are those DbfHeader's
+// fields name.
 //
 //     DbfHeader h;  // version, date, counts, lengths, language driver, fields
 //     const QByteArray head = DbfHeaderWriter::header(h, codec);
@@ -25,7 +25,7 @@ public:
     // stored on Visual FoxPro only), the 0x0D terminator, and zeros up to
     // the header length (Visual FoxPro's backlink). The caller has checked
     // the names and lengths; a hidden _NullFlags field is not written.
-    static QByteArray header(const DbfHeader &h, const DbfTextCodec &codec);
+    static QByteArray header(const DbfHeader &h, const CodePage &codec);
 
     // The last-update date for `day` in bytes 1-3, keeping the way the
     // table stores its year: `storedYear` below 100 means two digits

@@ -1,9 +1,9 @@
 #include "data/engine/dbf/DbfMemo.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
-#include "data/engine/dbf/ByteWriter.h"
-#include "data/engine/dbf/DbfFile.h"
+#include "data/engine/io/ByteCursor.h"
+#include "data/engine/io/ByteWriter.h"
+#include "data/engine/io/LockedFile.h"
 
 #include <algorithm>
 #include <new>
@@ -46,7 +46,7 @@ class FileSource : public DbfMemo::Source
 {
 public:
     FileSource(const QString &path, const QString &what)
-        : m_file(path, what, DbfFile::Mode::Read)
+        : m_file(path, what, LockedFile::Mode::Read)
     {
     }
 
@@ -69,7 +69,7 @@ public:
     }
 
 private:
-    DbfFile m_file;
+    LockedFile m_file;
 };
 
 } // namespace

@@ -1,13 +1,14 @@
 #include "data/engine/dbf/DbfTable.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
-#include "data/engine/dbf/ByteWriter.h"
 #include "data/engine/dbf/DbfFieldCodec.h"
-#include "data/engine/dbf/DbfFile.h"
 #include "data/engine/dbf/DbfHeaderWriter.h"
+#include "data/engine/io/ByteCursor.h"
+#include "data/engine/io/ByteWriter.h"
+#include "data/engine/io/LockedFile.h"
+#include "data/engine/io/SiblingFile.h"
+#include "data/engine/text/CpgFile.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <cstring>
@@ -39,7 +40,7 @@ QString DbfTable::what() const
     return m_path.isEmpty() ? m_name : QFileInfo(m_path).fileName();
 }
 
-QByteArray DbfTable::readHead(const DbfFile *file) const
+QByteArray DbfTable::readHead(const LockedFile *file) const
 {
     QByteArray head =
         file ? file->read(0, 32) : m_memoryBytes.first(std::min<qsizetype>(32, m_memoryBytes.size()));
@@ -61,8 +62,8 @@ void DbfTable::load(const QByteArray &codecName)
     m_prologue = head.first(std::min<qsizetype>(12, head.size()));
 
     const quint8 driver = head.size() > 29 ? quint8(head[29]) : 0;
-    const QByteArray codePage = codecName.isEmpty() ? DbfTextCodec::nameForLanguageDriver(driver) : codecName;
-    m_codec = DbfTextCodec(codePage.isEmpty() ? QByteArray("GBK") : codePage);
+    const QByteArray codePage = codecName.isEmpty() ? CodePage::nameForLanguageDriver(driver) : codecName;
+    m_codec = CodePage(codePage.isEmpty() ? QByteArray("GBK") : codePage);
     if (codePage.isEmpty()) {
         m_unknownDriver = driver;
         m_notes.append(EngineNote::warning(
@@ -135,7 +136,7 @@ EngineError DbfTable::changedError() const
 // page mark) are not followed: the table must be opened again.
 void DbfTable::reload()
 {
-    const DbfFile &file = *m_held;
+    const LockedFile &file = *m_held;
     const QByteArray head = readHead(&file);
     const DbfHeader now = DbfHeader::parse(head, file.size(), m_codec, what());
     const auto sameField = [](const DbfField &a, const DbfField &b) {
@@ -177,7 +178,7 @@ std::unique_ptr<TableSource::UpdateHold> DbfTable::holdForUpdate()
 {
     if (m_path.isEmpty() || m_held || m_changed)
         return nullptr; // update() refuses a table in memory or one that changed
-    m_held = DbfFile::lockedIfWritable(m_path, what());
+    m_held = LockedFile::lockedIfWritable(m_path, what());
     if (!m_held)
         return nullptr; // read-only: update() says so
     auto hold = std::make_unique<Hold>(this);
@@ -248,19 +249,13 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString &path, const QString &nam
     if (!QFileInfo(path).isFile())
         throw EngineError(QStringLiteral("The table file %1 does not exist").arg(path),
                           QStringLiteral("数据表文件 %1 不存在").arg(what));
-    QByteArray codecName;
-    const QString cpg = DbfFile::sibling(path, QStringLiteral("cpg"));
-    if (!cpg.isEmpty()) {
-        QFile file(cpg);
-        if (file.open(QIODevice::ReadOnly))
-            codecName = DbfTextCodec::nameForCpg(file.read(256));
-    }
+    const QByteArray codecName = CodePage::nameForCpg(cpgTextBeside(path));
     std::unique_ptr<DbfTable> table(new DbfTable(name, path));
-    table->m_file = std::make_unique<DbfFile>(path, what, DbfFile::Mode::Read);
+    table->m_file = std::make_unique<LockedFile>(path, what, LockedFile::Mode::Read);
     table->load(codecName);
     if (table->m_header.hasMemoFields()) {
-        const QString fpt = DbfFile::sibling(path, QStringLiteral("fpt"));
-        const QString dbt = DbfFile::sibling(path, QStringLiteral("dbt"));
+        const QString fpt = siblingFile(path, QStringLiteral("fpt"));
+        const QString dbt = siblingFile(path, QStringLiteral("dbt"));
         QString memo =
             table->m_header.prefersFpt() ? (fpt.isEmpty() ? dbt : fpt) : (dbt.isEmpty() ? fpt : dbt);
         if (!memo.isEmpty()) {
@@ -293,21 +288,16 @@ EngineError DbfTable::memoMissing() const
                        QStringLiteral("数据表 %1 的备注文件 %2 不见了").arg(m_name, base + ext));
 }
 
-void DbfTable::checkIndex(qsizetype record, int field) const
+void DbfTable::checkUsable(qsizetype record, int field) const
 {
     if (m_changed)
         throw changedError();
-    if (record < 0 || record >= recordCount())
-        throw EngineError::format(u"Table %1 has no record %2 (it has %3)",
-                                  u"数据表 %1 中没有记录 %2（共 %3 条）", m_name, record, recordCount());
-    if (field < 0 || field >= m_fields.size())
-        throw EngineError::format(u"Table %1 has no field %2", u"数据表 %1 中没有第 %2 号字段", m_name,
-                                  field);
+    checkIndex(record, recordCount(), field, m_fields.size());
 }
 
 Value DbfTable::value(qsizetype record, int field) const
 {
-    checkIndex(record, field);
+    checkUsable(record, field);
     const DbfField &f = m_header.fields[field];
     const QByteArrayView bytes = recordAt(physical(record));
     if (!f.isMemo())
@@ -394,7 +384,7 @@ QByteArray DbfTable::appendMemo(const DbfField &f, QByteArrayView data)
     const QString what = QFileInfo(m_memoPath).fileName();
     const quint32 blockSize = m_memo.blockSize();
     const QByteArray block = m_memo.encode(data, f.isBinaryMemo() ? 2 : 1);
-    const DbfFile memo(m_memoPath, what, DbfFile::Mode::WriteLocked);
+    const LockedFile memo(m_memoPath, what, LockedFile::Mode::WriteLocked);
     const QByteArray head = memo.read(0, 8);
     if (head.size() < 8)
         throw EngineError::format(u"%1 is damaged: its header is missing", u"文件 %1 已损坏：缺少文件头",
@@ -414,7 +404,7 @@ QByteArray DbfTable::appendMemo(const DbfField &f, QByteArrayView data)
 
 DbfTable::Prepared DbfTable::prepareUpdate(qsizetype record, int field, const Value &v) const
 {
-    checkIndex(record, field);
+    checkUsable(record, field);
     if (m_path.isEmpty())
         throw EngineError::format(u"Table %1 was read from memory and cannot be written",
                                   u"数据表 %1 是从内存读取的，无法写入", m_name);
@@ -465,10 +455,10 @@ void DbfTable::update(qsizetype record, int field, const Value &v)
 
     // Under a hold the file is locked already. (A second descriptor would
     // give up the hold's lock when it closed.)
-    std::unique_ptr<DbfFile> own;
+    std::unique_ptr<LockedFile> own;
     if (!m_held)
-        own = std::make_unique<DbfFile>(m_path, what, DbfFile::Mode::WriteLocked);
-    const DbfFile &dbf = m_held ? *m_held : *own;
+        own = std::make_unique<LockedFile>(m_path, what, LockedFile::Mode::WriteLocked);
+    const LockedFile &dbf = m_held ? *m_held : *own;
     const quint32 at = physical(record);
     const qint64 recordOffset = this->recordOffset(at);
     const QByteArray head = dbf.read(0, 32);

@@ -4,7 +4,7 @@
 #include "data/engine/TableSource.h"
 #include "data/engine/dbf/DbfHeader.h"
 #include "data/engine/dbf/DbfMemo.h"
-#include "data/engine/dbf/DbfTextCodec.h"
+#include "data/engine/text/CodePage.h"
 
 #include <memory>
 #include <optional>
@@ -12,7 +12,7 @@
 
 namespace lumora::engine {
 
-class DbfFile;
+class LockedFile;
 
 // One dBase or FoxPro table. Opening reads the header and passes once over
 // the deletion flags; records are then read from the .dbf when a value asks
@@ -20,7 +20,7 @@ class DbfFile;
 // about one block of memory (and 4 bytes per live record when some are
 // deleted). Memo blocks are read from their file the same way; values are
 // decoded when asked for (DbfFieldCodec). update() writes one field straight
-// into the file under a write lock (DbfFile). Reading fills the block, so
+// into the file under a write lock (LockedFile). Reading fills the block, so
 // one table must not be read from two threads at once.
 class DbfTable : public TableSource
 {
@@ -43,7 +43,7 @@ public:
     Qt::CaseSensitivity textCase() const override { return Qt::CaseSensitive; }
     void update(qsizetype record, int field, const Value &value) override;
     void checkUpdate(qsizetype record, int field, const Value &value) const override;
-    // Locks the whole .dbf (see DbfFile) and reads its header and deletion
+    // Locks the whole .dbf (see LockedFile) and reads its header and deletion
     // flags again: records another program appended, deleted, moved or
     // packed away while this one waited are seen as they are now. Values
     // are read and update() writes through the locked file until the hold
@@ -63,7 +63,7 @@ private:
     void load(const QByteArray &codecName);
     // The header's first bytes, through the field descriptors, from `file`
     // (m_memoryBytes when null).
-    QByteArray readHead(const DbfFile *file) const;
+    QByteArray readHead(const LockedFile *file) const;
     // One pass over the deletion flags: m_present, m_liveCount, m_live.
     void scanRecords();
     // Under the hold: the header and the deletion flags as they are now.
@@ -71,7 +71,7 @@ private:
     // Ends the hold: unlocks the file and goes on reading from it.
     void releaseHold() noexcept;
     // The file values are read from: the locked one while the hold lasts.
-    const DbfFile &source() const { return m_held ? *m_held : *m_file; }
+    const LockedFile &source() const { return m_held ? *m_held : *m_file; }
     EngineError changedError() const;
     QString what() const;
     // Where record `physical` (counting deleted ones) starts in the file.
@@ -82,7 +82,9 @@ private:
     // the file has become shorter since it was opened.
     QByteArrayView recordAt(quint32 physical) const;
     void attachMemo(QString memoPath, QByteArray memoBytes, DbfMemo::Kind kind);
-    void checkIndex(qsizetype record, int field) const;
+    // Throws when the table has changed so that it must be opened again, or
+    // has no such record or field.
+    void checkUsable(qsizetype record, int field) const;
     // The error for a memo field whose memo file was not found beside the table.
     EngineError memoMissing() const;
 
@@ -106,15 +108,15 @@ private:
     QString m_name;
     QString m_path; // empty for a table read from memory
     QString m_memoPath;
-    std::unique_ptr<DbfFile> m_file;  // the open .dbf; null for a table read from memory
-    std::unique_ptr<DbfFile> m_held;  // the .dbf opened again and locked, while a hold lasts
-    bool m_changed = false;           // the file changed so that it must be opened again
-    QByteArray m_memoryBytes;         // the whole .dbf of a table read from memory
-    QByteArray m_prologue;            // the header's first 12 bytes as read, to notice another writer
-    mutable QByteArray m_block;       // records read ahead from m_file
-    mutable quint32 m_blockFirst = 0; // the file's record number of the first of them
+    std::unique_ptr<LockedFile> m_file; // the open .dbf; null for a table read from memory
+    std::unique_ptr<LockedFile> m_held; // the .dbf opened again and locked, while a hold lasts
+    bool m_changed = false;             // the file changed so that it must be opened again
+    QByteArray m_memoryBytes;           // the whole .dbf of a table read from memory
+    QByteArray m_prologue;              // the header's first 12 bytes as read, to notice another writer
+    mutable QByteArray m_block;         // records read ahead from m_file
+    mutable quint32 m_blockFirst = 0;   // the file's record number of the first of them
     mutable quint32 m_blockRecords = 0;
-    DbfTextCodec m_codec;
+    CodePage m_codec;
     DbfHeader m_header;
     QList<FieldInfo> m_fields;
     DbfMemo m_memo;

@@ -1,8 +1,8 @@
 #include "data/engine/mdb/JetFile.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
-#include "data/engine/dbf/DbfFile.h"
+#include "data/engine/io/ByteCursor.h"
+#include "data/engine/io/LockedFile.h"
 
 #include <QFileInfo>
 #include <QtEndian>
@@ -88,7 +88,7 @@ JetFile::~JetFile() = default;
 std::unique_ptr<JetFile> JetFile::open(const QString &path, const Options &options)
 {
     std::unique_ptr<JetFile> db(new JetFile(path, QFileInfo(path).fileName()));
-    db->m_file = std::make_unique<DbfFile>(path, db->m_what, DbfFile::Mode::Read);
+    db->m_file = std::make_unique<LockedFile>(path, db->m_what, LockedFile::Mode::Read);
     db->readHeader(options);
     return db;
 }
@@ -181,9 +181,9 @@ void JetFile::readHeader(const Options &options)
         QByteArray name;
         const int stated = page0.u16le(kCodePageAt);
         const QByteArray statedName =
-            stated ? DbfTextCodec::nameForCpg(QByteArray::number(stated)) : QByteArray();
+            stated ? CodePage::nameForCpg(QByteArray::number(stated)) : QByteArray();
         if (!options.codePage.isEmpty()) {
-            name = DbfTextCodec::nameForCpg(options.codePage);
+            name = CodePage::nameForCpg(options.codePage);
             if (name.isEmpty())
                 throw EngineError::format(u"The code page %1 given for %2 is not one this program knows",
                                           u"为 %2 指定的代码页 %1 无法识别",
@@ -192,7 +192,7 @@ void JetFile::readHeader(const Options &options)
                                                    u"文件 %1 的文字按指定的代码页 %2 读取", m_what,
                                                    QString::fromLatin1(name)));
         } else if (const int fromSort = codePageOfSortOrder(page0.u16le(m_format->sortOrderAt))) {
-            name = DbfTextCodec::nameForCpg(QByteArray::number(fromSort));
+            name = CodePage::nameForCpg(QByteArray::number(fromSort));
         } else if (stated != 0 && stated != 1252 && !statedName.isEmpty()) {
             name = statedName;
         } else {
@@ -206,7 +206,7 @@ void JetFile::readHeader(const Options &options)
                 u"文字按 GBK 读取，可能读错",
                 m_what, stated ? QString::number(stated) : QStringLiteral("none")));
         }
-        m_codec = DbfTextCodec(name.isEmpty() ? QByteArray("windows-1252") : name);
+        m_codec = CodePage(name.isEmpty() ? QByteArray("windows-1252") : name);
     }
 
     m_size = size;
@@ -248,7 +248,7 @@ QByteArrayView JetFile::page(quint32 n) const
     return m_pages.emplace(n, std::move(bytes)).first->second;
 }
 
-QString JetFile::decodeText(QByteArrayView bytes, const DbfTextCodec *codec) const
+QString JetFile::decodeText(QByteArrayView bytes, const CodePage *codec) const
 {
     if (m_format->version == 3)
         return (codec ? *codec : m_codec).decode(bytes);
@@ -285,7 +285,7 @@ QString JetFile::decodeText(QByteArrayView bytes, const DbfTextCodec *codec) con
 }
 
 std::optional<QByteArray> JetFile::encodeText(const QString &text, bool compressible,
-                                              const DbfTextCodec *codec) const
+                                              const CodePage *codec) const
 {
     if (m_format->version == 3)
         return (codec ? *codec : m_codec).encode(text);
@@ -314,7 +314,7 @@ void JetFile::writePages(const std::vector<PageWrite> &pages, const std::vector<
         throw EngineError::format(u"%1 is held in memory and cannot be written", u"%1 在内存中，无法写入",
                                   m_what);
     const int pageSize = m_format->pageSize;
-    DbfFile file(m_path, m_what, DbfFile::Mode::WriteLocked);
+    LockedFile file(m_path, m_what, LockedFile::Mode::WriteLocked);
     const auto unchanged = [&](quint32 n) {
         if (n >= m_pageCount)
             return; // a page added at the end

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/DbfTextCodec.h"
 #include "data/engine/mdb/JetFormat.h"
+#include "data/engine/text/CodePage.h"
 
 #include <QByteArray>
 #include <QString>
@@ -14,7 +14,7 @@
 
 namespace lumora::engine {
 
-class DbfFile;
+class LockedFile;
 
 // What JetFile::writePages() throws when another program changed the pages
 // a change was worked out from: reading again may let it be made.
@@ -59,18 +59,18 @@ public:
     // `codec`, when given), in Jet 4 UTF-16LE or, after the marker FF FE,
     // "compressed" (runs of one-byte characters U+0001-U+00FF and of UTF-16
     // units, switched by a 0x00).
-    QString decodeText(QByteArrayView bytes, const DbfTextCodec *codec = nullptr) const;
+    QString decodeText(QByteArrayView bytes, const CodePage *codec = nullptr) const;
     // The bytes of `text`: compressed in Jet 4 when `compressible` and every
     // character allows it; nothing when the Jet 3 code page lacks a character.
     std::optional<QByteArray> encodeText(const QString &text, bool compressible,
-                                         const DbfTextCodec *codec = nullptr) const;
+                                         const CodePage *codec = nullptr) const;
     // The code page Jet 3 text is read in ("windows-1252", "GBK").
-    const DbfTextCodec &textCodec() const { return m_codec; }
+    const CodePage &textCodec() const { return m_codec; }
     const QByteArray &codePage() const { return m_codec.name(); }
     // When nothing named the code page of Jet 3 text and GBK was assumed:
     // the code page the header names (windows-1252 when none), for a table
     // whose text is not GBK. Null otherwise.
-    const DbfTextCodec *fallbackCodec() const { return m_fallback ? &*m_fallback : nullptr; }
+    const CodePage *fallbackCodec() const { return m_fallback ? &*m_fallback : nullptr; }
     QList<EngineNote> notes() const { return m_notes; }
     // The file's size in bytes when opened.
     qint64 size() const { return m_size; }
@@ -99,7 +99,7 @@ private:
 
     QString m_path; // empty for a database in memory
     QString m_what;
-    std::unique_ptr<DbfFile> m_file;
+    std::unique_ptr<LockedFile> m_file;
     QByteArray m_memory;
     const JetFormat *m_format = &kJet4;
     quint32 m_pageCount = 0;
@@ -107,8 +107,8 @@ private:
     mutable std::unordered_map<quint32, QByteArray> m_pages; // its nodes stay put: m_last may point into it
     mutable quint32 m_lastNumber = 0;
     mutable const QByteArray *m_last = nullptr; // the page asked for last, page m_lastNumber
-    DbfTextCodec m_codec{"windows-1252"};
-    std::optional<DbfTextCodec> m_fallback;
+    CodePage m_codec{"windows-1252"};
+    std::optional<CodePage> m_fallback;
     QList<EngineNote> m_notes;
 };
 

@@ -1,7 +1,7 @@
 #include "data/engine/mdb/JetPage.h"
 
-#include "data/engine/dbf/ByteCursor.h"
-#include "data/engine/dbf/ByteWriter.h"
+#include "data/engine/io/ByteCursor.h"
+#include "data/engine/io/ByteWriter.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #include "data/engine/mdb/JetTableDef.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
+#include "data/engine/io/ByteCursor.h"
 #include "data/engine/mdb/JetFile.h"
 #include "data/engine/mdb/JetPage.h"
 

@@ -1,11 +1,10 @@
 #include "data/engine/mdb/MdbBackend.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/DbfFile.h"
 #include "data/engine/mdb/JetFile.h"
 #include "data/engine/mdb/MdbTable.h"
+#include "data/engine/text/CpgFile.h"
 
-#include <QFile>
 #include <optional>
 
 namespace lumora::engine {
@@ -154,14 +153,8 @@ std::unique_ptr<Backend> openMdb(const QString &path, const QString &connect)
     JetFile::Options options = optionsOf(connect);
     // A .cpg file beside the database names the code page of its Jet 3
     // text, as it does for a dBase table, when the connect string does not.
-    if (options.codePage.isEmpty()) {
-        const QString cpg = DbfFile::sibling(path, QStringLiteral("cpg"));
-        if (!cpg.isEmpty()) {
-            QFile file(cpg);
-            if (file.open(QIODevice::ReadOnly))
-                options.codePage = file.read(64).trimmed();
-        }
-    }
+    if (options.codePage.isEmpty())
+        options.codePage = cpgTextBeside(path);
     return std::make_unique<MdbDatabase>(std::shared_ptr<JetFile>(JetFile::open(path, options)));
 }
 

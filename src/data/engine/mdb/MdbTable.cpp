@@ -1,20 +1,17 @@
 #include "data/engine/mdb/MdbTable.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
-#include "data/engine/dbf/DbfFile.h"
+#include "data/engine/io/ByteCursor.h"
+#include "data/engine/io/LockedFile.h"
+#include "data/engine/io/SiblingFile.h"
 #include "data/engine/mdb/JetPage.h"
 #include "data/engine/mdb/JetUsageMap.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
 #include <iterator>
 #include <map>
-#include <unistd.h>
 
 namespace lumora::engine {
 
@@ -99,7 +96,7 @@ MdbTable::MdbTable(std::shared_ptr<JetFile> db, QString name, quint32 definition
 
 void MdbTable::chooseCodec()
 {
-    const DbfTextCodec *fallback = m_db->fallbackCodec();
+    const CodePage *fallback = m_db->fallbackCodec();
     if (!fallback)
         return;
     const auto clean = [&]() -> bool {
@@ -239,17 +236,9 @@ const JetRow &MdbTable::cracked(qsizetype record) const
     return m_crackedRow;
 }
 
-void MdbTable::checkIndex(qsizetype record, int field) const
-{
-    if (record < 0 || record >= recordCount() || field < 0 || field >= m_fields.size())
-        throw EngineError::format(u"%1 has no record %2, field %3", u"%1 没有第 %2 条记录的第 %3 个字段",
-                                  what(), record, field);
-}
-
 Value MdbTable::value(qsizetype record, int field) const
 {
-    if (record < 0 || record >= qsizetype(m_records.size()) || field < 0 || field >= m_fields.size())
-        checkIndex(record, field);
+    checkIndex(record, qsizetype(m_records.size()), field, m_fields.size());
     const JetRow &row = cracked(record);
     const JetColumn &col = m_def.columns[size_t(field)];
     if (col.type == quint8(JetType::Boolean))
@@ -384,7 +373,7 @@ std::optional<QByteArray> MdbTable::encodeField(const JetColumn &col, const Valu
 
 MdbTable::Plan MdbTable::plan(qsizetype record, int field, const Value &v) const
 {
-    checkIndex(record, field);
+    checkIndex(record, qsizetype(m_records.size()), field, m_fields.size());
     const JetFormat &f = m_db->format();
     const JetColumn &col = m_def.columns[size_t(field)];
     const std::optional<QByteArray> bytes = encodeField(col, v);
@@ -653,28 +642,15 @@ bool mdbOpenElsewhere(const QString &mdbPath, QString *lockFile)
 {
     if (mdbPath.isEmpty())
         return false;
-    const QString ldb = DbfFile::sibling(mdbPath, QStringLiteral("ldb"));
+    const QString ldb = siblingFile(mdbPath, QStringLiteral("ldb"));
     if (ldb.isEmpty())
         return false;
     if (lockFile)
         *lockFile = ldb;
-    const QByteArray name = QFile::encodeName(ldb);
-    int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno != ENOENT; // there, but unreadable: assume it is in use
     // Jet holds byte-range locks on its lock file for as long as the
-    // database is open; F_GETLK reports any lock that conflicts with a
-    // lock of the whole file, held by any other process.
-    struct flock probe
-    {
-    };
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    probe.l_start = 0;
-    probe.l_len = 0;
-    const bool held = ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-    ::close(fd);
-    return held;
+    // database is open. A lock file there but unreadable is taken to be in use.
+    const LockedFile::OtherLock other = LockedFile::heldByOther(ldb);
+    return other.held || other.unopenable;
 }
 
 } // namespace lumora::engine

@@ -88,7 +88,6 @@ private:
     // The new bytes of the field (nothing for Null), or throws when the
     // value cannot be written exactly.
     std::optional<QByteArray> encodeField(const JetColumn &column, const Value &value) const;
-    void checkIndex(qsizetype record, int field) const;
     // Refuses writes into a table of a file cut short.
     void checkWhole() const;
     // Whether page `n` is one of the table's, left unlisted at the end of
@@ -107,7 +106,7 @@ private:
     bool m_foreignNoted = false; // the page map's foreign pages are noted once
     qsizetype m_missing = 0;
     quint32 m_pagesPastEnd = 0;
-    const DbfTextCodec *m_codec = nullptr; // of Jet 3 text: the database's, or its fallback
+    const CodePage *m_codec = nullptr; // of Jet 3 text: the database's, or its fallback
     QList<EngineNote> m_notes;
     mutable qsizetype m_crackedRecord = -1;
     mutable JetRow m_crackedRow;

@@ -1,8 +1,8 @@
 #include "data/engine/xls/CompoundFile.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
-#include "data/engine/dbf/ByteWriter.h"
+#include "data/engine/io/ByteCursor.h"
+#include "data/engine/io/ByteWriter.h"
 
 #include <algorithm>
 

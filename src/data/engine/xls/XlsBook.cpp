@@ -1,7 +1,7 @@
 #include "data/engine/xls/XlsBook.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/DbfFile.h"
+#include "data/engine/io/LockedFile.h"
 #include "data/engine/io/SafeReplace.h"
 #include "data/engine/xls/CompoundFile.h"
 #include "data/engine/xls/XlsContainer.h"
@@ -19,7 +19,7 @@ XlsBook::XlsBook(QString path)
     , m_what(QFileInfo(m_path).fileName())
 {
     SafeReplace::recover(m_path, m_what);
-    const DbfFile file(m_path, m_what, DbfFile::Mode::Read);
+    const LockedFile file(m_path, m_what, LockedFile::Mode::Read);
     try {
         load(file.read(0, file.size()));
     } catch (const EngineError &e) {

@@ -1,12 +1,12 @@
 #include "data/engine/xls/XlsPatcher.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
-#include "data/engine/dbf/ByteWriter.h"
+#include "data/engine/io/ByteCursor.h"
+#include "data/engine/io/ByteWriter.h"
 
 #include <QHash>
 #include <algorithm>
-#include <cstring>
+#include <bit>
 #include <map>
 #include <set>
 
@@ -78,26 +78,6 @@ private:
     std::vector<qint64> m_shift; // m_shift[i]: how far the splices before i move what follows them
 };
 
-void putLe16(QByteArray &b, quint16 v)
-{
-    b.append(char(v & 0xFF));
-    b.append(char(v >> 8));
-}
-
-void putLe32(QByteArray &b, quint32 v)
-{
-    putLe16(b, quint16(v & 0xFFFF));
-    putLe16(b, quint16(v >> 16));
-}
-
-void putDouble(QByteArray &b, double d)
-{
-    quint64 bits;
-    std::memcpy(&bits, &d, sizeof bits);
-    putLe32(b, quint32(bits));
-    putLe32(b, quint32(bits >> 32));
-}
-
 bool needsWide(const QString &s)
 {
     return std::any_of(s.begin(), s.end(), [](QChar c) { return c.unicode() > 0xFF; });
@@ -107,7 +87,7 @@ void putChars(QByteArray &b, QStringView s, bool wide)
 {
     for (QChar ch : s) {
         if (wide)
-            putLe16(b, ch.unicode());
+            ByteWriter::appendLe16(b, ch.unicode());
         else
             b.append(char(ch.unicode()));
     }
@@ -116,9 +96,9 @@ void putChars(QByteArray &b, QStringView s, bool wide)
 QByteArray cellHeader(quint32 row, quint16 col, quint16 xf)
 {
     QByteArray b;
-    putLe16(b, quint16(row));
-    putLe16(b, col);
-    putLe16(b, xf);
+    ByteWriter::appendLe16(b, quint16(row));
+    ByteWriter::appendLe16(b, col);
+    ByteWriter::appendLe16(b, xf);
     return b;
 }
 
@@ -128,8 +108,8 @@ QByteArray XlsPatcher::record(quint16 type, const QByteArray &body)
 {
     QByteArray r;
     r.reserve(4 + body.size());
-    putLe16(r, type);
-    putLe16(r, quint16(body.size()));
+    ByteWriter::appendLe16(r, type);
+    ByteWriter::appendLe16(r, quint16(body.size()));
     r.append(body);
     return r;
 }
@@ -138,11 +118,11 @@ QByteArray XlsPatcher::extSstBody(quint16 bucketSize, const std::vector<qint64> 
                                   const std::vector<qint64> &records)
 {
     QByteArray b;
-    putLe16(b, bucketSize);
+    ByteWriter::appendLe16(b, bucketSize);
     for (size_t i = 0; i < starts.size(); i += std::max<quint16>(bucketSize, 1)) {
-        putLe32(b, quint32(starts[i]));
-        putLe16(b, quint16(starts[i] - records[i]));
-        putLe16(b, 0);
+        ByteWriter::appendLe32(b, quint32(starts[i]));
+        ByteWriter::appendLe16(b, quint16(starts[i] - records[i]));
+        ByteWriter::appendLe16(b, 0);
     }
     return b;
 }
@@ -197,11 +177,11 @@ QByteArray XlsPatcher::singleRecord(const Planned &p) const
     switch (v.kind) {
     case XlsCell::Kind::Text:
         if (p.sstIndex >= 0) {
-            putLe32(body, quint32(p.sstIndex));
+            ByteWriter::appendLe32(body, quint32(p.sstIndex));
             return record(biff::LabelSst, body);
         } else {
             const bool wide = needsWide(v.text);
-            putLe16(body, quint16(v.text.size()));
+            ByteWriter::appendLe16(body, quint16(v.text.size()));
             body.append(char(wide ? 1 : 0));
             putChars(body, v.text, wide);
             if (body.size() > biff::kMaxRecordData)
@@ -209,7 +189,9 @@ QByteArray XlsPatcher::singleRecord(const Planned &p) const
                        QStringLiteral("这个工作簿没有共享字符串表，放不下这么长的文字"));
             return record(biff::Label, body);
         }
-    case XlsCell::Kind::Number: putDouble(body, v.number); return record(biff::Number, body);
+    case XlsCell::Kind::Number:
+        ByteWriter::appendLe64(body, std::bit_cast<quint64>(v.number));
+        return record(biff::Number, body);
     case XlsCell::Kind::Boolean:
         body.append(char(v.number != 0 ? 1 : 0));
         body.append(char(0));
@@ -236,10 +218,10 @@ QByteArray XlsPatcher::splitRecord(const XlsCell &old, const std::vector<const P
             return record(rk ? biff::Rk : biff::Blank, b);
         }
         QByteArray b;
-        putLe16(b, quint16(old.row));
-        putLe16(b, quint16(first + from));
+        ByteWriter::appendLe16(b, quint16(old.row));
+        ByteWriter::appendLe16(b, quint16(first + from));
         b.append(c.view(at + 4 + each * from, qint64(each) * (to - from)).toByteArray());
-        putLe16(b, quint16(first + to - 1));
+        ByteWriter::appendLe16(b, quint16(first + to - 1));
         return record(rk ? biff::MulRk : biff::MulBlank, b);
     };
     QByteArray out;
@@ -347,7 +329,7 @@ QByteArray XlsPatcher::cells(int sheetIndex, const std::vector<XlsCellChange> &c
             starts.push_back(recordStart + 4 + records.back().second.size());
             startRecords.push_back(recordStart);
             QByteArray &head = records.back().second;
-            putLe16(head, quint16(text.size()));
+            ByteWriter::appendLe16(head, quint16(text.size()));
             head.append(char(wide ? 1 : 0));
             for (qsizetype done = 0; done < text.size();) {
                 qsizetype room = (biff::kMaxRecordData - records.back().second.size()) / charSize;
@@ -378,9 +360,9 @@ QByteArray XlsPatcher::cells(int sheetIndex, const std::vector<XlsCellChange> &c
                 if (2 + buckets * 8 <= biff::kMaxRecordData && body.size() == 2 + oldBuckets * 8) {
                     for (qint64 b = oldBuckets; b < buckets; ++b) {
                         const size_t i = size_t(b * size);
-                        putLe32(body, quint32(starts[i]));
-                        putLe16(body, quint16(starts[i] - startRecords[i]));
-                        putLe16(body, 0);
+                        ByteWriter::appendLe32(body, quint32(starts[i]));
+                        ByteWriter::appendLe16(body, quint16(starts[i] - startRecords[i]));
+                        ByteWriter::appendLe16(body, 0);
                     }
                 } else {
                     quint16 bucketSize = std::max<quint16>(sst.bucketSize, 8);

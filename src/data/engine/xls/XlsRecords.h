@@ -4,7 +4,7 @@
 // CONTINUE records, RK numbers.
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
+#include "data/engine/io/ByteCursor.h"
 #include "data/engine/xls/XlsWorkbook.h"
 
 #include <QString>

@@ -2,7 +2,7 @@
 #include "data/engine/xls/XlsWorkbook.h"
 
 #include "data/engine/EngineError.h"
-#include "data/engine/dbf/ByteCursor.h"
+#include "data/engine/io/ByteCursor.h"
 
 #include <QSysInfo>
 #include <QtEndian>

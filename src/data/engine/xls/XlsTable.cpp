@@ -225,19 +225,9 @@ XlsTable::XlsTable(std::shared_ptr<XlsBook> book, QString name, Area area)
 
 // ---- reading -------------------------------------------------------------
 
-void XlsTable::checkIndex(qsizetype record, int field) const
-{
-    if (record < 0 || record >= m_records)
-        throw EngineError::format(u"Table %1 has no record %2 (it has %3)",
-                                  u"数据表 %1 中没有记录 %2（共 %3 条）", m_name, record, m_records);
-    if (field < 0 || field >= m_fields.size())
-        throw EngineError::format(u"Table %1 has no field %2", u"数据表 %1 中没有第 %2 号字段", m_name,
-                                  field);
-}
-
 Value XlsTable::value(qsizetype record, int field) const
 {
-    checkIndex(record, field);
+    checkIndex(record, m_records, field, m_fields.size());
     const XlsWorkbook &wb = m_book->workbook();
     const XlsCell *cell =
         wb.sheet(m_area.sheet).cell(m_area.firstRow + 1 + quint32(record), quint16(m_area.firstCol + field));
@@ -287,7 +277,7 @@ XlsCellChange XlsTable::cellChange(const CellChange &change, ColumnCells &column
     const qsizetype record = change.record;
     const int field = change.field;
     const Value &v = change.value;
-    checkIndex(record, field);
+    checkIndex(record, m_records, field, m_fields.size());
     const XlsWorkbook &wb = m_book->workbook();
     const FieldInfo &f = m_fields[field];
     XlsCellValue cv;

@@ -51,7 +51,6 @@ public:
     static double dateToSerial(const QDateTime &dt, bool uses1904);
 
 private:
-    void checkIndex(qsizetype record, int field) const;
     // The patcher's change for one of a statement's; throws for a value
     // the field cannot hold. `columns` keeps what it learnt of the sheet's
     // columns for the statement's next change.

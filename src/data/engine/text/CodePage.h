@@ -10,15 +10,16 @@
 
 namespace lumora::engine {
 
-// The code page of one dBase/FoxPro table: decodes field bytes to text and
-// encodes text back, with a fast path for plain ASCII (every code page a
-// table can name is ASCII-compatible).
-class DbfTextCodec
+// The code page a data file's text is in (a dBase or FoxPro table's, an
+// Access 97 database's): decodes field bytes to text and encodes text
+// back, with a fast path for plain ASCII (every code page a file can name
+// is ASCII-compatible).
+class CodePage
 {
 public:
     // `name` is a name ICU knows ("GBK", "Big5", "windows-1251", "UTF-8").
     // An unknown name falls back to GBK.
-    explicit DbfTextCodec(const QByteArray &name = "GBK");
+    explicit CodePage(const QByteArray &name = "GBK");
 
     const QByteArray &name() const { return m_name; }
 
@@ -40,8 +41,9 @@ public:
     // Empty for any other byte: the table then reads as GBK, says so in a
     // note, and refuses to have text written into it.
     static QByteArray nameForLanguageDriver(quint8 driver);
-    // The code page a .cpg file's text names ("CP936", "936", "UTF-8",
-    // "ANSI 1251", "GBK"); empty when the text names none that is known.
+    // The code page a name as a .cpg file writes it names ("CP936", "936",
+    // "UTF-8", "ANSI 1251", "GBK"; see cpgTextBeside); empty when it names
+    // none that is known.
     static QByteArray nameForCpg(QByteArrayView cpgText);
 
     // The character of every two-byte sequence of a double-byte code page,

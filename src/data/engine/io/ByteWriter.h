@@ -29,10 +29,25 @@ public:
     ByteWriter &le16(qsizetype offset, quint16 v) { return le(offset, v, 2); }
     ByteWriter &le32(qsizetype offset, quint32 v) { return le(offset, v, 4); }
     ByteWriter &le64(qsizetype offset, quint64 v) { return le(offset, v, 8); }
-    ByteWriter &be16(qsizetype offset, quint16 v) { return be(offset, v, 2); }
     ByteWriter &be32(qsizetype offset, quint32 v) { return be(offset, v, 4); }
 
+    // Appends `v` to the end of `bytes`, least significant byte first: for a
+    // record built up field by field rather than laid out in a block.
+    //
+    //     QByteArray record;
+    //     ByteWriter::appendLe16(record, type);
+    //     ByteWriter::appendLe16(record, quint16(body.size()));
+    static void appendLe16(QByteArray &bytes, quint16 v) { append(bytes, v, 2); }
+    static void appendLe32(QByteArray &bytes, quint32 v) { append(bytes, v, 4); }
+    static void appendLe64(QByteArray &bytes, quint64 v) { append(bytes, v, 8); }
+
 private:
+    static void append(QByteArray &bytes, quint64 v, int width)
+    {
+        const qsizetype at = bytes.size();
+        bytes.resize(at + width);
+        ByteWriter(bytes).le(at, v, width);
+    }
     ByteWriter &le(qsizetype offset, quint64 v, int width)
     {
         Q_ASSERT(offset >= 0 && offset + width <= m_bytes.size());

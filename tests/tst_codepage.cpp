@@ -1,4 +1,4 @@
-#include "data/engine/dbf/DbfTextCodec.h"
+#include "data/engine/text/CodePage.h"
 
 #include <QSet>
 #include <QStringDecoder>
@@ -92,7 +92,7 @@ QByteArray iconvName(int codePage)
 
 } // namespace
 
-class TestDbfTextCodec : public QObject
+class TestCodePage : public QObject
 {
     Q_OBJECT
 private slots:
@@ -107,7 +107,7 @@ private slots:
     void roundTrips();
 };
 
-void TestDbfTextCodec::decodes_data()
+void TestCodePage::decodes_data()
 {
     QTest::addColumn<QByteArray>("codePage");
     QTest::addColumn<QByteArray>("bytes");
@@ -144,19 +144,19 @@ void TestDbfTextCodec::decodes_data()
                                   << QStringLiteral("Аб");
 }
 
-void TestDbfTextCodec::decodes()
+void TestCodePage::decodes()
 {
     QFETCH(QByteArray, codePage);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, expected);
-    const DbfTextCodec codec(codePage);
+    const CodePage codec(codePage);
     QCOMPARE(codec.name(), codePage);
     QCOMPARE(codec.decode(bytes), expected);
     // Twice: the second decode must not depend on state the first left.
     QCOMPARE(codec.decode(bytes), expected);
 }
 
-void TestDbfTextCodec::everyPairMatchesIcu_data()
+void TestCodePage::everyPairMatchesIcu_data()
 {
     QTest::addColumn<QByteArray>("codePage");
     for (const char *name : {"GBK", "Big5", "Shift_JIS", "windows-949"})
@@ -165,10 +165,10 @@ void TestDbfTextCodec::everyPairMatchesIcu_data()
 
 // Every two-byte sequence with a high first byte, between ASCII letters,
 // decodes exactly as ICU decodes it.
-void TestDbfTextCodec::everyPairMatchesIcu()
+void TestCodePage::everyPairMatchesIcu()
 {
     QFETCH(QByteArray, codePage);
-    const DbfTextCodec codec(codePage);
+    const CodePage codec(codePage);
     QCOMPARE(codec.name(), codePage);
     int mismatches = 0;
     QByteArray first;
@@ -184,7 +184,7 @@ void TestDbfTextCodec::everyPairMatchesIcu()
              qPrintable(QStringLiteral("%1 mismatches, first %2").arg(mismatches).arg(first)));
 }
 
-void TestDbfTextCodec::languageDriverNamesItsCodePage_data()
+void TestCodePage::languageDriverNamesItsCodePage_data()
 {
     QTest::addColumn<int>("driver");
     QTest::addColumn<int>("codePage");
@@ -196,13 +196,13 @@ void TestDbfTextCodec::languageDriverNamesItsCodePage_data()
 // every single byte 0x80-0xFF, or for a double-byte code page a block of
 // pairs, or for UTF-8 a few sequences. A byte mapped to a neighbouring
 // code page (865 for 866, 850 for 437) decodes some byte differently.
-void TestDbfTextCodec::languageDriverNamesItsCodePage()
+void TestCodePage::languageDriverNamesItsCodePage()
 {
     QFETCH(int, driver);
     QFETCH(int, codePage);
-    const QByteArray name = DbfTextCodec::nameForLanguageDriver(quint8(driver));
+    const QByteArray name = CodePage::nameForLanguageDriver(quint8(driver));
     QVERIFY2(!name.isEmpty(), "no code page");
-    const DbfTextCodec codec(name);
+    const CodePage codec(name);
     QCOMPARE(codec.name(), name);
 
     QList<QByteArray> samples;
@@ -237,18 +237,18 @@ void TestDbfTextCodec::languageDriverNamesItsCodePage()
 
 // Every byte the formats do not define names no code page, so the table
 // says it guessed instead of reading in a code page picked by accident.
-void TestDbfTextCodec::otherLanguageDriversAreUnknown()
+void TestCodePage::otherLanguageDriversAreUnknown()
 {
     QSet<int> documented;
     for (const auto &entry : documentedDrivers)
         documented.insert(entry.first);
     for (int driver = 0; driver <= 0xFF; ++driver)
         if (!documented.contains(driver))
-            QVERIFY2(DbfTextCodec::nameForLanguageDriver(quint8(driver)).isEmpty(),
+            QVERIFY2(CodePage::nameForLanguageDriver(quint8(driver)).isEmpty(),
                      qPrintable(QStringLiteral("0x%1").arg(driver, 2, 16, QLatin1Char('0'))));
 }
 
-void TestDbfTextCodec::roundTrips_data()
+void TestCodePage::roundTrips_data()
 {
     QTest::addColumn<QByteArray>("codePage");
     QTest::addColumn<QString>("text");
@@ -257,11 +257,11 @@ void TestDbfTextCodec::roundTrips_data()
     QTest::newRow("Big5") << QByteArray("Big5") << QStringLiteral("臺北市");
 }
 
-void TestDbfTextCodec::roundTrips()
+void TestCodePage::roundTrips()
 {
     QFETCH(QByteArray, codePage);
     QFETCH(QString, text);
-    const DbfTextCodec codec(codePage);
+    const CodePage codec(codePage);
     const std::optional<QByteArray> bytes = codec.encode(text);
     QVERIFY(bytes);
     QCOMPARE(codec.decode(*bytes), text);
@@ -269,5 +269,5 @@ void TestDbfTextCodec::roundTrips()
     QVERIFY(!codec.encode(text + QStringLiteral("😀")));
 }
 
-QTEST_GUILESS_MAIN(TestDbfTextCodec)
-#include "tst_dbftextcodec.moc"
+QTEST_GUILESS_MAIN(TestCodePage)
+#include "tst_codepage.moc"

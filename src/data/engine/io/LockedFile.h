@@ -7,16 +7,18 @@
 
 namespace lumora::engine {
 
-// One open .dbf, .dbt or .fpt file: the only place the dBase codec calls the
-// operating system. Opened for reading it takes no lock; opened for writing
-// it holds a whole-file write lock until it is closed, waiting at most two
-// seconds for another program's lock to go. Every failure throws an
-// EngineError naming `what` (the file's name) and the system's reason.
+// One open data file read or written in place: a dBase table or memo file,
+// an Access database, a workbook read for its bytes. Opened for reading it
+// takes no lock; opened for writing it holds a whole-file write lock until
+// it is closed, waiting at most two seconds for another program's lock to
+// go. Every failure throws an EngineError naming `what` (the file's name)
+// and the system's reason. (A file whose whole content is replaced goes
+// through SafeReplace instead.)
 //
-//     DbfFile dbf(path, name, DbfFile::Mode::WriteLocked);
+//     LockedFile dbf(path, name, LockedFile::Mode::WriteLocked);
 //     dbf.write(recordOffset + field.offset, bytes);
 //     dbf.sync();
-class DbfFile
+class LockedFile
 {
 public:
     enum class Mode {
@@ -24,15 +26,15 @@ public:
         WriteLocked
     };
 
-    DbfFile(const QString &path, QString what, Mode mode);
-    ~DbfFile();
+    LockedFile(const QString &path, QString what, Mode mode);
+    ~LockedFile();
     // The file opened for writing and locked, as Mode::WriteLocked does;
     // null when it cannot be opened for writing at all (a read-only file),
     // leaving the refusal to whatever would write. Throws as the
     // constructor does when the lock cannot be had.
-    static std::unique_ptr<DbfFile> lockedIfWritable(const QString &path, QString what);
-    DbfFile(const DbfFile &) = delete;
-    DbfFile &operator=(const DbfFile &) = delete;
+    static std::unique_ptr<LockedFile> lockedIfWritable(const QString &path, QString what);
+    LockedFile(const LockedFile &) = delete;
+    LockedFile &operator=(const LockedFile &) = delete;
 
     const QString &what() const { return m_what; }
     // The file's size now; another program may have changed it since it opened.
@@ -51,12 +53,20 @@ public:
     // lock is never left to the closing of another descriptor.)
     void unlock();
 
-    // The file beside `path` with the same base name and extension `ext`,
-    // in any letter case (the exact spelling wins); empty when there is none.
-    static QString sibling(const QString &path, const QString &ext);
+    // Another program's lock on any part of the file at `path`, as F_GETLK
+    // sees it: one that would keep a write lock of the whole file from
+    // being had. This process's own record locks are not seen (its
+    // open-file-description locks, as SafeReplace takes, are).
+    struct OtherLock
+    {
+        bool held = false;       // such a lock is held
+        qint64 pid = 0;          // its holder's process id; -1 for an open-file-description lock
+        bool unopenable = false; // the file is there but cannot be opened to ask
+    };
+    static OtherLock heldByOther(const QString &path);
 
 private:
-    DbfFile(int fd, QString what);
+    LockedFile(int fd, QString what);
     void lock();
     // Throws the error of the system call that just failed; `doing` says
     // what could not be done, in English and in Chinese.

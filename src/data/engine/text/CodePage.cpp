@@ -1,4 +1,4 @@
-#include "data/engine/dbf/DbfTextCodec.h"
+#include "data/engine/text/CodePage.h"
 
 #include <QMutex>
 #include <QVarLengthArray>
@@ -182,7 +182,7 @@ int codePageOfLanguageDriver(quint8 driver)
 // Asks ICU once for every lead/trail pair, each followed by a line feed
 // (never a trail byte, so it always comes back as itself and marks where
 // the pair's text ends). Null when the answer cannot be split that way.
-std::unique_ptr<DbfTextCodec::PairTable> decodeAllPairs(const QByteArray &name)
+std::unique_ptr<CodePage::PairTable> decodeAllPairs(const QByteArray &name)
 {
     QByteArray probe;
     probe.reserve(0x7E * 0xC0 * 3);
@@ -197,7 +197,7 @@ std::unique_ptr<DbfTextCodec::PairTable> decodeAllPairs(const QByteArray &name)
         return nullptr;
     const QString text = decoder.decode(probe);
 
-    auto table = std::make_unique<DbfTextCodec::PairTable>();
+    auto table = std::make_unique<CodePage::PairTable>();
     table->fill(0);
     qsizetype start = 0;
     for (int lead = 0x81; lead <= 0xFE; ++lead)
@@ -217,7 +217,7 @@ std::unique_ptr<DbfTextCodec::PairTable> decodeAllPairs(const QByteArray &name)
 
 } // namespace
 
-const DbfTextCodec::PairTable *DbfTextCodec::pairTable() const
+const CodePage::PairTable *CodePage::pairTable() const
 {
     if (m_pairsLooked)
         return m_pairs;
@@ -232,7 +232,7 @@ const DbfTextCodec::PairTable *DbfTextCodec::pairTable() const
     return m_pairs;
 }
 
-DbfTextCodec::DbfTextCodec(const QByteArray &name)
+CodePage::CodePage(const QByteArray &name)
     : m_name(name)
     , m_decoder(name.constData())
     , m_encoder(name.constData())
@@ -255,7 +255,7 @@ DbfTextCodec::DbfTextCodec(const QByteArray &name)
         m_width = Width::Single;
 }
 
-QString DbfTextCodec::decode(QByteArrayView bytes) const
+QString CodePage::decode(QByteArrayView bytes) const
 {
     if (isAscii(bytes))
         return QString::fromLatin1(bytes);
@@ -296,7 +296,7 @@ QString DbfTextCodec::decode(QByteArrayView bytes) const
     return text;
 }
 
-bool DbfTextCodec::assigns(QByteArrayView bytes) const
+bool CodePage::assigns(QByteArrayView bytes) const
 {
     if (isAscii(bytes))
         return true;
@@ -323,7 +323,7 @@ bool DbfTextCodec::assigns(QByteArrayView bytes) const
     return std::none_of(text.begin(), text.end(), [&](QChar c) { return unassigned(c.unicode()); });
 }
 
-std::optional<QByteArray> DbfTextCodec::encode(const QString &text) const
+std::optional<QByteArray> CodePage::encode(const QString &text) const
 {
     bool ascii = true;
     for (const QChar c : text)
@@ -344,21 +344,16 @@ std::optional<QByteArray> DbfTextCodec::encode(const QString &text) const
     return bytes;
 }
 
-QByteArray DbfTextCodec::nameForLanguageDriver(quint8 driver)
+QByteArray CodePage::nameForLanguageDriver(quint8 driver)
 {
     if (driver == 0x00 || driver == 0x57)
         return "GBK";
     return nameForCodePageNumber(codePageOfLanguageDriver(driver));
 }
 
-QByteArray DbfTextCodec::nameForCpg(QByteArrayView cpgText)
+QByteArray CodePage::nameForCpg(QByteArrayView cpgText)
 {
-    QByteArray text = cpgText.toByteArray().trimmed();
-    if (text.startsWith("\xEF\xBB\xBF"))
-        text = text.mid(3).trimmed();
-    const qsizetype lineEnd = text.indexOf('\n');
-    if (lineEnd >= 0)
-        text = text.left(lineEnd).trimmed();
+    const QByteArray text = cpgText.toByteArray().trimmed();
     if (text.isEmpty() || text.size() > 64)
         return {};
     QByteArray upper = text.toUpper();

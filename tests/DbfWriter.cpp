@@ -1,11 +1,11 @@
-#include "data/engine/dbf/DbfWriter.h"
+#include "DbfWriter.h"
 
 #include "data/engine/EngineError.h"
 #include "data/engine/SystemErrorText.h"
 #include "data/engine/dbf/DbfFieldCodec.h"
 #include "data/engine/dbf/DbfHeader.h"
 #include "data/engine/dbf/DbfHeaderWriter.h"
-#include "data/engine/dbf/DbfTextCodec.h"
+#include "data/engine/text/CodePage.h"
 
 #include <QDate>
 #include <QFileInfo>
@@ -18,14 +18,14 @@ void DbfWriter::write(const QString &path, const QList<Field> &fields, const QLi
                       quint8 languageDriver)
 {
     const QString table = QFileInfo(path).completeBaseName();
-    const QByteArray codePage = DbfTextCodec::nameForLanguageDriver(languageDriver);
+    const QByteArray codePage = CodePage::nameForLanguageDriver(languageDriver);
     if (codePage.isEmpty())
         throw EngineError::format(
             u"Table %1 cannot be written with language driver 0x%2: it names no code page "
             u"this program knows",
             u"数据表 %1 无法用语言驱动 0x%2 写出：它不对应本程序认识的任何代码页", table,
             hexByte(languageDriver));
-    const DbfTextCodec codec(codePage);
+    const CodePage codec(codePage);
     if (fields.isEmpty() || fields.size() > 255)
         throw EngineError::format(u"Table %1 needs 1 to 255 fields, not %2",
                                   u"数据表 %1 要有 1 到 255 个字段，不能是 %2 个", table, fields.size());

@@ -7,8 +7,9 @@
 
 namespace lumora::engine {
 
-// Creates dBase III tables (version byte 0x03, no memo): enough for test
-// fixtures, benchmarks and rosters made by the program itself.
+// Creates dBase III tables (version byte 0x03, no memo) through the table
+// engine's own field and header codecs: the rosters the tests and
+// benchmarks make.
 //
 //     DbfWriter::write(dir.filePath("roster.dbf"),
 //                      {{"XH", 'C', 10}, {"XM", 'C', 20}, {"CJ", 'N', 5, 1}, {"SR", 'D', 8}},

@@ -1,11 +1,9 @@
-#include "data/engine/dbf/DbfFile.h"
+#include "data/engine/io/LockedFile.h"
 
 #include "data/engine/EngineError.h"
 #include "data/engine/SystemErrorText.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,7 +19,7 @@ constexpr int kLockRetryMs = 50;
 
 } // namespace
 
-DbfFile::DbfFile(const QString &path, QString what, Mode mode)
+LockedFile::LockedFile(const QString &path, QString what, Mode mode)
     : m_what(std::move(what))
 {
     const bool writing = mode == Mode::WriteLocked;
@@ -35,29 +33,29 @@ DbfFile::DbfFile(const QString &path, QString what, Mode mode)
         lock();
 }
 
-DbfFile::DbfFile(int fd, QString what)
+LockedFile::LockedFile(int fd, QString what)
     : m_fd(fd)
     , m_what(std::move(what))
 {
 }
 
-std::unique_ptr<DbfFile> DbfFile::lockedIfWritable(const QString &path, QString what)
+std::unique_ptr<LockedFile> LockedFile::lockedIfWritable(const QString &path, QString what)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    std::unique_ptr<DbfFile> file(new DbfFile(fd, std::move(what)));
+    std::unique_ptr<LockedFile> file(new LockedFile(fd, std::move(what)));
     file->lock();
     return file;
 }
 
-DbfFile::~DbfFile()
+LockedFile::~LockedFile()
 {
     if (m_fd >= 0)
         ::close(m_fd); // also releases the lock
 }
 
-void DbfFile::lock()
+void LockedFile::lock()
 {
     struct flock lock
     {
@@ -92,7 +90,7 @@ void DbfFile::lock()
     }
 }
 
-qint64 DbfFile::size() const
+qint64 LockedFile::size() const
 {
     struct stat st
     {
@@ -102,7 +100,7 @@ qint64 DbfFile::size() const
     return qint64(st.st_size);
 }
 
-qint64 DbfFile::read(qint64 offset, char *into, qint64 length) const
+qint64 LockedFile::read(qint64 offset, char *into, qint64 length) const
 {
     qint64 done = 0;
     while (done < length) {
@@ -118,14 +116,14 @@ qint64 DbfFile::read(qint64 offset, char *into, qint64 length) const
     return done;
 }
 
-QByteArray DbfFile::read(qint64 offset, qint64 length) const
+QByteArray LockedFile::read(qint64 offset, qint64 length) const
 {
     QByteArray out(length, '\0');
     out.truncate(read(offset, out.data(), length));
     return out;
 }
 
-void DbfFile::write(qint64 offset, QByteArrayView bytes) const
+void LockedFile::write(qint64 offset, QByteArrayView bytes) const
 {
     qint64 done = 0;
     while (done < bytes.size()) {
@@ -139,13 +137,13 @@ void DbfFile::write(qint64 offset, QByteArrayView bytes) const
     }
 }
 
-void DbfFile::sync() const
+void LockedFile::sync() const
 {
     if (::fsync(m_fd) != 0)
         fail(u"cannot be flushed to disk", u"无法存到磁盘上");
 }
 
-void DbfFile::unlock()
+void LockedFile::unlock()
 {
     struct flock lock
     {
@@ -156,29 +154,34 @@ void DbfFile::unlock()
     }
 }
 
-void DbfFile::fail(QStringView doing, QStringView chinese) const
+void LockedFile::fail(QStringView doing, QStringView chinese) const
 {
     const SystemErrorText why = systemErrorText(errno);
     throw EngineError(QStringLiteral("%1 %2: %3").arg(m_what, doing, why.english),
                       QStringLiteral("%1 %2：%3").arg(m_what, chinese, why.chinese));
 }
 
-QString DbfFile::sibling(const QString &path, const QString &ext)
+LockedFile::OtherLock LockedFile::heldByOther(const QString &path)
 {
-    const QFileInfo info(path);
-    const QDir dir = info.dir();
-    const QString base = info.completeBaseName();
-    const QString exact = dir.filePath(base + QLatin1Char('.') + ext);
-    if (QFileInfo(exact).isFile())
-        return exact;
-    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden);
-    for (const QString &n : names) {
-        const QFileInfo candidate(n);
-        if (candidate.suffix().compare(ext, Qt::CaseInsensitive) == 0 &&
-            candidate.completeBaseName().compare(base, Qt::CaseInsensitive) == 0)
-            return dir.filePath(n);
+    OtherLock other;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        other.unopenable = errno != ENOENT;
+        return other;
     }
-    return {};
+    struct flock probe
+    {
+    };
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = 0;
+    probe.l_len = 0;
+    if (::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
+        other.held = true;
+        other.pid = probe.l_pid;
+    }
+    ::close(fd);
+    return other;
 }
 
 } // namespace lumora::engine
