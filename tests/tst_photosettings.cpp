@@ -422,7 +422,7 @@ void TstPhotoSettings::captionFromTableColumns()
         {QStringLiteral("年级"), QStringLiteral("班号")},
         {{QStringLiteral("2013"), QStringLiteral("A7")}, {QStringLiteral("2014"), QStringLiteral("B2")}});
     h.w<QRadioButton>("Option1")->setChecked(true);
-    QCOMPARE(h.form->grid()->rows(), 4);
+    QCOMPARE(h.form->grid()->roster()->rows(), 4);
     h.w<QCheckBox>("Check1")->click();
     pick(h.w<QComboBox>("Comtext"), 1);
     auto *cheta = h.w<QCheckBox>("Cheta");

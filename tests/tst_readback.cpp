@@ -1,6 +1,6 @@
 #include "data/DataSource.h"
+#include "data/RosterModel.h"
 #include "data/RowFilter.h"
-#include "data/TableGrid.h"
 #include "data/TableLoader.h"
 #include "data/WriteBack.h"
 #include "data/engine/Database.h"
@@ -209,7 +209,7 @@ struct Loaded
 
 QList<QStringList> gridRows(Database &db, const QString &table, const QString &where, QStringList *header)
 {
-    TableGrid grid;
+    RosterModel grid;
     const TableLoad load = LoadTable(db, table, where, grid);
     if (header)
         for (int c = 1; c < grid.cols(); ++c)

@@ -3,6 +3,8 @@
 #include "app/CaptionPanel.h"
 #include "app/CropFramePanel.h"
 #include "data/DataSource.h"
+#include "data/RosterCursor.h"
+#include "data/RosterModel.h"
 #include "help/HelpMenu.h"
 #include "naming/NamingState.h"
 #include "naming/SaveHost.h"
@@ -169,7 +171,12 @@ private:
     CropFramePanel *m_cropFrame = nullptr;
     CaptionPanel *m_caption = nullptr;
 
+    // The session: the roster open, what the grid shows of it and where the
+    // operator stands, and where the next picture goes. The grid only shows
+    // the model and follows the cursor.
     DataSource m_dataSource;
+    RosterModel m_roster;
+    RosterCursor m_cursor;
     NamingState m_naming;
     QString m_pickersTable; // the loaded table's identity when the pickers were filled
     // What the table loaded warns about (a file cut short, a code page

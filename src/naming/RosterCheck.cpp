@@ -1,8 +1,8 @@
-#include "data/RosterCheck.h"
+#include "naming/RosterCheck.h"
 
 #include "data/DataSource.h"
 #include "data/FailureText.h"
-#include "data/TableGrid.h"
+#include "data/RosterModel.h"
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
@@ -22,7 +22,7 @@ using namespace lumora::engine;
 namespace {
 
 // The cell of a naming column, or nothing when the picker points nowhere.
-std::optional<QString> namingCell(const TableGrid &grid, int row, int pickerIndex)
+std::optional<QString> namingCell(const RosterModel &grid, int row, int pickerIndex)
 {
     const int column = pickerIndex + 1;
     if (column < 1 || column >= grid.cols())
@@ -31,7 +31,7 @@ std::optional<QString> namingCell(const TableGrid &grid, int row, int pickerInde
 }
 
 // The naming parts of a row the save would not use as they stand.
-void checkNameParts(const TableGrid &grid, int row, const NamingInputs &in, QStringList &lines)
+void checkNameParts(const RosterModel &grid, int row, const NamingInputs &in, QStringList &lines)
 {
     struct Part
     {
@@ -105,7 +105,7 @@ QString RosterProblem::line() const
                             : QStringLiteral("第 %1 行 %2：%3").arg(row).arg(person, text);
 }
 
-QString PersonOnRow(const DataSource &ds, const TableGrid &grid, const NamingInputs &in, int row)
+QString PersonOnRow(const DataSource &ds, const RosterModel &grid, const NamingInputs &in, int row)
 {
     QStringList names;
     if (in.tableMode) {
@@ -129,7 +129,7 @@ QString PersonOnRow(const DataSource &ds, const TableGrid &grid, const NamingInp
     return name.isEmpty() ? keyText : name + QStringLiteral("（") + keyText + QStringLiteral("）");
 }
 
-QStringList CheckRoster(const DataSource &ds, const TableGrid &grid, const RosterCheckInput &input)
+QStringList CheckRoster(const DataSource &ds, const RosterModel &grid, const RosterCheckInput &input)
 {
     QStringList lines;
     for (const RosterProblem &p : FindRosterProblems(ds, grid, input))
@@ -137,7 +137,7 @@ QStringList CheckRoster(const DataSource &ds, const TableGrid &grid, const Roste
     return lines;
 }
 
-QList<RosterProblem> FindRosterProblems(const DataSource &ds, const TableGrid &grid,
+QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel &grid,
                                         const RosterCheckInput &input)
 {
     QList<RosterProblem> lines;
