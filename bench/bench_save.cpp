@@ -9,6 +9,7 @@
 
 #include "WindowHarness.h"
 #include "app/Form1.h"
+#include "app/WindowSession.h"
 #include "capture/CaptureControl.h"
 #include "capture/StillWriter.h"
 #include "data/DataSource.h"
@@ -131,7 +132,7 @@ static void BM_SaveToNextRow(benchmark::State &state)
         state.ResumeTiming();
         const int before = grid->cursor()->currentRow();
         save->trigger();
-        if (grid->cursor()->currentRow() != before + 1 || s.form->naming().photoPath.isEmpty()) {
+        if (grid->cursor()->currentRow() != before + 1 || s.form->findChild<WindowSession *>()->naming.photoPath.isEmpty()) {
             state.SkipWithError("the save did not move on to the next row");
             break;
         }
@@ -152,7 +153,7 @@ static void BM_RowChange(benchmark::State &state)
     int row = 1;
     for (auto _ : state) {
         grid->setActiveCell(row, 1);
-        benchmark::DoNotOptimize(s.form->naming().photoPath.size());
+        benchmark::DoNotOptimize(s.form->findChild<WindowSession *>()->naming.photoPath.size());
         row = row % Rows + 1;
     }
 }
@@ -182,7 +183,7 @@ struct EngineSession
             roster, {{"学号", 'C', 10}, {"姓名", 'C', 20}, {"班级", 'C', 10}, {"照片", 'C', 20}}, records);
 
         form = &h.build(&camera);
-        DataSource &ds = form->dataSource();
+        DataSource &ds = form->findChild<WindowSession *>()->source;
         ds.connectString = QStringLiteral("dBASE IV");
         ds.databasePath = roster;
         ds.tableName = QStringLiteral("[roster]");

@@ -224,7 +224,7 @@ void Form1Suite::startState()
     QCOMPARE(video->size(), QSize(449, 345));
     QCOMPARE(h.w<QLineEdit>("Tebg")->text(), QStringLiteral("345"));
     QCOMPARE(h.w<QLineEdit>("Tebk")->text(), QStringLiteral("449"));
-    QCOMPARE(form.appliedBackgroundHeight(), QStringLiteral("345"));
+    QCOMPARE(h.cropFrame().appliedHeight(), QStringLiteral("345"));
 
     auto *image = h.w<QLabel>("Image1");
     QCOMPARE(image->pixmap().size(), QSize(150, 200));
@@ -682,17 +682,17 @@ void Form1Suite::showCurrentRowPhoto()
     photo.fill(Qt::green);
     QVERIFY(photo.save(saved));
 
-    form.naming().photoPath = saved;
+    h.session().naming.photoPath = saved;
     form.ShowCurrentRowPhoto();
     QCOMPARE(image->pixmap().size(), QSize(100, 120));
     const QSize panel = h.w<QWidget>("Frame2")->size();
     QCOMPARE(image->pos(), QPoint((panel.width() - 100) / 2, (panel.height() - 120) / 2));
 
-    form.naming().photoPath.clear();
+    h.session().naming.photoPath.clear();
     form.ShowCurrentRowPhoto();
     QCOMPARE(image->pixmap().size(), QSize(100, 120));
 
-    form.naming().photoPath = h.folder.filePath("none.jpg");
+    h.session().naming.photoPath = h.folder.filePath("none.jpg");
     form.ShowCurrentRowPhoto();
     QCOMPARE(image->pixmap().size(), QSize(150, 200));
     QCOMPARE(image->pos(), QPoint((panel.width() - 150) / 2, (panel.height() - 200) / 2));

@@ -161,7 +161,7 @@ void TstForm1Data::rosterOpensThroughTheWindow()
     QVERIFY(d.messages.texts().isEmpty());
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
     QVERIFY(d.form->grid()->cursor()->columnsListed());
-    QCOMPARE(d.form->dataSource().keyColumns, QList<qint16>{1});
+    QCOMPARE(d.session().source.keyColumns, QList<qint16>{1});
 
     // The resume cell (0, 0) is taken as the first data cell.
     QCOMPARE(grid->cursor()->currentRow(), 1);
@@ -182,8 +182,8 @@ void TstForm1Data::accessRosterWritesBackThroughTheWindow()
     const MdbOracles::Tables before = MdbOracles::lumora(path);
     QVERIFY(d.openTable(path, {0}, 1));
     QVERIFY(d.dialogs.calls.contains(QStringLiteral("open:打开数据表|数据文件(*.mdb)|*.mdb")));
-    QCOMPARE(d.form->dataSource().connectString, QString());
-    QCOMPARE(d.form->dataSource().tableName, QStringLiteral("[19 MB 01 BEZAHLT ???]"));
+    QCOMPARE(d.session().source.connectString, QString());
+    QCOMPARE(d.session().source.tableName, QStringLiteral("[19 MB 01 BEZAHLT ???]"));
     TableGrid *grid = d.form->grid();
     QCOMPARE(grid->roster()->rows(), 8);
     QCOMPARE(grid->roster()->cellText(0, 2), QStringLiteral("TextField"));
@@ -195,8 +195,8 @@ void TstForm1Data::accessRosterWritesBackThroughTheWindow()
     for (int row : {2, 4, 6}) {
         grid->setActiveCell(row, 1);
         const QString name = QStringLiteral("照片%1").arg(grid->roster()->cellText(row, 1));
-        d.form->naming().photoName = name;
-        QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
+        d.session().naming.photoName = name;
+        QCOMPARE(d.dataTable()->writeBackForCurrentRow().text, QString());
         QCOMPARE(grid->roster()->cellText(row, 2), name + QStringLiteral(".jpg"));
         expected[table].rows[row - 1][1] = name + QStringLiteral(".jpg");
     }
@@ -247,7 +247,7 @@ void TstForm1Data::secondTableRefillsThePickers()
     QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[30]"));
     QCOMPARE(d.w<QLineEdit>("Text1")->text(), QStringLiteral("/typed/later"));
     // The old table's filter does not follow the new table.
-    QCOMPARE(d.form->dataSource().whereClause, QString());
+    QCOMPARE(d.session().source.whereClause, QString());
     QVERIFY(d.messages.texts().isEmpty());
 
     // The same table once more keeps the pickers and their choices.
@@ -366,8 +366,8 @@ void TstForm1Data::writeBackWithFilterSet()
     for (int row : {2, 1}) {
         grid->setActiveCell(row, 1);
         const QString id = grid->roster()->cellText(row, 1);
-        d.form->naming().photoName = id + QStringLiteral("-10001");
-        QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
+        d.session().naming.photoName = id + QStringLiteral("-10001");
+        QCOMPARE(d.dataTable()->writeBackForCurrentRow().text, QString());
 
         auto db = Database::open(path, QStringLiteral("dBASE IV"));
         const Recordset rs =
@@ -405,8 +405,8 @@ void TstForm1Data::writeBackKeepsFilterWhenNoValuePicked()
     d.w<QComboBox>("Combo1")->setCurrentIndex(2); // 姓名, values listed, none picked
     QCOMPARE(combo2->currentIndex(), -1);
     grid->setActiveCell(2, 1);
-    d.form->naming().photoName = QStringLiteral("103-10001");
-    QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
+    d.session().naming.photoName = QStringLiteral("103-10001");
+    QCOMPARE(d.dataTable()->writeBackForCurrentRow().text, QString());
     QCOMPARE(column(grid, 1), (QStringList{"101", "103"}));
     QCOMPARE(grid->roster()->cellText(2, 4), QStringLiteral("103-10001"));
 }
@@ -421,7 +421,7 @@ void TstForm1Data::writeBackByLabelClick()
     QVERIFY(QTest::qWaitForWindowExposed(d.form.get()));
     TableGrid *grid = d.form->grid();
     grid->setActiveCell(3, 2);
-    d.form->naming().photoName = QStringLiteral("103");
+    d.session().naming.photoName = QStringLiteral("103");
     auto *label = d.w<QLabel>("Label5");
 
     // Switched off: nothing written, nothing said.
@@ -432,7 +432,7 @@ void TstForm1Data::writeBackByLabelClick()
     d.w<QCheckBox>("Chezd")->setChecked(true);
     d.w<QComboBox>("Comzd")->setCurrentIndex(3);
     // No photo of this row in the save folder: nothing to book.
-    const QString photo = d.form->naming().photoPath;
+    const QString photo = d.session().naming.photoPath;
     QVERIFY(!photo.isEmpty());
     QTest::mouseClick(label, Qt::LeftButton);
     QCOMPARE(grid->roster()->cellText(3, 4), QString());
@@ -463,10 +463,10 @@ void TstForm1Data::writeBackRefusedIsSaid()
     d.w<QCheckBox>("Chezd")->setChecked(true);
     d.w<QComboBox>("Comzd")->setCurrentIndex(5);
     d.form->grid()->setActiveCell(4, 1);
-    d.form->naming().photoName = QStringLiteral("2024000004");
+    d.session().naming.photoName = QStringLiteral("2024000004");
     d.messages.clear();
 
-    const QString note = d.form->writeBackForCurrentRow().text;
+    const QString note = d.dataTable()->writeBackForCurrentRow().text;
     QVERIFY2(note.startsWith(QStringLiteral("文件名未写入数据表：")), qPrintable(note));
     QVERIFY(d.messages.texts().isEmpty());
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -475,7 +475,7 @@ void TstForm1Data::writeBackRefusedIsSaid()
     // No target chosen (the key column was refused): said, not written.
     d.w<QComboBox>("Comzd")->setCurrentIndex(0);
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
-    QCOMPARE(d.form->writeBackForCurrentRow().text,
+    QCOMPARE(d.dataTable()->writeBackForCurrentRow().text,
              QStringLiteral("文件名未写入数据表：没有选择存放文件名的列"));
 }
 
@@ -491,7 +491,7 @@ void TstForm1Data::writeBackSwitchWithoutKeys()
     QVERIFY(!chezd->isChecked());
     QVERIFY(!d.w<QComboBox>("Comzd")->isEnabled());
     QVERIFY(!d.w<QCheckBox>("Chekzm")->isEnabled());
-    QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
+    QCOMPARE(d.dataTable()->writeBackForCurrentRow().text, QString());
 }
 
 void TstForm1Data::targetColumnCheck_data()

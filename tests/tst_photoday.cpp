@@ -305,7 +305,7 @@ void TstPhotoDay::everyoneIsPhotographedAndOnlyUniqueKeysAreWritten()
         expected[record][3] = before.at(record).at(1) + QStringLiteral(".jpg");
     QCOMPARE(recordsOf(path), expected);
     // ... and the grid shows exactly what a full reload through the filter shows
-    DataSource ds = d.form->dataSource();
+    DataSource ds = d.session().source;
     RosterModel reloaded;
     LoadTable(*OpenDatabase(ds), ds, reloaded);
     QCOMPARE(gridCells(*grid->roster()), gridCells(reloaded));
@@ -537,7 +537,7 @@ void TstPhotoDay::restartResumesTheDay()
     d.w<QComboBox>("Comtext")->setCurrentIndex(2);
     d.w<QLineEdit>("Textt")->setText(QStringLiteral("期末"));
     photographRows(d, 1, 2);
-    const DataSource ds = d.form->dataSource();
+    const DataSource ds = d.session().source;
     const QStringList before = columnOf(ds, target);
     const QStringList morning = daySettings(d);
     QVERIFY(d.messages.texts().isEmpty());
@@ -604,7 +604,7 @@ void TstPhotoDay::keyColumnNeverTakesTheName()
     d.w<QCheckBox>("Chezd")->click();
     QVERIFY(!d.w<QCheckBox>("Chezd")->isChecked());
     QCOMPARE(d.w<QComboBox>("Comzd")->currentText(), QStringLiteral("学号"));
-    const DataSource first = d.form->dataSource();
+    const DataSource first = d.session().source;
     const QStringList ids = columnOf(first, 0);
 
     QVERIFY(d.openTable(path, {0}, 0));
@@ -612,7 +612,7 @@ void TstPhotoDay::keyColumnNeverTakesTheName()
     QVERIFY(d.w<QCheckBox>("Chezd")->isChecked());
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
     photographRows(d, 1, 1);
-    QCOMPARE(columnOf(d.form->dataSource(), 0), ids);
+    QCOMPARE(columnOf(d.session().source, 0), ids);
     QVERIFY2(d.form->statusText().contains(QStringLiteral("没有选择存放文件名的列")),
              qPrintable(d.form->statusText()));
 
@@ -622,7 +622,7 @@ void TstPhotoDay::keyColumnNeverTakesTheName()
     pick(d.w<QComboBox>("Comzd"), 0);
     QCOMPARE(d.messages.texts(), QStringList{"学号 已被您在打开Excel数据时指定为主键,请重新选择一个列!"});
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
-    QCOMPARE(columnOf(d.form->dataSource(), 0), ids);
+    QCOMPARE(columnOf(d.session().source, 0), ids);
 }
 
 // People whose name cell is empty or only blanks get no photo (no hidden

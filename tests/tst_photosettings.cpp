@@ -248,8 +248,8 @@ void TstPhotoSettings::backgroundSizeMovesTheParts()
         h.w<QLineEdit>("Tebk")->setText(width);
         h.button("Command12")->click();
         QVERIFY(h.messages.messages.isEmpty());
-        QCOMPARE(form.appliedBackgroundHeight(), height);
-        QCOMPARE(form.appliedBackgroundWidth(), width);
+        QCOMPARE(h.cropFrame().appliedHeight(), height);
+        QCOMPARE(h.cropFrame().appliedWidth(), width);
 
         auto now = [&](const char *name) { return inWindow(h.w<QWidget>(name)); };
         auto was = [&](const char *name) { return before.value(QLatin1String(name)); };
@@ -304,7 +304,7 @@ void TstPhotoSettings::backgroundRefusals()
     h.button("Command12")->click();
     QCOMPARE(h.messages.texts(), QStringList{message});
     QTRY_VERIFY(h.w<QLineEdit>(qPrintable(focused))->hasFocus());
-    QCOMPARE(form.appliedBackgroundHeight(), QStringLiteral("345"));
+    QCOMPARE(h.cropFrame().appliedHeight(), QStringLiteral("345"));
     QCOMPARE(form.size(), window);
     QCOMPARE(h.capture.windowSize(), QSize(449, 345));
 }
@@ -329,7 +329,7 @@ void TstPhotoSettings::lastSize()
     QVERIFY(h.messages.messages.isEmpty());
     QCOMPARE(h.w<QLineEdit>("Tebg")->text(), QStringLiteral("400"));
     QCOMPARE(h.capture.windowSize(), QSize(500, 400));
-    QCOMPARE(h.form->appliedBackgroundWidth(), QStringLiteral("500"));
+    QCOMPARE(h.cropFrame().appliedWidth(), QStringLiteral("500"));
 }
 
 void TstPhotoSettings::frameColourKeptAfterARestart()

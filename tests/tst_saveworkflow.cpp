@@ -146,7 +146,7 @@ void SaveWorkflowSuite::startUpFormsTheDefaultPath()
     const QString expected = SettingsStore::defaultSaveFolder() + QStringLiteral("/DC.jpg");
     QCOMPARE(win.photoPath(), expected);
     QCOMPARE(win.w<QLineEdit>("Text2")->text(), kText2Prefix + expected);
-    QCOMPARE(win.form->naming().photoName, QStringLiteral("DC"));
+    QCOMPARE(win.session().naming.photoName, QStringLiteral("DC"));
     QVERIFY(win.messages.messages.isEmpty());
     QCOMPARE(win.w<QCheckBox>("Chekzm")->text(), QStringLiteral("带扩展名jpg"));
 }
@@ -713,7 +713,7 @@ void SaveWorkflowSuite::engineSessionWritesNamesBack()
         maker.add({"3", "王五", "一班", ""});
         QVERIFY(maker.write(table));
     }
-    DataSource &ds = win.form->dataSource();
+    DataSource &ds = win.session().source;
     ds.databasePath = table;
     ds.connectString = QStringLiteral("dBASE IV");
     ds.tableName = QStringLiteral("[class]");
@@ -773,7 +773,7 @@ void SaveWorkflowSuite::rosterFixtureToItsEnd()
     const QString table = win.path(QStringLiteral("roster.dbf"));
     QVERIFY(QFile::copy(source, table));
     QFile::setPermissions(table, QFile::ReadOwner | QFile::WriteOwner);
-    DataSource &ds = win.form->dataSource();
+    DataSource &ds = win.session().source;
     ds.databasePath = table;
     ds.connectString = QStringLiteral("dBASE IV");
     ds.tableName = QStringLiteral("[roster]");

@@ -10,18 +10,17 @@
 #include "app/PhotoDayPanel.h"
 #include "app/PreviewPanel.h"
 #include "app/RosterResume.h"
+#include "app/SaveCoordinator.h"
 #include "app/SettingsBinding.h"
 #include "app/SettingsStore.h"
 #include "app/StatusLine.h"
 #include "app/WindowLayout.h"
-#include "app/WindowSaveHost.h"
 #include "capture/CaptureControl.h"
 #include "data/TableGrid.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
 #include "naming/FolderBrowser.h"
 #include "naming/FormPhotoPath.h"
-#include "naming/SaveFlow.h"
 #include "print/GridPrintEngine.h"
 #include "ui_Form1.h"
 
@@ -71,6 +70,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
                                  m_ui->Comgs, m_ui->Comkb1, m_ui->Comkb2, m_ui->Comfname1, m_ui->Comfname2,
                                  m_ui->Comt1, m_ui->Comt2},
                                 m_dataSource, m_roster, m_cursor, m_naming, messages, dialogs, this);
+    m_data->setObjectName(QStringLiteral("dataTablePanel"));
     connect(m_data, &DataTablePanel::status, this, &Form1::setStatus);
     Ui::Form1 *ui = m_ui;
     m_photoDay = new PhotoDayPanel(
@@ -89,7 +89,9 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
         dialogs, this);
     connect(m_photoDay, &PhotoDayPanel::status, this, &Form1::setStatus);
     connect(m_photoDay, &PhotoDayPanel::reloadRequested, m_data, &DataTablePanel::reloadThroughFilter);
-    connect(m_data, &DataTablePanel::gridReloaded, m_photoDay, &PhotoDayPanel::gridReloaded);
+    // Through the save's coordinator, which holds a reload back while a
+    // write-back runs.
+    connect(m_data, &DataTablePanel::gridReloaded, this, [this] { m_saver->gridReloaded(); });
     m_pending = new PendingPanel({ui->Grid1, ui->Frame4, m_photoDay->progressLabel(), ui->datebase},
                                  m_dataSource, m_naming, this);
     connect(m_pending, &PendingPanel::status, this, &Form1::setStatus);
@@ -101,11 +103,17 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
          ui->Frame2, ui->Frame3},
         capture, *m_preview, messages, dialogs, [this] { return videoArea(); }, [this] { layOutWindow(); },
         this);
+    m_cropFrame->setObjectName(QStringLiteral("cropFramePanel"));
     connect(m_cropFrame, &CropFramePanel::status, this, &Form1::setStatus);
     m_caption = new CaptionPanel({ui->Check1, ui->Frame5, ui->Comtext, ui->Comt1, ui->Cheta, ui->Comt2,
                                   ui->Textt, ui->Texleft, ui->Textop, ui->fLabel, ui->Command11, ui->Labet,
                                   ui->Texg, ui->Textk, ui->Option1, ui->Text2},
                                  *grid(), m_roster, m_cursor, m_naming, capture, messages, dialogs, this);
+    m_saver = new SaveCoordinator({ui->Texfname, ui->Texqbm, m_camera, m_preview, m_caption, m_namingPanel, m_data,
+                                   m_pending, m_photoDay, &m_roster, &m_cursor, capture, messages, this,
+                                   [this](const QString &text) { setStatus(text); },
+                                   [this] { return statusText(); }},
+                                  this);
     m_resume = std::make_unique<RosterResume>(*this, m_dataSource, messages);
     // Selecting the option loads the table; when it is already selected the
     // new table must still be loaded.
@@ -554,33 +562,7 @@ void Form1::saveHandling()
 {
     // The operator has seen the table's warnings: the save's line replaces them.
     m_tableWarnings.clear();
-    m_caption->refresh();
-    WindowSaveHost host({m_ui->Texfname, m_ui->Texqbm, m_camera, m_preview,
-                         [this] {
-                             const int savedRow = m_cursor.currentRow();
-                             m_photoDay->beginSave();
-                             WriteBackNote note = writeBackForCurrentRow();
-                             m_pending->reword(note);
-                             m_photoDay->afterWriteBack(savedRow, note);
-                             return note;
-                         },
-                         [this](const QString &text) { setStatus(text); }});
-    if (!m_capture) {
-        // Nothing can be written without the camera component: end as any
-        // failed save ends.
-        host.setButtonEnabled(SaveButton::Retake, true);
-        host.setButtonEnabled(SaveButton::Take, false);
-        host.setButtonEnabled(SaveButton::Save, false);
-        setStatus(QStringLiteral("照片未保存：没有摄像头组件"));
-        return;
-    }
-    SaveFlow flow(host, m_roster, m_cursor, *m_capture, *m_messages, this);
-    flow.run(m_naming, namingInputs());
-    m_camera->focusNextStep();
-    // The save's own line hides a refused path for the next row: keep both.
-    const QString problem = m_namingPanel->problem();
-    if (!problem.isEmpty() && !statusText().contains(problem))
-        setStatus(statusText() + QStringLiteral("；") + problem);
+    m_saver->save(m_naming);
 }
 
 // -------------------------------------------------------------- data table
@@ -617,9 +599,4 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_ui->centralwidget && event->type() == QEvent::Resize)
         layOutWindow();
     return QMainWindow::eventFilter(watched, event);
-}
-
-WriteBackNote Form1::writeBackForCurrentRow()
-{
-    return m_data->writeBackForCurrentRow();
 }

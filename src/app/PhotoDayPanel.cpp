@@ -162,16 +162,6 @@ void PhotoDayPanel::scheduleRefresh()
     m_settle->start();
 }
 
-void PhotoDayPanel::gridReloaded()
-{
-    m_hiddenTaken = 0;
-    if (m_inSave) {
-        m_reloadedInSave = true;
-        return;
-    }
-    refresh();
-}
-
 int PhotoDayPanel::dropTaken(const QBitArray &taken, int anchor)
 {
     TableGrid *g = m_c.Grid1;
@@ -197,17 +187,8 @@ void PhotoDayPanel::missingOnlyToggled(bool on)
         refresh();
 }
 
-void PhotoDayPanel::beginSave()
+void PhotoDayPanel::afterWriteBack(int savedRow, bool reloaded, WriteBackNote &note)
 {
-    m_inSave = true;
-    m_reloadedInSave = false;
-}
-
-void PhotoDayPanel::afterWriteBack(int savedRow, WriteBackNote &note)
-{
-    m_inSave = false;
-    const bool reloaded = m_reloadedInSave;
-    m_reloadedInSave = false;
     const RosterCheckInput settings = m_settings();
     TableGrid *g = m_c.Grid1;
     const PhotoRoll roll = PhotoRoll::ofRoster(*g->roster(), settings.naming);
