@@ -132,7 +132,8 @@ static void BM_SaveToNextRow(benchmark::State &state)
         state.ResumeTiming();
         const int before = grid->cursor()->currentRow();
         save->trigger();
-        if (grid->cursor()->currentRow() != before + 1 || s.form->findChild<WindowSession *>()->naming.photoPath.isEmpty()) {
+        if (grid->cursor()->currentRow() != before + 1 ||
+            s.form->findChild<WindowSession *>()->naming.photoPath.isEmpty()) {
             state.SkipWithError("the save did not move on to the next row");
             break;
         }

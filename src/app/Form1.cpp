@@ -109,9 +109,9 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
                                   ui->Textt, ui->Texleft, ui->Textop, ui->fLabel, ui->Command11, ui->Labet,
                                   ui->Texg, ui->Textk, ui->Option1, ui->Text2},
                                  *grid(), m_roster, m_cursor, m_naming, capture, messages, dialogs, this);
-    m_saver = new SaveCoordinator({ui->Texfname, ui->Texqbm, m_camera, m_preview, m_caption, m_namingPanel, m_data,
-                                   m_pending, m_photoDay, &m_roster, &m_cursor, capture, messages, this,
-                                   [this](const QString &text) { setStatus(text); },
+    m_saver = new SaveCoordinator({ui->Texfname, ui->Texqbm, m_camera, m_preview, m_caption, m_namingPanel,
+                                   m_data, m_pending, m_photoDay, &m_roster, &m_cursor, capture, messages,
+                                   this, [this](const QString &text) { setStatus(text); },
                                    [this] { return statusText(); }},
                                   this);
     m_resume = std::make_unique<RosterResume>(*this, m_dataSource, messages);
