@@ -12,7 +12,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QMap>
+#include <QSet>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -57,6 +61,86 @@ void checkNameParts(const RosterModel &grid, int row, const NamingInputs &in, QS
             lines << QStringLiteral("“%1”不能用作文件夹名，这一行的照片无法保存").arg(safe);
     }
 }
+
+// Rows by a text they carry: the texts that more than one row carries, each
+// with its rows in the order they were added. Gathered by sorting on the
+// texts' hashes rather than in a hash table of every text: a roster of
+// 200,000 people then costs one sort of numbers.
+class Sharing
+{
+public:
+    explicit Sharing(int rows) { m_items.reserve(size_t(qMax(rows, 0))); }
+    void add(const QString &text, int row) { m_items.push_back({qHash(text, 0), row, text}); }
+
+    template <typename Each> void forEachShared(Each each)
+    {
+        std::sort(m_items.begin(), m_items.end(), [](const Item &a, const Item &b) {
+            return a.hash != b.hash ? a.hash < b.hash : a.row < b.row;
+        });
+        for (size_t start = 0; start < m_items.size();) {
+            size_t end = start + 1;
+            while (end < m_items.size() && m_items[end].hash == m_items[start].hash)
+                ++end;
+            // Texts of one hash: nearly always one text, rarely a few.
+            std::vector<bool> done(end - start);
+            for (size_t i = start; i < end; ++i) {
+                if (done[i - start])
+                    continue;
+                QList<int> rows{m_items[i].row};
+                for (size_t j = i + 1; j < end; ++j)
+                    if (!done[j - start] && m_items[j].text == m_items[i].text) {
+                        done[j - start] = true;
+                        rows << m_items[j].row;
+                    }
+                if (rows.size() > 1)
+                    each(m_items[i].text, rows);
+            }
+            start = end;
+        }
+    }
+
+private:
+    struct Item
+    {
+        size_t hash;
+        int row;
+        QString text;
+    };
+    std::vector<Item> m_items;
+};
+
+// What each folder holds, listed once however many rows look into it: a
+// file lookup per person would cost a roster of 200,000 people as many
+// system calls. The listing only rules names out (compared case-folded, for
+// the file systems that ignore case); a name it has is looked up as
+// QFileInfo::exists does, and so is every name of a folder that cannot be
+// listed.
+class FolderListings
+{
+public:
+    bool contains(const QString &folder, const QString &name)
+    {
+        auto it = m_folders.constFind(folder);
+        if (it == m_folders.constEnd()) {
+            std::optional<QSet<QString>> names;
+            const QFileInfo info(folder);
+            if (!info.exists() || (info.isDir() && info.isReadable())) {
+                names.emplace();
+                const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden |
+                                                                   QDir::System | QDir::NoDotAndDotDot);
+                for (const QString &entry : entries)
+                    names->insert(entry.toCaseFolded());
+            }
+            it = m_folders.insert(folder, names);
+        }
+        if (*it && !(*it)->contains(name.toCaseFolded()))
+            return false;
+        return QFileInfo::exists(folder + name);
+    }
+
+private:
+    QHash<QString, std::optional<QSet<QString>>> m_folders;
+};
 
 } // namespace
 
@@ -178,18 +262,20 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel 
     }
 
     // Lines by row; rows that share keys or a file name are gathered first
-    // and each of them gets its line once every row was seen.
-    QMap<int, QStringList> byRow;
-    QHash<QString, QList<int>> keyRows;  // key conditions → rows
-    QHash<QString, QList<int>> pathRows; // photo path → rows
+    // and each of them gets its line once every row was seen. A text seen
+    // once costs one entry; only texts shared by rows get a list of them.
+    std::vector<QStringList> byRow(size_t(qMax(last, 0)) + 1);
+    Sharing keyRows(last);  // key conditions → rows
+    Sharing pathRows(last); // photo path → rows
+    FolderListings photos;
     for (int row = 1; row <= last; ++row) {
-        QStringList &here = byRow[row];
+        QStringList &here = byRow[size_t(row)];
         if (!ds.keyColumns.isEmpty()) {
             const WriteBackStatement keys = BuildKeyConditions(RowKeys(ds, grid, row));
             if (!keys.ok)
                 here << keys.error + QStringLiteral("，文件名不会写入数据表");
             else
-                keyRows[keys.statement] << row;
+                keyRows.add(keys.statement, row);
         }
         if (!in.tableMode)
             continue;
@@ -199,8 +285,8 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel 
         if (formed.problem == kBlankNameProblem)
             here << QStringLiteral("文件名为空，这个人的照片无法保存");
         if (!in.numberOn && !s.photoPath.isEmpty()) {
-            pathRows[s.photoPath] << row;
-            if (QFileInfo::exists(s.photoPath))
+            pathRows.add(s.photoPath, row);
+            if (photos.contains(s.photoFolder, s.photoPath.mid(s.photoFolder.size())))
                 here << QStringLiteral("照片已经存在，再保存会覆盖它：%1").arg(s.photoPath);
         }
         if (db && targetField >= 0 && !s.photoName.isEmpty()) {
@@ -220,17 +306,17 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel 
                 list << QStringLiteral("第 %1 行").arg(r);
         return list.join(QStringLiteral("、"));
     };
-    for (auto it = keyRows.cbegin(); it != keyRows.cend(); ++it)
-        if (it->size() > 1)
-            for (int row : *it)
-                byRow[row] << QStringLiteral("主键与%1相同（%2），文件名不会写入数据表")
-                                  .arg(others(*it, row), it.key());
-    for (auto it = pathRows.cbegin(); it != pathRows.cend(); ++it)
-        if (it->size() > 1)
-            for (int row : *it)
-                byRow[row] << QStringLiteral("照片文件名与%1相同：%2").arg(others(*it, row), it.key());
-    for (auto it = byRow.cbegin(); it != byRow.cend(); ++it)
-        for (const QString &text : *it)
-            lines << RosterProblem{it.key(), PersonOnRow(ds, grid, in, it.key()), text};
+    keyRows.forEachShared([&](const QString &keys, const QList<int> &rows) {
+        for (int row : rows)
+            byRow[size_t(row)]
+                << QStringLiteral("主键与%1相同（%2），文件名不会写入数据表").arg(others(rows, row), keys);
+    });
+    pathRows.forEachShared([&](const QString &path, const QList<int> &rows) {
+        for (int row : rows)
+            byRow[size_t(row)] << QStringLiteral("照片文件名与%1相同：%2").arg(others(rows, row), path);
+    });
+    for (int row = 1; row <= last; ++row)
+        for (const QString &text : byRow[size_t(row)])
+            lines << RosterProblem{row, PersonOnRow(ds, grid, in, row), text};
     return lines;
 }
