@@ -63,16 +63,18 @@ void checkNameParts(const RosterModel &grid, int row, const NamingInputs &in, QS
 }
 
 // Rows by a text they carry: the texts that more than one row carries, each
-// with its rows in the order they were added. Gathered by sorting on the
-// texts' hashes rather than in a hash table of every text: a roster of
-// 200,000 people then costs one sort of numbers.
+// with its rows in the order they were added. Only the texts' hashes are
+// kept and sorted, not the texts (a roster of 200,000 people would hold
+// them all twice over); the rare rows whose hashes meet have their texts
+// formed again to tell them apart.
 class Sharing
 {
 public:
     explicit Sharing(int rows) { m_items.reserve(size_t(qMax(rows, 0))); }
-    void add(const QString &text, int row) { m_items.push_back({qHash(text, 0), row, text}); }
+    void add(const QString &text, int row) { m_items.push_back({qHash(text, 0), row}); }
 
-    template <typename Each> void forEachShared(Each each)
+    // textOf(row) forms the text again; each(text, rows) for every shared text.
+    template <typename TextOf, typename Each> void forEachShared(TextOf textOf, Each each)
     {
         std::sort(m_items.begin(), m_items.end(), [](const Item &a, const Item &b) {
             return a.hash != b.hash ? a.hash < b.hash : a.row < b.row;
@@ -81,19 +83,20 @@ public:
             size_t end = start + 1;
             while (end < m_items.size() && m_items[end].hash == m_items[start].hash)
                 ++end;
-            // Texts of one hash: nearly always one text, rarely a few.
-            std::vector<bool> done(end - start);
-            for (size_t i = start; i < end; ++i) {
-                if (done[i - start])
-                    continue;
-                QList<int> rows{m_items[i].row};
-                for (size_t j = i + 1; j < end; ++j)
-                    if (!done[j - start] && m_items[j].text == m_items[i].text) {
-                        done[j - start] = true;
-                        rows << m_items[j].row;
-                    }
-                if (rows.size() > 1)
-                    each(m_items[i].text, rows);
+            if (end - start > 1) {
+                QList<std::pair<QString, QList<int>>> texts; // nearly always one
+                for (size_t i = start; i < end; ++i) {
+                    const QString text = textOf(m_items[i].row);
+                    auto it = std::find_if(texts.begin(), texts.end(),
+                                           [&](const auto &t) { return t.first == text; });
+                    if (it == texts.end())
+                        texts.append({text, {m_items[i].row}});
+                    else
+                        it->second << m_items[i].row;
+                }
+                for (const auto &[text, rows] : texts)
+                    if (rows.size() > 1)
+                        each(text, rows);
             }
             start = end;
         }
@@ -104,7 +107,6 @@ private:
     {
         size_t hash;
         int row;
-        QString text;
     };
     std::vector<Item> m_items;
 };
@@ -306,12 +308,16 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel 
                 list << QStringLiteral("第 %1 行").arg(r);
         return list.join(QStringLiteral("、"));
     };
-    keyRows.forEachShared([&](const QString &keys, const QList<int> &rows) {
+    const auto keysOf = [&](int row) { return BuildKeyConditions(RowKeys(ds, grid, row)).statement; };
+    const auto pathOf = [&](int row) {
+        return FormPhotoPath(in, rowCells(grid, row), NamingState{}).state.photoPath;
+    };
+    keyRows.forEachShared(keysOf, [&](const QString &keys, const QList<int> &rows) {
         for (int row : rows)
             byRow[size_t(row)]
                 << QStringLiteral("主键与%1相同（%2），文件名不会写入数据表").arg(others(rows, row), keys);
     });
-    pathRows.forEachShared([&](const QString &path, const QList<int> &rows) {
+    pathRows.forEachShared(pathOf, [&](const QString &path, const QList<int> &rows) {
         for (int row : rows)
             byRow[size_t(row)] << QStringLiteral("照片文件名与%1相同：%2").arg(others(rows, row), path);
     });
