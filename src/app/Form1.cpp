@@ -91,7 +91,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
     connect(m_photoDay, &PhotoDayPanel::reloadRequested, m_data, &DataTablePanel::reloadThroughFilter);
     // Through the save's coordinator, which holds a reload back while a
     // write-back runs.
-    connect(m_data, &DataTablePanel::gridReloaded, this, [this] { m_saver->gridReloaded(); });
+    connect(m_data, &DataTablePanel::gridReloaded, this, [this] { m_saver->rosterReloaded(); });
     m_pending = new PendingPanel({ui->Grid1, ui->Frame4, m_photoDay->progressLabel(), ui->datebase},
                                  m_dataSource, m_naming, this);
     connect(m_pending, &PendingPanel::status, this, &Form1::setStatus);

@@ -41,7 +41,7 @@ void SaveCoordinator::save(const NamingState &naming)
         setStatus(shown + QStringLiteral("；") + problem);
 }
 
-void SaveCoordinator::gridReloaded()
+void SaveCoordinator::rosterReloaded()
 {
     m_parts.photoDay->rowsCameBack();
     if (m_reloadedInWriteBack)

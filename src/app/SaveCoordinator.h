@@ -60,7 +60,7 @@ public:
     // stand.
     void save(const NamingState &naming);
     // The grid was filled afresh from the table.
-    void gridReloaded();
+    void rosterReloaded();
 
     void focusTypedName() override;
     void setNumberText(const QString &text) override;

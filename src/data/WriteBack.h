@@ -17,7 +17,7 @@ struct WriteBackRequest
     bool withExtension = false; // Chekzm ticked
     QString extension;          // Comgs: "jpg" or "bmp"
     QString photoName;          // no folder, no extension
-    int row = 0;                // the grid's currentRow
+    int row = 0;                // the cursor's current row
 };
 
 // One key of the record: its column's name, type code and the row's text.
