@@ -1,4 +1,4 @@
-// Time and memory of loading the grid (LoadTable into a TableGrid) from the
+// Time and memory of loading the grid (LoadTable into a RosterModel) from the
 // 10-column GBK rosters of 50,000, 200,000 and 1,000,000 records: the
 // loading query and every cell the grid then holds. The counters are those
 // of ScaleRoster.h; held_per_file is what the loaded grid keeps, against the
@@ -6,7 +6,7 @@
 #include "QtBenchmarkMain.h"
 #include "ScaleRoster.h"
 
-#include "data/TableGrid.h"
+#include "data/RosterModel.h"
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
 
@@ -22,7 +22,7 @@ void BM_GridLoad(benchmark::State &state)
     qsizetype records = 0;
     measure(state, [&](const QString &path) {
         const qint64 before = statusKb("VmRSS:");
-        TableGrid grid;
+        RosterModel grid;
         {
             const auto db = Database::open(path, QStringLiteral("dBASE IV"));
             records = LoadTable(*db, QStringLiteral("[%1]").arg(QFileInfo(path).completeBaseName()),

@@ -10,6 +10,7 @@
 #include "SparseWorkbook.h"
 
 #include "data/DataSource.h"
+#include "data/RosterModel.h"
 #include "data/RowFilter.h"
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
@@ -87,7 +88,7 @@ Roster &roster()
 void BM_OpenAndLoad(benchmark::State &state)
 {
     Roster &r = roster();
-    TableGrid grid;
+    RosterModel grid;
     const double before = residentMb();
     for (auto _ : state) {
         auto db = OpenDatabase(r.ds);
@@ -113,7 +114,7 @@ void BM_RowQueryOnly(benchmark::State &state)
 void BM_ReloadAfterUpdate(benchmark::State &state)
 {
     Roster &r = roster();
-    TableGrid grid;
+    RosterModel grid;
     LoadTable(*OpenDatabase(r.ds), r.ds.tableName, QString(), grid);
     const double before = residentMb();
     int i = 0;
@@ -129,7 +130,7 @@ void BM_WriteBackAndFilteredReload(benchmark::State &state)
 {
     Roster &r = roster();
     DataSource ds = r.ds;
-    TableGrid grid;
+    RosterModel grid;
     ApplyFilter(ds, grid, 3, QStringLiteral("BJ"), QStringLiteral("高一(3)班"));
     const double before = residentMb();
     int i = 0;
@@ -154,17 +155,19 @@ void BM_SparseSheetIntoGrid(benchmark::State &state)
     int rows = 0;
     for (auto _ : state) {
         const peak_memory::Peak peak = peak_memory::measure([&] {
+            RosterModel roster;
             TableGrid grid;
+            grid.showRoster(&roster, nullptr);
             grid.resize(800, 600);
             grid.show();
             auto db = lumora::engine::Database::open(path, QStringLiteral("Excel 8.0"));
             const QString table = QLatin1Char('[') + db->tableNames().first() + QLatin1Char(']');
-            LoadTable(*db, table, QString(), grid);
-            grid.setActiveCell(grid.rows() - 2, grid.cols() - 1);
-            if (grid.cellText(grid.rows() - 2, grid.cols() - 1) != QLatin1String("IV65536"))
+            LoadTable(*db, table, QString(), roster);
+            grid.setActiveCell(roster.rows() - 2, roster.cols() - 1);
+            if (roster.cellText(roster.rows() - 2, roster.cols() - 1) != QLatin1String("IV65536"))
                 qFatal("the sparse workbook's last cell is not in the grid");
             benchmark::DoNotOptimize(grid.grab());
-            rows = grid.rows() - 2;
+            rows = roster.rows() - 2;
         });
         most = {std::max(most.addedKb, peak.addedKb), std::max(most.peakKb, peak.peakKb)};
     }

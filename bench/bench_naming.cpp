@@ -1,4 +1,5 @@
-#include "data/TableGrid.h"
+#include "data/RosterCursor.h"
+#include "data/RosterModel.h"
 #include "naming/FormPhotoPath.h"
 #include "naming/NumericText.h"
 #include "naming/SafeName.h"
@@ -11,7 +12,8 @@
 // it must stay far below what an operator could notice.
 static void BM_FormPhotoPathFromGrid(benchmark::State &state)
 {
-    TableGrid grid;
+    RosterModel grid;
+    RosterCursor cursor;
     grid.setCols(6);
     grid.setRows(1);
     for (int r = 1; r <= 1000; ++r)
@@ -31,11 +33,11 @@ static void BM_FormPhotoPathFromGrid(benchmark::State &state)
     in.numberOn = true;
     in.numberText = QStringLiteral("10001");
     in.format = QStringLiteral("jpg");
-    const RowCellReader cells = currentRowCells(grid);
+    const RowCellReader cells = currentRowCells(grid, cursor);
     NamingState naming;
     int row = 1;
     for (auto _ : state) {
-        grid.currentRow = row;
+        cursor.setCurrentRow(row);
         row = row % 1000 + 1;
         naming = FormPhotoPath(in, cells, naming).state;
         benchmark::DoNotOptimize(naming.photoPath.size());

@@ -3,7 +3,7 @@
 // the people are photographed, in 12 class folders (range(1) = 1) or all in
 // the save folder; range(0) = 1 with the distinguishing number on.
 
-#include "data/TableGrid.h"
+#include "data/RosterModel.h"
 #include "naming/PhotoRoll.h"
 
 #include "QtBenchmarkMain.h"
@@ -30,7 +30,7 @@ static void BM_PhotoRoll(benchmark::State &state)
     if (!made)
         folders.insert(key, new QTemporaryDir);
     QTemporaryDir &save = *folders.value(key);
-    TableGrid grid;
+    RosterModel grid;
     grid.setCols(4);
     grid.setCellText(0, 1, QStringLiteral("学号"));
     grid.setCellText(0, 2, QStringLiteral("姓名"));
@@ -63,7 +63,7 @@ static void BM_PhotoRoll(benchmark::State &state)
     }
     grid.appendRow({}, false);
     for (auto _ : state) {
-        const PhotoRoll roll = PhotoRoll::ofGrid(grid, in);
+        const PhotoRoll roll = PhotoRoll::ofRoster(grid, in);
         if (roll.takenCount() != Rows / 2) {
             state.SkipWithError("the roll did not find every photo");
             break;

@@ -4,6 +4,7 @@
 // (every page painted into its page pictures).
 #include "QtBenchmarkMain.h"
 
+#include "data/RosterModel.h"
 #include "data/TableGrid.h"
 #include "print/GridPrintEngine.h"
 
@@ -15,7 +16,7 @@
 namespace {
 
 // Eight columns of roster-like text.
-void fill(TableGrid &grid, int rows)
+void fill(RosterModel &grid, int rows)
 {
     grid.setRows(1);
     grid.setCols(9);
@@ -24,8 +25,8 @@ void fill(TableGrid &grid, int rows)
                                 QStringLiteral("照片"), QStringLiteral("备注")};
     for (int c = 0; c < header.size(); ++c)
         grid.setCellText(0, c + 1, header.at(c));
-    grid.cells()->reserveRows(rows + 1);
-    grid.cells()->beginBulk();
+    grid.reserveRows(rows + 1);
+    grid.beginBulk();
     for (int r = 0; r < rows; ++r)
         grid.appendRow({QString::number(2024000001 + r), QStringLiteral("学生%1").arg(r),
                         r % 2 ? QStringLiteral("男") : QStringLiteral("女"),
@@ -34,15 +35,17 @@ void fill(TableGrid &grid, int rows)
                         QStringLiteral("%1.jpg").arg(2024000001 + r), QString()},
                        false);
     grid.appendRow({}, false);
-    grid.cells()->endBulk();
+    grid.endBulk();
     for (int c = 1; c <= 8; ++c)
-        grid.setGridColumnWidth(c, 80);
+        grid.askColumnWidth(c, 80);
 }
 
 void BM_LayOut(benchmark::State &state)
 {
+    RosterModel roster;
     TableGrid grid;
-    fill(grid, int(state.range(0)));
+    grid.showRoster(&roster, nullptr);
+    fill(roster, int(state.range(0)));
     GridPrintEngine engine(&grid, nullptr, nullptr, {});
     for (auto _ : state)
         benchmark::DoNotOptimize(engine.layOut());
@@ -51,8 +54,10 @@ void BM_LayOut(benchmark::State &state)
 
 void BM_PaintOnePage(benchmark::State &state)
 {
+    RosterModel roster;
     TableGrid grid;
-    fill(grid, int(state.range(0)));
+    grid.showRoster(&roster, nullptr);
+    fill(roster, int(state.range(0)));
     GridPrintEngine engine(&grid, nullptr, nullptr, {});
     engine.layOut();
     const QSize size = (engine.layout().paper * 150 / 72).toSize(); // 150 dpi
@@ -72,8 +77,10 @@ void BM_PaintOnePage(benchmark::State &state)
 // The whole preview: the layout, then every page painted by the preview.
 void BM_WholePreview(benchmark::State &state)
 {
+    RosterModel roster;
     TableGrid grid;
-    fill(grid, int(state.range(0)));
+    grid.showRoster(&roster, nullptr);
+    fill(roster, int(state.range(0)));
     GridPrintEngine engine(&grid, nullptr, nullptr, {});
     QPrinter printer(QPrinter::HighResolution);
     engine.layOut();

@@ -10,6 +10,7 @@
 #include "DbfWriter.h"
 #include "WindowHarness.h"
 #include "app/Form1.h"
+#include "app/WindowSession.h"
 #include "capture/CaptureControl.h"
 #include "capture/StillWriter.h"
 #include "data/DataSource.h"
@@ -129,13 +130,14 @@ static void BM_SaveToNextRow(benchmark::State &state)
         take->setEnabled(true);
         take->click();
         state.ResumeTiming();
-        const int before = grid->currentRow;
+        const int before = grid->cursor()->currentRow();
         save->trigger();
-        if (grid->currentRow != before + 1 || s.form->naming().photoPath.isEmpty()) {
+        if (grid->cursor()->currentRow() != before + 1 ||
+            s.form->findChild<WindowSession *>()->naming.photoPath.isEmpty()) {
             state.SkipWithError("the save did not move on to the next row");
             break;
         }
-        if (grid->currentRow >= Rows) {
+        if (grid->cursor()->currentRow() >= Rows) {
             state.PauseTiming();
             grid->setActiveCell(Rows / 2, 1);
             state.ResumeTiming();
@@ -152,7 +154,7 @@ static void BM_RowChange(benchmark::State &state)
     int row = 1;
     for (auto _ : state) {
         grid->setActiveCell(row, 1);
-        benchmark::DoNotOptimize(s.form->naming().photoPath.size());
+        benchmark::DoNotOptimize(s.form->findChild<WindowSession *>()->naming.photoPath.size());
         row = row % Rows + 1;
     }
 }
@@ -182,7 +184,7 @@ struct EngineSession
             roster, {{"学号", 'C', 10}, {"姓名", 'C', 20}, {"班级", 'C', 10}, {"照片", 'C', 20}}, records);
 
         form = &h.build(&camera);
-        DataSource &ds = form->dataSource();
+        DataSource &ds = form->findChild<WindowSession *>()->source;
         ds.connectString = QStringLiteral("dBASE IV");
         ds.databasePath = roster;
         ds.tableName = QStringLiteral("[roster]");
@@ -211,7 +213,7 @@ struct EngineSession
             return false;
         combo2->setCurrentIndex(empty);
         emit combo2->activated(empty);
-        return form->grid()->rows() == Rows + 2;
+        return form->grid()->roster()->rows() == Rows + 2;
     }
 
     QTemporaryDir data;
@@ -239,24 +241,25 @@ static void BM_SaveWithWriteBack(benchmark::State &state)
         state.PauseTiming();
         take->setEnabled(true);
         take->click();
-        const int before = grid->currentRow;
-        const QString person = grid->cellText(before, 1);
+        const int before = grid->cursor()->currentRow();
+        const QString person = grid->roster()->cellText(before, 1);
         state.ResumeTiming();
         save->trigger();
         state.PauseTiming();
         // Unfiltered the grid moves on; filtered the saved person leaves and
         // the next one moves up into the row.
         const int expected = filtered ? before : before + 1;
-        if (grid->currentRow != expected || grid->cellText(grid->currentRow, 1) == person) {
+        if (grid->cursor()->currentRow() != expected ||
+            grid->roster()->cellText(grid->cursor()->currentRow(), 1) == person) {
             state.SkipWithError(
                 qPrintable(QStringLiteral("the save did not move on: ") + s.form->statusText()));
             break;
         }
-        if (!filtered && grid->cellText(before, 4).isEmpty()) {
+        if (!filtered && grid->roster()->cellText(before, 4).isEmpty()) {
             state.SkipWithError("the photo name was not written back");
             break;
         }
-        if (grid->currentRow >= grid->rows() - 2)
+        if (grid->cursor()->currentRow() >= grid->roster()->rows() - 2)
             grid->setActiveCell(1, 1);
         state.ResumeTiming();
     }

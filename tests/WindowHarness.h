@@ -8,8 +8,11 @@
 #include "MemoryBackend.h"
 #include "RecordingCaptureControl.h"
 #include "ScriptedServices.h"
+#include "app/CropFramePanel.h"
+#include "app/DataTablePanel.h"
 #include "app/Form1.h"
 #include "app/SettingsStore.h"
+#include "app/WindowSession.h"
 #include "data/DataSource.h"
 #include "data/engine/Database.h"
 #include "data/excelto.h"
@@ -88,7 +91,7 @@ struct WindowHarness
             values << record;
         }
         auto data = memory.add(QStringLiteral("class"), infos, values);
-        DataSource &ds = form->dataSource();
+        DataSource &ds = session().source;
         ds.databasePath = memoryPath();
         ds.tableName = QStringLiteral("[class]");
         ds.fieldTypes = QList<qint16>(fields.size(), 10);
@@ -108,7 +111,12 @@ struct WindowHarness
     QPushButton *button(const char *name) const { return w<QPushButton>(name); }
     // A file in the save folder.
     QString path(const QString &name) const { return save.filePath(name); }
-    QString photoPath() const { return form->naming().photoPath; }
+    QString photoPath() const { return session().naming.photoPath; }
+    // What the window works on: the roster, the grid's cursor, the naming state.
+    WindowSession &session() const { return *w<WindowSession>("session"); }
+    DataTablePanel *dataTable() const { return w<DataTablePanel>("dataTablePanel"); }
+    // The background size last applied, as text.
+    const CropFramePanel &cropFrame() const { return *w<CropFramePanel>("cropFramePanel"); }
 
     // Open, Close, Take, Retake, Save enabled, as "1"/"0".
     QString buttons() const

@@ -40,8 +40,8 @@ void TstExcelRoster::threePhotosWriteTheirNamesBack()
 
     QVERIFY(d.openTable(path, {0}, 0)); // Excel数据, key 学号
     TableGrid *grid = d.form->grid();
-    QCOMPARE(grid->cellText(0, 1), QStringLiteral("学号"));
-    QCOMPARE(grid->rows(), 32);
+    QCOMPARE(grid->roster()->cellText(0, 1), QStringLiteral("学号"));
+    QCOMPARE(grid->roster()->rows(), 32);
     // The first load sets the target picker to 学号, the key: it is let go
     // without a word, since the operator has not touched the picker.
     QVERIFY(d.messages.texts().isEmpty());
@@ -54,13 +54,13 @@ void TstExcelRoster::threePhotosWriteTheirNamesBack()
     d.w<QPushButton>("Command1")->click();
     QStringList names;
     for (int photo = 0; photo < 3; ++photo) {
-        names << grid->cellText(grid->currentRow, 2);
+        names << grid->roster()->cellText(grid->cursor()->currentRow(), 2);
         QVERIFY(!names.last().isEmpty());
         d.w<QPushButton>("Command3")->click();
         d.w<QPushButton>("Command8")->click();
         d.w<QPushButton>("Command4")->click();
     }
-    QCOMPARE(grid->currentRow, 4);
+    QCOMPARE(grid->cursor()->currentRow(), 4);
     QVERIFY2(d.messages.texts().isEmpty(), qPrintable(d.messages.texts().join(QLatin1Char('\n'))));
 
     // GDAL: the three names in 照片 of the first three records, nothing else changed.

@@ -2,7 +2,7 @@
 #include "ScriptedServices.h"
 
 #include "data/DataSource.h"
-#include "data/TableGrid.h"
+#include "data/RosterModel.h"
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
 #include "data/engine/Value.h"
@@ -203,7 +203,7 @@ void TstExcelto::tableWithBlanksThroughTheWholePath()
     QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command2")), Qt::LeftButton);
     QTRY_VERIFY(w.isNull());
 
-    TableGrid grid;
+    RosterModel grid;
     const TableLoad load = LoadTable(*OpenDatabase(ds), ds, grid);
     QCOMPARE(load.caption, QStringLiteral("数据表[2]"));
     QCOMPARE(grid.cellText(2, 2), QStringLiteral("李四"));

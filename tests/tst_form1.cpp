@@ -224,14 +224,14 @@ void Form1Suite::startState()
     QCOMPARE(video->size(), QSize(449, 345));
     QCOMPARE(h.w<QLineEdit>("Tebg")->text(), QStringLiteral("345"));
     QCOMPARE(h.w<QLineEdit>("Tebk")->text(), QStringLiteral("449"));
-    QCOMPARE(form.appliedBackgroundHeight(), QStringLiteral("345"));
+    QCOMPARE(h.cropFrame().appliedHeight(), QStringLiteral("345"));
 
     auto *image = h.w<QLabel>("Image1");
     QCOMPARE(image->pixmap().size(), QSize(150, 200));
     const QSize panel = h.w<QWidget>("Frame2")->size();
     QCOMPARE(image->geometry(), QRect((panel.width() - 150) / 2, (panel.height() - 200) / 2, 150, 200));
     QVERIFY(form.grid()->gridColumnWidth(0) == 30);
-    QCOMPARE(form.grid()->currentRow, 1);
+    QCOMPARE(form.grid()->cursor()->currentRow(), 1);
     QVERIFY(h.messages.messages.isEmpty());
 }
 
@@ -631,11 +631,11 @@ void Form1Suite::tableModeFirstLoadRestoresSettings()
     h.w<QLineEdit>("Text1")->setText("/typed");
     h.capture.calls.clear();
     h.w<QRadioButton>("Option1")->setChecked(true);
-    QCOMPARE(form.grid()->rows(), 4);
-    QCOMPARE(form.grid()->cellText(2, 2), QStringLiteral("李四"));
+    QCOMPARE(form.grid()->roster()->rows(), 4);
+    QCOMPARE(form.grid()->roster()->cellText(2, 2), QStringLiteral("李四"));
     QCOMPARE(h.w<QComboBox>("Combo1")->count(), 4);
     QCOMPARE(h.w<QComboBox>("Comkb1")->currentText(), QStringLiteral("学号"));
-    QVERIFY(form.grid()->columnsListed);
+    QVERIFY(form.grid()->cursor()->columnsListed());
     QCOMPARE(h.w<QLineEdit>("Text1")->text(), QStringLiteral("/stored"));
     QCOMPARE(h.capture.calls, QStringList({"SetCropWidth(180)", "SetCropHeight(260)"}));
     QVERIFY(h.w<QLineEdit>("Texfname")->isHidden());
@@ -656,18 +656,18 @@ void Form1Suite::ordinaryModeEmptiesTheGrid()
     WindowHarness h;
     Form1 &form = h.build();
     TableGrid *grid = form.grid();
-    grid->setCols(4);
-    grid->setCellText(0, 1, "姓名");
-    grid->setCellText(0, 3, "班级");
-    grid->appendRow({"张三", "x", "一班"});
+    grid->roster()->setCols(4);
+    grid->roster()->setCellText(0, 1, "姓名");
+    grid->roster()->setCellText(0, 3, "班级");
+    grid->roster()->appendRow({"张三", "x", "一班"});
     h.w<QLineEdit>("Texfname")->setText("ABC");
     h.memoryRoster({"学号", "姓名", "班级"}, {{"1", "张三", "一班"}, {"2", "李四", "二班"}});
     h.w<QRadioButton>("Option1")->setChecked(true);
     h.w<QRadioButton>("Option2")->setChecked(true);
-    QCOMPARE(grid->rows(), 1);
-    QCOMPARE(grid->cols(), 4);
-    QCOMPARE(grid->cellText(0, 1), QString());
-    QCOMPARE(grid->cellText(0, 3), QString());
+    QCOMPARE(grid->roster()->rows(), 1);
+    QCOMPARE(grid->roster()->cols(), 4);
+    QCOMPARE(grid->roster()->cellText(0, 1), QString());
+    QCOMPARE(grid->roster()->cellText(0, 3), QString());
     QCOMPARE(h.w<QLineEdit>("Texfname")->text(), QStringLiteral("DC"));
     QVERIFY(!h.w<QCheckBox>("Chelock")->isEnabled());
 }
@@ -682,17 +682,17 @@ void Form1Suite::showCurrentRowPhoto()
     photo.fill(Qt::green);
     QVERIFY(photo.save(saved));
 
-    form.naming().photoPath = saved;
+    h.session().naming.photoPath = saved;
     form.ShowCurrentRowPhoto();
     QCOMPARE(image->pixmap().size(), QSize(100, 120));
     const QSize panel = h.w<QWidget>("Frame2")->size();
     QCOMPARE(image->pos(), QPoint((panel.width() - 100) / 2, (panel.height() - 120) / 2));
 
-    form.naming().photoPath.clear();
+    h.session().naming.photoPath.clear();
     form.ShowCurrentRowPhoto();
     QCOMPARE(image->pixmap().size(), QSize(100, 120));
 
-    form.naming().photoPath = h.folder.filePath("none.jpg");
+    h.session().naming.photoPath = h.folder.filePath("none.jpg");
     form.ShowCurrentRowPhoto();
     QCOMPARE(image->pixmap().size(), QSize(150, 200));
     QCOMPARE(image->pos(), QPoint((panel.width() - 150) / 2, (panel.height() - 200) / 2));
@@ -707,8 +707,8 @@ void Form1Suite::showListedPhotoKeepsPosition()
     QImage photo(80, 90, QImage::Format_RGB32);
     photo.fill(Qt::blue);
     QVERIFY(photo.save(saved));
-    form.grid()->appendRow({"DC", saved});
-    form.grid()->appendRow({"DC", ""});
+    form.grid()->roster()->appendRow({"DC", saved});
+    form.grid()->roster()->appendRow({"DC", ""});
     const QPoint start = image->pos();
 
     form.ShowListedPhoto(1);

@@ -46,8 +46,8 @@ QStringList items(const QComboBox *box)
 QStringList column(const TableGrid *grid, int c)
 {
     QStringList texts;
-    for (int r = 1; r < grid->rows() - 1; ++r)
-        texts << grid->cellText(r, c);
+    for (int r = 1; r < grid->roster()->rows() - 1; ++r)
+        texts << grid->roster()->cellText(r, c);
     return texts;
 }
 
@@ -137,13 +137,13 @@ void TstForm1Data::rosterOpensThroughTheWindow()
     QVERIFY(d.dialogs.calls.contains(QStringLiteral("open:打开数据表|数据文件(*.DBF)|*.DBF")));
     QVERIFY(d.w<QRadioButton>("Option1")->isChecked());
     TableGrid *grid = d.form->grid();
-    QCOMPARE(grid->rows(), 32);
-    QCOMPARE(grid->cols(), 7);
-    QCOMPARE(grid->cellText(0, 1), QStringLiteral("N__"));
-    QCOMPARE(grid->cellText(1, 1), QStringLiteral("2024000001"));
-    QCOMPARE(grid->cellText(1, 2), QStringLiteral("聂姬"));
-    QCOMPARE(grid->cellText(30, 1), QStringLiteral("2024000030"));
-    QCOMPARE(grid->cellText(31, 1), QString());
+    QCOMPARE(grid->roster()->rows(), 32);
+    QCOMPARE(grid->roster()->cols(), 7);
+    QCOMPARE(grid->roster()->cellText(0, 1), QStringLiteral("N__"));
+    QCOMPARE(grid->roster()->cellText(1, 1), QStringLiteral("2024000001"));
+    QCOMPARE(grid->roster()->cellText(1, 2), QStringLiteral("聂姬"));
+    QCOMPARE(grid->roster()->cellText(30, 1), QStringLiteral("2024000030"));
+    QCOMPARE(grid->roster()->cellText(31, 1), QString());
     QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[30]"));
     // Wide enough for a whole student number; the 22-character name is cut.
     QVERIFY(grid->gridColumnWidth(1) > grid->fontMetrics().horizontalAdvance(QStringLiteral("2024000001")));
@@ -160,15 +160,15 @@ void TstForm1Data::rosterOpensThroughTheWindow()
     // none is chosen, and nobody is told before acting on the picker.
     QVERIFY(d.messages.texts().isEmpty());
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
-    QVERIFY(d.form->grid()->columnsListed);
-    QCOMPARE(d.form->dataSource().keyColumns, QList<qint16>{1});
+    QVERIFY(d.form->grid()->cursor()->columnsListed());
+    QCOMPARE(d.session().source.keyColumns, QList<qint16>{1});
 
     // The resume cell (0, 0) is taken as the first data cell.
-    QCOMPARE(grid->currentRow, 1);
+    QCOMPARE(grid->cursor()->currentRow(), 1);
     grid->setActiveCell(7, 2);
-    QCOMPARE(grid->currentRow, 7);
+    QCOMPARE(grid->cursor()->currentRow(), 7);
     grid->setActiveCell(3, 1);
-    QCOMPARE(grid->currentRow, 3);
+    QCOMPARE(grid->cursor()->currentRow(), 3);
 }
 
 // Access数据库, a roster .mdb, its table, the key ID, 打开(&O); three
@@ -182,11 +182,11 @@ void TstForm1Data::accessRosterWritesBackThroughTheWindow()
     const MdbOracles::Tables before = MdbOracles::lumora(path);
     QVERIFY(d.openTable(path, {0}, 1));
     QVERIFY(d.dialogs.calls.contains(QStringLiteral("open:打开数据表|数据文件(*.mdb)|*.mdb")));
-    QCOMPARE(d.form->dataSource().connectString, QString());
-    QCOMPARE(d.form->dataSource().tableName, QStringLiteral("[19 MB 01 BEZAHLT ???]"));
+    QCOMPARE(d.session().source.connectString, QString());
+    QCOMPARE(d.session().source.tableName, QStringLiteral("[19 MB 01 BEZAHLT ???]"));
     TableGrid *grid = d.form->grid();
-    QCOMPARE(grid->rows(), 8);
-    QCOMPARE(grid->cellText(0, 2), QStringLiteral("TextField"));
+    QCOMPARE(grid->roster()->rows(), 8);
+    QCOMPARE(grid->roster()->cellText(0, 2), QStringLiteral("TextField"));
 
     d.w<QCheckBox>("Chezd")->setChecked(true);
     d.w<QComboBox>("Comzd")->setCurrentIndex(1);
@@ -194,10 +194,10 @@ void TstForm1Data::accessRosterWritesBackThroughTheWindow()
     MdbOracles::Tables expected = before;
     for (int row : {2, 4, 6}) {
         grid->setActiveCell(row, 1);
-        const QString name = QStringLiteral("照片%1").arg(grid->cellText(row, 1));
-        d.form->naming().photoName = name;
-        QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
-        QCOMPARE(grid->cellText(row, 2), name + QStringLiteral(".jpg"));
+        const QString name = QStringLiteral("照片%1").arg(grid->roster()->cellText(row, 1));
+        d.session().naming.photoName = name;
+        QCOMPARE(d.dataTable()->writeBackForCurrentRow().text, QString());
+        QCOMPARE(grid->roster()->cellText(row, 2), name + QStringLiteral(".jpg"));
         expected[table].rows[row - 1][1] = name + QStringLiteral(".jpg");
     }
     QCOMPARE(MdbOracles::lumora(path)[table].rows, expected[table].rows);
@@ -243,11 +243,11 @@ void TstForm1Data::secondTableRefillsThePickers()
     QCOMPARE(items(d.w<QComboBox>("Combo2")), QStringList{"全部"});
     QCOMPARE(items(d.w<QComboBox>("Comt2")), (QStringList{"N__", "N__2", "N__3", "N__4", "N__5", "N__6"}));
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), 0);
-    QCOMPARE(d.form->grid()->rows(), 32);
+    QCOMPARE(d.form->grid()->roster()->rows(), 32);
     QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[30]"));
     QCOMPARE(d.w<QLineEdit>("Text1")->text(), QStringLiteral("/typed/later"));
     // The old table's filter does not follow the new table.
-    QCOMPARE(d.form->dataSource().whereClause, QString());
+    QCOMPARE(d.session().source.whereClause, QString());
     QVERIFY(d.messages.texts().isEmpty());
 
     // The same table once more keeps the pickers and their choices.
@@ -293,15 +293,15 @@ void TstForm1Data::filter()
     std::sort(values.begin(), values.end());
     QCOMPARE(shown, values);
     QCOMPARE(combo2->currentIndex(), -1);
-    QCOMPARE(d.form->grid()->rows(), 8);
+    QCOMPARE(d.form->grid()->roster()->rows(), 8);
 
     // Only the operator's pick filters.
     combo2->setCurrentIndex(combo2->findText(value));
-    QCOMPARE(d.form->grid()->rows(), 8);
+    QCOMPARE(d.form->grid()->roster()->rows(), 8);
     pick(combo2, combo2->findText(value));
     QCOMPARE(column(d.form->grid(), 1), ids);
     QCOMPARE(d.w<QGroupBox>("Frame4")->title(), caption);
-    QCOMPARE(d.form->grid()->currentRow, 1);
+    QCOMPARE(d.form->grid()->cursor()->currentRow(), 1);
     QCOMPARE(d.form->statusText(), QString());
 }
 
@@ -319,14 +319,14 @@ void TstForm1Data::filterBackToAllRows()
     // A value no record holds (the table changed since the list was made).
     combo2->addItem("四班");
     pick(combo2, combo2->count() - 1);
-    QCOMPARE(d.form->grid()->rows(), 2);
-    QCOMPARE(d.form->grid()->cellText(1, 1), QStringLiteral(" [没有记录]"));
+    QCOMPARE(d.form->grid()->roster()->rows(), 2);
+    QCOMPARE(d.form->grid()->roster()->cellText(1, 1), QStringLiteral(" [没有记录]"));
     QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[0]"));
 
     combo1->setCurrentIndex(0);
     QCOMPARE(items(combo2), QStringList{"全部"});
     pick(combo2, 0);
-    QCOMPARE(d.form->grid()->rows(), 8);
+    QCOMPARE(d.form->grid()->roster()->rows(), 8);
     QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[6]"));
 }
 
@@ -365,9 +365,9 @@ void TstForm1Data::writeBackWithFilterSet()
 
     for (int row : {2, 1}) {
         grid->setActiveCell(row, 1);
-        const QString id = grid->cellText(row, 1);
-        d.form->naming().photoName = id + QStringLiteral("-10001");
-        QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
+        const QString id = grid->roster()->cellText(row, 1);
+        d.session().naming.photoName = id + QStringLiteral("-10001");
+        QCOMPARE(d.dataTable()->writeBackForCurrentRow().text, QString());
 
         auto db = Database::open(path, QStringLiteral("dBASE IV"));
         const Recordset rs =
@@ -376,7 +376,7 @@ void TstForm1Data::writeBackWithFilterSet()
         QCOMPARE(rs.value(0, 0).toText(), id + QStringLiteral("-10001.jpg"));
         // Reloaded through the filter: the stored name shows, only 二班.
         QCOMPARE(column(grid, 1), (QStringList{"102", "104"}));
-        QCOMPARE(grid->cellText(row, 4), id + QStringLiteral("-10001.jpg"));
+        QCOMPARE(grid->roster()->cellText(row, 4), id + QStringLiteral("-10001.jpg"));
         QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[2]"));
     }
     // Nobody else's record changed.
@@ -405,10 +405,10 @@ void TstForm1Data::writeBackKeepsFilterWhenNoValuePicked()
     d.w<QComboBox>("Combo1")->setCurrentIndex(2); // 姓名, values listed, none picked
     QCOMPARE(combo2->currentIndex(), -1);
     grid->setActiveCell(2, 1);
-    d.form->naming().photoName = QStringLiteral("103-10001");
-    QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
+    d.session().naming.photoName = QStringLiteral("103-10001");
+    QCOMPARE(d.dataTable()->writeBackForCurrentRow().text, QString());
     QCOMPARE(column(grid, 1), (QStringList{"101", "103"}));
-    QCOMPARE(grid->cellText(2, 4), QStringLiteral("103-10001"));
+    QCOMPARE(grid->roster()->cellText(2, 4), QStringLiteral("103-10001"));
 }
 
 void TstForm1Data::writeBackByLabelClick()
@@ -421,21 +421,21 @@ void TstForm1Data::writeBackByLabelClick()
     QVERIFY(QTest::qWaitForWindowExposed(d.form.get()));
     TableGrid *grid = d.form->grid();
     grid->setActiveCell(3, 2);
-    d.form->naming().photoName = QStringLiteral("103");
+    d.session().naming.photoName = QStringLiteral("103");
     auto *label = d.w<QLabel>("Label5");
 
     // Switched off: nothing written, nothing said.
     QTest::mouseClick(label, Qt::LeftButton);
-    QCOMPARE(grid->cellText(3, 4), QString());
+    QCOMPARE(grid->roster()->cellText(3, 4), QString());
     QCOMPARE(d.form->statusText(), QString());
 
     d.w<QCheckBox>("Chezd")->setChecked(true);
     d.w<QComboBox>("Comzd")->setCurrentIndex(3);
     // No photo of this row in the save folder: nothing to book.
-    const QString photo = d.form->naming().photoPath;
+    const QString photo = d.session().naming.photoPath;
     QVERIFY(!photo.isEmpty());
     QTest::mouseClick(label, Qt::LeftButton);
-    QCOMPARE(grid->cellText(3, 4), QString());
+    QCOMPARE(grid->roster()->cellText(3, 4), QString());
     QVERIFY2(d.form->statusText().contains(QStringLiteral("还没有保存")), qPrintable(d.form->statusText()));
 
     QDir().mkpath(QFileInfo(photo).path());
@@ -443,8 +443,8 @@ void TstForm1Data::writeBackByLabelClick()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
     QTest::mouseClick(label, Qt::LeftButton);
-    QCOMPARE(grid->cellText(3, 4), QStringLiteral("103"));
-    QCOMPARE(grid->currentRow, 3);
+    QCOMPARE(grid->roster()->cellText(3, 4), QStringLiteral("103"));
+    QCOMPARE(grid->cursor()->currentRow(), 3);
     QCOMPARE(grid->activeRow(), 3);
     QVERIFY(d.form->statusText().startsWith(QStringLiteral("文件名已写入数据表")));
 }
@@ -463,10 +463,10 @@ void TstForm1Data::writeBackRefusedIsSaid()
     d.w<QCheckBox>("Chezd")->setChecked(true);
     d.w<QComboBox>("Comzd")->setCurrentIndex(5);
     d.form->grid()->setActiveCell(4, 1);
-    d.form->naming().photoName = QStringLiteral("2024000004");
+    d.session().naming.photoName = QStringLiteral("2024000004");
     d.messages.clear();
 
-    const QString note = d.form->writeBackForCurrentRow().text;
+    const QString note = d.dataTable()->writeBackForCurrentRow().text;
     QVERIFY2(note.startsWith(QStringLiteral("文件名未写入数据表：")), qPrintable(note));
     QVERIFY(d.messages.texts().isEmpty());
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -475,7 +475,7 @@ void TstForm1Data::writeBackRefusedIsSaid()
     // No target chosen (the key column was refused): said, not written.
     d.w<QComboBox>("Comzd")->setCurrentIndex(0);
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
-    QCOMPARE(d.form->writeBackForCurrentRow().text,
+    QCOMPARE(d.dataTable()->writeBackForCurrentRow().text,
              QStringLiteral("文件名未写入数据表：没有选择存放文件名的列"));
 }
 
@@ -491,7 +491,7 @@ void TstForm1Data::writeBackSwitchWithoutKeys()
     QVERIFY(!chezd->isChecked());
     QVERIFY(!d.w<QComboBox>("Comzd")->isEnabled());
     QVERIFY(!d.w<QCheckBox>("Chekzm")->isEnabled());
-    QCOMPARE(d.form->writeBackForCurrentRow().text, QString());
+    QCOMPARE(d.dataTable()->writeBackForCurrentRow().text, QString());
 }
 
 void TstForm1Data::targetColumnCheck_data()
@@ -579,7 +579,7 @@ void TstForm1Data::cutShortAccessRosterSaysSo()
     QVERIFY(file.resize(file.size() - pageSize));
     file.close();
     QVERIFY(d.openTable(path, {0}, 1));
-    const qsizetype shown = d.form->grid()->rows() - 2;
+    const qsizetype shown = d.form->grid()->roster()->rows() - 2;
     QVERIFY2(shown > 0 && shown < 301, qPrintable(QString::number(shown)));
     const QString missing = QStringLiteral("条记录缺少 %1 条").arg(301 - shown);
     QVERIFY2(d.form->statusText().contains(missing), qPrintable(d.form->statusText()));

@@ -1,4 +1,5 @@
-#include "data/TableGrid.h"
+#include "data/RosterCursor.h"
+#include "data/RosterModel.h"
 #include "naming/FolderBrowser.h"
 #include "naming/FormPhotoPath.h"
 #include "naming/SafeName.h"
@@ -312,7 +313,7 @@ void TestFormPhotoPath::safeNamePart()
 
 void TestFormPhotoPath::readsTheGridsCurrentRow()
 {
-    TableGrid grid;
+    RosterModel grid;
     grid.setCols(4);
     grid.setRows(4);
     for (int r = 1; r < 4; ++r) {
@@ -320,8 +321,9 @@ void TestFormPhotoPath::readsTheGridsCurrentRow()
         grid.setCellText(r, 1, QStringLiteral("名%1").arg(r));
         grid.setCellText(r, 2, QStringLiteral("班%1").arg(r));
     }
-    grid.currentRow = 2;
-    const RowCellReader cells = currentRowCells(grid);
+    RosterCursor cursor;
+    cursor.setCurrentRow(2);
+    const RowCellReader cells = currentRowCells(grid, cursor);
     QCOMPARE(cells(0), std::optional<QString>(QStringLiteral("2")));
     QCOMPARE(cells(2), std::optional<QString>(QStringLiteral("班2")));
     QCOMPARE(cells(3), std::optional<QString>(QString()));
@@ -333,11 +335,11 @@ void TestFormPhotoPath::readsTheGridsCurrentRow()
     QCOMPARE(r.state.photoPath, QStringLiteral("/p/班2/名2.jpg"));
 
     // The reader follows the row the grid moves to.
-    grid.currentRow = 3;
+    cursor.setCurrentRow(3);
     r = FormPhotoPath(in, cells, r.state);
     QCOMPARE(r.state.photoPath, QStringLiteral("/p/班3/名3.jpg"));
 
-    grid.currentRow = 9;
+    cursor.setCurrentRow(9);
     r = FormPhotoPath(in, cells, r.state);
     QVERIFY(!r.text2);
     QCOMPARE(r.state.photoPath, QStringLiteral("/p/班3/名3.jpg"));

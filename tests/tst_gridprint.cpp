@@ -1,5 +1,6 @@
 // The print engine's painting: pages of a grid painted into images and
 // printed to PDF files, which poppler's pdftotext and pdfinfo read back.
+#include "data/RosterModel.h"
 #include "data/TableGrid.h"
 #include "print/GridPrintEngine.h"
 
@@ -24,18 +25,26 @@ QStringList names(int count)
     return result;
 }
 
+// A grid showing a roster of its own.
+struct ShownGrid : TableGrid
+{
+    RosterModel roster;
+    ShownGrid() { showRoster(&roster, nullptr); }
+    ~ShownGrid() override { showRoster(nullptr, nullptr); }
+};
+
 // A grid as a roster load leaves it: header row, one row per person (number,
 // name, class) and the trailing empty row.
-void fill(TableGrid &grid, const QStringList &people)
+void fill(ShownGrid &grid, const QStringList &people)
 {
-    grid.setRows(1);
-    grid.setCols(4);
-    grid.setCellText(0, 1, QStringLiteral("学号"));
-    grid.setCellText(0, 2, QStringLiteral("姓名"));
-    grid.setCellText(0, 3, QStringLiteral("班级"));
+    grid.roster.setRows(1);
+    grid.roster.setCols(4);
+    grid.roster.setCellText(0, 1, QStringLiteral("学号"));
+    grid.roster.setCellText(0, 2, QStringLiteral("姓名"));
+    grid.roster.setCellText(0, 3, QStringLiteral("班级"));
     for (int i = 0; i < people.size(); ++i)
-        grid.appendRow({QString::number(2024000001 + i), people.at(i), QStringLiteral("高二(1)班")});
-    grid.appendRow({});
+        grid.roster.appendRow({QString::number(2024000001 + i), people.at(i), QStringLiteral("高二(1)班")});
+    grid.roster.appendRow({});
     grid.setGridColumnWidth(1, 100);
     grid.setGridColumnWidth(2, 160);
     grid.setGridColumnWidth(3, 100);
@@ -119,7 +128,7 @@ void TstGridPrint::initTestCase()
 
 void TstGridPrint::pdfHoldsEveryName()
 {
-    TableGrid grid;
+    ShownGrid grid;
     const QStringList people = names(120);
     fill(grid, people);
     GridPrintEngine engine(&grid, nullptr, nullptr, {});
@@ -157,7 +166,7 @@ void TstGridPrint::pdfHoldsEveryName()
 
 void TstGridPrint::pageRange()
 {
-    TableGrid grid;
+    ShownGrid grid;
     const QStringList people = names(200);
     fill(grid, people);
     GridPrintEngine engine(&grid, nullptr, nullptr, {});
@@ -173,10 +182,10 @@ void TstGridPrint::pageRange()
     QCOMPARE(engine.print(&printer), 2);
     const QString text = run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
     const QList<int> second = engine.layout().pages.at(1).rows;
-    QVERIFY(text.contains(grid.cellText(second.at(1), 2)));
-    QVERIFY(text.contains(grid.cellText(second.at(1), 1)));
-    QVERIFY(!text.contains(grid.cellText(1, 1)));               // page 1 only
-    QVERIFY(!text.contains(grid.cellText(grid.rows() - 2, 1))); // the last page
+    QVERIFY(text.contains(grid.roster.cellText(second.at(1), 2)));
+    QVERIFY(text.contains(grid.roster.cellText(second.at(1), 1)));
+    QVERIFY(!text.contains(grid.roster.cellText(1, 1)));                      // page 1 only
+    QVERIFY(!text.contains(grid.roster.cellText(grid.roster.rows() - 2, 1))); // the last page
 }
 
 void TstGridPrint::headerAlignment_data()
@@ -190,7 +199,7 @@ void TstGridPrint::headerAlignment_data()
 void TstGridPrint::headerAlignment()
 {
     QFETCH(int, alignment);
-    TableGrid grid;
+    ShownGrid grid;
     fill(grid, names(3));
     GridPrintEngine engine(&grid, nullptr, nullptr, {});
     PageSetup &s = engine.pageSetup();
@@ -221,7 +230,7 @@ void TstGridPrint::headerAlignment()
 
 void TstGridPrint::colourAndBlackAndWhite()
 {
-    TableGrid grid;
+    ShownGrid grid;
     fill(grid, names(5));
     GridPrintEngine engine(&grid, nullptr, nullptr, {});
     QVERIFY(engine.layOut());
@@ -254,7 +263,7 @@ void TstGridPrint::gridLines_data()
 void TstGridPrint::gridLines()
 {
     QFETCH(bool, lines);
-    TableGrid grid;
+    ShownGrid grid;
     fill(grid, names(5));
     GridPrintEngine engine(&grid, nullptr, nullptr, {});
     engine.pageSetup().PrintGridlines = lines;
@@ -274,12 +283,12 @@ void TstGridPrint::gridLines()
 
 void TstGridPrint::longTextStaysInItsCell()
 {
-    TableGrid grid;
+    ShownGrid grid;
     fill(grid, {QStringLiteral("很长很长很长很长很长很长很长很长很长很长很长很长的名字WWWWWWWWWWWWWWWW")});
     grid.setGridColumnWidth(2, 40);
     grid.setGridColumnWidth(3, 200);
-    grid.setCellText(1, 3, QString());
-    grid.setCellText(0, 3, QString());
+    grid.roster.setCellText(1, 3, QString());
+    grid.roster.setCellText(0, 3, QString());
     GridPrintEngine engine(&grid, nullptr, nullptr, {});
     engine.pageSetup().PrintGridlines = false;
     engine.pageSetup().BlackAndWhite = true;
@@ -294,7 +303,7 @@ void TstGridPrint::longTextStaysInItsCell()
 
 void TstGridPrint::photoPage()
 {
-    TableGrid grid;
+    ShownGrid grid;
     const QStringList people = names(3);
     fill(grid, people);
     QImage red(150, 200, QImage::Format_RGB32);
@@ -302,7 +311,8 @@ void TstGridPrint::photoPage()
     const QString photo = m_dir.filePath(QStringLiteral("1.jpg"));
     QVERIFY(red.save(photo));
     GridPrintEngine engine(&grid, nullptr, nullptr, [&](int row) {
-        return RowPhoto{grid.cellText(row, 2), row == 1 ? photo : m_dir.filePath(QStringLiteral("none.jpg"))};
+        return RowPhoto{grid.roster.cellText(row, 2),
+                        row == 1 ? photo : m_dir.filePath(QStringLiteral("none.jpg"))};
     });
     QVERIFY(engine.layOut());
     engine.setPhotoPages(true);
@@ -338,11 +348,11 @@ void TstGridPrint::photoPage()
 
 void TstGridPrint::trailingRowNotPrinted()
 {
-    TableGrid grid;
+    ShownGrid grid;
     fill(grid, names(4));
     GridPrintEngine engine(&grid, nullptr, nullptr, {});
     QCOMPARE(engine.source().metrics.rows, 5); // header + 4
-    grid.setCellText(grid.rows() - 1, 3, QStringLiteral("x"));
+    grid.roster.setCellText(grid.roster.rows() - 1, 3, QStringLiteral("x"));
     QCOMPARE(engine.source().metrics.rows, 6);
 }
 
@@ -350,7 +360,7 @@ void TstGridPrint::trailingRowNotPrinted()
 // lays the pages out for that paper; the page setup stays as it was.
 void TstGridPrint::paperChangedAtThePrinter()
 {
-    TableGrid grid;
+    ShownGrid grid;
     fill(grid, names(150));
     GridPrintEngine engine(&grid, nullptr, nullptr, {});
     QVERIFY(engine.layOut());
@@ -371,7 +381,7 @@ void TstGridPrint::paperChangedAtThePrinter()
     const QString info = run(QStringLiteral("pdfinfo"), {pdf});
     QVERIFY2(info.contains(QStringLiteral("842 x 595 pts")), qPrintable(info));
     const QString text = run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
-    QVERIFY(text.contains(grid.cellText(150, 1)));
+    QVERIFY(text.contains(grid.roster.cellText(150, 1)));
 }
 
 QTEST_MAIN(TstGridPrint)

@@ -1,6 +1,7 @@
 #include "DbfMaker.h"
 
 #include "data/DataSource.h"
+#include "data/RosterModel.h"
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
@@ -84,7 +85,9 @@ void TstLoadTable::threeFieldsTwoRecords()
     t.add(QStringList{"102", "李四", "二班"});
     const QString path = makeTable(QStringLiteral("three"), t);
     auto db = Database::open(path, QStringLiteral("dBASE IV"));
-    TableGrid grid;
+    RosterModel grid;
+    TableGrid view;
+    view.showRoster(&grid, nullptr);
     const TableLoad load = LoadTable(*db, QStringLiteral("[three]"), QString(), grid);
 
     QCOMPARE(grid.cols(), 4);
@@ -97,16 +100,15 @@ void TstLoadTable::threeFieldsTwoRecords()
         QCOMPARE(grid.cellText(3, c), QString());
     QCOMPARE(load.records, 2);
     QCOMPARE(load.caption, QStringLiteral("数据表[2]"));
-    QCOMPARE(grid.cells()->rowHeaderAttribute(1), QLatin1Char('U'));
-    QCOMPARE(grid.cells()->rowHeaderAttribute(2), QLatin1Char('U'));
-    QCOMPARE(grid.cells()->rowHeaderAttribute(3), QChar());
-    QCOMPARE(grid.cells()->columnCode(1), 3);
-    for (int c = 1; c <= 3; ++c) {
-        QCOMPARE(grid.gridColumnWidth(c), 50);
-        QCOMPARE(grid.cells()->columnFormat(c), 10);
-    }
-    QVERIFY(grid.updatesEnabled());
-    QCOMPARE(grid.cells()->rowCount(), 3);
+    QCOMPARE(grid.rowHeaderAttribute(1), QLatin1Char('U'));
+    QCOMPARE(grid.rowHeaderAttribute(2), QLatin1Char('U'));
+    QCOMPARE(grid.rowHeaderAttribute(3), QChar());
+    QCOMPARE(grid.columnCode(1), 3);
+    for (int c = 1; c <= 3; ++c)
+        QCOMPARE(view.gridColumnWidth(c), 50);
+    QVERIFY(view.updatesEnabled());
+    QVERIFY(!grid.inBulk());
+    QCOMPARE(grid.rowCount(), 3);
 }
 
 void TstLoadTable::nullInSecondFieldKeepsLaterColumns()
@@ -115,7 +117,7 @@ void TstLoadTable::nullInSecondFieldKeepsLaterColumns()
     t.addWithNulls({QString("x"), std::nullopt, QString("z")});
     const QString path = makeTable(QStringLiteral("nulls"), t);
     auto db = Database::open(path, QStringLiteral("dBASE IV"));
-    TableGrid grid;
+    RosterModel grid;
     LoadTable(*db, QStringLiteral("[nulls]"), QString(), grid);
     QCOMPARE(grid.cellText(1, 1), QStringLiteral("x"));
     QCOMPARE(grid.cellText(1, 2), QString());
@@ -128,7 +130,7 @@ void TstLoadTable::tabInAValueStaysInItsCell()
     t.add(QStringList{"a", "b\tc", "d"});
     const QString path = makeTable(QStringLiteral("tabs"), t);
     auto db = Database::open(path, QStringLiteral("dBASE IV"));
-    TableGrid grid;
+    RosterModel grid;
     LoadTable(*db, QStringLiteral("[tabs]"), QString(), grid);
     QCOMPARE(grid.cellText(1, 2), QStringLiteral("b\tc"));
     QCOMPARE(grid.cellText(1, 3), QStringLiteral("d"));
@@ -140,12 +142,12 @@ void TstLoadTable::doubleColumnGetsCodeFiveOthersKeepTheirs()
     t.add(QStringList{"a", "20.5", "x"});
     const QString path = makeTable(QStringLiteral("scores"), t);
     auto db = Database::open(path, QStringLiteral("dBASE IV"));
-    TableGrid grid;
+    RosterModel grid;
     grid.setCols(4);
-    grid.cells()->setColumnCode(3, 7);
+    grid.setColumnCode(3, 7);
     LoadTable(*db, QStringLiteral("[scores]"), QString(), grid);
-    QCOMPARE(grid.cells()->columnCode(2), 5);
-    QCOMPARE(grid.cells()->columnCode(3), 7);
+    QCOMPARE(grid.columnCode(2), 5);
+    QCOMPARE(grid.columnCode(3), 7);
     QCOMPARE(grid.cellText(1, 2), QStringLiteral("20.5"));
 }
 
@@ -155,15 +157,15 @@ void TstLoadTable::filterMatchingNothingShowsTheMarker()
     t.add(QStringList{"x"});
     const QString path = makeTable(QStringLiteral("marker"), t);
     auto db = Database::open(path, QStringLiteral("dBASE IV"));
-    TableGrid grid;
+    RosterModel grid;
     const TableLoad load =
         LoadTable(*db, QStringLiteral("[marker]"), QStringLiteral(" where A='nobody'"), grid);
     QCOMPARE(grid.rows(), 2);
     QCOMPARE(grid.cellText(1, 1), QStringLiteral(" [没有记录]"));
     QCOMPARE(load.records, 0);
     QVERIFY(load.caption.isEmpty());
-    QVERIFY(grid.updatesEnabled());
-    QCOMPARE(grid.cells()->rowCount(), 1);
+    QVERIFY(!grid.inBulk());
+    QCOMPARE(grid.rowCount(), 1);
 }
 
 void TstLoadTable::blankInAFieldNameLoads()
@@ -172,7 +174,7 @@ void TstLoadTable::blankInAFieldNameLoads()
     t.add(QStringList{"1", "Ann"});
     const QString path = makeTable(QStringLiteral("blanks"), t);
     auto db = Database::open(path, QStringLiteral("dBASE IV"));
-    TableGrid grid;
+    RosterModel grid;
     LoadTable(*db, QStringLiteral("[blanks]"), QString(), grid);
     QCOMPARE(grid.cellText(0, 2), QStringLiteral("MY NAME"));
     QCOMPARE(grid.cellText(1, 2), QStringLiteral("Ann"));
@@ -183,12 +185,11 @@ void TstLoadTable::missingTableThrowsAndResumesRepaint()
     DbfMaker t({{"A", 'C', 5}});
     const QString path = makeTable(QStringLiteral("present"), t);
     auto db = Database::open(path, QStringLiteral("dBASE IV"));
-    TableGrid grid;
+    RosterModel grid;
     QVERIFY_THROWS_EXCEPTION(EngineError, LoadTable(*db, QStringLiteral("[absent]"), QString(), grid));
     QVERIFY_THROWS_EXCEPTION(EngineError,
                              LoadTable(*db, QStringLiteral("[present]"), QStringLiteral(" where"), grid));
-    QVERIFY(grid.updatesEnabled());
-    QVERIFY(!grid.cells()->inBulk());
+    QVERIFY(!grid.inBulk());
 }
 
 void TstLoadTable::rosterFixture()
@@ -203,7 +204,7 @@ void TstLoadTable::rosterFixture()
     ds.connectString = QStringLiteral("dBASE IV");
     ds.tableName = QStringLiteral("[roster]");
     auto db = OpenDatabase(ds);
-    TableGrid grid;
+    RosterModel grid;
     const TableLoad load = LoadTable(*db, ds, grid);
     QCOMPARE(load.caption, QStringLiteral("数据表[30]"));
     QCOMPARE(grid.rows(), 32);
@@ -215,7 +216,7 @@ void TstLoadTable::rosterFixture()
     QCOMPARE(grid.cellText(1, 4), QStringLiteral("20.5"));
     QCOMPARE(grid.cellText(1, 5), QStringLiteral("2009-04-19"));
     QCOMPARE(grid.cellText(7, 3), QString());
-    QCOMPARE(grid.cells()->columnCode(4), 5);
+    QCOMPARE(grid.columnCode(4), 5);
 }
 
 // A workbook whose four cells sit at A1, IV1, A65536 and IV65536: the grid
@@ -226,25 +227,27 @@ void TstLoadTable::sparseWorkbookShowsItsCorners()
     const QString file = qEnvironmentVariable("LUMORA_TEST_DATA") +
                          QStringLiteral("/generated/sparse/corners_libreoffice.xls");
     auto db = Database::open(file, QStringLiteral("Excel 8.0"));
+    RosterModel roster;
     TableGrid grid;
+    grid.showRoster(&roster, nullptr);
     grid.resize(600, 400);
     grid.show();
     QVERIFY(QTest::qWaitForWindowExposed(&grid));
-    const TableLoad load = LoadTable(*db, QStringLiteral("[corners$]"), QString(), grid);
+    const TableLoad load = LoadTable(*db, QStringLiteral("[corners$]"), QString(), roster);
     QCOMPARE(load.records, 65535);
-    QCOMPARE(grid.rows(), 65537);
-    QCOMPARE(grid.cols(), 257);
-    QCOMPARE(grid.cellText(0, 256), QStringLiteral("IV1"));
-    QCOMPARE(grid.cellText(65535, 1), QStringLiteral("A65536"));
-    QCOMPARE(grid.cellText(65535, 256), QStringLiteral("IV65536"));
+    QCOMPARE(roster.rows(), 65537);
+    QCOMPARE(roster.cols(), 257);
+    QCOMPARE(roster.cellText(0, 256), QStringLiteral("IV1"));
+    QCOMPARE(roster.cellText(65535, 1), QStringLiteral("A65536"));
+    QCOMPARE(roster.cellText(65535, 256), QStringLiteral("IV65536"));
     for (const int row : {1, 2, 32768, 65534, 65536})
         for (const int column : {1, 2, 128, 255, 256})
-            QCOMPARE(grid.cellText(row, column), QString());
+            QCOMPARE(roster.cellText(row, column), QString());
     QCoreApplication::processEvents(); // the view lays out the loaded rows
     grid.setActiveCell(65535, 256);
     QCOMPARE(grid.activeRow(), 65535);
     QCOMPARE(grid.activeColumn(), 256);
-    const QModelIndex corner = grid.cells()->index(65534, 255);
+    const QModelIndex corner = grid.model()->index(65534, 255);
     QVERIFY2(grid.viewport()->rect().contains(grid.visualRect(corner)),
              qPrintable(QStringLiteral("%1,%2 %3x%4")
                             .arg(grid.visualRect(corner).x())
@@ -264,7 +267,7 @@ void TstLoadTable::pickersRefilledForASecondTable()
         connect(&boxes[i], &QComboBox::currentIndexChanged, this,
                 [&boxes, &countsSeen, i] { countsSeen[i] = boxes[i].count(); });
     }
-    TableGrid grid;
+    RosterModel grid;
     for (const QStringList &header : {QStringList{"A", "B", "C"}, QStringList{"X", "Y"}}) {
         grid.setCols(int(header.size()) + 1);
         for (int c = 1; c <= header.size(); ++c)

@@ -17,6 +17,7 @@
 #include "naming/SaveFlow.h"
 
 #include "data/DataSource.h"
+#include "data/RosterModel.h"
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
@@ -80,7 +81,7 @@ QList<QStringList> recordsOf(const QString &path)
     return out;
 }
 
-QList<QStringList> gridCells(const TableGrid &grid)
+QList<QStringList> gridCells(const RosterModel &grid)
 {
     QList<QStringList> out;
     for (int r = 0; r < grid.rows(); ++r) {
@@ -269,18 +270,18 @@ void TstPhotoDay::everyoneIsPhotographedAndOnlyUniqueKeysAreWritten()
     combo1->setCurrentIndex(4);
     pick(combo2, combo2->findText(QString()));
     TableGrid *grid = d.form->grid();
-    QCOMPARE(grid->rows(), 9 + 2);
-    QCOMPARE(grid->currentRow, 1);
+    QCOMPARE(grid->roster()->rows(), 9 + 2);
+    QCOMPARE(grid->cursor()->currentRow(), 1);
 
     // WHEN the operator takes and saves one photo per row until the end
     d.w<QPushButton>("Command1")->click();
     QStringList photographed;
     QStringList notes;
-    for (int turn = 0; turn < 20 && grid->currentRow < grid->rows() - 1; ++turn) {
+    for (int turn = 0; turn < 20 && grid->cursor()->currentRow() < grid->roster()->rows() - 1; ++turn) {
         if (turn > 0)
             d.w<QPushButton>("Command4")->click();
         d.w<QPushButton>("Command3")->click();
-        photographed << grid->cellText(grid->currentRow, 2);
+        photographed << grid->roster()->cellText(grid->cursor()->currentRow(), 2);
         d.w<QPushButton>("Command8")->click();
         notes << d.form->statusText();
     }
@@ -304,10 +305,10 @@ void TstPhotoDay::everyoneIsPhotographedAndOnlyUniqueKeysAreWritten()
         expected[record][3] = before.at(record).at(1) + QStringLiteral(".jpg");
     QCOMPARE(recordsOf(path), expected);
     // ... and the grid shows exactly what a full reload through the filter shows
-    DataSource ds = d.form->dataSource();
-    TableGrid reloaded;
+    DataSource ds = d.session().source;
+    RosterModel reloaded;
     LoadTable(*OpenDatabase(ds), ds, reloaded);
-    QCOMPARE(gridCells(*grid), gridCells(reloaded));
+    QCOMPARE(gridCells(*grid->roster()), gridCells(reloaded));
     QCOMPARE(d.w<QGroupBox>("Frame4")->title(), QStringLiteral("数据表[4]"));
 }
 
@@ -343,8 +344,8 @@ void TstPhotoDay::cancelledBrowseLeavesTheRosterInCharge()
     combo1->setCurrentIndex(3);
     pick(combo2, combo2->findText(QStringLiteral("二班")));
     TableGrid *grid = d.form->grid();
-    QCOMPARE(grid->rows(), 5 + 2);
-    QCOMPARE(grid->cellText(1, 2), QStringLiteral("王五"));
+    QCOMPARE(grid->roster()->rows(), 5 + 2);
+    QCOMPARE(grid->roster()->cellText(1, 2), QStringLiteral("王五"));
 
     // ... and so does the write-back: the name goes into the first roster.
     d.w<QPushButton>("Command1")->click();
@@ -361,10 +362,10 @@ void TstPhotoDay::newRosterStartsOnItsFirstPerson()
     QVERIFY(d.openTable(roster(QStringLiteral("a")), {0}));
     TableGrid *grid = d.form->grid();
     grid->setActiveCell(6, 2);
-    QCOMPARE(grid->currentRow, 6);
+    QCOMPARE(grid->cursor()->currentRow(), 6);
     QVERIFY(d.openTable(roster(QStringLiteral("b"), kAwkward.mid(0, 8)), {0}));
-    QCOMPARE(grid->rows(), 8 + 2);
-    QCOMPARE(grid->currentRow, 1);
+    QCOMPARE(grid->roster()->rows(), 8 + 2);
+    QCOMPARE(grid->cursor()->currentRow(), 1);
     QCOMPARE(grid->activeRow(), 1);
 }
 
@@ -424,7 +425,7 @@ void TstPhotoDay::namesRefusedByALockAreWrittenOnceItGoes()
         expected[r][3] = people.at(r).at(1) + QStringLiteral(".jpg");
     QCOMPARE(recordsOf(path), expected);
     for (int row = 1; row <= 3; ++row)
-        QCOMPARE(d.form->grid()->cellText(row, 4), expected.at(row - 1).at(3));
+        QCOMPARE(d.form->grid()->roster()->cellText(row, 4), expected.at(row - 1).at(3));
     QVERIFY(!count->isVisibleTo(d.form.get()));
     QVERIFY2(d.form->statusText().contains(QStringLiteral("已写入 3 个")), qPrintable(d.form->statusText()));
     QVERIFY(PendingStore::load(path, QStringLiteral("[roster]")).isEmpty());
@@ -536,7 +537,7 @@ void TstPhotoDay::restartResumesTheDay()
     d.w<QComboBox>("Comtext")->setCurrentIndex(2);
     d.w<QLineEdit>("Textt")->setText(QStringLiteral("期末"));
     photographRows(d, 1, 2);
-    const DataSource ds = d.form->dataSource();
+    const DataSource ds = d.session().source;
     const QStringList before = columnOf(ds, target);
     const QStringList morning = daySettings(d);
     QVERIFY(d.messages.texts().isEmpty());
@@ -575,8 +576,9 @@ void TstPhotoDay::restartResumesTheDay()
     QStringList expectedColumn = before;
     for (int row = 1; row <= 4; ++row) {
         const QString stored =
-            grid->cellText(row, name + 1) + QString::number(10000 + row) + QStringLiteral(".bmp");
-        expectedFiles << (folder >= 0 ? grid->cellText(row, folder + 1) + QLatin1Char('/') : QString()) +
+            grid->roster()->cellText(row, name + 1) + QString::number(10000 + row) + QStringLiteral(".bmp");
+        expectedFiles << (folder >= 0 ? grid->roster()->cellText(row, folder + 1) + QLatin1Char('/')
+                                      : QString()) +
                              stored;
         expectedColumn[row - 1] = stored;
     }
@@ -602,7 +604,7 @@ void TstPhotoDay::keyColumnNeverTakesTheName()
     d.w<QCheckBox>("Chezd")->click();
     QVERIFY(!d.w<QCheckBox>("Chezd")->isChecked());
     QCOMPARE(d.w<QComboBox>("Comzd")->currentText(), QStringLiteral("学号"));
-    const DataSource first = d.form->dataSource();
+    const DataSource first = d.session().source;
     const QStringList ids = columnOf(first, 0);
 
     QVERIFY(d.openTable(path, {0}, 0));
@@ -610,7 +612,7 @@ void TstPhotoDay::keyColumnNeverTakesTheName()
     QVERIFY(d.w<QCheckBox>("Chezd")->isChecked());
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
     photographRows(d, 1, 1);
-    QCOMPARE(columnOf(d.form->dataSource(), 0), ids);
+    QCOMPARE(columnOf(d.session().source, 0), ids);
     QVERIFY2(d.form->statusText().contains(QStringLiteral("没有选择存放文件名的列")),
              qPrintable(d.form->statusText()));
 
@@ -620,7 +622,7 @@ void TstPhotoDay::keyColumnNeverTakesTheName()
     pick(d.w<QComboBox>("Comzd"), 0);
     QCOMPARE(d.messages.texts(), QStringList{"学号 已被您在打开Excel数据时指定为主键,请重新选择一个列!"});
     QCOMPARE(d.w<QComboBox>("Comzd")->currentIndex(), -1);
-    QCOMPARE(columnOf(d.form->dataSource(), 0), ids);
+    QCOMPARE(columnOf(d.session().source, 0), ids);
 }
 
 // People whose name cell is empty or only blanks get no photo (no hidden
@@ -653,7 +655,7 @@ void TstPhotoDay::blankNameIsRefusedAndChecked()
         d.button("Command3")->click();
         d.button("Command8")->click();
         QVERIFY2(d.form->statusText().contains(kBlankNameProblem), qPrintable(d.form->statusText()));
-        QCOMPARE(grid->currentRow, row);
+        QCOMPARE(grid->cursor()->currentRow(), row);
     }
     photographRows(d, 3, 1);
     QCOMPARE(filesUnder(photos), QStringList{"郑一10001.jpg"});

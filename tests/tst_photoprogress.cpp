@@ -55,16 +55,16 @@ struct Day : WindowHarness
     QStringList names() const
     {
         QStringList list;
-        for (int r = 1; r < grid()->rows() - 1; ++r)
-            list << grid()->cellText(r, 2);
+        for (int r = 1; r < grid()->roster()->rows() - 1; ++r)
+            list << grid()->roster()->cellText(r, 2);
         return list;
     }
     QStringList marked() const
     {
         QStringList list;
-        for (int r = 1; r < grid()->rows() - 1; ++r)
-            if (!grid()->cellText(r, 0).isEmpty())
-                list << grid()->cellText(r, 2);
+        for (int r = 1; r < grid()->roster()->rows() - 1; ++r)
+            if (!grid()->roster()->cellText(r, 0).isEmpty())
+                list << grid()->roster()->cellText(r, 2);
         return list;
     }
 
@@ -94,13 +94,13 @@ void TstPhotoProgress::countsMarksAndTheMissing()
         d.photograph();
     QCOMPARE(d.progress(), QStringLiteral("已拍 3 / 7"));
     QCOMPARE(d.marked(), QStringList({"张三", "李四", "王五"}));
-    QCOMPARE(d.grid()->currentRow, 4);
+    QCOMPARE(d.grid()->cursor()->currentRow(), 4);
 
     auto *missing = d.w<QCheckBox>("Chewpz");
     missing->click();
     QCOMPARE(d.names(), QStringList({"赵六", "孙七", "周八", "吴九"}));
     QCOMPARE(d.progress(), QStringLiteral("已拍 3 / 7"));
-    QCOMPARE(d.grid()->currentRow, 1); // still 赵六
+    QCOMPARE(d.grid()->cursor()->currentRow(), 1); // still 赵六
     QVERIFY(d.marked().isEmpty());
 
     // Off again: everyone is back, the photographed marked.
@@ -122,13 +122,14 @@ void TstPhotoProgress::missingOnlyFollowsTheSaves()
     d.photograph(); // 李四; on to 王五
     d.w<QCheckBox>("Chewpz")->click();
     QCOMPARE(d.names(), QStringList({"张三", "王五", "赵六", "孙七", "周八", "吴九"}));
-    QCOMPARE(d.grid()->cellText(d.grid()->currentRow, 2), QStringLiteral("王五"));
+    QCOMPARE(d.grid()->roster()->cellText(d.grid()->cursor()->currentRow(), 2), QStringLiteral("王五"));
 
     // Each save drops the saved person; whoever comes next stands there.
     for (const char *next : {"赵六", "孙七", "周八"}) {
         d.photograph();
-        QCOMPARE(d.grid()->cellText(d.grid()->currentRow, 2), QString::fromUtf8(next));
-        QVERIFY2(d.form->statusText().endsWith(QStringLiteral("转到第 %1 行").arg(d.grid()->currentRow)),
+        QCOMPARE(d.grid()->roster()->cellText(d.grid()->cursor()->currentRow(), 2), QString::fromUtf8(next));
+        QVERIFY2(d.form->statusText().endsWith(
+                     QStringLiteral("转到第 %1 行").arg(d.grid()->cursor()->currentRow())),
                  qPrintable(d.form->statusText()));
     }
     QCOMPARE(d.names(), QStringList({"张三", "周八", "吴九"}));
@@ -138,7 +139,7 @@ void TstPhotoProgress::missingOnlyFollowsTheSaves()
     // there and saving leaves the grid on the next one still missing.
     d.grid()->setActiveCell(1, 1);
     d.photograph();
-    QCOMPARE(d.grid()->cellText(d.grid()->currentRow, 2), QStringLiteral("周八"));
+    QCOMPARE(d.grid()->roster()->cellText(d.grid()->cursor()->currentRow(), 2), QStringLiteral("周八"));
     QCOMPARE(d.progress(), QStringLiteral("已拍 5 / 7"));
     // The last one: the grid ends on its trailing empty row.
     d.grid()->setActiveCell(2, 1);
@@ -147,7 +148,7 @@ void TstPhotoProgress::missingOnlyFollowsTheSaves()
     d.photograph();
     QCOMPARE(d.names(), QStringList());
     QCOMPARE(d.progress(), QStringLiteral("已拍 7 / 7"));
-    QCOMPARE(d.grid()->currentRow, d.grid()->rows() - 1);
+    QCOMPARE(d.grid()->cursor()->currentRow(), d.grid()->roster()->rows() - 1);
 }
 
 void TstPhotoProgress::numberedPhotosCountForTheirName()

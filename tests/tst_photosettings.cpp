@@ -248,8 +248,8 @@ void TstPhotoSettings::backgroundSizeMovesTheParts()
         h.w<QLineEdit>("Tebk")->setText(width);
         h.button("Command12")->click();
         QVERIFY(h.messages.messages.isEmpty());
-        QCOMPARE(form.appliedBackgroundHeight(), height);
-        QCOMPARE(form.appliedBackgroundWidth(), width);
+        QCOMPARE(h.cropFrame().appliedHeight(), height);
+        QCOMPARE(h.cropFrame().appliedWidth(), width);
 
         auto now = [&](const char *name) { return inWindow(h.w<QWidget>(name)); };
         auto was = [&](const char *name) { return before.value(QLatin1String(name)); };
@@ -304,7 +304,7 @@ void TstPhotoSettings::backgroundRefusals()
     h.button("Command12")->click();
     QCOMPARE(h.messages.texts(), QStringList{message});
     QTRY_VERIFY(h.w<QLineEdit>(qPrintable(focused))->hasFocus());
-    QCOMPARE(form.appliedBackgroundHeight(), QStringLiteral("345"));
+    QCOMPARE(h.cropFrame().appliedHeight(), QStringLiteral("345"));
     QCOMPARE(form.size(), window);
     QCOMPARE(h.capture.windowSize(), QSize(449, 345));
 }
@@ -329,7 +329,7 @@ void TstPhotoSettings::lastSize()
     QVERIFY(h.messages.messages.isEmpty());
     QCOMPARE(h.w<QLineEdit>("Tebg")->text(), QStringLiteral("400"));
     QCOMPARE(h.capture.windowSize(), QSize(500, 400));
-    QCOMPARE(h.form->appliedBackgroundWidth(), QStringLiteral("500"));
+    QCOMPARE(h.cropFrame().appliedWidth(), QStringLiteral("500"));
 }
 
 void TstPhotoSettings::frameColourKeptAfterARestart()
@@ -422,7 +422,7 @@ void TstPhotoSettings::captionFromTableColumns()
         {QStringLiteral("年级"), QStringLiteral("班号")},
         {{QStringLiteral("2013"), QStringLiteral("A7")}, {QStringLiteral("2014"), QStringLiteral("B2")}});
     h.w<QRadioButton>("Option1")->setChecked(true);
-    QCOMPARE(h.form->grid()->rows(), 4);
+    QCOMPARE(h.form->grid()->roster()->rows(), 4);
     h.w<QCheckBox>("Check1")->click();
     pick(h.w<QComboBox>("Comtext"), 1);
     auto *cheta = h.w<QCheckBox>("Cheta");

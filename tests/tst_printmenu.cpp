@@ -174,7 +174,7 @@ void TstPrintMenu::rosterPreviewAndPdf()
     h.build();
     QVERIFY(h.openTable(roster, {0}));
     TableGrid *grid = h.form->grid();
-    QCOMPARE(grid->rows(), 32); // header, 30 people, the empty row
+    QCOMPARE(grid->roster()->rows(), 32); // header, 30 people, the empty row
 
     GridPrintEngine *engine = engineOf(h);
     engine->pageSetup().Zoom = 200; // more than one page for 30 rows
@@ -195,7 +195,8 @@ void TstPrintMenu::rosterPreviewAndPdf()
          {QStringLiteral("聂姬"), QStringLiteral("阮凝娣"), QStringLiteral("Mary O'Connor")})
         QVERIFY2(text.contains(name), qPrintable(name));
     for (int row = 1; row <= 30; ++row)
-        QVERIFY2(text.contains(grid->cellText(row, 1)), qPrintable(grid->cellText(row, 1)));
+        QVERIFY2(text.contains(grid->roster()->cellText(row, 1)),
+                 qPrintable(grid->roster()->cellText(row, 1)));
 }
 
 void TstPrintMenu::photoPagesFromThePreview()
@@ -208,7 +209,7 @@ void TstPrintMenu::photoPagesFromThePreview()
         rows << QStringList{QString::number(100 + i), QStringLiteral("学生%1").arg(i)};
     h.memoryRoster({QStringLiteral("学号"), QStringLiteral("姓名")}, rows);
     h.w<QRadioButton>("Option1")->setChecked(true);
-    QCOMPARE(h.form->grid()->rows(), 47);
+    QCOMPARE(h.form->grid()->roster()->rows(), 47);
     GridPrintEngine *engine = engineOf(h);
     PreviewSeen seen;
     watchPreview(engine, seen, true);

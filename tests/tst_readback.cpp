@@ -1,7 +1,7 @@
 #include "DbfWriter.h"
 #include "data/DataSource.h"
+#include "data/RosterModel.h"
 #include "data/RowFilter.h"
-#include "data/TableGrid.h"
 #include "data/TableLoader.h"
 #include "data/WriteBack.h"
 #include "data/engine/Database.h"
@@ -202,7 +202,7 @@ struct Loaded
 
 QList<QStringList> gridRows(Database &db, const QString &table, const QString &where, QStringList *header)
 {
-    TableGrid grid;
+    RosterModel grid;
     const TableLoad load = LoadTable(db, table, where, grid);
     if (header)
         for (int c = 1; c < grid.cols(); ++c)

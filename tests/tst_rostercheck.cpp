@@ -9,10 +9,12 @@
 
 #include "app/RosterCheckWindow.h"
 #include "data/DataSource.h"
-#include "data/RosterCheck.h"
+#include "data/RosterCursor.h"
+#include "data/RosterModel.h"
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
 #include "naming/PhotoRoll.h"
+#include "naming/RosterCheck.h"
 
 #include <QAction>
 #include <QDir>
@@ -81,7 +83,7 @@ struct Roster
     QTemporaryDir photos;
     QString path;
     DataSource ds;
-    TableGrid grid;
+    RosterModel grid;
 };
 
 } // namespace
@@ -123,7 +125,8 @@ void TstRosterCheck::rollMatchesALookupPerRow()
     const QStringList names = {"张三", "李四", "王五", "a/b", "赵六1", "赵六", "", "孙七"};
     for (int round = 0; round < 20; ++round) {
         QTemporaryDir save;
-        TableGrid grid;
+        RosterModel grid;
+        RosterCursor cursor;
         grid.setCols(4);
         grid.setCellText(0, 1, "XH");
         grid.setCellText(0, 2, "XM");
@@ -144,20 +147,20 @@ void TstRosterCheck::rollMatchesALookupPerRow()
         for (int r = 1; r <= rows; ++r) {
             if (random.bounded(3) != 0)
                 continue;
-            grid.currentRow = r;
+            cursor.setCurrentRow(r);
             in.numberText = QString::number(10001 + random.bounded(50));
-            const QString path = FormPhotoPath(in, currentRowCells(grid), {}).state.photoPath;
+            const QString path = FormPhotoPath(in, currentRowCells(grid, cursor), {}).state.photoPath;
             if (!path.isEmpty())
                 touch(path);
         }
-        const PhotoRoll roll = PhotoRoll::ofGrid(grid, in);
+        const PhotoRoll roll = PhotoRoll::ofRoster(grid, in);
         QCOMPARE(roll.people(), rows);
         int taken = 0;
         for (int r = 1; r <= rows; ++r) {
-            grid.currentRow = r;
+            cursor.setCurrentRow(r);
             NamingInputs bare = in;
             bare.numberOn = false;
-            const NamingState s = FormPhotoPath(bare, currentRowCells(grid), {}).state;
+            const NamingState s = FormPhotoPath(bare, currentRowCells(grid, cursor), {}).state;
             bool exists = false;
             if (!s.photoName.isEmpty() && !numbered) {
                 exists = QFileInfo::exists(s.photoPath);
@@ -183,24 +186,24 @@ void TstRosterCheck::rollSkipsWhatIsNobody()
     QTemporaryDir save;
     touch(save.filePath(QStringLiteral(".jpg")));
     touch(save.filePath(QStringLiteral(" [没有记录].jpg")));
-    TableGrid grid;
+    RosterModel grid;
     grid.setCols(4);
     grid.setCellText(0, 2, "XM");
     // An empty result: the marker row alone.
     grid.setRows(2);
     grid.setCellText(1, 1, NoRecordsMarker());
-    QCOMPARE(PhotoRoll::ofGrid(grid, tableNaming(save.path())).people(), 0);
+    QCOMPARE(PhotoRoll::ofRoster(grid, tableNaming(save.path())).people(), 0);
     // One person with an empty name, then the trailing empty row.
     grid.setRows(1);
     grid.appendRow({"1", "", "一班"});
     grid.appendRow({});
-    const PhotoRoll roll = PhotoRoll::ofGrid(grid, tableNaming(save.path()));
+    const PhotoRoll roll = PhotoRoll::ofRoster(grid, tableNaming(save.path()));
     QCOMPARE(roll.people(), 1);
     QCOMPARE(roll.takenCount(), 0);
     // Ordinary mode has no roster.
     NamingInputs ordinary = tableNaming(save.path());
     ordinary.tableMode = false;
-    QCOMPARE(PhotoRoll::ofGrid(grid, ordinary).people(), 0);
+    QCOMPARE(PhotoRoll::ofRoster(grid, ordinary).people(), 0);
 }
 
 void TstRosterCheck::findings_data()
@@ -316,7 +319,7 @@ void TstRosterCheck::checkThroughTheWindow()
     auto *combo2 = d.w<QComboBox>("Combo2");
     pick(combo2, combo2->findText(QStringLiteral("二班")));
     TableGrid *grid = d.form->grid();
-    QCOMPARE(grid->rows(), 4 + 2);
+    QCOMPARE(grid->roster()->rows(), 4 + 2);
     d.w<QAction>("checktable")->trigger();
     QPointer<RosterCheckWindow> window = d.form->findChild<RosterCheckWindow *>();
     QVERIFY(window && window->isVisible());
@@ -332,12 +335,12 @@ void TstRosterCheck::checkThroughTheWindow()
         QVERIFY2(!m.captured(3).startsWith(QStringLiteral("第 ")), qPrintable(line));
         QCOMPARE(grid->model()->headerData(row - 1, Qt::Vertical).toString().section(u' ', 0, 0),
                  QString::number(row));
-        QVERIFY2(m.captured(2).startsWith(grid->cellText(row, 2)), qPrintable(line));
+        QVERIFY2(m.captured(2).startsWith(grid->roster()->cellText(row, 2)), qPrintable(line));
         byRow[row] << m.captured(3);
     }
     QCOMPARE(byRow.keys(), (QList<int>{2, 3, 4}));
     // The empty row after the last person is nobody: no number.
-    QCOMPARE(grid->model()->headerData(grid->rows() - 2, Qt::Vertical).toString(), QString());
+    QCOMPARE(grid->model()->headerData(grid->roster()->rows() - 2, Qt::Vertical).toString(), QString());
     QVERIFY(byRow[2].join(u'|').contains(QStringLiteral("主键“XH”为空")));
     QVERIFY(byRow[3].join(u'|').contains(QStringLiteral("主键与第 4 行相同")));
     QVERIFY(byRow[4].join(u'|').contains(QStringLiteral("主键与第 3 行相同")));
@@ -352,7 +355,7 @@ void TstRosterCheck::checkThroughTheWindow()
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
     QCOMPARE(grid->activeRow(), row);
-    QCOMPARE(grid->currentRow, row);
+    QCOMPARE(grid->cursor()->currentRow(), row);
 
     // A clean roster next: the check of the old one is gone from the window.
     QVERIFY(d.openTable(write(QStringLiteral("clean.dbf"), {{"1", "张三", "一班", ""}}), {0}));

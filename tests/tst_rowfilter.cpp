@@ -1,8 +1,8 @@
 #include "DbfMaker.h"
 
 #include "data/DataSource.h"
+#include "data/RosterModel.h"
 #include "data/RowFilter.h"
-#include "data/TableGrid.h"
 #include "data/engine/Value.h"
 
 #include <QComboBox>
@@ -243,7 +243,7 @@ void TstRowFilter::filterThroughTheEngine()
     QFETCH(QString, caption);
     QFETCH(QString, firstKey);
     DataSource ds = m_ds;
-    TableGrid grid;
+    RosterModel grid;
     QString error;
     QCOMPARE(ApplyFilter(ds, grid, index, column, value, &error), caption);
     QVERIFY2(error.isEmpty(), qPrintable(error));
@@ -253,7 +253,7 @@ void TstRowFilter::filterThroughTheEngine()
 void TstRowFilter::refusedValueKeepsThePreviousFilter()
 {
     DataSource ds = m_ds;
-    TableGrid grid;
+    RosterModel grid;
     QString error;
     ApplyFilter(ds, grid, 3, QStringLiteral("BJ"), QStringLiteral("一班"), &error);
     const QString previous = ds.whereClause;
@@ -268,11 +268,11 @@ void TstRowFilter::unknownColumnReportsAndKeepsRunning()
 {
     DataSource ds = m_ds;
     ds.fieldTypes << DaoText;
-    TableGrid grid;
+    RosterModel grid;
     QString error;
     ApplyFilter(ds, grid, 7, QStringLiteral("NOSUCH"), QStringLiteral("x"), &error);
     QVERIFY(!error.isEmpty());
-    QVERIFY(grid.updatesEnabled());
+    QVERIFY(!grid.inBulk());
 }
 
 QTEST_MAIN(TstRowFilter)

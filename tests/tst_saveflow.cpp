@@ -1,5 +1,8 @@
+#include "data/RosterCursor.h"
+#include "data/RosterModel.h"
 #include "data/TableGrid.h"
 #include "naming/FormPhotoPath.h"
+#include "naming/NextPerson.h"
 #include "naming/SaveFlow.h"
 #include "naming/SaveHost.h"
 
@@ -15,21 +18,31 @@
 
 namespace {
 
+// A roster, where the session stands in it and the grid showing both, as
+// the main window holds them.
+struct ShownRoster
+{
+    RosterModel model;
+    RosterCursor cursor;
+    TableGrid view;
+    ShownRoster() { view.showRoster(&model, &cursor); }
+};
+
 // Plays the main window: the naming controls, the grid's row handling and
 // the re-forming of the path when the row or the number changes.
 class FakeWindow : public SaveHost
 {
 public:
-    explicit FakeWindow(TableGrid &grid)
+    explicit FakeWindow(ShownRoster &grid)
         : grid(grid)
     {
         inputs.format = QStringLiteral("jpg");
         inputs.name1Index = 1; // 姓名
         inputs.numberText = QStringLiteral("10001");
         buttons = {{SaveButton::Take, false}, {SaveButton::Retake, true}, {SaveButton::Save, true}};
-        QObject::connect(&grid, &TableGrid::rowChanged, [this](int row) {
+        QObject::connect(&grid.view, &TableGrid::rowChanged, [this](int row) {
             if (inputs.tableMode) {
-                this->grid.currentRow = row;
+                this->grid.cursor.setCurrentRow(row);
                 formPath();
             }
         });
@@ -37,7 +50,7 @@ public:
 
     void formPath()
     {
-        const PhotoPathResult r = FormPhotoPath(inputs, currentRowCells(grid), naming);
+        const PhotoPathResult r = FormPhotoPath(inputs, currentRowCells(grid.model, grid.cursor), naming);
         naming = r.state;
     }
 
@@ -49,23 +62,24 @@ public:
     }
     WriteBackNote writeBackFileName() override
     {
-        writtenBack << grid.currentRow;
+        writtenBack << grid.cursor.currentRow();
         if (removeOnWriteBack) {
             // The filter no longer shows the saved person.
-            grid.removeRow(grid.currentRow);
+            grid.model.removeRow(grid.cursor.currentRow());
             WriteBackNote removed = writeBackNote;
             removed.rowRemoved = true;
             return removed;
         }
         if (reloadOnWriteBack) {
             // A reload empties and refills the grid; the active cell is lost.
-            const int rows = grid.rows();
+            const int rows = grid.model.rows();
             QList<QStringList> cells;
             for (int r = 1; r < rows; ++r)
-                cells << QStringList{grid.cellText(r, 1), grid.cellText(r, 2), grid.cellText(r, 3)};
-            grid.setRows(1);
+                cells << QStringList{grid.model.cellText(r, 1), grid.model.cellText(r, 2),
+                                     grid.model.cellText(r, 3)};
+            grid.model.setRows(1);
             for (const QStringList &row : cells)
-                grid.appendRow(row);
+                grid.model.appendRow(row);
         }
         return writeBackNote;
     }
@@ -75,7 +89,7 @@ public:
     void setButtonEnabled(SaveButton button, bool enabled) override { buttons[button] = enabled; }
     void setStatus(const QString &text) override { status = text; }
 
-    TableGrid &grid;
+    ShownRoster &grid;
     NamingInputs inputs;
     NamingState naming;
     QList<int> writtenBack;
@@ -96,7 +110,7 @@ const Buttons kSaved{{SaveButton::Take, false}, {SaveButton::Retake, true}, {Sav
 const Buttons kInterrupted{{SaveButton::Take, false}, {SaveButton::Retake, true}, {SaveButton::Save, false}};
 
 // A loaded table of `records` rows (学号, 姓名, 班级) and the trailing empty row.
-void loadTable(TableGrid &grid, int records)
+void loadTable(RosterModel &grid, int records)
 {
     grid.setCols(4);
     grid.setRows(1);
@@ -122,6 +136,8 @@ class TestSaveFlow : public QObject
     Q_OBJECT
 private slots:
     void init();
+    void nextPersonAfterASave_data();
+    void nextPersonAfterASave();
     void tableModeMovesToTheNextRow();
     void lastRecordThenTheEmptyRow();
     void markerRowSavesNothing();
@@ -140,6 +156,47 @@ private:
     QString m_base;
 };
 
+// Who is next after a photo was saved for grid row `saved` of a grid of
+// `rows` rows (header and trailing empty row included): before the
+// write-back, and after it as the write-back's note has it.
+void TestSaveFlow::nextPersonAfterASave_data()
+{
+    QTest::addColumn<int>("saved");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("previousResume");
+    QTest::addColumn<bool>("rowRemoved");
+    QTest::addColumn<int>("nextRow");
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("after");
+
+    QTest::newRow("the row below") << 3 << 12 << 7 << false << 0 << 4 << 4;
+    QTest::newRow("last record: the empty row") << 10 << 12 << 0 << false << 0 << 11 << 11;
+    QTest::newRow("empty row itself: still inside") << 11 << 12 << 0 << false << 0 << 12 << 12;
+    QTest::newRow("no active cell: the first row") << 0 << 12 << 5 << false << 0 << 1 << 1;
+    QTest::newRow("past the grid keeps the resume row") << 12 << 12 << 5 << false << 0 << 5 << 5;
+    QTest::newRow("past the grid, no resume row: nobody") << 12 << 12 << 0 << false << 0 << 0 << 0;
+    QTest::newRow("saved person left: the one who moved up") << 3 << 12 << 0 << true << 0 << 4 << 3;
+    QTest::newRow("rows left around: the row named") << 6 << 12 << 0 << false << 4 << 7 << 4;
+    QTest::newRow("the row named wins over the removal") << 6 << 12 << 0 << true << 2 << 7 << 2;
+}
+
+void TestSaveFlow::nextPersonAfterASave()
+{
+    QFETCH(int, saved);
+    QFETCH(int, rows);
+    QFETCH(int, previousResume);
+    QFETCH(bool, rowRemoved);
+    QFETCH(int, nextRow);
+    QFETCH(int, before);
+    QFETCH(int, after);
+    const int planned = NextRowBeforeWriteBack(saved, rows, previousResume);
+    QCOMPARE(planned, before);
+    WriteBackNote note;
+    note.rowRemoved = rowRemoved;
+    note.nextRow = nextRow;
+    QCOMPARE(NextRowAfterWriteBack(saved, planned, note), after);
+}
+
 void TestSaveFlow::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
@@ -150,33 +207,33 @@ void TestSaveFlow::init()
 void TestSaveFlow::tableModeMovesToTheNextRow()
 {
     // GIVEN row 3 of 10 records, the number on from 10001
-    TableGrid grid;
-    loadTable(grid, 10);
+    ShownRoster grid;
+    loadTable(grid.model, 10);
     FakeWindow window(grid);
     window.inputs.saveFolder = m_base;
     window.inputs.tableMode = true;
     window.inputs.numberOn = true;
     window.reloadOnWriteBack = true;
-    grid.setActiveCell(3, 2);
-    QCOMPARE(grid.currentRow, 3);
+    grid.view.setActiveCell(3, 2);
+    QCOMPARE(grid.cursor.currentRow(), 3);
     const QString path = m_base + "/学生310001.jpg";
     QCOMPARE(window.naming.photoPath, path);
     RecordingCaptureControl camera;
     RecordingMessages messages;
 
     // WHEN saving
-    SaveFlow flow(window, grid, camera, messages);
+    SaveFlow flow(window, grid.model, grid.cursor, camera, messages);
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
 
     // THEN the picture is written, row 3 written back, row 4 active, number raised
     QVERIFY(isPicture(path));
     QCOMPARE(camera.argumentsOf("SaveStill"), QStringList{path});
     QCOMPARE(window.writtenBack, QList<int>{3});
-    QCOMPARE(grid.resumeRow, 4);
-    QCOMPARE(grid.resumeColumn, 1);
-    QCOMPARE(grid.activeRow(), 4);
-    QCOMPARE(grid.activeColumn(), 1);
-    QCOMPARE(grid.currentRow, 4);
+    QCOMPARE(grid.cursor.resumeRow(), 4);
+    QCOMPARE(grid.cursor.resumeColumn(), 1);
+    QCOMPARE(grid.view.activeRow(), 4);
+    QCOMPARE(grid.view.activeColumn(), 1);
+    QCOMPARE(grid.cursor.currentRow(), 4);
     QCOMPARE(window.inputs.numberText, QStringLiteral("10002"));
     QCOMPARE(window.naming.photoPath, m_base + "/学生410002.jpg");
     QCOMPARE(window.buttons, kSaved);
@@ -187,23 +244,23 @@ void TestSaveFlow::tableModeMovesToTheNextRow()
 
 void TestSaveFlow::lastRecordThenTheEmptyRow()
 {
-    TableGrid grid;
-    loadTable(grid, 10);
+    ShownRoster grid;
+    loadTable(grid.model, 10);
     FakeWindow window(grid);
     window.inputs.saveFolder = m_base;
     window.inputs.tableMode = true;
     window.inputs.numberOn = true;
     window.writeBackNote.text = QStringLiteral("文件名未写回：数据文件被锁定");
-    grid.setActiveCell(10, 1);
+    grid.view.setActiveCell(10, 1);
     RecordingCaptureControl camera;
     RecordingMessages messages;
-    SaveFlow flow(window, grid, camera, messages);
+    SaveFlow flow(window, grid.model, grid.cursor, camera, messages);
 
     // The last record still has a next row: the trailing empty one.
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QVERIFY(isPicture(m_base + "/学生1010001.jpg"));
     QCOMPARE(window.writtenBack, QList<int>{10});
-    QCOMPARE(grid.currentRow, 11);
+    QCOMPARE(grid.cursor.currentRow(), 11);
     QVERIFY(window.status.contains(window.writeBackNote.text));
     QVERIFY(messages.messages.isEmpty());
 
@@ -220,24 +277,24 @@ void TestSaveFlow::lastRecordThenTheEmptyRow()
     QCOMPARE(window.buttons, kInterrupted);
     QCOMPARE(window.writtenBack, QList<int>{10});
     QCOMPARE(window.inputs.numberText, QStringLiteral("10002"));
-    QCOMPARE(grid.currentRow, 11);
+    QCOMPARE(grid.cursor.currentRow(), 11);
     QCOMPARE(window.centred, 1);
 }
 
 void TestSaveFlow::markerRowSavesNothing()
 {
     // A filter that matches nobody leaves only the marker row.
-    TableGrid grid;
-    loadTable(grid, 0);
-    grid.setRows(2);
-    grid.setCellText(1, 1, QStringLiteral(" [没有记录]"));
+    ShownRoster grid;
+    loadTable(grid.model, 0);
+    grid.model.setRows(2);
+    grid.model.setCellText(1, 1, QStringLiteral(" [没有记录]"));
     FakeWindow window(grid);
     window.inputs.saveFolder = m_base;
     window.inputs.tableMode = true;
-    grid.setActiveCell(1, 1);
+    grid.view.setActiveCell(1, 1);
     RecordingCaptureControl camera;
     RecordingMessages messages;
-    SaveFlow flow(window, grid, camera, messages);
+    SaveFlow flow(window, grid.model, grid.cursor, camera, messages);
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Failed);
     QVERIFY(QDir(m_base).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
     QVERIFY(camera.argumentsOf("SaveStill").isEmpty());
@@ -247,25 +304,25 @@ void TestSaveFlow::markerRowSavesNothing()
 
 void TestSaveFlow::oneStillIsOnePerson()
 {
-    TableGrid grid;
-    loadTable(grid, 10);
+    ShownRoster grid;
+    loadTable(grid.model, 10);
     FakeWindow window(grid);
     window.inputs.saveFolder = m_base;
     window.inputs.tableMode = true;
     window.inputs.numberOn = true;
-    grid.setActiveCell(3, 1);
+    grid.view.setActiveCell(3, 1);
     RecordingCaptureControl camera;
     RecordingMessages messages;
-    SaveFlow flow(window, grid, camera, messages);
+    SaveFlow flow(window, grid.model, grid.cursor, camera, messages);
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
-    QCOMPARE(grid.currentRow, 4);
+    QCOMPARE(grid.cursor.currentRow(), 4);
 
     // Ctrl+S again with the same still on show: row 4 gets nothing.
     window.buttons = kSaved;
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::StillFiled);
     QCOMPARE(camera.argumentsOf("SaveStill").size(), 1);
     QCOMPARE(window.writtenBack, QList<int>{3});
-    QCOMPARE(grid.currentRow, 4);
+    QCOMPARE(grid.cursor.currentRow(), 4);
     QCOMPARE(window.inputs.numberText, QStringLiteral("10002"));
     QCOMPARE(window.buttons, kSaved);
     QVERIFY(window.status.contains(QStringLiteral("请先拍摄")));
@@ -279,46 +336,46 @@ void TestSaveFlow::oneStillIsOnePerson()
     // Ordinary mode lists the same still as often as asked.
     window.inputs.tableMode = false;
     window.inputs.typedName = QStringLiteral("DC");
-    grid.setRows(1);
+    grid.model.setRows(1);
     window.formPath();
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
-    QCOMPARE(grid.rows(), 3);
+    QCOMPARE(grid.model.rows(), 3);
 }
 
 void TestSaveFlow::savedPersonLeavingTheViewMakesRoomForTheNext()
 {
     // A filter on the photo column ("照片 = ''"): the saved person drops out
     // of the grid and whoever was below moves up into the row.
-    TableGrid grid;
-    loadTable(grid, 5);
+    ShownRoster grid;
+    loadTable(grid.model, 5);
     FakeWindow window(grid);
     window.inputs.saveFolder = m_base;
     window.inputs.tableMode = true;
     window.removeOnWriteBack = true;
-    grid.setActiveCell(2, 1);
+    grid.view.setActiveCell(2, 1);
     RecordingCaptureControl camera;
     RecordingMessages messages;
-    SaveFlow flow(window, grid, camera, messages);
+    SaveFlow flow(window, grid.model, grid.cursor, camera, messages);
     for (int person = 2; person <= 5; ++person) {
         window.stillFiled = false;
-        QCOMPARE(grid.cellText(grid.currentRow, 2), QStringLiteral("学生%1").arg(person));
+        QCOMPARE(grid.model.cellText(grid.cursor.currentRow(), 2), QStringLiteral("学生%1").arg(person));
         QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
-        QCOMPARE(grid.currentRow, 2);
+        QCOMPARE(grid.cursor.currentRow(), 2);
     }
     QCOMPARE(window.writtenBack, (QList<int>{2, 2, 2, 2}));
     // Everyone from row 2 on was photographed; row 2 is now the empty row.
-    QCOMPARE(grid.rows(), 3);
-    QCOMPARE(grid.cellText(1, 2), QStringLiteral("学生1"));
-    QCOMPARE(grid.cellText(2, 2), QString());
+    QCOMPARE(grid.model.rows(), 3);
+    QCOMPARE(grid.model.cellText(1, 2), QStringLiteral("学生1"));
+    QCOMPARE(grid.model.cellText(2, 2), QString());
 }
 
 void TestSaveFlow::ordinaryModeListsEverySave()
 {
     // GIVEN ordinary mode just chosen: only the header row
-    TableGrid grid;
-    grid.setCols(5);
-    grid.setRows(1);
+    ShownRoster grid;
+    grid.model.setCols(5);
+    grid.model.setRows(1);
     FakeWindow window(grid);
     window.inputs.saveFolder = m_base;
     window.inputs.typedName = QStringLiteral("DC");
@@ -331,24 +388,24 @@ void TestSaveFlow::ordinaryModeListsEverySave()
     window.formPath();
     RecordingCaptureControl camera;
     RecordingMessages messages;
-    SaveFlow flow(window, grid, camera, messages);
+    SaveFlow flow(window, grid.model, grid.cursor, camera, messages);
 
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
-    QCOMPARE(grid.cellText(0, 1), QStringLiteral("文件名"));
-    QCOMPARE(grid.cellText(0, 2), QStringLiteral("保存路径"));
-    QCOMPARE(grid.gridColumnWidth(1), 100);
-    QCOMPARE(grid.gridColumnWidth(2), 300);
+    QCOMPARE(grid.model.cellText(0, 1), QStringLiteral("文件名"));
+    QCOMPARE(grid.model.cellText(0, 2), QStringLiteral("保存路径"));
+    QCOMPARE(grid.view.gridColumnWidth(1), 100);
+    QCOMPARE(grid.view.gridColumnWidth(2), 300);
     // Headers and widths are set with the first entry only.
-    grid.setGridColumnWidth(1, 77);
+    grid.view.setGridColumnWidth(1, 77);
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
-    QCOMPARE(grid.gridColumnWidth(1), 77);
+    QCOMPARE(grid.view.gridColumnWidth(1), 77);
 
-    QCOMPARE(grid.rows(), 4);
+    QCOMPARE(grid.model.rows(), 4);
     for (int r = 1; r <= 3; ++r) {
         const QString path = m_base + QStringLiteral("/DC%1.jpg").arg(10000 + r);
-        QCOMPARE(grid.cellText(r, 1), QStringLiteral("DC"));
-        QCOMPARE(grid.cellText(r, 2), path);
+        QCOMPARE(grid.model.cellText(r, 1), QStringLiteral("DC"));
+        QCOMPARE(grid.model.cellText(r, 2), path);
         QVERIFY(isPicture(path));
     }
     QCOMPARE(window.inputs.numberText, QStringLiteral("10004"));
@@ -362,24 +419,24 @@ void TestSaveFlow::ordinaryModeListsEverySave()
 void TestSaveFlow::ordinaryModeWidensANarrowGrid()
 {
     // A one-field table shown before leaves a grid too narrow for the list.
-    TableGrid grid;
-    grid.setCols(2);
-    grid.setRows(1);
+    ShownRoster grid;
+    grid.model.setCols(2);
+    grid.model.setRows(1);
     FakeWindow window(grid);
     window.inputs.saveFolder = m_base;
     window.inputs.typedName = QStringLiteral("DC");
     window.formPath();
     RecordingCaptureControl camera;
     RecordingMessages messages;
-    SaveFlow flow(window, grid, camera, messages);
+    SaveFlow flow(window, grid.model, grid.cursor, camera, messages);
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
-    QCOMPARE(grid.cellText(1, 2), m_base + "/DC.jpg");
+    QCOMPARE(grid.model.cellText(1, 2), m_base + "/DC.jpg");
 }
 
 void TestSaveFlow::subFoldersAreCreated()
 {
-    TableGrid grid;
-    loadTable(grid, 3);
+    ShownRoster grid;
+    loadTable(grid.model, 3);
     FakeWindow window(grid);
     window.inputs.saveFolder = m_base;
     window.inputs.tableMode = true;
@@ -387,15 +444,15 @@ void TestSaveFlow::subFoldersAreCreated()
     window.inputs.subFolder1Index = 2; // 班级
     window.inputs.subFolder2On = true;
     window.inputs.subFolder2Index = 0; // 学号
-    grid.setActiveCell(1, 1);
+    grid.view.setActiveCell(1, 1);
     const QString path = m_base + "/2班/101/学生1.jpg";
     QCOMPARE(window.naming.photoPath, path);
     RecordingCaptureControl camera;
     RecordingMessages messages;
-    SaveFlow flow(window, grid, camera, messages);
+    SaveFlow flow(window, grid.model, grid.cursor, camera, messages);
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Saved);
     QVERIFY(isPicture(path));
-    QCOMPARE(grid.currentRow, 2);
+    QCOMPARE(grid.cursor.currentRow(), 2);
 
     // Existing levels are used as they are.
     window.stillFiled = false;
@@ -444,9 +501,9 @@ void TestSaveFlow::interruptions()
     QFETCH(bool, cameraFails);
     QFETCH(QString, leftBehind);
 
-    TableGrid grid;
-    loadTable(grid, 5);
-    grid.setCellText(2, 3, classCell);
+    ShownRoster grid;
+    loadTable(grid.model, 5);
+    grid.model.setCellText(2, 3, classCell);
     FakeWindow window(grid);
     window.inputs.saveFolder = saveFolder.isEmpty() ? m_base : m_base + "/" + saveFolder;
     window.inputs.tableMode = tableMode;
@@ -460,22 +517,22 @@ void TestSaveFlow::interruptions()
         QFile f(m_base + "/" + blockingFile);
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
-    grid.setActiveCell(2, 1);
+    grid.view.setActiveCell(2, 1);
     window.formPath();
     RecordingCaptureControl camera;
     if (cameraFails)
         camera.failing << QStringLiteral("SaveStill");
     RecordingMessages messages;
 
-    SaveFlow flow(window, grid, camera, messages);
+    SaveFlow flow(window, grid.model, grid.cursor, camera, messages);
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::Failed);
 
     QCOMPARE(window.buttons, kInterrupted);
     QVERIFY(messages.messages.isEmpty());
     QVERIFY(window.writtenBack.isEmpty());
     QCOMPARE(window.inputs.numberText, QStringLiteral("10001"));
-    QCOMPARE(grid.activeRow(), 2);
-    QCOMPARE(grid.rows(), 7);
+    QCOMPARE(grid.view.activeRow(), 2);
+    QCOMPARE(grid.model.rows(), 7);
     QCOMPARE(window.centred, 0);
     QVERIFY(!window.status.isEmpty());
     const QStringList left = QDir(m_base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
@@ -497,14 +554,14 @@ void TestSaveFlow::nameChecks()
     QFETCH(bool, tableMode);
     QFETCH(bool, focused);
 
-    TableGrid grid;
-    loadTable(grid, 5);
+    ShownRoster grid;
+    loadTable(grid.model, 5);
     FakeWindow window(grid);
     window.inputs.saveFolder = m_base;
     window.inputs.tableMode = tableMode;
     window.inputs.typedName = QStringLiteral("DC");
     window.inputs.numberOn = true;
-    grid.setActiveCell(2, 1);
+    grid.view.setActiveCell(2, 1);
     window.formPath();
     // The operator then empties the name: the state keeps the last path.
     window.inputs.name1Index = -1;
@@ -513,7 +570,7 @@ void TestSaveFlow::nameChecks()
     RecordingCaptureControl camera;
     RecordingMessages messages;
 
-    SaveFlow flow(window, grid, camera, messages);
+    SaveFlow flow(window, grid.model, grid.cursor, camera, messages);
     QCOMPARE(flow.run(window.naming, window.inputs), SaveFlow::Outcome::NoName);
 
     QCOMPARE(messages.texts(), QStringList{"没有设置文件名，请先设置！"});

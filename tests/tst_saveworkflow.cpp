@@ -9,6 +9,7 @@
 #include "app/Form1.h"
 #include "app/SettingsStore.h"
 #include "capture/CaptureFactory.h"
+#include "data/RosterModel.h"
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
@@ -145,7 +146,7 @@ void SaveWorkflowSuite::startUpFormsTheDefaultPath()
     const QString expected = SettingsStore::defaultSaveFolder() + QStringLiteral("/DC.jpg");
     QCOMPARE(win.photoPath(), expected);
     QCOMPARE(win.w<QLineEdit>("Text2")->text(), kText2Prefix + expected);
-    QCOMPARE(win.form->naming().photoName, QStringLiteral("DC"));
+    QCOMPARE(win.session().naming.photoName, QStringLiteral("DC"));
     QVERIFY(win.messages.messages.isEmpty());
     QCOMPARE(win.w<QCheckBox>("Chekzm")->text(), QStringLiteral("带扩展名jpg"));
 }
@@ -351,13 +352,13 @@ void SaveWorkflowSuite::ordinaryThreeSavesWithTheCamera()
         const QString file = win.path(names.at(i));
         QCOMPARE(pictureSize(file), QSize(150, 200));
         QCOMPARE(win.buttons(), QStringLiteral("01010"));
-        QCOMPARE(grid->rows(), i + 2);
-        QCOMPARE(grid->cellText(i + 1, 1), QStringLiteral("DC"));
-        QCOMPARE(grid->cellText(i + 1, 2), file);
+        QCOMPARE(grid->roster()->rows(), i + 2);
+        QCOMPARE(grid->roster()->cellText(i + 1, 1), QStringLiteral("DC"));
+        QCOMPARE(grid->roster()->cellText(i + 1, 2), file);
         QVERIFY2(win.form->statusText().contains(file), qPrintable(win.form->statusText()));
     }
-    QCOMPARE(grid->cellText(0, 1), QStringLiteral("文件名"));
-    QCOMPARE(grid->cellText(0, 2), QStringLiteral("保存路径"));
+    QCOMPARE(grid->roster()->cellText(0, 1), QStringLiteral("文件名"));
+    QCOMPARE(grid->roster()->cellText(0, 2), QStringLiteral("保存路径"));
     QCOMPARE(grid->gridColumnWidth(2), 300);
     QCOMPARE(win.w<QLineEdit>("Texqbm")->text(), QStringLiteral("10004"));
     QCOMPARE(win.photoPath(), win.path("DC10004.jpg"));
@@ -419,7 +420,7 @@ void SaveWorkflowSuite::overwriteAnsweredNo()
     QCOMPARE(kept.readAll(), QByteArray("earlier photo"));
     QCOMPARE(win.w<QLineEdit>("Texqbm")->text(), QStringLiteral("10001"));
     QCOMPARE(win.buttons(), before);
-    QCOMPARE(win.form->grid()->rows(), 1);
+    QCOMPARE(win.form->grid()->roster()->rows(), 1);
 
     // Yes replaces it, and the earlier photo goes to the trash (the one of
     // the test's own home), not away; even from an account whose data
@@ -492,7 +493,7 @@ void SaveWorkflowSuite::missingSaveFolderEndsTheSave()
     QCOMPARE(camera.calls.last(), QStringLiteral("SaveStill(%1/DC.jpg)").arg(missing));
     QVERIFY(!QFileInfo::exists(missing));
     QVERIFY(win.messages.messages.isEmpty());
-    QCOMPARE(win.form->grid()->rows(), 1);
+    QCOMPARE(win.form->grid()->roster()->rows(), 1);
     QVERIFY2(win.form->statusText().startsWith(QStringLiteral("照片未保存")),
              qPrintable(win.form->statusText()));
 }
@@ -515,7 +516,7 @@ void SaveWorkflowSuite::listedPhotoFollowsTheRow()
     for (int row : {1, 2, 1}) {
         const QRect cell = grid->visualRect(grid->model()->index(row - 1, 0));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
-        QCOMPARE(grid->currentRow, row);
+        QCOMPARE(grid->cursor()->currentRow(), row);
         QVERIFY(near(previewColour(win), colours[row - 1]));
     }
 }
@@ -598,7 +599,7 @@ void SaveWorkflowSuite::keyboardCycle()
     QTest::keyClick(form, Qt::Key_S, Qt::AltModifier);
     QTRY_VERIFY(win.w<QMenu>("phoset")->isVisible());
     QTest::keyClick(win.w<QMenu>("phoset"), Qt::Key_Escape);
-    QCOMPARE(win.form->grid()->rows(), 3);
+    QCOMPARE(win.form->grid()->roster()->rows(), 3);
 }
 
 void SaveWorkflowSuite::tableSessionWalksTheRoster()
@@ -607,7 +608,7 @@ void SaveWorkflowSuite::tableSessionWalksTheRoster()
     Window win(&camera);
     win.tableSession();
     TableGrid *grid = win.form->grid();
-    QCOMPARE(grid->currentRow, 1);
+    QCOMPARE(grid->cursor()->currentRow(), 1);
     QCOMPARE(win.photoPath(), win.path("一班/张三10001.jpg"));
     win.w<QCheckBox>("Chezd")->setChecked(true);
     win.w<QComboBox>("Comzd")->setCurrentIndex(3);
@@ -624,8 +625,8 @@ void SaveWorkflowSuite::tableSessionWalksTheRoster()
         // Written into that person's record, and the grid shows it.
         const QString stored = QFileInfo(files.at(i)).completeBaseName();
         QCOMPARE(win.roster->rows.at(i).at(3).textValue(), stored);
-        QCOMPARE(grid->cellText(i + 1, 4), stored);
-        QCOMPARE(grid->currentRow, i + 2);
+        QCOMPARE(grid->roster()->cellText(i + 1, 4), stored);
+        QCOMPARE(grid->cursor()->currentRow(), i + 2);
         QCOMPARE(grid->activeRow(), i + 2);
         QCOMPARE(win.buttons(), QStringLiteral("01010"));
         QVERIFY2(win.form->statusText().contains(QStringLiteral("转到第 %1 行").arg(i + 2)),
@@ -633,7 +634,7 @@ void SaveWorkflowSuite::tableSessionWalksTheRoster()
     }
     QCOMPARE(win.w<QLineEdit>("Texqbm")->text(), QStringLiteral("10004"));
     // The trailing empty row: no name, so no path.
-    QCOMPARE(grid->currentRow, 4);
+    QCOMPARE(grid->cursor()->currentRow(), 4);
     QCOMPARE(win.photoPath(), QString());
 
     win.button("Command4")->click();
@@ -651,7 +652,7 @@ void SaveWorkflowSuite::tableSessionWalksTheRoster()
     // the placeholder when there is none.
     win.w<QLineEdit>("Texqbm")->setText(QStringLiteral("10001"));
     grid->setActiveCell(1, 2);
-    QCOMPARE(grid->currentRow, 1);
+    QCOMPARE(grid->cursor()->currentRow(), 1);
     QCOMPARE(win.photoPath(), win.path("一班/张三10001.jpg"));
     QVERIFY(near(previewColour(win), camera.stillColour));
     grid->setActiveCell(2, 2);
@@ -669,11 +670,11 @@ void SaveWorkflowSuite::clickReformsThePath()
     grid->setActiveCell(2, 1);
     QCOMPARE(win.photoPath(), win.path("二班/李四10001.jpg"));
     // A change the grid does not announce: only the click picks it up.
-    grid->setCellText(2, 2, QStringLiteral("李四光"));
-    grid->currentRow = 3;
+    grid->roster()->setCellText(2, 2, QStringLiteral("李四光"));
+    grid->cursor()->setCurrentRow(3);
     const QRect cell = grid->visualRect(grid->model()->index(1, 1));
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
-    QCOMPARE(grid->currentRow, 2);
+    QCOMPARE(grid->cursor()->currentRow(), 2);
     QCOMPARE(win.photoPath(), win.path("二班/李四光10001.jpg"));
 }
 
@@ -683,7 +684,7 @@ void SaveWorkflowSuite::refusedSubFolderIsReported()
     Window win(&camera);
     win.tableSession();
     TableGrid *grid = win.form->grid();
-    grid->setCellText(2, 3, QStringLiteral(".."));
+    grid->roster()->setCellText(2, 3, QStringLiteral(".."));
     grid->setActiveCell(2, 1);
     QCOMPARE(win.photoPath(), QString());
     QVERIFY2(win.form->statusText().contains(QStringLiteral("“..”")), qPrintable(win.form->statusText()));
@@ -712,7 +713,7 @@ void SaveWorkflowSuite::engineSessionWritesNamesBack()
         maker.add({"3", "王五", "一班", ""});
         QVERIFY(maker.write(table));
     }
-    DataSource &ds = win.form->dataSource();
+    DataSource &ds = win.session().source;
     ds.databasePath = table;
     ds.connectString = QStringLiteral("dBASE IV");
     ds.tableName = QStringLiteral("[class]");
@@ -721,7 +722,7 @@ void SaveWorkflowSuite::engineSessionWritesNamesBack()
     ds.fieldTypes = {10, 10, 10, 10};
     win.w<QRadioButton>("Option1")->setChecked(true);
     TableGrid *grid = win.form->grid();
-    QCOMPARE(grid->rows(), 5);
+    QCOMPARE(grid->roster()->rows(), 5);
     win.w<QLineEdit>("Text1")->setText(win.save.path());
     win.w<QComboBox>("Comfname1")->setCurrentIndex(1);
     win.w<QCheckBox>("Cheqbm")->click();
@@ -739,14 +740,14 @@ void SaveWorkflowSuite::engineSessionWritesNamesBack()
         win.button("Command8")->click();
         QCOMPARE(pictureSize(win.path(names.at(i) + QStringLiteral(".jpg"))), QSize(150, 200));
         // Written into the record, reloaded, and on to the next row.
-        QCOMPARE(grid->cellText(i + 1, 4), names.at(i));
-        QCOMPARE(grid->currentRow, i + 2);
+        QCOMPARE(grid->roster()->cellText(i + 1, 4), names.at(i));
+        QCOMPARE(grid->cursor()->currentRow(), i + 2);
         QCOMPARE(win.form->statusText(), QStringLiteral("照片已保存：%1；转到第 %2 行")
                                              .arg(win.path(names.at(i) + QStringLiteral(".jpg")))
                                              .arg(i + 2));
     }
-    QCOMPARE(grid->rows(), 5);
-    QCOMPARE(grid->cellText(4, 1), QString());
+    QCOMPARE(grid->roster()->rows(), 5);
+    QCOMPARE(grid->roster()->cellText(4, 1), QString());
     win.button("Command4")->click();
     win.button("Command3")->click();
     win.button("Command8")->click();
@@ -756,7 +757,7 @@ void SaveWorkflowSuite::engineSessionWritesNamesBack()
 
     // The data file itself holds the names.
     auto db = OpenDatabase(ds);
-    TableGrid check;
+    RosterModel check;
     LoadTable(*db, ds, check);
     for (int i = 0; i < names.size(); ++i)
         QCOMPARE(check.cellText(i + 1, 4), names.at(i));
@@ -772,7 +773,7 @@ void SaveWorkflowSuite::rosterFixtureToItsEnd()
     const QString table = win.path(QStringLiteral("roster.dbf"));
     QVERIFY(QFile::copy(source, table));
     QFile::setPermissions(table, QFile::ReadOwner | QFile::WriteOwner);
-    DataSource &ds = win.form->dataSource();
+    DataSource &ds = win.session().source;
     ds.databasePath = table;
     ds.connectString = QStringLiteral("dBASE IV");
     ds.tableName = QStringLiteral("[roster]");
@@ -780,11 +781,10 @@ void SaveWorkflowSuite::rosterFixtureToItsEnd()
     ds.keyCount = 1;
     ds.fieldTypes = {10, 10, 10, 7, 8, 10};
     TableGrid *grid = win.form->grid();
-    grid->resumeRow = 29;
-    grid->resumeColumn = 1;
+    grid->cursor()->setResume(29, 1);
     win.w<QRadioButton>("Option1")->setChecked(true);
-    QCOMPARE(grid->rows(), 32);
-    QCOMPARE(grid->currentRow, 29);
+    QCOMPARE(grid->roster()->rows(), 32);
+    QCOMPARE(grid->cursor()->currentRow(), 29);
     win.w<QLineEdit>("Text1")->setText(win.save.path());
     win.w<QComboBox>("Comfname1")->setCurrentIndex(1);
     win.w<QCheckBox>("Cheqbm")->click();
@@ -795,7 +795,7 @@ void SaveWorkflowSuite::rosterFixtureToItsEnd()
 
     win.button("Command1")->click();
     for (int row : {29, 30}) {
-        const QString name = grid->cellText(row, 2);
+        const QString name = grid->roster()->cellText(row, 2);
         QVERIFY(!name.isEmpty());
         if (row > 29)
             win.button("Command4")->click();
@@ -803,7 +803,7 @@ void SaveWorkflowSuite::rosterFixtureToItsEnd()
         win.button("Command8")->click();
         const QString file = win.path(name + QString::number(10001 + row - 29) + QStringLiteral(".jpg"));
         QCOMPARE(pictureSize(file), QSize(150, 200));
-        QCOMPARE(grid->currentRow, row + 1);
+        QCOMPARE(grid->cursor()->currentRow(), row + 1);
         QVERIFY2(win.form->statusText().contains(QStringLiteral("文件名未写入数据表")),
                  qPrintable(win.form->statusText()));
     }
@@ -849,7 +849,7 @@ void SaveWorkflowSuite::accessRosterThroughTheWindowWithThreePhotos()
     QVERIFY(QTest::qWaitFor([&] { return open.isNull(); }));
 
     TableGrid *grid = win.form->grid();
-    QCOMPARE(grid->rows(), 5);
+    QCOMPARE(grid->roster()->rows(), 5);
     win.w<QLineEdit>("Text1")->setText(win.save.path());
     win.w<QCheckBox>("Cheqbm")->click();
     win.w<QCheckBox>("Chezd")->setChecked(true);
@@ -866,8 +866,8 @@ void SaveWorkflowSuite::accessRosterThroughTheWindowWithThreePhotos()
         win.button("Command8")->click();
         const QString name = QStringLiteral("%1%2.jpg").arg(i + 1).arg(10001 + i);
         QCOMPARE(pictureSize(win.path(name)), QSize(150, 200));
-        QCOMPARE(grid->cellText(i + 1, 2), name);
-        QCOMPARE(grid->currentRow, i + 2);
+        QCOMPARE(grid->roster()->cellText(i + 1, 2), name);
+        QCOMPARE(grid->cursor()->currentRow(), i + 2);
         expected[table].rows[i][1] = name;
     }
     QVERIFY(win.messages.texts().isEmpty());

@@ -1,10 +1,21 @@
+#include "data/RosterModel.h"
 #include "data/TableGrid.h"
 
 #include <QHeaderView>
 #include <QSignalSpy>
 #include <QtTest>
 
-// The grid in grid coordinates: header row 0, row-header column 0.
+namespace {
+// A grid showing a roster of its own.
+struct ShownGrid : TableGrid
+{
+    RosterModel roster;
+    ShownGrid() { showRoster(&roster, nullptr); }
+    ~ShownGrid() override { showRoster(nullptr, nullptr); }
+};
+} // namespace
+
+// The roster and its grid in grid coordinates: header row 0, row-header column 0.
 class TstTableGrid : public QObject
 {
     Q_OBJECT
@@ -37,16 +48,16 @@ void TstTableGrid::appendRowPutsPartsFromColumnOne()
     QFETCH(int, cols);
     QFETCH(QStringList, parts);
     QFETCH(QStringList, cells);
-    TableGrid grid;
-    grid.setCols(cols);
-    grid.setRows(1);
-    grid.appendRow(parts, true);
-    QCOMPARE(grid.rows(), 2);
+    ShownGrid grid;
+    grid.roster.setCols(cols);
+    grid.roster.setRows(1);
+    grid.roster.appendRow(parts, true);
+    QCOMPARE(grid.roster.rows(), 2);
     QStringList got;
-    for (int c = 1; c < grid.cols(); ++c)
-        got << grid.cellText(1, c);
+    for (int c = 1; c < grid.roster.cols(); ++c)
+        got << grid.roster.cellText(1, c);
     QCOMPARE(got, cells);
-    QCOMPARE(grid.cells()->rowCount(), 1);
+    QCOMPARE(grid.roster.rowCount(), 1);
 }
 
 void TstTableGrid::cellsOutsideTheGridReadEmpty_data()
@@ -63,43 +74,43 @@ void TstTableGrid::cellsOutsideTheGridReadEmpty()
 {
     QFETCH(int, row);
     QFETCH(int, column);
-    TableGrid grid;
-    grid.setCols(3);
-    grid.setRows(3);
-    grid.setCellText(row, column, QStringLiteral("x")); // ignored, no crash
-    QCOMPARE(grid.cellText(row, column), QString());
-    QCOMPARE(grid.rows(), 3);
-    QCOMPARE(grid.cols(), 3);
+    ShownGrid grid;
+    grid.roster.setCols(3);
+    grid.roster.setRows(3);
+    grid.roster.setCellText(row, column, QStringLiteral("x")); // ignored, no crash
+    QCOMPARE(grid.roster.cellText(row, column), QString());
+    QCOMPARE(grid.roster.rows(), 3);
+    QCOMPARE(grid.roster.cols(), 3);
 }
 
 void TstTableGrid::bulkLoadKeepsColumnWidths()
 {
-    TableGrid grid;
-    grid.setCols(3);
-    grid.setRedraw(false);
-    grid.setCols(12);
+    ShownGrid grid;
+    grid.roster.setCols(3);
+    grid.roster.beginBulk();
+    grid.roster.setCols(12);
     for (int c = 1; c < 12; ++c)
         grid.setGridColumnWidth(c, 50 + c);
-    grid.appendRow({QStringLiteral("a")}, false);
-    grid.setRedraw(true);
-    QCOMPARE(grid.cells()->columnCount(), 11);
+    grid.roster.appendRow({QStringLiteral("a")}, false);
+    grid.roster.endBulk();
+    QCOMPARE(grid.roster.columnCount(), 11);
     for (int c = 1; c < 12; ++c)
         QCOMPARE(grid.gridColumnWidth(c), 50 + c);
 }
 
 void TstTableGrid::bulkLoadReachesTheViewOnResume()
 {
-    TableGrid grid;
-    grid.setCols(3);
-    grid.setRows(1);
-    QSignalSpy reset(grid.cells(), &QAbstractItemModel::modelReset);
-    grid.setRedraw(false);
+    ShownGrid grid;
+    grid.roster.setCols(3);
+    grid.roster.setRows(1);
+    QSignalSpy reset(&grid.roster, &QAbstractItemModel::modelReset);
+    grid.roster.beginBulk();
     for (int i = 0; i < 1000; ++i)
-        grid.appendRow({QString::number(i), QStringLiteral("x")}, false);
-    grid.setCellText(0, 1, QStringLiteral("学号"));
-    grid.setRedraw(true);
+        grid.roster.appendRow({QString::number(i), QStringLiteral("x")}, false);
+    grid.roster.setCellText(0, 1, QStringLiteral("学号"));
+    grid.roster.endBulk();
     QCOMPARE(reset.count(), 1);
-    QCOMPARE(grid.cells()->rowCount(), 1000);
+    QCOMPARE(grid.roster.rowCount(), 1000);
     QCOMPARE(grid.model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("学号"));
     QCOMPARE(grid.model()->data(grid.model()->index(999, 0)).toString(), QStringLiteral("999"));
     QVERIFY(grid.updatesEnabled());
@@ -107,9 +118,9 @@ void TstTableGrid::bulkLoadReachesTheViewOnResume()
 
 void TstTableGrid::activeCellRaisesRowChangeEvenOnTheSameRow()
 {
-    TableGrid grid;
-    grid.setCols(3);
-    grid.setRows(5);
+    ShownGrid grid;
+    grid.roster.setCols(3);
+    grid.roster.setRows(5);
     QSignalSpy rows(&grid, &TableGrid::rowChanged);
     grid.setActiveCell(2, 1);
     grid.setActiveCell(2, 2);
@@ -125,14 +136,14 @@ void TstTableGrid::activeCellRaisesRowChangeEvenOnTheSameRow()
 
 void TstTableGrid::rowHeaderAttributeAndCodes()
 {
-    TableGrid grid;
-    grid.setCols(3);
-    grid.setRows(3);
-    grid.cells()->setRowHeaderAttribute(2, QLatin1Char('U'));
-    grid.cells()->setRowHeaderAttribute(9, QLatin1Char('U')); // ignored
-    QCOMPARE(grid.cells()->rowHeaderAttribute(2), QLatin1Char('U'));
-    QCOMPARE(grid.cells()->rowHeaderAttribute(1), QChar());
-    grid.cells()->setColumnCode(2, 5);
+    ShownGrid grid;
+    grid.roster.setCols(3);
+    grid.roster.setRows(3);
+    grid.roster.setRowHeaderAttribute(2, QLatin1Char('U'));
+    grid.roster.setRowHeaderAttribute(9, QLatin1Char('U')); // ignored
+    QCOMPARE(grid.roster.rowHeaderAttribute(2), QLatin1Char('U'));
+    QCOMPARE(grid.roster.rowHeaderAttribute(1), QChar());
+    grid.roster.setColumnCode(2, 5);
     const QModelIndex number = grid.model()->index(0, 1);
     QCOMPARE(grid.model()->data(number, Qt::TextAlignmentRole).toInt(),
              int(Qt::AlignRight | Qt::AlignVCenter));

@@ -1,7 +1,7 @@
 #include "DbfMaker.h"
 
 #include "data/DataSource.h"
-#include "data/TableGrid.h"
+#include "data/RosterModel.h"
 #include "data/TableLoader.h"
 #include "data/WriteBack.h"
 #include "data/engine/Database.h"
@@ -214,7 +214,7 @@ void TstWriteBack::runner()
     ds.fieldTypes = {DaoText, DaoText, DaoText, DaoDouble, DaoDate, DaoText};
     ds.keyColumns = keyColumns;
     ds.keyCount = qint16(keyColumns.size());
-    TableGrid grid;
+    RosterModel grid;
     LoadTable(*OpenDatabase(ds), ds, grid);
 
     WriteBackRequest request;
@@ -229,7 +229,7 @@ void TstWriteBack::runner()
     QCOMPARE(result.statusText().isEmpty(),
              result.status == Status::Written || result.status == Status::SwitchedOff);
 
-    TableGrid after;
+    RosterModel after;
     LoadTable(*OpenDatabase(ds), ds, after);
     QCOMPARE(after.cellText(row, 6), cell);
     for (int r = 1; r < after.rows(); ++r)
@@ -248,7 +248,7 @@ void TstWriteBack::readOnlyFileIsReported()
     ds.tableName = QStringLiteral("[roster]");
     ds.fieldTypes = {DaoText, DaoText, DaoText, DaoDouble, DaoDate, DaoText};
     ds.keyColumns = {1};
-    TableGrid grid;
+    RosterModel grid;
     LoadTable(*OpenDatabase(ds), ds, grid);
     QFile::setPermissions(ds.databasePath, QFileDevice::ReadOwner);
     WriteBackRequest request{true, 5, false, QString(), QStringLiteral("p"), 1};
@@ -268,7 +268,7 @@ void TstWriteBack::lockedFileIsReportedInChinese()
     ds.tableName = QStringLiteral("[roster]");
     ds.fieldTypes = {DaoText, DaoText, DaoText, DaoDouble, DaoDate, DaoText};
     ds.keyColumns = {1};
-    TableGrid grid;
+    RosterModel grid;
     LoadTable(*OpenDatabase(ds), ds, grid);
     QFile file(ds.databasePath);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -345,7 +345,7 @@ void TstWriteBack::onlyAKeyOfOnePersonWrites()
     ds.fieldTypes = {DaoText, DaoText, DaoText};
     ds.keyColumns = {1};
     ds.keyCount = 1;
-    TableGrid grid;
+    RosterModel grid;
     LoadTable(*OpenDatabase(ds), ds, grid);
     QCOMPARE(grid.rows(), 11);
     QFile file(ds.databasePath);
@@ -399,7 +399,7 @@ void TstWriteBack::markerRowIsNobody()
     ds.keyColumns = {1};
     ds.keyCount = 1;
     ds.whereClause = QStringLiteral(" where XH='nobody'");
-    TableGrid grid;
+    RosterModel grid;
     LoadTable(*OpenDatabase(ds), ds, grid);
     QCOMPARE(grid.rows(), 2);
     QCOMPARE(grid.cellText(1, 1), NoRecordsMarker());
@@ -428,7 +428,7 @@ void TstWriteBack::thousandWriteBacksChangeOnlyTheTarget()
     ds.fieldTypes = {DaoText, DaoText, DaoText, DaoDouble, DaoDate, DaoText};
     ds.keyColumns = {1, 2};
     ds.keyCount = 2;
-    TableGrid grid;
+    RosterModel grid;
     LoadTable(*OpenDatabase(ds), ds, grid);
 
     for (int i = 0; i < 1000; ++i) {
@@ -454,7 +454,7 @@ void TstWriteBack::thousandWriteBacksChangeOnlyTheTarget()
             continue;
         QVERIFY2(before.at(b) == after.at(b), qPrintable(QStringLiteral("byte %1 changed").arg(b)));
     }
-    TableGrid reloaded;
+    RosterModel reloaded;
     LoadTable(*OpenDatabase(ds), ds, reloaded);
     for (int r = 1; r <= 30; ++r) {
         const int m = r - 1;

@@ -3,6 +3,8 @@
 #include "app/LeaveCheck.h"
 #include "app/PictureChecks.h"
 #include "capture/CaptureControl.h"
+#include "data/RosterCursor.h"
+#include "data/RosterModel.h"
 #include "data/TableGrid.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
@@ -33,12 +35,13 @@ void setPointSize(QLabel *label, double points)
 }
 } // namespace
 
-CaptionPanel::CaptionPanel(const Controls &controls, const TableGrid &grid, const NamingState &naming,
-                           CaptureControl *capture, MessageService *messages, DialogService *dialogs,
-                           QWidget *window)
+CaptionPanel::CaptionPanel(const Controls &controls, const TableGrid &grid, const RosterModel &roster,
+                           const RosterCursor &cursor, const NamingState &naming, CaptureControl *capture,
+                           MessageService *messages, DialogService *dialogs, QWidget *window)
     : QObject(window)
     , m_c(controls)
-    , m_grid(grid)
+    , m_roster(roster)
+    , m_cursor(cursor)
     , m_naming(naming)
     , m_capture(capture)
     , m_messages(messages)
@@ -76,8 +79,8 @@ CaptionPanel::CaptionPanel(const Controls &controls, const TableGrid &grid, cons
     // What else the line depends on: its place, the row, the photo's name.
     for (QLineEdit *box : {m_c.Texleft, m_c.Textop, m_c.Text2})
         connect(box, &QLineEdit::textChanged, this, &CaptionPanel::refresh);
-    connect(&m_grid, &TableGrid::rowChanged, this, &CaptionPanel::refresh);
-    connect(&m_grid, &TableGrid::cellClicked, this, &CaptionPanel::refresh);
+    connect(&grid, &TableGrid::rowChanged, this, &CaptionPanel::refresh);
+    connect(&grid, &TableGrid::cellClicked, this, &CaptionPanel::refresh);
     connect(m_c.Option1, &QRadioButton::toggled, this, &CaptionPanel::refresh);
 }
 
@@ -105,10 +108,10 @@ QString CaptionPanel::sourceText(int source) const
         // Without a table the columns name no cells.
         if (!m_c.Option1->isChecked() || m_c.Cheta->checkState() == Qt::PartiallyChecked)
             return {};
-        const int row = m_grid.currentRow;
+        const int row = m_cursor.currentRow();
         auto cell = [&](const QComboBox *column) {
             const int index = column->currentIndex();
-            return index < 0 ? QString() : m_grid.cellText(row, index + 1);
+            return index < 0 ? QString() : m_roster.cellText(row, index + 1);
         };
         QString text = cell(m_c.Comt1);
         if (m_c.Cheta->checkState() == Qt::Checked)

@@ -8,6 +8,8 @@
 class CaptureControl;
 class DialogService;
 class MessageService;
+class RosterCursor;
+class RosterModel;
 class TableGrid;
 class QCheckBox;
 class QComboBox;
@@ -55,8 +57,9 @@ public:
         TypedText = 2,
     };
 
-    CaptionPanel(const Controls &controls, const TableGrid &grid, const NamingState &naming,
-                 CaptureControl *capture, MessageService *messages, DialogService *dialogs, QWidget *window);
+    CaptionPanel(const Controls &controls, const TableGrid &grid, const RosterModel &roster,
+                 const RosterCursor &cursor, const NamingState &naming, CaptureControl *capture,
+                 MessageService *messages, DialogService *dialogs, QWidget *window);
 
     // The line's text for a source, as it stands now: the next photo's name;
     // the current row's cells of Comt1 and, while Cheta is ticked, Comt2
@@ -86,7 +89,8 @@ private:
     QString positionCheck(const QString &text, const QLineEdit *cropSide);
 
     Controls m_c;
-    const TableGrid &m_grid;
+    const RosterModel &m_roster;
+    const RosterCursor &m_cursor;
     const NamingState &m_naming;
     CaptureControl *m_capture;
     MessageService *m_messages;

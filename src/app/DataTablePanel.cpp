@@ -1,6 +1,8 @@
 #include "app/DataTablePanel.h"
 
 #include "data/FailureText.h"
+#include "data/RosterCursor.h"
+#include "data/RosterModel.h"
 #include "data/RowFilter.h"
 #include "data/TableGrid.h"
 #include "data/TableLoader.h"
@@ -21,11 +23,14 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 
-DataTablePanel::DataTablePanel(const Controls &controls, DataSource &ds, const NamingState &naming,
-                               MessageService *messages, DialogService *dialogs, QWidget *window)
+DataTablePanel::DataTablePanel(const Controls &controls, DataSource &ds, RosterModel &roster,
+                               RosterCursor &cursor, const NamingState &naming, MessageService *messages,
+                               DialogService *dialogs, QWidget *window)
     : QObject(window)
     , m_c(controls)
     , m_ds(ds)
+    , m_roster(roster)
+    , m_cursor(cursor)
     , m_naming(naming)
     , m_messages(messages)
     , m_dialogs(dialogs)
@@ -83,18 +88,15 @@ void DataTablePanel::takeChosenTable(const DataSource &chosen)
     m_ds.keyColumns = chosen.keyColumns;
     m_ds.keyCount = chosen.keyCount;
     // A roster just opened starts on its first person.
-    TableGrid *g = m_c.Grid1;
-    g->resumeRow = 1;
-    g->resumeColumn = 1;
+    m_cursor.setResume(1, 1);
 
     emit tableChosen();
 }
 
 bool DataTablePanel::loadIntoGrid()
 {
-    TableGrid *g = m_c.Grid1;
     // Data-table mode always shows every row, whatever the filter lists say.
-    const GridLoad loaded = LoadIntoGrid(m_ds, QString(), *g);
+    const GridLoad loaded = LoadIntoGrid(m_ds, QString(), m_roster);
     m_tableWarnings = loaded.warnings.isEmpty()
                           ? QString()
                           : QStringLiteral("注意：") + loaded.warnings.join(QStringLiteral("；"));
@@ -105,7 +107,7 @@ bool DataTablePanel::loadIntoGrid()
     if (!loaded.load.caption.isEmpty())
         m_c.Frame4->setTitle(loaded.load.caption);
     fitColumns();
-    g->setActiveCell(g->resumeRow, g->resumeColumn);
+    m_cursor.resume();
     emit gridReloaded();
     return true;
 }
@@ -113,9 +115,9 @@ bool DataTablePanel::loadIntoGrid()
 void DataTablePanel::reloadThroughFilter()
 {
     QString error;
-    m_c.Frame4->setTitle(ReloadThroughFilter(m_ds, *m_c.Grid1, &error));
+    m_c.Frame4->setTitle(ReloadThroughFilter(m_ds, m_roster, &error));
     fitColumns();
-    m_c.Grid1->setActiveCell(1, 1);
+    m_cursor.moveTo(1, 1);
     if (!error.isEmpty())
         emit status(QStringLiteral("数据表无法载入：") + error);
     emit gridReloaded();
@@ -124,9 +126,8 @@ void DataTablePanel::reloadThroughFilter()
 QString DataTablePanel::loadedTableIdentity() const
 {
     QStringList parts{m_ds.databasePath, m_ds.connectString, m_ds.tableName};
-    const TableGrid *g = m_c.Grid1;
-    for (int c = 1; c < g->cols(); ++c)
-        parts << g->cellText(0, c);
+    for (int c = 1; c < m_roster.cols(); ++c)
+        parts << m_roster.cellText(0, c);
     return parts.join(QLatin1Char('\n'));
 }
 
@@ -140,12 +141,12 @@ void DataTablePanel::fitColumns()
     TableGrid *g = m_c.Grid1;
     const QFontMetrics cellMetrics(g->font());
     const QFontMetrics headerMetrics(g->horizontalHeader()->font());
-    const int lastRow = qMin(g->rows() - 1, sampleRows);
-    for (int c = 1; c < g->cols(); ++c) {
+    const int lastRow = qMin(m_roster.rows() - 1, sampleRows);
+    for (int c = 1; c < m_roster.cols(); ++c) {
         const int loaded = g->gridColumnWidth(c);
-        int width = headerMetrics.horizontalAdvance(g->cellText(0, c)) + 16;
+        int width = headerMetrics.horizontalAdvance(m_roster.cellText(0, c)) + 16;
         for (int r = 1; r <= lastRow; ++r)
-            width = qMax(width, cellMetrics.horizontalAdvance(g->cellText(r, c)) + 10);
+            width = qMax(width, cellMetrics.horizontalAdvance(m_roster.cellText(r, c)) + 10);
         g->setGridColumnWidth(c, qMax(loaded, qMin(width, widest)));
     }
 }
@@ -153,7 +154,7 @@ void DataTablePanel::fitColumns()
 void DataTablePanel::refreshColumnPickers()
 {
     const QScopedValueRollback quiet(m_programChoosing, true);
-    RefreshColumnPickers(*m_c.Grid1, m_c.Combo1, m_c.Combo2, m_c.Comkb1, m_c.Comkb2, m_c.Comfname1,
+    RefreshColumnPickers(m_roster, m_c.Combo1, m_c.Combo2, m_c.Comkb1, m_c.Comkb2, m_c.Comfname1,
                          m_c.Comfname2, m_c.Comzd, m_c.Comt1, m_c.Comt2);
     m_pickerKeys = m_ds.keyColumns;
 }
@@ -170,8 +171,8 @@ void DataTablePanel::followKeys()
     {
         const QSignalBlocker quiet(m_c.Comzd);
         m_c.Comzd->clear();
-        for (int c = 1; c < m_c.Grid1->cols(); ++c)
-            m_c.Comzd->addItem(m_c.Grid1->cellText(0, c));
+        for (int c = 1; c < m_roster.cols(); ++c)
+            m_c.Comzd->addItem(m_roster.cellText(0, c));
         m_c.Comzd->setCurrentIndex(-1);
     }
     m_c.Comzd->setCurrentIndex(chosen < m_c.Comzd->count() ? chosen : -1);
@@ -195,12 +196,12 @@ void DataTablePanel::filterColumnChosen()
 void DataTablePanel::filterValuePicked(int index)
 {
     QString error;
-    const QString caption = ApplyFilter(m_ds, *m_c.Grid1, m_c.Combo1->currentIndex(),
-                                        m_c.Combo1->currentText(), m_c.Combo2->itemText(index), &error);
+    const QString caption = ApplyFilter(m_ds, m_roster, m_c.Combo1->currentIndex(), m_c.Combo1->currentText(),
+                                        m_c.Combo2->itemText(index), &error);
     m_c.Frame4->setTitle(caption);
     fitColumns();
     // The operator goes on from the first row shown.
-    m_c.Grid1->setActiveCell(1, 1);
+    m_cursor.moveTo(1, 1);
     emit status(error.isEmpty() ? QString() : QStringLiteral("筛选未生效：") + error);
     emit gridReloaded();
 }
@@ -258,16 +259,15 @@ WriteBackRequest DataTablePanel::writeBackRequest() const
     request.withExtension = m_c.Chekzm->isChecked();
     request.extension = m_c.Comgs->currentText();
     request.photoName = m_naming.photoName;
-    request.row = m_c.Grid1->currentRow;
+    request.row = m_cursor.currentRow();
     return request;
 }
 
 WriteBackNote DataTablePanel::writeBackForCurrentRow()
 {
-    TableGrid *g = m_c.Grid1;
     WriteBackNote note;
     const WriteBackRequest request = writeBackRequest();
-    const WriteBackResult result = WriteBackFileName(m_ds, *g, request);
+    const WriteBackResult result = WriteBackFileName(m_ds, m_roster, request);
     emit writeBackTried(request, result);
     if (!result.written()) {
         note.text = result.statusText();
@@ -288,13 +288,13 @@ WriteBackNote DataTablePanel::writeBackForCurrentRow()
             clause = picked.clause;
     }
     bool refreshed = false;
-    if (g->loadedClause && *g->loadedClause == clause) {
+    if (m_roster.loadedClause() == clause) {
         // Only the written record changed: ask for that one record instead
         // of reading the whole table again.
         try {
-            note.rowRemoved = RefreshWrittenRow(m_ds, *g, request.row, result.record);
+            note.rowRemoved = RefreshWrittenRow(m_ds, m_roster, request.row, result.record);
             m_ds.whereClause = clause;
-            m_c.Frame4->setTitle(QStringLiteral("数据表[%1]").arg(g->rows() - 2));
+            m_c.Frame4->setTitle(QStringLiteral("数据表[%1]").arg(m_roster.rows() - 2));
             // The stored name may be wider than the column was.
             fitColumns();
             refreshed = true;
@@ -305,9 +305,9 @@ WriteBackNote DataTablePanel::writeBackForCurrentRow()
     if (!refreshed) {
         error.clear();
         m_c.Frame4->setTitle(valuePicked
-                                 ? ApplyFilter(m_ds, *g, m_c.Combo1->currentIndex(),
+                                 ? ApplyFilter(m_ds, m_roster, m_c.Combo1->currentIndex(),
                                                m_c.Combo1->currentText(), m_c.Combo2->currentText(), &error)
-                                 : ReloadThroughFilter(m_ds, *g, &error));
+                                 : ReloadThroughFilter(m_ds, m_roster, &error));
         fitColumns();
         emit gridReloaded();
     }
@@ -319,12 +319,12 @@ WriteBackNote DataTablePanel::writeBackForCurrentRow()
 void DataTablePanel::filterLabelClicked()
 {
     TableGrid *g = m_c.Grid1;
-    const int row = g->currentRow;
+    const int row = m_cursor.currentRow();
     const int column = g->activeColumn();
     if (!m_c.Chezd->isChecked())
         return;
     // Only a photo that is there may be booked in the roster.
-    if (!IsRecordRow(*g, row)) {
+    if (!IsRecordRow(m_roster, row)) {
         WriteBackResult refused;
         refused.status = WriteBackResult::Status::NotAPerson;
         emit status(refused.statusText());
@@ -340,7 +340,7 @@ void DataTablePanel::filterLabelClicked()
     // A reload forgets the active cell: the operator stays on the row (or
     // on whoever moved up into it).
     if (g->activeRow() != row || note.rowRemoved)
-        g->setActiveCell(row, column);
+        m_cursor.moveTo(row, column);
     if (!note.text.isEmpty())
         emit status(note.text);
     else

@@ -11,6 +11,8 @@
 
 class DialogService;
 class MessageService;
+class RosterCursor;
+class RosterModel;
 class TableGrid;
 class excelto;
 class QAction;
@@ -24,7 +26,7 @@ class QWidget;
 // The data table of the main window: the open-table window, the grid in
 // its frame, the row filter under it, the write-back switch and column, and
 // the column pickers the grid's header fills. It works on the window's
-// DataSource and reads the naming state (the photo's name and path); every
+// DataSource, roster and cursor and reads the naming state (the photo's name and path); every
 // failure of the table engine ends as a status line, never as an exception.
 class DataTablePanel : public QObject
 {
@@ -46,8 +48,9 @@ public:
         QComboBox *Comkb1, *Comkb2, *Comfname1, *Comfname2, *Comt1, *Comt2; // the other pickers
     };
 
-    DataTablePanel(const Controls &controls, DataSource &ds, const NamingState &naming,
-                   MessageService *messages, DialogService *dialogs, QWidget *window);
+    DataTablePanel(const Controls &controls, DataSource &ds, RosterModel &roster, RosterCursor &cursor,
+                   const NamingState &naming, MessageService *messages, DialogService *dialogs,
+                   QWidget *window);
 
     // "打开表": shows the open-table window, one at a time.
     void openTableWindow();
@@ -112,6 +115,8 @@ private:
 
     Controls m_c;
     DataSource &m_ds;
+    RosterModel &m_roster;
+    RosterCursor &m_cursor;
     const NamingState &m_naming;
     MessageService *m_messages;
     DialogService *m_dialogs;

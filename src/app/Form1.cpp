@@ -10,18 +10,17 @@
 #include "app/PhotoDayPanel.h"
 #include "app/PreviewPanel.h"
 #include "app/RosterResume.h"
+#include "app/SaveCoordinator.h"
 #include "app/SettingsBinding.h"
 #include "app/SettingsStore.h"
 #include "app/StatusLine.h"
 #include "app/WindowLayout.h"
-#include "app/WindowSaveHost.h"
 #include "capture/CaptureControl.h"
 #include "data/TableGrid.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
 #include "naming/FolderBrowser.h"
 #include "naming/FormPhotoPath.h"
-#include "naming/SaveFlow.h"
 #include "print/GridPrintEngine.h"
 #include "ui_Form1.h"
 
@@ -46,6 +45,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
 {
     m_dataSource.opener = std::move(opener);
     m_ui->setupUi(this);
+    m_ui->Grid1->showRoster(&m_roster, &m_cursor);
     ScrollCentralWidget(this);
     m_statusLine = new StatusLine(statusBar());
     // Permanent: a menu hint shown in the bar never hides it.
@@ -69,7 +69,8 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
                                  m_ui->Combo2, m_ui->Label5, m_ui->Chezd, m_ui->Comzd, m_ui->Chekzm,
                                  m_ui->Comgs, m_ui->Comkb1, m_ui->Comkb2, m_ui->Comfname1, m_ui->Comfname2,
                                  m_ui->Comt1, m_ui->Comt2},
-                                m_dataSource, m_naming, messages, dialogs, this);
+                                m_dataSource, m_roster, m_cursor, m_naming, messages, dialogs, this);
+    m_data->setObjectName(QStringLiteral("dataTablePanel"));
     connect(m_data, &DataTablePanel::status, this, &Form1::setStatus);
     Ui::Form1 *ui = m_ui;
     m_photoDay = new PhotoDayPanel(
@@ -88,7 +89,9 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
         dialogs, this);
     connect(m_photoDay, &PhotoDayPanel::status, this, &Form1::setStatus);
     connect(m_photoDay, &PhotoDayPanel::reloadRequested, m_data, &DataTablePanel::reloadThroughFilter);
-    connect(m_data, &DataTablePanel::gridReloaded, m_photoDay, &PhotoDayPanel::gridReloaded);
+    // Through the save's coordinator, which holds a reload back while a
+    // write-back runs.
+    connect(m_data, &DataTablePanel::gridReloaded, this, [this] { m_saver->rosterReloaded(); });
     m_pending = new PendingPanel({ui->Grid1, ui->Frame4, m_photoDay->progressLabel(), ui->datebase},
                                  m_dataSource, m_naming, this);
     connect(m_pending, &PendingPanel::status, this, &Form1::setStatus);
@@ -100,11 +103,17 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
          ui->Frame2, ui->Frame3},
         capture, *m_preview, messages, dialogs, [this] { return videoArea(); }, [this] { layOutWindow(); },
         this);
+    m_cropFrame->setObjectName(QStringLiteral("cropFramePanel"));
     connect(m_cropFrame, &CropFramePanel::status, this, &Form1::setStatus);
     m_caption = new CaptionPanel({ui->Check1, ui->Frame5, ui->Comtext, ui->Comt1, ui->Cheta, ui->Comt2,
                                   ui->Textt, ui->Texleft, ui->Textop, ui->fLabel, ui->Command11, ui->Labet,
                                   ui->Texg, ui->Textk, ui->Option1, ui->Text2},
-                                 *grid(), m_naming, capture, messages, dialogs, this);
+                                 *grid(), m_roster, m_cursor, m_naming, capture, messages, dialogs, this);
+    m_saver = new SaveCoordinator({ui->Texfname, ui->Texqbm, m_camera, m_preview, m_caption, m_namingPanel,
+                                   m_data, m_pending, m_photoDay, &m_roster, &m_cursor, capture, messages,
+                                   this, [this](const QString &text) { setStatus(text); },
+                                   [this] { return statusText(); }},
+                                  this);
     m_resume = std::make_unique<RosterResume>(*this, m_dataSource, messages);
     // Selecting the option loads the table; when it is already selected the
     // new table must still be loaded.
@@ -136,6 +145,8 @@ Form1::~Form1()
     // children go.
     if (m_videoWidget)
         m_videoWidget->setParent(nullptr);
+    // The roster and its cursor go before the grid that shows them.
+    m_ui->Grid1->showRoster(nullptr, nullptr);
     delete m_ui;
 }
 
@@ -172,7 +183,7 @@ void Form1::connectHandlers()
     // outexcel ("导出为Excel(&E)") has no action; the frame colour belongs to
     // the crop and frame panel.
     connect(ui->quit, &QAction::triggered, this, &Form1::quit);
-    auto photoOfRow = [this](int row) { return PhotoOfRow(namingInputs(), m_naming, *grid(), row); };
+    auto photoOfRow = [this](int row) { return PhotoOfRow(namingInputs(), m_naming, m_roster, row); };
     (new GridPrintEngine(ui->Grid1, m_dialogs, m_messages, photoOfRow, this))
         ->connectMenu(ui->pageset, ui->previewprint, this);
     m_help = new HelpMenu(m_programFolder, m_messages, this);
@@ -242,7 +253,7 @@ void Form1::startUp()
     // 9, 10. Grid.
     grid()->setGridColors(QColor(231, 235, 247), QColor(239, 243, 255));
     grid()->setGridColumnWidth(0, 30);
-    grid()->currentRow = 1;
+    m_cursor.setCurrentRow(1);
 
     // 11. Naming controls.
     ui->Chekb2->setChecked(false);
@@ -424,8 +435,7 @@ void Form1::selectTableMode()
         setStatus(statusText());
     SetTableModeControls(true);
     ui->Chelock->setEnabled(true);
-    TableGrid *g = grid();
-    if (g->columnsListed) {
+    if (m_cursor.columnsListed()) {
         // The pickers address fields by position: a different table needs
         // them filled afresh, and the filter of the old table goes with them.
         if (m_data->loadedTableIdentity() != m_pickersTable) {
@@ -434,12 +444,12 @@ void Form1::selectTableMode()
             m_pickersTable = m_data->loadedTableIdentity();
         }
         m_data->followKeys();
-        g->selectRange(g->resumeRow, 1, g->resumeRow, g->cols() - 1);
+        grid()->selectRange(m_cursor.resumeRow(), 1, m_cursor.resumeRow(), m_roster.cols() - 1);
     } else {
         m_data->refreshColumnPickers();
         m_pickersTable = m_data->loadedTableIdentity();
         redzpsvset();
-        g->columnsListed = true;
+        m_cursor.setColumnsListed(true);
     }
     m_tableLoaded = true;
     m_photoDay->refresh();
@@ -451,10 +461,9 @@ void Form1::selectOrdinaryMode()
     SetTableModeControls(false);
     m_ui->Chelock->setEnabled(false);
     m_ui->Texfname->setText(QStringLiteral("DC"));
-    TableGrid *g = grid();
-    g->setRows(1);
-    for (int c = 1; c < g->cols(); ++c)
-        g->setCellText(0, c, QString());
+    m_roster.setRows(1);
+    for (int c = 1; c < m_roster.cols(); ++c)
+        m_roster.setCellText(0, c, QString());
     m_photoDay->refresh();
 }
 
@@ -494,7 +503,7 @@ void Form1::ShowCurrentRowPhoto()
 
 void Form1::ShowListedPhoto(int row)
 {
-    m_preview->showListed(grid()->cellText(row, 2));
+    m_preview->showListed(m_roster.cellText(row, 2));
 }
 
 int Form1::frameColour() const
@@ -510,7 +519,7 @@ void Form1::connectNamingHandlers()
     m_namingPanel = new NamingPanel({ui->Text1, ui->Command7, ui->Chekb1, ui->Comkb1, ui->Chekb2, ui->Comkb2,
                                      ui->Texfname, ui->Comfname1, ui->Chefname2, ui->Comfname2, ui->Cheqbm,
                                      ui->Texqbm, ui->Comgs, ui->Chekzm, ui->Option1, ui->Text2},
-                                    m_naming, *grid(), m_messages, m_dialogs, m_statusLine, this);
+                                    m_naming, m_roster, m_cursor, m_messages, m_dialogs, m_statusLine, this);
     connect(grid(), &TableGrid::rowChanged, this, &Form1::gridRowChanged);
     connect(grid(), &TableGrid::cellClicked, this, &Form1::gridClicked);
 
@@ -531,21 +540,20 @@ void Form1::formPhotoPath()
 
 void Form1::gridRowChanged(int row)
 {
-    TableGrid *g = grid();
     if (m_ui->Option1->isChecked()) {
-        g->currentRow = row;
-        g->selectRange(row, 1, row, g->cols() - 1);
+        m_cursor.setCurrentRow(row);
+        grid()->selectRange(row, 1, row, m_roster.cols() - 1);
         formPhotoPath();
         ShowCurrentRowPhoto();
     } else {
-        g->currentRow = g->activeRow();
-        ShowListedPhoto(g->currentRow);
+        m_cursor.setCurrentRow(grid()->activeRow());
+        ShowListedPhoto(m_cursor.currentRow());
     }
 }
 
 void Form1::gridClicked()
 {
-    grid()->currentRow = grid()->activeRow();
+    m_cursor.setCurrentRow(grid()->activeRow());
     if (m_ui->Option1->isChecked())
         formPhotoPath();
 }
@@ -554,33 +562,7 @@ void Form1::saveHandling()
 {
     // The operator has seen the table's warnings: the save's line replaces them.
     m_tableWarnings.clear();
-    m_caption->refresh();
-    WindowSaveHost host({m_ui->Texfname, m_ui->Texqbm, m_camera, m_preview,
-                         [this] {
-                             const int savedRow = grid()->currentRow;
-                             m_photoDay->beginSave();
-                             WriteBackNote note = writeBackForCurrentRow();
-                             m_pending->reword(note);
-                             m_photoDay->afterWriteBack(savedRow, note);
-                             return note;
-                         },
-                         [this](const QString &text) { setStatus(text); }});
-    if (!m_capture) {
-        // Nothing can be written without the camera component: end as any
-        // failed save ends.
-        host.setButtonEnabled(SaveButton::Retake, true);
-        host.setButtonEnabled(SaveButton::Take, false);
-        host.setButtonEnabled(SaveButton::Save, false);
-        setStatus(QStringLiteral("照片未保存：没有摄像头组件"));
-        return;
-    }
-    SaveFlow flow(host, *grid(), *m_capture, *m_messages, this);
-    flow.run(m_naming, namingInputs());
-    m_camera->focusNextStep();
-    // The save's own line hides a refused path for the next row: keep both.
-    const QString problem = m_namingPanel->problem();
-    if (!problem.isEmpty() && !statusText().contains(problem))
-        setStatus(statusText() + QStringLiteral("；") + problem);
+    m_saver->save(m_naming);
 }
 
 // -------------------------------------------------------------- data table
@@ -617,9 +599,4 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_ui->centralwidget && event->type() == QEvent::Resize)
         layOutWindow();
     return QMainWindow::eventFilter(watched, event);
-}
-
-WriteBackNote Form1::writeBackForCurrentRow()
-{
-    return m_data->writeBackForCurrentRow();
 }

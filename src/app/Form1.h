@@ -2,6 +2,7 @@
 
 #include "app/CaptionPanel.h"
 #include "app/CropFramePanel.h"
+#include "app/WindowSession.h"
 #include "data/DataSource.h"
 #include "help/HelpMenu.h"
 #include "naming/NamingState.h"
@@ -23,6 +24,7 @@ class NamingPanel;
 class PendingPanel;
 class PhotoDayPanel;
 class PreviewPanel;
+class SaveCoordinator;
 class RosterResume;
 class SettingsBinding;
 class StatusLine;
@@ -50,12 +52,6 @@ public:
     ~Form1() override;
 
     TableGrid *grid() const;
-    CaptureControl *capture() const { return m_capture; }
-    MessageService *messages() const { return m_messages; }
-    DialogService *dialogs() const { return m_dialogs; }
-    DataSource &dataSource() { return m_dataSource; }
-    NamingState &naming() { return m_naming; }
-    QString programFolder() const { return m_programFolder; }
 
     // --- settings (written on close, restored at start-up) ---
     void zpsvset();
@@ -69,7 +65,7 @@ public:
 
     // --- preview panel ---
     void CentrePreviewPicture();
-    // The file at naming().photoPath, or the placeholder when it does not exist.
+    // The file at the naming state's photoPath, or the placeholder when it does not exist.
     void ShowCurrentRowPhoto();
     // The file listed in column 2 of the grid row (ordinary mode), or the placeholder.
     void ShowListedPhoto(int row);
@@ -87,9 +83,6 @@ public:
     void setOverlayFontSize(double points) { m_caption->setFontSize(points); }
     int overlayColour() const { return m_caption->colour(); }
     void setOverlayColour(int packed) { m_caption->setColour(packed); }
-    // The background size last applied, as text (height, width).
-    QString appliedBackgroundHeight() const { return m_cropFrame->appliedHeight(); }
-    QString appliedBackgroundWidth() const { return m_cropFrame->appliedWidth(); }
 
     // Where the help page and the home page go (none: they do nothing).
     void setShell(ShellService *shell) { m_help->setShell(shell); }
@@ -104,14 +97,6 @@ public:
     // settings are not written when the window then closes.
     void quit();
 
-    // Writes naming().photoName into the Comzd column of the grid's current
-    // row's record (Chezd, Chekzm and Comgs as they stand) when the row's
-    // keys pick exactly that one record and, when it was written, brings
-    // the grid up to date through the row filter. The note says why nothing
-    // was written or the grid could not be brought up to date (empty when
-    // there is nothing to say) and whether the row left the grid.
-    WriteBackNote writeBackForCurrentRow();
-
 signals:
     // The program should end now, without the close handling: the owner of
     // the event loop ends it (exit(), not quit(), which would close the
@@ -120,7 +105,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    // Label5 has no click signal of its own: its clicks are caught here.
+    // Lays the window out again when its central widget is resized. (Label5's
+    // clicks are caught by the data-table panel, not here.)
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     // Mode handlers.
@@ -152,6 +138,7 @@ private:
     void lockClicked(bool checked);
     void connectNamingHandlers();
 
+    WindowSession *m_session = new WindowSession(this);
     Ui::Form1 *m_ui;
     CaptureControl *m_capture;
     MessageService *m_messages;
@@ -168,9 +155,13 @@ private:
     HelpMenu *m_help = nullptr;
     CropFramePanel *m_cropFrame = nullptr;
     CaptionPanel *m_caption = nullptr;
+    SaveCoordinator *m_saver = nullptr;
 
-    DataSource m_dataSource;
-    NamingState m_naming;
+    // The session's parts, by their short names.
+    DataSource &m_dataSource = m_session->source;
+    RosterModel &m_roster = m_session->roster;
+    RosterCursor &m_cursor = m_session->cursor;
+    NamingState &m_naming = m_session->naming;
     QString m_pickersTable; // the loaded table's identity when the pickers were filled
     // What the table loaded warns about (a file cut short, a code page
     // guessed): said with every status until the operator saves a photo,

@@ -1,7 +1,8 @@
 #include "app/NamingPanel.h"
 
 #include "app/StatusLine.h"
-#include "data/TableGrid.h"
+#include "data/RosterCursor.h"
+#include "data/RosterModel.h"
 #include "data/WriteBack.h"
 #include "dialogs/MessageService.h"
 #include "naming/FolderBrowser.h"
@@ -12,13 +13,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-NamingPanel::NamingPanel(const Controls &controls, NamingState &naming, const TableGrid &grid,
-                         MessageService *messages, DialogService *dialogs, StatusLine *status,
-                         QWidget *window)
+NamingPanel::NamingPanel(const Controls &controls, NamingState &naming, const RosterModel &roster,
+                         const RosterCursor &cursor, MessageService *messages, DialogService *dialogs,
+                         StatusLine *status, QWidget *window)
     : QObject(window)
     , m_c(controls)
     , m_naming(naming)
-    , m_grid(grid)
+    , m_roster(roster)
+    , m_cursor(cursor)
     , m_messages(messages)
     , m_dialogs(dialogs)
     , m_status(status)
@@ -64,7 +66,7 @@ NamingInputs NamingPanel::inputs() const
 
 void NamingPanel::formPhotoPath()
 {
-    const PhotoPathResult result = FormPhotoPath(inputs(), currentRowCells(m_grid), m_naming);
+    const PhotoPathResult result = FormPhotoPath(inputs(), currentRowCells(m_roster, m_cursor), m_naming);
     m_naming = result.state;
     if (result.text2)
         m_c.Text2->setText(*result.text2);
@@ -75,7 +77,7 @@ void NamingPanel::formPhotoPath()
         return;
     // The trailing empty row is nobody: that it has no name is no news.
     QString problem = result.problem;
-    if (problem == kBlankNameProblem && !IsRecordRow(m_grid, m_grid.currentRow))
+    if (problem == kBlankNameProblem && !IsRecordRow(m_roster, m_cursor.currentRow()))
         problem.clear();
     if (!problem.isEmpty()) {
         m_status->setMessage(problem);

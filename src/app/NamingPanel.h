@@ -9,7 +9,8 @@
 class DialogService;
 class MessageService;
 class StatusLine;
-class TableGrid;
+class RosterCursor;
+class RosterModel;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -46,12 +47,13 @@ public:
         QLineEdit *Text2;      // the formed path
     };
 
-    NamingPanel(const Controls &controls, NamingState &naming, const TableGrid &grid,
-                MessageService *messages, DialogService *dialogs, StatusLine *status, QWidget *window);
+    NamingPanel(const Controls &controls, NamingState &naming, const RosterModel &roster,
+                const RosterCursor &cursor, MessageService *messages, DialogService *dialogs,
+                StatusLine *status, QWidget *window);
 
     // What FormPhotoPath reads from the controls, as they stand.
     NamingInputs inputs() const;
-    // Recomputes the naming state and Text2 for the grid's current row.
+    // Recomputes the naming state and Text2 for the cursor's current row.
     void formPhotoPath();
     // Why the last FormPhotoPath refused the path; empty when it did not.
     const QString &problem() const { return m_namingProblem; }
@@ -66,7 +68,8 @@ private:
 
     Controls m_c;
     NamingState &m_naming;
-    const TableGrid &m_grid;
+    const RosterModel &m_roster;
+    const RosterCursor &m_cursor;
     MessageService *m_messages;
     DialogService *m_dialogs;
     StatusLine *m_status;

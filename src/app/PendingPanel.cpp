@@ -3,9 +3,10 @@
 #include "app/PendingStore.h"
 #include "app/PendingWindow.h"
 #include "data/DataSource.h"
-#include "data/RosterCheck.h"
+#include "data/RosterModel.h"
 #include "data/TableGrid.h"
 #include "naming/NamingState.h"
+#include "naming/RosterCheck.h"
 
 #include <QAction>
 #include <QEvent>
@@ -75,11 +76,12 @@ void PendingPanel::rosterShown()
 void PendingPanel::writeBackTried(const WriteBackRequest &request, const WriteBackResult &result)
 {
     m_justKept.clear();
-    if (!m_ds.hasTable() || !IsRecordRow(*m_c.Grid1, request.row) ||
+    if (!m_ds.hasTable() || !IsRecordRow(*m_c.Grid1->roster(), request.row) ||
         !(result.written() || LeavesPending(result)))
         return;
     rosterShown();
-    const PendingWriteBack entry = PendingFor(m_ds, *m_c.Grid1, request, result, m_naming.photoPath);
+    const PendingWriteBack entry =
+        PendingFor(m_ds, *m_c.Grid1->roster(), request, result, m_naming.photoPath);
     const qsizetype before = m_entries.size();
     // A name written, or a newer one kept, takes the person's older entry's place.
     m_entries.removeIf([&](const PendingWriteBack &e) { return SamePerson(e, entry); });
@@ -137,17 +139,18 @@ void PendingPanel::retry(bool byItself)
 void PendingPanel::bringGridUpToDate(const PendingRetry &done)
 {
     TableGrid *g = m_c.Grid1;
-    if (done.written.isEmpty() || !g->loadedClause)
+    RosterModel &roster = *g->roster();
+    if (done.written.isEmpty() || !roster.loadedClause())
         return;
     int active = g->activeRow();
     const int column = qMax(1, g->activeColumn());
     bool removed = false;
     for (qsizetype i = 0; i < done.written.size(); ++i) {
-        const int row = RowOf(done.written.at(i), *g);
+        const int row = RowOf(done.written.at(i), roster);
         if (row < 1)
             continue;
         try {
-            if (RefreshWrittenRow(m_ds, *g, row, done.records.at(i))) {
+            if (RefreshWrittenRow(m_ds, roster, row, done.records.at(i))) {
                 removed = true;
                 if (row < active)
                     --active;
@@ -157,7 +160,7 @@ void PendingPanel::bringGridUpToDate(const PendingRetry &done)
         }
     }
     if (removed) {
-        m_c.Frame4->setTitle(QStringLiteral("数据表[%1]").arg(g->rows() - 2));
+        m_c.Frame4->setTitle(QStringLiteral("数据表[%1]").arg(roster.rows() - 2));
         // Whoever stands on the operator's row now is current again.
         g->setActiveCell(active, column);
     }
@@ -223,7 +226,7 @@ void PendingPanel::showList()
         });
         connect(m_list, &PendingWindow::entryActivated, this, [this](int entry) {
             const int row =
-                entry >= 0 && entry < m_entries.size() ? RowOf(m_entries.at(entry), *m_c.Grid1) : 0;
+                entry >= 0 && entry < m_entries.size() ? RowOf(m_entries.at(entry), *m_c.Grid1->roster()) : 0;
             if (row < 1) {
                 emit status(QStringLiteral("表格中没有显示这个人（可能被筛选掉了）"));
                 return;

@@ -2,6 +2,8 @@
 
 #include "app/RosterCheckWindow.h"
 #include "data/DataSource.h"
+#include "data/RosterCursor.h"
+#include "data/RosterModel.h"
 #include "data/TableGrid.h"
 #include "dialogs/DialogService.h"
 #include "naming/PhotoRoll.h"
@@ -37,7 +39,7 @@ QString csvField(const QString &text)
            QLatin1Char('"');
 }
 
-QString csvLine(const TableGrid &grid, int row)
+QString csvLine(const RosterModel &grid, int row)
 {
     QStringList fields;
     for (int c = 1; c < grid.cols(); ++c)
@@ -141,17 +143,17 @@ void PhotoDayPanel::refresh()
     m_missingOnly->setEnabled(tableMode);
     if (!tableMode) {
         m_progress->hide();
-        g->markRowHeaders({}, kTakenMark);
+        g->roster()->markRowHeaders({}, kTakenMark);
         return;
     }
-    const PhotoRoll roll = PhotoRoll::ofGrid(*g, settings.naming);
+    const PhotoRoll roll = PhotoRoll::ofRoster(*g->roster(), settings.naming);
     const int hidden = m_hiddenTaken;
     if (missingOnly() && roll.takenCount() > 0) {
         const int column = qMax(1, g->activeColumn());
-        const int row = dropTaken(roll.taken(), g->currentRow);
+        const int row = dropTaken(roll.taken(), g->cursor()->currentRow());
         g->setActiveCell(row, column);
     }
-    g->markRowHeaders(missingOnly() ? QBitArray() : roll.taken(), kTakenMark);
+    g->roster()->markRowHeaders(missingOnly() ? QBitArray() : roll.taken(), kTakenMark);
     showProgress(roll.takenCount() + hidden, roll.people() + hidden);
 }
 
@@ -160,28 +162,18 @@ void PhotoDayPanel::scheduleRefresh()
     m_settle->start();
 }
 
-void PhotoDayPanel::gridReloaded()
-{
-    m_hiddenTaken = 0;
-    if (m_inSave) {
-        m_reloadedInSave = true;
-        return;
-    }
-    refresh();
-}
-
 int PhotoDayPanel::dropTaken(const QBitArray &taken, int anchor)
 {
     TableGrid *g = m_c.Grid1;
-    QBitArray keep(g->rows(), true);
+    QBitArray keep(g->roster()->rows(), true);
     int keptBefore = 0;
-    for (int row = 1; row < g->rows(); ++row) {
+    for (int row = 1; row < g->roster()->rows(); ++row) {
         const bool gone = row < taken.size() && taken.testBit(row);
         keep.setBit(row, !gone);
         if (!gone && row < anchor)
             ++keptBefore;
     }
-    m_hiddenTaken += g->keepRows(keep);
+    m_hiddenTaken += g->roster()->keepRows(keep);
     return keptBefore + 1;
 }
 
@@ -195,20 +187,11 @@ void PhotoDayPanel::missingOnlyToggled(bool on)
         refresh();
 }
 
-void PhotoDayPanel::beginSave()
+void PhotoDayPanel::afterWriteBack(int savedRow, bool reloaded, WriteBackNote &note)
 {
-    m_inSave = true;
-    m_reloadedInSave = false;
-}
-
-void PhotoDayPanel::afterWriteBack(int savedRow, WriteBackNote &note)
-{
-    m_inSave = false;
-    const bool reloaded = m_reloadedInSave;
-    m_reloadedInSave = false;
     const RosterCheckInput settings = m_settings();
     TableGrid *g = m_c.Grid1;
-    const PhotoRoll roll = PhotoRoll::ofGrid(*g, settings.naming);
+    const PhotoRoll roll = PhotoRoll::ofRoster(*g->roster(), settings.naming);
     const int hidden = m_hiddenTaken;
     if (missingOnly()) {
         // After a whole reload the saved person's row is not known any more:
@@ -218,9 +201,9 @@ void PhotoDayPanel::afterWriteBack(int savedRow, WriteBackNote &note)
         const int next = roll.takenCount() > 0 ? dropTaken(roll.taken(), anchor) : anchor;
         if (roll.takenCount() > 0 || reloaded)
             note.nextRow = next;
-        g->markRowHeaders({}, kTakenMark);
+        g->roster()->markRowHeaders({}, kTakenMark);
     } else {
-        g->markRowHeaders(roll.taken(), kTakenMark);
+        g->roster()->markRowHeaders(roll.taken(), kTakenMark);
     }
     showProgress(roll.takenCount() + hidden, roll.people() + hidden);
 }
@@ -232,7 +215,7 @@ QStringList PhotoDayPanel::checkRoster(bool quiet)
             emit status(QStringLiteral("检查数据表：还没有打开数据表"));
         return {};
     }
-    const QList<RosterProblem> problems = FindRosterProblems(m_ds, *m_c.Grid1, m_settings());
+    const QList<RosterProblem> problems = FindRosterProblems(m_ds, *m_c.Grid1->roster(), m_settings());
     const QString table = QFileInfo(m_ds.databasePath).fileName() + m_ds.tableName;
     if (problems.isEmpty()) {
         if (m_checkWindow)
@@ -246,7 +229,7 @@ QStringList PhotoDayPanel::checkRoster(bool quiet)
         m_checkWindow = new RosterCheckWindow(m_window);
         connect(m_checkWindow, &RosterCheckWindow::rowActivated, this, [this](int row) {
             TableGrid *g = m_c.Grid1;
-            if (row < 1 || row > g->rows() - 2)
+            if (row < 1 || row > g->roster()->rows() - 2)
                 return;
             g->setActiveCell(row, qMax(1, g->activeColumn()));
             m_window->activateWindow();
@@ -275,7 +258,7 @@ void PhotoDayPanel::exportMissing()
 {
     const RosterCheckInput settings = m_settings();
     TableGrid *g = m_c.Grid1;
-    if (!m_ds.hasTable() || !settings.naming.tableMode || g->rows() < 3) {
+    if (!m_ds.hasTable() || !settings.naming.tableMode || g->roster()->rows() < 3) {
         emit status(QStringLiteral("导出未拍照名单：请先以数据表方式打开名单"));
         return;
     }
@@ -285,13 +268,13 @@ void PhotoDayPanel::exportMissing()
                                                  QStringLiteral("CSV 文件(*.csv)|*.csv"));
     if (path.isEmpty())
         return;
-    const PhotoRoll roll = PhotoRoll::ofGrid(*g, settings.naming);
-    QString text = csvLine(*g, 0);
+    const PhotoRoll roll = PhotoRoll::ofRoster(*g->roster(), settings.naming);
+    QString text = csvLine(*g->roster(), 0);
     int count = 0;
-    for (int row = 1; row <= g->rows() - 2; ++row) {
+    for (int row = 1; row <= g->roster()->rows() - 2; ++row) {
         if (roll.isTaken(row))
             continue;
-        text += csvLine(*g, row);
+        text += csvLine(*g->roster(), row);
         ++count;
     }
     QSaveFile file(path);

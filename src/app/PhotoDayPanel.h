@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/RosterCheck.h"
+#include "naming/RosterCheck.h"
 #include "naming/SaveHost.h"
 
 #include <QObject>
@@ -59,14 +59,13 @@ public:
     // The same a moment later, once a run of setting changes has settled.
     void scheduleRefresh();
     // The grid was filled afresh: every dropped row came back.
-    void gridReloaded();
+    void rowsCameBack() { m_hiddenTaken = 0; }
 
-    // Around the write-back of a save in data-table mode: reloads during it
-    // are taken into account after it. afterWriteBack drops the saved
-    // person (and any other photographed one) with "只显示未拍照" on and
-    // tells the save flow where the next person stands.
-    void beginSave();
-    void afterWriteBack(int savedRow, WriteBackNote &note);
+    // After the write-back of a save in data-table mode (`reloaded`: the
+    // grid was filled afresh during it): drops the saved person (and any
+    // other photographed one) with "只显示未拍照" on and tells the save flow
+    // where the next person stands.
+    void afterWriteBack(int savedRow, bool reloaded, WriteBackNote &note);
 
     // 数据表 → 检查数据表, and after a roster is opened (quiet: only when
     // there is something to say). Returns the problems found.
@@ -102,6 +101,4 @@ private:
     QPointer<RosterCheckWindow> m_checkWindow;
     int m_filterRight;     // where the filter row ends
     int m_hiddenTaken = 0; // photographed rows dropped since the grid was last filled
-    bool m_inSave = false;
-    bool m_reloadedInSave = false;
 };

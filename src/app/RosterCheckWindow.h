@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/RosterCheck.h"
+#include "naming/RosterCheck.h"
 
 #include <QDialog>
 #include <QStringList>

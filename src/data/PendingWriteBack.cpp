@@ -2,8 +2,8 @@
 
 #include "data/DataSource.h"
 #include "data/FailureText.h"
+#include "data/RosterModel.h"
 #include "data/SqlText.h"
-#include "data/TableGrid.h"
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
@@ -40,7 +40,7 @@ bool sameRow(const PendingWriteBack &entry, const QStringList &columns, const QS
     return true;
 }
 
-QStringList gridRow(const TableGrid &grid, int row)
+QStringList gridRow(const RosterModel &grid, int row)
 {
     QStringList texts;
     for (int c = 1; c < grid.cols(); ++c)
@@ -134,7 +134,7 @@ bool LeavesPending(const WriteBackResult &result)
            result.status == S::Ambiguous;
 }
 
-PendingWriteBack PendingFor(const DataSource &ds, const TableGrid &grid, const WriteBackRequest &request,
+PendingWriteBack PendingFor(const DataSource &ds, const RosterModel &grid, const WriteBackRequest &request,
                             const WriteBackResult &result, const QString &photoPath)
 {
     PendingWriteBack e;
@@ -157,7 +157,7 @@ bool SamePerson(const PendingWriteBack &a, const PendingWriteBack &b)
     return a.target == b.target && sameRow(a, b.columns, b.texts);
 }
 
-int RowOf(const PendingWriteBack &entry, const TableGrid &grid)
+int RowOf(const PendingWriteBack &entry, const RosterModel &grid)
 {
     const QStringList columns = gridRow(grid, 0);
     for (int row = 1; row <= grid.rows() - 2; ++row)

@@ -9,7 +9,7 @@
 #include <optional>
 
 struct DataSource;
-class TableGrid;
+class RosterModel;
 
 // A photo's file name the write-back could not store in its person's
 // record (the roster locked by another program, a blank or shared key ...),
@@ -38,7 +38,7 @@ bool LeavesPending(const WriteBackResult &result);
 
 // The entry for grid row `row` with the request's name and target (reason
 // and waitsForLock from the result).
-PendingWriteBack PendingFor(const DataSource &ds, const TableGrid &grid, const WriteBackRequest &request,
+PendingWriteBack PendingFor(const DataSource &ds, const RosterModel &grid, const WriteBackRequest &request,
                             const WriteBackResult &result, const QString &photoPath);
 
 // Whether two entries are for the same person and column: the same row
@@ -47,7 +47,7 @@ bool SamePerson(const PendingWriteBack &a, const PendingWriteBack &b);
 
 // The grid row showing the entry's person (same texts in every column but
 // the target), or 0.
-int RowOf(const PendingWriteBack &entry, const TableGrid &grid);
+int RowOf(const PendingWriteBack &entry, const RosterModel &grid);
 
 // How a retry went: the entries written (with the engine's number of the
 // record each went into) and those left, each with its new reason.

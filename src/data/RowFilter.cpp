@@ -2,8 +2,8 @@
 
 #include "data/DataSource.h"
 #include "data/FailureText.h"
+#include "data/RosterModel.h"
 #include "data/SqlText.h"
-#include "data/TableGrid.h"
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
@@ -93,7 +93,7 @@ FilterClause BuildFilterClause(int combo1Index, const QString &column, const QSt
     return result;
 }
 
-QString ApplyFilter(DataSource &ds, TableGrid &grid, int combo1Index, const QString &combo1Text,
+QString ApplyFilter(DataSource &ds, RosterModel &grid, int combo1Index, const QString &combo1Text,
                     const QString &combo2Text, QString *error)
 {
     const FilterClause clause = BuildFilterClause(combo1Index, combo1Text, combo2Text, ds.fieldTypes);
@@ -104,7 +104,7 @@ QString ApplyFilter(DataSource &ds, TableGrid &grid, int combo1Index, const QStr
     return ReloadThroughFilter(ds, grid, error);
 }
 
-QString ReloadThroughFilter(DataSource &ds, TableGrid &grid, QString *error)
+QString ReloadThroughFilter(DataSource &ds, RosterModel &grid, QString *error)
 {
     try {
         const std::unique_ptr<Database> db = OpenDatabase(ds);

@@ -4,7 +4,7 @@
 #include <QStringList>
 
 struct DataSource;
-class TableGrid;
+class RosterModel;
 class QComboBox;
 
 // The row filter under the grid: Combo1 picks the column ("全部" = all rows),
@@ -44,12 +44,12 @@ FilterClause BuildFilterClause(int combo1Index, const QString &column, const QSt
 
 // Reloads the grid through the filter already in force (ds.whereClause) and
 // returns the frame caption. Never throws; *error tells why the load failed.
-QString ReloadThroughFilter(DataSource &ds, TableGrid &grid, QString *error);
+QString ReloadThroughFilter(DataSource &ds, RosterModel &grid, QString *error);
 
 // ApplyFilter: sets ds.whereClause from the two lists (keeping the previous
 // one when no clause can be built), reloads the grid through it and returns
 // the frame caption "数据表[rows - 2]". Never throws: *error tells why the
 // clause was refused or the reload failed (the grid then stays as far as the
 // load got).
-QString ApplyFilter(DataSource &ds, TableGrid &grid, int combo1Index, const QString &combo1Text,
+QString ApplyFilter(DataSource &ds, RosterModel &grid, int combo1Index, const QString &combo1Text,
                     const QString &combo2Text, QString *error = nullptr);

@@ -1,260 +1,43 @@
 #include "data/TableGrid.h"
 
-#include "data/engine/PackedTexts.h"
+#include "data/RosterCursor.h"
+#include "data/RosterModel.h"
 
 #include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QItemSelectionModel>
 
-using lumora::engine::PackedTexts;
+namespace {
 
-void TableGridModel::setGridRows(int rows)
+// The roster with the grid's colours: the fixed cells' and every second row's.
+class GridLook : public QIdentityProxyModel
 {
-    const int wanted = qMax(0, rows - 1);
-    const int have = int(m_rows.size());
-    if (wanted == have)
-        return;
-    if (m_bulk) {
-        m_rows.resize(wanted);
-        return;
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QColor fixed{231, 235, 247};
+    QColor alternate{239, 243, 255};
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role == Qt::BackgroundRole)
+            return index.isValid() && index.row() % 2 ? QVariant(alternate) : QVariant();
+        return QIdentityProxyModel::data(index, role);
     }
-    if (wanted < have) {
-        beginRemoveRows({}, wanted, have - 1);
-        m_rows.resize(wanted);
-        endRemoveRows();
-    } else {
-        beginInsertRows({}, have, wanted - 1);
-        m_rows.resize(wanted);
-        endInsertRows();
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (role == Qt::BackgroundRole)
+            return fixed;
+        return QIdentityProxyModel::headerData(section, orientation, role);
     }
-}
+};
 
-void TableGridModel::setGridColumns(int columns)
-{
-    const int wanted = qMax(0, columns - 1);
-    if (wanted == m_columns)
-        return;
-    if (!m_bulk)
-        beginResetModel();
-    m_columns = wanted;
-    if (m_header.size() > wanted)
-        m_header.resize(wanted);
-    for (Row &row : m_rows)
-        if (PackedTexts::count(row.cells) > wanted)
-            row.cells = PackedTexts::pack(PackedTexts::list(row.cells), wanted);
-    if (!m_bulk)
-        endResetModel();
-}
-
-QString TableGridModel::cell(int row, int column) const
-{
-    if (row < 0 || column < 0 || row >= gridRows() || column >= gridColumns())
-        return {};
-    if (row == 0)
-        return column == 0 ? m_corner : m_header.value(column - 1);
-    const Row &r = m_rows.at(row - 1);
-    return column == 0 ? r.rowHeader : PackedTexts::at(r.cells, column - 1).toString();
-}
-
-void TableGridModel::setCell(int row, int column, const QString &text)
-{
-    if (row < 0 || column < 0 || row >= gridRows() || column >= gridColumns())
-        return;
-    if (row == 0) {
-        if (column == 0) {
-            m_corner = text;
-            return;
-        }
-        if (m_header.size() < column)
-            m_header.resize(column);
-        m_header[column - 1] = text;
-        if (!m_bulk)
-            emit headerDataChanged(Qt::Horizontal, column - 1, column - 1);
-        return;
-    }
-    Row &r = m_rows[row - 1];
-    if (column == 0) {
-        r.rowHeader = text;
-        if (!m_bulk)
-            emit headerDataChanged(Qt::Vertical, row - 1, row - 1);
-        return;
-    }
-    r.cells = PackedTexts::replaced(r.cells, column - 1, text);
-    if (!m_bulk) {
-        const QModelIndex i = index(row - 1, column - 1);
-        emit dataChanged(i, i, {Qt::DisplayRole});
-    }
-}
-
-void TableGridModel::removeGridRow(int row)
-{
-    const int index = row - 1;
-    if (index < 0 || index >= m_rows.size())
-        return;
-    if (m_bulk) {
-        m_rows.removeAt(index);
-        return;
-    }
-    beginRemoveRows({}, index, index);
-    m_rows.removeAt(index);
-    endRemoveRows();
-}
-
-void TableGridModel::markRowHeaders(const QBitArray &marked, const QString &mark)
-{
-    m_markShown.clear();
-    for (qsizetype row = 1; row < marked.size() && row <= m_rows.size() && m_markShown.isEmpty(); ++row)
-        if (marked.testBit(row))
-            m_markShown = mark;
-    bool changed = false;
-    for (qsizetype i = 0; i < m_rows.size(); ++i) {
-        const qsizetype row = i + 1;
-        const QString &wanted = row < marked.size() && marked.testBit(row) ? mark : QString();
-        if (m_rows.at(i).rowHeader != wanted) {
-            m_rows[i].rowHeader = wanted;
-            changed = true;
-        }
-    }
-    if (changed && !m_bulk && !m_rows.isEmpty())
-        emit headerDataChanged(Qt::Vertical, 0, int(m_rows.size()) - 1);
-}
-
-int TableGridModel::keepGridRows(const QBitArray &keep)
-{
-    QList<Row> kept;
-    kept.reserve(m_rows.size());
-    for (qsizetype i = 0; i < m_rows.size(); ++i) {
-        const qsizetype row = i + 1;
-        if (row >= keep.size() || keep.testBit(row))
-            kept.append(m_rows.at(i));
-    }
-    const int dropped = int(m_rows.size() - kept.size());
-    if (dropped == 0)
-        return 0;
-    if (!m_bulk)
-        beginResetModel();
-    m_rows = std::move(kept);
-    if (!m_bulk)
-        endResetModel();
-    return dropped;
-}
-
-void TableGridModel::appendRow(const QStringList &parts, bool notify)
-{
-    appendGridRow(PackedTexts::pack(parts, m_columns), notify);
-}
-
-void TableGridModel::appendPackedRow(QString packed, bool notify)
-{
-    if (PackedTexts::count(packed) > m_columns)
-        packed = PackedTexts::pack(PackedTexts::list(packed), m_columns);
-    appendGridRow(std::move(packed), notify);
-}
-
-void TableGridModel::appendGridRow(QString cells, bool notify)
-{
-    Row row;
-    row.cells = std::move(cells);
-    if (notify && !m_bulk) {
-        beginInsertRows({}, int(m_rows.size()), int(m_rows.size()));
-        m_rows.append(std::move(row));
-        endInsertRows();
-    } else {
-        if (!m_bulk) {
-            // A quiet append outside a bulk load still has to reach the view.
-            beginResetModel();
-            m_rows.append(std::move(row));
-            endResetModel();
-            return;
-        }
-        m_rows.append(std::move(row));
-    }
-}
-
-void TableGridModel::beginBulk()
-{
-    if (m_bulk)
-        return;
-    beginResetModel();
-    m_bulk = true;
-}
-
-void TableGridModel::endBulk()
-{
-    if (!m_bulk)
-        return;
-    m_bulk = false;
-    endResetModel();
-}
-
-void TableGridModel::setRowHeaderAttribute(int row, QChar attribute)
-{
-    if (row >= 1 && row < gridRows())
-        m_rows[row - 1].attribute = attribute;
-}
-
-QChar TableGridModel::rowHeaderAttribute(int row) const
-{
-    return row >= 1 && row < gridRows() ? m_rows.at(row - 1).attribute : QChar();
-}
-
-int TableGridModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : int(m_rows.size());
-}
-
-int TableGridModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : m_columns;
-}
-
-QVariant TableGridModel::data(const QModelIndex &index, int role) const
-{
-    if (!index.isValid())
-        return {};
-    switch (role) {
-    case Qt::DisplayRole:
-    case Qt::ToolTipRole: return cell(index.row() + 1, index.column() + 1);
-    case Qt::TextAlignmentRole:
-        if (m_codes.value(index.column() + 1) == 5)
-            return int(Qt::AlignRight | Qt::AlignVCenter);
-        return int(Qt::AlignLeft | Qt::AlignVCenter);
-    case Qt::BackgroundRole: return index.row() % 2 ? QVariant(m_alternate) : QVariant();
-    default: return {};
-    }
-}
-
-QVariant TableGridModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (role == Qt::BackgroundRole)
-        return m_fixed;
-    if (role != Qt::DisplayRole)
-        return {};
-    if (orientation == Qt::Horizontal)
-        return cell(0, section + 1);
-    // The grid row's number, as the roster check counts rows, and its mark;
-    // the empty row after the last person is nobody and has no number.
-    const QString mark = cell(section + 1, 0);
-    if (section == m_rows.size() - 1 && mark.isEmpty()) {
-        const QString &cells = m_rows.at(section).cells;
-        // Packed: a count, two length characters per text, then the texts.
-        if (cells.size() <= 1 + 2 * PackedTexts::count(cells))
-            return QString();
-    }
-    return mark.isEmpty() ? QString::number(section + 1)
-                          : QString::number(section + 1) + QLatin1Char(' ') + mark;
-}
-
-QString TableGridModel::widestRowHeader() const
-{
-    const QString number = QString::number(m_rows.size());
-    return m_markShown.isEmpty() ? number : number + QLatin1Char(' ') + m_markShown;
-}
+} // namespace
 
 TableGrid::TableGrid(QWidget *parent)
     : QTableView(parent)
-    , m_model(new TableGridModel(this))
+    , m_look(new GridLook(this))
 {
-    setModel(m_model);
+    setModel(m_look);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
@@ -275,18 +58,44 @@ TableGrid::TableGrid(QWidget *parent)
             });
     connect(this, &QAbstractItemView::clicked, this, [this] { emit cellClicked(); });
     // Connected after the view's own reset handling, so the widths win.
-    connect(m_model, &QAbstractItemModel::modelReset, this, &TableGrid::applyColumnWidths);
+    connect(m_look, &QAbstractItemModel::modelReset, this, &TableGrid::applyColumnWidths);
     // The row numbers need more room as the rows grow.
-    connect(m_model, &QAbstractItemModel::modelReset, this, &TableGrid::fitRowHeader);
-    connect(m_model, &QAbstractItemModel::rowsInserted, this, &TableGrid::fitRowHeader);
-    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &TableGrid::fitRowHeader);
-    connect(m_model, &QAbstractItemModel::headerDataChanged, this, &TableGrid::fitRowHeader);
+    connect(m_look, &QAbstractItemModel::modelReset, this, &TableGrid::fitRowHeader);
+    connect(m_look, &QAbstractItemModel::rowsInserted, this, &TableGrid::fitRowHeader);
+    connect(m_look, &QAbstractItemModel::rowsRemoved, this, &TableGrid::fitRowHeader);
+    connect(m_look, &QAbstractItemModel::headerDataChanged, this, &TableGrid::fitRowHeader);
+}
+
+void TableGrid::showRoster(RosterModel *model, RosterCursor *cursor)
+{
+    disconnect(m_follow);
+    disconnect(m_width);
+    m_roster = model;
+    m_cursor = cursor;
+    m_look->setSourceModel(model);
+    if (cursor)
+        m_follow = connect(cursor, &RosterCursor::moveRequested, this, &TableGrid::setActiveCell);
+    if (model)
+        m_width = connect(model, &RosterModel::columnWidthAsked, this,
+                          [this](int column, int width) { setColumnWidth(column - 1, width); });
+    applyColumnWidths();
+    fitRowHeader();
+}
+
+int TableGrid::lastRow() const
+{
+    return m_roster ? m_roster->rows() - 1 : 0;
+}
+
+int TableGrid::lastColumn() const
+{
+    return m_roster ? m_roster->cols() - 1 : 0;
 }
 
 void TableGrid::fitRowHeader()
 {
-    const int needed =
-        verticalHeader()->fontMetrics().horizontalAdvance(m_model->widestRowHeader()) + kRowHeaderPadding;
+    const QString widest = m_roster ? m_roster->widestRowHeader() : QStringLiteral("0");
+    const int needed = verticalHeader()->fontMetrics().horizontalAdvance(widest) + kRowHeaderPadding;
     const int width = qMax(m_rowHeaderMinimum, needed);
     if (verticalHeader()->width() != width)
         verticalHeader()->setFixedWidth(width);
@@ -294,13 +103,11 @@ void TableGrid::fitRowHeader()
 
 void TableGrid::setActiveCell(int row, int column)
 {
-    const int lastRow = rows() - 1;
-    const int lastColumn = cols() - 1;
-    if (lastRow < 1 || lastColumn < 1)
+    if (lastRow() < 1 || lastColumn() < 1)
         return;
-    row = qBound(1, row, lastRow);
-    column = qBound(1, column, lastColumn);
-    const QModelIndex target = m_model->index(row - 1, column - 1);
+    row = qBound(1, row, lastRow());
+    column = qBound(1, column, lastColumn());
+    const QModelIndex target = m_look->index(row - 1, column - 1);
     if (selectionModel()->currentIndex().row() == target.row()) {
         // Same row: the view raises nothing, the window still expects it.
         selectionModel()->setCurrentIndex(target, QItemSelectionModel::NoUpdate);
@@ -331,54 +138,45 @@ void TableGrid::setGridColumnWidth(int column, int width)
         fitRowHeader();
         return;
     }
-    if (column < 0 || column >= cols())
-        return;
-    m_widths.insert(column, width);
-    if (!m_model->inBulk())
-        setColumnWidth(column - 1, width);
+    if (m_roster)
+        m_roster->askColumnWidth(column, width);
 }
 
 int TableGrid::gridColumnWidth(int column) const
 {
     if (column == 0)
         return verticalHeader()->width();
-    if (m_model->inBulk())
-        return m_widths.value(column, horizontalHeader()->defaultSectionSize());
+    if (m_roster && m_roster->inBulk()) {
+        const int asked = m_roster->askedColumnWidth(column);
+        return asked > 0 ? asked : horizontalHeader()->defaultSectionSize();
+    }
     return columnWidth(column - 1);
 }
 
 void TableGrid::applyColumnWidths()
 {
-    for (auto it = m_widths.cbegin(); it != m_widths.cend(); ++it)
-        if (it.key() < cols())
+    if (!m_roster)
+        return;
+    const QHash<int, int> &widths = m_roster->askedColumnWidths();
+    for (auto it = widths.cbegin(); it != widths.cend(); ++it)
+        if (it.key() <= lastColumn())
             setColumnWidth(it.key() - 1, it.value());
 }
 
 void TableGrid::selectRange(int row1, int column1, int row2, int column2)
 {
-    const int lastRow = rows() - 1;
-    const int lastColumn = cols() - 1;
-    if (lastRow < 1 || lastColumn < 1)
+    if (lastRow() < 1 || lastColumn() < 1)
         return;
-    const QModelIndex a = m_model->index(qBound(1, row1, lastRow) - 1, qBound(1, column1, lastColumn) - 1);
-    const QModelIndex b = m_model->index(qBound(1, row2, lastRow) - 1, qBound(1, column2, lastColumn) - 1);
+    const QModelIndex a = m_look->index(qBound(1, row1, lastRow()) - 1, qBound(1, column1, lastColumn()) - 1);
+    const QModelIndex b = m_look->index(qBound(1, row2, lastRow()) - 1, qBound(1, column2, lastColumn()) - 1);
     selectionModel()->select(QItemSelection(a, b), QItemSelectionModel::ClearAndSelect);
-}
-
-void TableGrid::setRedraw(bool on)
-{
-    if (on) {
-        m_model->endBulk();
-        setUpdatesEnabled(true);
-    } else {
-        setUpdatesEnabled(false);
-        m_model->beginBulk();
-    }
 }
 
 void TableGrid::setGridColors(const QColor &fixed, const QColor &alternate)
 {
-    m_model->setColors(fixed, alternate);
+    auto *look = static_cast<GridLook *>(m_look);
+    look->fixed = fixed;
+    look->alternate = alternate;
     setAlternatingRowColors(false);
     viewport()->update();
 }

@@ -2,8 +2,8 @@
 
 #include "data/DataSource.h"
 #include "data/FailureText.h"
+#include "data/RosterModel.h"
 #include "data/SqlText.h"
-#include "data/TableGrid.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
 
@@ -39,25 +39,21 @@ QString RowQuery(const QStringList &fieldNames, const QString &tableName, const 
 }
 
 namespace {
-// Resumes repainting however the load ends.
-struct RedrawGuard
+// Ends the model's bulk change however the load ends.
+struct BulkGuard
 {
-    TableGrid &grid;
+    RosterModel &model;
     bool active = false;
-    void suspend()
+    void begin()
     {
-        grid.setRedraw(false);
+        model.beginBulk();
         active = true;
     }
-    void resume()
+    ~BulkGuard()
     {
-        if (active) {
-            active = false;
-            grid.setRedraw(true);
-            grid.refresh();
-        }
+        if (active)
+            model.endBulk();
     }
-    ~RedrawGuard() { resume(); }
 };
 } // namespace
 
@@ -111,11 +107,10 @@ QList<QStringList> AllRecordTexts(Database &db, const QString &tableName)
     return texts;
 }
 
-TableLoad LoadTable(Database &db, const QString &tableName, const QString &whereClause, TableGrid &grid)
+TableLoad LoadTable(Database &db, const QString &tableName, const QString &whereClause, RosterModel &grid)
 {
-    grid.loadedClause.reset();
-    TableGridModel *cells = grid.cells();
-    cells->setColumnCode(1, 3);
+    grid.setLoadedClause(std::nullopt);
+    grid.setColumnCode(1, 3);
     grid.setRows(1);
 
     // The field query's result only supplies the field names and types: take
@@ -123,8 +118,8 @@ TableLoad LoadTable(Database &db, const QString &tableName, const QString &where
     const QList<FieldInfo> fields = db.fields(tableName);
     const int n = int(fields.size());
 
-    RedrawGuard redraw{grid};
-    redraw.suspend();
+    BulkGuard bulk{grid};
+    bulk.begin();
     grid.setCols(n + 1);
     QStringList names;
     names.reserve(n);
@@ -132,9 +127,8 @@ TableLoad LoadTable(Database &db, const QString &tableName, const QString &where
         const int c = i + 1;
         grid.setCellText(0, c, fields.at(i).name);
         if (fields.at(i).daoType == DaoDouble)
-            cells->setColumnCode(c, 5);
-        grid.setGridColumnWidth(c, 50);
-        cells->setColumnFormat(c, 10);
+            grid.setColumnCode(c, 5);
+        grid.askColumnWidth(c, 50);
         names << fields.at(i).name;
     }
 
@@ -144,12 +138,12 @@ TableLoad LoadTable(Database &db, const QString &tableName, const QString &where
     if (rows.isEmpty()) {
         grid.appendRow({}, false);
         grid.setCellText(1, 1, NoRecordsMarker());
-        grid.loadedClause = whereClause;
+        grid.setLoadedClause(whereClause);
         return result;
     }
 
     const qsizetype count = rows.size();
-    cells->reserveRows(count + 1);
+    grid.reserveRows(count + 1);
     for (qsizetype j = 0; j < count; ++j) {
         // The packed parts are shared with the result: no copy per row, and
         // nothing at all for a row of empty cells (a sheet whose used area
@@ -158,16 +152,16 @@ TableLoad LoadTable(Database &db, const QString &tableName, const QString &where
             grid.appendPackedRow(rows.packedParts(j), false);
         else
             grid.appendRow(RowTexts(rows, j), false);
-        cells->setRowHeaderAttribute(int(j) + 1, QLatin1Char('U'));
+        grid.setRowHeaderAttribute(int(j) + 1, QLatin1Char('U'));
     }
     result.records = count;
     result.caption = QStringLiteral("数据表[%1]").arg(count);
     grid.appendRow({}, false);
-    grid.loadedClause = whereClause;
+    grid.setLoadedClause(whereClause);
     return result;
 }
 
-GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, TableGrid &grid)
+GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, RosterModel &grid)
 {
     GridLoad result;
     try {
@@ -183,12 +177,12 @@ GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, TableGri
     return result;
 }
 
-TableLoad LoadTable(Database &db, const DataSource &ds, TableGrid &grid)
+TableLoad LoadTable(Database &db, const DataSource &ds, RosterModel &grid)
 {
     return LoadTable(db, ds.tableName, ds.whereClause, grid);
 }
 
-void RefreshColumnPickers(const TableGrid &grid, QComboBox *Combo1, QComboBox *Combo2, QComboBox *Comkb1,
+void RefreshColumnPickers(const RosterModel &grid, QComboBox *Combo1, QComboBox *Combo2, QComboBox *Comkb1,
                           QComboBox *Comkb2, QComboBox *Comfname1, QComboBox *Comfname2, QComboBox *Comzd,
                           QComboBox *Comt1, QComboBox *Comt2)
 {

@@ -6,7 +6,7 @@
 #include <optional>
 
 struct DataSource;
-class TableGrid;
+class RosterModel;
 class QComboBox;
 
 namespace lumora::engine {
@@ -54,11 +54,11 @@ QList<QStringList> AllRecordTexts(lumora::engine::Database &db, const QString &t
 // Fills the grid from the open database: header row, one row per record of
 // tableName + whereClause, a trailing empty row, or the " [没有记录]" marker
 // row when nothing matches. Each field value lands in its own cell, tabs
-// included. Records the suffix in grid.loadedClause once the load is
-// complete. Throws lumora::engine::EngineError; the grid is then left as far
-// as the load got (repainting is resumed).
+// included. Records the suffix as the model's loadedClause once the load is
+// complete. Throws lumora::engine::EngineError; the model is then left as far
+// as the load got (its bulk change ended).
 TableLoad LoadTable(lumora::engine::Database &db, const QString &tableName, const QString &whereClause,
-                    TableGrid &grid);
+                    RosterModel &grid);
 // Opens the DataSource's database and loads its table through whereClause
 // into the grid, as LoadTable does. Never throws: on failure `error` says why
 // and the grid is left as far as the load got. `warnings`: the Chinese texts
@@ -71,10 +71,10 @@ struct GridLoad
     QString error;
     QStringList warnings;
 };
-GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, TableGrid &grid);
+GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, RosterModel &grid);
 
 // The same with the DataSource's table and its current filter.
-TableLoad LoadTable(lumora::engine::Database &db, const DataSource &ds, TableGrid &grid);
+TableLoad LoadTable(lumora::engine::Database &db, const DataSource &ds, RosterModel &grid);
 
 // Refills the nine column pickers from the grid's header row: "全部" first in
 // Combo1 only, then the header text of every data column in all nine. After
@@ -82,6 +82,6 @@ TableLoad LoadTable(lumora::engine::Database &db, const DataSource &ds, TableGri
 // their first entry (raising their change handlers once, with the lists
 // complete); Combo2, Comt1 and Comt2 are left without a selection. Null
 // pointers are skipped.
-void RefreshColumnPickers(const TableGrid &grid, QComboBox *Combo1, QComboBox *Combo2, QComboBox *Comkb1,
+void RefreshColumnPickers(const RosterModel &grid, QComboBox *Combo1, QComboBox *Combo2, QComboBox *Comkb1,
                           QComboBox *Comkb2, QComboBox *Comfname1, QComboBox *Comfname2, QComboBox *Comzd,
                           QComboBox *Comt1, QComboBox *Comt2);

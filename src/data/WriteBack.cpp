@@ -2,8 +2,8 @@
 
 #include "data/DataSource.h"
 #include "data/FailureText.h"
+#include "data/RosterModel.h"
 #include "data/SqlText.h"
-#include "data/TableGrid.h"
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
@@ -87,7 +87,7 @@ WriteBackStatement BuildUpdateStatement(const QString &tableName, const QString 
     return result;
 }
 
-QList<WriteBackKey> RowKeys(const DataSource &ds, const TableGrid &grid, int row)
+QList<WriteBackKey> RowKeys(const DataSource &ds, const RosterModel &grid, int row)
 {
     QList<WriteBackKey> keys;
     for (qint16 c : ds.keyColumns) {
@@ -100,7 +100,7 @@ QList<WriteBackKey> RowKeys(const DataSource &ds, const TableGrid &grid, int row
     return keys;
 }
 
-WriteBackStatement BuildWriteBack(const DataSource &ds, const TableGrid &grid,
+WriteBackStatement BuildWriteBack(const DataSource &ds, const RosterModel &grid,
                                   const WriteBackRequest &request)
 {
     const int k = request.targetIndex;
@@ -141,7 +141,7 @@ QString WriteBackResult::why() const
     return {};
 }
 
-WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid,
+WriteBackResult WriteBackFileName(const DataSource &ds, const RosterModel &grid,
                                   const WriteBackRequest &request)
 {
     WriteBackResult result;
@@ -196,20 +196,20 @@ WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid,
     return result;
 }
 
-bool IsRecordRow(const TableGrid &grid, int row)
+bool IsRecordRow(const RosterModel &grid, int row)
 {
     // rows: the header, the records, then the trailing empty row (or, with
     // no record, the marker row alone).
     return row >= 1 && row <= grid.rows() - 2;
 }
 
-bool RefreshWrittenRow(const DataSource &ds, TableGrid &grid, int row, qsizetype record)
+bool RefreshWrittenRow(const DataSource &ds, RosterModel &grid, int row, qsizetype record)
 {
     const std::unique_ptr<Database> db = OpenDatabase(ds);
-    if (!grid.loadedClause)
+    if (!grid.loadedClause())
         throw EngineError(QStringLiteral("the grid shows no complete load"),
                           QStringLiteral("表格没有完整载入"));
-    const std::optional<QStringList> texts = LoadRecordTexts(*db, ds.tableName, *grid.loadedClause, record);
+    const std::optional<QStringList> texts = LoadRecordTexts(*db, ds.tableName, *grid.loadedClause(), record);
     if (texts) {
         for (int c = 1; c < grid.cols(); ++c)
             grid.setCellText(row, c, texts->value(c - 1));

@@ -5,7 +5,7 @@
 #include <QStringList>
 
 struct DataSource;
-class TableGrid;
+class RosterModel;
 
 // Writing a saved photo's file name back into the current row's record.
 
@@ -17,7 +17,7 @@ struct WriteBackRequest
     bool withExtension = false; // Chekzm ticked
     QString extension;          // Comgs: "jpg" or "bmp"
     QString photoName;          // no folder, no extension
-    int row = 0;                // the grid's currentRow
+    int row = 0;                // the cursor's current row
 };
 
 // One key of the record: its column's name, type code and the row's text.
@@ -55,10 +55,10 @@ WriteBackStatement BuildUpdateStatement(const QString &tableName, const QString 
 
 // The keys of a grid row, from the DataSource's key columns and the grid's
 // header row and cells.
-QList<WriteBackKey> RowKeys(const DataSource &ds, const TableGrid &grid, int row);
+QList<WriteBackKey> RowKeys(const DataSource &ds, const RosterModel &grid, int row);
 
 // The statement for the request, or why there is none.
-WriteBackStatement BuildWriteBack(const DataSource &ds, const TableGrid &grid,
+WriteBackStatement BuildWriteBack(const DataSource &ds, const RosterModel &grid,
                                   const WriteBackRequest &request);
 
 struct WriteBackResult
@@ -94,12 +94,12 @@ struct WriteBackResult
 // database, runs it when the key conditions pick exactly one record, and
 // closes it. Never throws. The caller brings the grid up to date
 // (RefreshWrittenRow or a reload through the filter) when it is written().
-WriteBackResult WriteBackFileName(const DataSource &ds, const TableGrid &grid,
+WriteBackResult WriteBackFileName(const DataSource &ds, const RosterModel &grid,
                                   const WriteBackRequest &request);
 
 // Whether the grid row is one person's record: not the header, the trailing
 // empty row nor the " [没有记录]" marker row.
-bool IsRecordRow(const TableGrid &grid, int row);
+bool IsRecordRow(const RosterModel &grid, int row);
 
 // After a write-back into `record` shown on grid row `row`: asks the table
 // for that record through the filter the grid was loaded with, and either
@@ -107,4 +107,4 @@ bool IsRecordRow(const TableGrid &grid, int row);
 // removes the row (the next person moves up into its place). The grid then
 // shows what a full reload would. Returns whether the row was removed.
 // Throws lumora::engine::EngineError.
-bool RefreshWrittenRow(const DataSource &ds, TableGrid &grid, int row, qsizetype record);
+bool RefreshWrittenRow(const DataSource &ds, RosterModel &grid, int row, qsizetype record);

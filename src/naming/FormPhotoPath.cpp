@@ -1,11 +1,12 @@
 #include "naming/FormPhotoPath.h"
 
-#include "data/TableGrid.h"
+#include "data/RosterCursor.h"
+#include "data/RosterModel.h"
 #include "naming/SafeName.h"
 
 namespace {
 
-std::optional<QString> cellOf(const TableGrid &grid, int row, int column)
+std::optional<QString> cellOf(const RosterModel &grid, int row, int column)
 {
     if (row < 0 || row >= grid.rows() || column < 0 || column >= grid.cols())
         return std::nullopt;
@@ -14,12 +15,12 @@ std::optional<QString> cellOf(const TableGrid &grid, int row, int column)
 
 } // namespace
 
-RowCellReader currentRowCells(const TableGrid &grid)
+RowCellReader currentRowCells(const RosterModel &roster, const RosterCursor &cursor)
 {
-    return [&grid](int column) { return cellOf(grid, grid.currentRow, column); };
+    return [&roster, &cursor](int column) { return cellOf(roster, cursor.currentRow(), column); };
 }
 
-RowCellReader rowCells(const TableGrid &grid, int row)
+RowCellReader rowCells(const RosterModel &grid, int row)
 {
     return [&grid, row](int column) { return cellOf(grid, row, column); };
 }

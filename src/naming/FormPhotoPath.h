@@ -6,7 +6,8 @@
 #include <functional>
 #include <optional>
 
-class TableGrid;
+class RosterCursor;
+class RosterModel;
 
 // What FormPhotoPath reads from the window's naming controls. A picker index
 // k stands for grid column k + 1; -1 (no selection) therefore reads column 0.
@@ -31,11 +32,11 @@ struct NamingInputs
 // cannot be read.
 using RowCellReader = std::function<std::optional<QString>(int column)>;
 
-// Reads cells of grid.currentRow. A row or column outside the grid cannot be
-// read. The grid must outlive the reader.
-RowCellReader currentRowCells(const TableGrid &grid);
+// Reads cells of the cursor's current row. A row or column outside the
+// roster cannot be read. Roster and cursor must outlive the reader.
+RowCellReader currentRowCells(const RosterModel &roster, const RosterCursor &cursor);
 // The same for one fixed row.
-RowCellReader rowCells(const TableGrid &grid, int row);
+RowCellReader rowCells(const RosterModel &roster, int row);
 
 struct PhotoPathResult
 {

@@ -1,6 +1,6 @@
 #include "naming/PhotoRoll.h"
 
-#include "data/TableGrid.h"
+#include "data/RosterModel.h"
 #include "naming/SafeName.h"
 
 #include <QFile>
@@ -51,7 +51,7 @@ const PhotoRoll::Folder &PhotoRoll::folder(const QString &path, const QString &e
     return *m_folders.insert(path, f);
 }
 
-PhotoRoll PhotoRoll::ofGrid(const TableGrid &grid, const NamingInputs &in)
+PhotoRoll PhotoRoll::ofRoster(const RosterModel &grid, const NamingInputs &in)
 {
     PhotoRoll roll;
     const int rows = grid.rows();

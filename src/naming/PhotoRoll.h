@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-class TableGrid;
+class RosterModel;
 
 // Which people of the grid already have their photo: a row counts as taken
 // when a file exists in the save folder under the name the naming settings
@@ -23,7 +23,7 @@ class PhotoRoll
 public:
     // Rows 1 .. rows - 2 of the grid (the records; the header, the trailing
     // empty row and the " [没有记录]" marker row are nobody).
-    static PhotoRoll ofGrid(const TableGrid &grid, const NamingInputs &inputs);
+    static PhotoRoll ofRoster(const RosterModel &grid, const NamingInputs &inputs);
 
     // taken.testBit(row) for grid rows; bits 0 and the rows that are no
     // record stay clear.

@@ -1,8 +1,10 @@
 #include "naming/SaveFlow.h"
 
 #include "capture/CaptureControl.h"
-#include "data/TableGrid.h"
+#include "data/RosterCursor.h"
+#include "data/RosterModel.h"
 #include "dialogs/MessageService.h"
+#include "naming/NextPerson.h"
 #include "naming/NumericText.h"
 #include "naming/SaveHost.h"
 
@@ -11,10 +13,11 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-SaveFlow::SaveFlow(SaveHost &host, TableGrid &grid, CaptureControl &camera, MessageService &messages,
-                   QWidget *dialogParent)
+SaveFlow::SaveFlow(SaveHost &host, RosterModel &roster, RosterCursor &cursor, CaptureControl &camera,
+                   MessageService &messages, QWidget *dialogParent)
     : m_host(host)
-    , m_grid(grid)
+    , m_roster(roster)
+    , m_cursor(cursor)
     , m_camera(camera)
     , m_messages(messages)
     , m_parent(dialogParent)
@@ -78,7 +81,7 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming, const NamingInputs &i
 
     // Data-table mode: the trailing empty row and the "no records" marker
     // row are nobody; stop before any file or folder is made for them.
-    if (tableMode && m_grid.currentRow >= m_grid.rows() - 1) {
+    if (tableMode && m_cursor.currentRow() >= m_roster.rows() - 1) {
         m_messages.show(m_parent, kPastLastRowMessage);
         return interrupted(QStringLiteral("照片未保存：当前行不是数据表中的记录"));
     }
@@ -157,26 +160,19 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming, const NamingInputs &i
     if (tableMode) {
         m_host.markStillFiled();
         // 6. On to the next row, after the file name went into this one.
-        const int rowCount = m_grid.rows();
-        if (m_grid.currentRow < rowCount)
-            m_grid.resumeRow = m_grid.currentRow + 1;
-        m_grid.resumeColumn = 1;
-        if (m_grid.resumeRow < 1) {
+        const int savedRow = m_cursor.currentRow();
+        m_cursor.setResume(NextRowBeforeWriteBack(savedRow, m_roster.rows(), m_cursor.resumeRow()), 1);
+        if (m_cursor.resumeRow() < 1) {
             interrupted(status + QStringLiteral("；没有可转到的行"));
             return Outcome::SavedAtEnd;
         }
-        const int savedRow = m_grid.currentRow;
         const WriteBackNote note = m_host.writeBackFileName();
         if (!note.text.isEmpty())
             status += QStringLiteral("；") + note.text;
-        // The saved person left the filtered grid: whoever moved up into
-        // the row is next.
-        if (note.nextRow > 0)
-            m_grid.resumeRow = note.nextRow;
-        else if (note.rowRemoved)
-            m_grid.resumeRow = savedRow;
-        m_grid.setActiveCell(m_grid.resumeRow, m_grid.resumeColumn);
-        status += QStringLiteral("；转到第 %1 行").arg(m_grid.resumeRow);
+        m_cursor.setResume(NextRowAfterWriteBack(savedRow, m_cursor.resumeRow(), note),
+                           m_cursor.resumeColumn());
+        m_cursor.resume();
+        status += QStringLiteral("；转到第 %1 行").arg(m_cursor.resumeRow());
     } else {
         // 7. The list of saved photos.
         appendToSavedList(typedName, s.photoPath);
@@ -196,16 +192,16 @@ SaveFlow::Outcome SaveFlow::run(const NamingState &naming, const NamingInputs &i
 void SaveFlow::appendToSavedList(const QString &typedName, const QString &photoPath)
 {
     // The list needs its two columns whatever table the grid showed before.
-    if (m_grid.cols() < 3)
-        m_grid.setCols(3);
-    const int r = m_grid.rows();
-    m_grid.setRows(r + 1);
-    m_grid.setCellText(r, 1, typedName);
-    m_grid.setCellText(r, 2, photoPath);
+    if (m_roster.cols() < 3)
+        m_roster.setCols(3);
+    const int r = m_roster.rows();
+    m_roster.setRows(r + 1);
+    m_roster.setCellText(r, 1, typedName);
+    m_roster.setCellText(r, 2, photoPath);
     if (r == 1) {
-        m_grid.setCellText(0, 1, QStringLiteral("文件名"));
-        m_grid.setCellText(0, 2, QStringLiteral("保存路径"));
-        m_grid.setGridColumnWidth(1, 100);
-        m_grid.setGridColumnWidth(2, 300);
+        m_roster.setCellText(0, 1, QStringLiteral("文件名"));
+        m_roster.setCellText(0, 2, QStringLiteral("保存路径"));
+        m_roster.askColumnWidth(1, 100);
+        m_roster.askColumnWidth(2, 300);
     }
 }

@@ -8,7 +8,8 @@
 class CaptureControl;
 class MessageService;
 class SaveHost;
-class TableGrid;
+class RosterCursor;
+class RosterModel;
 class QWidget;
 
 inline const QString kOverwriteQuestion = QStringLiteral("照片文件重名，你如保存，将覆盖原来的，保存吗？");
@@ -31,8 +32,8 @@ public:
         Failed,     // nothing written; buttons as after a failure
     };
 
-    SaveFlow(SaveHost &host, TableGrid &grid, CaptureControl &camera, MessageService &messages,
-             QWidget *dialogParent = nullptr);
+    SaveFlow(SaveHost &host, RosterModel &roster, RosterCursor &cursor, CaptureControl &camera,
+             MessageService &messages, QWidget *dialogParent = nullptr);
 
     // Runs the whole save with the naming state as the last FormPhotoPath
     // left it and the naming controls as they stand. Both are copied first:
@@ -50,7 +51,8 @@ private:
     void appendToSavedList(const QString &typedName, const QString &photoPath);
 
     SaveHost &m_host;
-    TableGrid &m_grid;
+    RosterModel &m_roster;
+    RosterCursor &m_cursor;
     CaptureControl &m_camera;
     MessageService &m_messages;
     QWidget *m_parent;

@@ -30,7 +30,7 @@ public:
     virtual void focusTypedName() = 0; // keyboard focus into Texfname
     // Sets Texqbm; its change handling forms the next path.
     virtual void setNumberText(const QString &text) = 0;
-    // WriteBackFileName for the grid's currentRow; it may reload the grid
+    // WriteBackFileName for the cursor's current row; it may reload the grid
     // or remove the row from it.
     virtual WriteBackNote writeBackFileName() = 0;
     // Whether the still on show was already saved for a person in

@@ -1,5 +1,6 @@
 #include "print/GridPrintEngine.h"
 
+#include "data/RosterModel.h"
 #include "data/TableGrid.h"
 #include "print/frmPageSetup.h"
 
@@ -82,23 +83,23 @@ GridPrintSource GridPrintEngine::source() const
 {
     GridPrintSource s;
     const TableGrid *g = m_grid;
-    int rows = g->rows();
+    const RosterModel *model = g->roster();
+    int rows = model->rows();
     // The grid keeps an empty row for the next record; it is not printed.
     if (rows > 1) {
         bool empty = true;
-        for (int c = 1; c < g->cols() && empty; ++c)
-            empty = g->cellText(rows - 1, c).isEmpty();
+        for (int c = 1; c < model->cols() && empty; ++c)
+            empty = model->cellText(rows - 1, c).isEmpty();
         if (empty)
             --rows;
     }
     s.metrics.rows = rows;
     s.metrics.fixedRows = 1;
     s.metrics.fixedColumns = 1;
-    for (int c = 0; c < g->cols(); ++c)
+    for (int c = 0; c < model->cols(); ++c)
         s.metrics.columnWidths << std::max(1, g->gridColumnWidth(c)) * kPointsPerPixel;
     s.metrics.rowHeight = std::max(1, g->verticalHeader()->defaultSectionSize()) * kPointsPerPixel;
-    s.text = [g](int row, int column) { return g->cellText(row, column); };
-    const TableGridModel *model = g->cells();
+    s.text = [model](int row, int column) { return model->cellText(row, column); };
     s.rightAligned = [model](int column) { return model->columnCode(column) == 5; };
     s.font = g->font();
     if (s.font.pointSizeF() <= 0)

@@ -1,10 +1,10 @@
 #include "print/RowPhotos.h"
 
-#include "data/TableGrid.h"
+#include "data/RosterModel.h"
 
 #include <QFileInfo>
 
-RowPhoto PhotoOfRow(const NamingInputs &inputs, const NamingState &naming, const TableGrid &grid, int row)
+RowPhoto PhotoOfRow(const NamingInputs &inputs, const NamingState &naming, const RosterModel &grid, int row)
 {
     if (row < 1 || row >= grid.rows())
         return {};

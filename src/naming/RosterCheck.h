@@ -7,7 +7,7 @@
 #include <QStringList>
 
 struct DataSource;
-class TableGrid;
+class RosterModel;
 
 // Looks over the roster in the grid, before the first photo, for what the
 // photo day would stumble on, and says it one line per problem. A row's
@@ -40,15 +40,15 @@ struct RosterProblem
     // the text alone for the roster as a whole.
     QString line() const;
 };
-QList<RosterProblem> FindRosterProblems(const DataSource &ds, const TableGrid &grid,
+QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel &grid,
                                         const RosterCheckInput &input);
 // The problems' lines.
-QStringList CheckRoster(const DataSource &ds, const TableGrid &grid, const RosterCheckInput &input);
+QStringList CheckRoster(const DataSource &ds, const RosterModel &grid, const RosterCheckInput &input);
 
 // Who stands on a grid row, as the operator knows them: the texts of the
 // file-name columns (table mode) and the keys that are not those texts,
 // "温娴亚（学号 2024000008）"; empty when the row has neither.
-QString PersonOnRow(const DataSource &ds, const TableGrid &grid, const NamingInputs &in, int row);
+QString PersonOnRow(const DataSource &ds, const RosterModel &grid, const NamingInputs &in, int row);
 
 // Whether another program holds the roster file open, as the engine sees it
 // when it writes: an office program's lock file beside it (~$name,

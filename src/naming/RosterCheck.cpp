@@ -1,8 +1,8 @@
-#include "data/RosterCheck.h"
+#include "naming/RosterCheck.h"
 
 #include "data/DataSource.h"
 #include "data/FailureText.h"
-#include "data/TableGrid.h"
+#include "data/RosterModel.h"
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
@@ -13,14 +13,18 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QMap>
+#include <QSet>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
 
 using namespace lumora::engine;
 
 namespace {
 
 // The cell of a naming column, or nothing when the picker points nowhere.
-std::optional<QString> namingCell(const TableGrid &grid, int row, int pickerIndex)
+std::optional<QString> namingCell(const RosterModel &grid, int row, int pickerIndex)
 {
     const int column = pickerIndex + 1;
     if (column < 1 || column >= grid.cols())
@@ -29,7 +33,7 @@ std::optional<QString> namingCell(const TableGrid &grid, int row, int pickerInde
 }
 
 // The naming parts of a row the save would not use as they stand.
-void checkNameParts(const TableGrid &grid, int row, const NamingInputs &in, QStringList &lines)
+void checkNameParts(const RosterModel &grid, int row, const NamingInputs &in, QStringList &lines)
 {
     struct Part
     {
@@ -55,6 +59,88 @@ void checkNameParts(const TableGrid &grid, int row, const NamingInputs &in, QStr
             lines << QStringLiteral("“%1”不能用作文件夹名，这一行的照片无法保存").arg(safe);
     }
 }
+
+// Rows by a text they carry: the texts that more than one row carries, each
+// with its rows in the order they were added. Only the texts' hashes are
+// kept and sorted, not the texts (a roster of 200,000 people would hold
+// them all twice over); the rare rows whose hashes meet have their texts
+// formed again to tell them apart.
+class Sharing
+{
+public:
+    explicit Sharing(int rows) { m_items.reserve(size_t(qMax(rows, 0))); }
+    void add(const QString &text, int row) { m_items.push_back({qHash(text, 0), row}); }
+
+    // textOf(row) forms the text again; each(text, rows) for every shared text.
+    template <typename TextOf, typename Each> void forEachShared(TextOf textOf, Each each)
+    {
+        std::sort(m_items.begin(), m_items.end(), [](const Item &a, const Item &b) {
+            return a.hash != b.hash ? a.hash < b.hash : a.row < b.row;
+        });
+        for (size_t start = 0; start < m_items.size();) {
+            size_t end = start + 1;
+            while (end < m_items.size() && m_items[end].hash == m_items[start].hash)
+                ++end;
+            if (end - start > 1) {
+                QList<std::pair<QString, QList<int>>> texts; // nearly always one
+                for (size_t i = start; i < end; ++i) {
+                    const QString text = textOf(m_items[i].row);
+                    auto it = std::find_if(texts.begin(), texts.end(),
+                                           [&](const auto &t) { return t.first == text; });
+                    if (it == texts.end())
+                        texts.append({text, {m_items[i].row}});
+                    else
+                        it->second << m_items[i].row;
+                }
+                for (const auto &[text, rows] : texts)
+                    if (rows.size() > 1)
+                        each(text, rows);
+            }
+            start = end;
+        }
+    }
+
+private:
+    struct Item
+    {
+        size_t hash;
+        int row;
+    };
+    std::vector<Item> m_items;
+};
+
+// What each folder holds, listed once however many rows look into it: a
+// file lookup per person would cost a roster of 200,000 people as many
+// system calls. The listing only rules names out (compared case-folded, for
+// the file systems that ignore case); a name it has is looked up as
+// QFileInfo::exists does, and so is every name of a folder that cannot be
+// listed.
+class FolderListings
+{
+public:
+    bool contains(const QString &folder, const QString &name)
+    {
+        auto it = m_folders.constFind(folder);
+        if (it == m_folders.constEnd()) {
+            std::optional<QSet<QString>> names;
+            const QFileInfo info(folder);
+            if (!info.exists() || (info.isDir() && info.isReadable())) {
+                names.emplace();
+                const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden |
+                                                                   QDir::System | QDir::NoDotAndDotDot);
+                for (const QString &entry : entries)
+                    names->insert(entry.toCaseFolded());
+            }
+            it = m_folders.insert(folder, names);
+        }
+        if (*it && !(*it)->contains(name.toCaseFolded()))
+            return false;
+        return QFileInfo::exists(folder + name);
+    }
+
+private:
+    QHash<QString, std::optional<QSet<QString>>> m_folders;
+};
 
 } // namespace
 
@@ -92,7 +178,7 @@ QString RosterProblem::line() const
                             : QStringLiteral("第 %1 行 %2：%3").arg(row).arg(person, text);
 }
 
-QString PersonOnRow(const DataSource &ds, const TableGrid &grid, const NamingInputs &in, int row)
+QString PersonOnRow(const DataSource &ds, const RosterModel &grid, const NamingInputs &in, int row)
 {
     QStringList names;
     if (in.tableMode) {
@@ -116,7 +202,7 @@ QString PersonOnRow(const DataSource &ds, const TableGrid &grid, const NamingInp
     return name.isEmpty() ? keyText : name + QStringLiteral("（") + keyText + QStringLiteral("）");
 }
 
-QStringList CheckRoster(const DataSource &ds, const TableGrid &grid, const RosterCheckInput &input)
+QStringList CheckRoster(const DataSource &ds, const RosterModel &grid, const RosterCheckInput &input)
 {
     QStringList lines;
     for (const RosterProblem &p : FindRosterProblems(ds, grid, input))
@@ -124,7 +210,7 @@ QStringList CheckRoster(const DataSource &ds, const TableGrid &grid, const Roste
     return lines;
 }
 
-QList<RosterProblem> FindRosterProblems(const DataSource &ds, const TableGrid &grid,
+QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel &grid,
                                         const RosterCheckInput &input)
 {
     QList<RosterProblem> lines;
@@ -165,18 +251,20 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const TableGrid &g
     }
 
     // Lines by row; rows that share keys or a file name are gathered first
-    // and each of them gets its line once every row was seen.
-    QMap<int, QStringList> byRow;
-    QHash<QString, QList<int>> keyRows;  // key conditions → rows
-    QHash<QString, QList<int>> pathRows; // photo path → rows
+    // and each of them gets its line once every row was seen. A text seen
+    // once costs one entry; only texts shared by rows get a list of them.
+    std::vector<QStringList> byRow(size_t(qMax(last, 0)) + 1);
+    Sharing keyRows(last);  // key conditions → rows
+    Sharing pathRows(last); // photo path → rows
+    FolderListings photos;
     for (int row = 1; row <= last; ++row) {
-        QStringList &here = byRow[row];
+        QStringList &here = byRow[size_t(row)];
         if (!ds.keyColumns.isEmpty()) {
             const WriteBackStatement keys = BuildKeyConditions(RowKeys(ds, grid, row));
             if (!keys.ok)
                 here << keys.error + QStringLiteral("，文件名不会写入数据表");
             else
-                keyRows[keys.statement] << row;
+                keyRows.add(keys.statement, row);
         }
         if (!in.tableMode)
             continue;
@@ -186,8 +274,8 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const TableGrid &g
         if (formed.problem == kBlankNameProblem)
             here << QStringLiteral("文件名为空，这个人的照片无法保存");
         if (!in.numberOn && !s.photoPath.isEmpty()) {
-            pathRows[s.photoPath] << row;
-            if (QFileInfo::exists(s.photoPath))
+            pathRows.add(s.photoPath, row);
+            if (photos.contains(s.photoFolder, s.photoPath.mid(s.photoFolder.size())))
                 here << QStringLiteral("照片已经存在，再保存会覆盖它：%1").arg(s.photoPath);
         }
         if (db && targetField >= 0 && !s.photoName.isEmpty()) {
@@ -207,17 +295,21 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const TableGrid &g
                 list << QStringLiteral("第 %1 行").arg(r);
         return list.join(QStringLiteral("、"));
     };
-    for (auto it = keyRows.cbegin(); it != keyRows.cend(); ++it)
-        if (it->size() > 1)
-            for (int row : *it)
-                byRow[row] << QStringLiteral("主键与%1相同（%2），文件名不会写入数据表")
-                                  .arg(others(*it, row), it.key());
-    for (auto it = pathRows.cbegin(); it != pathRows.cend(); ++it)
-        if (it->size() > 1)
-            for (int row : *it)
-                byRow[row] << QStringLiteral("照片文件名与%1相同：%2").arg(others(*it, row), it.key());
-    for (auto it = byRow.cbegin(); it != byRow.cend(); ++it)
-        for (const QString &text : *it)
-            lines << RosterProblem{it.key(), PersonOnRow(ds, grid, in, it.key()), text};
+    const auto keysOf = [&](int row) { return BuildKeyConditions(RowKeys(ds, grid, row)).statement; };
+    const auto pathOf = [&](int row) {
+        return FormPhotoPath(in, rowCells(grid, row), NamingState{}).state.photoPath;
+    };
+    keyRows.forEachShared(keysOf, [&](const QString &keys, const QList<int> &rows) {
+        for (int row : rows)
+            byRow[size_t(row)]
+                << QStringLiteral("主键与%1相同（%2），文件名不会写入数据表").arg(others(rows, row), keys);
+    });
+    pathRows.forEachShared(pathOf, [&](const QString &path, const QList<int> &rows) {
+        for (int row : rows)
+            byRow[size_t(row)] << QStringLiteral("照片文件名与%1相同：%2").arg(others(rows, row), path);
+    });
+    for (int row = 1; row <= last; ++row)
+        for (const QString &text : byRow[size_t(row)])
+            lines << RosterProblem{row, PersonOnRow(ds, grid, in, row), text};
     return lines;
 }
