@@ -78,8 +78,8 @@ QByteArray rawTable(const QStringList &fields, const QList<QByteArray> &records,
 {
     QByteArray descriptors;
     int recordLength = 1;
-    for (const QString &spec : fields) {
-        const QStringList p = spec.split(QLatin1Char(':'));
+    for (const QString &field : fields) {
+        const QStringList p = field.split(QLatin1Char(':'));
         QByteArray d(32, '\0');
         const QByteArray name = p[0].toLatin1();
         std::copy(name.begin(), name.end(), d.begin());
