@@ -52,6 +52,19 @@ QString RosterModel::cellText(int row, int column) const
     return column == 0 ? r.rowHeader : PackedTexts::at(r.cells, column - 1).toString();
 }
 
+QStringView RosterModel::cellView(int row, int column) const
+{
+    if (row < 0 || column < 0 || row >= rows() || column >= cols())
+        return {};
+    if (row == 0) {
+        if (column == 0)
+            return m_corner;
+        return column - 1 < m_header.size() ? QStringView(m_header.at(column - 1)) : QStringView();
+    }
+    const Row &r = m_rows.at(row - 1);
+    return column == 0 ? QStringView(r.rowHeader) : PackedTexts::at(r.cells, column - 1);
+}
+
 void RosterModel::setCellText(int row, int column, const QString &text)
 {
     if (row < 0 || column < 0 || row >= rows() || column >= cols())
@@ -140,17 +153,23 @@ void RosterModel::appendRow(const QStringList &parts, bool notify)
     appendGridRow(PackedTexts::pack(parts, m_columns), notify);
 }
 
-void RosterModel::appendPackedRow(QString packed, bool notify)
+void RosterModel::appendPackedRow(QString packed, bool notify, qsizetype record)
 {
     if (PackedTexts::count(packed) > m_columns)
         packed = PackedTexts::pack(PackedTexts::list(packed), m_columns);
-    appendGridRow(std::move(packed), notify);
+    appendGridRow(std::move(packed), notify, record);
 }
 
-void RosterModel::appendGridRow(QString cells, bool notify)
+qsizetype RosterModel::recordOf(int row) const
+{
+    return row >= 1 && row < rows() ? m_rows.at(row - 1).record : -1;
+}
+
+void RosterModel::appendGridRow(QString cells, bool notify, qsizetype record)
 {
     Row row;
     row.cells = std::move(cells);
+    row.record = record;
     if (notify && !m_bulk) {
         beginInsertRows({}, int(m_rows.size()), int(m_rows.size()));
         m_rows.append(std::move(row));

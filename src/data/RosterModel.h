@@ -27,13 +27,20 @@ public:
     void setRows(int rows);
     void setCols(int columns);
     QString cellText(int row, int column) const;
+    // The same without a copy, valid until the model next changes.
+    QStringView cellView(int row, int column) const;
     void setCellText(int row, int column, const QString &text);
     // Appends one data row; part k goes to column k + 1. With notify false
     // nothing is signalled until endBulk().
     void appendRow(const QStringList &parts, bool notify = true);
     // The same with the parts packed as lumora::engine::PackedTexts, taken
     // as they are (shared, not copied) when they fit the columns.
-    void appendPackedRow(QString packed, bool notify = true);
+    // `record`: the table's record the row shows (see recordOf).
+    void appendPackedRow(QString packed, bool notify = true, qsizetype record = -1);
+    // The record of the table (the engine's numbering) a data row was loaded
+    // from; -1 for a row that shows none (the marker row, the trailing empty
+    // row, a row not loaded from the table).
+    qsizetype recordOf(int row) const;
     // Removes grid row `row` (1 or more); the rows below move up by one.
     void removeRow(int row);
     // Sets the row header of every data row to `mark` where its grid row bit
@@ -76,7 +83,7 @@ signals:
     void columnWidthAsked(int column, int width);
 
 private:
-    void appendGridRow(QString cells, bool notify);
+    void appendGridRow(QString cells, bool notify, qsizetype record = -1);
 
     // A row's data cells are packed into one string (PackedTexts): a large
     // roster then costs about its characters, not an allocation per cell.
@@ -85,6 +92,7 @@ private:
         QString cells;     // data columns 1..n (text c - 1, packed), may be shorter
         QString rowHeader; // column 0
         QChar attribute;
+        qsizetype record = -1;
     };
     int m_columns = 4;    // data columns
     QStringList m_header; // row 0, columns 1..n (index c - 1)

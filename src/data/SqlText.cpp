@@ -5,7 +5,6 @@
 #include "data/engine/sql/SqlKeywords.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
 
 using namespace lumora::engine;
 
@@ -13,9 +12,17 @@ namespace SqlText {
 
 QString quoted(const QString &value)
 {
-    QString text = value;
-    text.replace(QLatin1Char('\''), QStringLiteral("''"));
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
+    // Built in one piece: a check quotes the keys of every row of a roster.
+    QString text;
+    text.reserve(value.size() + 2 + value.count(QLatin1Char('\'')));
+    text += QLatin1Char('\'');
+    for (QChar c : value) {
+        text += c;
+        if (c == QLatin1Char('\''))
+            text += c;
+    }
+    text += QLatin1Char('\'');
+    return text;
 }
 
 bool isPlainName(const QString &name)
@@ -33,11 +40,35 @@ QString columnName(const QString &name)
     return QLatin1Char('[') + name + QLatin1Char(']');
 }
 
-static bool isNumberText(const QString &text)
+// [+-] digits [. digits] [e [+-] digits], at least one digit before the
+// exponent: what the engine reads as a number literal.
+static bool isNumberText(QStringView text)
 {
-    static const QRegularExpression number(
-        QStringLiteral("^[+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)(?:[eE][+-]?[0-9]+)?$"));
-    return number.match(text).hasMatch();
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    const auto digits = [&] {
+        const qsizetype from = i;
+        while (i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'))
+            ++i;
+        return i - from;
+    };
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+        ++i;
+    qsizetype mantissa = digits();
+    if (i < n && text[i] == QLatin1Char('.')) {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return false;
+    if (i < n && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
+        ++i;
+        if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    return i == n;
 }
 
 static bool fail(QString *why, const QString &reason)

@@ -6,6 +6,7 @@
 #include "data/SqlText.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
+#include "data/engine/PackedTexts.h"
 
 #include <QComboBox>
 #include <QSignalBlocker>
@@ -59,30 +60,12 @@ struct BulkGuard
 
 namespace {
 
-QStringList FieldNames(Database &db, const QString &tableName)
+// The cells of one row: each field's own text, tabs included, one per field.
+QStringList CellTexts(const TableTexts &texts, qsizetype j)
 {
-    QStringList names;
-    for (const FieldInfo &field : db.fields(tableName))
-        names << field.name;
-    return names;
-}
-
-QString CheckedRowQuery(const QStringList &names, const QString &tableName, const QString &whereClause)
-{
-    const QString statement = RowQuery(names, tableName, whereClause);
-    if (statement.isEmpty())
-        throw EngineError(QStringLiteral("a field name of %1 cannot be used in a statement").arg(tableName),
-                          QStringLiteral("数据表 %1 中有不能用于语句的字段名").arg(tableName));
-    return statement;
-}
-
-// The cells of one result row: each field's own text, tabs included.
-QStringList RowTexts(const Recordset &rows, qsizetype j)
-{
-    QStringList parts = rows.parts(j, 0);
-    if (parts.isEmpty())
-        parts << rows.value(j, 0).toText(); // a single field is no join
-    return parts;
+    QStringList cells = PackedTexts::list(texts.rows.at(j));
+    cells.resize(texts.fields.size());
+    return cells;
 }
 
 } // namespace
@@ -90,21 +73,22 @@ QStringList RowTexts(const Recordset &rows, qsizetype j)
 std::optional<QStringList> LoadRecordTexts(Database &db, const QString &tableName, const QString &whereClause,
                                            qsizetype record)
 {
-    const QString statement = CheckedRowQuery(FieldNames(db, tableName), tableName, whereClause);
-    const Recordset rows = db.openRecordset(statement, record);
-    if (rows.isEmpty())
+    if (record < 0)
+        throw EngineError::format(u"no record %1", u"没有第 %1 条记录", record);
+    const TableTexts texts = db.readTexts(tableName, whereClause, record, record + 1);
+    if (texts.rows.isEmpty())
         return std::nullopt;
-    return RowTexts(rows, 0);
+    return CellTexts(texts, 0);
 }
 
 QList<QStringList> AllRecordTexts(Database &db, const QString &tableName)
 {
-    const Recordset rows = db.openRecordset(CheckedRowQuery(FieldNames(db, tableName), tableName, QString()));
-    QList<QStringList> texts;
-    texts.reserve(rows.size());
-    for (qsizetype j = 0; j < rows.size(); ++j)
-        texts << RowTexts(rows, j);
-    return texts;
+    const TableTexts texts = db.readTexts(tableName, QString());
+    QList<QStringList> all;
+    all.reserve(texts.rows.size());
+    for (qsizetype j = 0; j < texts.rows.size(); ++j)
+        all << CellTexts(texts, j);
+    return all;
 }
 
 TableLoad LoadTable(Database &db, const QString &tableName, const QString &whereClause, RosterModel &grid)
@@ -113,45 +97,38 @@ TableLoad LoadTable(Database &db, const QString &tableName, const QString &where
     grid.setColumnCode(1, 3);
     grid.setRows(1);
 
-    // The field query's result only supplies the field names and types: take
-    // them from the table itself rather than reading every record twice.
-    const QList<FieldInfo> fields = db.fields(tableName);
+    // The fields and every shown record's texts in one read of the table:
+    // each field's text lands in its own cell, tabs and all.
+    TableTexts texts = db.readTexts(tableName, whereClause);
+    const QList<FieldInfo> &fields = texts.fields;
     const int n = int(fields.size());
 
     BulkGuard bulk{grid};
     bulk.begin();
     grid.setCols(n + 1);
-    QStringList names;
-    names.reserve(n);
     for (int i = 0; i < n; ++i) {
         const int c = i + 1;
         grid.setCellText(0, c, fields.at(i).name);
         if (fields.at(i).daoType == DaoDouble)
             grid.setColumnCode(c, 5);
         grid.askColumnWidth(c, 50);
-        names << fields.at(i).name;
     }
 
-    const Recordset rows = db.openRecordset(CheckedRowQuery(names, tableName, whereClause));
-
     TableLoad result;
-    if (rows.isEmpty()) {
+    if (texts.rows.isEmpty()) {
         grid.appendRow({}, false);
         grid.setCellText(1, 1, NoRecordsMarker());
         grid.setLoadedClause(whereClause);
         return result;
     }
 
-    const qsizetype count = rows.size();
+    const qsizetype count = texts.rows.size();
     grid.reserveRows(count + 1);
     for (qsizetype j = 0; j < count; ++j) {
-        // The packed parts are shared with the result: no copy per row, and
-        // nothing at all for a row of empty cells (a sheet whose used area
-        // reaches IV65536 through four cells is mostly such rows).
-        if (rows.packsParts())
-            grid.appendPackedRow(rows.packedParts(j), false);
-        else
-            grid.appendRow(RowTexts(rows, j), false);
+        // The packed row is handed over, not copied; a row of empty cells
+        // is nothing at all (a sheet whose used area reaches IV65536
+        // through four cells is mostly such rows).
+        grid.appendPackedRow(std::move(texts.rows[j]), false, texts.records.at(j));
         grid.setRowHeaderAttribute(int(j) + 1, QLatin1Char('U'));
     }
     result.records = count;

@@ -10,7 +10,21 @@
 
 using namespace lumora::engine;
 
+QList<QString> KeyColumnNames(const QList<WriteBackKey> &keys)
+{
+    QList<QString> names;
+    names.reserve(keys.size());
+    for (const WriteBackKey &key : keys)
+        names << SqlText::columnName(key.column);
+    return names;
+}
+
 WriteBackStatement BuildKeyConditions(const QList<WriteBackKey> &keys)
+{
+    return BuildKeyConditions(keys, KeyColumnNames(keys));
+}
+
+WriteBackStatement BuildKeyConditions(const QList<WriteBackKey> &keys, const QList<QString> &names)
 {
     WriteBackStatement result;
     if (keys.isEmpty()) {
@@ -18,12 +32,13 @@ WriteBackStatement BuildKeyConditions(const QList<WriteBackKey> &keys)
         return result;
     }
     QString conditions;
-    for (const WriteBackKey &key : keys) {
+    for (qsizetype k = 0; k < keys.size(); ++k) {
+        const WriteBackKey &key = keys.at(k);
         if (key.value.trimmed().isEmpty()) {
             result.error = QStringLiteral("主键“%1”为空").arg(key.column);
             return result;
         }
-        const QString name = SqlText::columnName(key.column);
+        const QString &name = names.at(k);
         if (name.isEmpty()) {
             result.error = QStringLiteral("主键列名“%1”不能用于语句").arg(key.column);
             return result;

@@ -40,6 +40,10 @@ struct WriteBackStatement
 // column's type cannot be compared, since leaving such a key out (or
 // matching every blank key) would reach other people's records too.
 WriteBackStatement BuildKeyConditions(const QList<WriteBackKey> &keys);
+// The same with the key columns' names as statements spell them (see
+// KeyColumnNames), made once for many rows; an empty name cannot be used.
+WriteBackStatement BuildKeyConditions(const QList<WriteBackKey> &keys, const QList<QString> &names);
+QList<QString> KeyColumnNames(const QList<WriteBackKey> &keys);
 
 // The value stored: photoName, plus "." + extension when asked.
 QString StoredFileName(const QString &photoName, bool withExtension, const QString &extension);

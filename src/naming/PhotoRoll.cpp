@@ -12,7 +12,7 @@ namespace {
 
 // Whether a file of `name` followed by one or more digits is among the
 // sorted names: they all sort right after the name itself.
-bool hasNumbered(const QStringList &sorted, const QString &name)
+bool hasNumbered(const QStringList &sorted, QStringView name)
 {
     for (auto it = std::upper_bound(sorted.cbegin(), sorted.cend(), name);
          it != sorted.cend() && it->startsWith(name); ++it) {
@@ -90,9 +90,16 @@ PhotoRoll PhotoRoll::ofRoster(const RosterModel &grid, const NamingInputs &in)
                 folderPath += sub2 + QLatin1Char('/');
             }
         }
-        QString name = safeNamePart(grid.cellText(row, in.name1Index + 1));
-        if (in.name2On)
-            name += safeNamePart(grid.cellText(row, in.name2Index + 1));
+        // The cell itself, uncopied, when it is the name as it stands.
+        const QStringView cell = grid.cellView(row, in.name1Index + 1);
+        QString made;
+        QStringView name = cell;
+        if (in.name2On || !isSafeNamePart(cell)) {
+            made = safeNamePart(cell.toString());
+            if (in.name2On)
+                made += safeNamePart(grid.cellText(row, in.name2Index + 1));
+            name = made;
+        }
         if (name.isEmpty())
             continue;
         const Folder &f = roll.folder(folderPath, in.format);

@@ -257,10 +257,11 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel 
     Sharing keyRows(last);  // key conditions → rows
     Sharing pathRows(last); // photo path → rows
     FolderListings photos;
+    const QList<QString> keyNames = KeyColumnNames(RowKeys(ds, grid, 0)); // the same for every row
     for (int row = 1; row <= last; ++row) {
         QStringList &here = byRow[size_t(row)];
         if (!ds.keyColumns.isEmpty()) {
-            const WriteBackStatement keys = BuildKeyConditions(RowKeys(ds, grid, row));
+            const WriteBackStatement keys = BuildKeyConditions(RowKeys(ds, grid, row), keyNames);
             if (!keys.ok)
                 here << keys.error + QStringLiteral("，文件名不会写入数据表");
             else
@@ -295,7 +296,7 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel 
                 list << QStringLiteral("第 %1 行").arg(r);
         return list.join(QStringLiteral("、"));
     };
-    const auto keysOf = [&](int row) { return BuildKeyConditions(RowKeys(ds, grid, row)).statement; };
+    const auto keysOf = [&](int row) { return BuildKeyConditions(RowKeys(ds, grid, row), keyNames).statement; };
     const auto pathOf = [&](int row) {
         return FormPhotoPath(in, rowCells(grid, row), NamingState{}).state.photoPath;
     };

@@ -2,14 +2,23 @@
 
 #include <algorithm>
 
+namespace {
+bool needsChange(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == u'/' || u < 0x20 || u == 0x7F;
+}
+} // namespace
+
+bool isSafeNamePart(QStringView text)
+{
+    return std::none_of(text.cbegin(), text.cend(), needsChange);
+}
+
 QString safeNamePart(const QString &text)
 {
     // Most names need nothing: share the text instead of copying it.
-    const auto needsChange = [](QChar c) {
-        const char16_t u = c.unicode();
-        return u == u'/' || u < 0x20 || u == 0x7F;
-    };
-    if (std::none_of(text.cbegin(), text.cend(), needsChange))
+    if (isSafeNamePart(text))
         return text;
     QString out = text;
     for (QChar &c : out) {

@@ -255,6 +255,44 @@ Recordset Database::openRecordset(const QString &statement, qsizetype record)
     return runSelect(statement, record, record + 1);
 }
 
+TableTexts Database::readTexts(const QString &table, const QString &whereClause, qsizetype first, qsizetype last)
+{
+    // The where clause is read as the end of a select of the whole table, so
+    // that it means here what it means in any statement.
+    SqlStatement parsed = SqlParser::parse(QStringLiteral("select * from ") + table + whereClause);
+    auto *select = std::get_if<SqlSelect>(&parsed);
+    if (!select || !select->star)
+        throw SqlError(QStringLiteral("expected a where clause"), QStringLiteral("这里要的是 where 子句"), 0);
+    const TableSource &source = this->table(select->table.name, select->table.offset);
+    TableTexts texts;
+    texts.fields = source.fields();
+    if (select->where)
+        SqlEvaluator::bind(*select->where, texts.fields, select->table.name);
+    const qsizetype count = source.recordCount();
+    const qsizetype end = last < 0 ? count : std::min(last, count);
+    const int width = int(texts.fields.size());
+    if (!select->where) {
+        texts.rows.reserve(end - first);
+        texts.records.reserve(end - first);
+    }
+    QStringList parts; // reused: each row is packed into one string
+    parts.reserve(width);
+    for (qsizetype r = std::min(first, end); r < end; ++r) {
+        if (!accepts(*select, source, r))
+            continue;
+        parts.clear();
+        qsizetype kept = 0;
+        for (int f = 0; f < width; ++f) {
+            parts.append(source.value(r, f).toText());
+            if (!parts.constLast().isEmpty())
+                kept = f + 1;
+        }
+        texts.rows.append(PackedTexts::pack(parts, kept));
+        texts.records.append(r);
+    }
+    return texts;
+}
+
 Recordset Database::readTable(const QString &name) const
 {
     const TableSource &source = table(name);

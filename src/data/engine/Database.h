@@ -20,6 +20,17 @@ struct UpdateResult
     qsizetype matched() const { return records.size(); }
 };
 
+// What a grid shows of a table: its fields and, for each record a where
+// clause accepts, the texts of its fields packed as PackedTexts (trailing
+// empty texts left out, so a record of empty fields is a null string), with
+// the record each row came from.
+struct TableTexts
+{
+    QList<FieldInfo> fields;
+    QList<QString> rows;
+    QList<qsizetype> records;
+};
+
 // A data file opened with a connect string, as the program's statements see
 // it: "Excel 8.0", "" (Access), "FOXPro3.0" or "dBASE IV". Every method
 // throws EngineError with a clear message; nothing crashes on a bad file.
@@ -41,6 +52,12 @@ public:
     // 0 over the live records, as UpdateResult::records gives them): one row
     // when the record passes the where clause, none when it does not.
     Recordset openRecordset(const QString &statement, qsizetype record);
+    // The texts of the records first..last - 1 (to the end when last is
+    // negative) that `whereClause` (" where ..." or empty, as a select
+    // statement of the table would end) accepts. A field's text is what a
+    // select joining it with "&" makes of it.
+    TableTexts readTexts(const QString &table, const QString &whereClause, qsizetype first = 0,
+                         qsizetype last = -1);
     // Throws, writing nothing, exactly when an update would refuse `value`
     // for that field of the table (its width, type, code page ...); checks
     // nothing in a table without records.
