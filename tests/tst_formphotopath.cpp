@@ -277,7 +277,7 @@ void TestFormPhotoPath::formPhotoPath()
     QCOMPARE(r.state.photoFolder, expected.photoFolder);
     QCOMPARE(r.state.photoName, expected.photoName);
     QCOMPARE(r.state.photoPath, expected.photoPath);
-    QCOMPARE(r.text2.value_or(kKeep), text2);
+    QCOMPARE(r.text2().value_or(kKeep), text2);
     QCOMPARE(r.message, message);
     QCOMPARE(!r.problem.isEmpty(), refused);
 }
@@ -341,7 +341,7 @@ void TestFormPhotoPath::readsTheGridsCurrentRow()
 
     cursor.setCurrentRow(9);
     r = FormPhotoPath(in, cells, r.state);
-    QVERIFY(!r.text2);
+    QVERIFY(!r.text2());
     QCOMPARE(r.state.photoPath, QStringLiteral("/p/班3/名3.jpg"));
 }
 

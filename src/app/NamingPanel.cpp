@@ -68,12 +68,12 @@ void NamingPanel::formPhotoPath()
 {
     const PhotoPathResult result = FormPhotoPath(inputs(), currentRowCells(m_roster, m_cursor), m_naming);
     m_naming = result.state;
-    if (result.text2)
-        m_c.Text2->setText(*result.text2);
+    if (const std::optional<QString> text2 = result.text2())
+        m_c.Text2->setText(*text2);
     if (!result.message.isEmpty())
         m_messages->show(m_window, result.message);
     // A refused path stays in the status line until a path is formed again.
-    if (!result.text2)
+    if (!result.formed)
         return;
     // The trailing empty row is nobody: that it has no name is no news.
     QString problem = result.problem;

@@ -27,7 +27,7 @@ RowCellReader rowCells(const RosterModel &grid, int row)
 
 PhotoPathResult FormPhotoPath(const NamingInputs &in, const RowCellReader &cells, const NamingState &previous)
 {
-    PhotoPathResult result{previous, std::nullopt, {}, {}};
+    PhotoPathResult result{previous, false, {}, {}};
     NamingState &s = result.state;
 
     if (in.saveFolder.isEmpty()) {
@@ -94,9 +94,16 @@ PhotoPathResult FormPhotoPath(const NamingInputs &in, const RowCellReader &cells
                                    .arg(isUsableFolderName(s.subFolder1) ? s.subFolder2 : s.subFolder1)
                              : kBlankNameProblem;
     } else {
-        s.photoFolder = s.baseFolder + subPart;
+        s.photoFolder = subPart.isEmpty() ? s.baseFolder : s.baseFolder + subPart;
         s.photoPath = s.photoFolder + name + QLatin1Char('.') + in.format;
     }
-    result.text2 = kText2Prefix + s.photoPath;
+    result.formed = true;
     return result;
+}
+
+std::optional<QString> PhotoPathResult::text2() const
+{
+    if (!formed)
+        return std::nullopt;
+    return kText2Prefix + state.photoPath;
 }

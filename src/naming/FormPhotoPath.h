@@ -40,10 +40,14 @@ RowCellReader rowCells(const RosterModel &roster, int row);
 
 struct PhotoPathResult
 {
-    NamingState state;            // the new naming state
-    std::optional<QString> text2; // new text of Text2; nullopt keeps the old one
-    QString message;              // to show with an OK button; empty for none
-    QString problem;              // why the path was refused, for the status line
+    NamingState state; // the new naming state
+    bool formed = false; // the path was formed (or refused for a reason): Text2 says so
+    QString message;   // to show with an OK button; empty for none
+    QString problem;   // why the path was refused, for the status line
+
+    // New text of Text2; nullopt keeps the old one. Made when asked: a check
+    // forms the paths of a whole roster and shows none of them.
+    std::optional<QString> text2() const;
 };
 
 inline const QString kNoSaveFolderMessage = QStringLiteral("请点击 浏览 按钮，先设置保存目录！");

@@ -76,6 +76,9 @@ PhotoRoll PhotoRoll::ofRoster(const RosterModel &grid, const NamingInputs &in)
         (in.subFolder1On && in.subFolder2On && !readable(in.subFolder2Index)) || !readable(in.name1Index) ||
         (in.name2On && !readable(in.name2Index)))
         return roll;
+    // Most rows look into the folder the row before looked into.
+    const Folder *lastFolder = nullptr;
+    QString lastPath;
     for (int row = 1; row <= last; ++row) {
         QString folderPath = base;
         if (in.subFolder1On) {
@@ -102,7 +105,11 @@ PhotoRoll PhotoRoll::ofRoster(const RosterModel &grid, const NamingInputs &in)
         }
         if (name.isEmpty())
             continue;
-        const Folder &f = roll.folder(folderPath, in.format);
+        if (!lastFolder || folderPath != lastPath) {
+            lastFolder = &roll.folder(folderPath, in.format);
+            lastPath = folderPath;
+        }
+        const Folder &f = *lastFolder;
         const bool taken = in.numberOn ? hasNumbered(f.sorted, name)
                                        : std::binary_search(f.sorted.cbegin(), f.sorted.cend(), name);
         if (taken) {

@@ -3,6 +3,7 @@
 #include "data/DataSource.h"
 #include "data/FailureText.h"
 #include "data/RosterModel.h"
+#include "data/SqlText.h"
 #include "data/TableLoader.h"
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
@@ -48,13 +49,18 @@ void checkNameParts(const RosterModel &grid, int row, const NamingInputs &in, QS
     for (const Part &p : parts) {
         if (!p.on)
             continue;
-        const std::optional<QString> cell = namingCell(grid, row, p.index);
-        if (!cell)
+        const int column = p.index + 1;
+        if (column < 1 || column >= grid.cols())
             continue;
-        const QString safe = safeNamePart(*cell);
-        if (safe != *cell)
+        // Most cells are fine as they stand, and are looked at without a copy.
+        const QStringView view = grid.cellView(row, column);
+        if (isSafeNamePart(view) && (!p.folder || isUsableFolderName(view)))
+            continue;
+        const QString cell = view.toString();
+        const QString safe = safeNamePart(cell);
+        if (safe != cell)
             lines << QStringLiteral("“%1”含有“/”或控制字符，保存时写作“%2”")
-                         .arg(QString(*cell).replace(QLatin1Char('\n'), QStringLiteral("\\n")), safe);
+                         .arg(QString(cell).replace(QLatin1Char('\n'), QStringLiteral("\\n")), safe);
         if (p.folder && !isUsableFolderName(safe))
             lines << QStringLiteral("“%1”不能用作文件夹名，这一行的照片无法保存").arg(safe);
     }
@@ -69,7 +75,10 @@ class Sharing
 {
 public:
     explicit Sharing(int rows) { m_items.reserve(size_t(qMax(rows, 0))); }
-    void add(const QString &text, int row) { m_items.push_back({qHash(text, 0), row}); }
+    void add(const QString &text, int row) { addHash(qHash(text, 0), row); }
+    // A hash that rows with equal texts are sure to share (it may be of
+    // something cheaper to hash than the text).
+    void addHash(size_t hash, int row) { m_items.push_back({hash, row}); }
 
     // textOf(row) forms the text again; each(text, rows) for every shared text.
     template <typename TextOf, typename Each> void forEachShared(TextOf textOf, Each each)
@@ -118,9 +127,10 @@ private:
 class FolderListings
 {
 public:
-    bool contains(const QString &folder, const QString &name)
+    bool contains(const QString &folder, QStringView name)
     {
-        auto it = m_folders.constFind(folder);
+        // Most rows look into the folder the row before looked into.
+        auto it = m_last != m_folders.constEnd() && m_last.key() == folder ? m_last : m_folders.constFind(folder);
         if (it == m_folders.constEnd()) {
             std::optional<QSet<QString>> names;
             const QFileInfo info(folder);
@@ -133,14 +143,44 @@ public:
             }
             it = m_folders.insert(folder, names);
         }
-        if (*it && !(*it)->contains(name.toCaseFolded()))
+        m_last = it;
+        if (*it && ((*it)->isEmpty() || !(*it)->contains(name.toString().toCaseFolded())))
             return false;
-        return QFileInfo::exists(folder + name);
+        return QFileInfo::exists(folder + name.toString());
     }
 
 private:
     QHash<QString, std::optional<QSet<QString>>> m_folders;
+    QHash<QString, std::optional<QSet<QString>>>::const_iterator m_last = m_folders.constEnd();
 };
+
+// A hash of a row's keys that rows with equal key conditions share, made
+// without forming the conditions: a text key's condition quotes its text as
+// it stands, a number's is its trimmed text. Nothing when a key is blank or
+// not of its column's type, or a column cannot be named: the conditions are
+// then formed to say why.
+std::optional<size_t> keyHash(const DataSource &ds, const RosterModel &grid, int row, bool namesUsable)
+{
+    if (!namesUsable)
+        return std::nullopt;
+    size_t hash = 0;
+    for (qsizetype k = 0; k < ds.keyColumns.size(); ++k) {
+        const int c = ds.keyColumns.at(k);
+        const qint16 type = c >= 1 && c <= ds.fieldTypes.size() ? ds.fieldTypes.at(c - 1) : qint16(0);
+        const QStringView value = grid.cellView(row, c);
+        if (value.trimmed().isEmpty())
+            return std::nullopt;
+        if (type == DaoText || type == DaoMemo) {
+            hash = qHashMulti(hash, value);
+            continue;
+        }
+        const std::optional<QString> literal = SqlText::literal(type, value.toString(), nullptr);
+        if (!literal)
+            return std::nullopt;
+        hash = qHashMulti(hash, *literal);
+    }
+    return hash;
+}
 
 } // namespace
 
@@ -217,7 +257,10 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel 
     if (!ds.hasTable())
         return lines;
     const int last = grid.rows() - 2;
-    const NamingInputs &in = input.naming;
+    // The save folder as every path begins with it, made once for all rows.
+    NamingInputs in = input.naming;
+    if (!in.saveFolder.isEmpty() && !in.saveFolder.endsWith(QLatin1Char('/')))
+        in.saveFolder += QLatin1Char('/');
 
     // The file first: nothing is written back into a file that cannot be written.
     const QFileInfo file(ds.databasePath);
@@ -258,14 +301,15 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel 
     Sharing pathRows(last); // photo path → rows
     FolderListings photos;
     const QList<QString> keyNames = KeyColumnNames(RowKeys(ds, grid, 0)); // the same for every row
+    const bool namesUsable = !keyNames.contains(QString());
     for (int row = 1; row <= last; ++row) {
         QStringList &here = byRow[size_t(row)];
         if (!ds.keyColumns.isEmpty()) {
-            const WriteBackStatement keys = BuildKeyConditions(RowKeys(ds, grid, row), keyNames);
-            if (!keys.ok)
+            if (const std::optional<size_t> hash = keyHash(ds, grid, row, namesUsable))
+                keyRows.addHash(*hash, row);
+            else if (const WriteBackStatement keys = BuildKeyConditions(RowKeys(ds, grid, row), keyNames);
+                     !keys.ok)
                 here << keys.error + QStringLiteral("，文件名不会写入数据表");
-            else
-                keyRows.add(keys.statement, row);
         }
         if (!in.tableMode)
             continue;
@@ -276,7 +320,7 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel 
             here << QStringLiteral("文件名为空，这个人的照片无法保存");
         if (!in.numberOn && !s.photoPath.isEmpty()) {
             pathRows.add(s.photoPath, row);
-            if (photos.contains(s.photoFolder, s.photoPath.mid(s.photoFolder.size())))
+            if (photos.contains(s.photoFolder, QStringView(s.photoPath).sliced(s.photoFolder.size())))
                 here << QStringLiteral("照片已经存在，再保存会覆盖它：%1").arg(s.photoPath);
         }
         if (db && targetField >= 0 && !s.photoName.isEmpty()) {

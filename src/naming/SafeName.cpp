@@ -31,7 +31,7 @@ QString safeNamePart(const QString &text)
     return out;
 }
 
-bool isUsableFolderName(const QString &name)
+bool isUsableFolderName(QStringView name)
 {
-    return name != QLatin1String(".") && name != QLatin1String("..");
+    return name != u"." && name != u"..";
 }

@@ -16,4 +16,4 @@ bool isSafeNamePart(QStringView text);
 
 // False for "." and "..": as a whole folder name they would point at the
 // folder itself or its parent, so a path with such a folder is refused.
-bool isUsableFolderName(const QString &name);
+bool isUsableFolderName(QStringView name);
