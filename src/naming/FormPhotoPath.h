@@ -40,10 +40,10 @@ RowCellReader rowCells(const RosterModel &roster, int row);
 
 struct PhotoPathResult
 {
-    NamingState state; // the new naming state
+    NamingState state;   // the new naming state
     bool formed = false; // the path was formed (or refused for a reason): Text2 says so
-    QString message;   // to show with an OK button; empty for none
-    QString problem;   // why the path was refused, for the status line
+    QString message;     // to show with an OK button; empty for none
+    QString problem;     // why the path was refused, for the status line
 
     // New text of Text2; nullopt keeps the old one. Made when asked: a check
     // forms the paths of a whole roster and shows none of them.

@@ -130,7 +130,8 @@ public:
     bool contains(const QString &folder, QStringView name)
     {
         // Most rows look into the folder the row before looked into.
-        auto it = m_last != m_folders.constEnd() && m_last.key() == folder ? m_last : m_folders.constFind(folder);
+        auto it =
+            m_last != m_folders.constEnd() && m_last.key() == folder ? m_last : m_folders.constFind(folder);
         if (it == m_folders.constEnd()) {
             std::optional<QSet<QString>> names;
             const QFileInfo info(folder);
@@ -340,7 +341,9 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel 
                 list << QStringLiteral("第 %1 行").arg(r);
         return list.join(QStringLiteral("、"));
     };
-    const auto keysOf = [&](int row) { return BuildKeyConditions(RowKeys(ds, grid, row), keyNames).statement; };
+    const auto keysOf = [&](int row) {
+        return BuildKeyConditions(RowKeys(ds, grid, row), keyNames).statement;
+    };
     const auto pathOf = [&](int row) {
         return FormPhotoPath(in, rowCells(grid, row), NamingState{}).state.photoPath;
     };

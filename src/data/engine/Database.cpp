@@ -255,7 +255,8 @@ Recordset Database::openRecordset(const QString &statement, qsizetype record)
     return runSelect(statement, record, record + 1);
 }
 
-TableTexts Database::readTexts(const QString &table, const QString &whereClause, qsizetype first, qsizetype last)
+TableTexts Database::readTexts(const QString &table, const QString &whereClause, qsizetype first,
+                               qsizetype last)
 {
     // The where clause is read as the end of a select of the whole table, so
     // that it means here what it means in any statement.
