@@ -87,6 +87,7 @@ void DataTablePanel::takeChosenTable(const DataSource &chosen)
     m_ds.fieldTypes = chosen.fieldTypes;
     m_ds.keyColumns = chosen.keyColumns;
     m_ds.keyCount = chosen.keyCount;
+    ForgetDatabase(m_ds);
     // A roster just opened starts on its first person.
     m_cursor.setResume(1, 1);
 

@@ -15,6 +15,17 @@ struct DataSource;
 // (OpenDatabase); a test may hand the window tables held in memory.
 using DatabaseOpener = std::function<std::unique_ptr<lumora::engine::Database>(const DataSource &)>;
 
+// The database a load opened, kept for what follows on the rows it loaded:
+// the roster check and the write-backs. An update reads the table again
+// under its lock, so nothing stale decides a write; a load opens afresh.
+struct HeldDatabase
+{
+    HeldDatabase();
+    ~HeldDatabase();
+    QString path, connect;
+    std::unique_ptr<lumora::engine::Database> db;
+};
+
 // The open data table, shared by the open-table window, the grid, the row
 // filter and the write-back. One instance lives for the whole run; the
 // open-table window overwrites it piecewise.
@@ -32,6 +43,9 @@ struct DataSource
     // databasePath with connectString. Not handed over by the open-table
     // window, which always opens files.
     DatabaseOpener opener;
+    // The database the last load opened (see HeldDatabase); shared by
+    // copies of this instance, empty before a load.
+    std::shared_ptr<HeldDatabase> held = std::make_shared<HeldDatabase>();
 
     bool hasTable() const { return !tableName.isEmpty() && !databasePath.isEmpty(); }
 };

@@ -169,7 +169,7 @@ int RowOf(const PendingWriteBack &entry, const RosterModel &grid)
 PendingRetry RetryPending(const DataSource &ds, const QList<PendingWriteBack> &entries)
 {
     PendingRetry out;
-    std::unique_ptr<Database> db;
+    Database *db = nullptr;
     for (qsizetype i = 0; i < entries.size(); ++i) {
         PendingWriteBack e = entries.at(i);
         e.waitsForLock = false;
@@ -179,8 +179,12 @@ PendingRetry RetryPending(const DataSource &ds, const QList<PendingWriteBack> &e
             continue;
         }
         try {
-            if (!db)
-                db = OpenDatabase(ds);
+            if (!db) {
+                // Read as the file is now; the rows these writes change are
+                // then brought up to date through the same database.
+                ForgetDatabase(ds);
+                db = &HeldOrOpenDatabase(ds);
+            }
             // Read afresh for each entry: a write may move records.
             QStringList fields;
             for (const FieldInfo &f : db->fields(ds.tableName))

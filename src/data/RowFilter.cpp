@@ -107,9 +107,10 @@ QString ApplyFilter(DataSource &ds, RosterModel &grid, int combo1Index, const QS
 QString ReloadThroughFilter(DataSource &ds, RosterModel &grid, QString *error)
 {
     try {
-        const std::unique_ptr<Database> db = OpenDatabase(ds);
-        LoadTable(*db, ds, grid);
+        ForgetDatabase(ds);
+        LoadTable(HeldOrOpenDatabase(ds), ds, grid);
     } catch (...) {
+        ForgetDatabase(ds);
         if (error)
             *error = CurrentFailureText();
     }

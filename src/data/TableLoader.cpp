@@ -20,6 +20,26 @@ std::unique_ptr<Database> OpenDatabase(const DataSource &ds)
     return Database::open(ds.databasePath, ds.connectString);
 }
 
+HeldDatabase::HeldDatabase() = default;
+HeldDatabase::~HeldDatabase() = default;
+
+Database &HeldOrOpenDatabase(const DataSource &ds)
+{
+    HeldDatabase &held = *ds.held;
+    if (!held.db || held.path != ds.databasePath || held.connect != ds.connectString) {
+        held.db.reset();
+        held.db = OpenDatabase(ds);
+        held.path = ds.databasePath;
+        held.connect = ds.connectString;
+    }
+    return *held.db;
+}
+
+void ForgetDatabase(const DataSource &ds)
+{
+    ds.held->db.reset();
+}
+
 QString FieldQuery(const QString &tableName)
 {
     return QStringLiteral("select * from ") + tableName;
@@ -142,7 +162,9 @@ GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, RosterMo
 {
     GridLoad result;
     try {
-        const std::unique_ptr<Database> db = OpenDatabase(ds);
+        // A load reads the file as it is now, and what follows uses that.
+        ForgetDatabase(ds);
+        Database *db = &HeldOrOpenDatabase(ds);
         result.load = LoadTable(*db, ds.tableName, whereClause, grid);
         result.ok = true;
         for (const EngineNote &note : db->notes(ds.tableName))
@@ -150,6 +172,7 @@ GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, RosterMo
                 result.warnings << note.chinese;
     } catch (...) {
         result.error = CurrentFailureText();
+        ForgetDatabase(ds);
     }
     return result;
 }

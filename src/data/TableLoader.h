@@ -24,6 +24,12 @@ struct TableLoad
 // with its connect string), or hands the work to its opener when it has
 // one. Throws lumora::engine::EngineError.
 std::unique_ptr<lumora::engine::Database> OpenDatabase(const DataSource &ds);
+// The database the DataSource's last load opened, when it is still the one
+// its fields name; else one opened now and held in its place. Throws
+// lumora::engine::EngineError. ForgetDatabase lets it go (after a failure
+// that may have left it unsure of the file, or when the roster changes).
+lumora::engine::Database &HeldOrOpenDatabase(const DataSource &ds);
+void ForgetDatabase(const DataSource &ds);
 
 // The two statements of a load: the field query and the row query. The field
 // query's result would only give the field names and types, so LoadTable

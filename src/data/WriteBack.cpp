@@ -186,8 +186,7 @@ WriteBackResult WriteBackFileName(const DataSource &ds, const RosterModel &grid,
         // Only a statement that picks exactly this one person writes: a
         // shared key (or two keys differing only in letter case) writes
         // nothing rather than the same name into several records.
-        const std::unique_ptr<Database> db = OpenDatabase(ds);
-        const UpdateResult update = db->executeIfMatches(built.statement, 1);
+        const UpdateResult update = HeldOrOpenDatabase(ds).executeIfMatches(built.statement, 1);
         result.matched = update.matched();
         if (update.written) {
             result.changed = 1;
@@ -197,10 +196,14 @@ WriteBackResult WriteBackFileName(const DataSource &ds, const RosterModel &grid,
         result.status = WriteBackResult::Status::Failed;
         result.reason = CurrentFailureText();
         result.locked = e.code() == EngineError::Code::Locked;
+        // The next write opens the file afresh rather than trust what this
+        // one left behind.
+        ForgetDatabase(ds);
         return result;
     } catch (...) {
         result.status = WriteBackResult::Status::Failed;
         result.reason = CurrentFailureText();
+        ForgetDatabase(ds);
         return result;
     }
     if (result.changed == 1)
@@ -220,11 +223,12 @@ bool IsRecordRow(const RosterModel &grid, int row)
 
 bool RefreshWrittenRow(const DataSource &ds, RosterModel &grid, int row, qsizetype record)
 {
-    const std::unique_ptr<Database> db = OpenDatabase(ds);
     if (!grid.loadedClause())
         throw EngineError(QStringLiteral("the grid shows no complete load"),
                           QStringLiteral("表格没有完整载入"));
-    const std::optional<QStringList> texts = LoadRecordTexts(*db, ds.tableName, *grid.loadedClause(), record);
+    // The database the write went through: it holds the file as written.
+    const std::optional<QStringList> texts =
+        LoadRecordTexts(HeldOrOpenDatabase(ds), ds.tableName, *grid.loadedClause(), record);
     if (texts) {
         for (int c = 1; c < grid.cols(); ++c)
             grid.setCellText(row, c, texts->value(c - 1));

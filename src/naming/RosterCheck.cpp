@@ -277,19 +277,22 @@ QList<RosterProblem> FindRosterProblems(const DataSource &ds, const RosterModel 
 
     // The write-back column, when the write-back is on: the table is asked
     // whether each name fits, as a write-back would ask it.
-    std::unique_ptr<Database> db;
+    Database *db = nullptr;
     int targetField = -1;
     QString targetName;
     const WriteBackRequest &wb = input.writeBack;
     if (wb.enabled && wb.targetIndex >= 0 && wb.targetIndex + 1 < grid.cols()) {
         targetName = grid.cellText(0, wb.targetIndex + 1);
         try {
-            db = OpenDatabase(ds);
+            // The database the grid was loaded from, when it is still held.
+            db = &HeldOrOpenDatabase(ds);
             const QList<FieldInfo> fields = db->fields(ds.tableName);
             for (int f = 0; f < fields.size() && targetField < 0; ++f)
                 if (fields.at(f).name.compare(targetName, Qt::CaseInsensitive) == 0)
                     targetField = f;
         } catch (...) {
+            db = nullptr;
+            ForgetDatabase(ds);
             lines << RosterProblem{0, {}, QStringLiteral("数据表无法打开：%1").arg(CurrentFailureText())};
         }
     }
