@@ -293,6 +293,10 @@ void CsvLayout::parse(qsizetype limit, qsizetype maxRecords)
                 }
                 if (!closed)
                     m_unclosedQuote = true;
+                else if (pos < limit) {
+                    const int next = at(pos).ascii;
+                    record.loose = record.loose || (next != m_delimiter && next != '\r' && next != '\n');
+                }
             }
             while (pos < limit) {
                 const Unit u = at(pos);
@@ -336,8 +340,8 @@ char CsvLayout::sniff(const QByteArray &file, const CsvEncoding &encoding)
             --records;
         std::map<int, qsizetype> counts;
         for (qsizetype r = 0; r < records; ++r)
-            if (const int count = layout.m_records[size_t(r)].count; count > 1)
-                ++counts[count];
+            if (const CsvRecord &record = layout.m_records[size_t(r)]; record.count > 1 && !record.loose)
+                ++counts[record.count];
         qsizetype score = 0;
         for (const auto &[count, times] : counts)
             score = std::max(score, times);

@@ -75,6 +75,7 @@ struct CsvRecord
 {
     qsizetype first = 0;
     int count = 0;
+    bool loose = false; // text follows a closing quote: not RFC 4180, read as a spreadsheet reads it
 };
 
 // The records and fields of a delimited file's bytes, as RFC 4180 has them
@@ -100,7 +101,9 @@ public:
     // The delimiter among kDelimiters that divides the first records
     // (kSniffRecords, within kSniffBytes) most evenly: the one giving the
     // most records of the same field count, more than one field; a tie goes
-    // to the earlier; ',' when none divides any record.
+    // to the earlier; ',' when none divides any record. A record cut off by
+    // kSniffBytes, or whose quotes do not close where its fields end, does
+    // not vote.
     static char sniff(const QByteArray &file, const CsvEncoding &encoding);
 
     const QByteArray &file() const { return m_file; }
