@@ -156,10 +156,14 @@ QString RosterHeldOpen(const QString &path)
     if (info.suffix().compare(QStringLiteral("mdb"), Qt::CaseInsensitive) == 0 &&
         mdbOpenElsewhere(path, &accessLock))
         return QStringLiteral("锁定文件 %1").arg(QFileInfo(accessLock).fileName());
-    if (info.suffix().compare(QStringLiteral("dbf"), Qt::CaseInsensitive) != 0)
+    const QString suffix = info.suffix();
+    if (suffix.compare(QStringLiteral("dbf"), Qt::CaseInsensitive) != 0 &&
+        suffix.compare(QStringLiteral("csv"), Qt::CaseInsensitive) != 0 &&
+        suffix.compare(QStringLiteral("txt"), Qt::CaseInsensitive) != 0)
         return {};
     // A lock another process holds on any part of the table (dBase programs
-    // lock records and the header while they write).
+    // lock records and the header while they write; a text table is not
+    // replaced while another program holds such a lock).
     const LockedFile::OtherLock other = LockedFile::heldByOther(path);
     return other.held ? QStringLiteral("进程 %1 锁定了它").arg(other.pid) : QString();
 }
