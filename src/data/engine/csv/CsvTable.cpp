@@ -325,6 +325,11 @@ QByteArray CsvTable::prepare(const QList<CellChange> &changes) const
         throw EngineError::format(u"%1 was read from memory and cannot be written",
                                   u"%1 是从内存读取的，无法写入", m_what);
     refuseWhileOfficeHoldsOpen(m_path, m_what);
+    return rewritten(changes);
+}
+
+QByteArray CsvTable::rewritten(const QList<CellChange> &changes) const
+{
     const CsvEncoding &e = m_layout->encoding();
     if (!e.fits)
         throw notWritten(

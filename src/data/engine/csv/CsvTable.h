@@ -43,6 +43,11 @@ public:
 
     const CsvLayout &layout() const { return *m_layout; }
 
+    // The file with `changes` made, read back; empty when it would not
+    // change. Throws, as update() refuses, for a value the file cannot take
+    // (but neither looks for lock files nor needs a file on disk).
+    QByteArray rewritten(const QList<CellChange> &changes) const;
+
     // The text a value is written as: numbers in their shortest exact
     // form, dates as yyyy-MM-dd (and hh:mm:ss), booleans TRUE or FALSE.
     // Throws for bytes.
