@@ -21,6 +21,8 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace lumora::engine;
 
@@ -251,22 +253,24 @@ void TstCsv::refusedWriteLeavesTheFile_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("lockFile");  // made beside the file first
     QTest::addColumn<QByteArray>("append"); // bytes added to the file first
+    QTest::addColumn<bool>("holdLock");     // another open file holds a write lock on it
     QTest::addColumn<QString>("reason");    // in the refusal's English text
-    QTest::newRow("beyond GBK") << "roster_zh_30_excel_gbk.csv"
-                                << "😀"
-                                << "" << QByteArray() << "no form for";
-    QTest::newRow("beyond GBK, not GB18030") << "roster_zh_30_excel_gbk.csv"
-                                             << "𠀀"
-                                             << "" << QByteArray() << "no form for";
-    QTest::newRow("open in LibreOffice") << "roster_zh_30.csv"
-                                         << "a.jpg"
-                                         << ".~lock.roster_zh_30.csv#" << QByteArray() << "lock file";
-    QTest::newRow("open in Excel") << "roster_zh_30_excel_gbk.csv"
-                                   << "a.jpg"
-                                   << "~$roster_zh_30_excel_gbk.csv" << QByteArray() << "lock file";
-    QTest::newRow("neither UTF-8 nor GBK") << "roster_zh_30_excel_gbk.csv"
-                                           << "a.jpg"
-                                           << "" << QByteArray("x,\xFF,,,,,\r\n") << "not valid GBK";
+    const QString gbk = QStringLiteral("roster_zh_30_excel_gbk.csv");
+    QTest::newRow("beyond GBK") << gbk << "😀"
+                                << "" << QByteArray() << false << "no form for";
+    QTest::newRow("beyond GBK, not GB18030") << gbk << "𠀀"
+                                             << "" << QByteArray() << false << "no form for";
+    QTest::newRow("open in LibreOffice")
+        << "roster_zh_30.csv"
+        << "a.jpg"
+        << ".~lock.roster_zh_30.csv#" << QByteArray() << false << "lock file";
+    QTest::newRow("open in Excel") << gbk << "a.jpg"
+                                   << "~$" + gbk << QByteArray() << false << "lock file";
+    QTest::newRow("neither UTF-8 nor GBK") << gbk << "a.jpg"
+                                           << "" << QByteArray("x,\xFF,,,,,\r\n") << false << "not valid GBK";
+    QTest::newRow("locked by another program") << "roster_zh_30_lo_utf16.txt"
+                                               << "a.jpg"
+                                               << "" << QByteArray() << true << "locked by another program";
 }
 
 void TstCsv::refusedWriteLeavesTheFile()
@@ -275,6 +279,7 @@ void TstCsv::refusedWriteLeavesTheFile()
     QFETCH(QString, value);
     QFETCH(QString, lockFile);
     QFETCH(QByteArray, append);
+    QFETCH(bool, holdLock);
     QFETCH(QString, reason);
     const QString path = copy(file);
     if (!append.isEmpty()) {
@@ -287,6 +292,20 @@ void TstCsv::refusedWriteLeavesTheFile()
         QVERIFY(QFile(lock).open(QIODevice::WriteOnly));
     const QByteArray before = readAll(path);
     const QString table = QFileInfo(file).completeBaseName();
+    // An open-file-description lock conflicts with this process's own writer too.
+    const int holder = holdLock ? ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC) : -1;
+    const auto release = qScopeGuard([holder] {
+        if (holder >= 0)
+            ::close(holder);
+    });
+    if (holdLock) {
+        struct flock lock
+        {
+        };
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        QCOMPARE(::fcntl(holder, F_OFD_SETLK, &lock), 0);
+    }
     try {
         Database::open(path, QStringLiteral("Text"))
             ->execute(QStringLiteral("update [%1] set 照片='%2' where 学号=2024000003").arg(table, value));
