@@ -219,6 +219,7 @@ void TstCsv::writeChangesOneField()
         QStringLiteral("update [%1] set [%2]='%3' where 姓名='%4'")
             .arg(table, fieldName, QString(value).replace(QLatin1Char('\''), QLatin1String("''")),
                  QString(kKey).replace(QLatin1Char('\''), QLatin1String("''")));
+    db->checkValue(table, field, Value::text(value)); // takes it, as the write does
     QCOMPARE(db->execute(statement), 1);
     const QByteArray after = readAll(path);
 
@@ -306,9 +307,12 @@ void TstCsv::refusedWriteLeavesTheFile()
         lock.l_whence = SEEK_SET;
         QCOMPARE(::fcntl(holder, F_OFD_SETLK, &lock), 0);
     }
+    const auto db = Database::open(path, QStringLiteral("Text"));
+    // The check made for every row before a write refuses it as the write does.
+    if (!holdLock)
+        QVERIFY_THROWS_EXCEPTION(EngineError, db->checkValue(table, kPhoto, Value::text(value)));
     try {
-        Database::open(path, QStringLiteral("Text"))
-            ->execute(QStringLiteral("update [%1] set 照片='%2' where 学号=2024000003").arg(table, value));
+        db->execute(QStringLiteral("update [%1] set 照片='%2' where 学号=2024000003").arg(table, value));
         QFAIL("the write was not refused");
     } catch (const EngineError &e) {
         QVERIFY2(e.message().contains(reason), qPrintable(e.message()));

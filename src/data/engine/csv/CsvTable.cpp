@@ -221,32 +221,58 @@ QString CsvTable::fieldText(const Value &value, int field) const
     }
 }
 
+QByteArray CsvTable::fieldBytes(const CellChange &change, bool quote) const
+{
+    checkIndex(change.record, m_records, change.field, m_fields.size());
+    const CsvLayout &l = *m_layout;
+    const QString text = fieldText(change.value, change.field);
+    std::optional<QByteArray> bytes = l.fieldBytes(text, quote && !text.isEmpty());
+    if (bytes)
+        return std::move(*bytes);
+    // The first character the encoding cannot hold, for the message.
+    QString missing;
+    for (qsizetype i = 0; i < text.size() && missing.isEmpty(); ++i) {
+        const qsizetype n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        if (!l.codec().encode(text.mid(i, n)))
+            missing = text.mid(i, n);
+        i += n - 1;
+    }
+    throw EngineError::format(
+        u"\"%1\" cannot be written into field %2 of %3: the file is %4 text, which has no form for "
+        u"the character %5",
+        u"无法把“%1”写入 %3 的字段 %2：文件的编码是 %4，其中没有字符“%5”", EngineError::excerpt(text),
+        m_fields[change.field].name, m_what, encodingName(l.encoding()), missing);
+}
+
+void CsvTable::refuseUnlessWritable() const
+{
+    if (m_path.isEmpty())
+        throw EngineError::format(u"%1 was read from memory and cannot be written",
+                                  u"%1 是从内存读取的，无法写入", m_what);
+    refuseWhileOfficeHoldsOpen(m_path, m_what);
+}
+
+void CsvTable::refuseUnlessFits() const
+{
+    const CsvEncoding &e = m_layout->encoding();
+    if (!e.fits)
+        throw notWritten(
+            m_what,
+            EngineError::fill(u"its bytes are not valid %1 text, so text written into it might not read "
+                              u"back; a .cpg file beside it can name its encoding",
+                              encodingName(e)),
+            EngineError::fill(u"它的字节不是有效的 %1 文本，写入的文字可能读不回来；可在它旁边放一个 .cpg "
+                              u"文件写明其编码",
+                              encodingName(e)));
+}
+
 QByteArray CsvTable::applyEdits(const QList<CellChange> &changes, bool quoteAll) const
 {
     const CsvLayout &l = *m_layout;
     // The last change of a field counts; in file order.
     std::map<std::pair<qsizetype, int>, QByteArray> fields;
-    for (const CellChange &change : changes) {
-        checkIndex(change.record, m_records, change.field, m_fields.size());
-        const QString text = fieldText(change.value, change.field);
-        std::optional<QByteArray> bytes = l.fieldBytes(text, quoteAll && !text.isEmpty());
-        if (!bytes) {
-            // The first character the encoding cannot hold, for the message.
-            QString missing;
-            for (qsizetype i = 0; i < text.size() && missing.isEmpty(); ++i) {
-                const qsizetype n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-                if (!l.codec().encode(text.mid(i, n)))
-                    missing = text.mid(i, n);
-                i += n - 1;
-            }
-            throw EngineError::format(
-                u"\"%1\" cannot be written into field %2 of %3: the file is %4 text, which has no form for "
-                u"the character %5",
-                u"无法把“%1”写入 %3 的字段 %2：文件的编码是 %4，其中没有字符“%5”", EngineError::excerpt(text),
-                m_fields[change.field].name, m_what, encodingName(l.encoding()), missing);
-        }
-        fields[{row(change.record), m_firstCol + change.field}] = std::move(*bytes);
-    }
+    for (const CellChange &change : changes)
+        fields[{row(change.record), m_firstCol + change.field}] = fieldBytes(change, quoteAll);
 
     const QByteArray &file = l.file();
     const QByteArray delimiter = l.delimiterBytes();
@@ -321,25 +347,13 @@ QByteArray CsvTable::prepare(const QList<CellChange> &changes) const
 {
     if (changes.isEmpty())
         return {};
-    if (m_path.isEmpty())
-        throw EngineError::format(u"%1 was read from memory and cannot be written",
-                                  u"%1 是从内存读取的，无法写入", m_what);
-    refuseWhileOfficeHoldsOpen(m_path, m_what);
+    refuseUnlessWritable();
     return rewritten(changes);
 }
 
 QByteArray CsvTable::rewritten(const QList<CellChange> &changes) const
 {
-    const CsvEncoding &e = m_layout->encoding();
-    if (!e.fits)
-        throw notWritten(
-            m_what,
-            EngineError::fill(u"its bytes are not valid %1 text, so text written into it might not read "
-                              u"back; a .cpg file beside it can name its encoding",
-                              encodingName(e)),
-            EngineError::fill(u"它的字节不是有效的 %1 文本，写入的文字可能读不回来；可在它旁边放一个 .cpg "
-                              u"文件写明其编码",
-                              encodingName(e)));
+    refuseUnlessFits();
     // Quoted only when it must be: when the field, unquoted, would make the
     // file's delimiter read otherwise, it is quoted.
     for (const bool quoteAll : {false, true}) {
@@ -355,7 +369,18 @@ QByteArray CsvTable::rewritten(const QList<CellChange> &changes) const
 
 void CsvTable::checkUpdate(qsizetype record, int field, const Value &value) const
 {
-    checkUpdateAll({{record, field, value}});
+    // What update() refuses, without making the new file: the roster check
+    // asks this for every row. A field appended to a last record whose quote
+    // never closes would land inside the quote, so the read-back refuses it.
+    const CellChange change{record, field, value};
+    refuseUnlessWritable();
+    refuseUnlessFits();
+    fieldBytes(change, false);
+    const CsvLayout &l = *m_layout;
+    const qsizetype r = row(record);
+    if (l.unclosedQuote() && r + 1 == qsizetype(l.records().size()) && !l.span(r, m_firstCol + field))
+        throw notWritten(m_what, u"the changed file would not read back as written",
+                         u"改动后的文件读回来与写入的内容不符");
 }
 
 void CsvTable::update(qsizetype record, int field, const Value &value)

@@ -58,6 +58,13 @@ private:
     // The new file for the changes, read back; empty when nothing changes.
     QByteArray prepare(const QList<CellChange> &changes) const;
     QByteArray applyEdits(const QList<CellChange> &changes, bool quoteAll) const;
+    // The change's field as the file spells it, quoted when it must be or
+    // `quote` asks; throws for a character the encoding lacks.
+    QByteArray fieldBytes(const CellChange &change, bool quote) const;
+    // Throw unless the file is on disk, no office program has it open,
+    // and its bytes are text of its encoding.
+    void refuseUnlessWritable() const;
+    void refuseUnlessFits() const;
     // Throws unless `file` reads as this file with `changes` made, every
     // other field as before; false when only its delimiter reads otherwise.
     bool readsBack(const QByteArray &file, const QList<CellChange> &changes) const;
