@@ -32,7 +32,7 @@ set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_codepage tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
   tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls tst_xlscontainer writeback_child mdb_grow tst_mdb
   tst_mdbwritebackcrash tst_safereplace tst_xlswriteback tst_csv
-  bench_dbf bench_scale bench_sql bench_xls bench_mdb)
+  bench_dbf bench_scale bench_sql bench_xls bench_mdb bench_csv)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter bench_capture)
 
 # The libraries a test or benchmark program links, by its name.
