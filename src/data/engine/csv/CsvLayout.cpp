@@ -223,6 +223,9 @@ CsvLayout::CsvLayout(const QByteArray &file, const CsvEncoding &encoding, char d
     : CsvLayout(file, encoding, delimiter)
 {
     parse(file.size(), -1);
+    if (m_tooMany)
+        throw EngineError::format(u"%1 has more than %2 fields; it is too large to read as a table",
+                                  u"%1 中的字段超过 %2 个，太大，无法作为数据表读取", what, kMaxAllFields);
     if (m_tooWide)
         throw EngineError::format(
             u"%1 has a record of more than %2 fields; it is no table this program reads",
@@ -307,6 +310,10 @@ void CsvLayout::parse(qsizetype limit, qsizetype maxRecords)
             m_spans.push_back({begin, std::min(pos, limit)});
             if (++record.count > kMaxFields)
                 m_tooWide = true;
+            if (qsizetype(m_spans.size()) > kMaxAllFields)
+                m_tooMany = true;
+            if (m_tooWide || m_tooMany)
+                break;
             if (pos < limit && at(pos).ascii == m_delimiter) {
                 pos += at(pos).length;
                 continue;
@@ -321,7 +328,7 @@ void CsvLayout::parse(qsizetype limit, qsizetype maxRecords)
             break;
         }
         m_records.push_back(record);
-        if (m_tooWide)
+        if (m_tooWide || m_tooMany)
             return;
     }
 }

@@ -90,12 +90,16 @@ public:
     static constexpr char kDelimiters[] = {',', ';', '\t', '|'};
     // The most fields a record may have: as many columns as a sheet has.
     static constexpr int kMaxFields = 16384;
+    // The most fields a file may have (a million rows of 16 columns): each
+    // costs its span in memory, and a file of delimiters alone would
+    // otherwise cost sixteen times its size.
+    static constexpr qsizetype kMaxAllFields = qsizetype(16) << 20;
     // How far sniff() looks: records, and bytes after the byte-order mark.
     static constexpr int kSniffRecords = 20;
     static constexpr qsizetype kSniffBytes = 64 * 1024;
 
     // Parses `file`; throws EngineError naming `what` when a record has
-    // more than kMaxFields fields.
+    // more than kMaxFields fields, or the file more than kMaxAllFields.
     CsvLayout(const QByteArray &file, const CsvEncoding &encoding, char delimiter, const QString &what);
 
     // The delimiter among kDelimiters that divides the first records
@@ -150,6 +154,7 @@ private:
     std::vector<CsvRecord> m_records;
     bool m_unclosedQuote = false;
     bool m_tooWide = false;
+    bool m_tooMany = false;
     bool m_lastEnded = false; // the last record parsed ended in a line break
 };
 
