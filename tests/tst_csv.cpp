@@ -89,6 +89,8 @@ private slots:
     void writeChangesOneField();
     void refusedWriteLeavesTheFile_data();
     void refusedWriteLeavesTheFile();
+    void namedEncodingWins_data();
+    void namedEncodingWins();
     void sniffsTheFirstRecordsOnly_data();
     void sniffsTheFirstRecordsOnly();
     void identifiersStayText_data();
@@ -323,6 +325,46 @@ void TstCsv::refusedWriteLeavesTheFile()
     QCOMPARE(readAll(path), before);
     QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("*lumora*")}, QDir::Files | QDir::Hidden),
              QStringList());
+}
+
+void TstCsv::namedEncodingWins_data()
+{
+    QTest::addColumn<QByteArray>("cpg"); // the .cpg file's text; empty: none
+    QTest::addColumn<QString>("connect");
+    QTest::addColumn<QByteArray>("codec"); // what the file then reads and writes in
+    QTest::newRow("valid UTF-8, nothing named") << QByteArray() << "Text" << QByteArray("UTF-8");
+    QTest::newRow(".cpg over valid UTF-8") << QByteArray("936\r\n") << "Text" << QByteArray("GBK");
+    QTest::newRow("connect string over .cpg")
+        << QByteArray("CP936") << "Text;HDR=Yes;charset=UTF-8" << QByteArray("UTF-8");
+}
+
+// Bytes that are valid UTF-8 and valid GBK alike read and are written in
+// the encoding named for them.
+void TstCsv::namedEncodingWins()
+{
+    QFETCH(QByteArray, cpg);
+    QFETCH(QString, connect);
+    QFETCH(QByteArray, codec);
+    const QByteArray file = QStringLiteral("姓名,照片\n张三,\n").toUtf8();
+    const QString path = m_dir.filePath(QStringLiteral("named.csv"));
+    const QString cpgPath = m_dir.filePath(QStringLiteral("named.cpg"));
+    QFile::remove(cpgPath);
+    for (const auto &[name, bytes] : {std::pair(path, file), std::pair(cpgPath, cpg)}) {
+        if (bytes.isEmpty())
+            continue;
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    const auto db = Database::open(path, connect);
+    QStringDecoder decoder(codec.constData());
+    QCOMPARE(db->fields(QStringLiteral("named")).at(0).name, decoder.decode(file.first(file.indexOf(','))));
+    QCOMPARE(db->execute(QStringLiteral("update named set F2='李.jpg'")
+                             .replace(QLatin1String("F2"), db->fields(QStringLiteral("named")).at(1).name)),
+             1);
+    QStringEncoder encoder(codec.constData());
+    QCOMPARE(readAll(path), file.chopped(1) + QByteArray(encoder.encode(QStringLiteral("李.jpg"))) + "\n");
+    QFile::remove(cpgPath);
 }
 
 void TstCsv::sniffsTheFirstRecordsOnly_data()
