@@ -387,6 +387,10 @@ void TstCsv::sniffsTheFirstRecordsOnly_data()
         << QByteArray("h;i\n") + lines("x,", int(CsvLayout::kSniffBytes)) + "\nj;k\n"
         << ";"
         << "";
+    QTest::newRow("the 20th record cut by the window")
+        << lines("a;b\n", 9) + lines("c|d\n", 10) + "x;" + lines("y", int(CsvLayout::kSniffBytes)) + "\n"
+        << "|"
+        << "a;b";
     QTest::newRow("semicolons, commas inside quotes")
         << QByteArray("\"1,5\";\"2,5\"\n\"3,5\";\"4,5\"\n") << ";"
         << "3,5";

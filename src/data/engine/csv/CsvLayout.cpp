@@ -343,7 +343,7 @@ char CsvLayout::sniff(const QByteArray &file, const CsvEncoding &encoding)
         layout.parse(limit, kSniffRecords);
         qsizetype records = qsizetype(layout.m_records.size());
         // A record the sample cuts short does not vote.
-        if (limit < file.size() && records < kSniffRecords && !layout.m_lastEnded)
+        if (limit < file.size() && !layout.m_lastEnded)
             --records;
         std::map<int, qsizetype> counts;
         for (qsizetype r = 0; r < records; ++r)
