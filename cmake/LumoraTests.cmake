@@ -113,9 +113,13 @@ if(TARGET tst_mdb)
   add_dependencies(tst_mdb lumora-sql) # runs the tool for what its listing prints
 endif()
 
-# The command-line tool's suite runs the tool built beside it.
+# The command-line tool's suite runs the tool built beside it, as the text
+# roster suite does for its racing writers.
 if(TARGET tst_lumorasql)
   add_dependencies(tst_lumorasql lumora-sql)
+endif()
+if(TARGET tst_csv)
+  add_dependencies(tst_csv lumora-sql)
 endif()
 
 # The crash suite kills a writer that runs as a process of its own.

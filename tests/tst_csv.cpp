@@ -89,6 +89,7 @@ private slots:
     void writeChangesOneField();
     void refusedWriteLeavesTheFile_data();
     void refusedWriteLeavesTheFile();
+    void racingWritersLoseNothing();
     void namedEncodingWins_data();
     void namedEncodingWins();
     void sniffsTheFirstRecordsOnly_data();
@@ -325,6 +326,38 @@ void TstCsv::refusedWriteLeavesTheFile()
     QCOMPARE(readAll(path), before);
     QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("*lumora*")}, QDir::Files | QDir::Hidden),
              QStringList());
+}
+
+// Writers in processes of their own, each naming another person at the
+// same moment: every name lands, and nothing else changes.
+void TstCsv::racingWritersLoseNothing()
+{
+    constexpr int kWriters = 4;
+    const QString path = copy(QStringLiteral("roster_zh_30_excel_gbk.csv"));
+    QList<QStringList> expected = pythonRows(path, QStringLiteral("gbk"), QStringLiteral(","));
+    QVERIFY(expected.size() > kWriters);
+    const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/lumora-sql");
+    std::vector<std::unique_ptr<QProcess>> writers;
+    const auto reap = qScopeGuard([&] {
+        for (const auto &p : writers)
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished();
+            }
+    });
+    for (int i = 0; i < kWriters; ++i) {
+        const QString name = QStringLiteral("写入者%1.jpg").arg(i);
+        expected[i + 1][kPhoto] = name;
+        writers.push_back(std::make_unique<QProcess>());
+        writers.back()->start(
+            tool, {path, QStringLiteral("update [roster_zh_30_excel_gbk] set 照片='%1' where 学号=%2")
+                             .arg(name, expected[i + 1][0])});
+    }
+    for (const auto &p : writers) {
+        QVERIFY(p->waitForFinished(30000));
+        QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+    }
+    QCOMPARE(pythonRows(path, QStringLiteral("gbk"), QStringLiteral(",")), expected);
 }
 
 void TstCsv::namedEncodingWins_data()
