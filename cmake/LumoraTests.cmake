@@ -31,8 +31,8 @@ target_link_libraries(lumora_test_support PUBLIC lumora_engine)
 set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_codepage tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
   tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls tst_xlscontainer writeback_child mdb_grow tst_mdb
-  tst_mdbwritebackcrash tst_safereplace tst_xlswriteback
-  bench_dbf bench_scale bench_sql bench_xls bench_mdb)
+  tst_mdbwritebackcrash tst_safereplace tst_xlswriteback tst_csv
+  bench_dbf bench_scale bench_sql bench_xls bench_mdb bench_csv)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter bench_capture)
 
 # The libraries a test or benchmark program links, by its name.
@@ -113,9 +113,13 @@ if(TARGET tst_mdb)
   add_dependencies(tst_mdb lumora-sql) # runs the tool for what its listing prints
 endif()
 
-# The command-line tool's suite runs the tool built beside it.
+# The command-line tool's suite runs the tool built beside it, as the text
+# roster suite does for its racing writers.
 if(TARGET tst_lumorasql)
   add_dependencies(tst_lumorasql lumora-sql)
+endif()
+if(TARGET tst_csv)
+  add_dependencies(tst_csv lumora-sql)
 endif()
 
 # The crash suite kills a writer that runs as a process of its own.

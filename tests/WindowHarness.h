@@ -137,7 +137,7 @@ struct WindowHarness
     // 打开表 → the kind (dBase数据库 unless told) → Browse (answered with
     // path) → the first table → the key rows of List2 → 打开(&O). False when
     // a step could not be taken. kind: the Option1_ button of the file kind
-    // (0 Excel, 1 Access, 2 FoxPro, 3 dBase).
+    // (0 Excel, 1 Access, 2 FoxPro, 3 dBase, 4 text).
     bool openTable(const QString &path, const QList<int> &keyRows, int kind = 3)
     {
         button("Command9")->click();

@@ -4,6 +4,7 @@
 #include "data/DataSource.h"
 #include "data/RosterModel.h"
 #include "data/TableLoader.h"
+#include "data/WriteBack.h"
 #include "data/engine/Database.h"
 #include "data/engine/Value.h"
 #include "data/excelto.h"
@@ -34,6 +35,7 @@ private slots:
     void keysAreListPositions_data();
     void keysAreListPositions();
     void tableWithBlanksThroughTheWholePath();
+    void textFileThroughTheWholePath();
     void fileThatIsNotATable();
     void cancelClosesAndDeletes();
     void anotherFileDropsTheFirstChoice_data();
@@ -108,6 +110,8 @@ void TstExcelto::filterAndConnectPerKind_data()
                             << "FOXPro3.0";
     QTest::newRow("dBase") << 3 << "数据文件(*.DBF)|*.DBF"
                            << "dBASE IV";
+    QTest::newRow("CSV") << 4 << "文本文件(*.csv;*.txt)|*.csv;*.txt"
+                         << "Text";
 }
 
 void TstExcelto::filterAndConnectPerKind()
@@ -207,6 +211,44 @@ void TstExcelto::tableWithBlanksThroughTheWholePath()
     const TableLoad load = LoadTable(*OpenDatabase(ds), ds, grid);
     QCOMPARE(load.caption, QStringLiteral("数据表[2]"));
     QCOMPARE(grid.cellText(2, 2), QStringLiteral("李四"));
+}
+
+// An Excel-style CSV roster (GBK, CRLF, a trailing empty column) chosen
+// as a text file: its one table, its fields, a key holding an apostrophe,
+// and a photo name written back into its row.
+void TstExcelto::textFileThroughTheWholePath()
+{
+    const QString path = m_dir.filePath(QStringLiteral("高一 名单.csv"));
+    QVERIFY(QFile::copy(
+        qEnvironmentVariable("LUMORA_TEST_DATA") + QStringLiteral("/csv/roster_zh_30_excel_gbk.csv"), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    DataSource ds;
+    ScriptedDialogs dialogs;
+    dialogs.files << path;
+    QPointer<excelto> w = openWindow(ds, dialogs);
+    QTest::mouseClick(w->kindButtons()->button(4), Qt::LeftButton);
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    auto *list1 = w->findChild<QListWidget *>(QStringLiteral("List1"));
+    QCOMPARE(list1->count(), 1);
+    QCOMPARE(list1->item(0)->text(), QStringLiteral("高一 名单"));
+    list1->setCurrentRow(0);
+    QCOMPARE(w->choice().fieldTypes,
+             (QList<qint16>{DaoDouble, DaoText, DaoText, DaoDouble, DaoDate, DaoText}));
+    w->findChild<QListWidget *>(QStringLiteral("List2"))->item(1)->setSelected(true); // 姓名
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command2")), Qt::LeftButton);
+    QTRY_VERIFY(w.isNull());
+    QCOMPARE(ds.connectString, QStringLiteral("Text"));
+
+    RosterModel grid;
+    QCOMPARE(LoadTable(*OpenDatabase(ds), ds, grid).caption, QStringLiteral("数据表[30]"));
+    QCOMPARE(grid.cellText(3, 2), QStringLiteral("Mary O'Connor（玛丽）"));
+    const WriteBackResult result =
+        WriteBackFileName(ds, grid, {true, 5, true, QStringLiteral("jpg"), QStringLiteral("玛丽"), 3});
+    QCOMPARE(int(result.status), int(WriteBackResult::Status::Written));
+    RosterModel after;
+    LoadTable(*OpenDatabase(ds), ds, after);
+    QCOMPARE(after.cellText(3, 6), QStringLiteral("玛丽.jpg"));
+    QCOMPARE(after.cellText(2, 6), QString());
 }
 
 void TstExcelto::fileThatIsNotATable()

@@ -20,6 +20,7 @@ private slots:
     void help();
     void failures_data();
     void failures();
+    void textFileIsOneTable();
     void listsAndReadsDbf_data();
     void listsAndReadsDbf();
     void selectAndUpdate();
@@ -48,7 +49,7 @@ void TestLumoraSql::initTestCase()
     m_tool = QCoreApplication::applicationDirPath() + QStringLiteral("/lumora-sql");
     QVERIFY2(QFile::exists(m_tool), qPrintable(m_tool));
     QVERIFY(m_dir.isValid());
-    for (const char *name : {"book.xls", "data.mdb"}) {
+    for (const char *name : {"book.xls", "data.mdb", "notes.TXT"}) {
         QFile f(m_dir.filePath(QLatin1String(name)));
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
@@ -74,7 +75,7 @@ void TestLumoraSql::help()
 {
     const Run r = run({"--help"});
     QCOMPARE(r.status, 0);
-    QVERIFY(r.out.startsWith("Usage: lumora-sql [--kind excel|access|foxpro|dbase] FILE [STATEMENT]"));
+    QVERIFY(r.out.startsWith("Usage: lumora-sql [--kind excel|access|foxpro|dbase|csv] FILE [STATEMENT]"));
     QVERIFY(r.out.contains("from 0"));
     QVERIFY(r.err.isEmpty());
 }
@@ -90,7 +91,7 @@ void TestLumoraSql::failures_data()
     QTest::newRow("kind without value") << QStringList{"--kind"} << 2 << "--kind needs a value";
     QTest::newRow("unknown kind") << QStringList{"--kind", "paradox", "a.db"} << 2
                                   << "unknown kind \"paradox\"";
-    QTest::newRow("unknown extension") << QStringList{"a.txt"} << 2 << "cannot tell the kind of a.txt";
+    QTest::newRow("unknown extension") << QStringList{"a.ods"} << 2 << "cannot tell the kind of a.ods";
     QTest::newRow("missing file") << QStringList{"missing.DBF"} << 1 << "file not found: missing.DBF";
     QTest::newRow("excel, by extension in upper case") << QStringList{"@/book.XLS"} << 1 << "file not found";
     QTest::newRow("empty workbook")
@@ -114,6 +115,18 @@ void TestLumoraSql::failures()
     QVERIFY(r.out.isEmpty());
     QVERIFY2(r.err.startsWith("lumora-sql: ") && r.err.contains(message), qPrintable(r.err));
     QCOMPARE(r.err.count('\n'), 1);
+}
+
+// --kind csv, and the extension .txt in any letter case, open a file as
+// delimited text: one table, named after the file.
+void TestLumoraSql::textFileIsOneTable()
+{
+    const Run named = run({"--kind=csv", m_dir.filePath("book.xls")});
+    QCOMPARE(named.status, 0);
+    QCOMPARE(named.out, QStringLiteral("TABLE\tbook\nFIELD\t0\tF1\t10\n"));
+    const Run byExtension = run({m_dir.filePath("notes.TXT")});
+    QCOMPARE(byExtension.status, 0);
+    QCOMPARE(byExtension.out, QStringLiteral("TABLE\tnotes\nFIELD\t0\tF1\t10\n"));
 }
 
 static QString dbfData(const QString &file = {})

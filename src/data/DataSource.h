@@ -31,8 +31,8 @@ struct HeldDatabase
 // open-table window overwrites it piecewise.
 struct DataSource
 {
-    QString connectString;    // "Excel 8.0", "" (Access), "FOXPro3.0", "dBASE IV"
-    QString fileExtension;    // "XLS", "mdb", "DBF": used in the file dialog's filter
+    QString connectString;    // "Excel 8.0", "" (Access), "FOXPro3.0", "dBASE IV", "Text"
+    QString fileExtension;    // "XLS", "mdb", "DBF", "csv"
     QString databasePath;     // full path of the chosen file
     QString tableName;        // "[" + name + "]", used verbatim in every statement
     QList<qint16> fieldTypes; // DAO type code per field position (from 0)

@@ -10,6 +10,8 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 
+#include <iterator>
+
 using namespace lumora::engine;
 
 namespace {
@@ -17,25 +19,38 @@ struct Kind
 {
     const char *connect;
     const char *extension;
-    const char *name; // the kind button's caption
+    const char *name;   // the kind button's caption
+    const char *filter; // the file dialog's, when not "数据文件(*.EXT)|*.EXT"
 };
 // Index order of the Option1 buttons.
 constexpr Kind kinds[] = {
-    {"Excel 8.0", "XLS", "Excel数据"},
-    {"", "mdb", "Access数据库"},
-    {"FOXPro3.0", "DBF", "FoxPro数据库"},
-    {"dBASE IV", "DBF", "dBase数据库"},
+    {"Excel 8.0", "XLS", "Excel数据", nullptr},
+    {"", "mdb", "Access数据库", nullptr},
+    {"FOXPro3.0", "DBF", "FoxPro数据库", nullptr},
+    {"dBASE IV", "DBF", "dBase数据库", nullptr},
+    {"Text", "csv", "文本文件(CSV)", "文本文件(*.csv;*.txt)|*.csv;*.txt"},
 };
+constexpr int kKinds = int(std::size(kinds));
 } // namespace
 
 QString excelto::kindConnectString(int kind)
 {
-    return kind >= 0 && kind < 4 ? QString::fromLatin1(kinds[kind].connect) : QString();
+    return kind >= 0 && kind < kKinds ? QString::fromLatin1(kinds[kind].connect) : QString();
 }
 
 QString excelto::kindExtension(int kind)
 {
-    return kind >= 0 && kind < 4 ? QString::fromLatin1(kinds[kind].extension) : QString();
+    return kind >= 0 && kind < kKinds ? QString::fromLatin1(kinds[kind].extension) : QString();
+}
+
+QString excelto::kindFilter(int kind)
+{
+    if (kind < 0 || kind >= kKinds)
+        return QString();
+    if (kinds[kind].filter)
+        return QString::fromUtf8(kinds[kind].filter);
+    const QString ext = kindExtension(kind);
+    return QStringLiteral("数据文件(*.") + ext + QStringLiteral(")|*.") + ext;
 }
 
 QString excelto::kindName(const QString &connectString)
@@ -61,6 +76,7 @@ excelto::excelto(DialogService *dialogs, QWidget *parent)
     m_kinds->addButton(ui->Option1_1, 1);
     m_kinds->addButton(ui->Option1_2, 2);
     m_kinds->addButton(ui->Option1_3, 3);
+    m_kinds->addButton(ui->Option1_4, 4);
     connect(m_kinds, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (checked)
             chooseKind(id);
@@ -119,8 +135,7 @@ void excelto::showError(const QString &text)
 
 void excelto::browse()
 {
-    const QString ext = m_ds->fileExtension;
-    const QString filter = QStringLiteral("数据文件(*.") + ext + QStringLiteral(")|*.") + ext;
+    const QString filter = kindFilter(m_kinds->checkedId());
     // Rosters of one kind or another usually lie together: the dialog
     // starts where the last one was chosen.
     CCommonDialogs dialog(m_dialogs, QStringLiteral("roster"));

@@ -28,13 +28,14 @@ public:
     explicit excelto(DialogService *dialogs, QWidget *parent = nullptr);
     ~excelto() override;
 
-    // The Option1_0..Option1_3 buttons, ids 0..3 in kind order.
+    // The Option1_0..Option1_4 buttons, ids 0..4 in kind order.
     QButtonGroup *kindButtons() const { return m_kinds; }
 
-    // Connect string and file extension of kind 0..3 (Excel, Access,
-    // FoxPro, dBase).
+    // Connect string, file extension and file dialog filter of kind 0..4
+    // (Excel, Access, FoxPro, dBase, delimited text).
     static QString kindConnectString(int kind);
     static QString kindExtension(int kind);
+    static QString kindFilter(int kind);
     // The caption of the kind a connect string belongs to ("dBase数据库").
     static QString kindName(const QString &connectString);
 

@@ -8,6 +8,7 @@
 #include "data/engine/Database.h"
 #include "data/engine/EngineError.h"
 #include "data/engine/io/LockedFile.h"
+#include "data/engine/io/OfficeLockFile.h"
 #include "data/engine/mdb/MdbTable.h"
 #include "naming/SafeName.h"
 
@@ -188,25 +189,22 @@ std::optional<size_t> keyHash(const DataSource &ds, const RosterModel &grid, int
 QString RosterHeldOpen(const QString &path)
 {
     const QFileInfo info(path);
-    const QDir dir = info.dir();
-    const QString name = info.fileName();
     // What the engine refuses a write for: an office program's lock file
-    // beside a workbook (Word-style owner files drop the name's first two
-    // characters), a lock file of Access in use.
-    QStringList officeLocks{QStringLiteral("~$") + name, QStringLiteral(".~lock.") + name + QLatin1Char('#')};
-    if (info.completeBaseName().size() > 6)
-        officeLocks << QStringLiteral("~$") + name.mid(2);
-    for (const QString &lock : std::as_const(officeLocks))
-        if (dir.exists(lock))
-            return QStringLiteral("锁定文件 %1").arg(lock);
+    // beside a workbook or a text table, a lock file of Access in use.
+    if (const QString lock = officeLockFileBeside(path); !lock.isEmpty())
+        return QStringLiteral("锁定文件 %1").arg(lock);
     QString accessLock;
     if (info.suffix().compare(QStringLiteral("mdb"), Qt::CaseInsensitive) == 0 &&
         mdbOpenElsewhere(path, &accessLock))
         return QStringLiteral("锁定文件 %1").arg(QFileInfo(accessLock).fileName());
-    if (info.suffix().compare(QStringLiteral("dbf"), Qt::CaseInsensitive) != 0)
+    const QString suffix = info.suffix();
+    if (suffix.compare(QStringLiteral("dbf"), Qt::CaseInsensitive) != 0 &&
+        suffix.compare(QStringLiteral("csv"), Qt::CaseInsensitive) != 0 &&
+        suffix.compare(QStringLiteral("txt"), Qt::CaseInsensitive) != 0)
         return {};
     // A lock another process holds on any part of the table (dBase programs
-    // lock records and the header while they write).
+    // lock records and the header while they write; a text table is not
+    // replaced while another program holds such a lock).
     const LockedFile::OtherLock other = LockedFile::heldByOther(path);
     return other.held ? QStringLiteral("进程 %1 锁定了它").arg(other.pid) : QString();
 }

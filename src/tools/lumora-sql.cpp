@@ -17,11 +17,13 @@ using namespace lumora::engine;
 
 namespace {
 
-const char usage[] = "Usage: lumora-sql [--kind excel|access|foxpro|dbase] FILE [STATEMENT]\n"
+const char usage[] = "Usage: lumora-sql [--kind excel|access|foxpro|dbase|csv] FILE [STATEMENT]\n"
                      "\n"
                      "Opens FILE with Lumora's table engine. The kind follows from the extension\n"
-                     "(.xls excel, .mdb access, .dbf dbase, in any letter case) unless --kind\n"
-                     "names it. A dBase or FoxPro database is the folder holding FILE.\n"
+                     "(.xls excel, .mdb access, .dbf dbase, .csv and .txt csv, in any letter\n"
+                     "case) unless --kind names it. A dBase or FoxPro database is the folder\n"
+                     "holding FILE; a delimited text file is a database of one table, named\n"
+                     "after the file without its extension.\n"
                      "\n"
                      "Without STATEMENT, lists every table and its fields:\n"
                      "  TABLE<TAB>name\n"
@@ -56,10 +58,8 @@ struct Kind
 };
 
 const Kind kinds[] = {
-    {"excel", "Excel 8.0", "xls"},
-    {"access", "", "mdb"},
-    {"foxpro", "FOXPro3.0", nullptr},
-    {"dbase", "dBASE IV", "dbf"},
+    {"excel", "Excel 8.0", "xls"}, {"access", "", "mdb"},  {"foxpro", "FOXPro3.0", nullptr},
+    {"dbase", "dBASE IV", "dbf"},  {"csv", "Text", "csv"}, {"csv", "Text", "txt"},
 };
 
 // A name or value as one unambiguous cell: the characters that end a cell
@@ -207,7 +207,7 @@ int main(int argc, char **argv)
         }
         if (a == QLatin1String("--kind")) {
             if (i + 1 >= args.size())
-                return fail(QStringLiteral("--kind needs a value: excel, access, foxpro or dbase"), 2);
+                return fail(QStringLiteral("--kind needs a value: excel, access, foxpro, dbase or csv"), 2);
             kindName = args.at(++i);
         } else if (a.startsWith(QLatin1String("--kind="))) {
             kindName = a.mid(7);
@@ -240,7 +240,8 @@ int main(int argc, char **argv)
                    ? fail(QStringLiteral("cannot tell the kind of %1 from its extension; use --kind")
                               .arg(file),
                           2)
-                   : fail(QStringLiteral("unknown kind \"%1\": excel, access, foxpro or dbase").arg(kindName),
+                   : fail(QStringLiteral("unknown kind \"%1\": excel, access, foxpro, dbase or csv")
+                              .arg(kindName),
                           2);
 
     try {

@@ -1,6 +1,7 @@
 #include "data/engine/Database.h"
 
 #include "data/engine/EngineError.h"
+#include "data/engine/csv/CsvBackend.h"
 #include "data/engine/dbf/DbfBackend.h"
 #include "data/engine/mdb/MdbBackend.h"
 #include "data/engine/sql/SqlError.h"
@@ -49,6 +50,8 @@ std::unique_ptr<Backend> openDbf(const QString &path)
 const BackendKind backendKinds[] = {
     {[](const QString &c) { return startsWith(c, "foxpro") || startsWith(c, "dbase"); }, openDbf},
     {[](const QString &c) { return startsWith(c, "excel"); }, openXlsWorkbook},
+    // Delimited text: "Text", options after ';' ("Text;charset=GBK").
+    {[](const QString &c) { return startsWith(c, "text"); }, nullptr, openTextFile},
     // Access: the connect string is empty or carries only options (";pwd=...").
     {[](const QString &c) { return c.trimmed().isEmpty() || c.trimmed().startsWith(QLatin1Char(';')); },
      nullptr, openMdb},

@@ -32,7 +32,8 @@ struct TableTexts
 };
 
 // A data file opened with a connect string, as the program's statements see
-// it: "Excel 8.0", "" (Access), "FOXPro3.0" or "dBASE IV". Every method
+// it: "Excel 8.0", "" (Access), "FOXPro3.0", "dBASE IV" or "Text" (a
+// delimited text file, options after ';': "Text;charset=GBK"). Every method
 // throws EngineError with a clear message; nothing crashes on a bad file.
 class Database
 {
