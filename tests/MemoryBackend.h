@@ -1,4 +1,7 @@
 #pragma once
+
+#include <QDataStream>
+#include <QIODevice>
 // An in-memory table backend for the engine's tests: tables of values held
 // in lists. update() really changes the stored value, and can be told to
 // refuse a write, so the engine's update path can be checked end to end.
@@ -33,6 +36,16 @@ public:
     {
         check(record, field);
         return m_data->rows.at(record).at(field);
+    }
+    // The values themselves, so that the engine's key index is used and
+    // made again on tables held in memory too.
+    std::optional<QByteArray> fieldBytes(int field) const override
+    {
+        QByteArray bytes;
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        for (const QList<lumora::engine::Value> &row : std::as_const(m_data->rows))
+            out << int(row.at(field).kind()) << row.at(field).toText();
+        return bytes;
     }
     void update(qsizetype record, int field, const lumora::engine::Value &value) override
     {

@@ -42,6 +42,9 @@ private slots:
     void updateChecksEveryValueFirst();
     void namesDifferingInCase_data();
     void namesDifferingInCase();
+    void keyIndexAgreesWithScan();
+    void keyIndexSeesOtherWriters_data();
+    void keyIndexSeesOtherWriters();
 };
 
 static QString dbfData(const QString &file = {})
@@ -671,3 +674,76 @@ void TestDatabase::namesDifferingInCase()
 
 QTEST_GUILESS_MAIN(TestDatabase)
 #include "tst_database.moc"
+
+// An update picks its records by key through an index; a select looks at
+// every record. Both must find the same records for every letter-case
+// variant of the characters whose case mappings are irregular (Kelvin
+// sign, final sigma, dotted I, title-case digraphs, the supplementary
+// planes), where an index that folds case otherwise than "=" would miss or
+// add a record.
+void TestDatabase::keyIndexAgreesWithScan()
+{
+    QList<char32_t> odd;
+    for (char32_t c = 0x41; c <= 0x1E943; ++c) {
+        if (QChar::category(c) == QChar::Other_Surrogate)
+            continue;
+        const char32_t f = QChar::toCaseFolded(c), l = QChar::toLower(c), u = QChar::toUpper(c);
+        if (f != l || QChar::toLower(u) != l || QChar::toTitleCase(c) != u || (c < 0x80 && c % 7 == 0))
+            odd << c;
+    }
+    QVERIFY(odd.size() > 100);
+    const auto text = [](char32_t c) { return QString::fromUcs4(&c, 1); };
+    QList<QList<Value>> rows;
+    QStringList probes;
+    for (char32_t c : odd)
+        for (char32_t v :
+             {c, QChar::toCaseFolded(c), QChar::toLower(c), QChar::toUpper(c), QChar::toTitleCase(c)})
+            if (!probes.contains(text(v) + QLatin1Char('x'))) {
+                probes << text(v) + QLatin1Char('x');
+                rows.append({Value::text(text(v) + QLatin1Char('x')), Value()});
+            }
+    auto backend = std::make_unique<MemoryBackend>();
+    backend->add(QStringLiteral("T"), {memoryField("K", DaoText), memoryField("P", DaoText)}, rows);
+    auto db = Database::fromBackend(std::move(backend));
+    for (const QString &probe : std::as_const(probes)) {
+        const QString where = QStringLiteral(" where K='%1'").arg(probe);
+        const qsizetype scanned = db->openRecordset(QStringLiteral("select K from [T]") + where).size();
+        // Never written: only how many records the update would take is asked.
+        const UpdateResult indexed =
+            db->executeIfMatches(QStringLiteral("update [T] set P='y'") + where, 1 << 30);
+        QVERIFY(!indexed.written);
+        QVERIFY2(indexed.matched() == scanned, qPrintable(probe));
+    }
+}
+
+void TestDatabase::keyIndexSeesOtherWriters_data()
+{
+    QTest::addColumn<QString>("other");     // what another program does between two writes
+    QTest::addColumn<qsizetype>("matched"); // records the second write's key then picks
+    QTest::newRow("nothing") << QString() << qsizetype(1);
+    QTest::newRow("gives another record the key")
+        << "update [t] set K='k1' where K='k3'" << qsizetype(2);
+    QTest::newRow("takes the key away") << "update [t] set K='gone' where K='k1'" << qsizetype(0);
+    QTest::newRow("blanks another record's key") << "update [t] set K=Null where K='k2'" << qsizetype(1);
+}
+
+// The index an update made is not trusted once the key field changed in
+// the file: another program's write that moves a key decides the next
+// update exactly as a look at every record would.
+void TestDatabase::keyIndexSeesOtherWriters()
+{
+    QFETCH(QString, other);
+    QFETCH(qsizetype, matched);
+    QTemporaryDir dir;
+    DbfMaker table({{QStringLiteral("K"), 'C', 10}, {QStringLiteral("P"), 'C', 20}});
+    for (const char *key : {"k1", "k2", "k3", "k4"})
+        table.add({QString::fromLatin1(key), QString()});
+    QVERIFY(table.write(dir.filePath("t.dbf")));
+    auto db = Database::open(dir.filePath("t.dbf"), QStringLiteral("dBASE IV"));
+    QCOMPARE(db->executeIfMatches("update [t] set P='first' where K='k1'", 1).records, QList<qsizetype>{0});
+    if (!other.isEmpty())
+        QCOMPARE(Database::open(dir.filePath("t.dbf"), QStringLiteral("dBASE IV"))->execute(other), 1);
+    const UpdateResult second = db->executeIfMatches("update [t] set P='second' where K='k1'", 1);
+    QCOMPARE(second.matched(), matched);
+    QCOMPARE(second.written, matched == 1);
+}

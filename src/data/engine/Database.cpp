@@ -132,6 +132,54 @@ bool joinsEveryColumn(const SqlSelect &select)
                        [](const SqlSelectColumn &c) { return c.expr->op == SqlExpr::Op::Concat; });
 }
 
+// The hash a text is filed under in a key index: texts that "=" finds equal
+// share it. Letter case is folded one character at a time, as the
+// comparison folds it.
+size_t textKeyHash(const QString &text, Qt::CaseSensitivity cs)
+{
+    if (cs == Qt::CaseSensitive)
+        return qHash(text, 0);
+    QString folded;
+    folded.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text.at(i).unicode();
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
+            ++i;
+        }
+        const char32_t f = QChar::toCaseFolded(c);
+        if (QChar::requiresSurrogates(f)) {
+            folded += QChar(QChar::highSurrogate(f));
+            folded += QChar(QChar::lowSurrogate(f));
+        } else {
+            folded += QChar(char16_t(f));
+        }
+    }
+    return qHash(folded, 0);
+}
+
+// The first "field = 'text'" among a where clause's "and"s, with a text
+// field; null when there is none.
+const SqlExpr *textEquality(const SqlExpr &e, const QList<FieldInfo> &fields)
+{
+    if (e.op == SqlExpr::Op::And) {
+        for (const auto &arg : e.args)
+            if (const SqlExpr *found = textEquality(*arg, fields))
+                return found;
+        return nullptr;
+    }
+    if (e.op != SqlExpr::Op::Compare || e.cmp != SqlExpr::Cmp::Eq || e.negated || e.args.size() != 2)
+        return nullptr;
+    const SqlExpr &a = *e.args[0], &b = *e.args[1];
+    const SqlExpr &field = a.op == SqlExpr::Op::Field ? a : b;
+    const SqlExpr &literal = a.op == SqlExpr::Op::Field ? b : a;
+    if (field.op != SqlExpr::Op::Field || literal.op != SqlExpr::Op::Literal ||
+        literal.value.kind() != Value::Kind::Text || field.field < 0 || field.field >= fields.size())
+        return nullptr;
+    const qint16 type = fields.at(field.field).daoType;
+    return type == DaoText || type == DaoMemo ? &e : nullptr;
+}
+
 // Whether the select's where clause, if any, accepts the record.
 bool accepts(const SqlSelect &select, const TableSource &source, qsizetype record)
 {
@@ -175,6 +223,7 @@ void Database::reopen()
     for (const BackendKind &kind : backendKinds)
         if (kind.matches(m_connect)) {
             m_tables.clear();
+            m_keyIndexes.clear();
             m_backend = kind.openWith ? kind.openWith(m_path, m_connect) : kind.open(m_path);
             return;
         }
@@ -295,6 +344,48 @@ TableTexts Database::readTexts(const QString &table, const QString &whereClause,
         texts.records.append(r);
     }
     return texts;
+}
+
+std::optional<QList<qsizetype>> Database::indexedCandidates(const TableSource &source, const SqlExpr &where)
+{
+    const SqlExpr *equality = textEquality(where, source.fields());
+    if (!equality)
+        return std::nullopt;
+    const bool fieldFirst = equality->args[0]->op == SqlExpr::Op::Field;
+    const int field = equality->args[fieldFirst ? 0 : 1]->field;
+    const QString &literal = equality->args[fieldFirst ? 1 : 0]->value.textValue();
+    std::optional<QByteArray> bytes = source.fieldBytes(field);
+    if (!bytes)
+        return std::nullopt;
+    const Qt::CaseSensitivity cs = source.textCase();
+    KeyIndex &index = m_keyIndexes[source.name()];
+    if (index.field != field || index.bytes != *bytes) {
+        // Made again from the records as they are now: the field changed,
+        // in this program or another, since the index was made.
+        index = KeyIndex{};
+        std::vector<std::pair<size_t, qsizetype>> records;
+        const qsizetype n = source.recordCount();
+        records.reserve(size_t(n));
+        for (qsizetype r = 0; r < n; ++r) {
+            const Value v = source.value(r, field);
+            if (v.isNull())
+                continue; // equal to nothing
+            if (v.kind() != Value::Kind::Text)
+                return std::nullopt; // compared as another kind: no index
+            records.emplace_back(textKeyHash(v.textValue(), cs), r);
+        }
+        std::sort(records.begin(), records.end());
+        index.field = field;
+        index.bytes = std::move(*bytes);
+        index.records = std::move(records);
+    }
+    const size_t hash = textKeyHash(literal, cs);
+    auto it =
+        std::lower_bound(index.records.begin(), index.records.end(), std::pair<size_t, qsizetype>(hash, 0));
+    QList<qsizetype> candidates;
+    for (; it != index.records.end() && it->first == hash; ++it)
+        candidates.append(it->second);
+    return candidates;
 }
 
 Recordset Database::readTable(const QString &name) const
@@ -470,13 +561,23 @@ UpdateResult Database::runUpdateOnce(const QString &statement, qsizetype expecte
     const size_t perRecord = update->assignments.size();
     QList<qsizetype> matches;
     QList<Value> values;
-    for (qsizetype r = 0; r < n; ++r) {
+    const auto consider = [&](qsizetype r) {
         if (update->where && !SqlEvaluator::holds(*update->where, target, r))
-            continue;
+            return;
         matches.append(r);
         for (const SqlAssignment &a : update->assignments)
             values.append(SqlEvaluator::convertForField(SqlEvaluator::evaluate(*a.value, target, r),
                                                         fields.at(a.field)));
+    };
+    // A key picks its record through the index, read under the hold like
+    // everything else here; without one every record is looked at.
+    if (const std::optional<QList<qsizetype>> candidates =
+            update->where ? indexedCandidates(target, *update->where) : std::nullopt) {
+        for (qsizetype r : *candidates)
+            consider(r);
+    } else {
+        for (qsizetype r = 0; r < n; ++r)
+            consider(r);
     }
 
     UpdateResult result;

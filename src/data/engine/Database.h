@@ -7,9 +7,12 @@
 #include <QString>
 #include <map>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace lumora::engine {
 
+struct SqlExpr;
 struct SqlSelect;
 
 // What an update statement matched and whether it wrote.
@@ -96,10 +99,26 @@ private:
     UpdateResult runUpdateOnce(const QString &statement, qsizetype expected);
     // Opens the file again, after another program changed it.
     void reopen();
+    // The records an update's where clause can pick, found through an index
+    // of one text field it compares with "=", or nothing when it has no such
+    // comparison or the table cannot say whether that field is still what
+    // the index was made from (TableSource::fieldBytes). A superset: every
+    // candidate is still tested against the where clause.
+    std::optional<QList<qsizetype>> indexedCandidates(const TableSource &source, const SqlExpr &where);
+
+    // Records by the hash of one text field's value (its letter case folded
+    // as "=" folds it), valid while the field's bytes are `bytes`.
+    struct KeyIndex
+    {
+        int field = -1;
+        QByteArray bytes;
+        std::vector<std::pair<size_t, qsizetype>> records; // sorted
+    };
 
     std::unique_ptr<Backend> m_backend;
     QString m_path, m_connect; // empty for a database over a backend made elsewhere
     mutable std::map<QString, std::unique_ptr<TableSource>> m_tables; // by the backend's spelling
+    std::map<QString, KeyIndex> m_keyIndexes;                         // by the backend's spelling
 };
 
 } // namespace lumora::engine

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 namespace lumora::engine {
 
@@ -42,6 +43,16 @@ public:
     virtual Value value(qsizetype record, int field) const = 0;
     // How "=" and "select distinct" treat letter case in this table's texts.
     virtual Qt::CaseSensitivity textCase() const { return Qt::CaseInsensitive; }
+    // The bytes that decide the field's value in every record, in record
+    // order, as the file holds them now: two calls return equal bytes only
+    // when no record's value of the field differs between them. Nothing
+    // where the backend cannot tell that cheaply (a value kept elsewhere,
+    // as in a memo file).
+    virtual std::optional<QByteArray> fieldBytes(int field) const
+    {
+        Q_UNUSED(field);
+        return std::nullopt;
+    }
     // Writes one field of one record in place. Refuses (throws) a value the
     // field cannot hold exactly (too long, wrong type, not encodable); the
     // file is locked while written and flushed before the call returns.

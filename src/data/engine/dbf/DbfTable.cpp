@@ -295,6 +295,36 @@ void DbfTable::checkUsable(qsizetype record, int field) const
     checkIndex(record, recordCount(), field, m_fields.size());
 }
 
+std::optional<QByteArray> DbfTable::fieldBytes(int field) const
+{
+    if (m_changed)
+        throw changedError();
+    if (field < 0 || field >= m_fields.size())
+        return std::nullopt;
+    const DbfField &f = m_header.fields[field];
+    if (f.isMemo())
+        return std::nullopt;
+    // The field's own bytes and, when it has bits there, the null flags.
+    const bool flags = (f.nullBit >= 0 || f.lengthBit >= 0) && m_header.nullFlagsOffset >= 0;
+    const qsizetype n = recordCount();
+    QByteArray bytes;
+    bytes.reserve(sizeof(qint64) + n * (f.length + (flags ? m_header.nullFlagsLength : 0)));
+    const qint64 count = n;
+    bytes.append(reinterpret_cast<const char *>(&count), sizeof count);
+    for (qsizetype r = 0; r < n; ++r) {
+        const QByteArrayView record = recordAt(physical(r));
+        if (f.offset < 0 || f.offset + f.length > record.size())
+            return std::nullopt;
+        bytes.append(record.sliced(f.offset, f.length));
+        if (flags) {
+            if (m_header.nullFlagsOffset + m_header.nullFlagsLength > record.size())
+                return std::nullopt;
+            bytes.append(record.sliced(m_header.nullFlagsOffset, m_header.nullFlagsLength));
+        }
+    }
+    return bytes;
+}
+
 Value DbfTable::value(qsizetype record, int field) const
 {
     checkUsable(record, field);
