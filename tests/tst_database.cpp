@@ -721,8 +721,7 @@ void TestDatabase::keyIndexSeesOtherWriters_data()
     QTest::addColumn<QString>("other");     // what another program does between two writes
     QTest::addColumn<qsizetype>("matched"); // records the second write's key then picks
     QTest::newRow("nothing") << QString() << qsizetype(1);
-    QTest::newRow("gives another record the key")
-        << "update [t] set K='k1' where K='k3'" << qsizetype(2);
+    QTest::newRow("gives another record the key") << "update [t] set K='k1' where K='k3'" << qsizetype(2);
     QTest::newRow("takes the key away") << "update [t] set K='gone' where K='k1'" << qsizetype(0);
     QTest::newRow("blanks another record's key") << "update [t] set K=Null where K='k2'" << qsizetype(1);
 }
