@@ -2,6 +2,7 @@
 
 #include "data/engine/EngineError.h"
 #include "data/engine/io/LockedFile.h"
+#include "data/engine/io/OfficeLock.h"
 #include "data/engine/io/SafeReplace.h"
 #include "data/engine/xls/CompoundFile.h"
 #include "data/engine/xls/XlsContainer.h"
@@ -71,25 +72,7 @@ void XlsBook::checkNotInUse() const
     if (m_path.isEmpty())
         throw EngineError::format(u"%1 was read from memory and cannot be written",
                                   u"%1 是从内存读取的，无法写入", m_what);
-    // Excel and WPS leave "~$name", LibreOffice ".~lock.name#", beside a
-    // workbook they have open; Word-style owner files drop the name's first
-    // two characters.
-    const QFileInfo info(m_path);
-    const QDir dir = info.dir();
-    const QString name = info.fileName();
-    QStringList lockFiles{QStringLiteral("~$") + name, QStringLiteral(".~lock.") + name + QLatin1Char('#')};
-    if (info.completeBaseName().size() > 6)
-        lockFiles.append(QStringLiteral("~$") + name.mid(2));
-    for (const QString &lock : lockFiles)
-        if (QFileInfo::exists(dir.filePath(lock)))
-            throw EngineError(
-                QStringLiteral(
-                    "%1 is open in another program (its lock file %2 exists); close it there and try "
-                    "again")
-                    .arg(m_what, lock),
-                QStringLiteral("数据表被其他程序锁定：%1（存在锁定文件 %2），请在那个程序中关闭它后再试")
-                    .arg(m_what, lock),
-                EngineError::Code::Locked);
+    refuseIfOpenInOffice(m_path, m_what);
 }
 
 QByteArray XlsBook::fileWithStream(const QByteArray &stream, const std::vector<XlsWrittenCell> &changes) const
