@@ -24,6 +24,13 @@ enum class XlsNumberStyle : quint8 {
     Currency
 };
 
+// A number format's style: dates by their y/m/d/h/s codes outside quotes
+// and brackets (elapsed-time brackets count), currency by a currency sign;
+// only the first section (positive numbers) decides.
+XlsNumberStyle classifyNumberFormat(const QString &format);
+// The style of a built-in number format, by its id.
+XlsNumberStyle builtinNumberFormatStyle(quint16 formatId);
+
 // One cell as the type guessing and the reading of values see it.
 struct SheetCellView
 {
