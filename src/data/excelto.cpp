@@ -120,7 +120,11 @@ void excelto::showError(const QString &text)
 void excelto::browse()
 {
     const QString ext = m_ds->fileExtension;
-    const QString filter = QStringLiteral("数据文件(*.") + ext + QStringLiteral(")|*.") + ext;
+    // The Excel kind opens workbooks of either format, told apart by content.
+    QString patterns = QStringLiteral("*.") + ext;
+    if (ext.compare(QLatin1String("XLS"), Qt::CaseInsensitive) == 0)
+        patterns += QStringLiteral(";*.XLSX");
+    const QString filter = QStringLiteral("数据文件(") + patterns + QStringLiteral(")|") + patterns;
     // Rosters of one kind or another usually lie together: the dialog
     // starts where the last one was chosen.
     CCommonDialogs dialog(m_dialogs, QStringLiteral("roster"));

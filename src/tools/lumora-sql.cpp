@@ -20,8 +20,9 @@ namespace {
 const char usage[] = "Usage: lumora-sql [--kind excel|access|foxpro|dbase] FILE [STATEMENT]\n"
                      "\n"
                      "Opens FILE with Lumora's table engine. The kind follows from the extension\n"
-                     "(.xls excel, .mdb access, .dbf dbase, in any letter case) unless --kind\n"
-                     "names it. A dBase or FoxPro database is the folder holding FILE.\n"
+                     "(.xls, .xlsx and .xlsm excel, .mdb access, .dbf dbase, in any letter case)\n"
+                     "unless --kind names it. An Excel workbook is read as .xls or .xlsx by its\n"
+                     "content. A dBase or FoxPro database is the folder holding FILE.\n"
                      "\n"
                      "Without STATEMENT, lists every table and its fields:\n"
                      "  TABLE<TAB>name\n"
@@ -53,10 +54,11 @@ struct Kind
     const char *name;
     const char *connect;
     const char *extension;
+    const char *otherExtensions = nullptr; // ';'-separated
 };
 
 const Kind kinds[] = {
-    {"excel", "Excel 8.0", "xls"},
+    {"excel", "Excel 8.0", "xls", "xlsx;xlsm"},
     {"access", "", "mdb"},
     {"foxpro", "FOXPro3.0", nullptr},
     {"dbase", "dBASE IV", "dbf"},
@@ -227,9 +229,12 @@ int main(int argc, char **argv)
     for (const Kind &k : kinds) {
         const bool named =
             !kindName.isEmpty() && kindName.compare(QLatin1String(k.name), Qt::CaseInsensitive) == 0;
-        const bool byExtension =
-            kindName.isEmpty() && k.extension &&
-            QFileInfo(file).suffix().compare(QLatin1String(k.extension), Qt::CaseInsensitive) == 0;
+        const QString suffix = QFileInfo(file).suffix();
+        const bool byExtension = kindName.isEmpty() && k.extension &&
+                                 (suffix.compare(QLatin1String(k.extension), Qt::CaseInsensitive) == 0 ||
+                                  (k.otherExtensions && QString::fromLatin1(k.otherExtensions)
+                                                            .split(QLatin1Char(';'))
+                                                            .contains(suffix, Qt::CaseInsensitive)));
         if (named || byExtension) {
             kind = &k;
             break;
