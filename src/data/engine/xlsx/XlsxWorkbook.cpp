@@ -1,5 +1,7 @@
 #include "data/engine/xlsx/XlsxWorkbook.h"
 
+#include "data/engine/xlsx/SheetReader.h"
+
 #include <QDateTime>
 #include <QTimeZone>
 #include <QXmlStreamReader>
@@ -428,185 +430,15 @@ const XlsxSheet &XlsxWorkbook::sheet(int i) const
 
 std::unique_ptr<XlsxSheet> XlsxWorkbook::readSheet(int i) const
 {
-    const XlsxSheetEntry &entry = m_sheets.at(i);
-    const QString &part = entry.part;
-    auto sheet = std::make_unique<XlsxSheet>();
-    const QByteArray bytes = m_zip.read(part);
-    QXmlStreamReader x(bytes);
-    std::vector<XlsxCell> &cells = sheet->cells;
-    QStringList tableIds;
-    qint64 row = -1, col = -1;
-    int depth = 0, sheetData = -1;
-    const auto bad = [&](const QString &why, const QString &chinese) {
-        return damagedPart(what(), part, why, chinese);
-    };
-    while (!x.atEnd()) {
-        const int t = next(x, what(), part);
-        if (t == QXmlStreamReader::EndElement) {
-            if (--depth < sheetData)
-                sheetData = -1;
-            continue;
-        }
-        if (t != QXmlStreamReader::StartElement)
-            continue;
-        ++depth;
-        const QStringView name = x.name();
-        if (sheetData >= 0 && name == QLatin1String("row")) {
-            const QStringView r = attribute(x, QLatin1String("r"));
-            if (r.isEmpty()) {
-                ++row;
-            } else {
-                bool ok = false;
-                const qint64 n = r.toLongLong(&ok);
-                if (!ok || n < 1 || n > kMaxRow + 1)
-                    throw bad(QStringLiteral("has a row numbered \"%1\"").arg(r),
-                              QStringLiteral("有一行的行号是“%1”").arg(r));
-                row = n - 1;
-            }
-            if (row > kMaxRow)
-                throw bad(QStringLiteral("has more rows than a sheet holds"),
-                          QStringLiteral("的行数超过工作表的上限"));
-            col = -1;
-        } else if (sheetData >= 0 && name == QLatin1String("c")) {
-            XlsxCell cell;
-            QStringView type;
-            for (const QXmlStreamAttribute &a : x.attributes()) {
-                if (!a.prefix().isEmpty())
-                    continue;
-                if (a.name() == QLatin1String("r")) {
-                    quint32 rr;
-                    quint16 cc;
-                    if (!parseCellRef(a.value(), rr, cc))
-                        throw bad(QStringLiteral("has a cell addressed \"%1\"").arg(a.value()),
-                                  QStringLiteral("有一个单元格的地址是“%1”").arg(a.value()));
-                    if (row < 0)
-                        row = rr;
-                    col = cc;
-                    row = rr;
-                } else if (a.name() == QLatin1String("s")) {
-                    cell.style = a.value().toUInt();
-                } else if (a.name() == QLatin1String("t")) {
-                    type = a.value();
-                }
-            }
-            if (attribute(x, QLatin1String("r")).isEmpty())
-                ++col;
-            if (row < 0)
-                row = 0;
-            if (col > kMaxCol)
-                throw bad(QStringLiteral("has more columns than a sheet holds"),
-                          QStringLiteral("的列数超过工作表的上限"));
-            cell.row = quint32(row);
-            cell.col = quint16(col);
-            const QString kind = type.toString();
-            // The cell's children: its value, its formula, an inline string.
-            QString value;
-            bool hasValue = false, inlineText = false;
-            QString inlineString;
-            for (int d = 1; d > 0;) {
-                const int ct = next(x, what(), part);
-                if (ct == QXmlStreamReader::EndElement) {
-                    --d;
-                } else if (ct == QXmlStreamReader::StartElement) {
-                    if (d == 1 && x.name() == QLatin1String("v")) {
-                        value = elementText(x, what(), part);
-                        // An empty <v/> (a formula never calculated) is no value.
-                        hasValue = !QStringView(value).trimmed().isEmpty();
-                    } else if (d == 1 && x.name() == QLatin1String("f")) {
-                        cell.flags |= XlsxCell::Formula;
-                        const QStringView ft = attribute(x, QLatin1String("t"));
-                        XlsxRange range;
-                        if ((ft == QLatin1String("array") || ft == QLatin1String("dataTable")) &&
-                            parseRange(attribute(x, QLatin1String("ref")), range))
-                            sheet->arrays.push_back(range);
-                        elementText(x, what(), part);
-                    } else if (d == 1 && x.name() == QLatin1String("is")) {
-                        inlineString = richText(x, what(), part, false);
-                        inlineText = true;
-                    } else {
-                        ++d;
-                    }
-                }
-                if (x.atEnd())
-                    break;
-            }
-            --depth; // the cell's end was read above
-            if (kind == QLatin1String("s")) {
-                if (!hasValue)
-                    continue;
-                bool ok = false;
-                const qint64 index = QStringView(value).trimmed().toLongLong(&ok);
-                if (!ok || index < 0 || index >= m_shared.size())
-                    throw bad(QStringLiteral("refers in cell %1 to shared text %2, but there are only %3")
-                                  .arg(cellRef(cell.row, cell.col), value)
-                                  .arg(m_shared.size()),
-                              QStringLiteral("的单元格 %1 引用了第 %2 个共享字符串，但总共只有 %3 个")
-                                  .arg(cellRef(cell.row, cell.col), value)
-                                  .arg(m_shared.size()));
-                cell.kind = CellKind::Text;
-                cell.text = qint32(index);
-            } else if (kind == QLatin1String("inlineStr") || kind == QLatin1String("str")) {
-                if (!inlineText && !hasValue) {
-                    cells.push_back(cell);
-                    continue;
-                }
-                cell.kind = CellKind::Text;
-                // Readers take an inline string as it stands, "_x0041_" too.
-                sheet->texts.append(inlineText ? inlineString : value);
-                cell.text = -qint32(sheet->texts.size());
-            } else if (!hasValue) {
-                // Blank, or a formula never calculated.
-            } else if (kind == QLatin1String("b")) {
-                cell.kind = CellKind::Boolean;
-                cell.number = truthy(QStringView(value).trimmed()) ? 1 : 0;
-            } else if (kind == QLatin1String("e")) {
-                cell.kind = CellKind::Error;
-            } else if (kind == QLatin1String("d")) {
-                QDateTime dt = QDateTime::fromString(value.trimmed(), Qt::ISODateWithMs);
-                if (!dt.isValid())
-                    dt = QDateTime(QDate::fromString(value.trimmed(), Qt::ISODate), QTime(0, 0), Qt::UTC);
-                if (dt.isValid()) {
-                    cell.kind = CellKind::Number;
-                    cell.number = sheetDateToSerial(dt, m_1904);
-                } else {
-                    cell.kind = CellKind::Error;
-                }
-            } else {
-                bool ok = false;
-                cell.number = QStringView(value).trimmed().toDouble(&ok);
-                cell.kind = ok ? CellKind::Number : CellKind::Error;
-            }
-            cells.push_back(cell);
-        } else if (name == QLatin1String("sheetData")) {
-            sheetData = depth;
-        } else if (name == QLatin1String("col")) {
-            XlsxSheet::Column c;
-            const int first = attribute(x, QLatin1String("min")).toInt();
-            const int last = attribute(x, QLatin1String("max")).toInt();
-            const QStringView style = attribute(x, QLatin1String("style"));
-            if (first >= 1 && last >= first && !style.isEmpty()) {
-                c.first = quint16(std::min<int>(first - 1, kMaxCol));
-                c.last = quint16(std::min<int>(last - 1, kMaxCol));
-                c.style = style.toUInt();
-                sheet->columns.push_back(c);
-            }
-        } else if (name == QLatin1String("tablePart")) {
-            tableIds.append(relationshipId(x));
-        }
-    }
-    const auto before = [](const XlsxCell &a, const XlsxCell &b) {
-        return a.row != b.row ? a.row < b.row : a.col < b.col;
-    };
-    if (!std::is_sorted(cells.begin(), cells.end(), before))
-        std::stable_sort(cells.begin(), cells.end(), before);
-    // Two elements for one cell: the later one counts.
-    const auto kept = std::unique(cells.rbegin(), cells.rend(), [](const XlsxCell &a, const XlsxCell &b) {
-        return a.row == b.row && a.col == b.col;
-    });
-    cells.erase(cells.begin(), kept.base());
-    cells.shrink_to_fit();
-    if (!tableIds.isEmpty())
-        readTableHeads(part, tableIds, *sheet);
+    // expat, fed as the part inflates: a large sheet is read at the speed
+    // of the XML and never held whole.
+    const QString &part = m_sheets.at(i).part;
+    SheetReader reader(what(), part, m_shared.size(), m_1904);
+    m_zip.stream(part, [&](const char *data, qsizetype size) { reader.feed(data, size, false); });
+    reader.feed(nullptr, 0, true);
+    auto sheet = std::make_unique<XlsxSheet>(std::move(reader.sheet()));
+    if (!reader.tableIds().isEmpty())
+        readTableHeads(part, reader.tableIds(), *sheet);
     return sheet;
 }
 

@@ -105,13 +105,20 @@ QString ZipPackage::find(QStringView name) const
 
 QByteArray ZipPackage::read(QStringView name) const
 {
+    QByteArray out;
+    stream(name, [&](const char *data, qsizetype size) { out.append(data, size); });
+    return out;
+}
+
+void ZipPackage::stream(QStringView name, const std::function<void(const char *, qsizetype)> &sink) const
+{
     const auto it = m_index.constFind(name.toString().toCaseFolded());
     if (it == m_index.constEnd())
         throw EngineError(
             QStringLiteral("%1 is damaged: its part %2 is missing").arg(m_what, name.toString()),
             QStringLiteral("文件 %1 已损坏：缺少其组成部分 %2").arg(m_what, name.toString()));
     const auto tooBig = [&] {
-        throw EngineError(
+        return EngineError(
             QStringLiteral("%1 is refused: its part %2 inflates to more than %3 MB, more than any roster "
                            "holds")
                 .arg(m_what, name.toString())
@@ -124,7 +131,7 @@ QByteArray ZipPackage::read(QStringView name) const
     zip_stat_init(&st);
     if (zip_stat_index(m_zip, zip_uint64_t(*it), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE) &&
         st.size > zip_uint64_t(m_limit))
-        tooBig();
+        throw tooBig();
     zip_file_t *f = zip_fopen_index(m_zip, zip_uint64_t(*it), 0);
     if (!f) {
         const QString why = QString::fromUtf8(zip_strerror(m_zip));
@@ -134,20 +141,13 @@ QByteArray ZipPackage::read(QStringView name) const
             QStringLiteral("文件 %1 已损坏：无法读取其组成部分 %2（%3）").arg(m_what, name.toString(), why));
     }
     const std::unique_ptr<zip_file_t, int (*)(zip_file_t *)> closer(f, zip_fclose);
-    QByteArray out;
-    if ((st.valid & ZIP_STAT_SIZE) && st.size > 0)
-        out.reserve(qsizetype(st.size));
     constexpr qint64 kChunk = 1 << 16;
+    char buffer[kChunk];
+    qint64 total = 0;
     for (;;) {
-        const qsizetype at = out.size();
-        if (at + kChunk > m_limit + 1) {
-            // Read at most one byte past the limit, to know it is passed.
-            if (at > m_limit)
-                tooBig();
-        }
-        const qint64 want = std::min<qint64>(kChunk, m_limit + 1 - at);
-        out.resize(at + want);
-        const zip_int64_t got = zip_fread(f, out.data() + at, zip_uint64_t(want));
+        // At most one byte past the limit is read, to know it is passed.
+        const qint64 want = std::min<qint64>(kChunk, m_limit + 1 - total);
+        const zip_int64_t got = zip_fread(f, buffer, zip_uint64_t(want));
         if (got < 0) {
             const QString why = QString::fromUtf8(zip_file_strerror(f));
             throw EngineError(QStringLiteral("%1 is damaged: its part %2 cannot be inflated (%3)")
@@ -155,13 +155,13 @@ QByteArray ZipPackage::read(QStringView name) const
                               QStringLiteral("文件 %1 已损坏：无法解压其组成部分 %2（%3）")
                                   .arg(m_what, name.toString(), why));
         }
-        out.resize(at + qsizetype(got));
-        if (out.size() > m_limit)
-            tooBig();
+        total += got;
+        if (total > m_limit)
+            throw tooBig();
         if (got == 0)
             break;
+        sink(buffer, qsizetype(got));
     }
-    return out;
 }
 
 QByteArray ZipPackage::withParts(const QMap<QString, QByteArray> &parts) const

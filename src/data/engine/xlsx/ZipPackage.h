@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 struct zip;
 
@@ -40,6 +41,8 @@ public:
     bool contains(QStringView name) const { return !find(name).isEmpty(); }
     // The member's inflated bytes; throws for a missing member, naming it.
     QByteArray read(QStringView name) const;
+    // The same, handed to `sink` piece by piece as it inflates.
+    void stream(QStringView name, const std::function<void(const char *, qsizetype)> &sink) const;
     // The archive with the named members' contents replaced (deflated
     // anew), every other member's stored bytes copied as they are.
     QByteArray withParts(const QMap<QString, QByteArray> &parts) const;
