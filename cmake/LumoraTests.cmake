@@ -32,7 +32,7 @@ set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_codepage tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
   tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls tst_xlscontainer tst_xlsx writeback_child mdb_grow tst_mdb
   tst_mdbwritebackcrash tst_safereplace tst_xlswriteback
-  bench_dbf bench_scale bench_sql bench_xls bench_mdb)
+  bench_dbf bench_scale bench_sql bench_xls bench_xlsx bench_mdb)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter bench_capture)
 
 # The libraries a test or benchmark program links, by its name.
@@ -81,6 +81,12 @@ foreach(src ${LUMORA_FUZZ_SOURCES})
     target_link_libraries(${name} PRIVATE lumora_engine)
   endif()
 endforeach()
+
+# The worksheet target builds its package around the input with libzip.
+target_link_libraries(replay_xlsxsheet PRIVATE PkgConfig::LIBZIP)
+if(TARGET fuzz_xlsxsheet)
+  target_link_libraries(fuzz_xlsxsheet PRIVATE PkgConfig::LIBZIP)
+endif()
 
 if(LUMORA_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   # The engine needs coverage instrumentation too, or the fuzzer sees
