@@ -369,6 +369,8 @@ private slots:
     void readsAsOpenpyxl();
     void twinsReadAlike_data();
     void twinsReadAlike();
+    void readsEveryFormOfXmlAlike_data();
+    void readsEveryFormOfXmlAlike();
     void refusesDamagedPackages_data();
     void refusesDamagedPackages();
     void limitsInflatedParts();
@@ -434,6 +436,44 @@ void TstXlsx::twinsReadAlike()
     const auto b = openWorkbook(dataDir() + QLatin1Char('/') + twin);
     for (const QString &t : tables)
         QCOMPARE(dump(*a, t), dump(*b, t));
+}
+
+// The same sheet and shared strings written in other forms XML allows read
+// as the original: UTF-16 (read by expat), comments, CDATA, character
+// references, single quotes and spaces around "=" (the own scanner).
+void TstXlsx::readsEveryFormOfXmlAlike_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    const QByteArray base = readAll(dataDir() + QLatin1Char('/') + kLibreOffice);
+    const QString sheet = QStringLiteral("xl/worksheets/sheet1.xml");
+    const QString strings = QStringLiteral("xl/sharedStrings.xml");
+    const QByteArray xml = member(base, sheet), sst = member(base, strings);
+    QVERIFY(xml.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\""));
+    const auto utf16 = [](QByteArray x) {
+        x.replace("encoding=\"UTF-8\"", "encoding=\"UTF-16\"");
+        const QString text = QString::fromUtf8(x);
+        return QByteArray("\xFF\xFE", 2) +
+               QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    };
+    QTest::newRow("UTF-16") << rezip(base, {{sheet, utf16(xml)}, {strings, utf16(sst)}});
+    QByteArray forms = xml;
+    forms.replace("<v>", "<v><!-- a value --><![CDATA[").replace("</v>", "]]></v>");
+    forms.replace(" t=\"s\"", " t = 's'").replace("<sheetData>", "<sheetData>\r\n<?pi x?>");
+    QByteArray refs = sst;
+    refs.replace("学", "&#23398;")
+        .replace("名", "&#x540D;")
+        .replace("<t xml:space=\"preserve\">", "<t xml:space='preserve'>");
+    QTest::newRow("comments, CDATA, references") << rezip(base, {{sheet, forms}, {strings, refs}});
+}
+
+void TstXlsx::readsEveryFormOfXmlAlike()
+{
+    QFETCH(QByteArray, file);
+    const auto original = openXlsxWorkbook(dataDir() + QLatin1Char('/') + kLibreOffice);
+    const auto other = openXlsxBytes(file, QStringLiteral("other.xlsx"));
+    QCOMPARE(other->tableNames(), original->tableNames());
+    for (const QString &t : original->tableNames())
+        QCOMPARE(dump(*other, t), dump(*original, t));
 }
 
 void TstXlsx::refusesDamagedPackages_data()

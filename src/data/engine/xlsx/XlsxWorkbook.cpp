@@ -367,18 +367,13 @@ void XlsxWorkbook::readWorkbook(const QString &part)
 
 void XlsxWorkbook::readSharedStrings(const QString &part)
 {
-    const QByteArray bytes = m_zip.read(part);
-    QXmlStreamReader x(bytes);
-    while (!x.atEnd())
-        if (next(x, what(), part) == QXmlStreamReader::StartElement) {
-            if (isElement(x, QLatin1String("sst"))) {
-                const int unique = attribute(x, QLatin1String("uniqueCount")).toInt();
-                if (unique > 0 && unique < bytes.size())
-                    m_shared.reserve(unique);
-            } else if (isElement(x, QLatin1String("si"))) {
-                m_shared.append(richText(x, what(), part, true));
-            }
-        }
+    // A roster's names are most of its bytes: read as the sheets are.
+    SheetReader reader = SheetReader::sharedStrings(what(), part);
+    m_zip.stream(part, [&](const char *data, qsizetype size) { reader.feed(data, size, false); });
+    reader.feed(nullptr, 0, true);
+    m_shared = std::move(reader.strings());
+    for (QString &text : m_shared)
+        text = unescapeText(std::move(text));
 }
 
 void XlsxWorkbook::readStyles(const QString &part)
@@ -434,9 +429,13 @@ std::unique_ptr<XlsxSheet> XlsxWorkbook::readSheet(int i) const
     // of the XML and never held whole.
     const QString &part = m_sheets.at(i).part;
     SheetReader reader(what(), part, m_shared.size(), m_1904);
+    // Room for the cells a roster's XML of that size holds (about 50 bytes
+    // a cell), given back at the end if fewer came.
+    reader.sheet().cells.reserve(size_t(std::min<qint64>(m_zip.claimedSize(part) / 64, 1 << 22)));
     m_zip.stream(part, [&](const char *data, qsizetype size) { reader.feed(data, size, false); });
     reader.feed(nullptr, 0, true);
     auto sheet = std::make_unique<XlsxSheet>(std::move(reader.sheet()));
+    sheet->index();
     if (!reader.tableIds().isEmpty())
         readTableHeads(part, reader.tableIds(), *sheet);
     return sheet;
@@ -465,8 +464,29 @@ void XlsxWorkbook::readTableHeads(const QString &sheetPart, const QStringList &i
     }
 }
 
+void XlsxSheet::index()
+{
+    rowStart.clear();
+    const size_t lastRow = cells.empty() ? 0 : cells.back().row;
+    if (cells.empty() || (lastRow + 2) * sizeof(quint32) > cells.size() * sizeof(XlsxCell))
+        return;
+    rowStart.assign(lastRow + 2, quint32(cells.size()));
+    for (size_t i = cells.size(); i-- > 0;)
+        rowStart[cells[i].row] = quint32(i);
+    for (size_t r = lastRow + 1; r-- > 0;)
+        rowStart[r] = std::min(rowStart[r], rowStart[r + 1]);
+}
+
 const XlsxCell *XlsxSheet::cell(quint32 row, quint16 col) const
 {
+    if (!rowStart.empty()) {
+        if (size_t(row) + 1 >= rowStart.size())
+            return nullptr;
+        const auto from = cells.begin() + rowStart[row], to = cells.begin() + rowStart[size_t(row) + 1];
+        const auto it =
+            std::lower_bound(from, to, col, [](const XlsxCell &c, quint16 k) { return c.col < k; });
+        return it != to && it->col == col ? &*it : nullptr;
+    }
     const auto it = std::lower_bound(cells.begin(), cells.end(), std::pair(row, col),
                                      [](const XlsxCell &c, const std::pair<quint32, quint16> &key) {
                                          return c.row != key.first ? c.row < key.first : c.col < key.second;

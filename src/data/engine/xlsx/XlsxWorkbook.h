@@ -46,6 +46,9 @@ struct XlsxCell
 struct XlsxSheet
 {
     std::vector<XlsxCell> cells;
+    // Index into cells of each row's first cell, one past the last row at
+    // the end; empty when the rows are sparse (see index()).
+    std::vector<quint32> rowStart;
     QStringList texts;                 // inline strings and formulas' texts
     std::vector<XlsxRange> arrays;     // array formulas' and data tables' ranges
     std::vector<XlsxRange> tableHeads; // the header rows of the sheet's tables
@@ -57,6 +60,10 @@ struct XlsxSheet
     std::vector<Column> columns; // <col> styles
 
     const XlsxCell *cell(quint32 row, quint16 col) const;
+    // Makes rowStart where it costs less than the cells do, so that a
+    // roster's cells are found directly and a few cells far apart cost no
+    // index.
+    void index();
     // The style a new cell in this column gets: its <col>'s, else 0.
     quint32 columnStyle(quint16 col) const;
 };

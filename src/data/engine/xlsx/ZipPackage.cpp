@@ -103,6 +103,17 @@ QString ZipPackage::find(QStringView name) const
     return it == m_index.constEnd() ? QString() : m_names.at(qsizetype(*it));
 }
 
+qint64 ZipPackage::claimedSize(QStringView name) const
+{
+    const auto it = m_index.constFind(name.toString().toCaseFolded());
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (it == m_index.constEnd() || zip_stat_index(m_zip, zip_uint64_t(*it), 0, &st) != 0 ||
+        !(st.valid & ZIP_STAT_SIZE))
+        return 0;
+    return qint64(std::min<zip_uint64_t>(st.size, zip_uint64_t(m_limit)));
+}
+
 QByteArray ZipPackage::read(QStringView name) const
 {
     QByteArray out;
