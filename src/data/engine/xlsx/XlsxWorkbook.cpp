@@ -138,35 +138,6 @@ QString XlsxWorkbook::elementText(QXmlStreamReader &x, const QString &what, cons
     return text;
 }
 
-QString XlsxWorkbook::richText(QXmlStreamReader &x, const QString &what, const QString &part, bool shared)
-{
-    QString text;
-    int depth = 1, phonetic = 0;
-    bool inText = false;
-    while (depth > 0 && !x.atEnd()) {
-        switch (next(x, what, part)) {
-        case QXmlStreamReader::StartElement:
-            ++depth;
-            if (isElement(x, QLatin1String("rPh")))
-                ++phonetic;
-            inText = isElement(x, QLatin1String("t")) && phonetic == 0;
-            break;
-        case QXmlStreamReader::EndElement:
-            --depth;
-            if (isElement(x, QLatin1String("rPh")))
-                --phonetic;
-            inText = false;
-            break;
-        case QXmlStreamReader::Characters:
-            if (inText)
-                text += x.text();
-            break;
-        default: break;
-        }
-    }
-    return shared ? unescapeText(std::move(text)) : text;
-}
-
 // ---- cell references -----------------------------------------------------
 
 bool XlsxWorkbook::parseCellRef(QStringView ref, quint32 &row, quint16 &col)

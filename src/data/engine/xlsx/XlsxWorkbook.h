@@ -118,10 +118,6 @@ public:
     // "AB12" -> row 11, column 27; false for no cell reference.
     static bool parseCellRef(QStringView ref, quint32 &row, quint16 &col);
     static QString cellRef(quint32 row, quint16 col);
-    // The text of a <si> or <is> element the reader stands on: its <t>
-    // texts, runs' included, phonetic runs left out; reads to its end. A
-    // shared string's "_xHHHH_" escapes are decoded, as readers do.
-    static QString richText(QXmlStreamReader &x, const QString &what, const QString &part, bool shared);
     // The text of the element the reader stands on, to its end; refuses
     // what next() refuses (QXmlStreamReader::readElementText() would pass
     // over an entity reference).
