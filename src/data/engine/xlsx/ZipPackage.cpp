@@ -109,9 +109,11 @@ qint64 ZipPackage::claimedSize(QStringView name) const
     zip_stat_t st;
     zip_stat_init(&st);
     if (it == m_index.constEnd() || zip_stat_index(m_zip, zip_uint64_t(*it), 0, &st) != 0 ||
-        !(st.valid & ZIP_STAT_SIZE))
+        !(st.valid & ZIP_STAT_SIZE) || !(st.valid & ZIP_STAT_COMP_SIZE))
         return 0;
-    return qint64(std::min<zip_uint64_t>(st.size, zip_uint64_t(m_limit)));
+    // XML deflates to a tenth or a twentieth; a member claiming far more
+    // than its stored bytes could hold is believed no further than that.
+    return qint64(std::min({st.size, st.comp_size * 64, zip_uint64_t(m_limit)}));
 }
 
 QByteArray ZipPackage::read(QStringView name) const

@@ -39,8 +39,9 @@ public:
     // without regard to letter case), or an empty string.
     QString find(QStringView name) const;
     bool contains(QStringView name) const { return !find(name).isEmpty(); }
-    // The inflated size the archive claims for a member (0 when unknown):
-    // a hint, never trusted.
+    // The inflated size the archive claims for a member (0 when unknown),
+    // at most 64 times its stored size: a hint for reserving room, never
+    // trusted.
     qint64 claimedSize(QStringView name) const;
     // The member's inflated bytes; throws for a missing member, naming it.
     QByteArray read(QStringView name) const;
