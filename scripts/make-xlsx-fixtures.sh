@@ -9,8 +9,10 @@
 #   dates1904_openpyxl.xlsx    dates in the 1904 date system
 #   scoped_names_gnumeric.xlsx tests/data/generated/scoped_names.gnumeric saved
 #                              by ssconvert (inline strings)
-#   roster_libreoffice.xlsx    a roster with rich text, an error cell and gaps,
-#                              saved by LibreOffice from the openpyxl workbook
+#   roster_libreoffice.xlsx    the openpyxl workbook saved by LibreOffice: shared
+#                              strings, cached formula values (#DIV/0! in J2)
+#   roster_rich.xlsx           roster_libreoffice.xlsx with one name in rich text
+#                              runs and a phonetic run
 #   roster_strict.xlsx         roster_libreoffice.xlsx with Strict OOXML
 #                              namespaces (the same cells)
 #   roster_unaddressed.xlsx    roster_libreoffice.xlsx with every row's and
@@ -54,6 +56,9 @@ for r, row in enumerate(rows, start=2):
     ws.cell(row=r, column=5).number_format = '"¥"#,##0.00'
 ws['I1'] = '公式'
 ws['I2'] = '=C2*2'
+ws['J1'] = '错误'
+ws['J2'] = '=1/0'
+ws['J3'] = 'ok'
 hidden = wb.create_sheet('隐藏')
 hidden.sheet_state = 'hidden'
 hidden.append(['班级', '人数'])
@@ -139,6 +144,14 @@ def unaddressed(name, text):
         return row(m.group(0) and re.match(r'(<row\b[^>]*?)\s+r="(\d+)"', m.group(0))) \
             if m.group(0).startswith('<row') else cell(re.match(r'(<c\b[^>]*?)\s+r="([A-Z]+)\d+"', m.group(0)))
     return re.sub(r'<row\b[^>]*?\s+r="\d+"|<c\b[^>]*?\s+r="[A-Z]+\d+"', either, text)
+def rich(name, text):
+    if name != 'xl/sharedStrings.xml':
+        return text
+    plain = '<si><t xml:space="preserve">聂姬</t></si>'
+    assert plain in text
+    return text.replace(plain, '<si><r><t>聂</t></r><r><rPr><b val="true"/></rPr><t>姬</t></r>'
+                               '<rPh sb="0" eb="2"><t>ニエキ</t></rPh><phoneticPr fontId="1"/></si>')
+rewrite(f'{out}/roster_rich.xlsx', rich)
 rewrite(f'{out}/roster_strict.xlsx', to_strict)
 rewrite(f'{out}/roster_unaddressed.xlsx', unaddressed)
 PY
