@@ -30,9 +30,9 @@ target_link_libraries(lumora_test_support PUBLIC lumora_engine)
 # window; every other one links the window's library.
 set(LUMORA_ENGINE_PROGRAMS
   tst_database tst_dbf tst_codepage tst_fieldnames tst_lumorasql tst_packedtexts tst_sqlevaluator
-  tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls tst_xlscontainer writeback_child mdb_grow tst_mdb
+  tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls tst_xlscontainer tst_xlsx writeback_child mdb_grow tst_mdb
   tst_mdbwritebackcrash tst_safereplace tst_xlswriteback tst_csv
-  bench_dbf bench_scale bench_sql bench_xls bench_mdb bench_csv)
+  bench_dbf bench_scale bench_sql bench_xls bench_xlsx bench_mdb bench_csv)
 set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter bench_capture)
 
 # The libraries a test or benchmark program links, by its name.
@@ -81,6 +81,12 @@ foreach(src ${LUMORA_FUZZ_SOURCES})
     target_link_libraries(${name} PRIVATE lumora_engine)
   endif()
 endforeach()
+
+# The worksheet target builds its package around the input with libzip.
+target_link_libraries(replay_xlsxsheet PRIVATE PkgConfig::LIBZIP)
+if(TARGET fuzz_xlsxsheet)
+  target_link_libraries(fuzz_xlsxsheet PRIVATE PkgConfig::LIBZIP)
+endif()
 
 if(LUMORA_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   # The engine needs coverage instrumentation too, or the fuzzer sees
@@ -142,11 +148,16 @@ endif()
 
 # The workbook suites read the written files' streams through libgsf, as an
 # independent reader of the container.
-foreach(suite tst_xls tst_xlscontainer tst_excelroster)
+foreach(suite tst_xls tst_xlscontainer tst_excelroster tst_xlsx)
   if(TARGET ${suite})
     target_link_libraries(${suite} PRIVATE PkgConfig::GSF)
   endif()
 endforeach()
+# The .xlsx suite reads the zip members as stored through libzip, to check
+# that a write keeps every other member's bytes.
+if(TARGET tst_xlsx)
+  target_link_libraries(tst_xlsx PRIVATE PkgConfig::LIBZIP)
+endif()
 
 # The install suite installs this build into a temporary prefix and checks
 # that the installed program finds its files the way main() looks for them.

@@ -15,6 +15,7 @@ packages=(
   gdal-bin
   poppler-utils
   libgsf-1-dev gnumeric libreoffice-calc
+  libzip-dev libexpat1-dev python3-openpyxl
   desktop-file-utils dpkg-dev file
   python3
 )

@@ -102,7 +102,7 @@ void TstExcelto::filterAndConnectPerKind_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("connect");
-    QTest::newRow("Excel") << 0 << "数据文件(*.XLS)|*.XLS"
+    QTest::newRow("Excel") << 0 << "数据文件(*.XLS;*.XLSX)|*.XLS;*.XLSX"
                            << "Excel 8.0";
     QTest::newRow("Access") << 1 << "数据文件(*.mdb)|*.mdb"
                             << "";

@@ -49,7 +49,7 @@ void TestLumoraSql::initTestCase()
     m_tool = QCoreApplication::applicationDirPath() + QStringLiteral("/lumora-sql");
     QVERIFY2(QFile::exists(m_tool), qPrintable(m_tool));
     QVERIFY(m_dir.isValid());
-    for (const char *name : {"book.xls", "data.mdb", "notes.TXT"}) {
+    for (const char *name : {"book.xls", "book.xlsx", "data.mdb", "notes.TXT"}) {
         QFile f(m_dir.filePath(QLatin1String(name)));
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
@@ -97,6 +97,9 @@ void TestLumoraSql::failures_data()
     QTest::newRow("empty workbook")
         << QStringList{"@/book.xls"} << 1
         << "book.xls cannot be opened as an Excel 97-2003 workbook: the file is empty";
+    QTest::newRow("excel, by the extension .xlsx")
+        << QStringList{"@/book.xlsx"} << 1
+        << "book.xlsx cannot be opened as an Excel 97-2003 workbook: the file is empty";
     QTest::newRow("access, a workbook")
         << QStringList{"--kind=access", "@/book.xls"} << 1 << "is not an Access database";
     QTest::newRow("access by extension")

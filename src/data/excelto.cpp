@@ -20,11 +20,12 @@ struct Kind
     const char *connect;
     const char *extension;
     const char *name;   // the kind button's caption
-    const char *filter; // the file dialog's, when not "数据文件(*.EXT)|*.EXT"
+    const char *filter; // the file dialog's, when not "数据文件(*.EXT)|*.EXT"; Excel opens
+                        // workbooks of either format, told apart by content
 };
 // Index order of the Option1 buttons.
 constexpr Kind kinds[] = {
-    {"Excel 8.0", "XLS", "Excel数据", nullptr},
+    {"Excel 8.0", "XLS", "Excel数据", "数据文件(*.XLS;*.XLSX)|*.XLS;*.XLSX"},
     {"", "mdb", "Access数据库", nullptr},
     {"FOXPro3.0", "DBF", "FoxPro数据库", nullptr},
     {"dBASE IV", "DBF", "dBase数据库", nullptr},

@@ -20,8 +20,9 @@ namespace {
 const char usage[] = "Usage: lumora-sql [--kind excel|access|foxpro|dbase|csv] FILE [STATEMENT]\n"
                      "\n"
                      "Opens FILE with Lumora's table engine. The kind follows from the extension\n"
-                     "(.xls excel, .mdb access, .dbf dbase, .csv and .txt csv, in any letter\n"
-                     "case) unless --kind names it. A dBase or FoxPro database is the folder\n"
+                     "(.xls, .xlsx and .xlsm excel, .mdb access, .dbf dbase, .csv and .txt csv,\n"
+                     "in any letter case) unless --kind names it. An Excel workbook is read as\n"
+                     "either format by its content. A dBase or FoxPro database is the folder\n"
                      "holding FILE; a delimited text file is a database of one table, named\n"
                      "after the file without its extension.\n"
                      "\n"
@@ -55,11 +56,15 @@ struct Kind
     const char *name;
     const char *connect;
     const char *extension;
+    const char *otherExtensions = nullptr; // ';'-separated
 };
 
 const Kind kinds[] = {
-    {"excel", "Excel 8.0", "xls"}, {"access", "", "mdb"},  {"foxpro", "FOXPro3.0", nullptr},
-    {"dbase", "dBASE IV", "dbf"},  {"csv", "Text", "csv"}, {"csv", "Text", "txt"},
+    {"excel", "Excel 8.0", "xls", "xlsx;xlsm"},
+    {"access", "", "mdb"},
+    {"foxpro", "FOXPro3.0", nullptr},
+    {"dbase", "dBASE IV", "dbf"},
+    {"csv", "Text", "csv", "txt"},
 };
 
 // A name or value as one unambiguous cell: the characters that end a cell
@@ -227,9 +232,12 @@ int main(int argc, char **argv)
     for (const Kind &k : kinds) {
         const bool named =
             !kindName.isEmpty() && kindName.compare(QLatin1String(k.name), Qt::CaseInsensitive) == 0;
-        const bool byExtension =
-            kindName.isEmpty() && k.extension &&
-            QFileInfo(file).suffix().compare(QLatin1String(k.extension), Qt::CaseInsensitive) == 0;
+        const QString suffix = QFileInfo(file).suffix();
+        const bool byExtension = kindName.isEmpty() && k.extension &&
+                                 (suffix.compare(QLatin1String(k.extension), Qt::CaseInsensitive) == 0 ||
+                                  (k.otherExtensions && QString::fromLatin1(k.otherExtensions)
+                                                            .split(QLatin1Char(';'))
+                                                            .contains(suffix, Qt::CaseInsensitive)));
         if (named || byExtension) {
             kind = &k;
             break;

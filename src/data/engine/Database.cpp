@@ -3,12 +3,14 @@
 #include "data/engine/EngineError.h"
 #include "data/engine/csv/CsvBackend.h"
 #include "data/engine/dbf/DbfBackend.h"
+#include "data/engine/io/LockedFile.h"
 #include "data/engine/mdb/MdbBackend.h"
 #include "data/engine/sql/SqlError.h"
 #include "data/engine/sql/SqlEvaluator.h"
 #include "data/engine/sql/SqlKeywords.h"
 #include "data/engine/sql/SqlParser.h"
 #include "data/engine/xls/XlsBackend.h"
+#include "data/engine/xlsx/XlsxBackend.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -47,9 +49,27 @@ std::unique_ptr<Backend> openDbf(const QString &path)
     return openDbfFolder(info.isDir() ? info.absoluteFilePath() : info.absolutePath());
 }
 
+// An Excel workbook of either kind, told by its content rather than its
+// name: an OLE2 compound file is an .xls workbook (an encrypted workbook is
+// one too, and refused by it), a zip archive an .xlsx one.
+std::unique_ptr<Backend> openExcelWorkbook(const QString &path)
+{
+    if (!QFileInfo(path).isFile())
+        throw EngineError::format(u"The workbook %1 does not exist", u"工作簿 %1 不存在", path);
+    QByteArray head;
+    {
+        const LockedFile file(path, QFileInfo(path).fileName(), LockedFile::Mode::Read);
+        head = file.read(0, 4);
+    }
+    if (head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06"))
+        return openXlsxWorkbook(path);
+    return openXlsWorkbook(path);
+}
+
 const BackendKind backendKinds[] = {
     {[](const QString &c) { return startsWith(c, "foxpro") || startsWith(c, "dbase"); }, openDbf},
-    {[](const QString &c) { return startsWith(c, "excel"); }, openXlsWorkbook},
+    // Excel: an .xls or an .xlsx workbook, told apart by its content.
+    {[](const QString &c) { return startsWith(c, "excel"); }, openExcelWorkbook},
     // Delimited text: "Text", options after ';' ("Text;charset=GBK").
     {[](const QString &c) { return startsWith(c, "text"); }, nullptr, openTextFile},
     // Access: the connect string is empty or carries only options (";pwd=...").

@@ -130,22 +130,6 @@ void requireStreams(QMap<QString, QByteArray> before, const QMap<QString, QByteA
 
 } // namespace
 
-QString rewrittenName(const QString &what)
-{
-    return QStringLiteral("\uE000%1\uE000").arg(what);
-}
-
-EngineError notWritten(const EngineError &error, const QString &what)
-{
-    const QString copy = rewrittenName(what);
-    const QString english =
-        QString(error.message()).replace(copy, QStringLiteral("the rewritten copy of %1").arg(what));
-    const QString chinese =
-        QString(error.chinese()).replace(copy, QStringLiteral("%1 改写后的副本").arg(what));
-    return EngineError(QStringLiteral("%1 is not written: %2").arg(what, english),
-                       QStringLiteral("没有写入 %1：%2").arg(what, chinese));
-}
-
 void checkRewrittenContainer(const QByteArray &original, const QByteArray &rewritten, const QString &stream,
                              const QByteArray &expected, const QString &what)
 {
@@ -186,7 +170,7 @@ QByteArray readWorkbookStream(const QByteArray &file, const QString &what)
 
     // Excel 97 and later name the stream "Workbook"; Excel 5 and 95 "Book".
     GsfHandle<GsfInput> stream;
-    bool oldBook = false;
+    bool oldBook = false, encrypted = false;
     const int n = gsf_infile_num_children(ole.get());
     for (int i = 0; i < n && !stream; ++i) {
         const char *name = gsf_infile_name_by_index(ole.get(), i);
@@ -197,8 +181,19 @@ QByteArray readWorkbookStream(const QByteArray &file, const QString &what)
             stream.reset(gsf_infile_child_by_index(ole.get(), i));
         else if (s.compare(QLatin1String("Book"), Qt::CaseInsensitive) == 0)
             oldBook = true;
+        else if (s.compare(QLatin1String("EncryptedPackage"), Qt::CaseInsensitive) == 0)
+            encrypted = true;
     }
     if (!stream) {
+        // Excel 2007 and later keep a workbook protected by a password to
+        // open as an encrypted package inside a compound file.
+        if (encrypted)
+            throw EngineError(
+                QStringLiteral("%1 cannot be opened: it is an encrypted workbook (protected by a password "
+                               "to open); save it without the password")
+                    .arg(what),
+                QStringLiteral("无法打开 %1：它是加密的工作簿（设置了打开密码），请取消密码后另存")
+                    .arg(what));
         if (oldBook)
             throw notAWorkbook(
                 what,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/engine/EngineError.h"
+#include "data/engine/io/RewrittenCopy.h"
 
 #include <QByteArray>
 #include <QString>
@@ -21,12 +22,5 @@ QByteArray readWorkbookStream(const QByteArray &file, const QString &what);
 // saying `what`, the original, is not written.
 void checkRewrittenContainer(const QByteArray &original, const QByteArray &rewritten, const QString &stream,
                              const QByteArray &expected, const QString &what);
-
-// The name under which a rewritten copy of `what` is read, so that an error
-// met reading it can be told from one about the file itself; notWritten()
-// says such an error of the file: "roster.xls is not written: the rewritten
-// copy of roster.xls is damaged: ...".
-QString rewrittenName(const QString &what);
-EngineError notWritten(const EngineError &error, const QString &what);
 
 } // namespace lumora::engine

@@ -4,7 +4,6 @@
 #include "data/engine/FieldNames.h"
 #include "data/engine/xls/XlsPatcher.h"
 
-#include <QTimeZone>
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -14,76 +13,20 @@ namespace lumora::engine {
 
 namespace {
 
-// How many records the type of a column is guessed from, as the old engine did.
-constexpr int kGuessRows = 8;
 // The longest text a cell holds.
 constexpr int kMaxCellText = 32767;
 
-enum class Category {
-    None,
-    Double,
-    Currency,
-    Date,
-    Boolean,
-    Text,
-    Memo
-};
-
-Category categoryOf(const XlsWorkbook &wb, const XlsCell &cell)
+SheetCellView viewOf(const XlsWorkbook &wb, const XlsCell &cell)
 {
-    switch (cell.kind) {
-    case XlsCell::Kind::Number:
-        switch (wb.style(cell.xf)) {
-        case XlsNumberStyle::Date: return Category::Date;
-        case XlsNumberStyle::Currency: return Category::Currency;
-        case XlsNumberStyle::Plain: return Category::Double;
-        }
-        return Category::Double;
-    case XlsCell::Kind::Text:
-        return wb.strings().at(cell.text).size() > 255 ? Category::Memo : Category::Text;
-    case XlsCell::Kind::Boolean: return Category::Boolean;
-    default: return Category::None;
-    }
+    SheetCellView v;
+    v.kind = cell.kind;
+    v.number = cell.number;
+    if (cell.kind == CellKind::Text)
+        v.text = &wb.strings().at(cell.text);
+    else if (cell.kind == CellKind::Number)
+        v.style = wb.style(cell.xf);
+    return v;
 }
-
-// Numbers, dates and amounts are one family; a column mixing families reads as text.
-int familyOf(Category c)
-{
-    switch (c) {
-    case Category::Double:
-    case Category::Currency:
-    case Category::Date: return 1;
-    case Category::Boolean: return 2;
-    case Category::Text:
-    case Category::Memo: return 4;
-    case Category::None: return 0;
-    }
-    return 0;
-}
-
-qint16 daoTypeOf(Category c)
-{
-    switch (c) {
-    case Category::Double: return DaoDouble;
-    case Category::Currency: return DaoCurrency;
-    case Category::Date: return DaoDate;
-    case Category::Boolean: return DaoBoolean;
-    case Category::Memo: return DaoMemo;
-    default: return DaoText;
-    }
-}
-
-// A number shown as text the way Excel shows it under the General format:
-// to 15 significant digits, so a computed 1.69 reads "1.69", not
-// "1.6900000000000002"; a whole number of more digits in full.
-QString numberText(double d)
-{
-    const QString shown = QString::number(d, 'g', 15);
-    return shown.contains(QLatin1Char('e')) ? Value::formatNumber(d) : shown;
-}
-
-const QDate kEpoch1900(1899, 12, 30);
-const QDate kEpoch1904(1904, 1, 1);
 
 } // namespace
 
@@ -91,29 +34,12 @@ const QDate kEpoch1904(1904, 1, 1);
 
 Value XlsTable::serialToDate(double serial, bool uses1904)
 {
-    if (!std::isfinite(serial) || serial < -693593 || serial > 2958466)
-        return Value::null();
-    qint64 days = qint64(std::floor(serial));
-    qint64 ms = qint64(std::llround((serial - double(days)) * 86400000.0 / 1000.0)) * 1000;
-    if (ms >= 86400000) {
-        ++days;
-        ms -= 86400000;
-    }
-    QDate date;
-    if (uses1904)
-        date = kEpoch1904.addDays(days);
-    else // Excel counts a 29 February 1900 that never was: serials before it are a day off
-        date = days < 61 && days > 0 ? kEpoch1900.addDays(days + 1) : kEpoch1900.addDays(days);
-    return Value::dateTime(QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(ms)), Qt::UTC));
+    return sheetSerialToDate(serial, uses1904);
 }
 
 double XlsTable::dateToSerial(const QDateTime &dt, bool uses1904)
 {
-    const QDate d = dt.date();
-    qint64 days = uses1904 ? kEpoch1904.daysTo(d) : kEpoch1900.daysTo(d);
-    if (!uses1904 && days > 1 && days < 62)
-        --days;
-    return double(days) + double(dt.time().msecsSinceStartOfDay()) / 86400000.0;
+    return sheetDateToSerial(dt, uses1904);
 }
 
 // ---- opening -------------------------------------------------------------
@@ -152,15 +78,7 @@ XlsTable::Area XlsTable::nameArea(const XlsWorkbook &wb, const XlsDefinedName &n
 
 QString XlsTable::cellText(const XlsWorkbook &wb, const XlsCell &cell)
 {
-    switch (cell.kind) {
-    case XlsCell::Kind::Text: return wb.strings().at(cell.text);
-    case XlsCell::Kind::Boolean: return Value::boolean(cell.number != 0).toText();
-    case XlsCell::Kind::Number:
-        if (wb.style(cell.xf) == XlsNumberStyle::Date)
-            return serialToDate(cell.number, wb.uses1904()).toText();
-        return numberText(cell.number);
-    default: return QString();
-    }
+    return sheetCellText(viewOf(wb, cell), wb.uses1904());
 }
 
 XlsTable::XlsTable(std::shared_ptr<XlsBook> book, QString name, Area area)
@@ -186,41 +104,17 @@ XlsTable::XlsTable(std::shared_ptr<XlsBook> book, QString name, Area area)
     names = uniqueFieldNames(names);
 
     // Counts per column over the first records, and the families met in all.
-    std::vector<std::array<int, 7>> counts(size_t(width), std::array<int, 7>{});
-    std::vector<int> families(size_t(width), 0);
-    const auto [from, to] =
-        std::pair(std::lower_bound(sheet.cells.begin(), sheet.cells.end(), area.firstRow + 1,
-                                   [](const XlsCell &c, quint32 r) { return c.row < r; }),
-                  sheet.cells.end());
-    for (auto it = from; it != to && it->row <= area.lastRow; ++it) {
+    SheetColumnTypes types(width);
+    const auto from = std::lower_bound(sheet.cells.begin(), sheet.cells.end(), area.firstRow + 1,
+                                       [](const XlsCell &c, quint32 r) { return c.row < r; });
+    for (auto it = from; it != sheet.cells.end() && it->row <= area.lastRow; ++it) {
         if (it->col < area.firstCol || it->col > area.lastCol)
             continue;
-        const size_t i = it->col - area.firstCol;
-        const Category c = categoryOf(wb, *it);
-        families[i] |= familyOf(c);
-        if (it->row <= area.firstRow + kGuessRows)
-            ++counts[i][size_t(c)];
+        types.count(it->col - area.firstCol, viewOf(wb, *it),
+                    it->row <= area.firstRow + SheetColumnTypes::kGuessRows);
     }
-    for (int i = 0; i < width; ++i) {
-        // Majority of the first records; a tie goes to text, which loses nothing.
-        Category best = Category::Text;
-        int most = 0;
-        for (Category c : {Category::Text, Category::Memo, Category::Double, Category::Date,
-                           Category::Currency, Category::Boolean})
-            if (counts[size_t(i)][size_t(c)] > most) {
-                most = counts[size_t(i)][size_t(c)];
-                best = c;
-            }
-        const int f = families[size_t(i)];
-        if (f != 0 && (f & (f - 1)) != 0 && best != Category::Memo)
-            best = Category::Text; // numbers and texts mixed: nothing is dropped
-        FieldInfo info;
-        info.name = names[i];
-        info.daoType = daoTypeOf(best);
-        info.width = best == Category::Text ? 255 : 0;
-        info.nullable = true;
-        m_fields.append(info);
-    }
+    for (int i = 0; i < width; ++i)
+        m_fields.append(types.field(i, names[i]));
 }
 
 // ---- reading -------------------------------------------------------------
@@ -233,32 +127,7 @@ Value XlsTable::value(qsizetype record, int field) const
         wb.sheet(m_area.sheet).cell(m_area.firstRow + 1 + quint32(record), quint16(m_area.firstCol + field));
     if (!cell)
         return Value::null();
-    const qint16 type = m_fields[field].daoType;
-    switch (cell->kind) {
-    case XlsCell::Kind::Text:
-        if (type == DaoText || type == DaoMemo)
-            return Value::text(wb.strings().at(cell->text));
-        return Value::null();
-    case XlsCell::Kind::Boolean:
-        if (type == DaoBoolean)
-            return Value::boolean(cell->number != 0);
-        return type == DaoText || type == DaoMemo ? Value::text(cellText(wb, *cell)) : Value::null();
-    case XlsCell::Kind::Number:
-        switch (type) {
-        case DaoDouble: return Value::real(cell->number);
-        case DaoDate: return serialToDate(cell->number, wb.uses1904());
-        case DaoCurrency: {
-            const double scaled = std::round(cell->number * 10000.0);
-            if (std::fabs(scaled) < 9.2e18)
-                return Value::currency(qint64(scaled));
-            return Value::real(cell->number);
-        }
-        case DaoText:
-        case DaoMemo: return Value::text(cellText(wb, *cell));
-        default: return Value::null();
-        }
-    default: return Value::null();
-    }
+    return sheetCellValue(viewOf(wb, *cell), m_fields[field].daoType, wb.uses1904());
 }
 
 // ---- writing -------------------------------------------------------------

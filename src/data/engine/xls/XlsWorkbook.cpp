@@ -16,59 +16,12 @@ using namespace xlsrecords;
 
 XlsNumberStyle XlsWorkbook::builtinStyle(quint16 id)
 {
-    // 14-22 and 45-47 are dates and times everywhere; 27-36 and 50-58 are
-    // the date formats of the Chinese, Japanese and Korean editions.
-    if ((id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58))
-        return XlsNumberStyle::Date;
-    if ((id >= 5 && id <= 8) || id == 42 || id == 44)
-        return XlsNumberStyle::Currency;
-    return XlsNumberStyle::Plain;
+    return builtinNumberFormatStyle(id);
 }
 
 XlsNumberStyle XlsWorkbook::classifyFormat(const QString &format)
 {
-    // Only the first section (positive numbers) decides.
-    bool date = false, currency = false;
-    for (qsizetype i = 0; i < format.size(); ++i) {
-        const QChar ch = format[i];
-        if (ch == QLatin1Char('"')) {
-            const qsizetype close = format.indexOf(QLatin1Char('"'), i + 1);
-            if (close < 0)
-                break;
-            i = close;
-        } else if (ch == QLatin1Char('\\') || ch == QLatin1Char('_') || ch == QLatin1Char('*')) {
-            ++i;
-        } else if (ch == QLatin1Char('[')) {
-            const qsizetype close = format.indexOf(QLatin1Char(']'), i + 1);
-            if (close < 0)
-                break;
-            const QString inside = format.mid(i + 1, close - i - 1).toLower();
-            if (inside == QLatin1String("h") || inside == QLatin1String("hh") ||
-                inside == QLatin1String("m") || inside == QLatin1String("mm") ||
-                inside == QLatin1String("s") || inside == QLatin1String("ss"))
-                date = true;
-            // [$¥-804], [$€-407]: a currency sign with its locale.
-            if (inside.startsWith(QLatin1Char('$')) && inside.size() > 1 && inside[1] != QLatin1Char('-'))
-                currency = true;
-            i = close;
-        } else if (ch == QLatin1Char(';')) {
-            break;
-        } else {
-            const char16_t u = ch.toLower().unicode();
-            if (u == u'y' || u == u'd' || u == u'h' || u == u's' || u == u'm' || u == u'e' || u == u'g' ||
-                u == u'b')
-                date = date || u != u'e' || !format.contains(QLatin1Char('0')); // 0.00E+00 is no date
-            if (u == u'$' || u == u'¥' || u == u'￥' || u == u'€' || u == u'£')
-                currency = true;
-        }
-    }
-    // "General" holds e, g ... but no date code.
-    if (format.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0 ||
-        format.compare(QLatin1String("@"), Qt::CaseInsensitive) == 0)
-        return XlsNumberStyle::Plain;
-    if (date)
-        return XlsNumberStyle::Date;
-    return currency ? XlsNumberStyle::Currency : XlsNumberStyle::Plain;
+    return classifyNumberFormat(format);
 }
 
 // ---- globals -------------------------------------------------------------

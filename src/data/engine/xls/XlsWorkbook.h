@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/engine/EngineError.h"
+#include "data/engine/sheet/SheetTypes.h"
 
 #include <QByteArray>
 #include <QList>
@@ -48,23 +49,13 @@ enum : quint16 {
 constexpr int kMaxRecordData = 8224; // longest record body BIFF8 allows
 } // namespace biff
 
-// What a cell's number format makes of its number.
-enum class XlsNumberStyle : quint8 {
-    Plain,
-    Date,
-    Currency
-};
-
 // One cell as the sheet's records hold it.
 struct XlsCell
 {
-    enum class Kind : quint8 {
-        Blank,   // BLANK, MULBLANK
-        Number,  // NUMBER, RK, MULRK, a formula's number
-        Text,    // LABELSST, LABEL, RSTRING, a formula's string
-        Boolean, // BOOLERR, a formula's boolean
-        Error    // an error value, read as Null
-    };
+    // Blank: BLANK, MULBLANK; Number: NUMBER, RK, MULRK, a formula's
+    // number; Text: LABELSST, LABEL, RSTRING, a formula's string; Boolean:
+    // BOOLERR, a formula's boolean; Error: an error value, read as Null.
+    using Kind = CellKind;
     enum class Record : quint8 {
         Single, // a record of its own
         MulRk,  // one of the cells of a MULRK
