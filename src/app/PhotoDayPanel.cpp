@@ -61,6 +61,7 @@ PhotoDayPanel::PhotoDayPanel(const Controls &controls, const DataSource &ds,
     , m_progress(new QLabel(controls.Frame4))
     , m_missingOnly(new QCheckBox(QStringLiteral("只显示未拍照"), controls.Frame4))
     , m_settle(new QTimer(this))
+    , m_recount(new QTimer(this))
     , m_filterRight(controls.Combo2->geometry().right() + 1)
 {
     m_progress->setObjectName(QStringLiteral("Labyipai"));
@@ -95,6 +96,14 @@ PhotoDayPanel::PhotoDayPanel(const Controls &controls, const DataSource &ds,
     }
     m_settle->setSingleShot(true);
     m_settle->setInterval(250);
+    // Photos that other programs put in the folders show a few seconds
+    // after the last save, not on the save itself.
+    m_recount->setSingleShot(true);
+    m_recount->setInterval(3000);
+    connect(m_recount, &QTimer::timeout, this, [this] {
+        if (!missingOnly())
+            refresh();
+    });
     connect(m_settle, &QTimer::timeout, this, [this] {
         // Rows dropped under the old settings may be missing under the new.
         if (missingOnly() && m_hiddenTaken > 0)
@@ -137,6 +146,7 @@ void PhotoDayPanel::showProgress(int taken, int people)
 void PhotoDayPanel::refresh()
 {
     m_settle->stop();
+    m_rollInputs.reset();
     const RosterCheckInput settings = m_settings();
     TableGrid *g = m_c.Grid1;
     const bool tableMode = settings.naming.tableMode && m_ds.hasTable();
@@ -146,13 +156,18 @@ void PhotoDayPanel::refresh()
         g->roster()->markRowHeaders({}, kTakenMark);
         return;
     }
-    const PhotoRoll roll = PhotoRoll::ofRoster(*g->roster(), settings.naming);
+    m_recount->stop();
+    m_roll = PhotoRoll::ofRoster(*g->roster(), settings.naming);
+    m_rollInputs = settings.naming;
+    const PhotoRoll &roll = m_roll;
     const int hidden = m_hiddenTaken;
     if (missingOnly() && roll.takenCount() > 0) {
+        m_rollInputs.reset(); // rows are dropped below: the count is for the grid before
         const int column = qMax(1, g->activeColumn());
         const int row = dropTaken(roll.taken(), g->cursor()->currentRow());
         g->setActiveCell(row, column);
     }
+    m_rollRows = g->roster()->rows();
     g->roster()->markRowHeaders(missingOnly() ? QBitArray() : roll.taken(), kTakenMark);
     showProgress(roll.takenCount() + hidden, roll.people() + hidden);
 }
@@ -187,13 +202,60 @@ void PhotoDayPanel::missingOnlyToggled(bool on)
         refresh();
 }
 
-void PhotoDayPanel::afterWriteBack(int savedRow, bool reloaded, WriteBackNote &note)
+namespace {
+// Whether two sets of naming inputs form the same paths, the number's
+// text aside (it moves on with every save; the roll ignores it).
+bool sameNaming(const NamingInputs &a, const NamingInputs &b)
+{
+    return a.saveFolder == b.saveFolder && a.tableMode == b.tableMode && a.subFolder1On == b.subFolder1On &&
+           a.subFolder1Index == b.subFolder1Index && a.subFolder2On == b.subFolder2On &&
+           a.subFolder2Index == b.subFolder2Index && a.name1Index == b.name1Index && a.name2On == b.name2On &&
+           a.name2Index == b.name2Index && a.numberOn == b.numberOn && a.format == b.format;
+}
+} // namespace
+
+bool PhotoDayPanel::followSave(int savedRow, bool rowRemoved, const QString &savedPath,
+                               const RosterCheckInput &settings)
+{
+    const NamingInputs &in = settings.naming;
+    // The write-back changed a column the names are made of: the saved
+    // person's name is not the one counted.
+    const int target = settings.writeBack.enabled ? settings.writeBack.targetIndex : -1;
+    const bool nameColumnWritten =
+        target >= 0 && ((in.subFolder1On && target == in.subFolder1Index) ||
+                        (in.subFolder1On && in.subFolder2On && target == in.subFolder2Index) ||
+                        target == in.name1Index || (in.name2On && target == in.name2Index));
+    RosterModel &roster = *m_c.Grid1->roster();
+    if (!m_rollInputs || !sameNaming(*m_rollInputs, in) || nameColumnWritten || missingOnly() ||
+        roster.rows() != m_rollRows - (rowRemoved ? 1 : 0))
+        return false;
+    if (rowRemoved)
+        m_roll.rowRemoved(savedRow);
+    const std::optional<QList<int>> taken = m_roll.notePhoto(roster, savedPath);
+    if (!taken)
+        return false;
+    m_rollRows = roster.rows();
+    for (int row : *taken)
+        roster.markRowHeader(row, kTakenMark);
+    return true;
+}
+
+void PhotoDayPanel::afterWriteBack(int savedRow, bool reloaded, WriteBackNote &note, const QString &savedPath)
 {
     const RosterCheckInput settings = m_settings();
+    if (!reloaded && followSave(savedRow, note.rowRemoved, savedPath, settings)) {
+        showProgress(m_roll.takenCount() + m_hiddenTaken, m_roll.people() + m_hiddenTaken);
+        m_recount->start();
+        return;
+    }
     TableGrid *g = m_c.Grid1;
-    const PhotoRoll roll = PhotoRoll::ofRoster(*g->roster(), settings.naming);
+    m_recount->stop();
+    m_roll = PhotoRoll::ofRoster(*g->roster(), settings.naming);
+    m_rollInputs = settings.naming;
+    const PhotoRoll &roll = m_roll;
     const int hidden = m_hiddenTaken;
     if (missingOnly()) {
+        m_rollInputs.reset(); // rows are dropped: the count is for the grid before
         // After a whole reload the saved person's row is not known any more:
         // the first person still missing is next. Otherwise whoever stood
         // after the saved one is.
@@ -205,6 +267,7 @@ void PhotoDayPanel::afterWriteBack(int savedRow, bool reloaded, WriteBackNote &n
     } else {
         g->roster()->markRowHeaders(roll.taken(), kTakenMark);
     }
+    m_rollRows = g->roster()->rows();
     showProgress(roll.takenCount() + hidden, roll.people() + hidden);
 }
 

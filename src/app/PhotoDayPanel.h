@@ -1,5 +1,7 @@
 #pragma once
 
+#include "naming/PhotoRoll.h"
+
 #include "naming/RosterCheck.h"
 #include "naming/SaveHost.h"
 
@@ -65,7 +67,10 @@ public:
     // grid was filled afresh during it): drops the saved person (and any
     // other photographed one) with "只显示未拍照" on and tells the save flow
     // where the next person stands.
-    void afterWriteBack(int savedRow, bool reloaded, WriteBackNote &note);
+    // `savedPath`: the photo's file. The count follows the saved person
+    // alone when nothing else changed; a full count follows a moment later,
+    // for photos other programs put in the folders.
+    void afterWriteBack(int savedRow, bool reloaded, WriteBackNote &note, const QString &savedPath);
 
     // 数据表 → 检查数据表, and after a roster is opened (quiet: only when
     // there is something to say). Returns the problems found.
@@ -87,6 +92,10 @@ private:
     int dropTaken(const QBitArray &taken, int anchor);
     void missingOnlyToggled(bool on);
     void showProgress(int taken, int people);
+    // Takes the saved photo into the last count; false when that count no
+    // longer describes the grid and the settings.
+    bool followSave(int savedRow, bool rowRemoved, const QString &savedPath,
+                    const RosterCheckInput &settings);
 
     Controls m_c;
     const DataSource &m_ds;
@@ -98,6 +107,10 @@ private:
     QAction *m_check;
     QAction *m_export;
     QTimer *m_settle;
+    QTimer *m_recount;                        // the full count after saves were followed one by one
+    PhotoRoll m_roll;                         // the last count, for following saves
+    std::optional<NamingInputs> m_rollInputs; // what it was made with; nothing: not kept
+    int m_rollRows = 0;                       // the grid's rows then
     QPointer<RosterCheckWindow> m_checkWindow;
     int m_filterRight;     // where the filter row ends
     int m_hiddenTaken = 0; // photographed rows dropped since the grid was last filled

@@ -32,6 +32,7 @@ void SaveCoordinator::save(const NamingState &naming)
     }
     SaveFlow flow(*this, *m_parts.roster, *m_parts.cursor, *m_parts.capture, *m_parts.messages,
                   m_parts.window);
+    m_savedPath = naming.photoPath; // the file the photo day takes into its count
     flow.run(naming, m_parts.naming->inputs());
     m_parts.camera->focusNextStep();
     // The save's own line hides a refused path for the next row: keep both.
@@ -58,7 +59,7 @@ WriteBackNote SaveCoordinator::writeBackFileName()
     m_parts.pending->reword(note);
     const bool reloaded = *m_reloadedInWriteBack;
     m_reloadedInWriteBack.reset();
-    m_parts.photoDay->afterWriteBack(savedRow, reloaded, note);
+    m_parts.photoDay->afterWriteBack(savedRow, reloaded, note, m_savedPath);
     return note;
 }
 

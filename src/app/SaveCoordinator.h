@@ -75,4 +75,5 @@ private:
     Parts m_parts;
     // While a write-back runs: whether the grid was reloaded during it.
     std::optional<bool> m_reloadedInWriteBack;
+    QString m_savedPath; // the photo of the save under way
 };

@@ -128,6 +128,17 @@ void RosterModel::markRowHeaders(const QBitArray &marked, const QString &mark)
         emit headerDataChanged(Qt::Vertical, 0, int(m_rows.size()) - 1);
 }
 
+void RosterModel::markRowHeader(int row, const QString &mark)
+{
+    if (row < 1 || row > m_rows.size() || m_rows.at(row - 1).rowHeader == mark)
+        return;
+    m_rows[row - 1].rowHeader = mark;
+    if (!mark.isEmpty())
+        m_markShown = mark;
+    if (!m_bulk)
+        emit headerDataChanged(Qt::Vertical, row - 1, row - 1);
+}
+
 int RosterModel::keepRows(const QBitArray &keep)
 {
     QList<Row> kept;

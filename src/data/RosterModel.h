@@ -46,6 +46,8 @@ public:
     // Sets the row header of every data row to `mark` where its grid row bit
     // is set in `marked`, else empties it; one header change for all.
     void markRowHeaders(const QBitArray &marked, const QString &mark);
+    // Sets the row header of one data row to `mark`.
+    void markRowHeader(int row, const QString &mark);
     // Keeps the data rows whose grid row bit is set in `keep` (rows past its
     // end are kept) and drops the others at once; returns how many went.
     int keepRows(const QBitArray &keep);

@@ -51,6 +51,46 @@ const PhotoRoll::Folder &PhotoRoll::folder(const QString &path, const QString &e
     return *m_folders.insert(path, f);
 }
 
+namespace {
+
+// Where a row's photo goes, as FormPhotoPath forms it without the number:
+// the folder (base, variable sub-folders) and the name from the name
+// columns. False when the row forms none. `name` is a view of the cell
+// itself when that is the name as it stands, else of `made`.
+bool placeOf(const RosterModel &grid, const NamingInputs &in, const QString &base, int row, QString &folder,
+             QStringView &name, QString &made)
+{
+    folder = base;
+    if (in.subFolder1On) {
+        const QString sub1 = safeNamePart(grid.cellText(row, in.subFolder1Index + 1));
+        if (!isUsableFolderName(sub1))
+            return false;
+        folder += sub1 + QLatin1Char('/');
+        if (in.subFolder2On) {
+            const QString sub2 = safeNamePart(grid.cellText(row, in.subFolder2Index + 1));
+            if (!isUsableFolderName(sub2))
+                return false;
+            folder += sub2 + QLatin1Char('/');
+        }
+    }
+    const QStringView cell = grid.cellView(row, in.name1Index + 1);
+    name = cell;
+    if (in.name2On || !isSafeNamePart(cell)) {
+        made = safeNamePart(cell.toString());
+        if (in.name2On)
+            made += safeNamePart(grid.cellText(row, in.name2Index + 1));
+        name = made;
+    }
+    return !name.isEmpty();
+}
+
+size_t placeHash(const QString &folder, QStringView name)
+{
+    return qHashMulti(0, folder, name);
+}
+
+} // namespace
+
 PhotoRoll PhotoRoll::ofRoster(const RosterModel &grid, const NamingInputs &in)
 {
     PhotoRoll roll;
@@ -65,46 +105,25 @@ PhotoRoll PhotoRoll::ofRoster(const RosterModel &grid, const NamingInputs &in)
     // No save folder: no path is formed for anyone.
     if (in.saveFolder.isEmpty())
         return roll;
-    const QString base =
-        in.saveFolder.endsWith(QLatin1Char('/')) ? in.saveFolder : in.saveFolder + QLatin1Char('/');
+    roll.m_inputs = in;
+    roll.m_base = in.saveFolder.endsWith(QLatin1Char('/')) ? in.saveFolder : in.saveFolder + QLatin1Char('/');
 
-    // The path as FormPhotoPath forms it, without the number: the base
-    // folder, the variable sub-folders, the name columns.
     const int columns = grid.cols();
     const auto readable = [columns](int index) { return index + 1 >= 0 && index + 1 < columns; };
     if ((in.subFolder1On && !readable(in.subFolder1Index)) ||
         (in.subFolder1On && in.subFolder2On && !readable(in.subFolder2Index)) || !readable(in.name1Index) ||
         (in.name2On && !readable(in.name2Index)))
         return roll;
+    roll.m_places.reserve(size_t(last));
     // Most rows look into the folder the row before looked into.
     const Folder *lastFolder = nullptr;
     QString lastPath;
+    QString folderPath, made;
+    QStringView name;
     for (int row = 1; row <= last; ++row) {
-        QString folderPath = base;
-        if (in.subFolder1On) {
-            const QString sub1 = safeNamePart(grid.cellText(row, in.subFolder1Index + 1));
-            if (!isUsableFolderName(sub1))
-                continue;
-            folderPath += sub1 + QLatin1Char('/');
-            if (in.subFolder2On) {
-                const QString sub2 = safeNamePart(grid.cellText(row, in.subFolder2Index + 1));
-                if (!isUsableFolderName(sub2))
-                    continue;
-                folderPath += sub2 + QLatin1Char('/');
-            }
-        }
-        // The cell itself, uncopied, when it is the name as it stands.
-        const QStringView cell = grid.cellView(row, in.name1Index + 1);
-        QString made;
-        QStringView name = cell;
-        if (in.name2On || !isSafeNamePart(cell)) {
-            made = safeNamePart(cell.toString());
-            if (in.name2On)
-                made += safeNamePart(grid.cellText(row, in.name2Index + 1));
-            name = made;
-        }
-        if (name.isEmpty())
+        if (!placeOf(grid, in, roll.m_base, row, folderPath, name, made))
             continue;
+        roll.m_places.emplace_back(placeHash(folderPath, name), row);
         if (!lastFolder || folderPath != lastPath) {
             lastFolder = &roll.folder(folderPath, in.format);
             lastPath = folderPath;
@@ -117,5 +136,72 @@ PhotoRoll PhotoRoll::ofRoster(const RosterModel &grid, const NamingInputs &in)
             ++roll.m_takenCount;
         }
     }
+    std::sort(roll.m_places.begin(), roll.m_places.end());
+    roll.m_counted = true;
     return roll;
+}
+
+std::optional<QList<int>> PhotoRoll::notePhoto(const RosterModel &grid, const QString &path)
+{
+    if (!m_counted)
+        return std::nullopt;
+    const QString suffix = QLatin1Char('.') + m_inputs.format;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0 || !path.endsWith(suffix))
+        return std::nullopt;
+    const QString folderPath = path.left(slash + 1);
+    const QString stem = path.mid(slash + 1).chopped(suffix.size());
+    if (stem.isEmpty())
+        return std::nullopt;
+    // The folder's names now hold the new one, as a listing would.
+    Folder &f = m_folders[folderPath];
+    const auto at = std::lower_bound(f.sorted.begin(), f.sorted.end(), stem);
+    if (at == f.sorted.end() || *at != stem)
+        f.sorted.insert(at, stem);
+    // The names whose photo this file can be: the stem itself, or with the
+    // distinguishing number on, the stem less one or more trailing digits.
+    QList<QStringView> names;
+    if (!m_inputs.numberOn) {
+        names << QStringView(stem);
+    } else {
+        for (qsizetype cut = stem.size() - 1;
+             cut > 0 && stem.at(cut).unicode() >= u'0' && stem.at(cut).unicode() <= u'9'; --cut)
+            names << QStringView(stem).first(cut);
+    }
+    QString rowFolder, made;
+    QStringView rowName;
+    QList<int> newlyTaken;
+    for (QStringView name : std::as_const(names)) {
+        const size_t hash = placeHash(folderPath, name);
+        for (auto it = std::lower_bound(m_places.begin(), m_places.end(), std::pair<size_t, int>(hash, 0));
+             it != m_places.end() && it->first == hash; ++it) {
+            const int row = it->second;
+            if (row < m_taken.size() && !m_taken.testBit(row) &&
+                placeOf(grid, m_inputs, m_base, row, rowFolder, rowName, made) && rowFolder == folderPath &&
+                rowName == name) {
+                m_taken.setBit(row);
+                ++m_takenCount;
+                newlyTaken << row;
+            }
+        }
+    }
+    return newlyTaken;
+}
+
+void PhotoRoll::rowRemoved(int row)
+{
+    if (row < 1 || row >= m_taken.size())
+        return;
+    if (m_taken.testBit(row))
+        --m_takenCount;
+    for (int r = row; r + 1 < m_taken.size(); ++r)
+        m_taken.setBit(r, m_taken.testBit(r + 1));
+    m_taken.resize(m_taken.size() - 1);
+    --m_people;
+    std::vector<std::pair<size_t, int>> kept;
+    kept.reserve(m_places.size());
+    for (const auto &[hash, r] : m_places)
+        if (r != row)
+            kept.emplace_back(hash, r > row ? r - 1 : r);
+    m_places = std::move(kept);
 }

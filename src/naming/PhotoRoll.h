@@ -7,6 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+#include <utility>
+#include <vector>
+
 class RosterModel;
 
 // Which people of the grid already have their photo: a row counts as taken
@@ -32,6 +36,17 @@ public:
     int takenCount() const { return m_takenCount; }
     int people() const { return m_people; }
 
+    // Keeping the count without counting again, while the grid changes only
+    // as these say. notePhoto: a photo was just saved as `path`; the rows
+    // whose photo that file is (every row of its folder and name, or with
+    // the number on, of its name less the number) are taken now; returns
+    // them. Nothing when the roll cannot tell (it was made without a save
+    // folder or readable name columns): count again. rowRemoved: grid row `row` left the grid
+    // and the rows below moved up. Files other programs put in the folders
+    // are only seen by counting again.
+    std::optional<QList<int>> notePhoto(const RosterModel &grid, const QString &path);
+    void rowRemoved(int row);
+
 private:
     // The photos of one folder, by name without the extension, sorted.
     struct Folder
@@ -44,4 +59,8 @@ private:
     int m_takenCount = 0;
     int m_people = 0;
     QHash<QString, Folder> m_folders;
+    bool m_counted = false; // every row's place was filed
+    NamingInputs m_inputs;
+    QString m_base;                               // the save folder, with its slash
+    std::vector<std::pair<size_t, int>> m_places; // (hash of folder and name, grid row), sorted
 };

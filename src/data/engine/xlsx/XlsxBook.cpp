@@ -2,7 +2,7 @@
 
 #include "data/engine/EngineError.h"
 #include "data/engine/io/LockedFile.h"
-#include "data/engine/io/OfficeLock.h"
+#include "data/engine/io/OfficeLockFile.h"
 #include "data/engine/io/SafeReplace.h"
 
 #include <QFileInfo>
@@ -47,7 +47,7 @@ void XlsxBook::checkNotInUse() const
     if (m_path.isEmpty())
         throw EngineError::format(u"%1 was read from memory and cannot be written",
                                   u"%1 是从内存读取的，无法写入", m_what);
-    refuseIfOpenInOffice(m_path, m_what);
+    refuseWhileOfficeHoldsOpen(m_path, m_what);
 }
 
 void XlsxBook::writeFile(const QByteArray &out)
