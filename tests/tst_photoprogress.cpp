@@ -4,6 +4,7 @@
 
 #include "WindowHarness.h"
 
+#include "app/PhotoDayPanel.h"
 #include "app/RosterCheckWindow.h"
 #include "data/TableGrid.h"
 
@@ -30,11 +31,11 @@ const QList<QStringList> kRoster = {
 
 struct Day : WindowHarness
 {
-    Day()
+    explicit Day(const QList<QStringList> &rows = kRoster)
     {
         clearStore();
         build();
-        roster = memoryRoster(kFields, kRoster);
+        roster = memoryRoster(kFields, rows);
         w<QRadioButton>("Option1")->setChecked(true);
         messages.clear(); // the key column offered first as the write-back column
         w<QLineEdit>("Text1")->setText(save.path());
@@ -80,6 +81,8 @@ private slots:
     void countsMarksAndTheMissing();
     void missingOnlyFollowsTheSaves();
     void numberedPhotosCountForTheirName();
+    void savesCountAsCountingAgainWould_data();
+    void savesCountAsCountingAgainWould();
     void namingChangeCountsAgain();
     void checkListsTheRowsThatWouldGoWrong();
     void exportWritesTheMissing();
@@ -167,6 +170,41 @@ void TstPhotoProgress::numberedPhotosCountForTheirName()
     d.w<QLineEdit>("Texqbm")->setText(QStringLiteral("20001"));
     QTRY_COMPARE(d.progress(), QStringLiteral("已拍 2 / 7"));
     QCOMPARE(d.marked(), QStringList({"张三", "李四"}));
+}
+
+void TstPhotoProgress::savesCountAsCountingAgainWould_data()
+{
+    QTest::addColumn<bool>("numbered");
+    QTest::newRow("names alone") << false;
+    QTest::newRow("with the number") << true;
+}
+
+// A save is taken into the count without counting the roster again; after
+// every save the count and the marks are what counting again finds, with
+// people sharing a name and a name ending in digits (a numbered photo of
+// 张三1 is one of 张三's too).
+void TstPhotoProgress::savesCountAsCountingAgainWould()
+{
+    QFETCH(bool, numbered);
+    Day d({{"1", "张三", "", ""},
+           {"2", "张三1", "", ""},
+           {"3", "张三", "", ""},
+           {"4", "李四", "", ""},
+           {"5", "王五", "", ""}});
+    if (numbered)
+        d.w<QCheckBox>("Cheqbm")->click();
+    auto *panel = d.form->findChild<PhotoDayPanel *>();
+    QVERIFY(panel);
+    d.grid()->setActiveCell(2, 1);
+    for (int save = 0; save < 4; ++save) {
+        d.photograph();
+        const QString shown = d.progress();
+        const QStringList marked = d.marked();
+        panel->refresh();
+        QCOMPARE(d.progress(), shown);
+        QCOMPARE(d.marked(), marked);
+    }
+    QCOMPARE(d.progress(), QStringLiteral("已拍 5 / 5"));
 }
 
 void TstPhotoProgress::namingChangeCountsAgain()
