@@ -12,6 +12,7 @@
 #include "capture/TestPatternControls.h"
 #include "capture/V4l2Controls.h"
 #include "capture/VideoSettingsDialog.h"
+#include "capture/VideoView.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -162,6 +163,10 @@ private slots:
     void unpluggedCameraStopsPreview();
     void videoSettingsRestartPreview();
     void pictureSettingsChangePatternLive();
+    void liveFramesFollowTheWindow_data();
+    void liveFramesFollowTheWindow();
+    void overlayMatchesGuide_data();
+    void overlayMatchesGuide();
 
 private:
     QTemporaryDir m_dir;
@@ -716,6 +721,107 @@ void TestGstCapture::pictureSettingsChangePatternLive()
     QVERIFY(control.OpenPreview());
     QVERIFY(control.GrabStill());
     QVERIFY(meanBrightness(control.still()) < 5);
+}
+
+void TestGstCapture::liveFramesFollowTheWindow_data()
+{
+    QTest::addColumn<QSize>("source");
+    QTest::addColumn<QList<QSize>>("windows");
+    QTest::newRow("4:3 source") << QSize(640, 480)
+                                << QList<QSize>{{449, 345}, {320, 240}, {200, 400}, {641, 481}};
+    QTest::newRow("16:9 source") << QSize(1280, 720) << QList<QSize>{{449, 345}, {300, 300}, {1000, 200}};
+}
+
+void TestGstCapture::liveFramesFollowTheWindow()
+{
+    QFETCH(QSize, source);
+    QFETCH(QList<QSize>, windows);
+    GstCaptureControl control(testPicture(source.width(), source.height()));
+    control.setWindowSize(windows.first());
+    QVERIFY2(control.OpenPreview(), qPrintable(control.lastError()));
+    for (const QSize &window : windows) {
+        control.setWindowSize(window);
+        // The live picture arrives at the size it is painted at, in the
+        // window's shape; the still keeps the source's full size.
+        const QSize painted = fitRect(source, QRect(QPoint(0, 0), window)).size();
+        QTRY_COMPARE(control.view()->shownImage().size(), painted);
+        QCOMPARE(control.view()->pictureRect().size(), painted);
+        QVERIFY2(control.GrabStill(), qPrintable(control.lastError()));
+        QCOMPARE(control.still().size(), source);
+        QVERIFY(control.ResumePreview());
+    }
+    // The SMPTE bars survive the scaling: the live picture is not black.
+    QVERIFY(meanBrightness(control.view()->shownImage()) > 60);
+}
+
+void TestGstCapture::overlayMatchesGuide_data()
+{
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QList<QSize>>("crops");
+    QTest::newRow("4:3 in the usual window")
+        << QSize(449, 345) << QSize(640, 480) << QList<QSize>{{150, 200}, {200, 100}, {1, 1}};
+    QTest::newRow("16:9, bands above and below")
+        << QSize(449, 345) << QSize(1280, 720) << QList<QSize>{{150, 200}, {600, 800}};
+    QTest::newRow("tall window, bands at the sides")
+        << QSize(200, 345) << QSize(640, 480) << QList<QSize>{{150, 200}, {400, 100}};
+}
+
+// Every pixel of the painted window: the picture as it is inside the guide,
+// dimmed outside it, the background in the bands the picture leaves, for
+// each crop in turn on the same window (the overlay kept from the last crop
+// must not show).
+void TestGstCapture::overlayMatchesGuide()
+{
+    QFETCH(QSize, window);
+    QFETCH(QSize, picture);
+    QFETCH(QList<QSize>, crops);
+    const QRect target = fitRect(picture, QRect(QPoint(0, 0), window));
+    QImage frame(target.size(), QImage::Format_RGB32);
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+            frame.setPixel(x, y, qRgb((x * 7) % 256, (y * 5) % 256, (x + y) % 256));
+    VideoView view;
+    view.resize(window);
+    view.setLiveFrame(frame, picture);
+    QCOMPARE(view.pictureRect(), target);
+    for (const QSize &crop : crops) {
+        view.setCropSize(crop);
+        const QRect guide = view.guideRect();
+        QVERIFY(target.contains(guide));
+        const QRect inside = guide.adjusted(2, 2, -2, -2); // the dashed border is 2 pixels wide
+        QImage shown(window, QImage::Format_RGB32);
+        view.render(&shown);
+        int wrong = 0;
+        int dashes = 0;
+        for (int y = 0; y < window.height(); ++y) {
+            for (int x = 0; x < window.width(); ++x) {
+                const QRgb got = shown.pixel(x, y);
+                QRgb want;
+                if (!target.contains(x, y)) {
+                    want = qRgb(48, 48, 48);
+                } else if (inside.contains(x, y)) {
+                    want = frame.pixel(x - target.x(), y - target.y());
+                } else if (!guide.contains(x, y)) {
+                    const QRgb c = frame.pixel(x - target.x(), y - target.y());
+                    want = qRgb(qRed(c) * 145 / 255, qGreen(c) * 145 / 255, qBlue(c) * 145 / 255);
+                } else {
+                    dashes += got == qRgb(80, 220, 80); // the dashed border
+                    continue;
+                }
+                if (qAbs(qRed(got) - qRed(want)) > 2 || qAbs(qGreen(got) - qGreen(want)) > 2 ||
+                    qAbs(qBlue(got) - qBlue(want)) > 2)
+                    ++wrong;
+            }
+        }
+        QVERIFY2(wrong == 0, qPrintable(QStringLiteral("crop %1x%2: %3 pixels wrong")
+                                            .arg(crop.width())
+                                            .arg(crop.height())
+                                            .arg(wrong)));
+        // Dashes and gaps alike: about half the border is the guide's green.
+        const int border = guide.width() * guide.height() - inside.width() * inside.height();
+        QVERIFY2(dashes > border / 4, qPrintable(QStringLiteral("%1 of %2").arg(dashes).arg(border)));
+    }
 }
 
 QTEST_MAIN(TestGstCapture)

@@ -31,8 +31,11 @@ GstCaptureControl::GstCaptureControl(QObject *parent)
             return;
         const QImage frame = m_pipeline->newestFrame();
         if (!frame.isNull())
-            m_view->setLiveFrame(frame);
+            m_view->setLiveFrame(frame, m_pipeline->sourceSize());
     });
+    // The live picture comes scaled to the window's size, whatever it is.
+    m_pipeline->setViewSize(m_view->devicePixelSize());
+    connect(m_view, &VideoView::resized, m_pipeline, &GstFramePipeline::setViewSize);
     connect(m_pipeline, &GstFramePipeline::failed, this, &GstCaptureControl::onPipelineFailed);
 }
 
@@ -157,7 +160,8 @@ bool GstCaptureControl::GrabStill()
             return fail(m_pipeline->lastError());
         return fail(QStringLiteral("摄像头没有送来画面"));
     }
-    const QImage frame = m_pipeline->newestFrame();
+    // The still keeps the camera's full size: only the live picture is scaled.
+    const QImage frame = m_pipeline->stillFrame();
     if (frame.isNull())
         return fail(QStringLiteral("摄像头没有送来画面"));
     m_still = frame;
@@ -218,8 +222,11 @@ void GstCaptureControl::setWindowSize(const QSize &size)
     if (size.width() < 1 || size.height() < 1)
         return;
     m_windowSize = size;
-    if (m_view)
+    if (m_view) {
         m_view->setFixedSize(size);
+        // A hidden window hears of its new size only when shown.
+        m_pipeline->setViewSize(m_view->devicePixelSize());
+    }
 }
 
 int GstCaptureControl::runDialog(QDialog &dialog)
