@@ -133,6 +133,7 @@ class TestGstCapture : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void openWhilePreparing();
 
     void centredCropRect_data();
     void centredCropRect();
@@ -175,6 +176,19 @@ private:
 void TestGstCapture::initTestCase()
 {
     QVERIFY(m_dir.isValid());
+}
+
+// Runs first, while GStreamer is not set up yet in this process: the open
+// that comes right behind the background set-up waits for it, not fails.
+void TestGstCapture::openWhilePreparing()
+{
+    QVERIFY(!gst_is_initialized());
+    GstCaptureControl control(testPicture());
+    control.prepareInBackground();
+    QVERIFY2(control.OpenPreview(), qPrintable(control.lastError()));
+    QVERIFY(gst_is_initialized());
+    QVERIFY2(control.GrabStill(), qPrintable(control.lastError()));
+    QCOMPARE(control.still().size(), QSize(640, 480));
 }
 
 void TestGstCapture::centredCropRect_data()

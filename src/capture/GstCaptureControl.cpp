@@ -11,6 +11,7 @@
 #include "capture/VideoView.h"
 
 #include <QDialog>
+#include <QThreadPool>
 
 namespace {
 const QString ClosedNote = QStringLiteral("摄像头未打开");
@@ -227,6 +228,14 @@ void GstCaptureControl::setWindowSize(const QSize &size)
         // A hidden window hears of its new size only when shown.
         m_pipeline->setViewSize(m_view->devicePixelSize());
     }
+}
+
+void GstCaptureControl::prepareInBackground()
+{
+    // Loading the plugin registry takes a while; the first open then finds
+    // it done (or waits for it: the initialisation runs once, whoever asks).
+    // The global pool waits for the task when the program ends.
+    QThreadPool::globalInstance()->start([] { ensureGstInitialised(); });
 }
 
 int GstCaptureControl::runDialog(QDialog &dialog)
