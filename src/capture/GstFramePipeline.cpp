@@ -100,13 +100,12 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
 
     m_source = chain(nullptr, {camera ? "v4l2src" : "videotestsrc"});
     GstElement *sourceFilter = m_source ? chain(m_source, {"capsfilter"}) : nullptr;
-    GstElement *tee = sourceFilter ? chain(sourceFilter, {jpeg ? "jpegdec" : nullptr, "tee"}) : nullptr;
-    // The still branch first: the tee hands each frame to it before the live
-    // branch, so the still sink holds every frame the window has been sent.
-    m_stillSink = tee ? chain(tee, {"fakesink"}) : nullptr;
     // One element scales and converts in a single pass where GStreamer has it.
     const bool oneStep = gstElementAvailable("videoconvertscale");
-    GstElement *scaler = m_stillSink ? chain(tee, {oneStep ? "videoconvertscale" : "videoscale"}) : nullptr;
+    GstElement *scaler =
+        sourceFilter
+            ? chain(sourceFilter, {jpeg ? "jpegdec" : nullptr, oneStep ? "videoconvertscale" : "videoscale"})
+            : nullptr;
     GstElement *converter = scaler && !oneStep ? chain(scaler, {"videoconvert"}) : scaler;
     m_previewFilter = converter ? chain(converter, {"capsfilter"}) : nullptr;
     GstElement *sink = m_previewFilter ? chain(m_previewFilter, {"appsink"}) : nullptr;
@@ -135,17 +134,17 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
                             settings.rate.denominator, nullptr);
     g_object_set(sourceFilter, "caps", sourceCaps.get(), nullptr);
 
-    // The still sink only keeps the newest frame (its last sample).
-    g_object_set(m_stillSink, "sync", FALSE, "async", FALSE, "enable-last-sample", TRUE, nullptr);
     // Borders would darken the picture's edges when the view's rounding
     // differs from the source's shape by a pixel.
     g_object_set(scaler, "add-borders", FALSE, "method", 0, nullptr);
-    // The source's size is known when its caps pass the tee, before the live
-    // branch negotiates them: the scaling caps are set right there.
+    // Every full-size frame passes the scaler's input, where a probe keeps
+    // the newest for the still; the source's caps pass there too, before the
+    // scaler negotiates them: the scaling caps are set right then.
     {
-        GstHandle<GstPad> teeSink(gst_element_get_static_pad(tee, "sink"));
-        gst_pad_add_probe(teeSink.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &GstFramePipeline::onSourceCaps,
-                          this, nullptr);
+        GstHandle<GstPad> scalerSink(gst_element_get_static_pad(scaler, "sink"));
+        gst_pad_add_probe(scalerSink.get(),
+                          GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          &GstFramePipeline::onFullFrame, this, nullptr);
     }
     updatePreviewCaps();
 
@@ -184,8 +183,13 @@ void GstFramePipeline::stop()
         gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
         m_pipeline.reset();
         m_source = nullptr;
-        m_stillSink = nullptr;
         m_previewFilter = nullptr;
+    }
+    {
+        std::lock_guard lock(m_stillLock);
+        gst_buffer_replace(&m_stillBuffer, nullptr);
+        gst_caps_replace(&m_stillCaps, nullptr);
+        gst_caps_replace(&m_sourceCaps, nullptr);
     }
     // The newest frame holds a buffer of the pipeline: it goes with it.
     QImage last;
@@ -250,8 +254,16 @@ void GstFramePipeline::updatePreviewCaps()
     g_object_set(m_previewFilter, "caps", caps.get(), nullptr);
 }
 
-GstPadProbeReturn GstFramePipeline::onSourceCaps(GstPad *, GstPadProbeInfo *info, gpointer self)
+GstPadProbeReturn GstFramePipeline::onFullFrame(GstPad *, GstPadProbeInfo *info, gpointer self)
 {
+    // Streaming thread.
+    auto *pipeline = static_cast<GstFramePipeline *>(self);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) {
+        std::lock_guard lock(pipeline->m_stillLock);
+        gst_buffer_replace(&pipeline->m_stillBuffer, GST_PAD_PROBE_INFO_BUFFER(info));
+        gst_caps_replace(&pipeline->m_stillCaps, pipeline->m_sourceCaps);
+        return GST_PAD_PROBE_OK;
+    }
     GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
     if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS)
         return GST_PAD_PROBE_OK;
@@ -259,7 +271,10 @@ GstPadProbeReturn GstFramePipeline::onSourceCaps(GstPad *, GstPadProbeInfo *info
     gst_event_parse_caps(event, &caps);
     GstVideoInfo video;
     if (caps && gst_video_info_from_caps(&video, caps)) {
-        auto *pipeline = static_cast<GstFramePipeline *>(self);
+        {
+            std::lock_guard lock(pipeline->m_stillLock);
+            gst_caps_replace(&pipeline->m_sourceCaps, caps);
+        }
         {
             std::lock_guard lock(pipeline->m_sizeLock);
             pipeline->m_sourceSize = QSize(GST_VIDEO_INFO_WIDTH(&video), GST_VIDEO_INFO_HEIGHT(&video));
@@ -271,18 +286,19 @@ GstPadProbeReturn GstFramePipeline::onSourceCaps(GstPad *, GstPadProbeInfo *info
 
 QImage GstFramePipeline::stillFrame() const
 {
-    if (!m_stillSink)
-        return {};
-    GstSample *sample = nullptr;
-    g_object_get(m_stillSink, "last-sample", &sample, nullptr);
-    if (!sample)
-        return {};
+    GstBuffer *buffer = nullptr;
+    GstCaps *caps = nullptr;
+    {
+        std::lock_guard lock(m_stillLock);
+        if (!m_stillBuffer || !m_stillCaps)
+            return {};
+        buffer = gst_buffer_ref(m_stillBuffer);
+        caps = gst_caps_ref(m_stillCaps);
+    }
     QImage image;
     GstVideoInfo in;
-    GstBuffer *buffer = gst_sample_get_buffer(sample);
     GstVideoFrame source;
-    if (buffer && gst_video_info_from_caps(&in, gst_sample_get_caps(sample)) &&
-        gst_video_frame_map(&source, &in, buffer, GST_MAP_READ)) {
+    if (gst_video_info_from_caps(&in, caps) && gst_video_frame_map(&source, &in, buffer, GST_MAP_READ)) {
         // BGRx in memory is 0xffRRGGBB as a little-endian word: RGB32, whose
         // rows (4 bytes a pixel) have no padding, as GStreamer lays them out.
         const int width = GST_VIDEO_INFO_WIDTH(&in), height = GST_VIDEO_INFO_HEIGHT(&in);
@@ -314,7 +330,8 @@ QImage GstFramePipeline::stillFrame() const
             gst_buffer_unref(wrapped);
         gst_video_frame_unmap(&source);
     }
-    gst_sample_unref(sample);
+    gst_buffer_unref(buffer);
+    gst_caps_unref(caps);
     return image;
 }
 

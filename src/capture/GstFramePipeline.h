@@ -14,12 +14,12 @@ class BusWatcher;
 typedef struct _GstAppSink GstAppSink;
 
 // One running video source delivering frames to the GUI thread:
-//   source → [size/rate caps] → [jpegdec] → tee ─┬→ still sink (holds the newest full frame)
-//                                                └→ scale+convert → BGRx at the view's size → appsink
+//   source → [size/rate caps] → [jpegdec] → scale+convert → BGRx at the view's size → appsink
 // Only the live picture is scaled, in the pipeline, to the size the video
 // window paints it at (the caps follow setViewSize and the source's size), so
-// the window blits it; the still is taken from the still sink at the camera's
-// full resolution, converted once when it is asked for.
+// the window blits it. A probe at the scaler's input keeps a reference to the
+// newest frame at the camera's full size: the still, converted once when it
+// is asked for.
 // The appsink callback runs on GStreamer's streaming thread. It wraps the
 // mapped buffer in a QImage, without copying, that unmaps and releases it when
 // the last copy goes, puts it into the newest-frame slot (under a mutex held
@@ -77,14 +77,13 @@ signals:
 private:
     static GstFlowReturn onNewSample(GstAppSink *sink, gpointer self);
     void deliver(QImage frame);
-    static GstPadProbeReturn onSourceCaps(GstPad *pad, GstPadProbeInfo *info, gpointer self);
+    static GstPadProbeReturn onFullFrame(GstPad *pad, GstPadProbeInfo *info, gpointer self);
     void updatePreviewCaps();
     void onBusMessage(GstMessage *message);
     QString takeBusError();
 
     GstHandle<GstElement> m_pipeline;
     GstElement *m_source = nullptr;        // owned by m_pipeline
-    GstElement *m_stillSink = nullptr;     // owned by m_pipeline
     GstElement *m_previewFilter = nullptr; // owned by m_pipeline
     BusWatcher *m_watcher = nullptr;
     CaptureSettings m_settings;
@@ -101,4 +100,10 @@ private:
     QSize m_viewSize;
     QSize m_sourceSize;
     QSize m_previewSize;
+
+    // The newest full-size frame and its caps, from the streaming thread.
+    mutable std::mutex m_stillLock;
+    GstBuffer *m_stillBuffer = nullptr;
+    GstCaps *m_stillCaps = nullptr;
+    GstCaps *m_sourceCaps = nullptr; // the caps of the frames now coming
 };
