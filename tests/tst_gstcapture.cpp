@@ -167,6 +167,7 @@ private slots:
     void liveFramesFollowTheWindow_data();
     void liveFramesFollowTheWindow();
     void overlayMatchesGuide_data();
+    void liveFrameDimmedOnce();
     void overlayMatchesGuide();
 
 private:
@@ -836,6 +837,51 @@ void TestGstCapture::overlayMatchesGuide()
         const int border = guide.width() * guide.height() - inside.width() * inside.height();
         QVERIFY2(dashes > border / 4, qPrintable(QStringLiteral("%1 of %2").arg(dashes).arg(border)));
     }
+}
+
+// The pipeline dims the live frames it owns, and the window then draws the
+// border only: on a white picture the outside of the guide is dimmed once
+// (not twice, not never) for each crop as it changes, and the still is not
+// dimmed at all.
+void TestGstCapture::liveFrameDimmedOnce()
+{
+    CaptureSettings settings = testPicture();
+    settings.pattern = 3; // white
+    GstCaptureControl control(settings);
+    QVERIFY2(control.OpenPreview(), qPrintable(control.lastError()));
+    VideoView *view = control.view();
+    for (const QSize &crop : {QSize(150, 200), QSize(300, 100), QSize(150, 200)}) {
+        control.SetCropWidth(crop.width());
+        control.SetCropHeight(crop.height());
+        // A frame made after the change, already dimmed by the pipeline:
+        // bright at the corners of the new guide, dark in the corner of the
+        // picture (outside any guide, which spans its width or its height).
+        const auto madeForCrop = [&] {
+            const QImage frame = view->shownImage();
+            const QRect keep = guideInPicture({640, 480}, frame.size(), crop);
+            return !frame.isNull() && !keep.isEmpty() && qRed(frame.pixel(keep.topLeft())) > 250 &&
+                   qRed(frame.pixel(keep.bottomRight())) > 250 && qRed(frame.pixel(0, 0)) < 200;
+        };
+        QTRY_VERIFY(madeForCrop());
+        const QRect target = view->pictureRect();
+        QCOMPARE(view->shownImage().size(), target.size());
+        const QRect guide = view->guideRect();
+        QImage shown(view->size(), QImage::Format_RGB32);
+        view->render(&shown);
+        int once = 0, other = 0;
+        for (int y = target.top(); y <= target.bottom(); ++y)
+            for (int x = target.left(); x <= target.right(); ++x) {
+                if (guide.adjusted(-1, -1, 1, 1).contains(x, y))
+                    continue;
+                const int red = qRed(shown.pixel(x, y));
+                (qAbs(red - 145) <= 2 ? once : other) += 1;
+            }
+        QVERIFY2(other == 0 && once > 0,
+                 qPrintable(QStringLiteral("%1 dimmed once, %2 not").arg(once).arg(other)));
+        QCOMPARE(qRed(shown.pixel(guide.center())), 255);
+    }
+    QVERIFY(control.GrabStill());
+    QCOMPARE(qRed(control.still().pixel(0, 0)), 255);
 }
 
 QTEST_MAIN(TestGstCapture)

@@ -24,15 +24,17 @@ GstCaptureControl::GstCaptureControl(QObject *parent)
 {
     m_view->setFixedSize(m_windowSize);
     m_view->setCropSize(m_crop);
+    m_pipeline->setCropSize(m_crop);
     showIdle();
     connect(m_pipeline, &GstFramePipeline::frameReady, this, [this] {
         // A notice queued just before the pipeline stopped must not paint
         // over the note that says why it stopped.
         if (!m_view || !m_pipeline->isRunning())
             return;
-        const QImage frame = m_pipeline->newestFrame();
+        QRect dimmedOutside;
+        const QImage frame = m_pipeline->newestFrame(&dimmedOutside);
         if (!frame.isNull())
-            m_view->setLiveFrame(frame, m_pipeline->sourceSize());
+            m_view->setLiveFrame(frame, m_pipeline->sourceSize(), dimmedOutside);
     });
     // The live picture comes scaled to the window's size, whatever it is.
     m_pipeline->setViewSize(m_view->devicePixelSize());
@@ -200,6 +202,7 @@ void GstCaptureControl::SetSaveFormat(const QString &format)
 void GstCaptureControl::SetCropWidth(qint32 width)
 {
     m_crop.setWidth(width);
+    m_pipeline->setCropSize(m_crop);
     if (m_view)
         m_view->setCropSize(m_crop);
 }
@@ -207,6 +210,7 @@ void GstCaptureControl::SetCropWidth(qint32 width)
 void GstCaptureControl::SetCropHeight(qint32 height)
 {
     m_crop.setHeight(height);
+    m_pipeline->setCropSize(m_crop);
     if (m_view)
         m_view->setCropSize(m_crop);
 }

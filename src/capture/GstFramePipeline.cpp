@@ -3,6 +3,7 @@
 #include "capture/BusWatcher.h"
 #include "capture/CropGeometry.h"
 #include "capture/GstRuntime.h"
+#include "capture/VideoView.h"
 
 #include <QFile>
 
@@ -67,6 +68,8 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
         return fail(m_error);
     m_settings = settings;
     m_noticePending = false;
+    m_previewInfoValid = false;
+    m_dimmedBuffer = nullptr;
     {
         std::lock_guard lock(m_sizeLock);
         m_sourceSize = QSize();
@@ -148,6 +151,12 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
     }
     updatePreviewCaps();
 
+    {
+        GstHandle<GstPad> sinkPad(gst_element_get_static_pad(sink, "sink"));
+        gst_pad_add_probe(sinkPad.get(),
+                          GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          &GstFramePipeline::onPreviewFrame, this, nullptr);
+    }
     // The window holds the frames it shows itself: the sink keeps none.
     g_object_set(sink, "max-buffers", 2u, "drop", TRUE, "sync", FALSE, "emit-signals", FALSE,
                  "enable-last-sample", FALSE, nullptr);
@@ -200,10 +209,18 @@ void GstFramePipeline::stop()
     }
 }
 
-QImage GstFramePipeline::newestFrame() const
+QImage GstFramePipeline::newestFrame(QRect *dimmedOutside) const
 {
     std::lock_guard lock(m_frameLock);
+    if (dimmedOutside)
+        *dimmedOutside = m_newestDimmedOutside;
     return m_newest;
+}
+
+void GstFramePipeline::setCropSize(QSize crop)
+{
+    std::lock_guard lock(m_sizeLock);
+    m_crop = crop;
 }
 
 quint64 GstFramePipeline::framesDelivered() const
@@ -373,14 +390,59 @@ void releaseFrame(void *frame)
 }
 } // namespace
 
+GstPadProbeReturn GstFramePipeline::onPreviewFrame(GstPad *, GstPadProbeInfo *info, gpointer self)
+{
+    // Streaming thread, right before the appsink takes the frame.
+    auto *pipeline = static_cast<GstFramePipeline *>(self);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+            GstCaps *caps = nullptr;
+            gst_event_parse_caps(event, &caps);
+            pipeline->m_previewInfoValid =
+                caps && gst_video_info_from_caps(&pipeline->m_previewInfo, caps) &&
+                GST_VIDEO_INFO_FORMAT(&pipeline->m_previewInfo) == GST_VIDEO_FORMAT_BGRx;
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    // A frame no one else holds (the scaler's own, not the source's when the
+    // scaler passes it through: that one is the still) is dimmed outside the
+    // guide here, while the scaler's output is still in the cache, rather
+    // than by the window afterwards.
+    GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    pipeline->m_dimmedBuffer = nullptr;
+    if (!pipeline->m_previewInfoValid || !gst_buffer_is_writable(buffer))
+        return GST_PAD_PROBE_OK;
+    const QSize size(GST_VIDEO_INFO_WIDTH(&pipeline->m_previewInfo),
+                     GST_VIDEO_INFO_HEIGHT(&pipeline->m_previewInfo));
+    QRect keep;
+    {
+        std::lock_guard lock(pipeline->m_sizeLock);
+        keep = guideInPicture(pipeline->m_sourceSize, size, pipeline->m_crop);
+    }
+    GstVideoFrame frame;
+    if (keep.isEmpty() || !gst_video_frame_map(&frame, &pipeline->m_previewInfo, buffer, GST_MAP_READWRITE))
+        return GST_PAD_PROBE_OK;
+    dimOutside(static_cast<uchar *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+               GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), size, keep);
+    gst_video_frame_unmap(&frame);
+    pipeline->m_dimmedBuffer = buffer;
+    pipeline->m_dimmedOutside = keep;
+    return GST_PAD_PROBE_OK;
+}
+
 GstFlowReturn GstFramePipeline::onNewSample(GstAppSink *sink, gpointer self)
 {
+    auto *pipeline = static_cast<GstFramePipeline *>(self);
     GstSample *sample = gst_app_sink_pull_sample(sink);
     if (!sample)
         return GST_FLOW_EOS;
     QImage frame;
     GstVideoInfo info;
     GstBuffer *buffer = gst_sample_get_buffer(sample);
+    // The frame the probe just saw, and dimmed if it could.
+    const QRect dimmedOutside = buffer == pipeline->m_dimmedBuffer ? pipeline->m_dimmedOutside : QRect();
+    pipeline->m_dimmedBuffer = nullptr;
     if (buffer && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
         GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRx) {
         auto *mapped = new GstVideoFrame;
@@ -401,16 +463,17 @@ GstFlowReturn GstFramePipeline::onNewSample(GstAppSink *sink, gpointer self)
     }
     gst_sample_unref(sample);
     if (!frame.isNull())
-        static_cast<GstFramePipeline *>(self)->deliver(std::move(frame));
+        pipeline->deliver(std::move(frame), dimmedOutside);
     return GST_FLOW_OK;
 }
 
-void GstFramePipeline::deliver(QImage frame)
+void GstFramePipeline::deliver(QImage frame, QRect dimmedOutside)
 {
     // Streaming thread.
     {
         std::lock_guard lock(m_frameLock);
         m_newest.swap(frame);
+        m_newestDimmedOutside = dimmedOutside;
         ++m_serial;
     }
     m_frameArrived.notify_all();

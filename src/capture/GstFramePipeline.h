@@ -3,6 +3,8 @@
 #include "capture/CaptureSource.h"
 #include "capture/GstHandle.h"
 
+#include <gst/video/video.h>
+
 #include <QImage>
 #include <QObject>
 
@@ -42,7 +44,9 @@ public:
 
     // The newest live frame delivered, scaled for the video window (null
     // before the first one). Read-only: it shares the pipeline's buffer.
-    QImage newestFrame() const;
+    // *dimmedOutside: the rectangle outside which it was dimmed for the
+    // guide (empty when it was not).
+    QImage newestFrame(QRect *dimmedOutside = nullptr) const;
     // The newest frame at the source's full size, as RGB32 (null before the
     // first one or when stopped).
     QImage stillFrame() const;
@@ -51,6 +55,9 @@ public:
     // The size, in device pixels, of the window the live frames are shown
     // in; the live frames are scaled to fit it from the next frame on.
     void setViewSize(QSize size);
+    // The photo's size: live frames are dimmed outside its guide, as the
+    // video window shows them, while they are the pipeline's own.
+    void setCropSize(QSize crop);
     // The size the live frames are scaled to (0 x 0: the source's own,
     // until both sizes are known).
     QSize previewSize() const;
@@ -76,8 +83,9 @@ signals:
 
 private:
     static GstFlowReturn onNewSample(GstAppSink *sink, gpointer self);
-    void deliver(QImage frame);
+    void deliver(QImage frame, QRect dimmedOutside);
     static GstPadProbeReturn onFullFrame(GstPad *pad, GstPadProbeInfo *info, gpointer self);
+    static GstPadProbeReturn onPreviewFrame(GstPad *pad, GstPadProbeInfo *info, gpointer self);
     void updatePreviewCaps();
     void onBusMessage(GstMessage *message);
     QString takeBusError();
@@ -92,6 +100,7 @@ private:
     mutable std::mutex m_frameLock;
     std::condition_variable m_frameArrived;
     QImage m_newest;
+    QRect m_newestDimmedOutside;
     quint64 m_serial = 0;
     std::atomic<bool> m_noticePending{false};
 
@@ -100,10 +109,18 @@ private:
     QSize m_viewSize;
     QSize m_sourceSize;
     QSize m_previewSize;
+    QSize m_crop;
 
     // The newest full-size frame and its caps, from the streaming thread.
     mutable std::mutex m_stillLock;
     GstBuffer *m_stillBuffer = nullptr;
     GstCaps *m_stillCaps = nullptr;
     GstCaps *m_sourceCaps = nullptr; // the caps of the frames now coming
+
+    // The streaming thread's own: the live frames' format, and the last one
+    // the probe dimmed, for the appsink callback that follows it.
+    GstVideoInfo m_previewInfo;
+    bool m_previewInfoValid = false;
+    GstBuffer *m_dimmedBuffer = nullptr; // compared, never dereferenced
+    QRect m_dimmedOutside;
 };

@@ -19,10 +19,11 @@ VideoView::VideoView(QWidget *parent)
     setAutoFillBackground(false);
 }
 
-void VideoView::setLiveFrame(const QImage &frame, QSize pictureSize)
+void VideoView::setLiveFrame(const QImage &frame, QSize pictureSize, QRect dimmedOutside)
 {
     m_live = frame;
     m_liveSize = pictureSize.isEmpty() ? frame.size() : pictureSize;
+    m_liveDimmedOutside = dimmedOutside;
     m_note.clear();
     if (!m_still.isNull())
         return;
@@ -51,6 +52,7 @@ void VideoView::showNote(const QString &note)
 {
     m_live = QImage();
     m_liveSize = QSize();
+    m_liveDimmedOutside = QRect();
     m_note = note;
     update();
 }
@@ -87,17 +89,11 @@ QRect VideoView::pictureRect() const
 
 QRect VideoView::guideRect() const
 {
-    const QSize picture = pictureSize();
-    const QRect target = fitRect(picture, rect());
-    const QRect crop = centredCropRect(picture, m_crop);
-    if (target.isEmpty() || crop.isEmpty())
+    const QRect target = pictureRect();
+    if (target.isEmpty())
         return {};
-    const double sx = double(target.width()) / picture.width();
-    const double sy = double(target.height()) / picture.height();
-    return QRectF(target.x() + crop.x() * sx, target.y() + crop.y() * sy, crop.width() * sx,
-                  crop.height() * sy)
-        .toAlignedRect()
-        .intersected(target);
+    const QRect guide = guideInPicture(pictureSize(), target.size(), m_crop);
+    return guide.isEmpty() ? QRect() : guide.translated(target.topLeft());
 }
 
 QSize VideoView::devicePixelSize() const
@@ -127,6 +123,8 @@ const QImage &VideoView::overlay()
     m_overlayFrom = pictureSize();
     m_overlay = QImage();
     m_overlayParts = QRegion();
+    m_overlayBorder = QRegion();
+    m_overlayGuide = QRect();
     const QRect guide = guideRect().translated(-target.topLeft());
     if (target.isEmpty() || guide.isEmpty())
         return m_overlay;
@@ -135,6 +133,8 @@ const QImage &VideoView::overlay()
     const QRect all(QPoint(0, 0), target.size());
     // The region keeps them apart, so no pixel is blended twice.
     m_overlayParts = QRegion(all) - QRegion(guide.adjusted(2, 2, -2, -2));
+    m_overlayBorder = QRegion(guide) - QRegion(guide.adjusted(2, 2, -2, -2));
+    m_overlayGuide = guide;
     const qreal ratio = devicePixelRatio();
     m_overlay = QImage(target.size() * ratio, QImage::Format_ARGB32_Premultiplied);
     m_overlay.setDevicePixelRatio(ratio);
@@ -154,10 +154,12 @@ const QImage &VideoView::overlay()
         p.translate(guide.topLeft());
         p.scale(double(guide.width()) / m_crop.width(), double(guide.height()) / m_crop.height());
         CaptionPainter::paint(p, m_caption, m_crop);
-        m_overlayParts += p.transform()
+        const QRect box = p.transform()
                               .mapRect(QRectF(CaptionPainter::box(m_caption, m_crop)))
                               .toAlignedRect()
                               .intersected(all);
+        m_overlayParts += box;
+        m_overlayBorder += box.intersected(guide);
     }
     return m_overlay;
 }
@@ -190,7 +192,34 @@ void VideoView::paintEvent(QPaintEvent *)
     p.drawImage(target, image);
     const QImage &shade = overlay();
     const qreal ratio = shade.devicePixelRatio();
-    for (const QRect &part : m_overlayParts)
+    // A live frame the pipeline has already dimmed outside this very guide
+    // needs the border and the caption only.
+    const bool dimmed = !showsStill() && image.size() == target.size() && !m_overlayGuide.isEmpty() &&
+                        m_liveDimmedOutside == m_overlayGuide;
+    for (const QRect &part : dimmed ? m_overlayBorder : m_overlayParts)
         p.drawImage(part.topLeft() + target.topLeft(), shade,
                     QRectF(part.x() * ratio, part.y() * ratio, part.width() * ratio, part.height() * ratio));
+}
+
+void dimOutside(uchar *bits, qsizetype bytesPerLine, QSize size, QRect keep)
+{
+    // Each channel times 145 / 256, about what 110 / 255 of black over it
+    // leaves: red and blue in one multiplication, green in another.
+    const auto dim = [](quint32 *pixel, int from, int to) {
+        for (int x = from; x < to; ++x) {
+            const quint32 c = pixel[x];
+            pixel[x] = 0xff000000u | ((((c & 0x00ff00ffu) * 145u) >> 8) & 0x00ff00ffu) |
+                       ((((c >> 8) & 0x00ff00ffu) * 145u) & 0x0000ff00u);
+        }
+    };
+    keep = keep.intersected(QRect(QPoint(0, 0), size));
+    for (int y = 0; y < size.height(); ++y) {
+        auto *line = reinterpret_cast<quint32 *>(bits + y * bytesPerLine);
+        if (y < keep.top() || y > keep.bottom() || keep.isEmpty()) {
+            dim(line, 0, size.width());
+        } else {
+            dim(line, 0, keep.left());
+            dim(line, keep.right() + 1, size.width());
+        }
+    }
 }

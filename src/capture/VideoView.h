@@ -26,7 +26,10 @@ public:
     // A live frame; `pictureSize` is the size of the camera's own frames it
     // was scaled from (empty: the frame's own size). The guide is placed on
     // the picture at that size, as the saved photo is cut from it.
-    void setLiveFrame(const QImage &frame, QSize pictureSize = {});
+    // `dimmedOutside`, when not empty, says the frame comes already dimmed
+    // (by dimOutside) outside that rectangle of its pixels; if that is the
+    // guide now shown, the window does not dim it again.
+    void setLiveFrame(const QImage &frame, QSize pictureSize = {}, QRect dimmedOutside = {});
     void setStill(const QImage &still);
     void clearStill();
     // Forgets the live picture and shows `note` instead (while nothing runs).
@@ -67,14 +70,21 @@ private:
 
     QImage m_live;
     QSize m_liveSize;
+    QRect m_liveDimmedOutside;
     QImage m_still;
     QString m_note;
     QSize m_crop{150, 200};
     Caption m_caption;
 
     QImage m_overlay;
-    QRegion m_overlayParts; // the parts of it that are not transparent
-    QRect m_overlayPicture; // pictureRect() the overlay was drawn for
-    QSize m_overlayFrom;    // pictureSize() it was drawn for
+    QRegion m_overlayParts;  // the parts of it that are not transparent
+    QRegion m_overlayBorder; // of those, the guide's border and the caption
+    QRect m_overlayGuide;    // the guide it was drawn for, in its pixels
+    QRect m_overlayPicture;  // pictureRect() the overlay was drawn for
+    QSize m_overlayFrom;     // pictureSize() it was drawn for
     bool m_overlayStale = true;
 };
+
+// Dims an RGB32 picture outside `keep` in place, in one pass, about as the
+// video window dims it: what the pipeline does to a live frame it owns.
+void dimOutside(uchar *bits, qsizetype bytesPerLine, QSize size, QRect keep);
