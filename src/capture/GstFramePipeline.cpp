@@ -446,18 +446,23 @@ GstFlowReturn GstFramePipeline::onNewSample(GstAppSink *sink, gpointer self)
     if (buffer && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
         GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRx) {
         auto *mapped = new GstVideoFrame;
-        if (gst_video_frame_map(mapped, &info, buffer, GST_MAP_READ)) {
+        const auto *bits = gst_video_frame_map(mapped, &info, buffer, GST_MAP_READ)
+                               ? static_cast<const uchar *>(GST_VIDEO_FRAME_PLANE_DATA(mapped, 0))
+                               : nullptr;
+        const int width = bits ? GST_VIDEO_FRAME_WIDTH(mapped) : 0;
+        const int height = bits ? GST_VIDEO_FRAME_HEIGHT(mapped) : 0;
+        const int stride = bits ? GST_VIDEO_FRAME_PLANE_STRIDE(mapped, 0) : 0;
+        if (bits && width > 0 && height > 0 && stride >= width * 4) {
             // BGRx in memory is 0xffRRGGBB as a little-endian word: RGB32.
             // Rows may be padded: the stride comes from the mapped frame. The
             // image is read-only over the buffer; the map holds a reference
-            // to it until releaseFrame.
-            frame =
-                QImage(static_cast<const uchar *>(GST_VIDEO_FRAME_PLANE_DATA(mapped, 0)),
-                       GST_VIDEO_FRAME_WIDTH(mapped), GST_VIDEO_FRAME_HEIGHT(mapped),
-                       GST_VIDEO_FRAME_PLANE_STRIDE(mapped, 0), QImage::Format_RGB32, &releaseFrame, mapped);
-            if (frame.isNull())
-                releaseFrame(mapped);
+            // to it until releaseFrame. (Checked above, the image can only
+            // fail to be made for want of memory, and then whether Qt calls
+            // the cleanup depends on its version: the frame is left mapped.)
+            frame = QImage(bits, width, height, stride, QImage::Format_RGB32, &releaseFrame, mapped);
         } else {
+            if (bits)
+                gst_video_frame_unmap(mapped);
             delete mapped;
         }
     }
