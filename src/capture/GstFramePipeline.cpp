@@ -235,12 +235,6 @@ QSize GstFramePipeline::sourceSize() const
     return m_sourceSize;
 }
 
-QSize GstFramePipeline::previewSize() const
-{
-    std::lock_guard lock(m_sizeLock);
-    return m_previewSize;
-}
-
 void GstFramePipeline::setViewSize(QSize size)
 {
     {

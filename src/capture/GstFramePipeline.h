@@ -58,9 +58,6 @@ public:
     // The photo's size: live frames are dimmed outside its guide, as the
     // video window shows them, while they are the pipeline's own.
     void setCropSize(QSize crop);
-    // The size the live frames are scaled to (0 x 0: the source's own,
-    // until both sizes are known).
-    QSize previewSize() const;
     quint64 framesDelivered() const;
     // Waits up to timeoutMs for a frame newer than `after` frames, reading
     // the bus meanwhile; false when none came or the pipeline failed.
