@@ -143,10 +143,13 @@ class Runner:
         self.server.drain()
         began = time.monotonic()
         proc = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        mapped = self.server.wait_for_map(30)
-        if mapped is None:
+        try:
+            mapped = self.server.wait_for_map(30)
+            if mapped is None:
+                raise RuntimeError(f"{command[0]} showed no window")
+        except BaseException:
             stop(proc)
-            raise RuntimeError(f"{command[0]} showed no window")
+            raise
         return proc, (mapped - began) * 1000
 
     def startup(self, command):
