@@ -1,19 +1,26 @@
 // Taking a photo: GrabStill + SaveStill of a 1280 x 720 frame, through the
 // live test-picture pipeline, and the save path alone (crop, scale, encode,
-// rename) on a given frame, with and without a caption; and one paint of the
-// video window, with and without the caption over it.
+// rename) on a given frame, with and without a caption; one paint of the
+// video window, with and without the caption over it; and the live video
+// itself: frames handed over and painted each second, and the process's CPU
+// for each.
 
 #include "capture/CaptionPainter.h"
 #include "capture/GstCaptureControl.h"
+#include "capture/GstFramePipeline.h"
 #include "capture/StillWriter.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "QtBenchmarkMain.h"
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -85,13 +92,19 @@ void BM_SaveStill_Captioned(benchmark::State &state)
 }
 BENCHMARK(BM_SaveStill_Captioned)->Args({150, 200})->Args({600, 800})->Unit(benchmark::kMillisecond);
 
-// One paint of the 449 x 345 video window showing a 1280 x 720 frame;
-// argument 1 with the caption over it.
+// One paint of the 449 x 345 video window showing a 1280 x 720 camera
+// frame: argument 0 with the caption over it, argument 1 with the frame as
+// the pipeline hands it over (scaled to the size it is painted at) rather
+// than at the camera's size.
 void BM_VideoView_Paint(benchmark::State &state)
 {
     VideoView view;
     view.resize(449, 345);
-    view.setLiveFrame(cameraLikeFrame());
+    const QImage frame = cameraLikeFrame();
+    if (state.range(1))
+        view.setLiveFrame(frame.scaled(frame.size().scaled(view.size(), Qt::KeepAspectRatio)), frame.size());
+    else
+        view.setLiveFrame(frame);
     view.setCropSize({150, 200});
     if (state.range(0))
         view.setCaption(benchCaption());
@@ -101,7 +114,72 @@ void BM_VideoView_Paint(benchmark::State &state)
         benchmark::DoNotOptimize(target.constBits());
     }
 }
-BENCHMARK(BM_VideoView_Paint)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_VideoView_Paint)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMicrosecond);
+
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Counts the paints of a widget.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// One second of live video from the test picture at the camera's size
+// (argument: 640 x 480 or 1280 x 720, 30 frames a second) into the shown
+// 449 x 345 video window. Counters: frames handed over and paints each
+// second (30 and 30 when none is dropped) and the whole process's CPU time
+// for each frame (making it, scaling it, handing it over and painting it).
+void BM_PreviewLive(benchmark::State &state)
+{
+    const QSize source = state.range(0) == 720 ? QSize(1280, 720) : QSize(640, 480);
+    CaptureSettings settings;
+    settings.kind = CaptureSource::Kind::TestPicture;
+    settings.width = source.width();
+    settings.height = source.height();
+    settings.rate = FrameRate{30, 1};
+    GstCaptureControl control(settings);
+    PaintCounter counter;
+    control.videoWidget()->installEventFilter(&counter);
+    control.videoWidget()->show();
+    auto *frames = control.findChild<GstFramePipeline *>();
+    if (!control.OpenPreview() || !frames || !frames->waitForFrame(0, 5000)) {
+        state.SkipWithError("the test picture did not start");
+        return;
+    }
+    // The first frames come before the scaling caps settle.
+    const auto runFor = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    runFor(500);
+    const quint64 firstFrame = frames->framesDelivered();
+    const int firstPaint = counter.paints;
+    const double firstCpu = processCpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    for (auto _ : state)
+        runFor(1000);
+    const double seconds = clock.elapsed() / 1000.0;
+    const double delivered = double(frames->framesDelivered() - firstFrame);
+    state.counters["frames_per_s"] = delivered / seconds;
+    state.counters["paints_per_s"] = (counter.paints - firstPaint) / seconds;
+    state.counters["cpu_us_per_frame"] = delivered ? (processCpuSeconds() - firstCpu) * 1e6 / delivered : 0;
+    control.ClosePreview();
+}
+BENCHMARK(BM_PreviewLive)->Arg(480)->Arg(720)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_GrabAndSave_Live(benchmark::State &state)
 {

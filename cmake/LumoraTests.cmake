@@ -108,6 +108,9 @@ if(LUMORA_BENCH)
   if(TARGET bench_mdb)
     target_compile_definitions(bench_mdb PRIVATE LUMORA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   endif()
+  # The start-up yardstick: a bare Qt main window with a menu bar and a table.
+  add_executable(anchor_window ${CMAKE_SOURCE_DIR}/bench/anchor_window.cpp)
+  target_link_libraries(anchor_window PRIVATE Qt6::Widgets)
 endif()
 
 # The Access suite compares with the npm package mdb-reader, installed

@@ -11,6 +11,7 @@ packages=(
   libbenchmark-dev
   mdbtools strace
   xvfb xauth fonts-wqy-microhei
+  gstreamer1.0-x xdotool
   qt6-translations-l10n
   gdal-bin
   poppler-utils

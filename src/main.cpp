@@ -10,12 +10,52 @@
 #include <QDir>
 #include <QIcon>
 #include <QStandardPaths>
+#include <QTimer>
+#include <QWindow>
+
+#include <functional>
 
 // Where an installed executable finds the program's own files, relative to
 // its folder; the build sets it from the install layout.
 #ifndef LUMORA_DATA_FROM_BIN
 #define LUMORA_DATA_FROM_BIN "../share/lumora"
 #endif
+
+namespace {
+
+// Runs `work` once, from the event loop, after `window` was first exposed:
+// the window is mapped and painted by then.
+void runAfterFirstExpose(QWindow *window, std::function<void()> work)
+{
+    class Watch : public QObject
+    {
+    public:
+        Watch(QWindow *window, std::function<void()> work)
+            : QObject(window)
+            , m_work(std::move(work))
+        {
+            window->installEventFilter(this);
+        }
+        bool eventFilter(QObject *watched, QEvent *event) override
+        {
+            if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
+                watched->removeEventFilter(this);
+                QTimer::singleShot(0, this, [this] {
+                    m_work();
+                    deleteLater();
+                });
+            }
+            return false;
+        }
+
+    private:
+        std::function<void()> m_work;
+    };
+    if (window)
+        new Watch(window, std::move(work));
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -24,8 +64,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Lumora"));
     // Ties the windows to lumora.desktop, whose icon the desktop then shows.
     QGuiApplication::setDesktopFileName(QStringLiteral("lumora"));
-    QApplication::setWindowIcon(
-        QIcon::fromTheme(QStringLiteral("lumora"), QIcon(QStringLiteral(":/lumora.png"))));
+    // The bundled icon now; the icon theme's is looked up once the window
+    // shows (the lookup reads the theme's folders), and replaces it if the
+    // theme has one.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora.png")));
     InstallQtTranslations(app);
 
     const QString executableFolder = QCoreApplication::applicationDirPath();
@@ -49,6 +91,13 @@ int main(int argc, char *argv[])
     // temp.jpg goes to the per-user cache, not into the package's folder.
     window.setProgramFolderShared(QDir(programFolder) != QDir(executableFolder));
     window.show();
+    // Once the window is on screen: what start-up need not wait for.
+    runAfterFirstExpose(window.windowHandle(), [&capture] {
+        if (QIcon::hasThemeIcon(QStringLiteral("lumora")))
+            QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("lumora")));
+        if (capture)
+            capture->prepareInBackground();
+    });
     if (!capture)
         messages.showMessage(&window, QStringLiteral("摄像头组件无法创建，不能拍照。"),
                              QStringLiteral("错误"), MessageService::Icon::Critical);

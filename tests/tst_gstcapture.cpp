@@ -12,6 +12,7 @@
 #include "capture/TestPatternControls.h"
 #include "capture/V4l2Controls.h"
 #include "capture/VideoSettingsDialog.h"
+#include "capture/VideoView.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -132,6 +133,7 @@ class TestGstCapture : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void openWhilePreparing();
 
     void centredCropRect_data();
     void centredCropRect();
@@ -162,6 +164,11 @@ private slots:
     void unpluggedCameraStopsPreview();
     void videoSettingsRestartPreview();
     void pictureSettingsChangePatternLive();
+    void liveFramesFollowTheWindow_data();
+    void liveFramesFollowTheWindow();
+    void overlayMatchesGuide_data();
+    void liveFrameDimmedOnce();
+    void overlayMatchesGuide();
 
 private:
     QTemporaryDir m_dir;
@@ -170,6 +177,19 @@ private:
 void TestGstCapture::initTestCase()
 {
     QVERIFY(m_dir.isValid());
+}
+
+// Runs first, while GStreamer is not set up yet in this process: the open
+// that comes right behind the background set-up waits for it, not fails.
+void TestGstCapture::openWhilePreparing()
+{
+    QVERIFY(!gst_is_initialized());
+    GstCaptureControl control(testPicture());
+    control.prepareInBackground();
+    QVERIFY2(control.OpenPreview(), qPrintable(control.lastError()));
+    QVERIFY(gst_is_initialized());
+    QVERIFY2(control.GrabStill(), qPrintable(control.lastError()));
+    QCOMPARE(control.still().size(), QSize(640, 480));
 }
 
 void TestGstCapture::centredCropRect_data()
@@ -716,6 +736,152 @@ void TestGstCapture::pictureSettingsChangePatternLive()
     QVERIFY(control.OpenPreview());
     QVERIFY(control.GrabStill());
     QVERIFY(meanBrightness(control.still()) < 5);
+}
+
+void TestGstCapture::liveFramesFollowTheWindow_data()
+{
+    QTest::addColumn<QSize>("source");
+    QTest::addColumn<QList<QSize>>("windows");
+    QTest::newRow("4:3 source") << QSize(640, 480)
+                                << QList<QSize>{{449, 345}, {320, 240}, {200, 400}, {641, 481}};
+    QTest::newRow("16:9 source") << QSize(1280, 720) << QList<QSize>{{449, 345}, {300, 300}, {1000, 200}};
+}
+
+void TestGstCapture::liveFramesFollowTheWindow()
+{
+    QFETCH(QSize, source);
+    QFETCH(QList<QSize>, windows);
+    GstCaptureControl control(testPicture(source.width(), source.height()));
+    control.setWindowSize(windows.first());
+    QVERIFY2(control.OpenPreview(), qPrintable(control.lastError()));
+    for (const QSize &window : windows) {
+        control.setWindowSize(window);
+        // The live picture arrives at the size it is painted at, in the
+        // window's shape; the still keeps the source's full size.
+        const QSize painted = fitRect(source, QRect(QPoint(0, 0), window)).size();
+        QTRY_COMPARE(control.view()->shownImage().size(), painted);
+        QCOMPARE(control.view()->pictureRect().size(), painted);
+        QVERIFY2(control.GrabStill(), qPrintable(control.lastError()));
+        QCOMPARE(control.still().size(), source);
+        QVERIFY(control.ResumePreview());
+    }
+    // The SMPTE bars survive the scaling: the live picture is not black.
+    QVERIFY(meanBrightness(control.view()->shownImage()) > 60);
+}
+
+void TestGstCapture::overlayMatchesGuide_data()
+{
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QList<QSize>>("crops");
+    QTest::newRow("4:3 in the usual window")
+        << QSize(449, 345) << QSize(640, 480) << QList<QSize>{{150, 200}, {200, 100}, {1, 1}};
+    QTest::newRow("16:9, bands above and below")
+        << QSize(449, 345) << QSize(1280, 720) << QList<QSize>{{150, 200}, {600, 800}};
+    QTest::newRow("tall window, bands at the sides")
+        << QSize(200, 345) << QSize(640, 480) << QList<QSize>{{150, 200}, {400, 100}};
+}
+
+// Every pixel of the painted window: the picture as it is inside the guide,
+// dimmed outside it, the background in the bands the picture leaves, for
+// each crop in turn on the same window (the overlay kept from the last crop
+// must not show).
+void TestGstCapture::overlayMatchesGuide()
+{
+    QFETCH(QSize, window);
+    QFETCH(QSize, picture);
+    QFETCH(QList<QSize>, crops);
+    const QRect target = fitRect(picture, QRect(QPoint(0, 0), window));
+    QImage frame(target.size(), QImage::Format_RGB32);
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+            frame.setPixel(x, y, qRgb((x * 7) % 256, (y * 5) % 256, (x + y) % 256));
+    VideoView view;
+    view.resize(window);
+    view.setLiveFrame(frame, picture);
+    QCOMPARE(view.pictureRect(), target);
+    for (const QSize &crop : crops) {
+        view.setCropSize(crop);
+        const QRect guide = view.guideRect();
+        QVERIFY(target.contains(guide));
+        const QRect inside = guide.adjusted(2, 2, -2, -2); // the dashed border is 2 pixels wide
+        QImage shown(window, QImage::Format_RGB32);
+        view.render(&shown);
+        int wrong = 0;
+        int dashes = 0;
+        for (int y = 0; y < window.height(); ++y) {
+            for (int x = 0; x < window.width(); ++x) {
+                const QRgb got = shown.pixel(x, y);
+                QRgb want;
+                if (!target.contains(x, y)) {
+                    want = qRgb(48, 48, 48);
+                } else if (inside.contains(x, y)) {
+                    want = frame.pixel(x - target.x(), y - target.y());
+                } else if (!guide.contains(x, y)) {
+                    const QRgb c = frame.pixel(x - target.x(), y - target.y());
+                    want = qRgb(qRed(c) * 145 / 255, qGreen(c) * 145 / 255, qBlue(c) * 145 / 255);
+                } else {
+                    dashes += got == qRgb(80, 220, 80); // the dashed border
+                    continue;
+                }
+                if (qAbs(qRed(got) - qRed(want)) > 2 || qAbs(qGreen(got) - qGreen(want)) > 2 ||
+                    qAbs(qBlue(got) - qBlue(want)) > 2)
+                    ++wrong;
+            }
+        }
+        QVERIFY2(wrong == 0, qPrintable(QStringLiteral("crop %1x%2: %3 pixels wrong")
+                                            .arg(crop.width())
+                                            .arg(crop.height())
+                                            .arg(wrong)));
+        // Dashes and gaps alike: about half the border is the guide's green.
+        const int border = guide.width() * guide.height() - inside.width() * inside.height();
+        QVERIFY2(dashes > border / 4, qPrintable(QStringLiteral("%1 of %2").arg(dashes).arg(border)));
+    }
+}
+
+// The pipeline dims the live frames it owns, and the window then draws the
+// border only: on a white picture the outside of the guide is dimmed once
+// (not twice, not never) for each crop as it changes, and the still is not
+// dimmed at all.
+void TestGstCapture::liveFrameDimmedOnce()
+{
+    CaptureSettings settings = testPicture();
+    settings.pattern = 3; // white
+    GstCaptureControl control(settings);
+    QVERIFY2(control.OpenPreview(), qPrintable(control.lastError()));
+    VideoView *view = control.view();
+    for (const QSize &crop : {QSize(150, 200), QSize(300, 100), QSize(150, 200)}) {
+        control.SetCropWidth(crop.width());
+        control.SetCropHeight(crop.height());
+        // A frame made after the change, already dimmed by the pipeline:
+        // bright at the corners of the new guide, dark in the corner of the
+        // picture (outside any guide, which spans its width or its height).
+        const auto madeForCrop = [&] {
+            const QImage frame = view->shownImage();
+            const QRect keep = guideInPicture({640, 480}, frame.size(), crop);
+            return !frame.isNull() && !keep.isEmpty() && qRed(frame.pixel(keep.topLeft())) > 250 &&
+                   qRed(frame.pixel(keep.bottomRight())) > 250 && qRed(frame.pixel(0, 0)) < 200;
+        };
+        QTRY_VERIFY(madeForCrop());
+        const QRect target = view->pictureRect();
+        QCOMPARE(view->shownImage().size(), target.size());
+        const QRect guide = view->guideRect();
+        QImage shown(view->size(), QImage::Format_RGB32);
+        view->render(&shown);
+        int once = 0, other = 0;
+        for (int y = target.top(); y <= target.bottom(); ++y)
+            for (int x = target.left(); x <= target.right(); ++x) {
+                if (guide.adjusted(-1, -1, 1, 1).contains(x, y))
+                    continue;
+                const int red = qRed(shown.pixel(x, y));
+                (qAbs(red - 145) <= 2 ? once : other) += 1;
+            }
+        QVERIFY2(other == 0 && once > 0,
+                 qPrintable(QStringLiteral("%1 dimmed once, %2 not").arg(once).arg(other)));
+        QCOMPARE(qRed(shown.pixel(guide.center())), 255);
+    }
+    QVERIFY(control.GrabStill());
+    QCOMPARE(qRed(control.still().pixel(0, 0)), 255);
 }
 
 QTEST_MAIN(TestGstCapture)

@@ -52,6 +52,11 @@ public:
 
     virtual QString lastError() const = 0;
 
+    // Gets ready, in the background, what the first OpenPreview would
+    // otherwise set up itself; called once the main window shows. It never
+    // opens the camera, and OpenPreview does not depend on it.
+    virtual void prepareInBackground() {}
+
 signals:
     // Live video stopped on its own, outside any call (a camera unplugged):
     // the reason, for the operator. lastError() says the same afterwards.

@@ -34,3 +34,15 @@ QRect fitRect(QSize picture, QRect area)
     return QRect(area.x() + (area.width() - fitted.width()) / 2,
                  area.y() + (area.height() - fitted.height()) / 2, fitted.width(), fitted.height());
 }
+
+QRect guideInPicture(QSize picture, QSize shown, QSize crop)
+{
+    const QRect part = centredCropRect(picture, crop);
+    if (part.isEmpty() || shown.isEmpty())
+        return {};
+    const double sx = double(shown.width()) / picture.width();
+    const double sy = double(shown.height()) / picture.height();
+    return QRectF(part.x() * sx, part.y() * sy, part.width() * sx, part.height() * sy)
+        .toAlignedRect()
+        .intersected(QRect(QPoint(0, 0), shown));
+}

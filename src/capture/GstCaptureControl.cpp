@@ -11,6 +11,7 @@
 #include "capture/VideoView.h"
 
 #include <QDialog>
+#include <QThreadPool>
 
 namespace {
 const QString ClosedNote = QStringLiteral("摄像头未打开");
@@ -23,16 +24,21 @@ GstCaptureControl::GstCaptureControl(QObject *parent)
 {
     m_view->setFixedSize(m_windowSize);
     m_view->setCropSize(m_crop);
+    m_pipeline->setCropSize(m_crop);
     showIdle();
     connect(m_pipeline, &GstFramePipeline::frameReady, this, [this] {
         // A notice queued just before the pipeline stopped must not paint
         // over the note that says why it stopped.
         if (!m_view || !m_pipeline->isRunning())
             return;
-        const QImage frame = m_pipeline->newestFrame();
+        QRect dimmedOutside;
+        const QImage frame = m_pipeline->newestFrame(&dimmedOutside);
         if (!frame.isNull())
-            m_view->setLiveFrame(frame);
+            m_view->setLiveFrame(frame, m_pipeline->sourceSize(), dimmedOutside);
     });
+    // The live picture comes scaled to the window's size, whatever it is.
+    m_pipeline->setViewSize(m_view->devicePixelSize());
+    connect(m_view, &VideoView::resized, m_pipeline, &GstFramePipeline::setViewSize);
     connect(m_pipeline, &GstFramePipeline::failed, this, &GstCaptureControl::onPipelineFailed);
 }
 
@@ -157,7 +163,8 @@ bool GstCaptureControl::GrabStill()
             return fail(m_pipeline->lastError());
         return fail(QStringLiteral("摄像头没有送来画面"));
     }
-    const QImage frame = m_pipeline->newestFrame();
+    // The still keeps the camera's full size: only the live picture is scaled.
+    const QImage frame = m_pipeline->stillFrame();
     if (frame.isNull())
         return fail(QStringLiteral("摄像头没有送来画面"));
     m_still = frame;
@@ -195,6 +202,7 @@ void GstCaptureControl::SetSaveFormat(const QString &format)
 void GstCaptureControl::SetCropWidth(qint32 width)
 {
     m_crop.setWidth(width);
+    m_pipeline->setCropSize(m_crop);
     if (m_view)
         m_view->setCropSize(m_crop);
 }
@@ -202,6 +210,7 @@ void GstCaptureControl::SetCropWidth(qint32 width)
 void GstCaptureControl::SetCropHeight(qint32 height)
 {
     m_crop.setHeight(height);
+    m_pipeline->setCropSize(m_crop);
     if (m_view)
         m_view->setCropSize(m_crop);
 }
@@ -218,8 +227,19 @@ void GstCaptureControl::setWindowSize(const QSize &size)
     if (size.width() < 1 || size.height() < 1)
         return;
     m_windowSize = size;
-    if (m_view)
+    if (m_view) {
         m_view->setFixedSize(size);
+        // A hidden window hears of its new size only when shown.
+        m_pipeline->setViewSize(m_view->devicePixelSize());
+    }
+}
+
+void GstCaptureControl::prepareInBackground()
+{
+    // Loading the plugin registry takes a while; the first open then finds
+    // it done (or waits for it: the initialisation runs once, whoever asks).
+    // The global pool waits for the task when the program ends.
+    QThreadPool::globalInstance()->start([] { ensureGstInitialised(); });
 }
 
 int GstCaptureControl::runDialog(QDialog &dialog)

@@ -15,8 +15,9 @@ class QDialog;
 //
 // Threads: everything here runs on the GUI thread except GstFramePipeline's
 // appsink callback, which only fills the newest-frame slot and posts a notice.
-// GStreamer is initialised at the first OpenPreview or settings dialog, never
-// at construction, so the main window starts without paying for it.
+// GStreamer is initialised at the first OpenPreview or settings dialog, or
+// earlier on a worker thread by prepareInBackground, never at construction,
+// so the main window starts without paying for it.
 class GstCaptureControl : public CaptureControl
 {
     Q_OBJECT
@@ -53,6 +54,8 @@ public:
     void setWindowSize(const QSize &size) override;
 
     QString lastError() const override { return m_error; }
+    // Initialises GStreamer on a worker thread.
+    void prepareInBackground() override;
 
     bool isPreviewRunning() const;
     bool hasStill() const { return !m_still.isNull(); }

@@ -1,7 +1,9 @@
 #include "capture/GstFramePipeline.h"
 
 #include "capture/BusWatcher.h"
+#include "capture/CropGeometry.h"
 #include "capture/GstRuntime.h"
+#include "capture/VideoView.h"
 
 #include <QFile>
 
@@ -65,40 +67,54 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
     if (!ensureGstInitialised(&m_error))
         return fail(m_error);
     m_settings = settings;
-    {
-        std::lock_guard lock(m_frameLock);
-        m_newest = QImage();
-        m_serial = 0;
-    }
     m_noticePending = false;
+    m_previewInfoValid = false;
+    m_dimmedBuffer = nullptr;
+    {
+        std::lock_guard lock(m_sizeLock);
+        m_sourceSize = QSize();
+        m_previewSize = QSize(); // unlike any fitted size: the first caps are always set
+    }
 
     const bool camera = settings.kind == CaptureSource::Kind::Camera;
     const bool jpeg = settings.mediaType == QLatin1String("image/jpeg");
-    struct Part
-    {
-        const char *factory;
-        GstElement *element;
-    };
-    Part parts[] = {{camera ? "v4l2src" : "videotestsrc", nullptr},
-                    {"capsfilter", nullptr},
-                    {jpeg ? "jpegdec" : nullptr, nullptr},
-                    {"videoconvert", nullptr},
-                    {"capsfilter", nullptr},
-                    {"appsink", nullptr}};
     m_pipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("lumora-capture"))));
-    GstElement *previous = nullptr;
-    for (Part &part : parts) {
-        if (!part.factory)
-            continue;
-        part.element = gst_element_factory_make(part.factory, nullptr);
-        if (!part.element)
-            return fail(QStringLiteral("缺少 GStreamer 组件 %1").arg(QLatin1String(part.factory)));
-        gst_bin_add(GST_BIN(m_pipeline.get()), part.element);
-        if (previous && !gst_element_link(previous, part.element))
-            return fail(QStringLiteral("无法连接 GStreamer 组件 %1").arg(QLatin1String(part.factory)));
-        previous = part.element;
-    }
-    m_source = parts[0].element;
+    QString why;
+    // Makes the elements in turn and links each behind `previous`; the last
+    // one, or null with the reason in `why`.
+    auto chain = [&](GstElement *previous, std::initializer_list<const char *> factories) -> GstElement * {
+        for (const char *factory : factories) {
+            if (!factory)
+                continue;
+            GstElement *element = gst_element_factory_make(factory, nullptr);
+            if (!element) {
+                why = QStringLiteral("缺少 GStreamer 组件 %1").arg(QLatin1String(factory));
+                return nullptr;
+            }
+            gst_bin_add(GST_BIN(m_pipeline.get()), element);
+            if (previous && !gst_element_link(previous, element)) {
+                why = QStringLiteral("无法连接 GStreamer 组件 %1").arg(QLatin1String(factory));
+                return nullptr;
+            }
+            previous = element;
+        }
+        return previous;
+    };
+
+    m_source = chain(nullptr, {camera ? "v4l2src" : "videotestsrc"});
+    GstElement *sourceFilter = m_source ? chain(m_source, {"capsfilter"}) : nullptr;
+    // One element scales and converts in a single pass where GStreamer has it.
+    const bool oneStep = gstElementAvailable("videoconvertscale");
+    GstElement *scaler =
+        sourceFilter
+            ? chain(sourceFilter, {jpeg ? "jpegdec" : nullptr, oneStep ? "videoconvertscale" : "videoscale"})
+            : nullptr;
+    GstElement *converter = scaler && !oneStep ? chain(scaler, {"videoconvert"}) : scaler;
+    m_previewFilter = converter ? chain(converter, {"capsfilter"}) : nullptr;
+    GstElement *sink = m_previewFilter ? chain(m_previewFilter, {"appsink"}) : nullptr;
+    if (!sink)
+        return fail(why);
+
     if (camera) {
         if (settings.devicePath.isEmpty())
             return fail(QStringLiteral("没有选择摄像头"));
@@ -109,19 +125,41 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
     }
 
     GstCapsHandle sourceCaps(gst_caps_new_empty_simple(jpeg ? "image/jpeg" : "video/x-raw"));
+    // The test picture is drawn straight in the window's format: nothing to
+    // convert, in the live picture or the still.
+    if (!camera && !jpeg)
+        gst_caps_set_simple(sourceCaps.get(), "format", G_TYPE_STRING, "BGRx", nullptr);
     if (settings.width > 0 && settings.height > 0)
         gst_caps_set_simple(sourceCaps.get(), "width", G_TYPE_INT, settings.width, "height", G_TYPE_INT,
                             settings.height, nullptr);
     if (settings.rate.isValid())
         gst_caps_set_simple(sourceCaps.get(), "framerate", GST_TYPE_FRACTION, settings.rate.numerator,
                             settings.rate.denominator, nullptr);
-    g_object_set(parts[1].element, "caps", sourceCaps.get(), nullptr);
+    g_object_set(sourceFilter, "caps", sourceCaps.get(), nullptr);
 
-    GstCapsHandle outCaps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr));
-    g_object_set(parts[4].element, "caps", outCaps.get(), nullptr);
+    // Borders would darken the picture's edges when the view's rounding
+    // differs from the source's shape by a pixel.
+    g_object_set(scaler, "add-borders", FALSE, "method", 0, nullptr);
+    // Every full-size frame passes the scaler's input, where a probe keeps
+    // the newest for the still; the source's caps pass there too, before the
+    // scaler negotiates them: the scaling caps are set right then.
+    {
+        GstHandle<GstPad> scalerSink(gst_element_get_static_pad(scaler, "sink"));
+        gst_pad_add_probe(scalerSink.get(),
+                          GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          &GstFramePipeline::onFullFrame, this, nullptr);
+    }
+    updatePreviewCaps();
 
-    GstElement *sink = parts[5].element;
-    g_object_set(sink, "max-buffers", 2u, "drop", TRUE, "sync", FALSE, "emit-signals", FALSE, nullptr);
+    {
+        GstHandle<GstPad> sinkPad(gst_element_get_static_pad(sink, "sink"));
+        gst_pad_add_probe(sinkPad.get(),
+                          GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          &GstFramePipeline::onPreviewFrame, this, nullptr);
+    }
+    // The window holds the frames it shows itself: the sink keeps none.
+    g_object_set(sink, "max-buffers", 2u, "drop", TRUE, "sync", FALSE, "emit-signals", FALSE,
+                 "enable-last-sample", FALSE, nullptr);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = &GstFramePipeline::onNewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
@@ -154,19 +192,158 @@ void GstFramePipeline::stop()
         gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
         m_pipeline.reset();
         m_source = nullptr;
+        m_previewFilter = nullptr;
+    }
+    {
+        std::lock_guard lock(m_stillLock);
+        gst_buffer_replace(&m_stillBuffer, nullptr);
+        gst_caps_replace(&m_stillCaps, nullptr);
+        gst_caps_replace(&m_sourceCaps, nullptr);
+    }
+    // The newest frame holds a buffer of the pipeline: it goes with it.
+    QImage last;
+    {
+        std::lock_guard lock(m_frameLock);
+        last.swap(m_newest);
+        m_serial = 0;
     }
 }
 
-QImage GstFramePipeline::newestFrame() const
+QImage GstFramePipeline::newestFrame(QRect *dimmedOutside) const
 {
     std::lock_guard lock(m_frameLock);
+    if (dimmedOutside)
+        *dimmedOutside = m_newestDimmedOutside;
     return m_newest;
+}
+
+void GstFramePipeline::setCropSize(QSize crop)
+{
+    std::lock_guard lock(m_sizeLock);
+    m_crop = crop;
 }
 
 quint64 GstFramePipeline::framesDelivered() const
 {
     std::lock_guard lock(m_frameLock);
     return m_serial;
+}
+
+QSize GstFramePipeline::sourceSize() const
+{
+    std::lock_guard lock(m_sizeLock);
+    return m_sourceSize;
+}
+
+void GstFramePipeline::setViewSize(QSize size)
+{
+    {
+        std::lock_guard lock(m_sizeLock);
+        if (size == m_viewSize)
+            return;
+        m_viewSize = size;
+    }
+    updatePreviewCaps();
+}
+
+void GstFramePipeline::updatePreviewCaps()
+{
+    // Any thread: the GUI thread for the view, the streaming thread for the source.
+    std::lock_guard lock(m_sizeLock);
+    if (!m_previewFilter)
+        return;
+    // Where the window paints the picture: fitted with its shape kept.
+    const QSize size = fitRect(m_sourceSize, QRect(QPoint(0, 0), m_viewSize)).size();
+    if (size == m_previewSize)
+        return;
+    m_previewSize = size;
+    GstCapsHandle caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr));
+    if (!size.isEmpty())
+        gst_caps_set_simple(caps.get(), "width", G_TYPE_INT, size.width(), "height", G_TYPE_INT,
+                            size.height(), "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+    // The capsfilter asks upstream to renegotiate when its caps change.
+    g_object_set(m_previewFilter, "caps", caps.get(), nullptr);
+}
+
+GstPadProbeReturn GstFramePipeline::onFullFrame(GstPad *, GstPadProbeInfo *info, gpointer self)
+{
+    // Streaming thread.
+    auto *pipeline = static_cast<GstFramePipeline *>(self);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) {
+        std::lock_guard lock(pipeline->m_stillLock);
+        gst_buffer_replace(&pipeline->m_stillBuffer, GST_PAD_PROBE_INFO_BUFFER(info));
+        gst_caps_replace(&pipeline->m_stillCaps, pipeline->m_sourceCaps);
+        return GST_PAD_PROBE_OK;
+    }
+    GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS)
+        return GST_PAD_PROBE_OK;
+    GstCaps *caps = nullptr;
+    gst_event_parse_caps(event, &caps);
+    GstVideoInfo video;
+    if (caps && gst_video_info_from_caps(&video, caps)) {
+        {
+            std::lock_guard lock(pipeline->m_stillLock);
+            gst_caps_replace(&pipeline->m_sourceCaps, caps);
+        }
+        {
+            std::lock_guard lock(pipeline->m_sizeLock);
+            pipeline->m_sourceSize = QSize(GST_VIDEO_INFO_WIDTH(&video), GST_VIDEO_INFO_HEIGHT(&video));
+        }
+        pipeline->updatePreviewCaps();
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+QImage GstFramePipeline::stillFrame() const
+{
+    GstBuffer *buffer = nullptr;
+    GstCaps *caps = nullptr;
+    {
+        std::lock_guard lock(m_stillLock);
+        if (!m_stillBuffer || !m_stillCaps)
+            return {};
+        buffer = gst_buffer_ref(m_stillBuffer);
+        caps = gst_caps_ref(m_stillCaps);
+    }
+    QImage image;
+    GstVideoInfo in;
+    GstVideoFrame source;
+    if (gst_video_info_from_caps(&in, caps) && gst_video_frame_map(&source, &in, buffer, GST_MAP_READ)) {
+        // BGRx in memory is 0xffRRGGBB as a little-endian word: RGB32, whose
+        // rows (4 bytes a pixel) have no padding, as GStreamer lays them out.
+        const int width = GST_VIDEO_INFO_WIDTH(&in), height = GST_VIDEO_INFO_HEIGHT(&in);
+        image = QImage(width, height, QImage::Format_RGB32);
+        GstVideoInfo out;
+        gst_video_info_set_format(&out, GST_VIDEO_FORMAT_BGRx, width, height);
+        // The converter changes the format alone: the rest as it came.
+        GST_VIDEO_INFO_FPS_N(&out) = GST_VIDEO_INFO_FPS_N(&in);
+        GST_VIDEO_INFO_FPS_D(&out) = GST_VIDEO_INFO_FPS_D(&in);
+        GST_VIDEO_INFO_PAR_N(&out) = GST_VIDEO_INFO_PAR_N(&in);
+        GST_VIDEO_INFO_PAR_D(&out) = GST_VIDEO_INFO_PAR_D(&in);
+        GST_VIDEO_INFO_INTERLACE_MODE(&out) = GST_VIDEO_INFO_INTERLACE_MODE(&in);
+        GstBuffer *wrapped =
+            image.isNull() || size_t(image.sizeInBytes()) < GST_VIDEO_INFO_SIZE(&out)
+                ? nullptr
+                : gst_buffer_new_wrapped_full(GstMemoryFlags(0), image.bits(), image.sizeInBytes(), 0,
+                                              image.sizeInBytes(), nullptr, nullptr);
+        GstVideoFrame target;
+        GstVideoConverter *converter = gst_video_converter_new(&in, &out, nullptr);
+        if (wrapped && converter && gst_video_frame_map(&target, &out, wrapped, GST_MAP_WRITE)) {
+            gst_video_converter_frame(converter, &source, &target);
+            gst_video_frame_unmap(&target);
+        } else {
+            image = QImage();
+        }
+        if (converter)
+            gst_video_converter_free(converter);
+        if (wrapped)
+            gst_buffer_unref(wrapped);
+        gst_video_frame_unmap(&source);
+    }
+    gst_buffer_unref(buffer);
+    gst_caps_unref(caps);
+    return image;
 }
 
 bool GstFramePipeline::waitForFrame(quint64 after, int timeoutMs)
@@ -196,43 +373,110 @@ void GstFramePipeline::setPattern(int pattern)
         g_object_set(m_source, "pattern", pattern, nullptr);
 }
 
+namespace {
+// Frees a frame handed to the GUI when the last QImage over it goes, on
+// whichever thread that is.
+void releaseFrame(void *frame)
+{
+    auto *mapped = static_cast<GstVideoFrame *>(frame);
+    gst_video_frame_unmap(mapped); // drops the buffer reference the map took
+    delete mapped;
+}
+} // namespace
+
+GstPadProbeReturn GstFramePipeline::onPreviewFrame(GstPad *, GstPadProbeInfo *info, gpointer self)
+{
+    // Streaming thread, right before the appsink takes the frame.
+    auto *pipeline = static_cast<GstFramePipeline *>(self);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+            GstCaps *caps = nullptr;
+            gst_event_parse_caps(event, &caps);
+            pipeline->m_previewInfoValid =
+                caps && gst_video_info_from_caps(&pipeline->m_previewInfo, caps) &&
+                GST_VIDEO_INFO_FORMAT(&pipeline->m_previewInfo) == GST_VIDEO_FORMAT_BGRx;
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    // A frame no one else holds (the scaler's own, not the source's when the
+    // scaler passes it through: that one is the still) is dimmed outside the
+    // guide here, while the scaler's output is still in the cache, rather
+    // than by the window afterwards.
+    GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    pipeline->m_dimmedBuffer = nullptr;
+    if (!pipeline->m_previewInfoValid || !gst_buffer_is_writable(buffer))
+        return GST_PAD_PROBE_OK;
+    const QSize size(GST_VIDEO_INFO_WIDTH(&pipeline->m_previewInfo),
+                     GST_VIDEO_INFO_HEIGHT(&pipeline->m_previewInfo));
+    QRect keep;
+    {
+        std::lock_guard lock(pipeline->m_sizeLock);
+        keep = guideInPicture(pipeline->m_sourceSize, size, pipeline->m_crop);
+    }
+    GstVideoFrame frame;
+    if (keep.isEmpty() || !gst_video_frame_map(&frame, &pipeline->m_previewInfo, buffer, GST_MAP_READWRITE))
+        return GST_PAD_PROBE_OK;
+    dimOutside(static_cast<uchar *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+               GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), size, keep);
+    gst_video_frame_unmap(&frame);
+    pipeline->m_dimmedBuffer = buffer;
+    pipeline->m_dimmedOutside = keep;
+    return GST_PAD_PROBE_OK;
+}
+
 GstFlowReturn GstFramePipeline::onNewSample(GstAppSink *sink, gpointer self)
 {
+    auto *pipeline = static_cast<GstFramePipeline *>(self);
     GstSample *sample = gst_app_sink_pull_sample(sink);
     if (!sample)
         return GST_FLOW_EOS;
     QImage frame;
     GstVideoInfo info;
     GstBuffer *buffer = gst_sample_get_buffer(sample);
+    // The frame the probe just saw, and dimmed if it could.
+    const QRect dimmedOutside = buffer == pipeline->m_dimmedBuffer ? pipeline->m_dimmedOutside : QRect();
+    pipeline->m_dimmedBuffer = nullptr;
     if (buffer && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
         GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRx) {
-        GstVideoFrame vframe;
-        if (gst_video_frame_map(&vframe, &info, buffer, GST_MAP_READ)) {
+        auto *mapped = new GstVideoFrame;
+        const auto *bits = gst_video_frame_map(mapped, &info, buffer, GST_MAP_READ)
+                               ? static_cast<const uchar *>(GST_VIDEO_FRAME_PLANE_DATA(mapped, 0))
+                               : nullptr;
+        const int width = bits ? GST_VIDEO_FRAME_WIDTH(mapped) : 0;
+        const int height = bits ? GST_VIDEO_FRAME_HEIGHT(mapped) : 0;
+        const int stride = bits ? GST_VIDEO_FRAME_PLANE_STRIDE(mapped, 0) : 0;
+        if (bits && width > 0 && height > 0 && stride >= width * 4) {
             // BGRx in memory is 0xffRRGGBB as a little-endian word: RGB32.
-            // Rows may be padded: the stride comes from the mapped frame.
-            const QImage view(static_cast<const uchar *>(GST_VIDEO_FRAME_PLANE_DATA(&vframe, 0)),
-                              GST_VIDEO_FRAME_WIDTH(&vframe), GST_VIDEO_FRAME_HEIGHT(&vframe),
-                              GST_VIDEO_FRAME_PLANE_STRIDE(&vframe, 0), QImage::Format_RGB32);
-            frame = view.copy();
-            gst_video_frame_unmap(&vframe);
+            // Rows may be padded: the stride comes from the mapped frame. The
+            // image is read-only over the buffer; the map holds a reference
+            // to it until releaseFrame. (Checked above, the image can only
+            // fail to be made for want of memory, and then whether Qt calls
+            // the cleanup depends on its version: the frame is left mapped.)
+            frame = QImage(bits, width, height, stride, QImage::Format_RGB32, &releaseFrame, mapped);
+        } else {
+            if (bits)
+                gst_video_frame_unmap(mapped);
+            delete mapped;
         }
     }
     gst_sample_unref(sample);
     if (!frame.isNull())
-        static_cast<GstFramePipeline *>(self)->deliver(std::move(frame));
+        pipeline->deliver(std::move(frame), dimmedOutside);
     return GST_FLOW_OK;
 }
 
-void GstFramePipeline::deliver(QImage frame)
+void GstFramePipeline::deliver(QImage frame, QRect dimmedOutside)
 {
     // Streaming thread.
     {
         std::lock_guard lock(m_frameLock);
         m_newest.swap(frame);
+        m_newestDimmedOutside = dimmedOutside;
         ++m_serial;
     }
     m_frameArrived.notify_all();
-    // The old frame (now in `frame`) is freed here, outside the lock.
+    // The old frame (now in `frame`) is released here, outside the lock.
     if (!m_noticePending.exchange(true)) {
         QMetaObject::invokeMethod(
             this,

@@ -3,6 +3,8 @@
 #include "capture/CaptureSource.h"
 #include "capture/GstHandle.h"
 
+#include <gst/video/video.h>
+
 #include <QImage>
 #include <QObject>
 
@@ -14,13 +16,19 @@ class BusWatcher;
 typedef struct _GstAppSink GstAppSink;
 
 // One running video source delivering frames to the GUI thread:
-//   source → [size/rate caps] → [jpegdec] → videoconvert → BGRx caps → appsink.
-// The appsink callback runs on GStreamer's streaming thread. It copies the
-// frame into the newest-frame slot (under a mutex held only for a swap) and,
-// if no notice is already on its way, posts one queued call that emits
-// frameReady() on the GUI thread; a slow GUI therefore skips frames instead of
-// queueing them. The bus is read from the Qt event loop; an error stops the
-// pipeline and emits failed().
+//   source → [size/rate caps] → [jpegdec] → scale+convert → BGRx at the view's size → appsink
+// Only the live picture is scaled, in the pipeline, to the size the video
+// window paints it at (the caps follow setViewSize and the source's size), so
+// the window blits it. A probe at the scaler's input keeps a reference to the
+// newest frame at the camera's full size: the still, converted once when it
+// is asked for.
+// The appsink callback runs on GStreamer's streaming thread. It wraps the
+// mapped buffer in a QImage, without copying, that unmaps and releases it when
+// the last copy goes, puts it into the newest-frame slot (under a mutex held
+// only for a swap) and, if no notice is already on its way, posts one queued
+// call that emits frameReady() on the GUI thread; a slow GUI therefore skips
+// frames instead of queueing them. The bus is read from the Qt event loop; an
+// error stops the pipeline and emits failed().
 class GstFramePipeline : public QObject
 {
     Q_OBJECT
@@ -34,8 +42,22 @@ public:
     void stop();
     bool isRunning() const { return m_pipeline != nullptr; }
 
-    // The newest frame delivered (null before the first one).
-    QImage newestFrame() const;
+    // The newest live frame delivered, scaled for the video window (null
+    // before the first one). Read-only: it shares the pipeline's buffer.
+    // *dimmedOutside: the rectangle outside which it was dimmed for the
+    // guide (empty when it was not).
+    QImage newestFrame(QRect *dimmedOutside = nullptr) const;
+    // The newest frame at the source's full size, as RGB32 (null before the
+    // first one or when stopped).
+    QImage stillFrame() const;
+    // The size of the source's frames, once the first one is on its way.
+    QSize sourceSize() const;
+    // The size, in device pixels, of the window the live frames are shown
+    // in; the live frames are scaled to fit it from the next frame on.
+    void setViewSize(QSize size);
+    // The photo's size: live frames are dimmed outside its guide, as the
+    // video window shows them, while they are the pipeline's own.
+    void setCropSize(QSize crop);
     quint64 framesDelivered() const;
     // Waits up to timeoutMs for a frame newer than `after` frames, reading
     // the bus meanwhile; false when none came or the pipeline failed.
@@ -58,12 +80,16 @@ signals:
 
 private:
     static GstFlowReturn onNewSample(GstAppSink *sink, gpointer self);
-    void deliver(QImage frame);
+    void deliver(QImage frame, QRect dimmedOutside);
+    static GstPadProbeReturn onFullFrame(GstPad *pad, GstPadProbeInfo *info, gpointer self);
+    static GstPadProbeReturn onPreviewFrame(GstPad *pad, GstPadProbeInfo *info, gpointer self);
+    void updatePreviewCaps();
     void onBusMessage(GstMessage *message);
     QString takeBusError();
 
     GstHandle<GstElement> m_pipeline;
-    GstElement *m_source = nullptr; // owned by m_pipeline
+    GstElement *m_source = nullptr;        // owned by m_pipeline
+    GstElement *m_previewFilter = nullptr; // owned by m_pipeline
     BusWatcher *m_watcher = nullptr;
     CaptureSettings m_settings;
     QString m_error;
@@ -71,6 +97,27 @@ private:
     mutable std::mutex m_frameLock;
     std::condition_variable m_frameArrived;
     QImage m_newest;
+    QRect m_newestDimmedOutside;
     quint64 m_serial = 0;
     std::atomic<bool> m_noticePending{false};
+
+    // Written by the GUI thread (view) and the streaming thread (source).
+    mutable std::mutex m_sizeLock;
+    QSize m_viewSize;
+    QSize m_sourceSize;
+    QSize m_previewSize;
+    QSize m_crop;
+
+    // The newest full-size frame and its caps, from the streaming thread.
+    mutable std::mutex m_stillLock;
+    GstBuffer *m_stillBuffer = nullptr;
+    GstCaps *m_stillCaps = nullptr;
+    GstCaps *m_sourceCaps = nullptr; // the caps of the frames now coming
+
+    // The streaming thread's own: the live frames' format, and the last one
+    // the probe dimmed, for the appsink callback that follows it.
+    GstVideoInfo m_previewInfo;
+    bool m_previewInfoValid = false;
+    GstBuffer *m_dimmedBuffer = nullptr; // compared, never dereferenced
+    QRect m_dimmedOutside;
 };

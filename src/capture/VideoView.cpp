@@ -4,7 +4,12 @@
 #include "capture/CropGeometry.h"
 
 #include <QPainter>
-#include <QPainterPath>
+#include <QResizeEvent>
+
+namespace {
+const QColor Background(48, 48, 48);
+const QColor Dimming(0, 0, 0, 110);
+} // namespace
 
 VideoView::VideoView(QWidget *parent)
     : QWidget(parent)
@@ -14,11 +19,20 @@ VideoView::VideoView(QWidget *parent)
     setAutoFillBackground(false);
 }
 
-void VideoView::setLiveFrame(const QImage &frame)
+void VideoView::setLiveFrame(const QImage &frame, QSize pictureSize, QRect dimmedOutside)
 {
     m_live = frame;
+    m_liveSize = pictureSize.isEmpty() ? frame.size() : pictureSize;
+    m_liveDimmedOutside = dimmedOutside;
     m_note.clear();
-    if (m_still.isNull())
+    if (!m_still.isNull())
+        return;
+    // Painted now rather than at the next pass of the event loop: one
+    // frame, one trip through it. Frames never pile up here, the pipeline
+    // sends the next notice only once this one is handled.
+    if (isVisible())
+        repaint();
+    else
         update();
 }
 
@@ -37,13 +51,18 @@ void VideoView::clearStill()
 void VideoView::showNote(const QString &note)
 {
     m_live = QImage();
+    m_liveSize = QSize();
+    m_liveDimmedOutside = QRect();
     m_note = note;
     update();
 }
 
 void VideoView::setCropSize(QSize crop)
 {
+    if (crop == m_crop)
+        return;
     m_crop = crop;
+    m_overlayStale = true;
     update();
 }
 
@@ -52,22 +71,34 @@ void VideoView::setCaption(const Caption &caption)
     if (caption == m_caption)
         return;
     m_caption = caption;
+    m_overlayStale = true;
     update();
+}
+
+QSize VideoView::pictureSize() const
+{
+    if (!m_still.isNull())
+        return m_still.size();
+    return m_live.isNull() ? QSize() : m_liveSize;
+}
+
+QRect VideoView::pictureRect() const
+{
+    return fitRect(pictureSize(), rect());
 }
 
 QRect VideoView::guideRect() const
 {
-    const QImage image = shownImage();
-    const QRect target = fitRect(image.size(), rect());
-    const QRect crop = centredCropRect(image.size(), m_crop);
-    if (target.isEmpty() || crop.isEmpty())
+    const QRect target = pictureRect();
+    if (target.isEmpty())
         return {};
-    const double sx = double(target.width()) / image.width();
-    const double sy = double(target.height()) / image.height();
-    return QRectF(target.x() + crop.x() * sx, target.y() + crop.y() * sy, crop.width() * sx,
-                  crop.height() * sy)
-        .toAlignedRect()
-        .intersected(target);
+    const QRect guide = guideInPicture(pictureSize(), target.size(), m_crop);
+    return guide.isEmpty() ? QRect() : guide.translated(target.topLeft());
+}
+
+QSize VideoView::devicePixelSize() const
+{
+    return size() * devicePixelRatio();
 }
 
 QSize VideoView::sizeHint() const
@@ -75,31 +106,43 @@ QSize VideoView::sizeHint() const
     return {449, 345};
 }
 
-void VideoView::paintEvent(QPaintEvent *)
+void VideoView::resizeEvent(QResizeEvent *event)
 {
-    QPainter p(this);
-    p.fillRect(rect(), QColor(48, 48, 48));
-    const QImage image = shownImage();
-    const QRect target = fitRect(image.size(), rect());
-    if (target.isEmpty()) {
-        p.setPen(QColor(200, 200, 200));
-        p.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
-                   m_note.isEmpty() ? QStringLiteral("摄像头未打开") : m_note);
-        return;
-    }
-    // Live frames come at the camera's rate: a fast scale keeps painting
-    // cheap. The still is painted once, smoothly.
-    p.setRenderHint(QPainter::SmoothPixmapTransform, showsStill());
-    p.drawImage(target, image);
+    QWidget::resizeEvent(event);
+    m_overlayStale = true;
+    emit resized(devicePixelSize());
+}
 
-    const QRect guide = guideRect();
-    if (guide.isEmpty())
-        return;
-    QPainterPath outside;
-    outside.addRect(target);
-    QPainterPath inside;
-    inside.addRect(guide);
-    p.fillPath(outside.subtracted(inside), QColor(0, 0, 0, 110));
+const QImage &VideoView::overlay()
+{
+    const QRect target = pictureRect();
+    if (!m_overlayStale && target == m_overlayPicture && pictureSize() == m_overlayFrom)
+        return m_overlay;
+    m_overlayStale = false;
+    m_overlayPicture = target;
+    m_overlayFrom = pictureSize();
+    m_overlay = QImage();
+    m_overlayParts = QRegion();
+    m_overlayBorder = QRegion();
+    m_overlayGuide = QRect();
+    const QRect guide = guideRect().translated(-target.topLeft());
+    if (target.isEmpty() || guide.isEmpty())
+        return m_overlay;
+    // Only these are drawn: the dimmed bands around the guide, its border
+    // and the caption; the inside of the guide is left as it is.
+    const QRect all(QPoint(0, 0), target.size());
+    // The region keeps them apart, so no pixel is blended twice.
+    m_overlayParts = QRegion(all) - QRegion(guide.adjusted(2, 2, -2, -2));
+    m_overlayBorder = QRegion(guide) - QRegion(guide.adjusted(2, 2, -2, -2));
+    m_overlayGuide = guide;
+    const qreal ratio = devicePixelRatio();
+    m_overlay = QImage(target.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    m_overlay.setDevicePixelRatio(ratio);
+    m_overlay.fill(Dimming);
+    QPainter p(&m_overlay);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(guide, Qt::transparent);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     QPen pen(QColor(80, 220, 80), 2, Qt::DashLine);
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
@@ -108,10 +151,75 @@ void VideoView::paintEvent(QPaintEvent *)
     // The caption in photo pixels, scaled onto the guide: the same painter
     // draws it into the saved photo.
     if (!m_caption.isEmpty() && !m_crop.isEmpty()) {
-        p.save();
         p.translate(guide.topLeft());
         p.scale(double(guide.width()) / m_crop.width(), double(guide.height()) / m_crop.height());
         CaptionPainter::paint(p, m_caption, m_crop);
-        p.restore();
+        const QRect box = p.transform()
+                              .mapRect(QRectF(CaptionPainter::box(m_caption, m_crop)))
+                              .toAlignedRect()
+                              .intersected(all);
+        m_overlayParts += box;
+        m_overlayBorder += box.intersected(guide);
+    }
+    return m_overlay;
+}
+
+void VideoView::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    const QImage &image = m_still.isNull() ? m_live : m_still;
+    const QRect target = pictureRect();
+    if (target.isEmpty()) {
+        p.fillRect(rect(), Background);
+        p.setPen(QColor(200, 200, 200));
+        p.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
+                   m_note.isEmpty() ? QStringLiteral("摄像头未打开") : m_note);
+        return;
+    }
+    // The bands beside or above and below the picture; the picture covers the rest.
+    const QRect all = rect();
+    for (const QRect &band :
+         {QRect(all.left(), all.top(), all.width(), target.top() - all.top()),
+          QRect(all.left(), target.bottom() + 1, all.width(), all.bottom() - target.bottom()),
+          QRect(all.left(), target.top(), target.left() - all.left(), target.height()),
+          QRect(target.right() + 1, target.top(), all.right() - target.right(), target.height())})
+        if (!band.isEmpty())
+            p.fillRect(band, Background);
+    // A live frame already has the picture's size on screen and is copied as
+    // it is; one that does not yet (the window was just resized) is scaled
+    // fast. The still is painted smoothly: it is painted once.
+    p.setRenderHint(QPainter::SmoothPixmapTransform, showsStill());
+    p.drawImage(target, image);
+    const QImage &shade = overlay();
+    const qreal ratio = shade.devicePixelRatio();
+    // A live frame the pipeline has already dimmed outside this very guide
+    // needs the border and the caption only.
+    const bool dimmed = !showsStill() && image.size() == target.size() && !m_overlayGuide.isEmpty() &&
+                        m_liveDimmedOutside == m_overlayGuide;
+    for (const QRect &part : dimmed ? m_overlayBorder : m_overlayParts)
+        p.drawImage(part.topLeft() + target.topLeft(), shade,
+                    QRectF(part.x() * ratio, part.y() * ratio, part.width() * ratio, part.height() * ratio));
+}
+
+void dimOutside(uchar *bits, qsizetype bytesPerLine, QSize size, QRect keep)
+{
+    // Each channel times 145 / 256, about what 110 / 255 of black over it
+    // leaves: red and blue in one multiplication, green in another.
+    const auto dim = [](quint32 *pixel, int from, int to) {
+        for (int x = from; x < to; ++x) {
+            const quint32 c = pixel[x];
+            pixel[x] = 0xff000000u | ((((c & 0x00ff00ffu) * 145u) >> 8) & 0x00ff00ffu) |
+                       ((((c >> 8) & 0x00ff00ffu) * 145u) & 0x0000ff00u);
+        }
+    };
+    keep = keep.intersected(QRect(QPoint(0, 0), size));
+    for (int y = 0; y < size.height(); ++y) {
+        auto *line = reinterpret_cast<quint32 *>(bits + y * bytesPerLine);
+        if (y < keep.top() || y > keep.bottom() || keep.isEmpty()) {
+            dim(line, 0, size.width());
+        } else {
+            dim(line, 0, keep.left());
+            dim(line, keep.right() + 1, size.width());
+        }
     }
 }
