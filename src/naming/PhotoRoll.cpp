@@ -84,9 +84,10 @@ bool placeOf(const RosterModel &grid, const NamingInputs &in, const QString &bas
     return !name.isEmpty();
 }
 
-size_t placeHash(const QString &folder, QStringView name)
+// A row's place by its folder's hash (made once per folder) and its name.
+size_t placeHash(size_t folderHash, QStringView name)
 {
-    return qHashMulti(0, folder, name);
+    return qHashMulti(folderHash, name);
 }
 
 } // namespace
@@ -118,16 +119,18 @@ PhotoRoll PhotoRoll::ofRoster(const RosterModel &grid, const NamingInputs &in)
     // Most rows look into the folder the row before looked into.
     const Folder *lastFolder = nullptr;
     QString lastPath;
+    size_t folderHash = 0;
     QString folderPath, made;
     QStringView name;
     for (int row = 1; row <= last; ++row) {
         if (!placeOf(grid, in, roll.m_base, row, folderPath, name, made))
             continue;
-        roll.m_places.emplace_back(placeHash(folderPath, name), row);
         if (!lastFolder || folderPath != lastPath) {
             lastFolder = &roll.folder(folderPath, in.format);
             lastPath = folderPath;
+            folderHash = qHash(folderPath, 0);
         }
+        roll.m_places.emplace_back(placeHash(folderHash, name), row);
         const Folder &f = *lastFolder;
         const bool taken = in.numberOn ? hasNumbered(f.sorted, name)
                                        : std::binary_search(f.sorted.cbegin(), f.sorted.cend(), name);
@@ -171,8 +174,9 @@ std::optional<QList<int>> PhotoRoll::notePhoto(const RosterModel &grid, const QS
     QString rowFolder, made;
     QStringView rowName;
     QList<int> newlyTaken;
+    const size_t folderHash = qHash(folderPath, 0);
     for (QStringView name : std::as_const(names)) {
-        const size_t hash = placeHash(folderPath, name);
+        const size_t hash = placeHash(folderHash, name);
         for (auto it = std::lower_bound(m_places.begin(), m_places.end(), std::pair<size_t, int>(hash, 0));
              it != m_places.end() && it->first == hash; ++it) {
             const int row = it->second;
