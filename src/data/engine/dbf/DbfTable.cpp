@@ -307,20 +307,21 @@ std::optional<QByteArray> DbfTable::fieldBytes(int field) const
     // The field's own bytes and, when it has bits there, the null flags.
     const bool flags = (f.nullBit >= 0 || f.lengthBit >= 0) && m_header.nullFlagsOffset >= 0;
     const qsizetype n = recordCount();
-    QByteArray bytes;
-    bytes.reserve(sizeof(qint64) + n * (f.length + (flags ? m_header.nullFlagsLength : 0)));
+    const qsizetype flagBytes = flags ? m_header.nullFlagsLength : 0;
+    const qsizetype per = f.length + flagBytes;
     const qint64 count = n;
-    bytes.append(reinterpret_cast<const char *>(&count), sizeof count);
-    for (qsizetype r = 0; r < n; ++r) {
+    QByteArray bytes(qsizetype(sizeof count) + n * per, Qt::Uninitialized);
+    char *out = bytes.data();
+    std::memcpy(out, &count, sizeof count);
+    out += sizeof count;
+    for (qsizetype r = 0; r < n; ++r, out += per) {
         const QByteArrayView record = recordAt(physical(r));
-        if (f.offset < 0 || f.offset + f.length > record.size())
+        if (f.offset < 0 || f.offset + f.length > record.size() ||
+            (flags && m_header.nullFlagsOffset + flagBytes > record.size()))
             return std::nullopt;
-        bytes.append(record.sliced(f.offset, f.length));
-        if (flags) {
-            if (m_header.nullFlagsOffset + m_header.nullFlagsLength > record.size())
-                return std::nullopt;
-            bytes.append(record.sliced(m_header.nullFlagsOffset, m_header.nullFlagsLength));
-        }
+        std::memcpy(out, record.data() + f.offset, size_t(f.length));
+        if (flags)
+            std::memcpy(out + f.length, record.data() + m_header.nullFlagsOffset, size_t(flagBytes));
     }
     return bytes;
 }
