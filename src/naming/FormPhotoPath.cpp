@@ -95,7 +95,14 @@ PhotoPathResult FormPhotoPath(const NamingInputs &in, const RowCellReader &cells
                              : kBlankNameProblem;
     } else {
         s.photoFolder = subPart.isEmpty() ? s.baseFolder : s.baseFolder + subPart;
-        s.photoPath = s.photoFolder + name + QLatin1Char('.') + in.format;
+        // Made in one piece: a check forms the path of every row of a roster.
+        QString path;
+        path.reserve(s.photoFolder.size() + name.size() + 1 + in.format.size());
+        path += s.photoFolder;
+        path += name;
+        path += QLatin1Char('.');
+        path += in.format;
+        s.photoPath = std::move(path);
     }
     result.formed = true;
     return result;

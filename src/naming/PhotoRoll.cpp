@@ -87,7 +87,7 @@ bool placeOf(const RosterModel &grid, const NamingInputs &in, const QString &bas
 // A row's place by its folder's hash (made once per folder) and its name.
 size_t placeHash(size_t folderHash, QStringView name)
 {
-    return qHashMulti(folderHash, name);
+    return qHashMulti(folderHash, name) | 1; // never 0, which stands for no place
 }
 
 } // namespace
@@ -115,7 +115,7 @@ PhotoRoll PhotoRoll::ofRoster(const RosterModel &grid, const NamingInputs &in)
         (in.subFolder1On && in.subFolder2On && !readable(in.subFolder2Index)) || !readable(in.name1Index) ||
         (in.name2On && !readable(in.name2Index)))
         return roll;
-    roll.m_places.reserve(size_t(last));
+    roll.m_places.assign(size_t(rows), 0);
     // Most rows look into the folder the row before looked into.
     const Folder *lastFolder = nullptr;
     QString lastPath;
@@ -130,7 +130,7 @@ PhotoRoll PhotoRoll::ofRoster(const RosterModel &grid, const NamingInputs &in)
             lastPath = folderPath;
             folderHash = qHash(folderPath, 0);
         }
-        roll.m_places.emplace_back(placeHash(folderHash, name), row);
+        roll.m_places[size_t(row)] = placeHash(folderHash, name);
         const Folder &f = *lastFolder;
         const bool taken = in.numberOn ? hasNumbered(f.sorted, name)
                                        : std::binary_search(f.sorted.cbegin(), f.sorted.cend(), name);
@@ -139,7 +139,6 @@ PhotoRoll PhotoRoll::ofRoster(const RosterModel &grid, const NamingInputs &in)
             ++roll.m_takenCount;
         }
     }
-    std::sort(roll.m_places.begin(), roll.m_places.end());
     roll.m_counted = true;
     return roll;
 }
@@ -171,22 +170,24 @@ std::optional<QList<int>> PhotoRoll::notePhoto(const RosterModel &grid, const QS
              cut > 0 && stem.at(cut).unicode() >= u'0' && stem.at(cut).unicode() <= u'9'; --cut)
             names << QStringView(stem).first(cut);
     }
+    const size_t folderHash = qHash(folderPath, 0);
+    QList<size_t> hashes;
+    for (QStringView name : std::as_const(names))
+        hashes << placeHash(folderHash, name);
+    // One look along the rows' places (a few hundred thousand numbers at
+    // most); only rows whose place hashes alike form their name again.
     QString rowFolder, made;
     QStringView rowName;
     QList<int> newlyTaken;
-    const size_t folderHash = qHash(folderPath, 0);
-    for (QStringView name : std::as_const(names)) {
-        const size_t hash = placeHash(folderHash, name);
-        for (auto it = std::lower_bound(m_places.begin(), m_places.end(), std::pair<size_t, int>(hash, 0));
-             it != m_places.end() && it->first == hash; ++it) {
-            const int row = it->second;
-            if (row < m_taken.size() && !m_taken.testBit(row) &&
-                placeOf(grid, m_inputs, m_base, row, rowFolder, rowName, made) && rowFolder == folderPath &&
-                rowName == name) {
-                m_taken.setBit(row);
-                ++m_takenCount;
-                newlyTaken << row;
-            }
+    for (int row = 1; row < int(m_places.size()) && row < m_taken.size(); ++row) {
+        if (m_places[size_t(row)] == 0 || !hashes.contains(m_places[size_t(row)]) || m_taken.testBit(row))
+            continue;
+        if (!placeOf(grid, m_inputs, m_base, row, rowFolder, rowName, made) || rowFolder != folderPath)
+            continue;
+        if (std::any_of(names.cbegin(), names.cend(), [&](QStringView name) { return rowName == name; })) {
+            m_taken.setBit(row);
+            ++m_takenCount;
+            newlyTaken << row;
         }
     }
     return newlyTaken;
@@ -202,10 +203,6 @@ void PhotoRoll::rowRemoved(int row)
         m_taken.setBit(r, m_taken.testBit(r + 1));
     m_taken.resize(m_taken.size() - 1);
     --m_people;
-    std::vector<std::pair<size_t, int>> kept;
-    kept.reserve(m_places.size());
-    for (const auto &[hash, r] : m_places)
-        if (r != row)
-            kept.emplace_back(hash, r > row ? r - 1 : r);
-    m_places = std::move(kept);
+    if (size_t(row) < m_places.size())
+        m_places.erase(m_places.begin() + row);
 }

@@ -61,6 +61,6 @@ private:
     QHash<QString, Folder> m_folders;
     bool m_counted = false; // every row's place was filed
     NamingInputs m_inputs;
-    QString m_base;                               // the save folder, with its slash
-    std::vector<std::pair<size_t, int>> m_places; // (hash of folder and name, grid row), sorted
+    QString m_base;               // the save folder, with its slash
+    std::vector<size_t> m_places; // [grid row]: hash of its folder and name; 0: it forms none
 };

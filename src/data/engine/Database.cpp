@@ -348,16 +348,14 @@ TableTexts Database::readTexts(const QString &table, const QString &whereClause,
         texts.rows.reserve(end - first);
         texts.records.reserve(end - first);
     }
-    QStringList parts; // reused: each row is packed into one string
-    parts.reserve(width);
+    QStringList parts(width); // reused: each row is packed into one string
     for (qsizetype r = std::min(first, end); r < end; ++r) {
         if (!accepts(*select, source, r))
             continue;
-        parts.clear();
         qsizetype kept = 0;
         for (int f = 0; f < width; ++f) {
-            parts.append(source.value(r, f).toText());
-            if (!parts.constLast().isEmpty())
+            parts[f] = source.value(r, f).toText();
+            if (!parts.at(f).isEmpty())
                 kept = f + 1;
         }
         texts.rows.append(PackedTexts::pack(parts, kept));
