@@ -84,29 +84,37 @@ public:
     // textOf(row) forms the text again; each(text, rows) for every shared text.
     template <typename TextOf, typename Each> void forEachShared(TextOf textOf, Each each)
     {
-        std::sort(m_items.begin(), m_items.end(), [](const Item &a, const Item &b) {
-            return a.hash != b.hash ? a.hash < b.hash : a.row < b.row;
-        });
-        for (size_t start = 0; start < m_items.size();) {
-            size_t end = start + 1;
-            while (end < m_items.size() && m_items[end].hash == m_items[start].hash)
-                ++end;
-            if (end - start > 1) {
-                QList<std::pair<QString, QList<int>>> texts; // nearly always one
-                for (size_t i = start; i < end; ++i) {
-                    const QString text = textOf(m_items[i].row);
-                    auto it = std::find_if(texts.begin(), texts.end(),
-                                           [&](const auto &t) { return t.first == text; });
-                    if (it == texts.end())
-                        texts.append({text, {m_items[i].row}});
-                    else
-                        it->second << m_items[i].row;
-                }
-                for (const auto &[text, rows] : texts)
-                    if (rows.size() > 1)
-                        each(text, rows);
+        // The hashes alone are sorted to find those met more than once; the
+        // rows are then gathered in their order for those few.
+        std::vector<size_t> hashes;
+        hashes.reserve(m_items.size());
+        for (const Item &item : m_items)
+            hashes.push_back(item.hash);
+        std::sort(hashes.begin(), hashes.end());
+        std::vector<size_t> shared;
+        for (size_t i = 1; i < hashes.size(); ++i)
+            if (hashes[i] == hashes[i - 1] && (shared.empty() || shared.back() != hashes[i]))
+                shared.push_back(hashes[i]);
+        if (shared.empty())
+            return;
+        QHash<size_t, QList<int>> rowsOf;
+        for (const Item &item : m_items)
+            if (std::binary_search(shared.begin(), shared.end(), item.hash))
+                rowsOf[item.hash] << item.row;
+        for (size_t hash : shared) {
+            QList<std::pair<QString, QList<int>>> texts; // nearly always one
+            for (int row : std::as_const(rowsOf[hash])) {
+                const QString text = textOf(row);
+                auto it =
+                    std::find_if(texts.begin(), texts.end(), [&](const auto &t) { return t.first == text; });
+                if (it == texts.end())
+                    texts.append({text, {row}});
+                else
+                    it->second << row;
             }
-            start = end;
+            for (const auto &[text, rows] : texts)
+                if (rows.size() > 1)
+                    each(text, rows);
         }
     }
 
