@@ -170,15 +170,15 @@ void TstRowFilter::distinctValuesListBlankOnce()
     combo1.addItems(
         {QStringLiteral("全部"), QStringLiteral("XH"), QStringLiteral("XM"), QStringLiteral("BJ")});
     combo1.setCurrentIndex(3);
-    QVERIFY(RefillFilterValues(m_ds, combo1, combo2));
+    QVERIFY(!RefillFilterValues(m_ds, combo1, combo2));
     QCOMPARE(combo2.count(), 3);
     QCOMPARE(combo2.currentIndex(), -1);
 
     combo1.addItem(QStringLiteral("NOSUCH"));
     combo1.setCurrentIndex(4);
-    QString error;
-    QVERIFY(!RefillFilterValues(m_ds, combo1, combo2, &error));
-    QVERIFY(!error.isEmpty());
+    const std::optional<DataError> error = RefillFilterValues(m_ds, combo1, combo2);
+    QVERIFY(error);
+    QVERIFY(!error->text().isEmpty());
     QCOMPARE(combo2.count(), 3); // keeps what it had
 }
 
@@ -188,7 +188,7 @@ void TstRowFilter::comboOneAllGivesSingleEntry()
     combo1.addItems({QStringLiteral("全部"), QStringLiteral("XH")});
     combo2.addItems({QStringLiteral("a"), QStringLiteral("b")});
     combo1.setCurrentIndex(0);
-    QVERIFY(RefillFilterValues(m_ds, combo1, combo2));
+    QVERIFY(!RefillFilterValues(m_ds, combo1, combo2));
     QCOMPARE(combo2.count(), 1);
     QCOMPARE(combo2.itemText(0), QStringLiteral("全部"));
 }
@@ -244,9 +244,9 @@ void TstRowFilter::filterThroughTheEngine()
     QFETCH(QString, firstKey);
     DataSource ds = m_ds;
     RosterModel grid;
-    QString error;
-    QCOMPARE(ApplyFilter(ds, grid, index, column, value, &error), caption);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const FilterLoad load = ApplyFilter(ds, grid, index, column, value);
+    QCOMPARE(load.caption, caption);
+    QVERIFY2(!load.error, qPrintable(load.error ? load.error->text() : QString()));
     QCOMPARE(grid.cellText(1, 1), firstKey);
 }
 
@@ -254,13 +254,12 @@ void TstRowFilter::refusedValueKeepsThePreviousFilter()
 {
     DataSource ds = m_ds;
     RosterModel grid;
-    QString error;
-    ApplyFilter(ds, grid, 3, QStringLiteral("BJ"), QStringLiteral("一班"), &error);
+    ApplyFilter(ds, grid, 3, QStringLiteral("BJ"), QStringLiteral("一班"));
     const QString previous = ds.whereClause;
     QCOMPARE(previous, QStringLiteral(" where BJ='一班'"));
-    QCOMPARE(ApplyFilter(ds, grid, 4, QStringLiteral("CJ"), QStringLiteral("abc"), &error),
-             QStringLiteral("数据表[2]"));
-    QVERIFY(!error.isEmpty());
+    const FilterLoad refused = ApplyFilter(ds, grid, 4, QStringLiteral("CJ"), QStringLiteral("abc"));
+    QCOMPARE(refused.caption, QStringLiteral("数据表[2]"));
+    QVERIFY(refused.error && !refused.error->text().isEmpty());
     QCOMPARE(ds.whereClause, previous);
 }
 
@@ -269,9 +268,8 @@ void TstRowFilter::unknownColumnReportsAndKeepsRunning()
     DataSource ds = m_ds;
     ds.fieldTypes << DaoText;
     RosterModel grid;
-    QString error;
-    ApplyFilter(ds, grid, 7, QStringLiteral("NOSUCH"), QStringLiteral("x"), &error);
-    QVERIFY(!error.isEmpty());
+    const FilterLoad load = ApplyFilter(ds, grid, 7, QStringLiteral("NOSUCH"), QStringLiteral("x"));
+    QVERIFY(load.error && !load.error->text().isEmpty());
     QVERIFY(!grid.inBulk());
 }
 

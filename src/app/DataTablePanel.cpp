@@ -101,8 +101,8 @@ bool DataTablePanel::loadIntoGrid()
     m_tableWarnings = loaded.warnings.isEmpty()
                           ? QString()
                           : QStringLiteral("注意：") + loaded.warnings.join(QStringLiteral("；"));
-    if (!loaded.ok) {
-        emit status(QStringLiteral("数据表无法载入：") + loaded.error);
+    if (loaded.error) {
+        emit status(QStringLiteral("数据表无法载入：") + loaded.error->text());
         return false;
     }
     if (!loaded.load.caption.isEmpty())
@@ -115,12 +115,12 @@ bool DataTablePanel::loadIntoGrid()
 
 void DataTablePanel::reloadThroughFilter()
 {
-    QString error;
-    m_c.Frame4->setTitle(ReloadThroughFilter(m_ds, m_roster, &error));
+    const FilterLoad load = ReloadThroughFilter(m_ds, m_roster);
+    m_c.Frame4->setTitle(load.caption);
     fitColumns();
     m_cursor.moveTo(1, 1);
-    if (!error.isEmpty())
-        emit status(QStringLiteral("数据表无法载入：") + error);
+    if (load.error)
+        emit status(QStringLiteral("数据表无法载入：") + load.error->text());
     emit gridReloaded();
 }
 
@@ -189,21 +189,19 @@ bool DataTablePanel::isWriteBackTarget(int index) const
 
 void DataTablePanel::filterColumnChosen()
 {
-    QString error;
-    if (!RefillFilterValues(m_ds, *m_c.Combo1, *m_c.Combo2, &error))
-        emit status(QStringLiteral("筛选值无法读取：") + error);
+    if (const std::optional<DataError> error = RefillFilterValues(m_ds, *m_c.Combo1, *m_c.Combo2))
+        emit status(QStringLiteral("筛选值无法读取：") + error->text());
 }
 
 void DataTablePanel::filterValuePicked(int index)
 {
-    QString error;
-    const QString caption = ApplyFilter(m_ds, m_roster, m_c.Combo1->currentIndex(), m_c.Combo1->currentText(),
-                                        m_c.Combo2->itemText(index), &error);
-    m_c.Frame4->setTitle(caption);
+    const FilterLoad load = ApplyFilter(m_ds, m_roster, m_c.Combo1->currentIndex(), m_c.Combo1->currentText(),
+                                        m_c.Combo2->itemText(index));
+    m_c.Frame4->setTitle(load.caption);
     fitColumns();
     // The operator goes on from the first row shown.
     m_cursor.moveTo(1, 1);
-    emit status(error.isEmpty() ? QString() : QStringLiteral("筛选未生效：") + error);
+    emit status(load.error ? QStringLiteral("筛选未生效：") + load.error->text() : QString());
     emit gridReloaded();
 }
 
@@ -304,11 +302,12 @@ WriteBackNote DataTablePanel::writeBackForCurrentRow()
         }
     }
     if (!refreshed) {
-        error.clear();
-        m_c.Frame4->setTitle(valuePicked
-                                 ? ApplyFilter(m_ds, m_roster, m_c.Combo1->currentIndex(),
-                                               m_c.Combo1->currentText(), m_c.Combo2->currentText(), &error)
-                                 : ReloadThroughFilter(m_ds, m_roster, &error));
+        const FilterLoad load = valuePicked
+                                    ? ApplyFilter(m_ds, m_roster, m_c.Combo1->currentIndex(),
+                                                  m_c.Combo1->currentText(), m_c.Combo2->currentText())
+                                    : ReloadThroughFilter(m_ds, m_roster);
+        error = load.error ? load.error->text() : QString();
+        m_c.Frame4->setTitle(load.caption);
         fitColumns();
         emit gridReloaded();
     }

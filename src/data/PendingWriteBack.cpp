@@ -1,7 +1,6 @@
 #include "data/PendingWriteBack.h"
 
 #include "data/DataSource.h"
-#include "data/FailureText.h"
 #include "data/RosterModel.h"
 #include "data/SqlText.h"
 #include "data/TableLoader.h"
@@ -141,7 +140,7 @@ PendingWriteBack PendingFor(const DataSource &ds, const RosterModel &grid, const
     e.keys = RowKeys(ds, grid, request.row);
     e.person = personText(request.photoName, e.keys);
     e.reason = result.why();
-    e.waitsForLock = result.locked;
+    e.waitsForLock = result.locked();
     const int k = request.targetIndex;
     e.target = grid.cellText(0, k + 1);
     e.targetType = k >= 0 && k < ds.fieldTypes.size() ? ds.fieldTypes.at(k) : qint16(0);
@@ -200,9 +199,10 @@ PendingRetry RetryPending(const DataSource &ds, const QList<PendingWriteBack> &e
                 e.reason = why;
                 out.left << e;
             }
-        } catch (const EngineError &error) {
-            e.reason = CurrentFailureText();
-            e.waitsForLock = error.code() == EngineError::Code::Locked;
+        } catch (...) {
+            const DataError error = DataError::current();
+            e.reason = error.text();
+            e.waitsForLock = error.locked();
             out.left << e;
             if (e.waitsForLock) {
                 // A lock holds for the rest too: they wait for it with this one.
@@ -214,9 +214,6 @@ PendingRetry RetryPending(const DataSource &ds, const QList<PendingWriteBack> &e
                 }
                 break;
             }
-        } catch (...) {
-            e.reason = CurrentFailureText();
-            out.left << e;
         }
     }
     return out;

@@ -1,7 +1,6 @@
 #include "data/RowFilter.h"
 
 #include "data/DataSource.h"
-#include "data/FailureText.h"
 #include "data/RosterModel.h"
 #include "data/SqlText.h"
 #include "data/TableLoader.h"
@@ -46,25 +45,23 @@ QStringList DistinctValues(const DataSource &ds, const QString &column)
     return texts;
 }
 
-bool RefillFilterValues(const DataSource &ds, const QComboBox &Combo1, QComboBox &Combo2, QString *error)
+std::optional<DataError> RefillFilterValues(const DataSource &ds, const QComboBox &Combo1, QComboBox &Combo2)
 {
     if (Combo1.currentIndex() <= 0) {
         Combo2.clear();
         Combo2.addItem(QStringLiteral("全部"));
-        return true;
+        return std::nullopt;
     }
     QStringList values;
     try {
         values = DistinctValues(ds, Combo1.currentText());
     } catch (...) {
-        if (error)
-            *error = CurrentFailureText();
-        return false;
+        return DataError::current();
     }
     Combo2.clear();
     Combo2.addItems(values);
     Combo2.setCurrentIndex(-1);
-    return true;
+    return std::nullopt;
 }
 
 FilterClause BuildFilterClause(int combo1Index, const QString &column, const QString &value,
@@ -93,26 +90,28 @@ FilterClause BuildFilterClause(int combo1Index, const QString &column, const QSt
     return result;
 }
 
-QString ApplyFilter(DataSource &ds, RosterModel &grid, int combo1Index, const QString &combo1Text,
-                    const QString &combo2Text, QString *error)
+FilterLoad ApplyFilter(DataSource &ds, RosterModel &grid, int combo1Index, const QString &combo1Text,
+                       const QString &combo2Text)
 {
     const FilterClause clause = BuildFilterClause(combo1Index, combo1Text, combo2Text, ds.fieldTypes);
     if (clause.ok)
         ds.whereClause = clause.clause;
-    else if (error)
-        *error = clause.error;
-    return ReloadThroughFilter(ds, grid, error);
+    FilterLoad load = ReloadThroughFilter(ds, grid);
+    if (!clause.ok && !load.error)
+        load.error = DataError::refusal(clause.error);
+    return load;
 }
 
-QString ReloadThroughFilter(DataSource &ds, RosterModel &grid, QString *error)
+FilterLoad ReloadThroughFilter(DataSource &ds, RosterModel &grid)
 {
+    FilterLoad load;
     try {
         ForgetDatabase(ds);
         LoadTable(HeldOrOpenDatabase(ds), ds, grid);
     } catch (...) {
         ForgetDatabase(ds);
-        if (error)
-            *error = CurrentFailureText();
+        load.error = DataError::current();
     }
-    return QStringLiteral("数据表[%1]").arg(grid.rows() - 2);
+    load.caption = QStringLiteral("数据表[%1]").arg(grid.rows() - 2);
+    return load;
 }

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "data/DataError.h"
+
+#include <optional>
+
 #include <QString>
 #include <QStringList>
 
@@ -24,10 +28,9 @@ QStringList DistinctValues(const DataSource &ds, const QString &column);
 
 // Handler of Combo1: "全部" (or nothing) selected leaves Combo2 with the
 // single entry "全部"; a column fills Combo2 with its distinct values,
-// leaving it without a selection. Returns false, Combo2 untouched and the
-// reason in *error, when the column cannot be queried.
-bool RefillFilterValues(const DataSource &ds, const QComboBox &Combo1, QComboBox &Combo2,
-                        QString *error = nullptr);
+// leaving it without a selection. Returns why, Combo2 untouched, when the
+// column cannot be queried; nothing when the list was filled.
+std::optional<DataError> RefillFilterValues(const DataSource &ds, const QComboBox &Combo1, QComboBox &Combo2);
 
 // The filter suffix for Combo1's entry k with text h and Combo2's text v:
 // empty for k = 0 ("全部"), else " where " + h + "=" + literal, the literal
@@ -42,14 +45,22 @@ struct FilterClause
 FilterClause BuildFilterClause(int combo1Index, const QString &column, const QString &value,
                                const QList<qint16> &fieldTypes);
 
-// Reloads the grid through the filter already in force (ds.whereClause) and
-// returns the frame caption. Never throws; *error tells why the load failed.
-QString ReloadThroughFilter(DataSource &ds, RosterModel &grid, QString *error);
+// A reload through a filter: the frame caption "数据表[rows - 2]", and why
+// the filter was refused or the load failed (the grid then stays as far as
+// the load got).
+struct FilterLoad
+{
+    QString caption;
+    std::optional<DataError> error;
+};
+
+// Reloads the grid through the filter already in force (ds.whereClause).
+// Never throws.
+FilterLoad ReloadThroughFilter(DataSource &ds, RosterModel &grid);
 
 // ApplyFilter: sets ds.whereClause from the two lists (keeping the previous
-// one when no clause can be built), reloads the grid through it and returns
-// the frame caption "数据表[rows - 2]". Never throws: *error tells why the
-// clause was refused or the reload failed (the grid then stays as far as the
-// load got).
-QString ApplyFilter(DataSource &ds, RosterModel &grid, int combo1Index, const QString &combo1Text,
-                    const QString &combo2Text, QString *error = nullptr);
+// one when no clause can be built) and reloads the grid through it. Never
+// throws: the error tells why the clause was refused or, when the reload
+// failed too, why that failed.
+FilterLoad ApplyFilter(DataSource &ds, RosterModel &grid, int combo1Index, const QString &combo1Text,
+                       const QString &combo2Text);

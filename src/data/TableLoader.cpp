@@ -1,7 +1,6 @@
 #include "data/TableLoader.h"
 
 #include "data/DataSource.h"
-#include "data/FailureText.h"
 #include "data/RosterModel.h"
 #include "data/SqlText.h"
 #include "data/engine/Database.h"
@@ -166,12 +165,11 @@ GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, RosterMo
         ForgetDatabase(ds);
         Database *db = &HeldOrOpenDatabase(ds);
         result.load = LoadTable(*db, ds.tableName, whereClause, grid);
-        result.ok = true;
         for (const EngineNote &note : db->notes(ds.tableName))
             if (note.warns && !result.warnings.contains(note.chinese))
                 result.warnings << note.chinese;
     } catch (...) {
-        result.error = CurrentFailureText();
+        result.error = DataError::current();
         ForgetDatabase(ds);
     }
     return result;

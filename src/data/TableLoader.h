@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/DataError.h"
+
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -66,16 +68,16 @@ QList<QStringList> AllRecordTexts(lumora::engine::Database &db, const QString &t
 TableLoad LoadTable(lumora::engine::Database &db, const QString &tableName, const QString &whereClause,
                     RosterModel &grid);
 // Opens the DataSource's database and loads its table through whereClause
-// into the grid, as LoadTable does. Never throws: on failure `error` says why
-// and the grid is left as far as the load got. `warnings`: the Chinese texts
+// into the grid, as LoadTable does. Never throws: on failure `error` says
+// why and the grid is left as far as the load got. `warnings`: the Chinese texts
 // of the table's notes that warn (records missing, text that may be misread;
 // see EngineNote), each once.
 struct GridLoad
 {
-    bool ok = false;
     TableLoad load;
-    QString error;
+    std::optional<DataError> error;
     QStringList warnings;
+    bool ok() const { return !error; }
 };
 GridLoad LoadIntoGrid(const DataSource &ds, const QString &whereClause, RosterModel &grid);
 

@@ -1,7 +1,6 @@
 #include "data/WriteBack.h"
 
 #include "data/DataSource.h"
-#include "data/FailureText.h"
 #include "data/RosterModel.h"
 #include "data/SqlText.h"
 #include "data/TableLoader.h"
@@ -192,17 +191,12 @@ WriteBackResult WriteBackFileName(const DataSource &ds, const RosterModel &grid,
             result.changed = 1;
             result.record = update.records.constFirst();
         }
-    } catch (const EngineError &e) {
-        result.status = WriteBackResult::Status::Failed;
-        result.reason = CurrentFailureText();
-        result.locked = e.code() == EngineError::Code::Locked;
-        // The next write opens the file afresh rather than trust what this
-        // one left behind.
-        ForgetDatabase(ds);
-        return result;
     } catch (...) {
         result.status = WriteBackResult::Status::Failed;
-        result.reason = CurrentFailureText();
+        result.error = DataError::current();
+        result.reason = result.error->text();
+        // The next write opens the file afresh rather than trust what this
+        // one left behind.
         ForgetDatabase(ds);
         return result;
     }

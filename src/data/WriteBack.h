@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/DataError.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -79,12 +81,15 @@ struct WriteBackResult
         Ambiguous,   // several records have these key values: none was written
     };
     Status status = Status::SwitchedOff;
-    qsizetype changed = 0; // records written: 1 or 0
-    qsizetype matched = 0; // records the key conditions picked
-    qsizetype record = -1; // the record written (engine numbering), or -1
-    QString statement;     // what was sent, when something was
-    QString reason;        // the builder's or the engine's words
-    bool locked = false;   // Failed because another program held the roster: trying later may work
+    qsizetype changed = 0;          // records written: 1 or 0
+    qsizetype matched = 0;          // records the key conditions picked
+    qsizetype record = -1;          // the record written (engine numbering), or -1
+    QString statement;              // what was sent, when something was
+    QString reason;                 // the builder's or the engine's words
+    std::optional<DataError> error; // Failed: what the engine said
+
+    // Failed because another program held the roster: trying later may work.
+    bool locked() const { return error && error->locked(); }
 
     bool written() const { return status == Status::Written; }
     // One line for the window's status line; empty when written or switched off.
