@@ -2,6 +2,7 @@
 #include "MemoryBackend.h"
 
 #include "data/engine/Database.h"
+#include "data/engine/PackedTexts.h"
 #include "data/engine/sql/SqlError.h"
 
 #include <QFileInfo>
@@ -490,6 +491,17 @@ void TestDatabase::dbfLoadingQueryMatchesTable()
     const Recordset joined =
         db->openRecordset("select " + names.join(" & Chr(9) & ") + " as Item  from [" + table + ']');
     QCOMPARE(joined.size(), plain.size());
+    // The grid's typed read gives every field's text as the table holds it.
+    const TableTexts texts = db->readTexts('[' + table + ']', QString());
+    QCOMPARE(texts.rows.size(), plain.size());
+    for (qsizetype r = 0; r < plain.size(); ++r) {
+        QStringList expected;
+        for (int f = 0; f < fields.size(); ++f)
+            expected << plain.value(r, f).toText();
+        QStringList got = PackedTexts::list(texts.rows.at(r));
+        got.resize(fields.size());
+        QCOMPARE(got, expected);
+    }
     if (fields.size() == 1) { // no join, so no parts: the value is the cell
         for (qsizetype r = 0; r < plain.size(); ++r)
             QCOMPARE(joined.value(r, 0), plain.value(r, 0));

@@ -352,12 +352,11 @@ TableTexts Database::readTexts(const QString &table, const QString &whereClause,
     for (qsizetype r = std::min(first, end); r < end; ++r) {
         if (!accepts(*select, source, r))
             continue;
+        source.recordTexts(r, parts);
         qsizetype kept = 0;
-        for (int f = 0; f < width; ++f) {
-            parts[f] = source.value(r, f).toText();
+        for (int f = 0; f < width; ++f)
             if (!parts.at(f).isEmpty())
                 kept = f + 1;
-        }
         texts.rows.append(PackedTexts::pack(parts, kept));
         texts.records.append(r);
     }

@@ -41,6 +41,14 @@ public:
     virtual const QList<FieldInfo> &fields() const = 0;
     virtual qsizetype recordCount() const = 0;
     virtual Value value(qsizetype record, int field) const = 0;
+    // Every field's value of the record as text (Value::toText), into
+    // texts[0 .. fields - 1]; `texts` has a place for each field. A backend
+    // may read the record once for all of them.
+    virtual void recordTexts(qsizetype record, QStringList &texts) const
+    {
+        for (int f = 0; f < fields().size(); ++f)
+            texts[f] = value(record, f).toText();
+    }
     // How "=" and "select distinct" treat letter case in this table's texts.
     virtual Qt::CaseSensitivity textCase() const { return Qt::CaseInsensitive; }
     // The bytes that decide the field's value in every record, in record

@@ -326,6 +326,23 @@ std::optional<QByteArray> DbfTable::fieldBytes(int field) const
     return bytes;
 }
 
+void DbfTable::recordTexts(qsizetype record, QStringList &texts) const
+{
+    if (m_fields.isEmpty())
+        return;
+    checkUsable(record, 0);
+    // The record is read once; a memo field goes through value() (its
+    // record is the one just read, so the block stays).
+    const QByteArrayView bytes = recordAt(physical(record));
+    for (int f = 0; f < m_fields.size(); ++f) {
+        const DbfField &field = m_header.fields[f];
+        texts[f] =
+            field.isMemo()
+                ? value(record, f).toText()
+                : DbfFieldCodec::decode(field, bytes, m_header.nullFlagsOffset, m_codec, m_name).toText();
+    }
+}
+
 Value DbfTable::value(qsizetype record, int field) const
 {
     checkUsable(record, field);

@@ -38,6 +38,7 @@ public:
     const QList<FieldInfo> &fields() const override { return m_fields; }
     qsizetype recordCount() const override { return qsizetype(m_liveCount); }
     Value value(qsizetype record, int field) const override;
+    void recordTexts(qsizetype record, QStringList &texts) const override;
     std::optional<QByteArray> fieldBytes(int field) const override;
     // The old engine compared the texts of dBase tables exactly: "ABC" and
     // "abc" are two people's keys, not one.
