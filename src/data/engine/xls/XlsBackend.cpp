@@ -2,6 +2,7 @@
 
 #include "data/engine/EngineError.h"
 #include "data/engine/sheet/SheetTables.h"
+#include "data/engine/sheet/SheetWorkbookBackend.h"
 #include "data/engine/xls/XlsBook.h"
 #include "data/engine/xls/XlsTable.h"
 
@@ -21,34 +22,7 @@ SheetListing listingOf(const XlsWorkbook &wb)
     return listing;
 }
 
-class XlsWorkbookBackend : public Backend
-{
-public:
-    explicit XlsWorkbookBackend(std::shared_ptr<XlsBook> book)
-        : m_book(std::move(book))
-    {
-    }
-
-    QStringList tableNames() const override
-    {
-        QStringList names;
-        for (const SheetTableEntry &t : listSheetTables(listingOf(m_book->workbook())))
-            names.append(t.name);
-        return names;
-    }
-
-    std::unique_ptr<TableSource> openTable(const QString &name) override
-    {
-        const XlsWorkbook &wb = m_book->workbook();
-        const SheetTableEntry t = findSheetTable(listingOf(wb), name, m_book->what());
-        const XlsTable::Area area =
-            t.sheet >= 0 ? XlsTable::usedArea(wb, t.sheet) : XlsTable::nameArea(wb, wb.names()[t.defined]);
-        return std::make_unique<XlsTable>(m_book, t.name, area);
-    }
-
-private:
-    std::shared_ptr<XlsBook> m_book;
-};
+using WorkbookBackend = SheetWorkbookBackend<XlsBook, XlsTable>;
 
 } // namespace
 
@@ -56,12 +30,12 @@ std::unique_ptr<Backend> openXlsWorkbook(const QString &path)
 {
     if (!QFileInfo(path).isFile())
         throw EngineError::format(u"The workbook %1 does not exist", u"工作簿 %1 不存在", path);
-    return std::make_unique<XlsWorkbookBackend>(std::make_shared<XlsBook>(path));
+    return std::make_unique<WorkbookBackend>(std::make_shared<XlsBook>(path), listingOf);
 }
 
 std::unique_ptr<Backend> openXlsBytes(const QByteArray &file, const QString &what)
 {
-    return std::make_unique<XlsWorkbookBackend>(std::make_shared<XlsBook>(file, what));
+    return std::make_unique<WorkbookBackend>(std::make_shared<XlsBook>(file, what), listingOf);
 }
 
 } // namespace lumora::engine
