@@ -11,11 +11,22 @@
 #include "capture/VideoView.h"
 
 #include <QDialog>
+#include <QGuiApplication>
 #include <QThreadPool>
 
 namespace {
 const QString ClosedNote = QStringLiteral("摄像头未打开");
+
+// On X11 the pipeline draws live frames in a window of its own over the
+// picture, at no cost to the GUI thread; elsewhere (Wayland, the offscreen
+// platform) the frames are handed to the window to paint.
+// LUMORA_LIVE_VIDEO=copy takes the second way on X11 too.
+bool drawsLiveVideoDirectly()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb") &&
+           qEnvironmentVariable("LUMORA_LIVE_VIDEO") != QLatin1String("copy");
 }
+} // namespace
 
 GstCaptureControl::GstCaptureControl(QObject *parent)
     : CaptureControl(parent)
@@ -31,6 +42,10 @@ GstCaptureControl::GstCaptureControl(QObject *parent)
         // over the note that says why it stopped.
         if (!m_view || !m_pipeline->isRunning())
             return;
+        if (m_pipeline->drawsDirectly()) {
+            m_view->setDirectLive(m_pipeline->sourceSize());
+            return;
+        }
         QRect dimmedOutside;
         const QImage frame = m_pipeline->newestFrame(&dimmedOutside);
         if (!frame.isNull())
@@ -39,6 +54,8 @@ GstCaptureControl::GstCaptureControl(QObject *parent)
     // The live picture comes scaled to the window's size, whatever it is.
     m_pipeline->setViewSize(m_view->devicePixelSize());
     connect(m_view, &VideoView::resized, m_pipeline, &GstFramePipeline::setViewSize);
+    connect(m_view, &VideoView::directOverlayChanged, m_pipeline, &GstFramePipeline::setOverlay);
+    connect(m_view, &VideoView::surfaceExposed, m_pipeline, &GstFramePipeline::expose);
     connect(m_pipeline, &GstFramePipeline::failed, this, &GstCaptureControl::onPipelineFailed);
 }
 
@@ -129,6 +146,7 @@ bool GstCaptureControl::OpenPreview()
     if (!ensureGstInitialised(&why))
         return fail(why);
     chooseSourceIfAutomatic();
+    m_pipeline->setWindowHandle(m_view && drawsLiveVideoDirectly() ? m_view->directSurface() : 0);
     if (!m_pipeline->start(m_settings, &why)) {
         if (m_view)
             m_view->showNote(why);

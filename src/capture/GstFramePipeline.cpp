@@ -2,13 +2,15 @@
 
 #include "capture/BusWatcher.h"
 #include "capture/CropGeometry.h"
+#include "capture/FrameShading.h"
 #include "capture/GstRuntime.h"
-#include "capture/VideoView.h"
+#include "capture/PreviewScale.h"
 
 #include <QFile>
 
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
+#include <gst/video/videooverlay.h>
 
 #include <chrono>
 
@@ -103,17 +105,35 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
 
     m_source = chain(nullptr, {camera ? "v4l2src" : "videotestsrc"});
     GstElement *sourceFilter = m_source ? chain(m_source, {"capsfilter"}) : nullptr;
-    // One element scales and converts in a single pass where GStreamer has it.
-    const bool oneStep = gstElementAvailable("videoconvertscale");
-    GstElement *scaler =
-        sourceFilter
-            ? chain(sourceFilter, {jpeg ? "jpegdec" : nullptr, oneStep ? "videoconvertscale" : "videoscale"})
-            : nullptr;
+    // Frames already in the window's format (the test picture's) need only
+    // scaling, done by the program's own scaler; others are converted and
+    // scaled in a single pass where GStreamer has an element for both.
+    const bool windowFormat = !camera && !jpeg;
+    const bool oneStep = windowFormat || gstElementAvailable("videoconvertscale");
+    GstElement *scaler = nullptr;
+    if (sourceFilter && windowFormat) {
+        scaler = makePreviewScale();
+        gst_bin_add(GST_BIN(m_pipeline.get()), scaler);
+        if (!gst_element_link(sourceFilter, scaler)) {
+            why = QStringLiteral("无法连接预览缩放组件");
+            scaler = nullptr;
+        }
+    } else if (sourceFilter) {
+        scaler =
+            chain(sourceFilter, {jpeg ? "jpegdec" : nullptr, oneStep ? "videoconvertscale" : "videoscale"});
+        // Borders would darken the picture's edges when the view's rounding
+        // differs from the source's shape by a pixel.
+        if (scaler)
+            g_object_set(scaler, "add-borders", FALSE, "method", 0, nullptr);
+    }
     GstElement *converter = scaler && !oneStep ? chain(scaler, {"videoconvert"}) : scaler;
     m_previewFilter = converter ? chain(converter, {"capsfilter"}) : nullptr;
-    GstElement *sink = m_previewFilter ? chain(m_previewFilter, {"appsink"}) : nullptr;
+    const bool direct = m_windowHandle != 0 && gstElementAvailable("ximagesink");
+    GstElement *sink =
+        m_previewFilter ? chain(m_previewFilter, {direct ? "ximagesink" : "appsink"}) : nullptr;
     if (!sink)
         return fail(why);
+    m_announced = false;
 
     if (camera) {
         if (settings.devicePath.isEmpty())
@@ -137,9 +157,6 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
                             settings.rate.denominator, nullptr);
     g_object_set(sourceFilter, "caps", sourceCaps.get(), nullptr);
 
-    // Borders would darken the picture's edges when the view's rounding
-    // differs from the source's shape by a pixel.
-    g_object_set(scaler, "add-borders", FALSE, "method", 0, nullptr);
     // Every full-size frame passes the scaler's input, where a probe keeps
     // the newest for the still; the source's caps pass there too, before the
     // scaler negotiates them: the scaling caps are set right then.
@@ -157,12 +174,20 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
                           GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                           &GstFramePipeline::onPreviewFrame, this, nullptr);
     }
-    // The window holds the frames it shows itself: the sink keeps none.
-    g_object_set(sink, "max-buffers", 2u, "drop", TRUE, "sync", FALSE, "emit-signals", FALSE,
-                 "enable-last-sample", FALSE, nullptr);
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_sample = &GstFramePipeline::onNewSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+    if (direct) {
+        m_directSink = sink;
+        // The window is the program's: its events stay with the program,
+        // which asks for a redraw when the window is exposed.
+        gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(sink), guintptr(m_windowHandle));
+        g_object_set(sink, "handle-events", FALSE, "sync", FALSE, "enable-last-sample", FALSE, nullptr);
+    } else {
+        // The window holds the frames it shows itself: the sink keeps none.
+        g_object_set(sink, "max-buffers", 2u, "drop", TRUE, "sync", FALSE, "emit-signals", FALSE,
+                     "enable-last-sample", FALSE, nullptr);
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = &GstFramePipeline::onNewSample;
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+    }
 
     GstHandle<GstBus> bus(gst_element_get_bus(m_pipeline.get()));
     m_watcher = new BusWatcher(
@@ -193,6 +218,7 @@ void GstFramePipeline::stop()
         m_pipeline.reset();
         m_source = nullptr;
         m_previewFilter = nullptr;
+        m_directSink = nullptr;
     }
     {
         std::lock_guard lock(m_stillLock);
@@ -215,6 +241,30 @@ QImage GstFramePipeline::newestFrame(QRect *dimmedOutside) const
     if (dimmedOutside)
         *dimmedOutside = m_newestDimmedOutside;
     return m_newest;
+}
+
+void GstFramePipeline::setWindowHandle(quintptr handle)
+{
+    m_windowHandle = handle;
+}
+
+void GstFramePipeline::setOverlay(const QImage &overlay, const QRegion &parts)
+{
+    auto runs = std::make_shared<const OverlayRuns>(overlay, parts);
+    std::lock_guard lock(m_overlayLock);
+    m_overlay = std::move(runs);
+}
+
+void GstFramePipeline::expose()
+{
+    if (m_directSink)
+        gst_video_overlay_expose(GST_VIDEO_OVERLAY(m_directSink));
+}
+
+QSize GstFramePipeline::previewSize() const
+{
+    std::lock_guard lock(m_sizeLock);
+    return m_previewSize;
 }
 
 void GstFramePipeline::setCropSize(QSize crop)
@@ -386,7 +436,7 @@ void releaseFrame(void *frame)
 
 GstPadProbeReturn GstFramePipeline::onPreviewFrame(GstPad *, GstPadProbeInfo *info, gpointer self)
 {
-    // Streaming thread, right before the appsink takes the frame.
+    // Streaming thread, right before the sink takes the frame.
     auto *pipeline = static_cast<GstFramePipeline *>(self);
     if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
@@ -396,33 +446,73 @@ GstPadProbeReturn GstFramePipeline::onPreviewFrame(GstPad *, GstPadProbeInfo *in
             pipeline->m_previewInfoValid =
                 caps && gst_video_info_from_caps(&pipeline->m_previewInfo, caps) &&
                 GST_VIDEO_INFO_FORMAT(&pipeline->m_previewInfo) == GST_VIDEO_FORMAT_BGRx;
+            pipeline->m_announced = false;
         }
         return GST_PAD_PROBE_OK;
+    }
+    GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    pipeline->m_dimmedBuffer = nullptr;
+    const bool direct = pipeline->m_directSink != nullptr;
+    // Drawn straight to the window, the frame must show the guide: when the
+    // scaler passed the source's frame through (the still holds it too), it
+    // is shaded on a copy.
+    if (direct && pipeline->m_previewInfoValid && !gst_buffer_is_writable(buffer)) {
+        buffer = gst_buffer_make_writable(buffer);
+        GST_PAD_PROBE_INFO_DATA(info) = buffer;
     }
     // A frame no one else holds (the scaler's own, not the source's when the
     // scaler passes it through: that one is the still) is dimmed outside the
     // guide here, while the scaler's output is still in the cache, rather
     // than by the window afterwards.
-    GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    pipeline->m_dimmedBuffer = nullptr;
-    if (!pipeline->m_previewInfoValid || !gst_buffer_is_writable(buffer))
-        return GST_PAD_PROBE_OK;
-    const QSize size(GST_VIDEO_INFO_WIDTH(&pipeline->m_previewInfo),
-                     GST_VIDEO_INFO_HEIGHT(&pipeline->m_previewInfo));
+    if (pipeline->m_previewInfoValid && gst_buffer_is_writable(buffer))
+        pipeline->shade(buffer, direct);
+    if (direct)
+        pipeline->countDirectFrame();
+    return GST_PAD_PROBE_OK;
+}
+
+void GstFramePipeline::shade(GstBuffer *buffer, bool withOverlay)
+{
+    // Streaming thread.
+    const QSize size(GST_VIDEO_INFO_WIDTH(&m_previewInfo), GST_VIDEO_INFO_HEIGHT(&m_previewInfo));
     QRect keep;
     {
-        std::lock_guard lock(pipeline->m_sizeLock);
-        keep = guideInPicture(pipeline->m_sourceSize, size, pipeline->m_crop);
+        std::lock_guard lock(m_sizeLock);
+        keep = guideInPicture(m_sourceSize, size, m_crop);
     }
+    std::shared_ptr<const OverlayRuns> overlay;
+    if (withOverlay) {
+        std::lock_guard lock(m_overlayLock);
+        overlay = m_overlay;
+    }
+    if (keep.isEmpty() && !overlay)
+        return;
     GstVideoFrame frame;
-    if (keep.isEmpty() || !gst_video_frame_map(&frame, &pipeline->m_previewInfo, buffer, GST_MAP_READWRITE))
-        return GST_PAD_PROBE_OK;
-    dimOutside(static_cast<uchar *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-               GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), size, keep);
+    if (!gst_video_frame_map(&frame, &m_previewInfo, buffer, GST_MAP_READWRITE))
+        return;
+    shadeFrame(static_cast<uchar *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+               GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), size, keep, overlay ? *overlay : OverlayRuns());
     gst_video_frame_unmap(&frame);
-    pipeline->m_dimmedBuffer = buffer;
-    pipeline->m_dimmedOutside = keep;
-    return GST_PAD_PROBE_OK;
+    if (!keep.isEmpty()) {
+        m_dimmedBuffer = buffer;
+        m_dimmedOutside = keep;
+    }
+}
+
+void GstFramePipeline::countDirectFrame()
+{
+    // Streaming thread. The window system shows the frame; the GUI hears of
+    // the first one of each size, to place the window over the picture.
+    {
+        std::lock_guard lock(m_frameLock);
+        ++m_serial;
+    }
+    m_frameArrived.notify_all();
+    if (m_announced)
+        return;
+    m_announced = true;
+    QMetaObject::invokeMethod(
+        this, [this] { emit frameReady(); }, Qt::QueuedConnection);
 }
 
 GstFlowReturn GstFramePipeline::onNewSample(GstAppSink *sink, gpointer self)

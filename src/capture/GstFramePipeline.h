@@ -1,15 +1,18 @@
 #pragma once
 
 #include "capture/CaptureSource.h"
+#include "capture/FrameShading.h"
 #include "capture/GstHandle.h"
 
 #include <gst/video/video.h>
 
 #include <QImage>
 #include <QObject>
+#include <QRegion>
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 class BusWatcher;
@@ -17,6 +20,11 @@ typedef struct _GstAppSink GstAppSink;
 
 // One running video source delivering frames to the GUI thread:
 //   source → [size/rate caps] → [jpegdec] → scale+convert → BGRx at the view's size → appsink
+// or, given a native window to draw in (setWindowHandle), straight to it:
+//   … → BGRx at the view's size → ximagesink
+// The second costs the GUI thread nothing a frame: the window system shows
+// the frame the pipeline wrote. The guide's border and the caption are then
+// drawn into each frame from an overlay the window made (setOverlay).
 // Only the live picture is scaled, in the pipeline, to the size the video
 // window paints it at (the caps follow setViewSize and the source's size), so
 // the window blits it. A probe at the scaler's input keeps a reference to the
@@ -63,6 +71,22 @@ public:
     // the bus meanwhile; false when none came or the pipeline failed.
     bool waitForFrame(quint64 after, int timeoutMs);
 
+    // A native X window the next start draws the live frames in, or 0 for
+    // frames handed to the GUI (newestFrame). Taken only where the window
+    // system is X11 and GStreamer has ximagesink.
+    void setWindowHandle(quintptr handle);
+    // Whether the running pipeline draws in that window itself; frameReady
+    // then comes only for the first frame of each size.
+    bool drawsDirectly() const { return m_directSink != nullptr; }
+    // Drawn over each frame where `parts` say, when it draws directly:
+    // premultiplied ARGB of the live frame's size (a frame of another size
+    // is left without it).
+    void setOverlay(const QImage &overlay, const QRegion &parts);
+    // The window was exposed: draws the newest frame in it again.
+    void expose();
+    // The size of the live frames now coming, as scaled for the view.
+    QSize previewSize() const;
+
     // Changes the test picture's pattern while it runs.
     void setPattern(int pattern);
 
@@ -83,6 +107,8 @@ private:
     void deliver(QImage frame, QRect dimmedOutside);
     static GstPadProbeReturn onFullFrame(GstPad *pad, GstPadProbeInfo *info, gpointer self);
     static GstPadProbeReturn onPreviewFrame(GstPad *pad, GstPadProbeInfo *info, gpointer self);
+    void shade(GstBuffer *buffer, bool withOverlay);
+    void countDirectFrame();
     void updatePreviewCaps();
     void onBusMessage(GstMessage *message);
     QString takeBusError();
@@ -90,6 +116,8 @@ private:
     GstHandle<GstElement> m_pipeline;
     GstElement *m_source = nullptr;        // owned by m_pipeline
     GstElement *m_previewFilter = nullptr; // owned by m_pipeline
+    GstElement *m_directSink = nullptr;    // owned by m_pipeline; null with the appsink
+    quintptr m_windowHandle = 0;
     BusWatcher *m_watcher = nullptr;
     CaptureSettings m_settings;
     QString m_error;
@@ -120,4 +148,8 @@ private:
     bool m_previewInfoValid = false;
     GstBuffer *m_dimmedBuffer = nullptr; // compared, never dereferenced
     QRect m_dimmedOutside;
+    bool m_announced = false; // the first frame of this size was told of
+
+    mutable std::mutex m_overlayLock;
+    std::shared_ptr<const OverlayRuns> m_overlay;
 };

@@ -9,6 +9,32 @@
 namespace {
 const QColor Background(48, 48, 48);
 const QColor Dimming(0, 0, 0, 110);
+
+// A native window the pipeline draws live frames in. Qt paints nothing into
+// it; when the window system exposes it, it asks for the frame again.
+class DirectSurface : public QWidget
+{
+public:
+    explicit DirectSurface(VideoView *view)
+        : QWidget(view)
+        , m_view(view)
+    {
+        setAttribute(Qt::WA_DontCreateNativeAncestors);
+        setAttribute(Qt::WA_NativeWindow);
+        setAttribute(Qt::WA_PaintOnScreen);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        hide();
+    }
+    QPaintEngine *paintEngine() const override { return nullptr; }
+
+protected:
+    void paintEvent(QPaintEvent *) override { emit m_view->surfaceExposed(); }
+
+private:
+    VideoView *m_view;
+};
 } // namespace
 
 VideoView::VideoView(QWidget *parent)
@@ -39,21 +65,60 @@ void VideoView::setLiveFrame(const QImage &frame, QSize pictureSize, QRect dimme
 void VideoView::setStill(const QImage &still)
 {
     m_still = still;
+    placeSurface();
     update();
 }
 
 void VideoView::clearStill()
 {
     m_still = QImage();
+    placeSurface();
     update();
+}
+
+quintptr VideoView::directSurface()
+{
+    if (!m_surface)
+        m_surface = new DirectSurface(this);
+    return quintptr(m_surface->winId());
+}
+
+void VideoView::setDirectLive(QSize pictureSize)
+{
+    m_direct = true;
+    m_live = QImage();
+    m_liveSize = pictureSize;
+    m_liveDimmedOutside = QRect();
+    m_note.clear();
+    placeSurface();
+    update();
+}
+
+void VideoView::placeSurface()
+{
+    if (!m_surface)
+        return;
+    const QRect target = pictureRect();
+    const bool shown = showsDirectLive() && !target.isEmpty();
+    if (shown) {
+        m_surface->setGeometry(target);
+        const QImage &image = overlay();
+        if (image.cacheKey() != m_sentOverlay) {
+            m_sentOverlay = image.cacheKey();
+            emit directOverlayChanged(image, m_overlayBorder);
+        }
+    }
+    m_surface->setVisible(shown);
 }
 
 void VideoView::showNote(const QString &note)
 {
+    m_direct = false;
     m_live = QImage();
     m_liveSize = QSize();
     m_liveDimmedOutside = QRect();
     m_note = note;
+    placeSurface();
     update();
 }
 
@@ -63,6 +128,7 @@ void VideoView::setCropSize(QSize crop)
         return;
     m_crop = crop;
     m_overlayStale = true;
+    placeSurface();
     update();
 }
 
@@ -72,6 +138,7 @@ void VideoView::setCaption(const Caption &caption)
         return;
     m_caption = caption;
     m_overlayStale = true;
+    placeSurface();
     update();
 }
 
@@ -79,7 +146,7 @@ QSize VideoView::pictureSize() const
 {
     if (!m_still.isNull())
         return m_still.size();
-    return m_live.isNull() ? QSize() : m_liveSize;
+    return m_live.isNull() && !m_direct ? QSize() : m_liveSize;
 }
 
 QRect VideoView::pictureRect() const
@@ -110,6 +177,7 @@ void VideoView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     m_overlayStale = true;
+    placeSurface();
     emit resized(devicePixelSize());
 }
 
@@ -185,6 +253,9 @@ void VideoView::paintEvent(QPaintEvent *)
           QRect(target.right() + 1, target.top(), all.right() - target.right(), target.height())})
         if (!band.isEmpty())
             p.fillRect(band, Background);
+    // The native window over the picture shows it.
+    if (showsDirectLive())
+        return;
     // A live frame already has the picture's size on screen and is copied as
     // it is; one that does not yet (the window was just resized) is scaled
     // fast. The still is painted smoothly: it is painted once.
@@ -199,27 +270,4 @@ void VideoView::paintEvent(QPaintEvent *)
     for (const QRect &part : dimmed ? m_overlayBorder : m_overlayParts)
         p.drawImage(part.topLeft() + target.topLeft(), shade,
                     QRectF(part.x() * ratio, part.y() * ratio, part.width() * ratio, part.height() * ratio));
-}
-
-void dimOutside(uchar *bits, qsizetype bytesPerLine, QSize size, QRect keep)
-{
-    // Each channel times 145 / 256, about what 110 / 255 of black over it
-    // leaves: red and blue in one multiplication, green in another.
-    const auto dim = [](quint32 *pixel, int from, int to) {
-        for (int x = from; x < to; ++x) {
-            const quint32 c = pixel[x];
-            pixel[x] = 0xff000000u | ((((c & 0x00ff00ffu) * 145u) >> 8) & 0x00ff00ffu) |
-                       ((((c >> 8) & 0x00ff00ffu) * 145u) & 0x0000ff00u);
-        }
-    };
-    keep = keep.intersected(QRect(QPoint(0, 0), size));
-    for (int y = 0; y < size.height(); ++y) {
-        auto *line = reinterpret_cast<quint32 *>(bits + y * bytesPerLine);
-        if (y < keep.top() || y > keep.bottom() || keep.isEmpty()) {
-            dim(line, 0, size.width());
-        } else {
-            dim(line, 0, keep.left());
-            dim(line, keep.right() + 1, size.width());
-        }
-    }
 }

@@ -50,11 +50,25 @@ public:
     // The window's size in device pixels: the size live frames are best scaled to.
     QSize devicePixelSize() const;
 
+    // Live frames drawn by the pipeline itself: a native window, made on the
+    // first call, placed over the picture while live video shows. Its handle.
+    quintptr directSurface();
+    // Live video now goes to that window, from a camera of `pictureSize`:
+    // the window is placed over the picture, and the overlay the pipeline
+    // is to draw into each frame is sent (directOverlayChanged).
+    void setDirectLive(QSize pictureSize);
+    bool showsDirectLive() const { return m_direct && m_still.isNull(); }
+
     QSize sizeHint() const override;
 
 signals:
     // The window's size changed; in device pixels.
     void resized(QSize devicePixels);
+    // What the pipeline draws over live frames it shows itself: the guide's
+    // border and the caption (the dimming it does on its own), in frame pixels.
+    void directOverlayChanged(const QImage &overlay, const QRegion &parts);
+    // The native window needs its picture again.
+    void surfaceExposed();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -67,6 +81,9 @@ private:
     // The guide, the dimming and the caption over pictureRect(), transparent
     // elsewhere; made again when what it shows changed.
     const QImage &overlay();
+    // Shows the native window over the picture while live video goes to it,
+    // else hides it; and sends the overlay when it changed.
+    void placeSurface();
 
     QImage m_live;
     QSize m_liveSize;
@@ -83,8 +100,8 @@ private:
     QRect m_overlayPicture;  // pictureRect() the overlay was drawn for
     QSize m_overlayFrom;     // pictureSize() it was drawn for
     bool m_overlayStale = true;
-};
 
-// Dims an RGB32 picture outside `keep` in place, in one pass, about as the
-// video window dims it: what the pipeline does to a live frame it owns.
-void dimOutside(uchar *bits, qsizetype bytesPerLine, QSize size, QRect keep);
+    QWidget *m_surface = nullptr;
+    bool m_direct = false;
+    qint64 m_sentOverlay = 0; // cacheKey() of the overlay last sent
+};

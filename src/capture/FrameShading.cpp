@@ -1,0 +1,96 @@
+#include "capture/FrameShading.h"
+
+#include <algorithm>
+#include <cstring>
+
+OverlayRuns::OverlayRuns(const QImage &overlay, const QRegion &parts)
+    : m_size(overlay.size())
+{
+    if (overlay.format() != QImage::Format_ARGB32_Premultiplied)
+        return;
+    const QRect all = overlay.rect();
+    for (const QRect &rect : parts) {
+        const QRect part = rect.intersected(all);
+        for (int y = part.top(); y <= part.bottom(); ++y) {
+            const auto *line = reinterpret_cast<const quint32 *>(overlay.constScanLine(y));
+            for (int x = part.left(); x <= part.right();) {
+                if (line[x] >> 24 == 0) {
+                    ++x;
+                    continue;
+                }
+                const int from = x;
+                while (x <= part.right() && line[x] >> 24 != 0)
+                    ++x;
+                m_runs.push_back({y, from, x - from, int(m_pixels.size())});
+                m_pixels.insert(m_pixels.end(), line + from, line + x);
+            }
+        }
+    }
+    std::sort(m_runs.begin(), m_runs.end(),
+              [](const Run &a, const Run &b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
+}
+
+namespace {
+
+// Each channel times 145 / 256, about what 110 / 255 of black over it leaves:
+// two pixels at a time, red and blue in one multiplication, green in another
+// (each channel has 16 bits of room in the word, so none spills into the next).
+void dim(quint32 *pixel, int from, int to)
+{
+    constexpr quint64 Low = 0x00ff00ff00ff00ffull;
+    constexpr quint64 Opaque = 0xff000000ff000000ull;
+    int x = from;
+    for (; x + 1 < to; x += 2) {
+        quint64 c;
+        std::memcpy(&c, pixel + x, sizeof c);
+        c = Opaque | ((((c & Low) * 145u) >> 8) & Low) | ((((c >> 8) & Low) * 145u) & (Low << 8) & ~Opaque);
+        std::memcpy(pixel + x, &c, sizeof c);
+    }
+    if (x < to) {
+        const quint32 c = pixel[x];
+        pixel[x] = 0xff000000u | ((((c & 0x00ff00ffu) * 145u) >> 8) & 0x00ff00ffu) |
+                   ((((c >> 8) & 0x00ff00ffu) * 145u) & 0x0000ff00u);
+    }
+}
+
+// Each channel of x times a / 255, rounded as Qt rounds it.
+quint32 times(quint32 x, quint32 a)
+{
+    quint32 t = (x & 0x00ff00ffu) * a;
+    t = ((t + ((t >> 8) & 0x00ff00ffu) + 0x00800080u) >> 8) & 0x00ff00ffu;
+    x = ((x >> 8) & 0x00ff00ffu) * a;
+    x = (x + ((x >> 8) & 0x00ff00ffu) + 0x00800080u) & 0xff00ff00u;
+    return x | t;
+}
+
+} // namespace
+
+void shadeFrame(uchar *bits, qsizetype bytesPerLine, QSize size, QRect keep, const OverlayRuns &over)
+{
+    const bool dimming = !keep.isEmpty();
+    keep = keep.intersected(QRect(QPoint(0, 0), size));
+    const bool drawing = !over.isEmpty() && over.size() == size;
+    auto run = drawing ? over.m_runs.begin() : over.m_runs.end();
+    const auto end = over.m_runs.end();
+    for (int y = 0; y < size.height(); ++y) {
+        auto *line = reinterpret_cast<quint32 *>(bits + y * bytesPerLine);
+        if (dimming) {
+            if (keep.isEmpty() || y < keep.top() || y > keep.bottom()) {
+                dim(line, 0, size.width());
+            } else {
+                dim(line, 0, keep.left());
+                dim(line, keep.right() + 1, size.width());
+            }
+        }
+        // Source over: the overlay's pixel plus the picture's times what
+        // the overlay lets through.
+        for (; run != end && run->y == y; ++run) {
+            const quint32 *from = over.m_pixels.data() + run->offset;
+            quint32 *to = line + run->x;
+            for (int i = 0; i < run->count; ++i) {
+                const quint32 c = from[i];
+                to[i] = 0xff000000u | (c + times(to[i], 255 - (c >> 24)));
+            }
+        }
+    }
+}
