@@ -17,6 +17,9 @@ typedef struct _GstAppSink GstAppSink;
 
 // One running video source delivering frames to the GUI thread:
 //   source → [size/rate caps] → [jpegdec] → scale+convert → BGRx at the view's size → appsink
+// where the source is v4l2src, videotestsrc, a picture file decoded once and
+// repeated (appsrc → imagefreeze) or a video file (filesrc → decodebin →
+// videoconvert, started again at its end).
 // Only the live picture is scaled, in the pipeline, to the size the video
 // window paints it at (the caps follow setViewSize and the source's size), so
 // the window blits it. A probe at the scaler's input keeps a reference to the
@@ -62,6 +65,10 @@ public:
     // Waits up to timeoutMs for a frame newer than `after` frames, reading
     // the bus meanwhile; false when none came or the pipeline failed.
     bool waitForFrame(quint64 after, int timeoutMs);
+
+    // A file read as a still picture, upright as its EXIF orientation says;
+    // null when it is no picture Qt reads (then it is played as video).
+    static QImage readPicture(const QString &path);
 
     // Changes the test picture's pattern while it runs.
     void setPattern(int pattern);

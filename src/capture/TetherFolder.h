@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFileSystemWatcher>
+#include <QHash>
+#include <QImage>
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+
+// A folder another program saves a real camera's pictures into (gphoto2
+// --capture-tethered, Entangle, darktable, a phone's sync folder). Each
+// picture that appears there after start() is handed on once it is complete:
+// its size has stayed the same for a while, it decodes, and a JPEG has its
+// end marker. The picture comes upright (EXIF orientation applied). Files
+// already there at start() are never taken; hidden and partial names (".x",
+// "*.part", "*.tmp", "*~") and files that are no picture Qt reads (a camera's
+// raw file beside its JPEG) are ignored. A file that does not become a
+// picture within giveUpAfterMs() is skipped with a reason.
+class TetherFolder : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TetherFolder(QObject *parent = nullptr);
+
+    // Starts watching `folder`; false with the reason in *error when it is
+    // not a readable folder.
+    bool start(const QString &folder, QString *error);
+    void stop();
+    bool isWatching() const { return !m_folder.isEmpty(); }
+    QString folder() const { return m_folder; }
+
+    // How long a file may stay unfinished before it is skipped.
+    int giveUpAfterMs() const { return m_giveUpMs; }
+    void setGiveUpAfterMs(int ms) { m_giveUpMs = ms; }
+    // How long a file's size must stay unchanged before it is read.
+    static constexpr int SettleMs = 300;
+
+signals:
+    void pictureArrived(const QImage &picture, const QString &path);
+    void pictureSkipped(const QString &path, const QString &reason);
+
+private:
+    struct Pending
+    {
+        qint64 size = -1;
+        QDateTime modified;
+        QElapsedTimer seen;    // since the file appeared
+        QElapsedTimer settled; // since its size or time last changed
+    };
+
+    void scan();
+    void checkPending();
+    static bool ignoredName(const QString &name);
+
+    QString m_folder;
+    QFileSystemWatcher m_watcher;
+    QTimer m_poll;  // some file systems (network shares) send no change notices
+    QTimer m_check; // runs while files are pending
+    QSet<QString> m_known;
+    QHash<QString, Pending> m_pending;
+    int m_giveUpMs = 20000;
+};
