@@ -116,7 +116,7 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
 
     const bool camera = settings.kind == CaptureSource::Kind::Camera;
     const bool file = settings.kind == CaptureSource::Kind::File;
-    const bool jpeg = camera && settings.mediaType == QLatin1String("image/jpeg");
+    const bool jpeg = !file && settings.mediaType == QLatin1String("image/jpeg");
     // A file: a still picture, decoded once (upright, as the EXIF
     // orientation says) and repeated; anything else is played as video.
     QImage picture;
