@@ -122,6 +122,11 @@ if(TARGET tst_mdb)
   add_dependencies(tst_mdb lumora-sql) # runs the tool for what its listing prints
 endif()
 
+# The camera sources' suite runs the program built beside it for its options.
+if(TARGET tst_camerafile)
+  add_dependencies(tst_camerafile lumora)
+endif()
+
 # The command-line tool's suite runs the tool built beside it, as the text
 # roster suite does for its racing writers.
 if(TARGET tst_lumorasql)

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -86,6 +87,8 @@ private slots:
     void videoFileLoops();
     void tetherFolderTakesOnlyCompleteNewPictures();
     void videoSettingsKeepTheFolder();
+    void commandLine_data();
+    void commandLine();
 
 private:
     QTemporaryDir m_dir;
@@ -231,6 +234,37 @@ void TestCameraFile::videoSettingsKeepTheFolder()
     QVERIFY2(next->OpenPreview(), qPrintable(next->lastError()));
     QCOMPARE(gst->view()->note(), GstCaptureControl::waitingNote());
     QVERIFY(!next->GrabStill());
+}
+
+void TestCameraFile::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("help lists the option") << QStringList{"--help"} << 0 << "--camera <PATH>";
+    const QString missing = m_dir.filePath(QStringLiteral("no such picture.jpg"));
+    QTest::newRow("a path that is not there") << QStringList{"--camera", missing} << 2 << missing;
+}
+
+// The program itself, before any window: --help, and a --camera that names nothing.
+void TestCameraFile::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    QProcess lumora;
+    lumora.setProcessChannelMode(QProcess::MergedChannels);
+    lumora.start(QCoreApplication::applicationDirPath() + QStringLiteral("/lumora"), arguments);
+    const bool finished = lumora.waitForFinished(30000);
+    if (!finished) {
+        lumora.kill();
+        lumora.waitForFinished();
+    }
+    QVERIFY(finished);
+    const QString output = QString::fromUtf8(lumora.readAll());
+    QCOMPARE(lumora.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(lumora.exitCode(), exitCode);
+    QVERIFY2(output.contains(says), qPrintable(output));
 }
 
 QTEST_MAIN(TestCameraFile)
