@@ -22,6 +22,7 @@
 #include <QTest>
 
 #include <gst/gst.h>
+#include <stdio.h>
 
 namespace {
 
@@ -162,7 +163,8 @@ void TestCameraFile::videoFileLoops()
 }
 
 // What was there before is not taken; a picture is handed on only once it
-// is whole, upright; a file that never becomes one is skipped with a reason.
+// is whole, upright, and again when written anew under the same name; a
+// file that never becomes one is skipped with a reason.
 void TestCameraFile::tetherFolderTakesOnlyCompleteNewPictures()
 {
     QTemporaryDir folder;
@@ -196,9 +198,17 @@ void TestCameraFile::tetherFolderTakesOnlyCompleteNewPictures()
     QCOMPARE(skipped.at(0).at(0).toString(), folder.filePath(QStringLiteral("half.jpg")));
     QVERIFY2(skipped.at(0).at(1).toString().contains(QStringLiteral("half.jpg")),
              qPrintable(skipped.at(0).at(1).toString()));
+    // A tether program that saves every shot under one name, renaming it over.
+    QImage green(320, 240, QImage::Format_RGB32);
+    green.fill(Qt::green);
+    QVERIFY(green.save(folder.filePath(QStringLiteral("next.tmp")), "JPEG"));
+    QVERIFY(::rename(QFile::encodeName(folder.filePath(QStringLiteral("next.tmp"))).constData(),
+                     QFile::encodeName(folder.filePath(QStringLiteral("new.jpg"))).constData()) == 0);
+    QTRY_COMPARE(arrived.count(), 2);
+    QCOMPARE(arrived.at(1).at(0).value<QImage>().size(), QSize(320, 240));
     // The folder's poll comes round once more: nothing else is handed on.
     QTest::qWait(1300);
-    QCOMPARE(arrived.count(), 1);
+    QCOMPARE(arrived.count(), 2);
     QCOMPARE(skipped.count(), 1);
 }
 

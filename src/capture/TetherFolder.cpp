@@ -72,8 +72,8 @@ bool TetherFolder::start(const QString &folder, QString *error)
     m_folder = info.absoluteFilePath();
     // What is there already was taken before: only what comes from now on counts.
     const QDir dir(m_folder);
-    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System))
-        m_known.insert(name);
+    for (const QFileInfo &info : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System))
+        m_known.insert(info.fileName(), seenNow(info));
     m_watcher.addPath(m_folder);
     m_poll.start();
     return true;
@@ -95,16 +95,24 @@ void TetherFolder::scan()
     if (m_folder.isEmpty())
         return;
     const QDir dir(m_folder);
-    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     // A name that went away (renamed over, deleted) may come back as a new picture.
-    const QSet<QString> present(names.begin(), names.end());
+    QSet<QString> present;
+    for (const QFileInfo &info : entries)
+        present.insert(info.fileName());
     for (auto it = m_known.begin(); it != m_known.end();)
-        it = present.contains(*it) ? std::next(it) : m_known.erase(it);
+        it = present.contains(it.key()) ? std::next(it) : m_known.erase(it);
     for (auto it = m_pending.begin(); it != m_pending.end();)
         it = present.contains(it.key()) ? std::next(it) : m_pending.erase(it);
-    for (const QString &name : names) {
-        if (m_known.contains(name) || m_pending.contains(name) || ignoredName(name))
+    for (const QFileInfo &info : entries) {
+        const QString name = info.fileName();
+        if (m_pending.contains(name) || ignoredName(name))
             continue;
+        // Written again since it was looked at: a new picture under an old name.
+        const auto known = m_known.constFind(name);
+        if (known != m_known.cend() && known.value() == seenNow(info))
+            continue;
+        m_known.remove(name);
         Pending p;
         p.seen.start();
         p.settled.start();
@@ -155,7 +163,7 @@ void TetherFolder::checkPending()
             done = true;
         }
         if (done) {
-            m_known.insert(it.key());
+            m_known.insert(it.key(), seenNow(info));
             it = m_pending.erase(it);
         } else {
             ++it;

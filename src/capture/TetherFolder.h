@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QHash>
 #include <QImage>
@@ -11,7 +12,9 @@
 
 // A folder another program saves a real camera's pictures into (gphoto2
 // --capture-tethered, Entangle, darktable, a phone's sync folder). Each
-// picture that appears there after start() is handed on once it is complete:
+// picture that appears there after start(), or is written again over a name
+// already there (a tether program that always saves under one name), is
+// handed on once it is complete:
 // its size has stayed the same for a while, it decodes, and a JPEG has its
 // end marker. The picture comes upright (EXIF orientation applied). Files
 // already there at start() are never taken; hidden and partial names (".x",
@@ -50,15 +53,24 @@ private:
         QElapsedTimer settled; // since its size or time last changed
     };
 
+    // A file's size and time when it was last looked at as a whole.
+    struct Seen
+    {
+        qint64 size = -1;
+        QDateTime modified;
+        friend bool operator==(const Seen &, const Seen &) = default;
+    };
+    static Seen seenNow(const QFileInfo &info) { return {info.size(), info.lastModified()}; }
+
     void scan();
     void checkPending();
     static bool ignoredName(const QString &name);
 
     QString m_folder;
     QFileSystemWatcher m_watcher;
-    QTimer m_poll;  // some file systems (network shares) send no change notices
-    QTimer m_check; // runs while files are pending
-    QSet<QString> m_known;
+    QTimer m_poll;                // some file systems (network shares) send no change notices
+    QTimer m_check;               // runs while files are pending
+    QHash<QString, Seen> m_known; // taken, skipped, or there before the start
     QHash<QString, Pending> m_pending;
     int m_giveUpMs = 20000;
 };
