@@ -149,6 +149,13 @@ void TetherWindowSuite::slowPictureBecomesThePersonsPhoto()
     QTRY_COMPARE_WITH_TIMEOUT(win.buttons(), QStringLiteral("01011"), 10000);
     win.button("Command8")->click();
     QCOMPARE(QImageReader(win.path(QStringLiteral("二班/李四10002.jpg"))).size(), QSize(150, 200));
+
+    // 恢复再拍 between pictures: the window shows the newest one as live.
+    win.button("Command4")->click();
+    QCOMPARE(win.buttons(), QStringLiteral("01100"));
+    QVERIFY(!camera.view()->showsStill());
+    QCOMPARE(camera.view()->shownImage().isNull(), false);
+    QVERIFY(camera.view()->note().isEmpty());
 }
 
 // A file that never completes is skipped, and the status line says so.
