@@ -48,6 +48,13 @@ TetherFolder::TetherFolder(QObject *parent)
     connect(&m_check, &QTimer::timeout, this, &TetherFolder::checkPending);
 }
 
+bool TetherFolder::unreadablePhonePicture(const QString &name)
+{
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    return (suffix == QLatin1String("heic") || suffix == QLatin1String("heif")) &&
+           !readableSuffixes().contains(suffix) && !name.startsWith(QLatin1Char('.'));
+}
+
 bool TetherFolder::ignoredName(const QString &name)
 {
     if (name.startsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char('~')))
@@ -106,12 +113,24 @@ void TetherFolder::scan()
         it = present.contains(it.key()) ? std::next(it) : m_pending.erase(it);
     for (const QFileInfo &info : entries) {
         const QString name = info.fileName();
-        if (m_pending.contains(name) || ignoredName(name))
+        if (m_pending.contains(name))
             continue;
         // Written again since it was looked at: a new picture under an old name.
         const auto known = m_known.constFind(name);
         if (known != m_known.cend() && known.value() == seenNow(info))
             continue;
+        if (ignoredName(name)) {
+            // A phone's own format is a picture the operator meant to take:
+            // say why nothing happens, once per file.
+            if (unreadablePhonePicture(name)) {
+                m_known.insert(name, seenNow(info));
+                emit pictureSkipped(info.absoluteFilePath(),
+                                    QStringLiteral("联机拍摄文件夹中的 %1 是 HEIF/HEIC 格式，本程序读不了；"
+                                                   "请把相机或手机设为拍 JPEG 照片")
+                                        .arg(name));
+            }
+            continue;
+        }
         m_known.remove(name);
         Pending p;
         p.seen.start();

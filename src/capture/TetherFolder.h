@@ -19,8 +19,9 @@
 // end marker. The picture comes upright (EXIF orientation applied). Files
 // already there at start() are never taken; hidden and partial names (".x",
 // "*.part", "*.tmp", "*~") and files that are no picture Qt reads (a camera's
-// raw file beside its JPEG) are ignored. A file that does not become a
-// picture within giveUpAfterMs() is skipped with a reason.
+// raw file beside its JPEG) are ignored; a phone's HEIF picture is skipped
+// with a reason. A file that does not become a picture within
+// giveUpAfterMs() is skipped with a reason.
 class TetherFolder : public QObject
 {
     Q_OBJECT
@@ -65,6 +66,8 @@ private:
     void scan();
     void checkPending();
     static bool ignoredName(const QString &name);
+    // A phone's HEIF picture, which Qt here does not read.
+    static bool unreadablePhonePicture(const QString &name);
 
     QString m_folder;
     QFileSystemWatcher m_watcher;
