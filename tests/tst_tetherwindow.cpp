@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QFile>
 #include <QImageReader>
 #include <QLineEdit>
@@ -91,6 +92,7 @@ class TetherWindowSuite : public QObject
 private slots:
     void slowPictureBecomesThePersonsPhoto();
     void unfinishedPictureIsReported();
+    void pictureWaitsForAnOpenQuestion();
 };
 
 void TetherWindowSuite::slowPictureBecomesThePersonsPhoto()
@@ -181,6 +183,31 @@ void TetherWindowSuite::unfinishedPictureIsReported()
     QVERIFY2(win.form->statusText().contains(QStringLiteral("已跳过")), qPrintable(win.form->statusText()));
     QCOMPARE(win.buttons(), QStringLiteral("01100"));
     QCOMPARE(camera.view()->note(), GstCaptureControl::waitingNote());
+}
+
+// While a question is on screen (保存照片's overwrite question) the still it
+// is about stays; the new picture is taken once the question is answered.
+void TetherWindowSuite::pictureWaitsForAnOpenQuestion()
+{
+    QTemporaryDir tether, elsewhere;
+    QString why;
+    const QString shot = elsewhere.filePath(QStringLiteral("shot.jpg"));
+    QVERIFY2(writeRotatedJpeg(shot, 1, &why), qPrintable(why));
+    GstCaptureControl camera(folderSource(tether.path()));
+    Window win(&camera);
+    win.button("Command1")->click();
+
+    QDialog question(win.form.get());
+    question.setModal(true);
+    question.show();
+    QVERIFY(QApplication::activeModalWidget() == &question);
+    QVERIFY(QFile::copy(shot, tether.filePath(QStringLiteral("IMG_0005.JPG"))));
+    QTRY_VERIFY(!camera.view()->shownImage().isNull()); // it has come
+    QTest::qWait(500);
+    QCOMPARE(win.buttons(), QStringLiteral("01100"));
+    question.accept();
+    QTRY_COMPARE(win.buttons(), QStringLiteral("01011"));
+    QCOMPARE(camera.still().size(), QSize(300, 200));
 }
 
 QTEST_MAIN(TetherWindowSuite)
