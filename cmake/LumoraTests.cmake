@@ -33,7 +33,7 @@ set(LUMORA_ENGINE_PROGRAMS
   tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls tst_xlscontainer tst_xlsx writeback_child mdb_grow tst_mdb
   tst_mdbwritebackcrash tst_safereplace tst_xlswriteback tst_csv
   bench_dbf bench_scale bench_sql bench_xls bench_xlsx bench_mdb bench_csv)
-set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter bench_capture)
+set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter tst_camerafile bench_capture)
 
 # The libraries a test or benchmark program links, by its name.
 function(lumora_library_for name out)
@@ -120,6 +120,11 @@ if(TARGET tst_mdb)
   set_tests_properties(npm_test_tools PROPERTIES FIXTURES_SETUP npm_tools TIMEOUT 400)
   set_tests_properties(tst_mdb PROPERTIES FIXTURES_REQUIRED npm_tools)
   add_dependencies(tst_mdb lumora-sql) # runs the tool for what its listing prints
+endif()
+
+# The camera sources' suite runs the program built beside it for its options.
+if(TARGET tst_camerafile)
+  add_dependencies(tst_camerafile lumora)
 endif()
 
 # The command-line tool's suite runs the tool built beside it, as the text

@@ -7,12 +7,14 @@
 #include "dialogs/ShellService.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QIcon>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWindow>
 
+#include <cstdio>
 #include <functional>
 
 // Where an installed executable finds the program's own files, relative to
@@ -70,6 +72,26 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora.png")));
     InstallQtTranslations(app);
 
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("按名册批量拍摄证件照。"));
+    parser.addHelpOption();
+    const QCommandLineOption cameraOption(
+        QStringLiteral("camera"),
+        QStringLiteral("用图片、视频文件或文件夹代替摄像头：图片显示为不动的视频，视频循环播放，"
+                       "文件夹里新存入的照片（相机联机程序拍下的）直接作为拍摄的照片。"),
+        QStringLiteral("PATH"));
+    parser.addOption(cameraOption);
+    parser.process(app);
+    std::optional<CaptureSettings> cameraSource;
+    if (parser.isSet(cameraOption)) {
+        QString why;
+        cameraSource = captureSettingsForPath(parser.value(cameraOption), &why);
+        if (!cameraSource) {
+            std::fprintf(stderr, "lumora: %s\n", qUtf8Printable(why));
+            return 2;
+        }
+    }
+
     const QString executableFolder = QCoreApplication::applicationDirPath();
     const QString programFolder = findProgramFolder(
         programFolderCandidates(executableFolder, QStringLiteral(LUMORA_DATA_FROM_BIN),
@@ -81,7 +103,7 @@ int main(int argc, char *argv[])
     QtShellService shell;
     // Declared before the window: the window hosts the camera's video widget
     // and hands it back when it goes.
-    std::unique_ptr<CaptureControl> capture = createCaptureControl();
+    std::unique_ptr<CaptureControl> capture = createCaptureControl(nullptr, cameraSource);
 
     Form1 window(capture.get(), &messages, &dialogs, programFolder);
     window.setShell(&shell);

@@ -372,8 +372,10 @@ void TestGstCapture::videoDialogFollowsDevices()
     CameraDeviceList devices;
     VideoSettingsDialog dialog(&devices, testPicture());
     QCOMPARE(dialog.windowTitle(), QStringLiteral("视频设置"));
-    QCOMPARE(dialog.deviceBox()->count(), 1);
+    // The sources found, then the tether folder, always offered last.
+    QCOMPARE(dialog.deviceBox()->count(), 2);
     QCOMPARE(dialog.deviceBox()->itemText(0), QStringLiteral("测试图像"));
+    QCOMPARE(dialog.deviceBox()->itemText(1), QStringLiteral("联机拍摄文件夹"));
     QVERIFY(dialog.sizeBox()->findText(QStringLiteral("1280 × 720")) >= 0);
     QCOMPARE(dialog.sizeBox()->currentText(), QStringLiteral("640 × 480"));
 
@@ -387,7 +389,7 @@ void TestGstCapture::videoDialogFollowsDevices()
     QSignalSpy changed(&devices, &CameraDeviceList::changed);
     devices.setCameras({cam});
     QCOMPARE(changed.count(), 1);
-    QCOMPARE(dialog.deviceBox()->count(), 1);
+    QCOMPARE(dialog.deviceBox()->count(), 2);
     QCOMPARE(dialog.deviceBox()->itemText(0), QStringLiteral("USB Camera (/dev/video4)"));
     QCOMPARE(dialog.sizeBox()->count(), 2);
     dialog.sizeBox()->setCurrentIndex(1);
@@ -405,7 +407,7 @@ void TestGstCapture::videoDialogFollowsDevices()
     QCOMPARE(changed.count(), 1);
     QCOMPARE(dialog.sizeBox()->currentIndex(), 1);
     devices.setCameras({});
-    QCOMPARE(dialog.deviceBox()->count(), 1);
+    QCOMPARE(dialog.deviceBox()->count(), 2);
     QCOMPARE(dialog.deviceBox()->itemText(0), QStringLiteral("测试图像"));
     chosen = dialog.selectedSettings();
     QCOMPARE(chosen.kind, CaptureSource::Kind::TestPicture);

@@ -4,7 +4,9 @@
 #include "capture/CaptureControl.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QPushButton>
+#include <QTimer>
 
 CameraPanel::CameraPanel(const Controls &controls, CaptureControl *capture, PreviewPanel &preview,
                          QObject *parent)
@@ -32,7 +34,27 @@ CameraPanel::CameraPanel(const Controls &controls, CaptureControl *capture, Prev
             emit status(QStringLiteral("摄像头已停止：") + reason);
             setButtons(1, 0, 0, -1, -1, 0, 0);
         });
+        connect(m_capture, &CaptureControl::pictureDelivered, this, &CameraPanel::takeDeliveredPicture);
+        connect(m_capture, &CaptureControl::notice, this, &CameraPanel::status);
     }
+}
+
+void CameraPanel::takeDeliveredPicture()
+{
+    // A question on screen (the save's overwrite question) is about the
+    // still already shown: the new picture waits until it is answered.
+    if (QApplication::activeModalWidget()) {
+        if (!m_deliveryWaiting) {
+            m_deliveryWaiting = true;
+            QTimer::singleShot(250, this, [this] {
+                m_deliveryWaiting = false;
+                takeDeliveredPicture();
+            });
+        }
+        return;
+    }
+    if (m_open)
+        takePhoto();
 }
 
 void CameraPanel::setButtons(int open, int close, int take, int retake, int save, int video, int picture)

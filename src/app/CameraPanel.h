@@ -37,6 +37,9 @@ public:
     void openCamera();
     void closeCamera();
     void takePhoto();
+    // A picture the camera delivered on its own (a tether folder): taken as
+    // by 拍摄照片 while live video runs.
+    void takeDeliveredPicture();
     void retakePhoto();
     void videoSettings();
     void pictureSettings();
@@ -64,6 +67,7 @@ private:
     Controls m_c;
     CaptureControl *m_capture;
     PreviewPanel &m_preview;
-    bool m_open = false;       // live video runs (opened, and not closed or stopped since)
-    bool m_stillFiled = false; // the still on show was saved for a person in data-table mode
+    bool m_open = false;            // live video runs (opened, and not closed or stopped since)
+    bool m_stillFiled = false;      // the still on show was saved for a person in data-table mode
+    bool m_deliveryWaiting = false; // a delivered picture waits for a modal question to go
 };

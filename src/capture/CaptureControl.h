@@ -61,4 +61,11 @@ signals:
     // Live video stopped on its own, outside any call (a camera unplugged):
     // the reason, for the operator. lastError() says the same afterwards.
     void previewFailed(const QString &reason);
+    // A real camera delivered a picture on its own (through its tether
+    // program's folder) while the preview runs: the caller takes it as if
+    // the operator had pressed 拍摄照片; GrabStill then holds that picture.
+    void pictureDelivered();
+    // Something the operator should read in the status line that changes
+    // nothing else (a picture in the tether folder that never completed).
+    void notice(const QString &text);
 };

@@ -26,13 +26,16 @@ struct CaptureMode
     friend bool operator==(const CaptureMode &, const CaptureMode &) = default;
 };
 
-// A source of video the operator can choose: a V4L2 camera, or the test
-// picture that stands in when the machine has no camera.
+// A source of video the operator can choose: a V4L2 camera, the test
+// picture that stands in when the machine has no camera, a folder another
+// program puts a real camera's pictures in, or a picture or video file.
 struct CaptureSource
 {
     enum class Kind {
         TestPicture,
-        Camera
+        Camera,
+        Folder, // "联机拍摄文件夹": each new picture there becomes the still
+        File    // a still picture shown as steady video, or a video file, looped
     };
 
     Kind kind = Kind::TestPicture;
@@ -55,6 +58,7 @@ struct CaptureSettings
     int height = 0;
     FrameRate rate;
     int pattern = 0; // the test picture's videotestsrc pattern; 0 is the SMPTE colour bars
+    QString path;    // the watched folder (Folder) or the picture or video (File)
 
     friend bool operator==(const CaptureSettings &, const CaptureSettings &) = default;
 };

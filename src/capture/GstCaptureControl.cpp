@@ -1,16 +1,20 @@
 #include "capture/GstCaptureControl.h"
 
 #include "capture/CameraDeviceList.h"
+#include "capture/CaptureSettingsStore.h"
+#include "capture/CropGeometry.h"
 #include "capture/GstFramePipeline.h"
 #include "capture/GstRuntime.h"
 #include "capture/PictureSettingsDialog.h"
 #include "capture/StillWriter.h"
 #include "capture/TestPatternControls.h"
+#include "capture/TetherFolder.h"
 #include "capture/V4l2Controls.h"
 #include "capture/VideoSettingsDialog.h"
 #include "capture/VideoView.h"
 
 #include <QDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QThreadPool>
 
@@ -31,6 +35,7 @@ bool drawsLiveVideoDirectly()
 GstCaptureControl::GstCaptureControl(QObject *parent)
     : CaptureControl(parent)
     , m_pipeline(new GstFramePipeline(this))
+    , m_tether(new TetherFolder(this))
     , m_view(new VideoView)
 {
     m_view->setFixedSize(m_windowSize);
@@ -57,6 +62,14 @@ GstCaptureControl::GstCaptureControl(QObject *parent)
     connect(m_view, &VideoView::directOverlayChanged, m_pipeline, &GstFramePipeline::setOverlay);
     connect(m_view, &VideoView::surfaceExposed, m_pipeline, &GstFramePipeline::expose);
     connect(m_pipeline, &GstFramePipeline::failed, this, &GstCaptureControl::onPipelineFailed);
+    connect(m_tether, &TetherFolder::pictureArrived, this, &GstCaptureControl::onTetherPicture);
+    connect(m_tether, &TetherFolder::pictureSkipped, this,
+            [this](const QString &, const QString &reason) { emit notice(reason); });
+    // The tether's picture is fitted to the window here, not in a pipeline.
+    connect(m_view, &VideoView::resized, this, [this] {
+        if (m_tether->isWatching())
+            showTetherPicture();
+    });
 }
 
 GstCaptureControl::GstCaptureControl(const CaptureSettings &settings, QObject *parent)
@@ -85,7 +98,59 @@ bool GstCaptureControl::fail(const QString &why)
 
 bool GstCaptureControl::isPreviewRunning() const
 {
-    return m_pipeline->isRunning();
+    return m_pipeline->isRunning() || m_tether->isWatching();
+}
+
+QString GstCaptureControl::waitingNote()
+{
+    return QStringLiteral("等待相机拍摄：联机程序存入文件夹的新照片会显示在这里");
+}
+
+void GstCaptureControl::rememberSettings()
+{
+    m_remember = true;
+    const std::optional<CaptureSettings> kept = CaptureSettingsStore::load();
+    // A camera since unplugged (or renumbered) is not insisted on: the
+    // first camera found stands in, as before any choice.
+    if (kept && (kept->kind != CaptureSource::Kind::Camera || QFileInfo::exists(kept->devicePath)))
+        setCaptureSettings(*kept);
+}
+
+bool GstCaptureControl::startSource(QString *why)
+{
+    if (usesFolder()) {
+        m_tetherPicture = QImage();
+        return m_tether->start(m_settings.path, why);
+    }
+    m_pipeline->setWindowHandle(m_view && drawsLiveVideoDirectly() ? m_view->directSurface() : 0);
+    return m_pipeline->start(m_settings, why);
+}
+
+void GstCaptureControl::stopSource()
+{
+    m_pipeline->stop();
+    m_tether->stop();
+    m_tetherPicture = QImage();
+}
+
+void GstCaptureControl::onTetherPicture(const QImage &picture)
+{
+    m_tetherPicture = picture.convertToFormat(QImage::Format_RGB32);
+    showTetherPicture();
+    emit pictureDelivered();
+}
+
+void GstCaptureControl::showTetherPicture()
+{
+    if (!m_view || m_tetherPicture.isNull())
+        return;
+    // Scaled once per picture, as the pipeline scales a live frame.
+    const QSize fitted =
+        fitRect(m_tetherPicture.size(), QRect(QPoint(0, 0), m_view->devicePixelSize())).size();
+    if (fitted.isEmpty())
+        return;
+    m_view->setLiveFrame(m_tetherPicture.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+                         m_tetherPicture.size());
 }
 
 void GstCaptureControl::setCaptureSettings(const CaptureSettings &settings)
@@ -136,18 +201,20 @@ void GstCaptureControl::showIdle()
 
 bool GstCaptureControl::OpenPreview()
 {
-    if (m_pipeline->isRunning()) {
+    if (isPreviewRunning()) {
         m_still = QImage();
         if (m_view)
             m_view->clearStill();
         return true;
     }
     QString why;
-    if (!ensureGstInitialised(&why))
-        return fail(why);
-    chooseSourceIfAutomatic();
-    m_pipeline->setWindowHandle(m_view && drawsLiveVideoDirectly() ? m_view->directSurface() : 0);
-    if (!m_pipeline->start(m_settings, &why)) {
+    // A folder needs no GStreamer.
+    if (!usesFolder()) {
+        if (!ensureGstInitialised(&why))
+            return fail(why);
+        chooseSourceIfAutomatic();
+    }
+    if (!startSource(&why)) {
         if (m_view)
             m_view->showNote(why);
         return fail(why);
@@ -156,7 +223,7 @@ bool GstCaptureControl::OpenPreview()
     m_still = QImage();
     if (m_view) {
         m_view->clearStill();
-        m_view->showNote(QStringLiteral("正在打开摄像头…"));
+        m_view->showNote(usesFolder() ? waitingNote() : QStringLiteral("正在打开摄像头…"));
     }
     m_error.clear();
     return true;
@@ -164,7 +231,7 @@ bool GstCaptureControl::OpenPreview()
 
 bool GstCaptureControl::ClosePreview()
 {
-    m_pipeline->stop();
+    stopSource();
     // A held still stays: it can still be saved with the camera closed.
     showIdle();
     return true;
@@ -172,6 +239,16 @@ bool GstCaptureControl::ClosePreview()
 
 bool GstCaptureControl::GrabStill()
 {
+    if (usesFolder()) {
+        if (!m_tether->isWatching())
+            return fail(QStringLiteral("摄像头未打开"));
+        if (m_tetherPicture.isNull())
+            return fail(QStringLiteral("还没有收到相机拍摄的照片"));
+        m_still = m_tetherPicture;
+        if (m_view)
+            m_view->setStill(m_still);
+        return true;
+    }
     if (!m_pipeline->isRunning())
         return fail(m_pipeline->lastError().isEmpty() ? QStringLiteral("摄像头未打开")
                                                       : m_pipeline->lastError());
@@ -196,7 +273,7 @@ bool GstCaptureControl::ResumePreview()
     m_still = QImage();
     if (m_view)
         m_view->clearStill();
-    if (!m_pipeline->isRunning())
+    if (!isPreviewRunning())
         return fail(QStringLiteral("摄像头未打开"));
     return true;
 }
@@ -282,14 +359,19 @@ bool GstCaptureControl::ShowVideoSettings()
         return true;
     const CaptureSettings chosen = dialog.selectedSettings();
     const bool changed = chosen != m_settings;
+    const bool running = isPreviewRunning();
     setCaptureSettings(chosen);
+    if (m_remember && !CaptureSettingsStore::store(chosen))
+        emit notice(QStringLiteral("视频设置无法保存到设置文件"));
     // A running preview switches at once, so the operator sees the choice.
-    if (changed && m_pipeline->isRunning()) {
-        m_pipeline->stop();
-        if (!m_pipeline->start(m_settings, &why)) {
+    if (changed && running) {
+        stopSource();
+        if (!startSource(&why)) {
             onPipelineFailed(why);
             return fail(why);
         }
+        if (usesFolder() && m_view)
+            m_view->showNote(waitingNote());
     }
     return true;
 }
@@ -301,6 +383,8 @@ bool GstCaptureControl::ShowPictureSettings()
         return fail(why);
     if (!m_pipeline->isRunning())
         chooseSourceIfAutomatic();
+    if (m_settings.kind == CaptureSource::Kind::Folder || m_settings.kind == CaptureSource::Kind::File)
+        return fail(QStringLiteral("这个视频来源没有可调的图片设置"));
     if (m_settings.kind == CaptureSource::Kind::TestPicture) {
         TestPatternControls controls(m_settings.pattern, [this](int pattern) {
             m_settings.pattern = pattern;

@@ -9,9 +9,14 @@
 
 class GstFramePipeline;
 class QDialog;
+class TetherFolder;
 
 // The camera component on GStreamer: a V4L2 camera through v4l2src, or
-// videotestsrc's test picture when the machine has no camera.
+// videotestsrc's test picture when the machine has no camera; or a picture or
+// video file played through the same pipeline. A tether folder
+// ("联机拍摄文件夹") needs no pipeline: while the preview "runs" the folder is
+// watched, the window shows the newest picture from it (or a note that the
+// camera is awaited), and each picture is offered with pictureDelivered().
 //
 // Threads: everything here runs on the GUI thread except GstFramePipeline's
 // appsink callback, which only fills the newest-frame slot and posts a notice.
@@ -65,6 +70,15 @@ public:
     // Takes effect at the next OpenPreview; stops the automatic choice.
     void setCaptureSettings(const CaptureSettings &settings);
 
+    // Accepted "视频设置" choices are kept in the settings store, and the
+    // kept choice is taken back now. Off unless asked: the program asks, a
+    // test of the dialog need not.
+    void rememberSettings();
+    // The watcher of the tether folder, for its timing.
+    TetherFolder *tetherFolder() const { return m_tether; }
+    // What the window shows while the tether folder has given no picture yet.
+    static QString waitingNote();
+
     // The settings for a source when the operator has not chosen any.
     static CaptureSettings defaultSettingsFor(const CaptureSource &source);
 
@@ -81,8 +95,17 @@ private:
     void chooseSourceIfAutomatic();
     void showIdle();
     void onPipelineFailed(const QString &reason);
+    bool usesFolder() const { return !m_automaticSource && m_settings.kind == CaptureSource::Kind::Folder; }
+    // Starts what m_settings names; false with the reason.
+    bool startSource(QString *why);
+    void stopSource();
+    void onTetherPicture(const QImage &picture);
+    void showTetherPicture();
 
     GstFramePipeline *m_pipeline;
+    TetherFolder *m_tether;
+    QImage m_tetherPicture; // the newest picture from the tether folder
+    bool m_remember = false;
     QPointer<VideoView> m_view;
     CaptureSettings m_settings;
     bool m_automaticSource = true;

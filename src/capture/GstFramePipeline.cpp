@@ -7,8 +7,11 @@
 #include "capture/PreviewScale.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
 
 #include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
 #include <gst/video/video.h>
 #include <gst/video/videooverlay.h>
 
@@ -43,7 +46,42 @@ QString describe(GError *err, const gchar *debug)
     return plain + QStringLiteral("（") + detail + QStringLiteral("）");
 }
 
+// Links a decoded video stream of a file to the head of the rest of the
+// pipeline; other streams (sound) stay unlinked. Streaming thread.
+void linkDecodedVideo(GstElement *, GstPad *pad, gpointer head)
+{
+    GstCapsHandle caps(gst_pad_get_current_caps(pad));
+    if (!caps)
+        caps.reset(gst_pad_query_caps(pad, nullptr));
+    const GstStructure *s =
+        caps && gst_caps_get_size(caps.get()) > 0 ? gst_caps_get_structure(caps.get(), 0) : nullptr;
+    if (!s || !g_str_has_prefix(gst_structure_get_name(s), "video/"))
+        return;
+    GstHandle<GstPad> sink(gst_element_get_static_pad(static_cast<GstElement *>(head), "sink"));
+    if (sink && !gst_pad_is_linked(sink.get()))
+        gst_pad_link(pad, sink.get());
+}
+
+// Frees the picture a file source pushed, when GStreamer lets go of it.
+void releasePicture(gpointer picture)
+{
+    delete static_cast<QImage *>(picture);
+}
+
+// The rate a still picture is repeated at: it never changes, so a few
+// frames a second are enough to show a new window size or guide.
+constexpr int PictureRate = 10;
+
 } // namespace
+
+QImage GstFramePipeline::readPicture(const QString &path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    if (!reader.canRead())
+        return {};
+    return reader.read();
+}
 
 GstFramePipeline::GstFramePipeline(QObject *parent)
     : QObject(parent)
@@ -79,7 +117,18 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
     }
 
     const bool camera = settings.kind == CaptureSource::Kind::Camera;
-    const bool jpeg = settings.mediaType == QLatin1String("image/jpeg");
+    const bool file = settings.kind == CaptureSource::Kind::File;
+    const bool jpeg = !file && settings.mediaType == QLatin1String("image/jpeg");
+    // A file: a still picture, decoded once (upright, as the EXIF
+    // orientation says) and repeated; anything else is played as video.
+    QImage picture;
+    if (file) {
+        if (!QFileInfo(settings.path).isFile())
+            return fail(QStringLiteral("找不到文件 %1").arg(settings.path));
+        picture = readPicture(settings.path);
+        if (!picture.isNull())
+            picture = picture.convertToFormat(QImage::Format_RGB32);
+    }
     m_pipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("lumora-capture"))));
     QString why;
     // Makes the elements in turn and links each behind `previous`; the last
@@ -103,9 +152,25 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
         return previous;
     };
 
-    m_source = chain(nullptr, {camera ? "v4l2src" : "videotestsrc"});
-    GstElement *sourceFilter = m_source ? chain(m_source, {"capsfilter"}) : nullptr;
-    // Frames already in the window's format (the test picture's) need only
+    // The element whose frames go on to the size and format filter.
+    GstElement *head = nullptr;
+    if (file && !picture.isNull()) {
+        m_source = chain(nullptr, {"appsrc"});
+        head = m_source ? chain(m_source, {"imagefreeze"}) : nullptr;
+    } else if (file) {
+        m_source = chain(nullptr, {"filesrc"});
+        GstElement *decoder = m_source ? chain(m_source, {"decodebin"}) : nullptr;
+        // Linked to the decoder once it knows what the file holds.
+        head = decoder ? chain(nullptr, {"videoconvert"}) : nullptr;
+        if (head)
+            g_signal_connect(decoder, "pad-added", G_CALLBACK(linkDecodedVideo), head);
+    } else {
+        m_source = chain(nullptr, {camera ? "v4l2src" : "videotestsrc"});
+        head = m_source;
+    }
+    GstElement *sourceFilter = head ? chain(head, {"capsfilter"}) : nullptr;
+    // Frames already in the window's format (the test picture's, a file's)
+    // need only
     // scaling, done by the program's own scaler; others are converted and
     // scaled in a single pass where GStreamer has an element for both.
     const bool windowFormat = !camera && !jpeg;
@@ -140,6 +205,23 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
             return fail(QStringLiteral("没有选择摄像头"));
         // A property, not a parsed launch line: any path is taken literally.
         g_object_set(m_source, "device", QFile::encodeName(settings.devicePath).constData(), nullptr);
+    } else if (file && !picture.isNull()) {
+        // Paced by the clock, as a camera is.
+        g_object_set(head, "is-live", TRUE, nullptr);
+        GstCapsHandle caps(gst_caps_new_simple(
+            "video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT, picture.width(), "height",
+            G_TYPE_INT, picture.height(), "framerate", GST_TYPE_FRACTION, 0, 1, nullptr));
+        g_object_set(m_source, "caps", caps.get(), "format", GST_FORMAT_TIME, nullptr);
+        // RGB32 is BGRx in memory, rows unpadded, as GStreamer lays them out.
+        auto *held = new QImage(picture);
+        GstBuffer *buffer = gst_buffer_new_wrapped_full(
+            GST_MEMORY_FLAG_READONLY, const_cast<uchar *>(held->constBits()), size_t(held->sizeInBytes()), 0,
+            size_t(held->sizeInBytes()), held, &releasePicture);
+        GST_BUFFER_PTS(buffer) = 0;
+        gst_app_src_push_buffer(GST_APP_SRC(m_source), buffer);
+        gst_app_src_end_of_stream(GST_APP_SRC(m_source));
+    } else if (file) {
+        g_object_set(m_source, "location", QFile::encodeName(settings.path).constData(), nullptr);
     } else {
         g_object_set(m_source, "is-live", TRUE, "pattern", settings.pattern, nullptr);
     }
@@ -155,6 +237,8 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
     if (settings.rate.isValid())
         gst_caps_set_simple(sourceCaps.get(), "framerate", GST_TYPE_FRACTION, settings.rate.numerator,
                             settings.rate.denominator, nullptr);
+    else if (file && !picture.isNull())
+        gst_caps_set_simple(sourceCaps.get(), "framerate", GST_TYPE_FRACTION, PictureRate, 1, nullptr);
     g_object_set(sourceFilter, "caps", sourceCaps.get(), nullptr);
 
     // Every full-size frame passes the scaler's input, where a probe keeps
@@ -174,16 +258,19 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
                           GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                           &GstFramePipeline::onPreviewFrame, this, nullptr);
     }
+    // A video file plays at its own pace, not as fast as it decodes.
+    const bool playsFile = file && picture.isNull();
     if (direct) {
         m_directSink = sink;
         // The window is the program's: its events stay with the program,
         // which asks for a redraw when the window is exposed.
         gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(sink), guintptr(m_windowHandle));
-        g_object_set(sink, "handle-events", FALSE, "sync", FALSE, "enable-last-sample", FALSE, nullptr);
+        g_object_set(sink, "handle-events", FALSE, "sync", playsFile ? TRUE : FALSE, "enable-last-sample",
+                     FALSE, nullptr);
     } else {
         // The window holds the frames it shows itself: the sink keeps none.
-        g_object_set(sink, "max-buffers", 2u, "drop", TRUE, "sync", FALSE, "emit-signals", FALSE,
-                     "enable-last-sample", FALSE, nullptr);
+        g_object_set(sink, "max-buffers", 2u, "drop", TRUE, "sync", playsFile ? TRUE : FALSE, "emit-signals",
+                     FALSE, "enable-last-sample", FALSE, nullptr);
         GstAppSinkCallbacks callbacks{};
         callbacks.new_sample = &GstFramePipeline::onNewSample;
         gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
@@ -197,6 +284,7 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
     if (ret == GST_STATE_CHANGE_FAILURE) {
         const QString detail = takeBusError();
         const QString what = camera ? QStringLiteral("无法打开摄像头 %1").arg(settings.devicePath)
+                             : file ? QStringLiteral("无法播放 %1").arg(settings.path)
                                     : QStringLiteral("无法启动测试图像");
         return fail(detail.isEmpty() ? what : what + QStringLiteral("：") + detail);
     }
@@ -601,6 +689,11 @@ void GstFramePipeline::onBusMessage(GstMessage *message)
     const auto type = GST_MESSAGE_TYPE(message);
     if (type != GST_MESSAGE_ERROR && type != GST_MESSAGE_EOS)
         return;
+    // A video file starts again from its beginning.
+    if (type == GST_MESSAGE_EOS && m_settings.kind == CaptureSource::Kind::File && m_pipeline &&
+        gst_element_seek_simple(m_pipeline.get(), GST_FORMAT_TIME,
+                                GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT), 0))
+        return;
     QString reason;
     if (type == GST_MESSAGE_ERROR) {
         GError *err = nullptr;
@@ -615,6 +708,8 @@ void GstFramePipeline::onBusMessage(GstMessage *message)
     }
     const QString what = m_settings.kind == CaptureSource::Kind::Camera
                              ? QStringLiteral("摄像头 %1 出错：%2").arg(m_settings.devicePath, reason)
+                         : m_settings.kind == CaptureSource::Kind::File
+                             ? QStringLiteral("%1 出错：%2").arg(m_settings.path, reason)
                              : QStringLiteral("测试图像出错：%1").arg(reason);
     m_error = what;
     stop();

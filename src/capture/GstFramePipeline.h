@@ -25,6 +25,9 @@ typedef struct _GstAppSink GstAppSink;
 // The second costs the GUI thread nothing a frame: the window system shows
 // the frame the pipeline wrote. The guide's border and the caption are then
 // drawn into each frame from an overlay the window made (setOverlay).
+// where the source is v4l2src, videotestsrc, a picture file decoded once and
+// repeated (appsrc → imagefreeze) or a video file (filesrc → decodebin →
+// videoconvert, started again at its end).
 // Only the live picture is scaled, in the pipeline, to the size the video
 // window paints it at (the caps follow setViewSize and the source's size), so
 // the window blits it. A probe at the scaler's input keeps a reference to the
@@ -86,6 +89,9 @@ public:
     void expose();
     // The size of the live frames now coming, as scaled for the view.
     QSize previewSize() const;
+    // A file read as a still picture, upright as its EXIF orientation says;
+    // null when it is no picture Qt reads (then it is played as video).
+    static QImage readPicture(const QString &path);
 
     // Changes the test picture's pattern while it runs.
     void setPattern(int pattern);

@@ -4,7 +4,11 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -44,9 +48,29 @@ VideoSettingsDialog::VideoSettingsDialog(CameraDeviceList *devices, const Captur
     form->addRow(QStringLiteral("设备"), m_device);
     form->addRow(QStringLiteral("分辨率"), m_size);
     form->addRow(QStringLiteral("帧率"), m_rate);
+    m_folder = new QLineEdit(this);
+    m_folder->setObjectName(QStringLiteral("folderEdit"));
+    m_folder->setPlaceholderText(QStringLiteral("相机联机程序存放照片的文件夹"));
+    m_folder->setText(current.kind == CaptureSource::Kind::File ? QString() : current.path);
+    m_browse = new QPushButton(QStringLiteral("选择…"), this);
+    m_browse->setObjectName(QStringLiteral("folderBrowse"));
+    auto *folderRow = new QHBoxLayout;
+    folderRow->addWidget(m_folder, 1);
+    folderRow->addWidget(m_browse);
+    form->addRow(QStringLiteral("文件夹"), folderRow);
     layout->addLayout(form);
+    m_chooseFolder = [](QWidget *parent, const QString &start) {
+        return QFileDialog::getExistingDirectory(parent, folderSourceName(), start);
+    };
+    connect(m_browse, &QPushButton::clicked, this, [this] {
+        const QString chosen = m_chooseFolder(this, m_folder->text());
+        if (!chosen.isEmpty())
+            m_folder->setText(chosen);
+    });
+    connect(m_folder, &QLineEdit::textChanged, this, &VideoSettingsDialog::updateFolderRow);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_ok->setText(QStringLiteral("确定"));
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -62,9 +86,27 @@ VideoSettingsDialog::VideoSettingsDialog(CameraDeviceList *devices, const Captur
     fillDevices();
 }
 
+QString VideoSettingsDialog::folderSourceName()
+{
+    return QStringLiteral("联机拍摄文件夹");
+}
+
+void VideoSettingsDialog::updateFolderRow()
+{
+    const CaptureSource *source = currentSource();
+    const bool folder = source && source->kind == CaptureSource::Kind::Folder;
+    m_folder->setEnabled(folder);
+    m_browse->setEnabled(folder);
+    m_ok->setEnabled(!folder || QFileInfo(m_folder->text().trimmed()).isDir());
+}
+
 void VideoSettingsDialog::fillDevices()
 {
     m_sources = m_devices->sources();
+    CaptureSource folder;
+    folder.kind = CaptureSource::Kind::Folder;
+    folder.name = folderSourceName();
+    m_sources.append(folder);
     const QSignalBlocker block(m_device);
     m_device->clear();
     int select = 0;
@@ -84,6 +126,7 @@ void VideoSettingsDialog::fillSizes()
 {
     const QSignalBlocker block(m_size);
     m_size->clear();
+    updateFolderRow();
     const CaptureSource *source = currentSource();
     int select = -1;
     if (source) {
@@ -142,6 +185,8 @@ CaptureSettings VideoSettingsDialog::selectedSettings() const
     s.width = s.height = 0;
     s.rate = FrameRate{};
     s.mediaType = QStringLiteral("video/x-raw");
+    // Kept whichever source is chosen: the folder is offered again next time.
+    s.path = m_folder->text().trimmed();
     if (const CaptureMode *mode = currentMode()) {
         s.mediaType = mode->mediaType;
         s.width = mode->width;

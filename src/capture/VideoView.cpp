@@ -51,6 +51,10 @@ void VideoView::setLiveFrame(const QImage &frame, QSize pictureSize, QRect dimme
     m_liveSize = pictureSize.isEmpty() ? frame.size() : pictureSize;
     m_liveDimmedOutside = dimmedOutside;
     m_note.clear();
+    if (m_direct) {
+        m_direct = false;
+        placeSurface();
+    }
     if (!m_still.isNull())
         return;
     // Painted now rather than at the next pass of the event loop: one
