@@ -19,6 +19,8 @@ packages=(
   libzip-dev libexpat1-dev python3-openpyxl
   desktop-file-utils dpkg-dev file
   python3
+  libzxing-dev libqrencode-dev
+  zint qrencode zbar-tools
 )
 
 missing=()
