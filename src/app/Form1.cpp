@@ -11,8 +11,10 @@
 #include "app/PreviewPanel.h"
 #include "app/RosterResume.h"
 #include "app/SaveCoordinator.h"
+#include "app/ScanPanel.h"
 #include "app/SettingsBinding.h"
 #include "app/SettingsStore.h"
+#include "app/ShotLimit.h"
 #include "app/StatusLine.h"
 #include "app/WindowLayout.h"
 #include "capture/CaptureControl.h"
@@ -109,10 +111,16 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
                                   ui->Textt, ui->Texleft, ui->Textop, ui->fLabel, ui->Command11, ui->Labet,
                                   ui->Texg, ui->Textk, ui->Option1, ui->Text2},
                                  *grid(), m_roster, m_cursor, m_naming, capture, messages, dialogs, this);
+    m_scan = new ScanPanel({ui->Grid1, ui->Frame4, ui->zhaox, ui->Option1}, m_dataSource, capture, this);
+    connect(m_scan, &ScanPanel::status, this, &Form1::setStatus);
+    m_shots = new ShotLimit(m_dataSource, m_roster, messages, ui->zhaox, this);
+    connect(m_scan, &ScanPanel::scanned, m_shots, &ShotLimit::scanned);
+    connect(m_camera, &CameraPanel::stillTaken, m_shots,
+            [this] { m_shots->stillTaken(m_cursor.currentRow()); });
     m_saver = new SaveCoordinator({ui->Texfname, ui->Texqbm, m_camera, m_preview, m_caption, m_namingPanel,
                                    m_data, m_pending, m_photoDay, &m_roster, &m_cursor, capture, messages,
                                    this, [this](const QString &text) { setStatus(text); },
-                                   [this] { return statusText(); }},
+                                   [this] { return statusText(); }, m_shots},
                                   this);
     m_resume = std::make_unique<RosterResume>(*this, m_dataSource, messages);
     // Selecting the option loads the table; when it is already selected the
@@ -122,6 +130,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
         setStatus(QString());
         // The settings on show belong to the roster opened before.
         m_resume->leaveRoster();
+        m_shots->forget();
         if (m_ui->Option1->isChecked())
             selectTableMode();
         else
@@ -134,6 +143,9 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
                 setStatus(resumed);
         }
         m_photoDay->checkRoster(true);
+        // The photo day starts: the hand scanner types into its line.
+        if (m_tableLoaded)
+            m_scan->box()->setFocus();
     });
     startUp();
     RestoreWindowPlacement(*this);
@@ -586,6 +598,8 @@ void Form1::layOutWindow()
         w->move(w->x(), l.filterRowY + 2);
     if (m_photoDay)
         m_photoDay->layOutFilterRow(l.filterRowY);
+    if (m_scan)
+        m_scan->layOut();
     ui->SSTab1->setGeometry(l.tabs);
     ui->Text2->setGeometry(l.pathLine);
     const QSize parts = MinimumCentralSize(video, top.bottom() + 1, top.right() + 1);

@@ -25,6 +25,8 @@ class PendingPanel;
 class PhotoDayPanel;
 class PreviewPanel;
 class SaveCoordinator;
+class ScanPanel;
+class ShotLimit;
 class RosterResume;
 class SettingsBinding;
 class StatusLine;
@@ -156,6 +158,8 @@ private:
     CropFramePanel *m_cropFrame = nullptr;
     CaptionPanel *m_caption = nullptr;
     SaveCoordinator *m_saver = nullptr;
+    ScanPanel *m_scan = nullptr;
+    ShotLimit *m_shots = nullptr;
 
     // The session's parts, by their short names.
     DataSource &m_dataSource = m_session->source;

@@ -71,6 +71,13 @@ bool GstCaptureControl::isPreviewRunning() const
     return m_pipeline->isRunning();
 }
 
+QImage GstCaptureControl::liveFrame() const
+{
+    if (!m_pipeline->isRunning() || !m_still.isNull())
+        return {};
+    return m_pipeline->newestFrame();
+}
+
 void GstCaptureControl::setCaptureSettings(const CaptureSettings &settings)
 {
     m_settings = settings;
