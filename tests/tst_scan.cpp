@@ -7,9 +7,14 @@
 #include "WindowHarness.h"
 #include "app/ScanPanel.h"
 #include "data/TableGrid.h"
+#include "print/GridPrintEngine.h"
+#include "print/ScanCards.h"
 
 #include <QAction>
+#include <QDir>
 #include <QLineEdit>
+#include <QPrinter>
+#include <QProcess>
 #include <QtTest>
 
 namespace {
@@ -42,6 +47,20 @@ void scanKeys(QWidget *window, const QString &code)
     QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, Qt::Key_Return);
 }
 
+// Runs a tool; its standard output, or nothing when it failed.
+std::optional<QString> run(const QString &tool, const QStringList &args)
+{
+    QProcess p;
+    p.start(tool, args);
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        p.kill();
+        p.waitForFinished();
+        qWarning("%s failed: %s", qPrintable(tool), p.readAllStandardError().constData());
+        return std::nullopt;
+    }
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
 } // namespace
 
 class TstScan : public QObject
@@ -54,6 +73,7 @@ private slots:
     void codeComparesAsItsKeyColumn();
     void filteredPersonIsNamedNotChosen();
     void secondPhotoOfOnePersonAsksFirst();
+    void cardsCarryReadableCodes();
 };
 
 // Through the real window: the scanner's keys reach 扫码 even while a
@@ -211,6 +231,72 @@ void TstScan::secondPhotoOfOnePersonAsksFirst()
     photograph();
     QCOMPARE(h.messages.texts().size(), 1);
     QVERIFY(QFileInfo::exists(h.path(QStringLiteral("王五.jpg"))));
+}
+
+// 打印扫码卡 prints one card a person of the filtered grid; every QR code
+// on the PDF, rendered by pdftoppm, reads back with zbarimg as that
+// person's key, letter case and all; the names and the class are printed.
+void TstScan::cardsCarryReadableCodes()
+{
+    WindowHarness h;
+    h.build();
+    QList<QStringList> people;
+    for (int i = 1; i <= 13; ++i)
+        people << QStringList{QStringLiteral("Ka-%1x").arg(i, 4, 10, QLatin1Char('0')),
+                              QStringLiteral("学生%1").arg(i),
+                              i % 4 ? QStringLiteral("一班") : QStringLiteral("二班")};
+    h.memoryRoster({QStringLiteral("学号"), QStringLiteral("姓名"), QStringLiteral("班级")}, people);
+    QVERIFY(h.activate());
+    h.w<QRadioButton>("Option1")->setChecked(true);
+    auto *column = h.w<QComboBox>("Combo1");
+    pick(column, column->findText(QStringLiteral("班级")));
+    auto *value = h.w<QComboBox>("Combo2");
+    pick(value, value->findText(QStringLiteral("一班")));
+    QStringList expected;
+    for (const QStringList &p : std::as_const(people))
+        if (p.at(2) == QStringLiteral("一班"))
+            expected << p.at(0);
+    QCOMPARE(expected.size(), 10);
+
+    auto *engine = h.form->findChild<GridPrintEngine *>();
+    QVERIFY(engine);
+    const QString pdf = h.save.filePath(QStringLiteral("cards.pdf"));
+    int printed = -1;
+    engine->runModal = [&](QDialog &) {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        engine->setUpPrinter(printer);
+        printed = engine->print(&printer);
+    };
+    h.form->findChild<QAction *>(QStringLiteral("printcards"))->trigger();
+    QCOMPARE(printed, 1); // ten cards fit an A4 page
+
+    // Each card's cell rendered alone (zbarimg, given a whole page of
+    // codes, now and then misses one): exactly its person's key.
+    const ThumbnailLayout cells = LayOutThumbnails(ScanCardBody(engine->layout().paper), ScanCardCellSize());
+    QCOMPARE(cells.perPage(), 10);
+    const double dpi = 150;
+    for (int i = 0; i < expected.size(); ++i) {
+        const QRect cell = QTransform::fromScale(dpi / 72, dpi / 72).mapRect(cells.cellRect(i)).toRect();
+        const QString png = h.save.filePath(QStringLiteral("card%1").arg(i));
+        QVERIFY(run(QStringLiteral("pdftoppm"),
+                    {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-png"),
+                     QStringLiteral("-singlefile"), QStringLiteral("-x"), QString::number(cell.x()),
+                     QStringLiteral("-y"), QString::number(cell.y()), QStringLiteral("-W"),
+                     QString::number(cell.width()), QStringLiteral("-H"), QString::number(cell.height()), pdf,
+                     png}));
+        const std::optional<QString> codes =
+            run(QStringLiteral("zbarimg"), {QStringLiteral("-q"), QStringLiteral("--raw"), png + ".png"});
+        QVERIFY(codes);
+        QCOMPARE(codes->split(QLatin1Char('\n'), Qt::SkipEmptyParts), QStringList{expected.at(i)});
+    }
+
+    const std::optional<QString> text = run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    QVERIFY(text);
+    QVERIFY2(text->contains(QStringLiteral("学生1")) && text->contains(QStringLiteral("学生10")) &&
+                 !text->contains(QStringLiteral("学生4")) && text->count(QStringLiteral("一班")) == 10,
+             qPrintable(*text));
 }
 
 QTEST_MAIN(TstScan)

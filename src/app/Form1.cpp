@@ -18,12 +18,15 @@
 #include "app/StatusLine.h"
 #include "app/WindowLayout.h"
 #include "capture/CaptureControl.h"
+#include "data/CodeLookup.h"
 #include "data/TableGrid.h"
+#include "data/WriteBack.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
 #include "naming/FolderBrowser.h"
 #include "naming/FormPhotoPath.h"
 #include "print/GridPrintEngine.h"
+#include "print/ScanCards.h"
 #include "ui_Form1.h"
 
 #include <QCloseEvent>
@@ -196,8 +199,24 @@ void Form1::connectHandlers()
     // the crop and frame panel.
     connect(ui->quit, &QAction::triggered, this, &Form1::quit);
     auto photoOfRow = [this](int row) { return PhotoOfRow(namingInputs(), m_naming, m_roster, row); };
-    (new GridPrintEngine(ui->Grid1, m_dialogs, m_messages, photoOfRow, this))
-        ->connectMenu(ui->pageset, ui->previewprint, this);
+    auto *printEngine = new GridPrintEngine(ui->Grid1, m_dialogs, m_messages, photoOfRow, this);
+    printEngine->connectMenu(ui->pageset, ui->previewprint, this);
+    printEngine->setCardOfRow([this](int row) { return scanCardOf(row); });
+    auto *cards = new QAction(QStringLiteral("打印扫码卡"), this);
+    cards->setObjectName(QStringLiteral("printcards"));
+    cards->setToolTip(QStringLiteral("表中每人一张卡：姓名、班级、号码和号码的二维码，供扫码找人"));
+    ui->datebase->insertAction(ui->outexcel, cards);
+    connect(cards, &QAction::triggered, this, [this, printEngine] {
+        if (!m_ui->Option1->isChecked() || !m_dataSource.hasTable()) {
+            setStatus(QStringLiteral("打印扫码卡：请先以数据表方式打开名单"));
+            return;
+        }
+        if (m_dataSource.keyColumns.isEmpty()) {
+            setStatus(QStringLiteral("打印扫码卡：名单打开时没有选主键，卡上没有可扫的号码"));
+            return;
+        }
+        printEngine->previewCards(this);
+    });
     m_help = new HelpMenu(m_programFolder, m_messages, this);
     m_help->connectMenu(ui->helpzxs, ui->about, ui->indexzx);
 
@@ -561,6 +580,26 @@ void Form1::gridRowChanged(int row)
         m_cursor.setCurrentRow(grid()->activeRow());
         ShowListedPhoto(m_cursor.currentRow());
     }
+}
+
+ScanCard Form1::scanCardOf(int row) const
+{
+    ScanCard card;
+    if (!IsRecordRow(m_roster, row) || m_dataSource.keyColumns.isEmpty())
+        return card;
+    card.key = m_roster.cellText(row, m_dataSource.keyColumns.constFirst()).trimmed();
+    const int name = NameColumn(m_roster);
+    card.name = name > 0 ? m_roster.cellText(row, name).trimmed() : QString();
+    if (card.name.isEmpty())
+        card.name = card.key;
+    // The class: a column called so, else the first sub-folder's column when
+    // photos are sorted into folders by it.
+    int group = ClassColumn(m_roster);
+    if (group == 0 && m_ui->Chekb1->isChecked() && m_ui->Comkb1->currentIndex() >= 0)
+        group = m_ui->Comkb1->currentIndex() + 1;
+    if (group > 0 && group < m_roster.cols())
+        card.className = m_roster.cellText(row, group).trimmed();
+    return card;
 }
 
 void Form1::gridClicked()

@@ -33,6 +33,7 @@ class StatusLine;
 class TableGrid;
 class QCloseEvent;
 struct NamingInputs;
+struct ScanCard;
 
 namespace Ui {
 class Form1;
@@ -122,6 +123,8 @@ protected:
     // The grid's notifications: a new current row, a click on a cell.
     void gridRowChanged(int row);
     void gridClicked();
+    // The card to scan of a grid row: its first key, its name and class.
+    ScanCard scanCardOf(int row) const;
 
 private:
     // Recomputes the naming state and Text2.
