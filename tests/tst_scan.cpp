@@ -11,8 +11,10 @@
 #include "print/ScanCards.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPrinter>
 #include <QProcess>
 #include <QtTest>
@@ -61,6 +63,20 @@ std::optional<QString> run(const QString &tool, const QStringList &args)
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
+// The camera double with a live picture the test sets: a card in view, or
+// none (null: no live video).
+class LiveCamera : public RecordingCaptureControl
+{
+public:
+    QImage liveFrame() const override
+    {
+        ++framesTaken;
+        return frame;
+    }
+    QImage frame;
+    mutable int framesTaken = 0;
+};
+
 } // namespace
 
 class TstScan : public QObject
@@ -74,6 +90,7 @@ private slots:
     void filteredPersonIsNamedNotChosen();
     void secondPhotoOfOnePersonAsksFirst();
     void cardsCarryReadableCodes();
+    void cameraSelectsOncePerShowing();
 };
 
 // Through the real window: the scanner's keys reach 扫码 even while a
@@ -190,6 +207,20 @@ void TstScan::filteredPersonIsNamedNotChosen()
     QCOMPARE(h.session().roster.rows(), 4);
     scanKeys(h.form.get(), QStringLiteral("103"));
     QCOMPARE(h.session().cursor.currentRow(), 2);
+
+    // 王五 has a photo: "只显示未拍照" leaves him out, and a scan says so.
+    h.w<QLineEdit>("Text1")->setText(h.save.path());
+    h.w<QComboBox>("Comfname1")->setCurrentIndex(1);
+    QFile photo(h.path(QStringLiteral("王五.jpg")));
+    QVERIFY(photo.open(QIODevice::WriteOnly));
+    photo.close();
+    h.w<QCheckBox>("Chewpz")->setChecked(true);
+    QCOMPARE(h.session().roster.rows(), 3); // header, 张三, the empty row
+    h.form->grid()->setActiveCell(1, 1);
+    scanKeys(h.form.get(), QStringLiteral("103"));
+    QCOMPARE(h.session().cursor.currentRow(), 1);
+    QVERIFY2(h.form->statusText().contains(QStringLiteral("王五 已经拍过，“只显示未拍照”没有列出他")),
+             qPrintable(h.form->statusText()));
 }
 
 // A second photo of a person saved this session is asked about (No keeps
@@ -297,6 +328,51 @@ void TstScan::cardsCarryReadableCodes()
     QVERIFY2(text->contains(QStringLiteral("学生1")) && text->contains(QStringLiteral("学生10")) &&
                  !text->contains(QStringLiteral("学生4")) && text->count(QStringLiteral("一班")) == 10,
              qPrintable(*text));
+}
+
+// 摄像头扫码: the live frames go to the reader a few times a second; a card
+// coming into view selects its person once, however long it stays; shown
+// again after leaving the view, it selects again.
+void TstScan::cameraSelectsOncePerShowing()
+{
+    LiveCamera camera;
+    WindowHarness h;
+    h.build(&camera);
+    h.memoryRoster({QStringLiteral("学号"), QStringLiteral("姓名")},
+                   {{"101", "张三"}, {"102", "王五"}, {"103", "赵六"}});
+    QVERIFY(h.activate());
+    h.w<QRadioButton>("Option1")->setChecked(true);
+    const QString png = h.save.filePath(QStringLiteral("card.png"));
+    QVERIFY(run(QStringLiteral("qrencode"), {QStringLiteral("-s"), QStringLiteral("5"), QStringLiteral("-o"),
+                                             png, QStringLiteral("103")}));
+    QImage frame(449, 345, QImage::Format_RGB32);
+    frame.fill(QColor(90, 100, 110));
+    QPainter(&frame).drawImage(QPoint(150, 100), QImage(png));
+
+    auto *action = h.form->findChild<QAction *>(QStringLiteral("sxsm"));
+    action->setChecked(true);
+    QCOMPARE(SettingsStore::get(QStringLiteral("sxsm"), QString()), QStringLiteral("1"));
+    camera.frame = frame;
+    QTRY_COMPARE_WITH_TIMEOUT(h.session().cursor.currentRow(), 3, 5000);
+    QCOMPARE(h.form->statusText(), QStringLiteral("扫码：103 → 第 3 行 赵六"));
+
+    // Still in view while the operator moves on: the row stays theirs.
+    h.form->grid()->setActiveCell(1, 1);
+    const int taken = camera.framesTaken;
+    QTRY_VERIFY_WITH_TIMEOUT(camera.framesTaken >= taken + 4, 5000);
+    QCOMPARE(h.session().cursor.currentRow(), 1);
+
+    // Out of view, then back: selected again.
+    camera.frame = QImage();
+    QTRY_VERIFY_WITH_TIMEOUT(camera.framesTaken >= taken + 6, 5000);
+    camera.frame = frame;
+    QTRY_COMPARE_WITH_TIMEOUT(h.session().cursor.currentRow(), 3, 5000);
+
+    // Switched off: no frame is taken any more.
+    action->setChecked(false);
+    const int stopped = camera.framesTaken;
+    QTest::qWait(600);
+    QCOMPARE(camera.framesTaken, stopped);
 }
 
 QTEST_MAIN(TstScan)
