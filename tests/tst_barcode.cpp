@@ -82,6 +82,14 @@ void TstBarcode::readsCodesMadeElsewhere_data()
                                            << "QRCode";
     QTest::newRow("QR, qrencode, turned 30° and shrunk") << "qrencode" << qr << 30.0 << 0.8 << "2024000005"
                                                          << "QRCode";
+    // A key in Chinese, as qrencode writes it: UTF-8 bytes without a
+    // character-set mark.
+    QTest::newRow("QR, qrencode, Chinese")
+        << "qrencode"
+        << QStringList{QStringLiteral("-s"), QStringLiteral("4"), QStringLiteral("-o"), QStringLiteral("%1"),
+                       QStringLiteral("高二(14)班-宁凝")}
+        << 0.0 << 1.0 << "高二(14)班-宁凝"
+        << "QRCode";
     QTest::newRow("QR, qrencode, upside down and enlarged")
         << "qrencode" << qr << 180.0 << 1.7 << "2024000005"
         << "QRCode";

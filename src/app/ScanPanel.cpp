@@ -54,7 +54,7 @@ ScanPanel::ScanPanel(const Controls &controls, const DataSource &ds, CaptureCont
 {
     setObjectName(QStringLiteral("scanPanel"));
     m_box->setObjectName(QStringLiteral("Texsm"));
-    m_box->setPlaceholderText(QStringLiteral("扫描或输入号码，回车"));
+    m_box->setPlaceholderText(QStringLiteral("扫描或输入号码"));
     m_box->setToolTip(QStringLiteral("扫码枪扫描名单卡上的号码，转到这个人所在的行"));
     m_label->setBuddy(m_box);
     connect(m_box, &QLineEdit::returnPressed, this, [this] {

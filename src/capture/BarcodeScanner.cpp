@@ -1,5 +1,7 @@
 #include "capture/BarcodeScanner.h"
 
+// Results as UTF-8 text, the form ZXing-C++ moves to in its next release.
+#define ZX_USE_UTF8 1
 #include <ZXing/ReadBarcode.h>
 
 #include <QThread>
@@ -38,7 +40,7 @@ QList<DecodedCode> BarcodeDecoder::decode(const QImage &picture) const
     for (const ZXing::Result &result : ZXing::ReadBarcodes(view, decodeHints)) {
         if (!result.isValid())
             continue;
-        const QString text = QString::fromStdWString(result.text());
+        const QString text = QString::fromStdString(result.text());
         if (text.isEmpty() ||
             std::any_of(codes.cbegin(), codes.cend(), [&](const DecodedCode &c) { return c.text == text; }))
             continue;
