@@ -256,11 +256,23 @@ void TstScan::secondPhotoOfOnePersonAsksFirst()
     QVERIFY(!QFileInfo::exists(h.path(QStringLiteral("王五.jpg"))));
     QCOMPARE(h.session().cursor.currentRow(), 2);
 
+    // A still taken before a scan chose another person: asked too.
+    h.button("Command3")->click();
+    scanKeys(h.form.get(), QStringLiteral("103"));
+    h.messages.answers.enqueue(false);
+    h.button("Command8")->click();
+    QCOMPARE(h.messages.texts().size(), 2);
+    QVERIFY2(h.messages.texts().last().startsWith(QStringLiteral("这张照片是扫码转到赵六之前拍的")),
+             qPrintable(h.messages.texts().last()));
+    QVERIFY(!QFileInfo::exists(h.path(QStringLiteral("赵六.jpg"))));
+    h.button("Command4")->click();
+    scanKeys(h.form.get(), QStringLiteral("102"));
+
     // Switched off: saved without a question, and the setting is stored.
     h.form->findChild<QAction *>(QStringLiteral("zpxz"))->setChecked(false);
     QCOMPARE(SettingsStore::get(QStringLiteral("zpxz"), QString()), QStringLiteral("0"));
     photograph();
-    QCOMPARE(h.messages.texts().size(), 1);
+    QCOMPARE(h.messages.texts().size(), 2);
     QVERIFY(QFileInfo::exists(h.path(QStringLiteral("王五.jpg"))));
 }
 
