@@ -20,6 +20,8 @@ packages=(
   desktop-file-utils dpkg-dev file
   python3
   libimage-exiftool-perl
+  libzxing-dev libqrencode-dev
+  zint qrencode zbar-tools
 )
 
 missing=()

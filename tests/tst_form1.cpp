@@ -162,12 +162,12 @@ void Form1Suite::menuTree()
     const QList<std::pair<QString, QStringList>> expected = {
         {"datebase 数据表(&B)",
          {"opentable 打开表(&O)", "pageset 页面设置(&S)", "previewprint 预览打印(&P)",
-          "outexcel 导出为Excel(&E)", "checktable 检查数据表(&K)", "outmissing 导出未拍照名单(&M)",
-          "buxie 补写文件名(&W)", "quit 退出(&Q)"}},
+          "printcards 打印扫码卡", "outexcel 导出为Excel(&E)", "checktable 检查数据表(&K)",
+          "outmissing 导出未拍照名单(&M)", "buxie 补写文件名(&W)", "quit 退出(&Q)"}},
         {"phoset 设置(&S)", {"spset 视频设置(&P)", "tpset 图片设置(&T)", "bgcolor 相框颜色&C)"}},
         {"zhaox 照相(&Z)",
          {"opensx 打开摄像头(&O)", "closesx 关闭摄像头(&C)", "peizhao 拍摄照片(&P)", "quxiao 恢复再拍(&R)",
-          "savezhao 保存照片(&S)"}},
+          "savezhao 保存照片(&S)", "sxsm 摄像头扫码", "zpxz 同一人再拍时先询问"}},
         {"helpzx 帮助(&H)", {"helpzxs 帮助(&H)", "about 关于(&A)", "indexzx 主页(&I)"}},
     };
     const QList<QAction *> top = form.menuBar()->actions();

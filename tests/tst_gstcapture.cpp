@@ -501,10 +501,13 @@ void TestGstCapture::liveCycle()
     control.SetCropWidth(crop.width());
     control.SetCropHeight(crop.height());
 
+    QVERIFY(control.liveFrame().isNull());
     QVERIFY2(control.OpenPreview(), qPrintable(control.lastError()));
     QVERIFY(control.isPreviewRunning());
     // No waiting here: GrabStill waits for the first frame itself.
     QVERIFY2(control.GrabStill(), qPrintable(control.lastError()));
+    // The code reader's frames: none while a still shows.
+    QVERIFY(control.liveFrame().isNull());
     QCOMPARE(control.still().size(), QSize(640, 480));
     QVERIFY(control.view()->showsStill());
     QTRY_VERIFY(!control.view()->guideRect().isEmpty());
@@ -524,9 +527,12 @@ void TestGstCapture::liveCycle()
     QVERIFY(control.ResumePreview());
     QVERIFY(!control.hasStill());
     QVERIFY(!control.view()->showsStill());
-    // Live video goes on after the still.
+    // Live video goes on after the still, and to the code reader too.
     QTRY_VERIFY(!control.view()->shownImage().isNull());
+    QTRY_VERIFY(!control.liveFrame().isNull());
+    QCOMPARE(control.liveFrame().size(), control.view()->shownImage().size());
     QVERIFY(control.ClosePreview());
+    QVERIFY(control.liveFrame().isNull());
     QVERIFY(!control.isPreviewRunning());
     QCOMPARE(control.view()->note(), QStringLiteral("摄像头未打开"));
 }

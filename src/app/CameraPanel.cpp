@@ -125,6 +125,7 @@ void CameraPanel::takePhoto()
         emit status(QStringLiteral("临时照片无法显示：") + temp);
     } else {
         m_stillFiled = false;
+        emit stillTaken();
         m_preview.CentrePreviewPicture();
         m_c.Command1->setEnabled(false);
         emit status(QString());

@@ -60,6 +60,8 @@ public:
 signals:
     // How the last command went, for the status line ("" when it went well).
     void status(const QString &text);
+    // A still was taken and shows in the preview.
+    void stillTaken();
 
 private:
     void failed(const QString &what);

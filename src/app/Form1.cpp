@@ -11,17 +11,22 @@
 #include "app/PreviewPanel.h"
 #include "app/RosterResume.h"
 #include "app/SaveCoordinator.h"
+#include "app/ScanPanel.h"
 #include "app/SettingsBinding.h"
 #include "app/SettingsStore.h"
+#include "app/ShotLimit.h"
 #include "app/StatusLine.h"
 #include "app/WindowLayout.h"
 #include "capture/CaptureControl.h"
+#include "data/CodeLookup.h"
 #include "data/TableGrid.h"
+#include "data/WriteBack.h"
 #include "dialogs/DialogService.h"
 #include "dialogs/MessageService.h"
 #include "naming/FolderBrowser.h"
 #include "naming/FormPhotoPath.h"
 #include "print/GridPrintEngine.h"
+#include "print/ScanCards.h"
 #include "ui_Form1.h"
 
 #include <QCloseEvent>
@@ -109,10 +114,16 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
                                   ui->Textt, ui->Texleft, ui->Textop, ui->fLabel, ui->Command11, ui->Labet,
                                   ui->Texg, ui->Textk, ui->Option1, ui->Text2},
                                  *grid(), m_roster, m_cursor, m_naming, capture, messages, dialogs, this);
+    m_scan = new ScanPanel({ui->Grid1, ui->Frame4, ui->zhaox, ui->Option1}, m_dataSource, capture, this);
+    connect(m_scan, &ScanPanel::status, this, &Form1::setStatus);
+    m_shots = new ShotLimit(m_dataSource, m_roster, messages, ui->zhaox, this);
+    connect(m_scan, &ScanPanel::scanned, m_shots, &ShotLimit::scanned);
+    connect(m_camera, &CameraPanel::stillTaken, m_shots,
+            [this] { m_shots->stillTaken(m_cursor.currentRow()); });
     m_saver = new SaveCoordinator({ui->Texfname, ui->Texqbm, m_camera, m_preview, m_caption, m_namingPanel,
                                    m_data, m_pending, m_photoDay, &m_roster, &m_cursor, capture, messages,
                                    this, [this](const QString &text) { setStatus(text); },
-                                   [this] { return statusText(); }},
+                                   [this] { return statusText(); }, m_shots},
                                   this);
     m_resume = std::make_unique<RosterResume>(*this, m_dataSource, messages);
     // Selecting the option loads the table; when it is already selected the
@@ -122,6 +133,7 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
         setStatus(QString());
         // The settings on show belong to the roster opened before.
         m_resume->leaveRoster();
+        m_shots->forget();
         if (m_ui->Option1->isChecked())
             selectTableMode();
         else
@@ -134,6 +146,9 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
                 setStatus(resumed);
         }
         m_photoDay->checkRoster(true);
+        // The photo day starts: the hand scanner types into its line.
+        if (m_tableLoaded)
+            m_scan->box()->setFocus();
     });
     startUp();
     RestoreWindowPlacement(*this);
@@ -184,8 +199,24 @@ void Form1::connectHandlers()
     // the crop and frame panel.
     connect(ui->quit, &QAction::triggered, this, &Form1::quit);
     auto photoOfRow = [this](int row) { return PhotoOfRow(namingInputs(), m_naming, m_roster, row); };
-    (new GridPrintEngine(ui->Grid1, m_dialogs, m_messages, photoOfRow, this))
-        ->connectMenu(ui->pageset, ui->previewprint, this);
+    auto *printEngine = new GridPrintEngine(ui->Grid1, m_dialogs, m_messages, photoOfRow, this);
+    printEngine->connectMenu(ui->pageset, ui->previewprint, this);
+    printEngine->setCardOfRow([this](int row) { return scanCardOf(row); });
+    auto *cards = new QAction(QStringLiteral("打印扫码卡"), this);
+    cards->setObjectName(QStringLiteral("printcards"));
+    cards->setToolTip(QStringLiteral("表中每人一张卡：姓名、班级、号码和号码的二维码，供扫码找人"));
+    ui->datebase->insertAction(ui->outexcel, cards);
+    connect(cards, &QAction::triggered, this, [this, printEngine] {
+        if (!m_ui->Option1->isChecked() || !m_dataSource.hasTable()) {
+            setStatus(QStringLiteral("打印扫码卡：请先以数据表方式打开名单"));
+            return;
+        }
+        if (m_dataSource.keyColumns.isEmpty()) {
+            setStatus(QStringLiteral("打印扫码卡：名单打开时没有选主键，卡上没有可扫的号码"));
+            return;
+        }
+        printEngine->previewCards(this);
+    });
     m_help = new HelpMenu(m_programFolder, m_messages, this);
     m_help->connectMenu(ui->helpzxs, ui->about, ui->indexzx);
 
@@ -551,6 +582,26 @@ void Form1::gridRowChanged(int row)
     }
 }
 
+ScanCard Form1::scanCardOf(int row) const
+{
+    ScanCard card;
+    if (!IsRecordRow(m_roster, row) || m_dataSource.keyColumns.isEmpty())
+        return card;
+    card.key = m_roster.cellText(row, m_dataSource.keyColumns.constFirst()).trimmed();
+    const int name = NameColumn(m_roster);
+    card.name = name > 0 ? m_roster.cellText(row, name).trimmed() : QString();
+    if (card.name.isEmpty())
+        card.name = card.key;
+    // The class: a column called so, else the first sub-folder's column when
+    // photos are sorted into folders by it.
+    int group = ClassColumn(m_roster);
+    if (group == 0 && m_ui->Chekb1->isChecked() && m_ui->Comkb1->currentIndex() >= 0)
+        group = m_ui->Comkb1->currentIndex() + 1;
+    if (group > 0 && group < m_roster.cols())
+        card.className = m_roster.cellText(row, group).trimmed();
+    return card;
+}
+
 void Form1::gridClicked()
 {
     m_cursor.setCurrentRow(grid()->activeRow());
@@ -586,6 +637,8 @@ void Form1::layOutWindow()
         w->move(w->x(), l.filterRowY + 2);
     if (m_photoDay)
         m_photoDay->layOutFilterRow(l.filterRowY);
+    if (m_scan)
+        m_scan->layOut();
     ui->SSTab1->setGeometry(l.tabs);
     ui->Text2->setGeometry(l.pathLine);
     const QSize parts = MinimumCentralSize(video, top.bottom() + 1, top.right() + 1);

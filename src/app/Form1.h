@@ -25,12 +25,15 @@ class PendingPanel;
 class PhotoDayPanel;
 class PreviewPanel;
 class SaveCoordinator;
+class ScanPanel;
+class ShotLimit;
 class RosterResume;
 class SettingsBinding;
 class StatusLine;
 class TableGrid;
 class QCloseEvent;
 struct NamingInputs;
+struct ScanCard;
 
 namespace Ui {
 class Form1;
@@ -120,6 +123,8 @@ protected:
     // The grid's notifications: a new current row, a click on a cell.
     void gridRowChanged(int row);
     void gridClicked();
+    // The card to scan of a grid row: its first key, its name and class.
+    ScanCard scanCardOf(int row) const;
 
 private:
     // Recomputes the naming state and Text2.
@@ -156,6 +161,8 @@ private:
     CropFramePanel *m_cropFrame = nullptr;
     CaptionPanel *m_caption = nullptr;
     SaveCoordinator *m_saver = nullptr;
+    ScanPanel *m_scan = nullptr;
+    ShotLimit *m_shots = nullptr;
 
     // The session's parts, by their short names.
     DataSource &m_dataSource = m_session->source;

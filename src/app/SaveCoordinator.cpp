@@ -7,6 +7,7 @@
 #include "app/PendingPanel.h"
 #include "app/PhotoDayPanel.h"
 #include "app/PreviewPanel.h"
+#include "app/ShotLimit.h"
 #include "data/RosterCursor.h"
 #include "naming/SaveFlow.h"
 
@@ -30,10 +31,21 @@ void SaveCoordinator::save(const NamingState &naming)
         setStatus(QStringLiteral("照片未保存：没有摄像头组件"));
         return;
     }
+    // A filed still is refused by the flow itself, without a question.
+    const bool asking = m_parts.shots && m_parts.naming->inputs().tableMode && !stillAlreadyFiled();
+    if (asking) {
+        QString why;
+        if (!m_parts.shots->mayShoot(m_parts.cursor->currentRow(), &why)) {
+            setStatus(why);
+            return;
+        }
+    }
     SaveFlow flow(*this, *m_parts.roster, *m_parts.cursor, *m_parts.capture, *m_parts.messages,
                   m_parts.window);
     m_savedPath = naming.photoPath; // the file the photo day takes into its count
-    flow.run(naming, m_parts.naming->inputs());
+    const SaveFlow::Outcome outcome = flow.run(naming, m_parts.naming->inputs());
+    if (asking && (outcome == SaveFlow::Outcome::Saved || outcome == SaveFlow::Outcome::SavedAtEnd))
+        m_parts.shots->shot();
     m_parts.camera->focusNextStep();
     // The save's own line hides a refused path for the next row: keep both.
     const QString problem = m_parts.naming->problem();

@@ -20,6 +20,7 @@ class QLineEdit;
 class QWidget;
 class RosterCursor;
 class RosterModel;
+class ShotLimit;
 struct NamingState;
 
 // The save of a photo in the main window ("保存照片(&S)": Command8 and
@@ -52,6 +53,7 @@ public:
         QWidget *window; // the dialogs' parent
         std::function<void(const QString &)> setStatus;
         std::function<QString()> statusText;
+        ShotLimit *shots = nullptr; // asks before a second photo of a person
     };
 
     SaveCoordinator(Parts parts, QObject *parent);

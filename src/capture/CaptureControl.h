@@ -2,6 +2,7 @@
 
 #include "capture/Caption.h"
 
+#include <QImage>
 #include <QObject>
 #include <QSize>
 #include <QString>
@@ -56,6 +57,10 @@ public:
     // otherwise set up itself; called once the main window shows. It never
     // opens the camera, and OpenPreview does not depend on it.
     virtual void prepareInBackground() {}
+    // The newest live frame as the video window shows it, shared and not to
+    // be written to; null while no live video runs (closed, or a still
+    // shows). Cheap: called on the GUI thread a few times a second.
+    virtual QImage liveFrame() const { return {}; }
 
 signals:
     // Live video stopped on its own, outside any call (a camera unplugged):

@@ -153,6 +153,13 @@ void GstCaptureControl::showTetherPicture()
                          m_tetherPicture.size());
 }
 
+QImage GstCaptureControl::liveFrame() const
+{
+    if (!m_pipeline->isRunning() || !m_still.isNull())
+        return {};
+    return m_pipeline->newestFrame();
+}
+
 void GstCaptureControl::setCaptureSettings(const CaptureSettings &settings)
 {
     m_settings = settings;

@@ -61,6 +61,7 @@ public:
     QString lastError() const override { return m_error; }
     // Initialises GStreamer on a worker thread.
     void prepareInBackground() override;
+    QImage liveFrame() const override;
 
     bool isPreviewRunning() const;
     bool hasStill() const { return !m_still.isNull(); }

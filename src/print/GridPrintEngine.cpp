@@ -69,6 +69,12 @@ void GridPrintEngine::ShowPageSetup(QWidget *owner)
 
 void GridPrintEngine::previewPrint(QWidget *owner)
 {
+    setUpForPreview();
+    ShowPrintPreview(owner);
+}
+
+void GridPrintEngine::setUpForPreview()
+{
     m_setup.CenterHorizontally = true;
     m_setup.BlackAndWhite = true;
     m_setup.PrintGridlines = true;
@@ -76,7 +82,6 @@ void GridPrintEngine::previewPrint(QWidget *owner)
     m_setup.DocumentName = QStringLiteral("Lumora文档");
     m_setup.Header.clear();
     m_setup.Footer.clear();
-    ShowPrintPreview(owner);
 }
 
 GridPrintSource GridPrintEngine::source() const
@@ -122,8 +127,33 @@ QList<RowPhoto> GridPrintEngine::photosOfRows() const
     return photos;
 }
 
+QList<ScanCard> GridPrintEngine::cardsOfRows() const
+{
+    QList<ScanCard> cards;
+    for (int row = m_source.metrics.fixedRows; row < m_source.metrics.rows; ++row) {
+        ScanCard card = m_cardOfRow ? m_cardOfRow(row) : ScanCard{};
+        // A row that is nobody's (the marker of an empty result) gets no card.
+        if (!card.key.isEmpty())
+            cards << card;
+    }
+    return cards;
+}
+
+bool GridPrintEngine::previewCards(QWidget *owner)
+{
+    setUpForPreview();
+    m_cardPages = true;
+    const bool shown = ShowPrintPreview(owner);
+    m_cardPages = false;
+    return shown;
+}
+
 int GridPrintEngine::pageCount() const
 {
+    if (m_cardPages) {
+        const ThumbnailLayout t = LayOutThumbnails(ScanCardBody(m_layout.paper), ScanCardCellSize());
+        return std::max(1, t.pageCount(int(cardsOfRows().size())));
+    }
     if (!m_photoPages)
         return int(m_layout.pages.size());
     const ThumbnailLayout t = LayOutThumbnails(m_layout.body, PhotoCellSize());
@@ -175,6 +205,8 @@ int GridPrintEngine::print(QPrinter *printer, QWidget *progressOwner)
 
     const ThumbnailLayout thumbnails = LayOutThumbnails(m_layout.body, PhotoCellSize());
     const QList<RowPhoto> photos = m_photoPages ? photosOfRows() : QList<RowPhoto>();
+    const ThumbnailLayout cardLayout = LayOutThumbnails(ScanCardBody(m_layout.paper), ScanCardCellSize());
+    const QList<ScanCard> cards = m_cardPages ? cardsOfRows() : QList<ScanCard>();
     int painted = 0;
     for (int page = first; page <= last; ++page) {
         if (progress) {
@@ -185,7 +217,11 @@ int GridPrintEngine::print(QPrinter *printer, QWidget *progressOwner)
         if (page > first)
             printer->newPage();
         BeginPaperPainting(painter, m_layout.paper);
-        if (m_photoPages)
+        if (m_cardPages)
+            PaintCardPage(painter, cardLayout,
+                          cards.mid(qsizetype(page) * cardLayout.perPage(), cardLayout.perPage()),
+                          m_source.font);
+        else if (m_photoPages)
             PaintPhotoPage(painter, thumbnails,
                            photos.mid(qsizetype(page) * thumbnails.perPage(), thumbnails.perPage()), m_setup,
                            m_source.font);
@@ -222,7 +258,8 @@ bool GridPrintEngine::ShowPrintPreview(QWidget *owner)
         // its cancel) belongs to the preview once it shows, before to the window.
         print(target, dialog.isVisible() ? &dialog : owner);
     });
-    if (QToolBar *bar = dialog.findChild<QToolBar *>()) {
+    QToolBar *bar = m_cardPages ? nullptr : dialog.findChild<QToolBar *>();
+    if (bar) {
         bar->addSeparator();
         QAction *photos = bar->addAction(QStringLiteral("照片页"));
         photos->setObjectName(QStringLiteral("photoPages"));

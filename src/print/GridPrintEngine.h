@@ -4,6 +4,7 @@
 #include "print/PageSetup.h"
 #include "print/PrintLayout.h"
 #include "print/RowPhotos.h"
+#include "print/ScanCards.h"
 
 #include <QObject>
 
@@ -57,6 +58,15 @@ public:
     // Photo pages in place of the grid's pages.
     void setPhotoPages(bool on) { m_photoPages = on; }
     bool photoPages() const { return m_photoPages; }
+    // Pages of cards to scan, one a person of the grid, in place of the
+    // grid's pages; cardOfRow gives a grid row's card.
+    using CardOfRow = std::function<ScanCard(int row)>;
+    void setCardOfRow(CardOfRow cardOfRow) { m_cardOfRow = std::move(cardOfRow); }
+    void setCardPages(bool on) { m_cardPages = on; }
+    bool cardPages() const { return m_cardPages; }
+    // 打印扫码卡: the preview of the card pages (the same printer set-up as
+    // 预览打印's); false when the layout was cancelled.
+    bool previewCards(QWidget *owner);
     int pageCount() const;
 
     // Paints the laid-out pages (or the photo pages) onto the printer, within
@@ -71,6 +81,10 @@ public:
 
 private:
     QList<RowPhoto> photosOfRows() const;
+    // 预览打印's page setup: centred both ways, in one colour, with grid
+    // lines, the document name, no header or footer text.
+    void setUpForPreview();
+    QList<ScanCard> cardsOfRows() const;
 
     TableGrid *m_grid;
     DialogService *m_dialogs;
@@ -80,4 +94,6 @@ private:
     GridPrintSource m_source;
     PrintLayout m_layout;
     bool m_photoPages = false;
+    bool m_cardPages = false;
+    CardOfRow m_cardOfRow;
 };
