@@ -157,7 +157,17 @@ QImage GstCaptureControl::liveFrame() const
 {
     if (!m_pipeline->isRunning() || !m_still.isNull())
         return {};
-    return m_pipeline->newestFrame();
+    if (!m_pipeline->drawsDirectly())
+        return m_pipeline->newestFrame();
+    // Drawn by the window system, the live frames never reach the program:
+    // the newest frame is taken at the camera's size instead, and brought
+    // down to about the window's for whoever reads it.
+    const QImage frame = m_pipeline->stillFrame();
+    const QSize shown = m_pipeline->previewSize();
+    if (frame.isNull() || shown.isEmpty() || frame.width() <= 2 * shown.width())
+        return frame;
+    return frame.scaled(frame.size().scaled(shown * 2, Qt::KeepAspectRatio), Qt::IgnoreAspectRatio,
+                        Qt::FastTransformation);
 }
 
 void GstCaptureControl::setCaptureSettings(const CaptureSettings &settings)
