@@ -162,6 +162,14 @@ if(TARGET tst_xlsx)
   target_link_libraries(tst_xlsx PRIVATE PkgConfig::LIBZIP)
 endif()
 
+# The framing suite checks the photos cut around a face with dlib's HOG
+# face detector, an algorithm and model apart from the program's own.
+if(TARGET tst_framing)
+  pkg_check_modules(DLIB REQUIRED IMPORTED_TARGET dlib-1)
+  # dlib's headers call LAPACK (built with gfortran) themselves.
+  target_link_libraries(tst_framing PRIVATE PkgConfig::DLIB lapack blas)
+endif()
+
 # The install suite installs this build into a temporary prefix and checks
 # that the installed program finds its files the way main() looks for them.
 if(TARGET tst_install)

@@ -19,6 +19,7 @@ packages=(
   libzip-dev libexpat1-dev python3-openpyxl
   desktop-file-utils dpkg-dev file
   python3
+  libopencv-dev opencv-data libdlib-dev
 )
 
 missing=()
