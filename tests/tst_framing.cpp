@@ -7,6 +7,8 @@
 // downscaled frames to a slow consumer without holding up the live video.
 
 #include "FaceScenes.h"
+#include "WindowHarness.h"
+#include "app/FramingPanel.h"
 #include "capture/CropGeometry.h"
 #include "capture/FrameTap.h"
 #include "capture/GstCaptureControl.h"
@@ -16,7 +18,9 @@
 #include "framing/Framing.h"
 #include "framing/IdRule.h"
 
+#include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -74,6 +78,26 @@ QImage lit(QImage picture, double gain, int offset)
     }
     return picture;
 }
+
+// A camera whose still is a picture the test gives, cut and written as the
+// real one does it: where the framing says, at the resolution it says.
+class StillCamera : public RecordingCaptureControl
+{
+public:
+    QImage still;
+    QRectF region;
+    int dpi = 96;
+    QImage stillImage() const override { return still; }
+    void setCropRegion(QRectF r) override { region = r; }
+    void setSaveDpi(int d) override { dpi = d; }
+    bool SaveStill(const QString &path) override
+    {
+        QString why;
+        return StillWriter::write(still, QSize(CropWidth(), CropHeight()),
+                                  StillWriter::formatFromText(SaveFormat()), path, &why, caption(), region,
+                                  dpi);
+    }
+};
 
 } // namespace
 
@@ -264,6 +288,92 @@ private slots:
             QCOMPARE(qRound(le32(42) * 0.0254), rule.dpi);
         }
         QCOMPARE(QImage(path).size(), rule.pixels);
+    }
+
+    void windowCutsPhotoAroundFace()
+    {
+        clearStore();
+        WindowHarness h;
+        StillCamera camera;
+        Form1 &w = h.build(&camera);
+        auto *rules = w.findChild<QComboBox *>(QStringLiteral("Comgg"));
+        auto *autoCentre = w.findChild<QCheckBox *>(QStringLiteral("Cherl"));
+        auto *ask = w.findChild<QCheckBox *>(QStringLiteral("Cheqj"));
+        auto *height = w.findChild<QLineEdit *>(QStringLiteral("Texg"));
+        QVERIFY(rules && autoCentre && ask && height);
+        // As before the rules: 自定义, 150 x 200 at 96 dpi, no framing.
+        QCOMPARE(rules->currentText(), QStringLiteral("自定义"));
+        QVERIFY(!autoCentre->isChecked() && height->isEnabled());
+
+        rules->setCurrentIndex(1); // 一寸
+        QCOMPARE(QSize(camera.CropWidth(), camera.CropHeight()), QSize(295, 413));
+        QCOMPARE(height->text(), QStringLiteral("413"));
+        QVERIFY(!height->isEnabled());
+        QCOMPARE(camera.dpi, 300);
+        autoCentre->setChecked(true);
+        ask->setChecked(true);
+
+        camera.still =
+            paste(FaceScenes::background(QSize(1280, 720), Background::Plain), 2.0, 420, 90).picture;
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
+        QVERIFY(camera.region.isValid());
+        const QImage photo(w.tempPhotoPath());
+        QCOMPARE(photo.size(), QSize(295, 413));
+        const QList<QRect> hog = hogFaces(photo);
+        QCOMPARE(hog.size(), 1);
+        QVERIFY(std::abs(hog.first().center().x() + 0.5 - 147.5) <= 0.05 * 295);
+
+        // Nobody in the picture: the fixed guide, the reason and the failed
+        // checks said; the save asks first.
+        camera.still = FaceScenes::background(QSize(1280, 720), Background::Plain);
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("Command4")), Qt::LeftButton);
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
+        QVERIFY(camera.region.isEmpty());
+        QVERIFY2(w.statusText().contains(QStringLiteral("没有找到人脸，按固定取景框裁剪")) &&
+                     w.statusText().contains(QStringLiteral("取景检查未通过：单人")),
+                 qPrintable(w.statusText()));
+        h.messages.answers.enqueue(false);
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("Command8")), Qt::LeftButton);
+        QCOMPARE(h.messages.messages.size(), 1);
+        QVERIFY(h.messages.messages.first().question);
+        QVERIFY(w.statusText().startsWith(QStringLiteral("没有保存")));
+
+        // The choices come back in the next run.
+        w.close();
+        h.form.reset();
+        StillCamera again;
+        Form1 &w2 = h.build(&again);
+        QCOMPARE(w2.findChild<QComboBox *>(QStringLiteral("Comgg"))->currentIndex(), 1);
+        QVERIFY(w2.findChild<QCheckBox *>(QStringLiteral("Cherl"))->isChecked());
+        QVERIFY(w2.findChild<QCheckBox *>(QStringLiteral("Cheqj"))->isChecked());
+        QCOMPARE(QSize(again.CropWidth(), again.CropHeight()), QSize(295, 413));
+        QCOMPARE(again.dpi, 300);
+    }
+
+    void liveChecksFollowTheVideo()
+    {
+        clearStore();
+        WindowHarness h;
+        CaptureSettings settings;
+        settings.kind = CaptureSource::Kind::TestPicture;
+        settings.width = 640;
+        settings.height = 480;
+        GstCaptureControl camera(settings);
+        Form1 &w = h.build(&camera);
+        w.findChild<QCheckBox *>(QStringLiteral("Cherl"))->setChecked(true);
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+        // The test picture has no face: the tap's thread finds none, the
+        // panel says so and the guide is drawn failing, at its fixed place.
+        auto *panel = w.findChild<FramingPanel *>(QStringLiteral("framingPanel"));
+        QTRY_COMPARE_WITH_TIMEOUT(panel->panelLines().value(0), QStringLiteral("✗ 单人 无人脸"), 5000);
+        QVERIFY(!w.findChild<QWidget *>(QStringLiteral("Frame6"))->isHidden());
+        QCOMPARE(camera.view()->guideState(), CaptureControl::GuideState::Failing);
+        QVERIFY(camera.cropRegion().isEmpty());
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("Command2")), Qt::LeftButton);
+        QVERIFY(w.findChild<QWidget *>(QStringLiteral("Frame6"))->isHidden());
+        QCOMPARE(camera.view()->guideState(), CaptureControl::GuideState::Plain);
+        h.form.reset();
     }
 
     void tapFeedsSlowConsumerWithoutHoldingVideo()

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class CaptureControl;
 class PreviewPanel;
 class QAction;
@@ -51,12 +53,20 @@ public:
     // and never lands on 锁定保存设置.
     void focusNextStep();
 
+    // Run by a take between grabbing the still and writing it: frames the
+    // still (where the photo is cut from) and returns what the status line
+    // should say of it ("" when nothing).
+    void setStillFramer(std::function<QString()> framer) { m_frameStill = std::move(framer); }
+
     bool stillFiled() const { return m_stillFiled; }
     void markStillFiled() { m_stillFiled = true; }
 
 signals:
     // How the last command went, for the status line ("" when it went well).
     void status(const QString &text);
+    // Live video shows (true: opened, or back after a take) or no longer
+    // runs (false: closed or stopped on its own).
+    void liveChanged(bool live);
 
 private:
     void failed(const QString &what);
@@ -66,4 +76,5 @@ private:
     PreviewPanel &m_preview;
     bool m_open = false;       // live video runs (opened, and not closed or stopped since)
     bool m_stillFiled = false; // the still on show was saved for a person in data-table mode
+    std::function<QString()> m_frameStill;
 };
