@@ -108,6 +108,10 @@ if(LUMORA_BENCH)
   if(TARGET bench_mdb)
     target_compile_definitions(bench_mdb PRIVATE LUMORA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   endif()
+  # The face benchmark pastes the test pictures' face into its frames.
+  if(TARGET bench_face)
+    target_compile_definitions(bench_face PRIVATE LUMORA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  endif()
   # The start-up yardstick: a bare Qt main window with a menu bar and a table.
   add_executable(anchor_window ${CMAKE_SOURCE_DIR}/bench/anchor_window.cpp)
   target_link_libraries(anchor_window PRIVATE Qt6::Widgets)
