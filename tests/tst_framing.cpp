@@ -310,6 +310,10 @@ private slots:
         QCOMPARE(height->text(), QStringLiteral("413"));
         QVERIFY(!height->isEnabled());
         QCOMPARE(camera.dpi, 300);
+        // The restore that a run's first table brings keeps the rule's size.
+        w.redzpsvset();
+        QCOMPARE(QSize(camera.CropWidth(), camera.CropHeight()), QSize(295, 413));
+        QCOMPARE(height->text(), QStringLiteral("413"));
         autoCentre->setChecked(true);
         ask->setChecked(true);
 

@@ -355,6 +355,10 @@ void Form1::redzpsvset()
     restorer.setFontSize = [this](double points) { setOverlayFontSize(points); };
     restorer.setColour = [this](qint32 packed) { setOverlayColour(packed); };
     settingsBinding().redzpsvset(restorer);
+    // A photo rule chosen in this run fixes the size the restore just
+    // brought back from the last one.
+    if (m_framing)
+        m_framing->reapplyRule();
 }
 
 // -------------------------------------------------------------- the window

@@ -140,6 +140,12 @@ void FramingPanel::ruleChosen(int index)
     updateSnapshot();
 }
 
+void FramingPanel::reapplyRule()
+{
+    if (!rule().isCustom())
+        ruleChosen(m_c.Comgg->currentIndex());
+}
+
 void FramingPanel::updateSnapshot()
 {
     std::lock_guard lock(m_snapshotLock);

@@ -69,6 +69,10 @@ public:
     // Live video started (or came back after a take) or stopped.
     void liveChanged(bool live);
 
+    // Applies the chosen rule's size again (after the stored photo size was
+    // restored over it); nothing for 自定义.
+    void reapplyRule();
+
     // The stored choices: written with the picture settings at close,
     // applied at start-up.
     void save() const;
