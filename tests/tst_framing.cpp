@@ -114,6 +114,15 @@ private slots:
         QVERIFY2(!astronaut().isNull(), "tests/data/faces/astronaut.png missing");
     }
 
+    void missingCascadesSaySo()
+    {
+        QTemporaryDir empty;
+        const FaceFinder finder(empty.path());
+        QVERIFY(!finder.isReady());
+        QVERIFY(finder.error().contains(QStringLiteral("opencv-data")));
+        QVERIFY(finder.find(astronaut()).isEmpty());
+    }
+
     void faceCentredCrop_data()
     {
         QTest::addColumn<double>("scale");
@@ -353,6 +362,29 @@ private slots:
         QVERIFY(w2.findChild<QCheckBox *>(QStringLiteral("Cheqj"))->isChecked());
         QCOMPARE(QSize(again.CropWidth(), again.CropHeight()), QSize(295, 413));
         QCOMPARE(again.dpi, 300);
+    }
+
+    void liveGuideIgnoresJitter()
+    {
+        clearStore();
+        WindowHarness h;
+        StillCamera camera;
+        Form1 &w = h.build(&camera);
+        w.findChild<QCheckBox *>(QStringLiteral("Cherl"))->setChecked(true);
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+        auto *panel = w.findChild<FramingPanel *>(QStringLiteral("framingPanel"));
+        FramingReport report;
+        const QRectF first(0.30, 0.10, 0.30, 0.60);
+        for (const auto &[shift, shown] :
+             {std::pair{0.0, first}, {0.019, first}, {0.021, first.translated(0.021, 0)}, {0.0, first}}) {
+            report.region = first.translated(shift, 0);
+            panel->showLive(report);
+            QCOMPARE(camera.region, shown);
+        }
+        // No face: the fixed guide at once.
+        report.region = QRectF();
+        panel->showLive(report);
+        QVERIFY(camera.region.isEmpty());
     }
 
     void liveChecksFollowTheVideo()

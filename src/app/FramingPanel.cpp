@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <cmath>
+
 namespace {
 // The settings keys, beside the 29 of the settings table: the rule's index
 // in Comgg, and the two tick boxes ("0" / "1").
@@ -177,8 +179,18 @@ void FramingPanel::showLive(const FramingReport &report)
         return;
     m_liveReport = report;
     showChecks(report);
-    if (m_capture && m_c.Cherl->isChecked())
-        m_capture->setCropRegion(report.region);
+    if (!m_capture || !m_c.Cherl->isChecked())
+        return;
+    // The detector's square wanders by a few pixels from frame to frame
+    // on a face that holds still: the guide stays put for less than 2 % of
+    // the picture, and moves when the face does.
+    const QRectF &now = report.region, &was = m_guideRegion;
+    const bool still =
+        now.isValid() && was.isValid() && std::abs(now.center().x() - was.center().x()) < 0.02 &&
+        std::abs(now.center().y() - was.center().y()) < 0.02 && std::abs(now.height() - was.height()) < 0.02;
+    if (!still)
+        m_guideRegion = now;
+    m_capture->setCropRegion(m_guideRegion);
 }
 
 void FramingPanel::showChecks(const FramingReport &report)
@@ -222,6 +234,7 @@ void FramingPanel::liveChanged(bool live)
 
 QString FramingPanel::frameStill()
 {
+    m_guideRegion = QRectF();
     // The live picture no longer moves the guide: the still's framing holds.
     m_showingLive = false;
     m_stillFailed.clear();

@@ -117,5 +117,6 @@ private:
     Snapshot m_snapshot;
     bool m_showingLive = false; // live video shows and no still is held
     FramingReport m_liveReport;
+    QRectF m_guideRegion; // where the live guide stands (fractions of the frame)
     QStringList m_stillFailed;
 };
