@@ -27,6 +27,7 @@
 #include <dlib/image_processing/frontal_face_detector.h>
 
 #include <atomic>
+#include <limits>
 #include <thread>
 
 using namespace FaceScenes;
@@ -121,6 +122,36 @@ private slots:
         QVERIFY(!finder.isReady());
         QVERIFY(finder.error().contains(QStringLiteral("opencv-data")));
         QVERIFY(finder.find(astronaut()).isEmpty());
+    }
+
+    void cropRegionStaysInFrame_data()
+    {
+        QTest::addColumn<QRectF>("region");
+        const double nan = std::nan("");
+        QTest::newRow("inside") << QRectF(0.2, 0.1, 0.3, 0.6);
+        QTest::newRow("over the left edge") << QRectF(-0.1, 0.1, 0.3, 0.6);
+        QTest::newRow("over the bottom") << QRectF(0.4, 0.7, 0.3, 0.6);
+        QTest::newRow("taller than the frame") << QRectF(0.1, -0.2, 0.9, 1.4);
+        QTest::newRow("the centred part exactly") << QRectF();
+        QTest::newRow("a pixel high") << QRectF(0.5, 0.5, 0.001, 0.002);
+        QTest::newRow("not a number") << QRectF(nan, 0.1, 0.3, 0.6);
+        QTest::newRow("infinitely wide") << QRectF(0.1, 0.1, std::numeric_limits<double>::infinity(), 0.6);
+    }
+
+    void cropRegionStaysInFrame()
+    {
+        QFETCH(QRectF, region);
+        const QSize crop = idRule(1).pixels;
+        const QRect centred = centredCropRect(Frame, crop);
+        const QRect cut = cropRectAt(Frame, crop, region);
+        QVERIFY(QRect(QPoint(0, 0), Frame).contains(cut));
+        QVERIFY(cut.width() <= centred.width() && cut.height() <= centred.height());
+        // The photo's shape, to the pixel: never stretched.
+        QVERIFY(std::abs(cut.width() - cut.height() * crop.width() / double(crop.height())) <= 1);
+        if (!region.isValid() || !std::isfinite(region.x()) || !std::isfinite(region.width()))
+            QCOMPARE(cut, centred);
+        const QImage photo = StillWriter::cropped(astronaut().scaled(Frame), crop, region);
+        QCOMPARE(photo.size(), crop);
     }
 
     void faceCentredCrop_data()
