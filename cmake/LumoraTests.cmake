@@ -108,6 +108,10 @@ if(LUMORA_BENCH)
   if(TARGET bench_mdb)
     target_compile_definitions(bench_mdb PRIVATE LUMORA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   endif()
+  # The face benchmark pastes the test pictures' face into its frames.
+  if(TARGET bench_face)
+    target_compile_definitions(bench_face PRIVATE LUMORA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  endif()
   # The start-up yardstick: a bare Qt main window with a menu bar and a table.
   add_executable(anchor_window ${CMAKE_SOURCE_DIR}/bench/anchor_window.cpp)
   target_link_libraries(anchor_window PRIVATE Qt6::Widgets)
@@ -165,6 +169,14 @@ endforeach()
 # that a write keeps every other member's bytes.
 if(TARGET tst_xlsx)
   target_link_libraries(tst_xlsx PRIVATE PkgConfig::LIBZIP)
+endif()
+
+# The framing suite checks the photos cut around a face with dlib's HOG
+# face detector, an algorithm and model apart from the program's own.
+if(TARGET tst_framing)
+  pkg_check_modules(DLIB REQUIRED IMPORTED_TARGET dlib-1)
+  # dlib's headers call LAPACK (built with gfortran) themselves.
+  target_link_libraries(tst_framing PRIVATE PkgConfig::DLIB lapack blas)
 endif()
 
 # The install suite installs this build into a temporary prefix and checks

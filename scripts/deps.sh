@@ -22,6 +22,7 @@ packages=(
   libimage-exiftool-perl
   libzxing-dev libqrencode-dev
   zint qrencode zbar-tools
+  libopencv-dev opencv-data libdlib-dev
 )
 
 missing=()

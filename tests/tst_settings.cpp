@@ -1,4 +1,5 @@
 #include "WindowHarness.h"
+#include "app/FramingPanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -109,12 +110,15 @@ void TestSettings::closeWritesAllKeysOfBothRoutines()
         const QString key = QStringLiteral("Settings/") + QLatin1String(k.name);
         QCOMPARE(store.contains(key), QLatin1String(k.name) != QLatin1String("biakuang"));
     }
-    // The 28 keys of the two routines, and where the window stood.
+    // The 28 keys of the two routines, where the window stood and the
+    // photo rule and framing choices.
     QStringList written = store.allKeys();
     using W = SettingsStore::WindowKey;
     for (W key : {W::Left, W::Top, W::Width, W::Height, W::Maximised})
         QVERIFY(
             written.removeOne(QStringLiteral("Settings/") + QLatin1String(SettingsStore::windowKey(key))));
+    for (const QString &key : FramingPanel::settingsKeys())
+        QVERIFY(written.removeOne(QStringLiteral("Settings/") + key));
     QCOMPARE(written.size(), 28);
     const QList<std::pair<const char *, QString>> expected = {
         {"zpph", SettingsStore::defaultSaveFolder()},

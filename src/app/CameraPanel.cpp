@@ -33,6 +33,7 @@ CameraPanel::CameraPanel(const Controls &controls, CaptureControl *capture, Prev
             m_open = false;
             emit status(QStringLiteral("摄像头已停止：") + reason);
             setButtons(1, 0, 0, -1, -1, 0, 0);
+            emit liveChanged(false);
         });
         connect(m_capture, &CaptureControl::pictureDelivered, this, &CameraPanel::takeDeliveredPicture);
         connect(m_capture, &CaptureControl::notice, this, &CameraPanel::status);
@@ -93,6 +94,7 @@ void CameraPanel::openCamera()
     m_open = true;
     setButtons(0, 1, 1, 0, 0, 1, 1);
     emit status(QString());
+    emit liveChanged(true);
     focusNextStep();
 }
 
@@ -104,6 +106,7 @@ void CameraPanel::closeCamera()
         failed(QStringLiteral("关闭摄像头失败"));
     m_open = false;
     setButtons(1, 0, 0, -1, -1, 0, 0);
+    emit liveChanged(false);
 }
 
 void CameraPanel::takePhoto()
@@ -119,18 +122,22 @@ void CameraPanel::takePhoto()
     const QString temp = m_preview.tempPhotoPath();
     if (!m_capture->GrabStill()) {
         failed(QStringLiteral("拍摄失败"));
-    } else if (!m_capture->SaveStill(temp)) {
-        failed(QStringLiteral("临时照片写入失败"));
-    } else if (!m_preview.loadPicture(temp)) {
-        emit status(QStringLiteral("临时照片无法显示：") + temp);
     } else {
-        m_stillFiled = false;
-        emit stillTaken();
-        m_preview.CentrePreviewPicture();
-        m_c.Command1->setEnabled(false);
-        emit status(QString());
-        focusNextStep();
-        return;
+        // Where the photo is cut from is settled before the first file of it.
+        const QString note = m_frameStill ? m_frameStill() : QString();
+        if (!m_capture->SaveStill(temp)) {
+            failed(QStringLiteral("临时照片写入失败"));
+        } else if (!m_preview.loadPicture(temp)) {
+            emit status(QStringLiteral("临时照片无法显示：") + temp);
+        } else {
+            m_stillFiled = false;
+            emit stillTaken();
+            m_preview.CentrePreviewPicture();
+            m_c.Command1->setEnabled(false);
+            emit status(note);
+            focusNextStep();
+            return;
+        }
     }
     setButtons(-1, -1, 0, 1, 0, -1, -1);
 }
@@ -154,6 +161,7 @@ void CameraPanel::retakePhoto()
     m_open = true;
     emit status(QString());
     setButtons(0, 1, 1, 0, 0, 1, 1);
+    emit liveChanged(true);
     focusNextStep();
 }
 

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class CaptureControl;
 class PreviewPanel;
 class QAction;
@@ -54,6 +56,11 @@ public:
     // and never lands on 锁定保存设置.
     void focusNextStep();
 
+    // Run by a take between grabbing the still and writing it: frames the
+    // still (where the photo is cut from) and returns what the status line
+    // should say of it ("" when nothing).
+    void setStillFramer(std::function<QString()> framer) { m_frameStill = std::move(framer); }
+
     bool stillFiled() const { return m_stillFiled; }
     void markStillFiled() { m_stillFiled = true; }
 
@@ -62,6 +69,9 @@ signals:
     void status(const QString &text);
     // A still was taken and shows in the preview.
     void stillTaken();
+    // Live video shows (true: opened, or back after a take) or no longer
+    // runs (false: closed or stopped on its own).
+    void liveChanged(bool live);
 
 private:
     void failed(const QString &what);
@@ -72,4 +82,5 @@ private:
     bool m_open = false;            // live video runs (opened, and not closed or stopped since)
     bool m_stillFiled = false;      // the still on show was saved for a person in data-table mode
     bool m_deliveryWaiting = false; // a delivered picture waits for a modal question to go
+    std::function<QString()> m_frameStill;
 };

@@ -5,6 +5,7 @@
 #include "app/CaptionPanel.h"
 #include "app/CropFramePanel.h"
 #include "app/DataTablePanel.h"
+#include "app/FramingPanel.h"
 #include "app/NamingPanel.h"
 #include "app/PendingPanel.h"
 #include "app/PhotoDayPanel.h"
@@ -110,6 +111,12 @@ Form1::Form1(CaptureControl *capture, MessageService *messages, DialogService *d
         this);
     m_cropFrame->setObjectName(QStringLiteral("cropFramePanel"));
     connect(m_cropFrame, &CropFramePanel::status, this, &Form1::setStatus);
+    m_framing = new FramingPanel(
+        {ui->Comgg, ui->Cherl, ui->Cheqj, ui->Texg, ui->Textk, ui->Command10, ui->Frame2}, capture, this);
+    m_framing->setObjectName(QStringLiteral("framingPanel"));
+    connect(m_framing, &FramingPanel::status, this, &Form1::setStatus);
+    connect(m_camera, &CameraPanel::liveChanged, m_framing, &FramingPanel::liveChanged);
+    m_camera->setStillFramer([this] { return m_framing->frameStill(); });
     m_caption = new CaptionPanel({ui->Check1, ui->Frame5, ui->Comtext, ui->Comt1, ui->Cheta, ui->Comt2,
                                   ui->Textt, ui->Texleft, ui->Textop, ui->fLabel, ui->Command11, ui->Labet,
                                   ui->Texg, ui->Textk, ui->Option1, ui->Text2},
@@ -309,8 +316,10 @@ void Form1::startUp()
         ui->Comtext->setCurrentIndex(-1);
     }
 
-    // 14. Stored settings.
+    // 14. Stored settings, then the photo rule and framing choices stored
+    // beside them (a rule's size replaces the boxes' restored one).
     redzpsvset();
+    m_framing->restore();
 
     // 15. Overlay panel.
     ui->Frame5->hide();
@@ -349,6 +358,7 @@ void Form1::zpsvset()
 void Form1::zpset()
 {
     settingsBinding().write(QStringLiteral("zpset"));
+    m_framing->save();
 }
 
 SettingsBinding Form1::settingsBinding()
@@ -376,6 +386,10 @@ void Form1::redzpsvset()
     restorer.setFontSize = [this](double points) { setOverlayFontSize(points); };
     restorer.setColour = [this](qint32 packed) { setOverlayColour(packed); };
     settingsBinding().redzpsvset(restorer);
+    // A photo rule chosen in this run fixes the size the restore just
+    // brought back from the last one.
+    if (m_framing)
+        m_framing->reapplyRule();
 }
 
 // -------------------------------------------------------------- the window
@@ -611,6 +625,17 @@ void Form1::gridClicked()
 
 void Form1::saveHandling()
 {
+    // A still that failed the framing checks is saved only when the
+    // operator says so, if they asked to be asked.
+    const QStringList failed = m_framing->stillFailed();
+    if (m_framing->askBeforeSaving() && !failed.isEmpty() &&
+        !m_messages->askYesNo(this,
+                              QStringLiteral("取景检查未通过：%1。\n仍然保存这张照片吗？")
+                                  .arg(failed.join(QStringLiteral("、"))),
+                              MessageService::programTitle(), MessageService::Default::No)) {
+        setStatus(QStringLiteral("没有保存：取景检查未通过（%1）").arg(failed.join(QStringLiteral("、"))));
+        return;
+    }
     // The operator has seen the table's warnings: the save's line replaces them.
     m_tableWarnings.clear();
     m_saver->save(m_naming);

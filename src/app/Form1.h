@@ -20,6 +20,7 @@ class MessageService;
 class ShellService;
 class CameraPanel;
 class DataTablePanel;
+class FramingPanel;
 class NamingPanel;
 class PendingPanel;
 class PhotoDayPanel;
@@ -160,6 +161,7 @@ private:
     HelpMenu *m_help = nullptr;
     CropFramePanel *m_cropFrame = nullptr;
     CaptionPanel *m_caption = nullptr;
+    FramingPanel *m_framing = nullptr;
     SaveCoordinator *m_saver = nullptr;
     ScanPanel *m_scan = nullptr;
     ShotLimit *m_shots = nullptr;

@@ -28,7 +28,7 @@ namespace WindowLayout {
 constexpr int margin = 8; // around the parts, left and right
 constexpr int gap = 6;    // between the rows
 constexpr int pathLineHeight = 24;
-constexpr int lowerMinimum = 256; // the tallest settings page and its tab bar
+constexpr int lowerMinimum = 264; // the tallest settings page and its tab bar
 constexpr int tabsWidth = 518;
 // The grid frame's row of filter controls needs this much: a narrower video
 // window leaves the frame at this width.

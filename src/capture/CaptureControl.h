@@ -4,9 +4,11 @@
 
 #include <QImage>
 #include <QObject>
+#include <QRectF>
 #include <QSize>
 #include <QString>
 
+class FrameTap;
 class QWidget;
 
 // The camera component of the main window: live video in its own widget, a
@@ -52,6 +54,27 @@ public:
     virtual void setWindowSize(const QSize &size) = 0;
 
     virtual QString lastError() const = 0;
+
+    // What the framing of the photo (a face finder) works with; a control
+    // without live frames or framing keeps the defaults, which do nothing.
+    // The tap on the live video (null: none).
+    virtual FrameTap *frameTap() { return nullptr; }
+    // The still held, at the camera's full size (null: none).
+    virtual QImage stillImage() const { return {}; }
+    // The part of the camera picture the photo is cut from, as fractions of
+    // its width and height (cropRectAt); empty: the centred part. The guide
+    // over the live video follows it.
+    virtual void setCropRegion(QRectF region) { Q_UNUSED(region); }
+    // How the guide over the live video is drawn: as always (Plain), or
+    // telling that the framing checks pass or fail.
+    enum class GuideState {
+        Plain,
+        Passing,
+        Failing
+    };
+    virtual void setGuideState(GuideState state) { Q_UNUSED(state); }
+    // Dots per inch written into saved photos (96 unless a photo rule sets it).
+    virtual void setSaveDpi(int dpi) { Q_UNUSED(dpi); }
 
     // Gets ready, in the background, what the first OpenPreview would
     // otherwise set up itself; called once the main window shows. It never

@@ -1,5 +1,7 @@
 #include "capture/CropGeometry.h"
 
+#include <cmath>
+
 QRect centredCropRect(QSize frame, QSize crop)
 {
     if (frame.width() < 1 || frame.height() < 1 || crop.width() < 1 || crop.height() < 1)
@@ -35,9 +37,33 @@ QRect fitRect(QSize picture, QRect area)
                  area.y() + (area.height() - fitted.height()) / 2, fitted.width(), fitted.height());
 }
 
-QRect guideInPicture(QSize picture, QSize shown, QSize crop)
+QRect cropRectAt(QSize frame, QSize crop, QRectF region)
 {
-    const QRect part = centredCropRect(picture, crop);
+    const QRect centred = centredCropRect(frame, crop);
+    if (centred.isEmpty() || !region.isValid() || !std::isfinite(region.x()) || !std::isfinite(region.y()) ||
+        !std::isfinite(region.width()) || !std::isfinite(region.height()))
+        return centred;
+    // The region's height in pixels decides the size; the width follows
+    // from the crop's shape, so the photo is never stretched.
+    const double ratio = double(crop.width()) / crop.height();
+    double h = region.height() * frame.height();
+    double w = h * ratio;
+    // No larger than the centred part, the largest the frame holds.
+    if (w > centred.width() || h > centred.height()) {
+        w = centred.width();
+        h = centred.height();
+    }
+    const int iw = qMax(1, int(std::lround(w))), ih = qMax(1, int(std::lround(h)));
+    const double cx = (region.x() + region.width() / 2) * frame.width();
+    const double cy = (region.y() + region.height() / 2) * frame.height();
+    const int x = qBound(0, int(std::lround(cx - iw / 2.0)), frame.width() - iw);
+    const int y = qBound(0, int(std::lround(cy - ih / 2.0)), frame.height() - ih);
+    return QRect(x, y, iw, ih);
+}
+
+QRect guideInPicture(QSize picture, QSize shown, QSize crop, QRectF region)
+{
+    const QRect part = cropRectAt(picture, crop, region);
     if (part.isEmpty() || shown.isEmpty())
         return {};
     const double sx = double(shown.width()) / picture.width();

@@ -3,6 +3,7 @@
 #include "capture/CameraDeviceList.h"
 #include "capture/CaptureSettingsStore.h"
 #include "capture/CropGeometry.h"
+#include "capture/FrameTap.h"
 #include "capture/GstFramePipeline.h"
 #include "capture/GstRuntime.h"
 #include "capture/PictureSettingsDialog.h"
@@ -36,6 +37,9 @@ GstCaptureControl::GstCaptureControl(QObject *parent)
     : CaptureControl(parent)
     , m_pipeline(new GstFramePipeline(this))
     , m_tether(new TetherFolder(this))
+    , m_tap(std::make_unique<FrameTap>([pipeline = m_pipeline](int width, quint64 *serial) {
+        return pipeline->sampledFrame(width, serial);
+    }))
     , m_view(new VideoView)
 {
     m_view->setFixedSize(m_windowSize);
@@ -80,7 +84,9 @@ GstCaptureControl::GstCaptureControl(const CaptureSettings &settings, QObject *p
 
 GstCaptureControl::~GstCaptureControl()
 {
-    // The streaming thread must be gone before anything it reaches is freed.
+    // The tap's thread and the streaming thread must be gone before anything
+    // they reach is freed.
+    m_tap.reset();
     m_pipeline->stop();
     delete m_view.data();
 }
@@ -300,8 +306,8 @@ bool GstCaptureControl::SaveStill(const QString &path)
     if (m_still.isNull())
         return fail(QStringLiteral("还没有拍摄照片"));
     QString why;
-    if (!StillWriter::write(m_still, m_crop, StillWriter::formatFromText(m_saveFormat), path, &why,
-                            m_caption))
+    if (!StillWriter::write(m_still, m_crop, StillWriter::formatFromText(m_saveFormat), path, &why, m_caption,
+                            m_cropRegion, m_dpi))
         return fail(why);
     return true;
 }
@@ -325,6 +331,22 @@ void GstCaptureControl::SetCropHeight(qint32 height)
     m_pipeline->setCropSize(m_crop);
     if (m_view)
         m_view->setCropSize(m_crop);
+}
+
+void GstCaptureControl::setCropRegion(QRectF region)
+{
+    if (region == m_cropRegion)
+        return;
+    m_cropRegion = region;
+    m_pipeline->setCropRegion(region);
+    if (m_view)
+        m_view->setCropRegion(region);
+}
+
+void GstCaptureControl::setGuideState(GuideState state)
+{
+    if (m_view)
+        m_view->setGuideState(state);
 }
 
 void GstCaptureControl::SetCaption(const Caption &caption)

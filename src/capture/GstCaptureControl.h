@@ -7,6 +7,9 @@
 #include <QImage>
 #include <QPointer>
 
+#include <memory>
+
+class FrameTap;
 class GstFramePipeline;
 class QDialog;
 class TetherFolder;
@@ -59,6 +62,15 @@ public:
     void setWindowSize(const QSize &size) override;
 
     QString lastError() const override { return m_error; }
+
+    FrameTap *frameTap() override { return m_tap.get(); }
+    QImage stillImage() const override { return m_still; }
+    void setCropRegion(QRectF region) override;
+    QRectF cropRegion() const { return m_cropRegion; }
+    void setGuideState(GuideState state) override;
+    void setSaveDpi(int dpi) override { m_dpi = dpi; }
+    int saveDpi() const { return m_dpi; }
+
     // Initialises GStreamer on a worker thread.
     void prepareInBackground() override;
     QImage liveFrame() const override;
@@ -107,12 +119,15 @@ private:
     TetherFolder *m_tether;
     QImage m_tetherPicture; // the newest picture from the tether folder
     bool m_remember = false;
+    std::unique_ptr<FrameTap> m_tap; // reads m_pipeline: goes first
     QPointer<VideoView> m_view;
     CaptureSettings m_settings;
     bool m_automaticSource = true;
     QImage m_still;
     QString m_saveFormat;
     QSize m_crop{150, 200};
+    QRectF m_cropRegion;
+    int m_dpi = 96;
     Caption m_caption;
     QSize m_windowSize{449, 345};
     QString m_error;

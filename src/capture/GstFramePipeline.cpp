@@ -313,6 +313,7 @@ void GstFramePipeline::stop()
         gst_buffer_replace(&m_stillBuffer, nullptr);
         gst_caps_replace(&m_stillCaps, nullptr);
         gst_caps_replace(&m_sourceCaps, nullptr);
+        m_stillSerial = 0;
     }
     // The newest frame holds a buffer of the pipeline: it goes with it.
     QImage last;
@@ -359,6 +360,12 @@ void GstFramePipeline::setCropSize(QSize crop)
 {
     std::lock_guard lock(m_sizeLock);
     m_crop = crop;
+}
+
+void GstFramePipeline::setCropRegion(QRectF region)
+{
+    std::lock_guard lock(m_sizeLock);
+    m_cropRegion = region;
 }
 
 quint64 GstFramePipeline::framesDelivered() const
@@ -411,6 +418,7 @@ GstPadProbeReturn GstFramePipeline::onFullFrame(GstPad *, GstPadProbeInfo *info,
         std::lock_guard lock(pipeline->m_stillLock);
         gst_buffer_replace(&pipeline->m_stillBuffer, GST_PAD_PROBE_INFO_BUFFER(info));
         gst_caps_replace(&pipeline->m_stillCaps, pipeline->m_sourceCaps);
+        ++pipeline->m_stillSerial;
         return GST_PAD_PROBE_OK;
     }
     GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
@@ -433,52 +441,75 @@ GstPadProbeReturn GstFramePipeline::onFullFrame(GstPad *, GstPadProbeInfo *info,
     return GST_PAD_PROBE_OK;
 }
 
+namespace {
+// The frame in `buffer` converted to RGB32 at `size` (its own size when
+// empty) in one pass of GStreamer's converter, which scales as it converts.
+QImage convertFrame(GstBuffer *buffer, GstCaps *caps, QSize size)
+{
+    QImage image;
+    GstVideoInfo in;
+    GstVideoFrame source;
+    if (!gst_video_info_from_caps(&in, caps) || !gst_video_frame_map(&source, &in, buffer, GST_MAP_READ))
+        return image;
+    const int width = size.isEmpty() ? GST_VIDEO_INFO_WIDTH(&in) : size.width();
+    const int height = size.isEmpty() ? GST_VIDEO_INFO_HEIGHT(&in) : size.height();
+    // BGRx in memory is 0xffRRGGBB as a little-endian word: RGB32, whose
+    // rows (4 bytes a pixel) have no padding, as GStreamer lays them out.
+    image = QImage(width, height, QImage::Format_RGB32);
+    GstVideoInfo out;
+    gst_video_info_set_format(&out, GST_VIDEO_FORMAT_BGRx, width, height);
+    // The converter changes the format (and the size) alone: the rest as it came.
+    GST_VIDEO_INFO_FPS_N(&out) = GST_VIDEO_INFO_FPS_N(&in);
+    GST_VIDEO_INFO_FPS_D(&out) = GST_VIDEO_INFO_FPS_D(&in);
+    GST_VIDEO_INFO_PAR_N(&out) = GST_VIDEO_INFO_PAR_N(&in);
+    GST_VIDEO_INFO_PAR_D(&out) = GST_VIDEO_INFO_PAR_D(&in);
+    GST_VIDEO_INFO_INTERLACE_MODE(&out) = GST_VIDEO_INFO_INTERLACE_MODE(&in);
+    GstBuffer *wrapped =
+        image.isNull() || size_t(image.sizeInBytes()) < GST_VIDEO_INFO_SIZE(&out)
+            ? nullptr
+            : gst_buffer_new_wrapped_full(GstMemoryFlags(0), image.bits(), image.sizeInBytes(), 0,
+                                          image.sizeInBytes(), nullptr, nullptr);
+    GstVideoFrame target;
+    GstVideoConverter *converter = gst_video_converter_new(&in, &out, nullptr);
+    if (wrapped && converter && gst_video_frame_map(&target, &out, wrapped, GST_MAP_WRITE)) {
+        gst_video_converter_frame(converter, &source, &target);
+        gst_video_frame_unmap(&target);
+    } else {
+        image = QImage();
+    }
+    if (converter)
+        gst_video_converter_free(converter);
+    if (wrapped)
+        gst_buffer_unref(wrapped);
+    gst_video_frame_unmap(&source);
+    return image;
+}
+} // namespace
+
 QImage GstFramePipeline::stillFrame() const
+{
+    return sampledFrame(0);
+}
+
+QImage GstFramePipeline::sampledFrame(int width, quint64 *serial) const
 {
     GstBuffer *buffer = nullptr;
     GstCaps *caps = nullptr;
     {
         std::lock_guard lock(m_stillLock);
+        if (serial)
+            *serial = m_stillSerial;
         if (!m_stillBuffer || !m_stillCaps)
             return {};
         buffer = gst_buffer_ref(m_stillBuffer);
         caps = gst_caps_ref(m_stillCaps);
     }
-    QImage image;
+    QSize size;
     GstVideoInfo in;
-    GstVideoFrame source;
-    if (gst_video_info_from_caps(&in, caps) && gst_video_frame_map(&source, &in, buffer, GST_MAP_READ)) {
-        // BGRx in memory is 0xffRRGGBB as a little-endian word: RGB32, whose
-        // rows (4 bytes a pixel) have no padding, as GStreamer lays them out.
-        const int width = GST_VIDEO_INFO_WIDTH(&in), height = GST_VIDEO_INFO_HEIGHT(&in);
-        image = QImage(width, height, QImage::Format_RGB32);
-        GstVideoInfo out;
-        gst_video_info_set_format(&out, GST_VIDEO_FORMAT_BGRx, width, height);
-        // The converter changes the format alone: the rest as it came.
-        GST_VIDEO_INFO_FPS_N(&out) = GST_VIDEO_INFO_FPS_N(&in);
-        GST_VIDEO_INFO_FPS_D(&out) = GST_VIDEO_INFO_FPS_D(&in);
-        GST_VIDEO_INFO_PAR_N(&out) = GST_VIDEO_INFO_PAR_N(&in);
-        GST_VIDEO_INFO_PAR_D(&out) = GST_VIDEO_INFO_PAR_D(&in);
-        GST_VIDEO_INFO_INTERLACE_MODE(&out) = GST_VIDEO_INFO_INTERLACE_MODE(&in);
-        GstBuffer *wrapped =
-            image.isNull() || size_t(image.sizeInBytes()) < GST_VIDEO_INFO_SIZE(&out)
-                ? nullptr
-                : gst_buffer_new_wrapped_full(GstMemoryFlags(0), image.bits(), image.sizeInBytes(), 0,
-                                              image.sizeInBytes(), nullptr, nullptr);
-        GstVideoFrame target;
-        GstVideoConverter *converter = gst_video_converter_new(&in, &out, nullptr);
-        if (wrapped && converter && gst_video_frame_map(&target, &out, wrapped, GST_MAP_WRITE)) {
-            gst_video_converter_frame(converter, &source, &target);
-            gst_video_frame_unmap(&target);
-        } else {
-            image = QImage();
-        }
-        if (converter)
-            gst_video_converter_free(converter);
-        if (wrapped)
-            gst_buffer_unref(wrapped);
-        gst_video_frame_unmap(&source);
-    }
+    if (width > 0 && gst_video_info_from_caps(&in, caps) && GST_VIDEO_INFO_WIDTH(&in) > width)
+        size = QSize(width,
+                     qMax(1, int(qint64(GST_VIDEO_INFO_HEIGHT(&in)) * width / GST_VIDEO_INFO_WIDTH(&in))));
+    const QImage image = convertFrame(buffer, caps, size);
     gst_buffer_unref(buffer);
     gst_caps_unref(caps);
     return image;
@@ -566,7 +597,7 @@ void GstFramePipeline::shade(GstBuffer *buffer, bool withOverlay)
     QRect keep;
     {
         std::lock_guard lock(m_sizeLock);
-        keep = guideInPicture(m_sourceSize, size, m_crop);
+        keep = guideInPicture(m_sourceSize, size, m_crop, m_cropRegion);
     }
     std::shared_ptr<const OverlayRuns> overlay;
     if (withOverlay) {

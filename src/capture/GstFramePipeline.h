@@ -61,6 +61,12 @@ public:
     // The newest frame at the source's full size, as RGB32 (null before the
     // first one or when stopped).
     QImage stillFrame() const;
+    // The newest full-size frame scaled to `width` pixels wide (its shape
+    // kept) as RGB32, in one conversion; null before the first frame or
+    // when stopped. *serial: the number of full-size frames seen when it
+    // was taken, so a reader can tell a new frame from the one it had.
+    // Any thread: it only takes a reference to the buffer under a lock.
+    QImage sampledFrame(int width, quint64 *serial = nullptr) const;
     // The size of the source's frames, once the first one is on its way.
     QSize sourceSize() const;
     // The size, in device pixels, of the window the live frames are shown
@@ -69,6 +75,9 @@ public:
     // The photo's size: live frames are dimmed outside its guide, as the
     // video window shows them, while they are the pipeline's own.
     void setCropSize(QSize crop);
+    // The part of the source's frames the photo is cut from, as fractions
+    // of their width and height (see cropRectAt); empty: the centred part.
+    void setCropRegion(QRectF region);
     quint64 framesDelivered() const;
     // Waits up to timeoutMs for a frame newer than `after` frames, reading
     // the bus meanwhile; false when none came or the pipeline failed.
@@ -141,12 +150,14 @@ private:
     QSize m_sourceSize;
     QSize m_previewSize;
     QSize m_crop;
+    QRectF m_cropRegion;
 
     // The newest full-size frame and its caps, from the streaming thread.
     mutable std::mutex m_stillLock;
     GstBuffer *m_stillBuffer = nullptr;
     GstCaps *m_stillCaps = nullptr;
     GstCaps *m_sourceCaps = nullptr; // the caps of the frames now coming
+    quint64 m_stillSerial = 0;       // full-size frames seen since the start
 
     // The streaming thread's own: the live frames' format, and the last one
     // the probe dimmed, for the appsink callback that follows it.

@@ -8,11 +8,16 @@
 #include <QImageWriter>
 #include <QSaveFile>
 
+#include <cmath>
+
 namespace {
-// 96 dots per inch in dots per metre, the resolution photo programs expect
-// from a screen-sized picture.
-constexpr int DotsPerMetre96 = 3780;
 constexpr int JpegQuality = 95;
+// Dots per inch as dots per metre, which Qt turns back into whole dots per
+// inch (rounded) for the JFIF header: 96 -> 3780, 300 -> 11811.
+int dotsPerMetre(int dpi)
+{
+    return int(std::lround(qBound(1, dpi, 65535) / 0.0254));
+}
 } // namespace
 
 StillWriter::Format StillWriter::formatFromText(const QString &text)
@@ -20,9 +25,9 @@ StillWriter::Format StillWriter::formatFromText(const QString &text)
     return text.compare(QLatin1String("BMP"), Qt::CaseInsensitive) == 0 ? Format::Bmp : Format::Jpeg;
 }
 
-QImage StillWriter::cropped(const QImage &frame, QSize crop)
+QImage StillWriter::cropped(const QImage &frame, QSize crop, QRectF framing, int dpi)
 {
-    const QRect region = centredCropRect(frame.size(), crop);
+    const QRect region = cropRectAt(frame.size(), crop, framing);
     if (region.isEmpty() || crop.width() > MaxSide || crop.height() > MaxSide)
         return {};
     QImage part = frame.copy(region);
@@ -35,13 +40,13 @@ QImage StillWriter::cropped(const QImage &frame, QSize crop)
     // Neither format keeps alpha; RGB32 keeps the bitmap at 24 bits per pixel.
     if (out.format() != QImage::Format_RGB32)
         out = out.convertToFormat(QImage::Format_RGB32);
-    out.setDotsPerMeterX(DotsPerMetre96);
-    out.setDotsPerMeterY(DotsPerMetre96);
+    out.setDotsPerMeterX(dotsPerMetre(dpi));
+    out.setDotsPerMeterY(dotsPerMetre(dpi));
     return out;
 }
 
 bool StillWriter::write(const QImage &frame, QSize crop, Format format, const QString &path, QString *error,
-                        const Caption &caption)
+                        const Caption &caption, QRectF region, int dpi)
 {
     auto fail = [error](const QString &why) {
         if (error)
@@ -62,7 +67,7 @@ bool StillWriter::write(const QImage &frame, QSize crop, Format format, const QS
     if (target.isDir())
         return fail(QStringLiteral("保存路径是一个文件夹：%1").arg(QDir::toNativeSeparators(path)));
 
-    QImage out = cropped(frame, crop);
+    QImage out = cropped(frame, crop, region, dpi);
     if (out.isNull())
         return fail(QStringLiteral("无法裁剪照片"));
     CaptionPainter::paint(out, caption);

@@ -136,6 +136,26 @@ void VideoView::setCropSize(QSize crop)
     update();
 }
 
+void VideoView::setCropRegion(QRectF region)
+{
+    if (region == m_cropRegion)
+        return;
+    m_cropRegion = region;
+    m_overlayStale = true;
+    placeSurface();
+    update();
+}
+
+void VideoView::setGuideState(CaptureControl::GuideState state)
+{
+    if (state == m_guideState)
+        return;
+    m_guideState = state;
+    m_overlayStale = true;
+    placeSurface();
+    update();
+}
+
 void VideoView::setCaption(const Caption &caption)
 {
     if (caption == m_caption)
@@ -163,7 +183,7 @@ QRect VideoView::guideRect() const
     const QRect target = pictureRect();
     if (target.isEmpty())
         return {};
-    const QRect guide = guideInPicture(pictureSize(), target.size(), m_crop);
+    const QRect guide = guideInPicture(pictureSize(), target.size(), m_crop, m_cropRegion);
     return guide.isEmpty() ? QRect() : guide.translated(target.topLeft());
 }
 
@@ -215,7 +235,9 @@ const QImage &VideoView::overlay()
     p.setCompositionMode(QPainter::CompositionMode_Source);
     p.fillRect(guide, Qt::transparent);
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    QPen pen(QColor(80, 220, 80), 2, Qt::DashLine);
+    using GuideState = CaptureControl::GuideState;
+    QPen pen(m_guideState == GuideState::Failing ? QColor(240, 170, 40) : QColor(80, 220, 80), 2,
+             m_guideState == GuideState::Passing ? Qt::SolidLine : Qt::DashLine);
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
     p.drawRect(guide.adjusted(1, 1, -1, -1));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/Caption.h"
+#include "capture/CaptureControl.h"
 
 #include <QImage>
 #include <QRegion>
@@ -35,6 +36,11 @@ public:
     // Forgets the live picture and shows `note` instead (while nothing runs).
     void showNote(const QString &note);
     void setCropSize(QSize crop);
+    // Where the photo is cut from (cropRectAt); empty: the centred part.
+    void setCropRegion(QRectF region);
+    // Plain: the dashed green guide; Passing: solid green; Failing: dashed amber.
+    void setGuideState(CaptureControl::GuideState state);
+    CaptureControl::GuideState guideState() const { return m_guideState; }
     // Shown inside the guide rectangle where it lands in the saved photo.
     void setCaption(const Caption &caption);
     const Caption &caption() const { return m_caption; }
@@ -91,6 +97,8 @@ private:
     QImage m_still;
     QString m_note;
     QSize m_crop{150, 200};
+    QRectF m_cropRegion;
+    CaptureControl::GuideState m_guideState = CaptureControl::GuideState::Plain;
     Caption m_caption;
 
     QImage m_overlay;
