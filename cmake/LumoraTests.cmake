@@ -33,7 +33,8 @@ set(LUMORA_ENGINE_PROGRAMS
   tst_sqllexer tst_sqlparser tst_value tst_writebackcrash tst_xls tst_xlscontainer tst_xlsx writeback_child mdb_grow tst_mdb
   tst_mdbwritebackcrash tst_safereplace tst_xlswriteback tst_csv
   bench_dbf bench_scale bench_sql bench_xls bench_xlsx bench_mdb bench_csv)
-set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter tst_camerafile bench_capture tst_barcode bench_barcode)
+set(LUMORA_CAPTURE_PROGRAMS tst_gstcapture tst_captionpainter tst_camerafile bench_capture tst_barcode bench_barcode
+  tst_livevideo)
 
 # The libraries a test or benchmark program links, by its name.
 function(lumora_library_for name out)

@@ -15,9 +15,11 @@
 #include "capture/VideoView.h"
 
 #include <QDialog>
+
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QThreadPool>
+#include <algorithm>
 
 namespace {
 const QString ClosedNote = QStringLiteral("摄像头未打开");
@@ -166,14 +168,10 @@ QImage GstCaptureControl::liveFrame() const
     if (!m_pipeline->drawsDirectly())
         return m_pipeline->newestFrame();
     // Drawn by the window system, the live frames never reach the program:
-    // the newest frame is taken at the camera's size instead, and brought
-    // down to about the window's for whoever reads it.
-    const QImage frame = m_pipeline->stillFrame();
-    const QSize shown = m_pipeline->previewSize();
-    if (frame.isNull() || shown.isEmpty() || frame.width() <= 2 * shown.width())
-        return frame;
-    return frame.scaled(frame.size().scaled(shown * 2, Qt::KeepAspectRatio), Qt::IgnoreAspectRatio,
-                        Qt::FastTransformation);
+    // the newest frame is taken at the camera's size instead, brought down
+    // in the same conversion to twice the window's width at most.
+    const int source = m_pipeline->sourceSize().width(), shown = m_pipeline->previewSize().width();
+    return m_pipeline->sampledFrame(shown > 0 ? std::min(source, 2 * shown) : source);
 }
 
 void GstCaptureControl::setCaptureSettings(const CaptureSettings &settings)
