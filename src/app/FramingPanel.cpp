@@ -48,6 +48,12 @@ FramingPanel::FramingPanel(const Controls &controls, CaptureControl *capture, QO
         // Off: the photo is cut from the fixed guide again at once.
         if (!on && m_capture)
             m_capture->setCropRegion({});
+        if (m_live)
+            liveChanged(true);
+    });
+    connect(m_c.Cheqj, &QCheckBox::toggled, this, [this] {
+        if (m_live)
+            liveChanged(true);
     });
     // The crop size reaches the camera through "更改" and the restore; the
     // live checks follow the boxes.
@@ -93,9 +99,25 @@ bool FramingPanel::ensureFinder()
         m_c.Cherl->setToolTip(m_finder->error());
         return false;
     }
-    if (m_capture && m_capture->frameTap())
-        m_tapId = m_capture->frameTap()->subscribe([this](const QImage &frame) { inspect(frame); });
     return true;
+}
+
+bool FramingPanel::framingWanted() const
+{
+    return m_c.Cherl->isChecked() || m_c.Cheqj->isChecked();
+}
+
+void FramingPanel::inspectLive(bool on)
+{
+    FrameTap *tap = m_capture ? m_capture->frameTap() : nullptr;
+    if (!tap)
+        return;
+    if (on && !m_tapId)
+        m_tapId = tap->subscribe([this](const QImage &frame) { inspect(frame); });
+    else if (!on && m_tapId) {
+        tap->unsubscribe(m_tapId);
+        m_tapId = 0;
+    }
 }
 
 FramingPanel::~FramingPanel()
@@ -218,7 +240,11 @@ QStringList FramingPanel::panelLines() const
 
 void FramingPanel::liveChanged(bool live)
 {
-    m_showingLive = live && ensureFinder();
+    m_live = live;
+    // Faces are looked for only while the operator uses the framing: with
+    // both boxes off the camera costs what it did without it.
+    m_showingLive = live && framingWanted() && ensureFinder();
+    inspectLive(m_showingLive);
     m_panel->setVisible(m_showingLive);
     m_panel->raise();
     if (!live && m_capture) {
@@ -237,9 +263,15 @@ QString FramingPanel::frameStill()
     m_guideRegion = QRectF();
     // The live picture no longer moves the guide: the still's framing holds.
     m_showingLive = false;
+    m_live = false;
+    inspectLive(false);
     m_stillFailed.clear();
     if (!m_capture)
         return {};
+    if (!framingWanted()) {
+        m_capture->setCropRegion({});
+        return {};
+    }
     const bool autoCentre = m_c.Cherl->isChecked();
     if (!ensureFinder()) {
         m_capture->setCropRegion({});

@@ -32,8 +32,9 @@ class QWidget;
 //   pass. "检查不合格时先询问" (Cheqj) makes the save ask when the still
 //   failed any.
 // Faces in the live picture are looked for on the frame tap's thread, a few
-// times a second on frames 320 pixels wide; the GUI thread only shows the
-// result and moves the guide.
+// times a second on frames 320 pixels wide, while either box is ticked; the
+// GUI thread only shows the result and moves the guide. With both off the
+// camera works as it did before the framing, at no cost for it.
 class FramingPanel : public QObject
 {
     Q_OBJECT
@@ -99,9 +100,13 @@ private:
         int rule = 0;
         bool autoCentre = false;
     };
-    // Makes the finder and subscribes it to the tap the first time; false
-    // when it cannot find faces.
+    // Makes the finder the first time; false when it cannot find faces.
     bool ensureFinder();
+    // Whether either box asks for the framing: the checks and the face
+    // search run only then.
+    bool framingWanted() const;
+    // Looks at the live frames from the tap (on) or no longer (off).
+    void inspectLive(bool on);
     void ruleChosen(int index);
     void updateSnapshot();
     void inspect(const QImage &frame); // the tap's thread
@@ -115,7 +120,8 @@ private:
     QList<QLabel *> m_lines;
     mutable std::mutex m_snapshotLock;
     Snapshot m_snapshot;
-    bool m_showingLive = false; // live video shows and no still is held
+    bool m_showingLive = false; // live video shows and no still is held, checks shown
+    bool m_live = false;        // live video shows and no still is held
     FramingReport m_liveReport;
     QRectF m_guideRegion; // where the live guide stands (fractions of the frame)
     QStringList m_stillFailed;
