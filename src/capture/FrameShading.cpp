@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 OverlayRuns::OverlayRuns(const QImage &overlay, const QRegion &parts)
     : m_size(overlay.size())
 {
@@ -32,14 +36,29 @@ OverlayRuns::OverlayRuns(const QImage &overlay, const QRegion &parts)
 
 namespace {
 
-// Each channel times 145 / 256, about what 110 / 255 of black over it leaves:
-// two pixels at a time, red and blue in one multiplication, green in another
-// (each channel has 16 bits of room in the word, so none spills into the next).
+// Each channel times 145 / 256, about what 110 / 255 of black over it leaves.
 void dim(quint32 *pixel, int from, int to)
 {
+    int x = from;
+#if defined(__SSE2__)
+    // Four pixels at a time: each byte widened to 16 bits, multiplied, and
+    // narrowed back.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i factor = _mm_set1_epi16(145);
+    const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
+    for (; x + 3 < to; x += 4) {
+        auto *at = reinterpret_cast<__m128i *>(pixel + x);
+        const __m128i c = _mm_loadu_si128(at);
+        const __m128i low = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(c, zero), factor), 8);
+        const __m128i high = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(c, zero), factor), 8);
+        _mm_storeu_si128(at, _mm_or_si128(_mm_packus_epi16(low, high), opaque));
+    }
+#endif
+    // Two pixels at a time, red and blue in one multiplication, green in
+    // another (each channel has 16 bits of room in the word, so none spills
+    // into the next).
     constexpr quint64 Low = 0x00ff00ff00ff00ffull;
     constexpr quint64 Opaque = 0xff000000ff000000ull;
-    int x = from;
     for (; x + 1 < to; x += 2) {
         quint64 c;
         std::memcpy(&c, pixel + x, sizeof c);
