@@ -225,26 +225,32 @@ void TestLiveVideo::windowSystemShowsWhatQtPaints_data()
 {
     QTest::addColumn<QSize>("crop");
     QTest::addColumn<bool>("captioned");
-    QTest::newRow("the usual photo") << QSize(150, 200) << false;
-    QTest::newRow("a wide photo with a caption") << QSize(300, 200) << true;
+    QTest::addColumn<int>("pattern");
+    QTest::newRow("the usual photo") << QSize(150, 200) << false << 24;
+    QTest::newRow("a wide photo with a caption") << QSize(300, 200) << true << 24;
+    QTest::newRow("white: dimmed just outside the guide") << QSize(150, 200) << false << 3;
 }
 
 void TestLiveVideo::windowSystemShowsWhatQtPaints()
 {
     QFETCH(QSize, crop);
     QFETCH(bool, captioned);
+    QFETCH(int, pattern);
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         QSKIP("needs an X server (Xvfb)");
     if (!gstElementAvailable("ximagesink"))
         QSKIP("GStreamer has no ximagesink (gstreamer1.0-x)");
 
     // What the screen shows of the video window, once the picture is on it.
+    QRect guide;
     auto screenOfView = [&](const char *way) {
         qputenv("LUMORA_LIVE_VIDEO", way);
         QWidget window;
         auto *layout = new QVBoxLayout(&window);
         layout->setContentsMargins(0, 0, 0, 0);
-        GstCaptureControl control(colourPicture());
+        CaptureSettings settings = colourPicture();
+        settings.pattern = pattern;
+        GstCaptureControl control(settings);
         layout->addWidget(control.videoWidget());
         control.SetCropWidth(crop.width());
         control.SetCropHeight(crop.height());
@@ -270,6 +276,7 @@ void TestLiveVideo::windowSystemShowsWhatQtPaints()
         // A few frames more: the one drawn last carries the overlay.
         QTest::qWait(400);
         const QRect onScreen(view->mapToGlobal(QPoint(0, 0)), view->size());
+        guide = view->guideRect();
         const QImage seen =
             window.screen()
                 ->grabWindow(0, onScreen.x(), onScreen.y(), onScreen.width(), onScreen.height())
@@ -285,6 +292,18 @@ void TestLiveVideo::windowSystemShowsWhatQtPaints()
     QCOMPARE(direct.size(), painted.size());
     // The picture is there, in many colours, not a blank window.
     QVERIFY(compare(direct, QImage(direct.size(), QImage::Format_RGB32), 40).pixels > direct.width() * 100);
+    // White is dimmed to 145 / 256 right outside the guide's border, and
+    // left as it is right inside it.
+    if (pattern == 3) {
+        const QPoint inside(guide.left() + 4, guide.center().y()),
+            outside(guide.left() - 2, guide.center().y());
+        for (const QImage &seen : {direct, painted}) {
+            QVERIFY2(qAbs(qRed(seen.pixel(inside)) - 255) <= 2,
+                     qPrintable(QString::number(qRed(seen.pixel(inside)))));
+            QVERIFY2(qAbs(qRed(seen.pixel(outside)) - 144) <= 2,
+                     qPrintable(QString::number(qRed(seen.pixel(outside)))));
+        }
+    }
     // The same picture, the same dimming, the same border and caption.
     const Difference d = compare(direct, painted, 3);
     QVERIFY2(d.pixels <= direct.width() * direct.height() / 500,

@@ -86,12 +86,22 @@ quint32 times(quint32 x, quint32 a)
 
 void shadeFrame(uchar *bits, qsizetype bytesPerLine, QSize size, QRect keep, const OverlayRuns &over)
 {
+    shadeRows(bits, bytesPerLine, size, keep, over, 0, size.height());
+}
+
+void shadeRows(uchar *bits, qsizetype bytesPerLine, QSize size, QRect keep, const OverlayRuns &over,
+               int firstRow, int endRow)
+{
     const bool dimming = !keep.isEmpty();
     keep = keep.intersected(QRect(QPoint(0, 0), size));
+    firstRow = std::max(firstRow, 0);
+    endRow = std::min(endRow, size.height());
     const bool drawing = !over.isEmpty() && over.size() == size;
-    auto run = drawing ? over.m_runs.begin() : over.m_runs.end();
     const auto end = over.m_runs.end();
-    for (int y = 0; y < size.height(); ++y) {
+    auto run = drawing ? std::lower_bound(over.m_runs.begin(), end, firstRow,
+                                          [](const OverlayRuns::Run &r, int y) { return r.y < y; })
+                       : end;
+    for (int y = firstRow; y < endRow; ++y) {
         auto *line = reinterpret_cast<quint32 *>(bits + y * bytesPerLine);
         if (dimming) {
             if (keep.isEmpty() || y < keep.top() || y > keep.bottom()) {

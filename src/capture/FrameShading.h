@@ -24,7 +24,7 @@ public:
     QSize size() const { return m_size; }
 
 private:
-    friend void shadeFrame(uchar *, qsizetype, QSize, QRect, const OverlayRuns &);
+    friend void shadeRows(uchar *, qsizetype, QSize, QRect, const OverlayRuns &, int, int);
     struct Run
     {
         int y;
@@ -42,6 +42,10 @@ private:
 // row by row, while each row is in the cache. What the pipeline does to a
 // live frame it owns.
 void shadeFrame(uchar *bits, qsizetype bytesPerLine, QSize size, QRect keep, const OverlayRuns &over);
+// The same for rows firstRow to endRow − 1 alone (`bits` is still the first
+// row's): for a frame shaded a band at a time, as it is being written.
+void shadeRows(uchar *bits, qsizetype bytesPerLine, QSize size, QRect keep, const OverlayRuns &over,
+               int firstRow, int endRow);
 
 // The dimming alone.
 inline void dimOutside(uchar *bits, qsizetype bytesPerLine, QSize size, QRect keep)

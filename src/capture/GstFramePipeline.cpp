@@ -110,6 +110,7 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
     m_noticePending = false;
     m_previewInfoValid = false;
     m_dimmedBuffer = nullptr;
+    m_shadedBuffer = nullptr;
     {
         std::lock_guard lock(m_sizeLock);
         m_sourceSize = QSize();
@@ -178,6 +179,11 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
     GstElement *scaler = nullptr;
     if (sourceFilter && windowFormat) {
         scaler = makePreviewScale();
+        // The live frame is shaded a band of rows at a time as the scaler
+        // writes it, in one pass over the memory.
+        setPreviewRowsWritten(scaler, [this](GstVideoFrame *frame, int firstRow, int endRow) {
+            shadeBand(frame, firstRow, endRow);
+        });
         gst_bin_add(GST_BIN(m_pipeline.get()), scaler);
         if (!gst_element_link(sourceFilter, scaler)) {
             why = QStringLiteral("无法连接预览缩放组件");
@@ -572,6 +578,18 @@ GstPadProbeReturn GstFramePipeline::onPreviewFrame(GstPad *, GstPadProbeInfo *in
     GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     pipeline->m_dimmedBuffer = nullptr;
     const bool direct = pipeline->m_directSink != nullptr;
+    // Shaded already, as the program's scaler wrote it.
+    const bool shaded = buffer == pipeline->m_shadedBuffer;
+    pipeline->m_shadedBuffer = nullptr;
+    if (shaded) {
+        if (!pipeline->m_bandKeep.isEmpty()) {
+            pipeline->m_dimmedBuffer = buffer;
+            pipeline->m_dimmedOutside = pipeline->m_bandKeep;
+        }
+        if (direct)
+            pipeline->countDirectFrame();
+        return GST_PAD_PROBE_OK;
+    }
     // Drawn straight to the window, the frame must show the guide: when the
     // scaler passed the source's frame through (the still holds it too), it
     // is shaded on a copy.
@@ -590,20 +608,43 @@ GstPadProbeReturn GstFramePipeline::onPreviewFrame(GstPad *, GstPadProbeInfo *in
     return GST_PAD_PROBE_OK;
 }
 
+void GstFramePipeline::shadingFor(QSize size, bool withOverlay, QRect *keep,
+                                  std::shared_ptr<const OverlayRuns> *overlay) const
+{
+    {
+        std::lock_guard lock(m_sizeLock);
+        *keep = guideInPicture(m_sourceSize, size, m_crop, m_cropRegion);
+    }
+    overlay->reset();
+    if (withOverlay) {
+        std::lock_guard lock(m_overlayLock);
+        *overlay = m_overlay;
+    }
+}
+
+void GstFramePipeline::shadeBand(GstVideoFrame *frame, int firstRow, int endRow)
+{
+    // Streaming thread, inside the scaler.
+    const QSize size(GST_VIDEO_FRAME_WIDTH(frame), GST_VIDEO_FRAME_HEIGHT(frame));
+    if (firstRow == 0) {
+        shadingFor(size, m_directSink != nullptr, &m_bandKeep, &m_bandOverlay);
+        m_shadedBuffer = frame->buffer;
+    }
+    if (m_bandKeep.isEmpty() && !m_bandOverlay)
+        return;
+    static const OverlayRuns none;
+    shadeRows(static_cast<uchar *>(GST_VIDEO_FRAME_PLANE_DATA(frame, 0)),
+              GST_VIDEO_FRAME_PLANE_STRIDE(frame, 0), size, m_bandKeep, m_bandOverlay ? *m_bandOverlay : none,
+              firstRow, endRow);
+}
+
 void GstFramePipeline::shade(GstBuffer *buffer, bool withOverlay)
 {
     // Streaming thread.
     const QSize size(GST_VIDEO_INFO_WIDTH(&m_previewInfo), GST_VIDEO_INFO_HEIGHT(&m_previewInfo));
     QRect keep;
-    {
-        std::lock_guard lock(m_sizeLock);
-        keep = guideInPicture(m_sourceSize, size, m_crop, m_cropRegion);
-    }
     std::shared_ptr<const OverlayRuns> overlay;
-    if (withOverlay) {
-        std::lock_guard lock(m_overlayLock);
-        overlay = m_overlay;
-    }
+    shadingFor(size, withOverlay, &keep, &overlay);
     if (keep.isEmpty() && !overlay)
         return;
     GstVideoFrame frame;

@@ -122,6 +122,9 @@ private:
     void deliver(QImage frame, QRect dimmedOutside);
     static GstPadProbeReturn onFullFrame(GstPad *pad, GstPadProbeInfo *info, gpointer self);
     static GstPadProbeReturn onPreviewFrame(GstPad *pad, GstPadProbeInfo *info, gpointer self);
+    void shadingFor(QSize size, bool withOverlay, QRect *keep,
+                    std::shared_ptr<const OverlayRuns> *overlay) const;
+    void shadeBand(GstVideoFrame *frame, int firstRow, int endRow);
     void shade(GstBuffer *buffer, bool withOverlay);
     void countDirectFrame();
     void updatePreviewCaps();
@@ -166,6 +169,11 @@ private:
     GstBuffer *m_dimmedBuffer = nullptr; // compared, never dereferenced
     QRect m_dimmedOutside;
     bool m_announced = false; // the first frame of this size was told of
+    // The frame the program's scaler shaded as it wrote it (compared, never
+    // dereferenced), and how.
+    GstBuffer *m_shadedBuffer = nullptr;
+    QRect m_bandKeep;
+    std::shared_ptr<const OverlayRuns> m_bandOverlay;
 
     mutable std::mutex m_overlayLock;
     std::shared_ptr<const OverlayRuns> m_overlay;

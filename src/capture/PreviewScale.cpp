@@ -13,6 +13,7 @@ struct PreviewScale
 {
     GstVideoFilter parent;
     std::vector<int> *columns; // the source column of each output column
+    PreviewRowsWritten *written;
 };
 
 struct PreviewScaleClass
@@ -90,12 +91,20 @@ GstFlowReturn transformFrame(GstVideoFilter *filter, GstVideoFrame *in, GstVideo
     const int sourceStride = GST_VIDEO_FRAME_PLANE_STRIDE(in, 0);
     const int targetStride = GST_VIDEO_FRAME_PLANE_STRIDE(out, 0);
     const int *columns = self->columns->data();
-    for (int y = 0; y < toHeight; ++y) {
-        const int row = int((int64_t(2 * y + 1) * fromHeight) / (2 * int64_t(toHeight)));
-        const auto *from = reinterpret_cast<const uint32_t *>(source + ptrdiff_t(row) * sourceStride);
-        auto *to = reinterpret_cast<uint32_t *>(target + ptrdiff_t(y) * targetStride);
-        for (int x = 0; x < toWidth; ++x)
-            to[x] = from[columns[x]];
+    // A band of rows is small enough to be in the cache still when it is
+    // handed on.
+    constexpr int Band = 16;
+    for (int first = 0; first < toHeight; first += Band) {
+        const int end = std::min(first + Band, toHeight);
+        for (int y = first; y < end; ++y) {
+            const int row = int((int64_t(2 * y + 1) * fromHeight) / (2 * int64_t(toHeight)));
+            const auto *from = reinterpret_cast<const uint32_t *>(source + ptrdiff_t(row) * sourceStride);
+            auto *to = reinterpret_cast<uint32_t *>(target + ptrdiff_t(y) * targetStride);
+            for (int x = 0; x < toWidth; ++x)
+                to[x] = from[columns[x]];
+        }
+        if (*self->written)
+            (*self->written)(out, first, end);
     }
     return GST_FLOW_OK;
 }
@@ -103,11 +112,13 @@ GstFlowReturn transformFrame(GstVideoFilter *filter, GstVideoFrame *in, GstVideo
 void previewScaleInit(PreviewScale *self)
 {
     self->columns = new std::vector<int>;
+    self->written = new PreviewRowsWritten;
 }
 
 void previewScaleFinalize(GObject *object)
 {
     delete asScale(object)->columns;
+    delete asScale(object)->written;
     G_OBJECT_CLASS(g_type_class_peek_parent(G_OBJECT_GET_CLASS(object)))->finalize(object);
 }
 
@@ -150,4 +161,10 @@ GType previewScaleType()
 GstElement *makePreviewScale()
 {
     return GST_ELEMENT(g_object_new(previewScaleType(), nullptr));
+}
+
+void setPreviewRowsWritten(GstElement *previewScale, PreviewRowsWritten written)
+{
+    // Before the element runs: the streaming thread reads it unguarded.
+    *asScale(previewScale)->written = std::move(written);
 }
