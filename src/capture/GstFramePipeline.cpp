@@ -269,10 +269,11 @@ bool GstFramePipeline::start(const CaptureSettings &settings, QString *error)
     if (direct) {
         m_directSink = sink;
         // The window is the program's: its events stay with the program,
-        // which asks for a redraw when the window is exposed.
+        // which asks for a redraw when the window is exposed (expose()); so
+        // the sink needs no thread of its own polling the window system.
         gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(sink), guintptr(m_windowHandle));
-        g_object_set(sink, "handle-events", FALSE, "sync", playsFile ? TRUE : FALSE, "enable-last-sample",
-                     FALSE, nullptr);
+        g_object_set(sink, "handle-events", FALSE, "handle-expose", FALSE, "sync", playsFile ? TRUE : FALSE,
+                     "enable-last-sample", FALSE, nullptr);
     } else {
         // The window holds the frames it shows itself: the sink keeps none.
         g_object_set(sink, "max-buffers", 2u, "drop", TRUE, "sync", playsFile ? TRUE : FALSE, "emit-signals",
