@@ -17,9 +17,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # v4l2src and jpegdec come from the good plugins, videotestsrc, videoconvert
-# and appsink from the base ones; without a CJK font the window is empty boxes.
+# and appsink from the base ones, ximagesink (the live video on X11) from
+# gstreamer1.0-x; without a CJK font the window is empty boxes. The face
+# framing reads OpenCV's face data from opencv-data.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, fonts-wqy-microhei | fonts-wqy-zenhei | fonts-noto-cjk")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, gstreamer1.0-x, opencv-data")
 
 include(CPack)

@@ -111,6 +111,7 @@ if(LUMORA_BENCH)
   endif()
   # The face benchmark pastes the test pictures' face into its frames.
   if(TARGET bench_face)
+    target_link_libraries(bench_face PRIVATE lumora_framing)
     target_compile_definitions(bench_face PRIVATE LUMORA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   endif()
   # The start-up yardstick: a bare Qt main window with a menu bar and a table.
@@ -175,6 +176,7 @@ endif()
 # The framing suite checks the photos cut around a face with dlib's HOG
 # face detector, an algorithm and model apart from the program's own.
 if(TARGET tst_framing)
+  target_link_libraries(tst_framing PRIVATE lumora_framing)
   pkg_check_modules(DLIB REQUIRED IMPORTED_TARGET dlib-1)
   # dlib's headers call LAPACK (built with gfortran) themselves.
   target_link_libraries(tst_framing PRIVATE PkgConfig::DLIB lapack blas)
@@ -184,7 +186,8 @@ endif()
 # that the installed program finds its files the way main() looks for them.
 if(TARGET tst_install)
   add_dependencies(tst_install lumora lumora-sql)
-  target_compile_definitions(tst_install PRIVATE LUMORA_DATA_FROM_BIN="${LUMORA_DATA_FROM_BIN}")
+  target_compile_definitions(tst_install PRIVATE LUMORA_DATA_FROM_BIN="${LUMORA_DATA_FROM_BIN}"
+    LUMORA_FRAMING_FROM_BIN="${LUMORA_FRAMING_FROM_BIN}" LUMORA_LIBDIR="${CMAKE_INSTALL_LIBDIR}")
   set_property(TEST tst_install APPEND PROPERTY ENVIRONMENT
     "LUMORA_BUILD_DIR=${CMAKE_BINARY_DIR}" "LUMORA_CMAKE=${CMAKE_COMMAND}")
 endif()

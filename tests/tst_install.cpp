@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLibrary>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -21,6 +22,7 @@ private slots:
     void installsExactlyTheseFiles();
     void executablesCanBeRun();
     void installedProgramFindsItsPicture();
+    void installedProgramFindsItsFramingModule();
     void desktopEntryValidates();
     void desktopEntryNamesTheInstalledFiles();
     void iconsAreThere();
@@ -54,9 +56,10 @@ void TestInstall::installsExactlyTheseFiles()
     while (it.hasNext())
         files << QDir(m_prefix.path()).relativeFilePath(it.next());
     files.sort();
-    const QStringList expected{
+    QStringList expected{
         QStringLiteral("bin/lumora"),
         QStringLiteral("bin/lumora-sql"),
+        QStringLiteral(LUMORA_LIBDIR "/lumora/liblumora-framing.so"),
         QStringLiteral("share/applications/lumora.desktop"),
         QStringLiteral("share/icons/hicolor/256x256/apps/lumora.png"),
         QStringLiteral("share/icons/hicolor/scalable/apps/lumora.svg"),
@@ -66,6 +69,7 @@ void TestInstall::installsExactlyTheseFiles()
         QStringLiteral("share/lumora/docs/screenshot-session.png"),
         QStringLiteral("share/lumora/qvpkhelp.html"),
     };
+    expected.sort();
     QCOMPARE(files, expected);
 }
 
@@ -93,6 +97,15 @@ void TestInstall::installedProgramFindsItsPicture()
         findProgramFolder(programFolderCandidates(bin, QStringLiteral(LUMORA_DATA_FROM_BIN), {}), bin);
     QCOMPARE(folder, installed(QStringLiteral("share/lumora")));
     QVERIFY(!QImage(QDir(folder).filePath(kProgramFolderMarker)).isNull());
+}
+
+void TestInstall::installedProgramFindsItsFramingModule()
+{
+    // Where the loader looks for it from the installed executable's folder,
+    // and the entry point it takes.
+    QLibrary module(QDir(installed(QStringLiteral("bin")))
+                        .filePath(QStringLiteral(LUMORA_FRAMING_FROM_BIN "/liblumora-framing")));
+    QVERIFY2(module.resolve("lumoraMakeFramingEngine"), qPrintable(module.errorString()));
 }
 
 void TestInstall::desktopEntryValidates()

@@ -3,7 +3,7 @@
 #include "app/SettingsStore.h"
 #include "capture/CaptureControl.h"
 #include "capture/FrameTap.h"
-#include "framing/FaceFinder.h"
+#include "framing/FramingEngine.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -94,9 +94,13 @@ bool FramingPanel::ensureFinder()
     // Read when first needed: the window starts without the cascades' cost.
     if (m_finder)
         return m_finder->isReady();
-    m_finder = std::make_unique<FaceFinder>();
-    if (!m_finder->isReady()) {
-        m_c.Cherl->setToolTip(m_finder->error());
+    if (!m_finderError.isEmpty())
+        return false;
+    m_finder = loadFramingEngine(&m_finderError);
+    if (m_finder && !m_finder->isReady())
+        m_finderError = m_finder->error();
+    if (!m_finderError.isEmpty()) {
+        m_c.Cherl->setToolTip(m_finderError);
         return false;
     }
     return true;
@@ -135,7 +139,7 @@ const IdRule &FramingPanel::rule() const
 QString FramingPanel::finderError()
 {
     ensureFinder();
-    return m_finder->error();
+    return m_finderError;
 }
 
 bool FramingPanel::askBeforeSaving() const
@@ -189,7 +193,7 @@ void FramingPanel::inspect(const QImage &frame)
     if (s.crop.isEmpty())
         return;
     const QList<FoundFace> faces = m_finder->find(frame, frame.width());
-    FramingReport report = assessFraming(frame, faces, s.crop, idRule(s.rule), s.autoCentre);
+    FramingReport report = m_finder->assess(frame, faces, s.crop, idRule(s.rule), s.autoCentre);
     // Dropped if this panel is gone by the time the GUI thread gets to it.
     QMetaObject::invokeMethod(
         this, [this, report] { showLive(report); }, Qt::QueuedConnection);
@@ -275,7 +279,7 @@ QString FramingPanel::frameStill()
     const bool autoCentre = m_c.Cherl->isChecked();
     if (!ensureFinder()) {
         m_capture->setCropRegion({});
-        return autoCentre ? m_finder->error() : QString();
+        return autoCentre ? m_finderError : QString();
     }
     const QImage still = m_capture->stillImage();
     const QSize crop(m_capture->CropWidth(), m_capture->CropHeight());
@@ -284,7 +288,7 @@ QString FramingPanel::frameStill()
         return {};
     }
     // Once a take, on the still at its full size brought to 480 pixels wide.
-    const FramingReport report = assessFraming(still, m_finder->find(still), crop, rule(), autoCentre);
+    const FramingReport report = m_finder->assess(still, m_finder->find(still), crop, rule(), autoCentre);
     m_capture->setCropRegion(report.region);
     showChecks(report);
     m_stillFailed = report.failed();

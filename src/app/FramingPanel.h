@@ -10,7 +10,7 @@
 #include <mutex>
 
 class CaptureControl;
-class FaceFinder;
+class FramingEngine;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -114,7 +114,8 @@ private:
 
     Controls m_c;
     CaptureControl *m_capture;
-    std::unique_ptr<FaceFinder> m_finder;
+    std::unique_ptr<FramingEngine> m_finder;
+    QString m_finderError; // why there is no finder
     int m_tapId = 0;
     QFrame *m_panel = nullptr;
     QList<QLabel *> m_lines;

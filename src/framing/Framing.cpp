@@ -89,25 +89,6 @@ QRectF faceCentredRegion(QSize frame, const QRectF &faceBox, QSize crop, double 
                   h / frame.height());
 }
 
-bool FramingReport::allPass() const
-{
-    if (checks.isEmpty())
-        return false;
-    for (const FramingCheck &c : checks)
-        if (!c.pass)
-            return false;
-    return true;
-}
-
-QStringList FramingReport::failed() const
-{
-    QStringList names;
-    for (const FramingCheck &c : checks)
-        if (!c.pass)
-            names << c.name;
-    return names;
-}
-
 FramingReport assessFraming(const QImage &picture, const QList<FoundFace> &faces, QSize crop,
                             const IdRule &rule, bool autoCentre)
 {

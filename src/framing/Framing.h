@@ -50,9 +50,24 @@ struct FramingReport
     QString fallbackReason;
     QList<FramingCheck> checks;
 
-    bool allPass() const;
+    bool allPass() const
+    {
+        if (checks.isEmpty())
+            return false;
+        for (const FramingCheck &c : checks)
+            if (!c.pass)
+                return false;
+        return true;
+    }
     // The names of the checks that failed, in the panel's order.
-    QStringList failed() const;
+    QStringList failed() const
+    {
+        QStringList names;
+        for (const FramingCheck &c : checks)
+            if (!c.pass)
+                names << c.name;
+        return names;
+    }
 };
 
 // How a picture is framed: the faces in it, the part the photo would be cut
