@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QPalette>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -29,7 +30,9 @@ PendingPanel::PendingPanel(const Controls &controls, DataSource &ds, const Namin
 {
     m_count->setObjectName(QStringLiteral("Labwxr"));
     m_count->setFlat(true);
-    m_count->setStyleSheet(QStringLiteral("QPushButton { color: rgb(192, 0, 0); padding: 0 4px; }"));
+    QPalette red = m_count->palette();
+    red.setColor(QPalette::ButtonText, QColor(192, 0, 0));
+    m_count->setPalette(red);
     m_count->setToolTip(QStringLiteral("文件名还没有写入数据表的人：点击查看，可补写"));
     m_count->setFocusPolicy(Qt::NoFocus);
     m_count->hide();

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QItemSelectionModel>
+#include <QProxyStyle>
 
 namespace {
 
@@ -33,6 +34,23 @@ public:
 
 } // namespace
 
+namespace {
+// The grid's lines in the roster's grey, in whatever style the rest is
+// drawn. (A style sheet would do the same at the cost of style sheet
+// styling for the whole view and its children: milliseconds of every start.)
+class GridLineStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returned) const override
+    {
+        if (hint == SH_Table_GridLineColor)
+            return int(qRgb(192, 192, 192));
+        return QProxyStyle::styleHint(hint, option, widget, returned);
+    }
+};
+} // namespace
+
 TableGrid::TableGrid(QWidget *parent)
     : QTableView(parent)
     , m_look(new GridLook(this))
@@ -49,7 +67,9 @@ TableGrid::TableGrid(QWidget *parent)
     horizontalHeader()->setDefaultSectionSize(50);
     horizontalHeader()->setHighlightSections(false);
     setGridColors(QColor(231, 235, 247), QColor(239, 243, 255));
-    setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(192, 192, 192); }"));
+    auto *lines = new GridLineStyle;
+    lines->setParent(this);
+    setStyle(lines);
 
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current, const QModelIndex &) {
