@@ -14,16 +14,18 @@ std::unique_ptr<FramingEngine> loadFramingEngine(QString *error)
 {
     static MakeFramingEngine make = nullptr;
     static QString failure;
+    // Kept loaded for the rest of the process: the engines it makes live in it.
+    [[maybe_unused]] static QLibrary *module = nullptr;
     if (!make && failure.isEmpty()) {
         const QString here = QCoreApplication::applicationDirPath();
         QStringList tried;
         for (const QString &folder : {here, QDir(here).filePath(QStringLiteral(LUMORA_FRAMING_FROM_BIN))}) {
-            // Kept loaded for the rest of the process: the engines it makes
-            // live in it.
             auto *library = new QLibrary(QDir(folder).filePath(QStringLiteral("liblumora-framing")));
             make = reinterpret_cast<MakeFramingEngine>(library->resolve("lumoraMakeFramingEngine"));
-            if (make)
+            if (make) {
+                module = library;
                 break;
+            }
             tried << library->errorString();
             delete library;
         }
