@@ -23,6 +23,7 @@ packages=(
   libzxing-dev libqrencode-dev
   zint qrencode zbar-tools
   libopencv-dev opencv-data libdlib-dev
+  liblapack-dev libblas-dev
 )
 
 missing=()
