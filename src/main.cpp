@@ -61,6 +61,8 @@ void runAfterFirstExpose(QWindow *window, std::function<void()> work)
 
 int main(int argc, char *argv[])
 {
+    // The live video's native window makes its ancestors native, and only them.
+    QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Lumora"));
     QCoreApplication::setApplicationName(QStringLiteral("Lumora"));

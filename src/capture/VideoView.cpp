@@ -19,7 +19,10 @@ public:
         : QWidget(view)
         , m_view(view)
     {
-        setAttribute(Qt::WA_DontCreateNativeAncestors);
+        // Its ancestors get native windows too (not their siblings: main()
+        // asks for that), so the window system clips it to them and moves it
+        // with them, as when the window's content is scrolled on a small
+        // screen.
         setAttribute(Qt::WA_NativeWindow);
         setAttribute(Qt::WA_PaintOnScreen);
         setAttribute(Qt::WA_NoSystemBackground);
