@@ -82,9 +82,7 @@ QString XlsTable::cellText(const XlsWorkbook &wb, const XlsCell &cell)
 }
 
 XlsTable::XlsTable(std::shared_ptr<XlsBook> book, QString name, Area area)
-    : m_book(std::move(book))
-    , m_name(std::move(name))
-    , m_area(area)
+    : SheetTable(std::move(book), std::move(name), area)
 {
     const XlsWorkbook &wb = m_book->workbook();
     const XlsSheet &sheet = wb.sheet(area.sheet);
@@ -240,34 +238,6 @@ QByteArray XlsTable::prepare(const QList<CellChange> &changes) const
     for (const XlsCellChange &c : cells)
         written.push_back({m_area.sheet, c.row, c.col, c.value});
     return m_book->fileWithStream(stream, written);
-}
-
-void XlsTable::checkUpdate(qsizetype record, int field, const Value &value) const
-{
-    checkUpdateAll({{record, field, value}});
-}
-
-void XlsTable::update(qsizetype record, int field, const Value &value)
-{
-    updateAll({{record, field, value}});
-}
-
-void XlsTable::checkUpdateAll(const QList<CellChange> &changes) const
-{
-    QByteArray file = prepare(changes);
-    m_prepared = {changes, m_book->generation(), std::move(file)};
-}
-
-void XlsTable::updateAll(const QList<CellChange> &changes)
-{
-    QByteArray file;
-    if (m_prepared.generation == m_book->generation() && m_prepared.changes == changes)
-        file = std::move(m_prepared.file);
-    else
-        file = prepare(changes);
-    m_prepared = {};
-    if (!file.isEmpty())
-        m_book->writeFile(file);
 }
 
 } // namespace lumora::engine

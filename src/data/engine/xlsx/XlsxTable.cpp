@@ -52,9 +52,7 @@ XlsxTable::Area XlsxTable::nameArea(const XlsxWorkbook &wb, const XlsxDefinedNam
 }
 
 XlsxTable::XlsxTable(std::shared_ptr<XlsxBook> book, QString name, Area area)
-    : m_book(std::move(book))
-    , m_name(std::move(name))
-    , m_area(area)
+    : SheetTable(std::move(book), std::move(name), area)
 {
     const XlsxWorkbook &wb = m_book->workbook();
     const XlsxSheet &sheet = wb.sheet(area.sheet);
@@ -181,34 +179,6 @@ QByteArray XlsxTable::prepare(const QList<CellChange> &changes) const
         writes.push_back(std::move(w));
     }
     return XlsxPatcher(wb, m_area.sheet).apply(writes);
-}
-
-void XlsxTable::checkUpdate(qsizetype record, int field, const Value &value) const
-{
-    checkUpdateAll({{record, field, value}});
-}
-
-void XlsxTable::update(qsizetype record, int field, const Value &value)
-{
-    updateAll({{record, field, value}});
-}
-
-void XlsxTable::checkUpdateAll(const QList<CellChange> &changes) const
-{
-    QByteArray file = prepare(changes);
-    m_prepared = {changes, m_book->generation(), std::move(file)};
-}
-
-void XlsxTable::updateAll(const QList<CellChange> &changes)
-{
-    QByteArray file;
-    if (m_prepared.generation == m_book->generation() && m_prepared.changes == changes)
-        file = std::move(m_prepared.file);
-    else
-        file = prepare(changes);
-    m_prepared = {};
-    if (!file.isEmpty())
-        m_book->writeFile(file);
 }
 
 } // namespace lumora::engine

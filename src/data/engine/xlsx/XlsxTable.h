@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/engine/TableSource.h"
+#include "data/engine/sheet/SheetTable.h"
 #include "data/engine/xlsx/XlsxBook.h"
 
 #include <memory>
@@ -12,47 +12,18 @@ namespace lumora::engine {
 // (SheetColumnTypes): the first row names the fields, record r is the row
 // r + 1 below it. update() rewrites the one cell (XlsxPatcher) and keeps
 // every other part of the package as it is stored.
-class XlsxTable : public TableSource
+class XlsxTable : public SheetTable<XlsxBook>
 {
 public:
-    struct Area
-    {
-        int sheet = 0;
-        quint32 firstRow = 0, lastRow = 0;
-        quint16 firstCol = 0, lastCol = 0;
-        bool empty = true; // no cell holds a value
-    };
-
     XlsxTable(std::shared_ptr<XlsxBook> book, QString name, Area area);
 
-    QString name() const override { return m_name; }
-    const QList<FieldInfo> &fields() const override { return m_fields; }
-    qsizetype recordCount() const override { return m_records; }
     Value value(qsizetype record, int field) const override;
-    void update(qsizetype record, int field, const Value &value) override;
-    void checkUpdate(qsizetype record, int field, const Value &value) const override;
-    void updateAll(const QList<CellChange> &changes) override;
-    void checkUpdateAll(const QList<CellChange> &changes) const override;
 
     static Area usedArea(const XlsxWorkbook &workbook, int sheet);
     static Area nameArea(const XlsxWorkbook &workbook, const XlsxDefinedName &name);
 
 private:
-    QByteArray prepare(const QList<CellChange> &changes) const;
-
-    struct Prepared
-    {
-        QList<CellChange> changes;
-        int generation = -1;
-        QByteArray file;
-    };
-    mutable Prepared m_prepared;
-
-    std::shared_ptr<XlsxBook> m_book;
-    QString m_name;
-    Area m_area;
-    QList<FieldInfo> m_fields;
-    qsizetype m_records = 0;
+    QByteArray prepare(const QList<CellChange> &changes) const override;
 };
 
 } // namespace lumora::engine
