@@ -1,7 +1,6 @@
 #include "capture/FrameShading.h"
 
 #include <algorithm>
-#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -54,18 +53,9 @@ void dim(quint32 *pixel, int from, int to)
         _mm_storeu_si128(at, _mm_or_si128(_mm_packus_epi16(low, high), opaque));
     }
 #endif
-    // Two pixels at a time, red and blue in one multiplication, green in
-    // another (each channel has 16 bits of room in the word, so none spills
-    // into the next).
-    constexpr quint64 Low = 0x00ff00ff00ff00ffull;
-    constexpr quint64 Opaque = 0xff000000ff000000ull;
-    for (; x + 1 < to; x += 2) {
-        quint64 c;
-        std::memcpy(&c, pixel + x, sizeof c);
-        c = Opaque | ((((c & Low) * 145u) >> 8) & Low) | ((((c >> 8) & Low) * 145u) & (Low << 8) & ~Opaque);
-        std::memcpy(pixel + x, &c, sizeof c);
-    }
-    if (x < to) {
+    // The rest one at a time: red and blue in one multiplication, green in
+    // another.
+    for (; x < to; ++x) {
         const quint32 c = pixel[x];
         pixel[x] = 0xff000000u | ((((c & 0x00ff00ffu) * 145u) >> 8) & 0x00ff00ffu) |
                    ((((c >> 8) & 0x00ff00ffu) * 145u) & 0x0000ff00u);
